@@ -26,3 +26,48 @@ function(trevolan_add_gtest)
     PROPERTIES LABELS ${T_LABEL} ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
 endfunction()
+
+# trevolan_glob_library(NAME name [LIBS ...]): a static library of every .cpp in the current folder
+# (not recursive). Headers are included as "folder/File.h" from the project root.
+function(trevolan_glob_library)
+  cmake_parse_arguments(L "" "NAME" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_library(${L_NAME} STATIC ${sources})
+  target_include_directories(${L_NAME} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
+endfunction()
+
+# trevolan_glob_gtest(NAME name LABEL label LIBS ...): one test executable of every .cpp in the current
+# folder; skipped while a library it needs does not exist yet.
+function(trevolan_glob_gtest)
+  cmake_parse_arguments(T "" "NAME;LABEL" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  foreach(lib IN LISTS T_LIBS)
+    if(lib MATCHES "^trevolan_" AND NOT TARGET ${lib})
+      return()
+    endif()
+  endforeach()
+  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} SOURCES ${sources} LIBS ${T_LIBS})
+endfunction()
+
+# trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.
+function(trevolan_glob_bench)
+  cmake_parse_arguments(B "" "NAME" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  foreach(lib IN LISTS B_LIBS)
+    if(lib MATCHES "^trevolan_" AND NOT TARGET ${lib})
+      return()
+    endif()
+  endforeach()
+  add_executable(${B_NAME} ${sources})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
+endfunction()
