@@ -106,7 +106,7 @@ TEST(ZxMarkup, RandomTextsAlwaysGiveWellFormedContent) {
                                    u"&amp;", u"&#10;", u"&#x41;", u"<html:b>", u"</html:b>"};
   std::mt19937 rng(2024);
   int keptCount = 0;
-  for (int round = 0; round < 20000; ++round) {
+  for (int round = 0; round < 8000; ++round) {
     std::u16string text;
     int len = static_cast<int>(rng() % 30);
     for (int i = 0; i < len; ++i) {
@@ -122,7 +122,7 @@ TEST(ZxMarkup, RandomTextsAlwaysGiveWellFormedContent) {
     ASSERT_TRUE(parsed.ok) << parsed.error << "\ninput: " << Utf16ToXmlUtf8(text)
                            << "\nresult: " << Utf16ToXmlUtf8(result);
   }
-  EXPECT_GT(keptCount, 1000);  // the generator does exercise kept markup
+  EXPECT_GT(keptCount, 400);  // the generator does exercise kept markup
 }
 
 }  // namespace
