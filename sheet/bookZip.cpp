@@ -53,11 +53,10 @@ class TZxPartFileStream : public TZxStream {
   ~TZxPartFileStream() override {
     if (FFd >= 0) ::close(FFd);
   }
-  void Write(const void* data, std::size_t size) override {
+  void WriteBuffer(const void* data, std::size_t size) override {
     if (!WriteAll(FFd, static_cast<const char*>(data), size))
       throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FPath + ": " + ErrnoText(errno));
   }
-  using TZxStream::Write;
   const char* ClassName() const override { return "TZxPartFileStream"; }
   const std::string& Path() const { return FPath; }
 
@@ -78,7 +77,7 @@ std::vector<CZxZipGens>& Registry() {
 // ---------------------------------------------------------------------------------------------------
 // Streams and the target file
 
-void TZxMemoryStream::Write(const void* data, std::size_t size) {
+void TZxMemoryStream::WriteBuffer(const void* data, std::size_t size) {
   FBytes.append(static_cast<const char*>(data), size);
 }
 
@@ -127,7 +126,7 @@ void TZxTargetFile::FlushBuffer() {
   FBuffer.clear();
 }
 
-void TZxTargetFile::Write(const void* data, std::size_t size) {
+void TZxTargetFile::WriteBuffer(const void* data, std::size_t size) {
   if (FFd < 0) throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(EBADF));
   const char* p = static_cast<const char*>(data);
   FPosition += size;

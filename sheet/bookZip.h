@@ -24,28 +24,28 @@
 #include <string_view>
 #include <vector>
 
+#include "sheet/zxmlwriter.h"
+
 
 // The error of the zip layer; the message is UTF-8 text.
-class EZxZipGen : public std::runtime_error {
+class EZxZipGen : public EZxError {
  public:
-  explicit EZxZipGen(const std::string& message) : std::runtime_error(message) {}
+  explicit EZxZipGen(const std::string& message) : EZxError(message) {}
 };
 
-// A forward-only byte sink. Write either takes every byte or throws.
-class TZxStream {
+// A part or file stream of this layer: a byte sink (WriteBuffer takes every byte or throws) that the
+// XML writer can write into.
+class TZxStream : public TZStream {
  public:
-  virtual ~TZxStream() = default;
-  virtual void Write(const void* data, std::size_t size) = 0;
   // The name of the stream's class, for messages.
   virtual const char* ClassName() const = 0;
-  void Write(std::string_view bytes) { Write(bytes.data(), bytes.size()); }
+  void Write(std::string_view bytes) { WriteBuffer(bytes.data(), bytes.size()); }
 };
 
 // A stream that collects its bytes in memory.
 class TZxMemoryStream : public TZxStream {
  public:
-  void Write(const void* data, std::size_t size) override;
-  using TZxStream::Write;
+  void WriteBuffer(const void* data, std::size_t size) override;
   const char* ClassName() const override { return "TZxMemoryStream"; }
   const std::string& Bytes() const { return FBytes; }
 
@@ -65,8 +65,7 @@ class TZxTargetFile : public TZxStream {
   TZxTargetFile(const TZxTargetFile&) = delete;
   TZxTargetFile& operator=(const TZxTargetFile&) = delete;
 
-  void Write(const void* data, std::size_t size) override;
-  using TZxStream::Write;
+  void WriteBuffer(const void* data, std::size_t size) override;
   const char* ClassName() const override { return "TZxTargetFile"; }
   // Bytes written so far (buffered ones included).
   std::uint64_t Position() const { return FPosition; }

@@ -38,7 +38,7 @@ class TZxDeflateStream : public TZxStream {
   TZxDeflateStream(const TZxDeflateStream&) = delete;
   TZxDeflateStream& operator=(const TZxDeflateStream&) = delete;
 
-  void Write(const void* data, std::size_t size) override {
+  void WriteBuffer(const void* data, std::size_t size) override {
     if (FFinished) throw EZxZipGen("Сжатие Zip: запись в закрытый файл архива.");
     if (size == 0) return;
     Start();
@@ -55,7 +55,6 @@ class TZxDeflateStream : public TZxStream {
       left -= chunk;
     }
   }
-  using TZxStream::Write;
   const char* ClassName() const override { return "TZxDeflateStream"; }
 
   // Ends the deflate stream; afterwards Compressed() holds the whole entry data.

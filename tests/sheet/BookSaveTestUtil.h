@@ -94,3 +94,66 @@ inline std::string RunPython(const std::string& script, const std::vector<std::s
   std::filesystem::remove_all(dir);
   return out;
 }
+
+// ---------------------------------------------------------------------------------------------------
+// A workbook shaped like the marriage list: six styles, a bold centred frozen header, fills, hair
+// borders, Cyrillic text, "&", markup and line breaks. Created at a fixed time.
+
+#include "sheet/shevrix.h"
+
+struct MarriageBookShape {
+  std::vector<std::u16string> Header{u"Муж", u"Жена", u"Дата & место", u"Лет"};
+  std::vector<std::vector<std::u16string>> Rows{
+      {u"Иванов Иван*", u"Петрова Мария", u"1880, Київ", u"1880-1875"},
+      {u"Сидоров & сын", u"<b>Анна</b>", u"первая\r\nвторая строка", u"12"},
+      {u"Smith <John>", u"O'Neil \"Kate\"", u"a\nb", u""},
+      {u"Ёжиков", u"", u"&amp; stays", u"3"},
+  };
+  std::vector<int> RowStyles{2, 3, 4, 0};
+  std::vector<int> WidthPix{120, 140, 100, 40};
+};
+
+inline void MakeMarriageBook(TSHEVRIX& book, const MarriageBookShape& shape = MarriageBookShape()) {
+  book.DocumentProperties().Created = EncodeDateTime(2024, 3, 5, 7, 8, 9, 0);
+  book.Sheets().SetCount(1);
+  TZStyles& styles = book.Styles();
+  styles.SetCount(6);
+  TZStyle& s0 = *styles.Items(0);
+  s0.Font.Name = u"Tahoma";
+  s0.Font.SetSize(9);
+  s0.Alignment.WrapText = true;
+  for (int i = 0; i < 4; ++i) {
+    s0.Border.Border(i)->LineStyle = ZEContinuous;
+    s0.Border.Border(i)->SetWeight(1);
+    s0.Border.Border(i)->Color = 0xC0C0C0;
+  }
+  for (int i = 1; i < 6; ++i) styles.Items(i)->Assign(s0);
+  TZStyle& s1 = *styles.Items(1);
+  s1.Font.Style |= fsBold;
+  s1.Alignment.Horizontal = ZHCenter;
+  s1.Alignment.Vertical = ZVCenter;
+  for (int i = 0; i < 4; ++i) s1.Border.Border(i)->Color = 0;
+  const TColor fills[] = {0xCCFFCC, 0xE0FFFF, 0xFFFFCC, 0xCCCCFF};
+  for (int i = 2; i < 6; ++i) {
+    styles.Items(i)->CellPattern = ZPSolid;
+    styles.Items(i)->BGColor = fills[i - 2];
+  }
+  TZSheet& sheet = *book.Sheets().Sheet(0);
+  sheet.SetTitle(u"Marriages");
+  sheet.SheetOptions().SplitHorizontalMode = ZSplitFrozen;
+  sheet.SheetOptions().SplitHorizontalValue = 1;
+  sheet.SetRowCount(static_cast<int>(shape.Rows.size()) + 1);
+  sheet.SetColCount(static_cast<int>(shape.Header.size()));
+  for (int c = 0; c < sheet.ColCount(); ++c) {
+    sheet.Cell(c, 0)->SetData(shape.Header[c]);
+    sheet.Cell(c, 0)->SetCellStyle(1);
+    sheet.Columns(c)->SetWidthPix(shape.WidthPix[c]);
+  }
+  for (std::size_t r = 0; r < shape.Rows.size(); ++r)
+    for (int c = 0; c < sheet.ColCount(); ++c) {
+      TZCell& cell = *sheet.Cell(c, static_cast<int>(r) + 1);
+      cell.SetData(shape.Rows[r][c]);
+      cell.SetCellStyle(shape.RowStyles[r]);
+    }
+  sheet.Cell(3, 1)->SetCellStyle(5);
+}
