@@ -105,7 +105,7 @@ struct MarriageBookShape {
   std::vector<std::u16string> Header{u"Муж", u"Жена", u"Дата & место", u"Лет"};
   std::vector<std::vector<std::u16string>> Rows{
       {u"Иванов Иван*", u"Петрова Мария", u"1880, Київ", u"1880-1875"},
-      {u"Сидоров & сын", u"<b>Анна</b>", u"первая\r\nвторая строка", u"12"},
+      {u"Сидоров & сын", u"<B>Анна</B>", u"первая\r\nвторая строка", u"12"},
       {u"Smith <John>", u"O'Neil \"Kate\"", u"a\nb", u""},
       {u"Ёжиков", u"", u"&amp; stays", u"3"},
   };
