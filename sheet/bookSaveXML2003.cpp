@@ -20,8 +20,14 @@ std::shared_ptr<TZBookSave> CreateXml2003From(const TZBookSave& source) {
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 std::u16string Dec(long long v) { return Ascii(std::to_string(v)); }
 const char16_t* Bool1(bool v) { return v ? u"1" : u"0"; }
-std::u16string Color(TColor c) { return u"#" + ColorToHexRGB(c); }
-std::u16string StyleRef(int index) { return u"s" + Dec(static_cast<long long>(index) + 20); }
+// Built by appending: the literal-plus-string operator trips a false -Wrestrict of GCC 12 when inlined.
+std::u16string Prefixed(const char16_t* prefix, const std::u16string& text) {
+  std::u16string out(prefix);
+  out += text;
+  return out;
+}
+std::u16string Color(TColor c) { return Prefixed(u"#", ColorToHexRGB(c)); }
+std::u16string StyleRef(int index) { return Prefixed(u"s", Dec(static_cast<long long>(index) + 20)); }
 
 // The twentieths of a point of a moveable split given in pixels.
 long long SplitTwips(int pixels) { return std::llround(RoundHalfEven(PixelsToPoints(pixels, 0.265) * 20)); }
