@@ -99,7 +99,8 @@ TZxTargetFile::TZxTargetFile(std::string target) : FTarget(std::move(target)) {
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(FTarget);
   const auto slash = FTarget.find_last_of('/');
-  const std::string base = slash == std::string::npos ? FTarget : FTarget.substr(slash + 1);
+  // Cut so that the temporary name stays within the file system's name limit.
+  const std::string base = (slash == std::string::npos ? FTarget : FTarget.substr(slash + 1)).substr(0, 160);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = (folder == "/" ? std::string("/") : folder + "/") + "." + base + "." +
                             std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";

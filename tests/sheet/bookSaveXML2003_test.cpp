@@ -220,3 +220,31 @@ TEST_F(Xml2003FileTest, ReplaceOnlyOnSuccess) {
   EXPECT_TRUE(Has(ReadFile(file), "<Worksheet ss:Name=\"Marriages\">"));
   EXPECT_EQ(ListDir(dir_), std::vector<std::string>{"Marriage.xml"});
 }
+
+TEST(Xml2003, CommentsLinksActiveCellAndTabColour) {
+  TSHEVRIX book;
+  TZSheet& sheet = OneSheet(book, 2, 2);
+  TZCell& cell = *sheet.Cell(0, 0);
+  cell.SetHRef(u"https://example.org/?a=1&b=2");
+  cell.SetHRefScreenTip(u"tip <here>");
+  cell.SetShowComment(true);
+  cell.SetAlwaysShowComment(true);
+  cell.SetCommentAuthor(u"Автор");
+  cell.SetComment(u"<B>note</B>\nline");
+  sheet.Cell(1, 1)->SetCellType(ZENumber);
+  sheet.Cell(1, 1)->SetData(u"1.5");
+  sheet.SheetOptions().ActiveCol = 1;
+  sheet.SheetOptions().ActiveRow = 2;
+  sheet.SheetOptions().PortraitOrientation = false;
+  sheet.SheetOptions().PaperSize = 0;
+  sheet.SetTabColor(255);
+  const std::string doc = Doc(book);
+  EXPECT_TRUE(Has(doc, "<Cell ss:HRef=\"https://example.org/?a=1&amp;b=2\" x:HRefScreenTip=\"tip &lt;here&gt;\">\r\n"
+                       "     <Comment ss:Author=\"Автор\" ss:ShowAlways=\"1\">\r\n      <ss:Data xmlns=\"http://www.w3.org/"
+                       "TR/REC-html40\"><B>note</B>&#10;line</ss:Data>\r\n     </Comment>\r\n    </Cell>"));
+  EXPECT_TRUE(Has(doc, "<ss:Data ss:Type=\"Number\">1.5</ss:Data>"));
+  EXPECT_TRUE(Has(doc, "<Layout x:Orientation=\"Landscape\"/>"));
+  EXPECT_FALSE(Has(doc, "<Print>"));
+  EXPECT_TRUE(Has(doc, "<Panes>\r\n    <Pane>\r\n     <Number>3</Number>\r\n     <ActiveRow>2</ActiveRow>\r\n"
+                       "     <ActiveCol>1</ActiveCol>\r\n    </Pane>\r\n   </Panes>\r\n   <TabColorIndex>255</TabColorIndex>"));
+}

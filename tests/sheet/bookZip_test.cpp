@@ -241,3 +241,12 @@ TEST_F(ZipGenTest, LimitsRaiseInsteadOfWritingADamagedArchive) {
   }
   EXPECT_TRUE(ListDir(dir_).empty());
 }
+
+TEST_F(ZipGenTest, LongTargetNameStillGetsATemporaryFile) {
+  const std::string name(250, 'n');
+  auto gen = TZxZipArchive::Create(Path(name + ".zip").substr(0, Path("").size() + 250));
+  WritePart(*gen, "a.xml", "a");
+  gen->SaveAndSeal();
+  TZxZipGen::Free(gen);
+  EXPECT_EQ(ListDir(dir_), std::vector<std::string>{name});
+}
