@@ -314,6 +314,13 @@ void TZxZipGen::FreeActiveStreams() {
 
 std::vector<std::string> TZxZipGen::ActiveNames() const { return FActiveOrder; }
 
+std::vector<std::string> TZxZipGen::SealedNames() const {
+  std::vector<std::string> names;
+  names.reserve(FSealedStreams.size());
+  for (const auto& entry : FSealedStreams) names.push_back(entry.first);
+  return names;
+}
+
 TZxStream* TZxZipGen::ActiveStream(const std::string& name) const {
   const auto it = FActiveStreams.find(name);
   return it == FActiveStreams.end() ? nullptr : it->second.get();
@@ -402,9 +409,18 @@ void TZxFolderInsteadOfZip::DoAbortAndDelete() {
     ForgetActive(*it);  // closes the file
     if (!path.empty()) ::unlink(path.c_str());
   }
+  // The files of sealed parts go too, and the sub-folders that are left empty, so an abandoned
+  // package leaves nothing of its own behind; anything else in the folder stays, and then the folder.
   std::error_code ec;
-  if (!fs::remove(fs::path(FileName()), ec) || ec)
+  const fs::path root(FileName());
+  for (const std::string& name : SealedNames()) {
+    fs::path path = root / fs::path(name);
+    fs::remove(path, ec);
+    for (path = path.parent_path(); path != root && path.has_relative_path(); path = path.parent_path())
+      if (!fs::remove(path, ec)) break;  // not empty
+  }
+  ec.clear();
+  if (!fs::remove(root, ec) || ec)
     throw EZxZipGen("Сжатие Zip: невозможно удалить папку " + FileName() +
                     (ec ? ": " + ec.message() : std::string()));
 }
-

@@ -147,6 +147,8 @@ class TZxZipGen {
   void FreeActiveStreams();
   // Names of the parts not yet sealed, in opening order.
   std::vector<std::string> ActiveNames() const;
+  // Names of the parts already sealed.
+  std::vector<std::string> SealedNames() const;
   // The stream of an active part, or null.
   TZxStream* ActiveStream(const std::string& name) const;
   void ForgetActive(const std::string& name);

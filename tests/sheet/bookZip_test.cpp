@@ -161,13 +161,23 @@ TEST_F(ZipGenTest, FolderGeneratorWritesPlainFiles) {
   EXPECT_EQ(ReadFile(Path("out/xl/worksheets/sheet1.xml")), "<a/>");
   EXPECT_EQ(ReadFile(Path("out/[Content_Types].xml")), "<b/>");
 
-  // Abandoning removes the unsealed parts and the folder when nothing else is in it.
+  // Abandoning removes the parts it wrote, sealed or not, and the folder when nothing else is in it.
   auto gen2 = TZxFolderInsteadOfZip::Create(Path("out2"));
+  WritePart(*gen2, "xl\\worksheets\\sheet1.xml", "<a/>");
   gen2->NewStream("a.xml")->Write("x");
   EXPECT_TRUE(fs::exists(Path("out2/a.xml")));
   gen2->AbortAndDelete();
   EXPECT_FALSE(fs::exists(Path("out2")));
   TZxZipGen::Free(gen2);
+
+  // Something of another owner in the folder stays, and the folder with it: the abandon reports that.
+  auto gen3 = TZxFolderInsteadOfZip::Create(Path("out3"));
+  WriteFile(Path("out3/keep.txt"), "keep");
+  WritePart(*gen3, "xl\\styles.xml", "<b/>");
+  EXPECT_EQ(ErrorOf([&] { gen3->AbortAndDelete(); }).rfind("Сжатие Zip: невозможно удалить папку " + Path("out3"), 0), 0u);
+  EXPECT_EQ(gen3->State(), TZxZipGenState::zgsSealed);
+  EXPECT_EQ(ListDir(Path("out3")), std::vector<std::string>{"keep.txt"});
+  TZxZipGen::Free(gen3);
 }
 
 TEST_F(ZipGenTest, ArchiveReadByIndependentReaders) {
