@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2
   python3 python3-openpyxl libxml2-utils unzip
+  libreoffice-calc-nogui
 )
 missing=()
 for p in "${packages[@]}"; do
