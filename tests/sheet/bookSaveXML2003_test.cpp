@@ -161,6 +161,12 @@ TEST(Xml2003, PageTitles) {
   doc = Doc(book, {1}, {u"Given"});
   EXPECT_TRUE(Has(doc, "<Worksheet ss:Name=\"Given\">"));
   EXPECT_FALSE(Has(doc, "Sheet 1"));
+  // Characters a sheet name cannot hold become ";"; long titles are cut to 31, suffix included.
+  doc = Doc(book, {0, 1}, {u" a\\b/c?d*e[f]g:h ", std::u16string(40, u'Ж')});
+  EXPECT_TRUE(Has(doc, "<Worksheet ss:Name=\"a;b;c;d;e;f;g;h\">"));
+  doc = Doc(book, {0, 1}, {std::u16string(40, u'x'), std::u16string(35, u'X')});
+  EXPECT_TRUE(Has(doc, "<Worksheet ss:Name=\"" + std::string(31, 'x') + "\">"));
+  EXPECT_TRUE(Has(doc, "<Worksheet ss:Name=\"" + std::string(28, 'X') + "(1)\">"));
   TZMemoryStream s;
   EXPECT_EQ(SaveBookAsSpreadsheetMLToStream(book, &s, {7}, {}, "", u"UTF-8", nullptr), 2);
   EXPECT_TRUE(s.Data().empty());
