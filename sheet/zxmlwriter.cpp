@@ -131,10 +131,18 @@ bool IsKeptReference(const Str& text, std::size_t amp) {
 }  // namespace
 
 std::string Utf16ToXmlUtf8(const std::u16string& text) {
-  // At most three bytes per UTF-16 unit (a surrogate pair gives four bytes for two units).
-  std::string out(text.size() * 3, '\0');
-  char* p = out.data();
+  // First the exact length, so short names stay in the string's inline storage.
   const std::size_t n = text.size();
+  std::size_t length = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const char16_t u = text[k];
+    if (u < 0x80)
+      length += IsForbiddenByte(static_cast<unsigned char>(u)) ? 0 : 1;
+    else
+      length += u < 0x800 ? 2 : 3;  // a surrogate pair: 4 bytes for 2 units
+  }
+  std::string out(length, '\0');
+  char* p = out.data();
   std::size_t i = 0;
   while (i < n) {
     const char16_t u = text[i];
