@@ -679,11 +679,23 @@ TNRDCompareResult CompareValues(const void* buffer1, const void* buffer2, TNRDBa
     case bftWideVarchar: {
       std::int32_t n1 = Partial(WideLength(p1, size1), partialLength);
       std::int32_t n2 = Partial(WideLength(p2, size2), partialLength);
-      // The units are copied out so that the comparison sees aligned UTF-16 text.
-      std::u16string w1(static_cast<std::size_t>(n1), u'\0'), w2(static_cast<std::size_t>(n2), u'\0');
-      std::memcpy(w1.data(), p1, static_cast<std::size_t>(n1) * 2);
-      std::memcpy(w2.data(), p2, static_cast<std::size_t>(n2) * 2);
-      int r = WideCompareStringProc(LOCALE_USER_DEFAULT, flags, w1.data(), n1, w2.data(), n2);
+      // The units are copied out (on the stack when short) so that the comparison sees aligned
+      // UTF-16 text.
+      char16_t small1[128], small2[128];
+      std::u16string big1, big2;
+      char16_t* w1 = small1;
+      char16_t* w2 = small2;
+      if (n1 > 128) {
+        big1.resize(static_cast<std::size_t>(n1));
+        w1 = big1.data();
+      }
+      if (n2 > 128) {
+        big2.resize(static_cast<std::size_t>(n2));
+        w2 = big2.data();
+      }
+      std::memcpy(w1, p1, static_cast<std::size_t>(n1) * 2);
+      std::memcpy(w2, p2, static_cast<std::size_t>(n2) * 2);
+      int r = WideCompareStringProc(LOCALE_USER_DEFAULT, flags, w1, n1, w2, n2);
       if (r < 1 || r > 3)
         throw ENRDException(30046,
                             "Unicode is not available on this version of Windows. Put the file \"unicows.dll\" "
@@ -721,9 +733,9 @@ TNRDCompareResult CompareValues(const void* buffer1, const void* buffer2, TNRDBa
   }
 }
 
-int CompareKeyValues(const void* buffer1, const void* buffer2, TNRDBaseFieldType type1, TNRDBaseFieldType type2,
-                     bool isNull1, bool isNull2, std::int32_t partialLength, bool caseInsensitive, int locale,
-                     std::int32_t size1, std::int32_t size2) {
+int CompareKeyValuesGeneral(const void* buffer1, const void* buffer2, TNRDBaseFieldType type1,
+                            TNRDBaseFieldType type2, bool isNull1, bool isNull2, std::int32_t partialLength,
+                            bool caseInsensitive, int locale, std::int32_t size1, std::int32_t size2) {
   switch (CompareValues(buffer1, buffer2, type1, type2, isNull1, isNull2, partialLength, caseInsensitive, locale,
                         size1, size2)) {
     case cmprLower:
