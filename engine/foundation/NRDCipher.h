@@ -185,7 +185,10 @@ class THash_RipeMD128 : public THash_MD4 {
 
 class THash_RipeMD256 : public THash_RipeMD128 {
  public:
-  using THash_RipeMD128::THash_RipeMD128;
+  explicit THash_RipeMD256(std::shared_ptr<TProtection> aProtection = nullptr)
+      : THash_RipeMD128(std::move(aProtection)) {
+    THash_RipeMD256::Init();
+  }
   const char* ClassName() const override { return "THash_RipeMD256"; }
   void TestVector() const override;
   void Init() override;

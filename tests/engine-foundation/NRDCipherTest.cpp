@@ -350,6 +350,38 @@ TEST(NRDCipher, ChainsCodeStringsStreamsAndFiles) {
   EXPECT_THROW(outer->CodeFile((dir / "nrdcipher_missing.bin").string(), dst, paEncode), std::runtime_error);
 }
 
+TEST(NRDCipher, HashLinksScrambleAndMaskBuffers) {
+  // A hash link masks a buffer with a digest stream: decoding with the same link restores it.
+  auto hash = THash_RipeMD256::Class()->Create(nullptr);
+  std::vector<std::uint8_t> data = Data(100);
+  const auto original = data;
+  hash->CodeBuffer(data.data(), 100, paEncode);
+  EXPECT_NE(data, original);
+  hash->CodeBuffer(data.data(), 100, paDecode);
+  EXPECT_EQ(data, original);
+  // Scrambling replaces each piece by a digest: the same input scrambles the same way.
+  auto a = data, b = data;
+  hash->CodeBuffer(a.data(), 100, paScramble);
+  hash->CodeBuffer(b.data(), 100, paScramble);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, original);
+  // A fresh RIPEMD-256 object starts from its own initial words even without Init.
+  auto fresh = THash_RipeMD256::Class()->Create(nullptr);
+  fresh->Done();
+  EXPECT_EQ(ToHex(fresh->DigestKey(), 32), "02ba4c4e5f8ecd1877fc52d64d30e37a2d9774fb1e5d026380ae0168e3c5522d");
+}
+
+TEST(NRDCipher, StreamCodingReportsProgress) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> reports;
+  SetProgressEvent([&](const void*, std::int64_t current, std::int64_t total) { reports.emplace_back(current, total); });
+  auto cipher = TCipher::Create<TCipher_Rijndael>("p");
+  TCodingMemoryStream stream(std::string(5000, 'z'));
+  cipher->CodeStream(&stream, nullptr, -1, paEncode);
+  SetProgressEvent(nullptr);
+  const std::vector<std::pair<std::int64_t, std::int64_t>> expected = {{0, 5000}, {4096, 5000}, {5000, 5000}, {0, 0}};
+  EXPECT_EQ(reports, expected);
+}
+
 TEST(NRDCipher, WipeIsNotProvided) {
   auto cipher = TCipher::Create<TCipher_Rijndael>("x");
   std::uint8_t buf[4] = {};
