@@ -13,7 +13,7 @@
 #include <new>
 #include <stdexcept>
 
-namespace engine {
+namespace nrd {
 
 namespace {
 
@@ -998,4 +998,4 @@ void PPMDecompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std
   }
 }
 
-}  // namespace engine
+}  // namespace nrd
