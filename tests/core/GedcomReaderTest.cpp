@@ -248,7 +248,7 @@ TEST_F(GedcomReader, SecondLoadReplacesTheFirst) {
 
 TEST_F(GedcomReader, CharacterSets) {
   const QByteArray body = QByteArray("0 HEAD\n1 CHAR ") + "%1" +
-                          "\n0 @N1@ NOTE\n1 CONC Примечание\n0 @I1@ INDI\n1 NAME Иван /Ильин/\n1 NOTE @N1@\n";
+                          "\n0 @I1@ INDI\n1 NAME Иван /Ильин/\n1 NOTE @N1@\n0 @N1@ NOTE При\n1 CONC мечание\n";
   const QByteArray utf8 = QByteArray(body).replace("%1", "UTF-8");
   // UTF-8 without a mark: decoded because the header says so ('И' is D0 98 and must survive).
   LoadBytes(utf8);
@@ -277,6 +277,9 @@ TEST_F(GedcomReader, CharacterSets) {
   EXPECT_EQ(P(1).NAME, Q("Иван /Ильин/"));
   LoadBytes(le.mid(2));  // no mark: recognised by the leading "0"
   EXPECT_EQ(P(1).NAME, Q("Иван /Ильин/"));
+  // A character split between two CONC lines of a note record is joined before it is decoded.
+  LoadBytes("0 HEAD\n1 CHAR UTF-8\n0 @I1@ INDI\n1 NOTE @N1@\n0 @N1@ NOTE \xD0\x9F\xD1\x80\xD0\n1 CONC \xB8\n");
+  EXPECT_EQ(P(1).NOTE, Q("При"));
   // A UTF-8 mark before content that is not UTF-8: read as Windows-1251, the header line restored.
   LoadBytes("\xEF\xBB\xBF" "0 HEAD\n1 SOUR S\n0 @I1@ INDI\n1 NAME \xC8\xE2\xE0\xED\n");
   EXPECT_EQ(m.GedHead.SOUR, Q("S"));
