@@ -15,6 +15,7 @@ int main(int argc, char* argv[]) {
   {
     TForm1 form;
     form.show();
+    form.activateWindow();
     rc = app.exec();
   }
   delete dm3;
