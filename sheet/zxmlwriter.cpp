@@ -522,16 +522,8 @@ TZXMLWriter::TZXMLWriter() { tags_.reserve(static_cast<std::size_t>(maxTagCount_
 
 TZXMLWriter::~TZXMLWriter() {
   if (!inProcess_) return;
-  if (failed_) {
-    // Output already failed: what is left is discarded rather than written after the error.
-    buffer_.clear();
-    ownFile_.reset();
-    stream_ = nullptr;
-    inProcess_ = false;
-    return;
-  }
   try {
-    EndSaveTo();
+    EndSaveTo();  // a writer whose output failed only discards here
   } catch (...) {
     // An output error at destruction cannot be reported; what is left is discarded.
     buffer_.clear();
@@ -573,6 +565,22 @@ bool TZXMLWriter::BeginSaveToString() {
 
 void TZXMLWriter::EndSaveTo() {
   if (!inProcess_) return;
+  if (failed_) {
+    // The output already failed and that error was reported: stop without writing after it.
+    buffer_.clear();
+    tags_.clear();
+    ResizeTags(0);
+    stream_ = nullptr;
+    inProcess_ = false;
+    std::unique_ptr<TZFileStream> file = std::move(ownFile_);
+    if (file) {
+      try {
+        file->Close();
+      } catch (...) {
+      }
+    }
+    return;
+  }
   while (TagCount() > 0) WriteEndTagNode();
   if (newLine_) WriteToBuffer(nlSeparator_, true);
   FlushBuffer();
