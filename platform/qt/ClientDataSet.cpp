@@ -75,6 +75,7 @@ void TClientDataSet::AppendRecord(Row values) {
 
 void TClientDataSet::Invalidate() {
   dirty_ = true;
+  if (keys_.size() > rows_.size()) keys_.clear();  // rows were removed: the cached keys no longer fit
   if (disabled_ > 0) {
     pendingLayout_ = true;
     return;
@@ -327,6 +328,7 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QString();  // an indicator column only
   if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns_.size()))
     return QAbstractTableModel::headerData(section, orientation, role);
   const Column& c = columns_[static_cast<std::size_t>(section)];
