@@ -166,14 +166,17 @@ void TNRDVariant::SetData(const void* buffer, std::int32_t size, TNRDBaseFieldTy
       Clear(dataType);
       FPData = fresh;
     }
+    FIsDataLinked = false;
+  } else if (buffer == FPData && !FIsDataLinked) {
+    // Linking to the value's own buffer keeps it owned (and freed once).
   } else {
     if (buffer != FPData) Clear(dataType);
     FPData = const_cast<void*>(buffer);
+    FIsDataLinked = FPData != nullptr;
   }
   FDataType = dataType;
   FDataSize = size;
   FIsNull = false;
-  FIsDataLinked = !copyData && FPData != nullptr;
 }
 
 bool TNRDVariant::CopyDataToAddress(void* buffer, std::int32_t maxSize) const {
