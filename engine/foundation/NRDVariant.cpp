@@ -102,6 +102,30 @@ struct TNRDVariant::View {
 
 TNRDVariant::~TNRDVariant() { Clear(bftUnknown); }
 
+TNRDVariant::TNRDVariant(TNRDVariant&& other) noexcept
+    : FDataType(other.FDataType),
+      FDataSize(other.FDataSize),
+      FPData(other.FPData),
+      FIsDataLinked(other.FIsDataLinked),
+      FIsNull(other.FIsNull) {
+  other.FPData = nullptr;
+  other.Clear(bftUnknown);
+}
+
+TNRDVariant& TNRDVariant::operator=(TNRDVariant&& other) noexcept {
+  if (this != &other) {
+    Clear(bftUnknown);
+    FDataType = other.FDataType;
+    FDataSize = other.FDataSize;
+    FPData = other.FPData;
+    FIsDataLinked = other.FIsDataLinked;
+    FIsNull = other.FIsNull;
+    other.FPData = nullptr;
+    other.Clear(bftUnknown);
+  }
+  return *this;
+}
+
 void TNRDVariant::Clear(TNRDBaseFieldType dataType) {
   if (FPData != nullptr && !FIsDataLinked) {
     try {
