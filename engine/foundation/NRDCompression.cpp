@@ -158,7 +158,7 @@ TNRDCompressedBLOBStream::TNRDCompressedBLOBStream(TStream& Stream, const TNRDBL
     blockSize = BLOBBlockSizeForMode(d.CompressionMode);
   const bool badBlockSize = d.CompressionAlgorithm != acaNone && (blockSize <= 0 || blockSize > kMaxBLOBBlockSize);
   if (d.CompressionAlgorithm > acaPPM || badBlockSize || d.StartPosition < 0 || d.NumBlocks < 0 ||
-      d.UncompressedSize < 0 || d.StartPosition > hostSize)
+      d.UncompressedSize < 0 || (!ToCreate && d.StartPosition > hostSize))
     throw ENRDException(10084, kInvalidDescriptor,
                         {d.BlockSize, d.NumBlocks, d.UncompressedSize, d.StartPosition, int(d.CompressionAlgorithm)});
   d.BlockSize = blockSize;
