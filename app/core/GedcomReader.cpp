@@ -1,0 +1,838 @@
+// The GEDCOM reader in four stages: decoding into lines, the header pass, the record pass that creates
+// records and copies tag values, and the passes that resolve references and build display names.
+// References are kept as identifier text during the record pass and resolved through hash maps by
+// their exact text afterwards, so the model never holds a link that is not an index.
+#include "app/core/GedcomReader.h"
+
+#include "app/core/GDate.h"
+#include "app/core/UnitFunc.h"
+#include "platform/CodePage.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QTime>
+
+#include <limits>
+#include <utility>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- decoding
+
+enum class Encoding { Ansi, Utf8Bom, Utf16 };
+
+// The file split into lines. In Ansi mode `text` is the byte-for-byte Windows-1251 decoding of `bytes`,
+// so a line has the same offsets in both and can be decoded again as UTF-8 from its raw bytes.
+struct Lines {
+  Encoding enc = Encoding::Ansi;
+  QByteArray bytes;
+  QString text;
+  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `text` (and `bytes` for Ansi)
+};
+
+void SplitLines(Lines& l) {
+  const QString& t = l.text;
+  const qsizetype n = t.size();
+  l.spans.clear();
+  qsizetype start = 0;
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t c = t[i].unicode();
+    if (c == u'\r' || c == u'\n') {
+      l.spans.emplace_back(start, i - start);
+      if (c == u'\r' && i + 1 < n && t[i + 1] == u'\n') ++i;
+      start = i + 1;
+    }
+  }
+  if (start < n) l.spans.emplace_back(start, n - start);
+}
+
+QString DecodeUtf16(const QByteArray& b, bool bigEndian, qsizetype skip) {
+  const qsizetype units = (b.size() - skip) / 2;
+  QString s(units, Qt::Uninitialized);
+  const auto* p = reinterpret_cast<const unsigned char*>(b.constData()) + skip;
+  for (qsizetype i = 0; i < units; ++i) {
+    const unsigned hi = bigEndian ? p[2 * i] : p[2 * i + 1];
+    const unsigned lo = bigEndian ? p[2 * i + 1] : p[2 * i];
+    s[i] = QChar(char16_t((hi << 8) | lo));
+  }
+  return s;
+}
+
+QString DecodeAnsi(QByteArrayView b) {
+  QString s(b.size(), Qt::Uninitialized);
+  for (qsizetype i = 0; i < b.size(); ++i) s[i] = QChar(platform::Cp1251ToUnit(std::uint8_t(b[i])));
+  return s;
+}
+
+bool IsValidUtf8(QByteArrayView b) {
+  const auto* p = reinterpret_cast<const unsigned char*>(b.data());
+  const qsizetype n = b.size();
+  qsizetype i = 0;
+  while (i < n) {
+    const unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len = 0;
+    unsigned min = 0;
+    if ((c & 0xE0) == 0xC0) {
+      len = 1;
+      min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 2;
+      min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 3;
+      min = 0x10000;
+    } else {
+      return false;
+    }
+    unsigned cp = c & (0x3F >> len);
+    for (int k = 1; k <= len; ++k) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len + 1;
+  }
+  return true;
+}
+
+// Decodes by the byte-order mark, else as Windows-1251. A file with a UTF-8 mark whose content is not
+// UTF-8 is read as Windows-1251; a mark read that way ("п" first) turns the first line into "0 HEAD".
+// Files without a mark that begin with "0" followed by a zero byte (or the reverse) are UTF-16 written
+// without a mark: a GEDCOM file always begins with the digit 0.
+Lines Decode(const QByteArray& bytes) {
+  Lines l;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+  const qsizetype n = bytes.size();
+  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && IsValidUtf8(QByteArrayView(bytes).sliced(3))) {
+    l.enc = Encoding::Utf8Bom;
+    l.text = QString::fromUtf8(QByteArrayView(bytes).sliced(3));
+  } else if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
+    l.enc = Encoding::Utf16;
+    l.text = DecodeUtf16(bytes, false, 2);
+  } else if (n >= 2 && p[0] == 0xFE && p[1] == 0xFF) {
+    l.enc = Encoding::Utf16;
+    l.text = DecodeUtf16(bytes, true, 2);
+  } else if (n >= 2 && p[0] == '0' && p[1] == 0) {
+    l.enc = Encoding::Utf16;
+    l.text = DecodeUtf16(bytes, false, 0);
+  } else if (n >= 2 && p[0] == 0 && p[1] == '0') {
+    l.enc = Encoding::Utf16;
+    l.text = DecodeUtf16(bytes, true, 0);
+  } else {
+    l.enc = Encoding::Ansi;
+    l.bytes = bytes;
+    l.text = DecodeAnsi(bytes);
+  }
+  SplitLines(l);
+  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 && l.text[l.spans[0].first] == u'\u043F') {
+    // The mark stays in the buffers but the first line is read as the header line.
+    l.text.replace(l.spans[0].first, l.spans[0].second, QStringLiteral("0 HEAD"));
+    l.bytes.replace(l.spans[0].first, l.spans[0].second, QByteArray("0 HEAD"));
+    const qsizetype delta = 6 - l.spans[0].second;
+    l.spans[0].second = 6;
+    for (std::size_t i = 1; i < l.spans.size(); ++i) l.spans[i].first += delta;
+  }
+  return l;
+}
+
+// ---------------------------------------------------------------- one line
+
+bool IsBlankOrCtl(QChar c) { return c.unicode() <= u' '; }
+
+QStringView TrimView(QStringView v) {
+  qsizetype b = 0;
+  qsizetype e = v.size();
+  while (b < e && IsBlankOrCtl(v[b])) ++b;
+  while (e > b && IsBlankOrCtl(v[e - 1])) --e;
+  return v.mid(b, e - b);
+}
+
+// A trimmed line taken apart: level (-1 when the line has no leading digits), tag (the second word),
+// value (the text after the tag and one blank) and the third word.
+struct Line {
+  QStringView text;
+  int level = -1;
+  QStringView tag;
+  QStringView value;
+
+  explicit Line(QStringView t) : text(t) {
+    qsizetype i = 0;
+    int lv = 0;
+    while (i < t.size() && t[i] >= u'0' && t[i] <= u'9') {
+      if (lv < 1000) lv = lv * 10 + (t[i].unicode() - u'0');
+      ++i;
+    }
+    if (i > 0) level = lv;
+    // Second word: skip the first word, then blanks.
+    qsizetype k = 0;
+    while (k < t.size() && t[k] != u' ') ++k;
+    while (k < t.size() && t[k] == u' ') ++k;
+    qsizetype e = k;
+    while (e < t.size() && t[e] != u' ') ++e;
+    tag = t.mid(k, e - k);
+    if (e < t.size()) value = t.mid(e + 1);
+  }
+
+  QString Value(qsizetype max) const { return value.left(max).toString(); }
+
+  // Word n (1-based) of the line split at blanks, runs of blanks counting as one.
+  QString Word(int n) const {
+    qsizetype k = 0;
+    int w = 0;
+    while (k < text.size()) {
+      while (k < text.size() && text[k] == u' ') ++k;
+      if (k >= text.size()) break;
+      qsizetype e = k;
+      while (e < text.size() && text[e] != u' ') ++e;
+      if (++w == n) return text.mid(k, e - k).toString();
+      k = e;
+    }
+    return QString();
+  }
+};
+
+constexpr qsizetype kPersonMax = 120;
+constexpr qsizetype kRecordMax = 250;
+constexpr qsizetype kHeaderMax = 100;
+
+// ---------------------------------------------------------------- reader state
+
+enum class RecType { None, Indi, Fam, Note, Marr, Hyper };
+
+struct IndiRefs {
+  QString famc;
+  std::vector<QString> fams;
+};
+struct FamRefs {
+  QString husb;
+  QString wife;
+  std::vector<QString> chil;
+};
+
+// The time of day of a "HH:MM[:SS[.zzz]]" text as a fraction of a day; false when unreadable.
+bool ReadTimeOfDay(const QString& text, double& fraction) {
+  static const char* const kFormats[] = {"H:m:s.z", "H:m:s", "H:m"};
+  for (const char* f : kFormats) {
+    const QTime t = QTime::fromString(text, QString::fromLatin1(f));
+    if (t.isValid()) {
+      fraction = t.msecsSinceStartOfDay() / 86400000.0;
+      return true;
+    }
+  }
+  return false;
+}
+
+void AddTime(TDateTime& dt, const QString& text) {
+  double fraction = 0;
+  // The time completes a known day only; an unreadable time is ignored and keeps the date.
+  if (dt == kUnknownDate || dt == 0 || !ReadTimeOfDay(text, fraction)) return;
+  dt += dt < 0 ? -fraction : fraction;
+}
+
+QString DecodeUtf8Again(const QString& ansiText) {
+  const std::string bytes = platform::Utf16ToCp1251(
+      std::u16string_view(reinterpret_cast<const char16_t*>(ansiText.utf16()), std::size_t(ansiText.size())));
+  return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
+}
+
+class Reader {
+ public:
+  Reader(Model& m, const GedProgress& progress, const QString& tmpl)
+      : m_(m), progress_(progress), tmpl_(tmpl), ctx_(TDateContext::Now()) {}
+
+  void Run(const QByteArray& bytes) {
+    Lines lines = Decode(bytes);
+    m_.GedHead = THEAD{};
+    m_.aMarr.assign(1, TMarr{});
+    const std::size_t start = HeaderPass(lines);
+    utf8_ = lines.enc == Encoding::Ansi && m_.GedHead.CHAR == u"UTF-8";
+    if (utf8_) {
+      m_.GedHead.SOUR = DecodeUtf8Again(m_.GedHead.SOUR);
+      m_.GedHead.NAME = DecodeUtf8Again(m_.GedHead.NAME);
+      m_.GedHead.DATE = DecodeUtf8Again(m_.GedHead.DATE);
+    }
+    m_.Clear();
+    indiRefs_.assign(1, IndiRefs{});
+    famRefs_.assign(1, FamRefs{});
+    hyperRefs_.assign(1, IndiRefs{});
+    RecordPass(lines, start);
+    lines = Lines{};
+    if (utf8_) {
+      for (TNOTE& n : m_.aNote) n.TEXT = DecodeUtf8Again(n.TEXT);
+    }
+    ResolvePersons();
+    ResolveFamilies();
+    NamePass();
+  }
+
+ private:
+  void Progress(std::int64_t pos, std::int64_t max) {
+    if (progress_) progress_(pos, max);
+  }
+
+  QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) const {
+    const auto [s, n] = l.spans[i];
+    if (decodeUtf8) {
+      QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
+      qsizetype b = 0, e = raw.size();
+      while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
+      while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
+      holder = QString::fromUtf8(raw.sliced(b, e - b));
+      return TrimView(holder);
+    }
+    return TrimView(QStringView(l.text).mid(s, n));
+  }
+
+  std::size_t HeaderPass(const Lines& l) {
+    QStringView tag0;
+    QString holder;
+    for (std::size_t i = 0; i < l.spans.size(); ++i) {
+      const Line ln(LineText(l, i, holder, false));
+      if (ln.level == 0) tag0 = ln.tag;
+      if (tag0 != u"HEAD") return i;
+      if (ln.level == 1) {
+        if (ln.tag == u"SOUR")
+          m_.GedHead.SOUR = ln.Value(kHeaderMax);
+        else if (ln.tag == u"CHAR")
+          m_.GedHead.CHAR = ln.Value(kHeaderMax);
+        else if (ln.tag == u"DATE")
+          m_.GedHead.DATE = ln.Value(kHeaderMax);
+      } else if (ln.level == 2 && ln.tag == u"NAME") {
+        m_.GedHead.NAME = ln.Value(kHeaderMax);
+      }
+    }
+    return l.spans.size();
+  }
+
+  void RecordPass(const Lines& l, std::size_t start) {
+    const auto total = std::int64_t(l.spans.size());
+    Progress(0, total > 0 ? total - 1 : 0);
+    RecType type = RecType::None;
+    QString holder, holder2;
+    for (std::size_t i = start; i < l.spans.size(); ++i) {
+      if (i % 100 == 0) Progress(std::int64_t(i), total - 1);
+      // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
+      // those are joined first and decoded as a whole, so a character split by CONC survives.
+      Line ln(LineText(l, i, holder, utf8_ && type != RecType::Note));
+      QStringView undecoded = ln.text;
+      if (utf8_ && ln.level == 0) {
+        undecoded = LineText(l, i, holder, false);
+        ln = Line(LineText(l, i, holder2, true));
+      }
+      if (ln.level < 0 || ln.level > 3) continue;
+      if (ln.level == 0) {
+        t1_ = t2_ = t3_ = QString();
+        type = StartRecord(ln, undecoded);
+        continue;
+      }
+      const QString tag = ln.tag.toString();
+      if (ln.level == 1) {
+        t1_ = tag;
+        t2_.clear();
+        t3_.clear();
+      } else if (ln.level == 2) {
+        t2_ = tag;
+        t3_.clear();
+      } else {
+        t3_ = tag;
+      }
+      switch (type) {
+        case RecType::Indi:
+          IndiLine(ln);
+          break;
+        case RecType::Fam:
+          FamLine(ln);
+          break;
+        case RecType::Note:
+          NoteLine(ln);
+          break;
+        case RecType::Marr:
+          MarrLine(ln);
+          break;
+        case RecType::Hyper:
+          HyperLine(ln);
+          break;
+        case RecType::None:
+          break;
+      }
+    }
+  }
+
+  // undecoded: the same line before UTF-8 decoding (note texts are decoded once they are joined).
+  RecType StartRecord(const Line& ln, QStringView undecoded) {
+    const QString id = ln.tag.toString();  // the identifier is the level-0 line's second word
+    const QString kind = id.left(2).toUpper();
+    if (kind == u"@I") {
+      if (ln.text.contains(u"_INDI")) {
+        TINDI_ h;
+        h.INDI_ = id;
+        m_.aIndi_.push_back(std::move(h));
+        hyperRefs_.emplace_back();
+        return RecType::Hyper;
+      }
+      TINDI p;
+      p.INDI = id;
+      m_.aIndi.push_back(std::move(p));
+      indiRefs_.emplace_back();
+      return RecType::Indi;
+    }
+    if (kind == u"@F") {
+      TFAM f;
+      f.FAM = id;
+      m_.aFam.push_back(std::move(f));
+      famRefs_.emplace_back();
+      return RecType::Fam;
+    }
+    if (kind == u"@N") {
+      TNOTE n;
+      n.NOTE = id;
+      // A note written on its record line ("0 @N1@ NOTE text") begins with that text.
+      const Line rest(Line(undecoded).value);
+      if (rest.text.startsWith(u"NOTE") && (rest.text.size() == 4 || rest.text[4] == u' '))
+        n.TEXT = rest.text.mid(5).left(kRecordMax).toString();
+      m_.aNote.push_back(std::move(n));
+      return RecType::Note;
+    }
+    if (kind == u"@M") {
+      TMarr r;
+      r.ID = id;
+      m_.aMarr.push_back(std::move(r));
+      return RecType::Marr;
+    }
+    return RecType::None;
+  }
+
+  static void AppendCont(QString& field, const QString& value) {
+    field += QStringLiteral("\r\n");
+    field += value;
+  }
+
+  void IndiLine(const Line& ln) {
+    TINDI& p = m_.aIndi.back();
+    IndiRefs& refs = indiRefs_.back();
+    const QStringView tag = ln.tag;
+    auto val = [&] { return ln.Value(kPersonMax); };
+    if (ln.level == 1) {
+      if (tag == u"NAME") {
+        if (!ln.value.startsWith(u"VARIATION")) p.NAME = val();
+      } else if (tag == u"_UID") {
+        p._UID = val();
+      } else if (tag == u"SEX") {
+        p.SEX = ln.value.left(1).toString();
+      } else if (tag == u"DEAT") {
+        p.DEAT = QStringLiteral("+");
+      } else if (tag == u"FAMC") {
+        if (refs.famc.isEmpty()) refs.famc = val();
+      } else if (tag == u"NOTE") {
+        p.NOTE = val();
+      } else if (tag == u"ASSO") {
+        TASSO a;
+        a.INDI = val();
+        p.ASSO.push_back(std::move(a));
+      } else if (tag == u"EVEN") {
+        TEVEN e;
+        e.EVEN = val();
+        p.EVEN.push_back(std::move(e));
+      } else if (tag == u"FAMS") {
+        refs.fams.push_back(val());
+      }
+      return;
+    }
+    if (ln.level == 2) {
+      if (t1_ == u"NAME") {
+        if (tag == u"GIVN")
+          p.GIVN = val();
+        else if (tag == u"_MARNM" || tag == u"LAST2")
+          p.SURN2 = ln.Word(3).left(kPersonMax);
+        else if (tag == u"SURN")
+          p.SURN = val();
+        else if (tag == u"MIDDLE")
+          p.PATR1 = val();
+        else if (tag == u"NSFX")
+          p.NSFX = val();
+        else if (tag == u"NPFX")
+          p.NPFX = val();
+      } else if (t1_ == u"BIRT") {
+        if (tag == u"DATE") {
+          if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = GDate_RDates(val(), ctx_);
+        } else if (tag == u"PLAC") {
+          p.BIRT_PLAC = m_.GedHead.SOUR == u"Kestrelin" ? SplitPart(1, val(), u',') : val();
+        } else if (tag == u"NOTE") {
+          p.BIRT_NOTE = val();
+        }
+      } else if (t1_ == u"DEAT") {
+        if (tag == u"DATE")
+          p.DEAT_DATE = GDate_RDates(val(), ctx_);
+        else if (tag == u"PLAC")
+          p.DEAT_PLAC = val();
+        else if (tag == u"CAUS")
+          p.DEAT_CAUS = val();
+        else if (tag == u"NOTE")
+          p.DEAT_NOTE = val();
+      } else if (t1_ == u"ADOP") {
+        if (tag == u"FAMC") p.ADOP = SplitPart(2, val().left(10), u'@').mid(1);
+      } else if (t1_ == u"NOTE") {
+        if (tag == u"CONC")
+          p.NOTE += val();
+        else if (tag == u"CONT")
+          AppendCont(p.NOTE, val());
+      } else if (t1_ == u"RESI") {
+        if (tag == u"PLAC")
+          p.RESI_PLAC = val();
+        else if (tag == u"EMAIL")
+          p.RESI_EMAIL = val();
+        else if (tag == u"PHON")
+          p.RESI_PHON = val();
+        else if (tag == u"FAX")
+          p.RESI_FAX = val();
+        else if (tag == u"WWW")
+          p.RESI_WWW = val();
+      } else if (t1_ == u"OBJE") {
+        if (tag == u"FILE")
+          p.OBJE_FILE = val();
+        else if (tag == u"TITL")
+          p.OBJE_TITL = val();
+        else if (tag == u"PRIM")
+          p.OBJE_PRIM = ln.value.left(1).toString();
+      } else if (t1_ == u"CHAN") {
+        if (tag == u"DATE") p.EDIT = GDate_RDates(val(), ctx_).DDATE;
+      } else if (t1_ == u"ASSO") {
+        if (tag == u"RELA" && !p.ASSO.empty()) p.ASSO.back().RELA = val();
+      } else if (t1_ == u"EVEN") {
+        if (p.EVEN.empty()) return;
+        TEVEN& e = p.EVEN.back();
+        if (tag == u"TYPE")
+          e.TYP_ = val();
+        else if (tag == u"DATE")
+          e.DATE = GDate_RDates(val(), ctx_);
+        else if (tag == u"PLAC")
+          e.PLAC = val();
+        else if (tag == u"NOTE")
+          e.NOTE = val();
+      }
+      return;
+    }
+    // Level 3.
+    if (t2_ == u"NOTE" && (tag == u"CONC" || tag == u"CONT")) {
+      QString* field = nullptr;
+      if (t1_ == u"BIRT")
+        field = &p.BIRT_NOTE;
+      else if (t1_ == u"DEAT")
+        field = &p.DEAT_NOTE;
+      else if (t1_ == u"EVEN" && !p.EVEN.empty())
+        field = &p.EVEN.back().NOTE;
+      if (field) {
+        if (tag == u"CONC")
+          *field += val();
+        else
+          AppendCont(*field, val());
+      }
+    } else if (t1_ == u"ADOP" && t2_ == u"FAMC" && tag == u"ADOP") {
+      p.ADOP += u' ' + ln.value.left(4).toString();
+    } else if (t1_ == u"CHAN" && t2_ == u"DATE" && tag == u"TIME") {
+      AddTime(p.EDIT, val());
+    }
+  }
+
+  void FamLine(const Line& ln) {
+    TFAM& f = m_.aFam.back();
+    FamRefs& refs = famRefs_.back();
+    const QStringView tag = ln.tag;
+    auto val = [&] { return ln.Value(kPersonMax); };
+    if (ln.level == 1) {
+      if (tag == u"HUSB")
+        refs.husb = val();
+      else if (tag == u"WIFE")
+        refs.wife = val();
+      else if (tag == u"MARR")
+        f.MARR = QStringLiteral("x");
+      else if (ln.text == u"1 RELATION Marriage")
+        f.MARR = QStringLiteral("x");
+      else if (tag == u"UNIONS")
+        f.MARR = ln.Word(3).left(kPersonMax);
+      else if (tag == u"CHIL")
+        refs.chil.push_back(val());
+      return;
+    }
+    if (ln.level == 2) {
+      if (t1_ == u"MARR") {
+        if (tag == u"DATE")
+          f.MARR_DATE = GDate_RDates(val(), ctx_);
+        else if (tag == u"PLAC")
+          f.MARR_PLAC = val();
+        else if (tag == u"NOTE")
+          f.MARR_NOTE = val();
+      } else if (t1_ == u"OBJE") {
+        if (tag == u"FILE")
+          f.OBJE_FILE = val();
+        else if (tag == u"TITL")
+          f.OBJE_TITL = val();
+        else if (tag == u"PRIM")
+          f.OBJE_PRIM = val();
+      } else if (t1_ == u"CHAN") {
+        if (tag == u"DATE") f.CHAN = GDate_RDates(val(), ctx_).DDATE;
+      }
+      return;
+    }
+    if (t1_ == u"MARR" && t2_ == u"NOTE") {
+      // A continued marriage note keeps its line breaks, as person notes do.
+      if (tag == u"CONC")
+        f.MARR_NOTE += val();
+      else if (tag == u"CONT")
+        AppendCont(f.MARR_NOTE, val());
+    } else if (t1_ == u"CHAN" && t2_ == u"DATE" && tag == u"TIME") {
+      AddTime(f.CHAN, val());
+    }
+  }
+
+  void NoteLine(const Line& ln) {
+    if (ln.level != 1) return;
+    TNOTE& n = m_.aNote.back();
+    if (ln.tag == u"CONC")
+      n.TEXT += ln.Value(kRecordMax);
+    else if (ln.tag == u"CONT")
+      AppendCont(n.TEXT, ln.Value(kRecordMax));
+  }
+
+  void MarrLine(const Line& ln) {
+    if (ln.level != 1) return;
+    TMarr& r = m_.aMarr.back();
+    if (ln.tag == u"DATE")
+      r.DATE = ln.Value(kRecordMax);
+    else if (ln.tag == u"PLAC")
+      r.PLAC = ln.Value(kRecordMax);
+  }
+
+  void HyperLine(const Line& ln) {
+    if (ln.level != 1) return;
+    TINDI_& h = m_.aIndi_.back();
+    IndiRefs& refs = hyperRefs_.back();
+    if (ln.tag == u"INDIVIDUALINTERNALHYPERLINK")
+      h.INDI = ln.Word(3).left(kPersonMax);
+    else if (ln.tag == u"FAMC")
+      refs.famc = ln.Value(kPersonMax);
+    else if (ln.tag == u"FAMS")
+      refs.fams.push_back(ln.Value(kPersonMax));
+  }
+
+  // ---------------------------------------------------------------- resolution
+
+  static std::int64_t Lookup(const QHash<QString, std::int64_t>& map, const QString& ref) {
+    if (ref.isEmpty()) return 0;
+    return map.value(ref, 0);
+  }
+
+  // The text of the note record named by ref; a reference without a record keeps its text.
+  QString NoteText(const QString& ref) const {
+    const auto it = noteIndex_.constFind(ref);
+    return it == noteIndex_.cend() ? ref : m_.aNote[std::size_t(*it)].TEXT;
+  }
+
+  void ResolveNote(QString& field) const {
+    if (field.startsWith(u'@')) field = NoteText(field);
+  }
+
+  void ResolvePersons() {
+    const auto n = std::int64_t(m_.aIndi.size());
+    indiIndex_.reserve(qsizetype(n));
+    for (std::int64_t i = std::int64_t(m_.aIndi.size()) - 1; i >= 1; --i) {
+      // insert() replaces, so walk backwards to keep the first person of an identifier.
+      indiIndex_.insert(m_.aIndi[std::size_t(i)].INDI, i);
+    }
+    for (std::int64_t f = std::int64_t(m_.aFam.size()) - 1; f >= 1; --f)
+      famIndex_.insert(m_.aFam[std::size_t(f)].FAM, f);
+    for (std::int64_t k = std::int64_t(m_.aNote.size()) - 1; k >= 1; --k)
+      noteIndex_.insert(m_.aNote[std::size_t(k)].NOTE, k);
+    QHash<QString, std::vector<std::size_t>> hyperByTarget;
+    for (std::size_t h = 1; h < m_.aIndi_.size(); ++h) hyperByTarget[m_.aIndi_[h].INDI].push_back(h);
+
+    // Hyperlink records resolve to families too, for whoever reads them later.
+    for (std::size_t h = 1; h < m_.aIndi_.size(); ++h) {
+      m_.aIndi_[h].FAMC = Lookup(famIndex_, hyperRefs_[h].famc);
+      for (const QString& r : hyperRefs_[h].fams) m_.aIndi_[h].FAMS.push_back(Lookup(famIndex_, r));
+    }
+
+    Progress(0, n - 1);
+    for (std::int64_t i = 1; i < n; ++i) {
+      if (i % 100 == 0) Progress(i, n - 1);
+      TINDI& p = m_.aIndi[std::size_t(i)];
+      IndiRefs& refs = indiRefs_[std::size_t(i)];
+      if (!hyperByTarget.isEmpty()) {
+        const auto it = hyperByTarget.constFind(p.INDI);
+        if (it != hyperByTarget.cend()) {
+          for (std::size_t h : *it) {
+            if (!hyperRefs_[h].famc.isEmpty()) refs.famc = hyperRefs_[h].famc;
+            for (const QString& r : hyperRefs_[h].fams) refs.fams.push_back(r);
+          }
+        }
+      }
+      p.FAMC = Lookup(famIndex_, refs.famc);
+      p.FAMS.clear();
+      p.FAMS.reserve(refs.fams.size());
+      for (const QString& r : refs.fams) p.FAMS.push_back(Lookup(famIndex_, r));
+      ResolveNote(p.NOTE);
+      ResolveNote(p.BIRT_NOTE);
+      ResolveNote(p.DEAT_NOTE);
+      for (TEVEN& e : p.EVEN) ResolveNote(e.NOTE);
+      for (TASSO& a : p.ASSO) {
+        const std::int64_t t = Lookup(indiIndex_, a.INDI);
+        a.ID = t < std::numeric_limits<std::int32_t>::max() ? std::int32_t(t) : 0;
+      }
+    }
+    // Back links: every association gets its counterpart on the target, so associations are symmetric.
+    for (std::int64_t i = 1; i < n; ++i) {
+      const std::size_t count = m_.aIndi[std::size_t(i)].ASSO.size();
+      for (std::size_t k = 0; k < count; ++k) {
+        const std::int32_t t = m_.aIndi[std::size_t(i)].ASSO[k].ID;
+        if (t == 0 || t == i) continue;
+        TINDI& target = m_.aIndi[std::size_t(t)];
+        bool linked = false;
+        for (const TASSO& b : target.ASSO) {
+          if (b.ID == i) {
+            linked = true;
+            break;
+          }
+        }
+        if (!linked) {
+          TASSO back;
+          back.ID = std::int32_t(i);
+          back.INDI = m_.aIndi[std::size_t(i)].INDI;
+          target.ASSO.push_back(std::move(back));
+        }
+      }
+    }
+  }
+
+  void ResolveFamilies() {
+    QHash<QString, std::size_t> marrIndex;
+    for (std::size_t k = m_.aMarr.size(); k-- > 1;) marrIndex.insert(m_.aMarr[k].ID, k);
+    const auto m = std::int64_t(m_.aFam.size());
+    Progress(0, m - 1);
+    for (std::int64_t f = 1; f < m; ++f) {
+      if (f % 100 == 0) Progress(f, m - 1);
+      TFAM& fam = m_.aFam[std::size_t(f)];
+      const FamRefs& refs = famRefs_[std::size_t(f)];
+      fam.HUSB = Lookup(indiIndex_, refs.husb);
+      fam.WIFE = Lookup(indiIndex_, refs.wife);
+      fam.CHIL.clear();
+      fam.CHIL.reserve(refs.chil.size());
+      for (const QString& r : refs.chil) fam.CHIL.push_back(Lookup(indiIndex_, r));
+      ResolveNote(fam.MARR_NOTE);
+      if (fam.MARR.startsWith(u'@')) {
+        const auto it = marrIndex.constFind(fam.MARR);
+        if (it != marrIndex.cend()) {
+          const TMarr& r = m_.aMarr[*it];
+          fam.MARR_DATE = GDate_RDates(r.DATE, ctx_);
+          fam.MARR_PLAC = r.PLAC;
+        }
+      }
+    }
+  }
+
+  void NamePass() {
+    const TDATES emptyDate = GDate_RDates(QString(), ctx_);
+    const QString& sour = m_.GedHead.SOUR;
+    const bool genoPro = sour == u"GenoPro";
+    const auto n = std::int64_t(m_.aIndi.size());
+    Progress(0, n - 1);
+    for (std::int64_t i = 0; i < n; ++i) {
+      if (i % 100 == 0) Progress(i, n - 1);
+      TINDI& p = m_.aIndi[std::size_t(i)];
+      QString s = SplitPart(2, p.NAME, u'/');
+      s.remove(u'(' + p.SURN + u')');
+      s = TrimCtl(s);
+      if (!p.SURN2.isEmpty() || (genoPro && p.SEX == u"F")) {
+        p.SURN1 = p.SURN2;
+        p.SURN0 = p.SURN;
+      } else if (genoPro && p.SEX == u"M") {
+        p.SURN1 = p.SURN;
+      } else if (!s.isEmpty() && !genoPro) {
+        p.SURN1 = s;
+        if (p.SEX == u"M" && p.SURN.isEmpty()) p.SURN = s;
+      }
+      if (p.SEX == u"F" && p.SURN0.isEmpty()) p.SURN0 = p.SURN;
+      if (p.GIVN.isEmpty()) p.GIVN = TrimCtl(SplitPart(1, p.NAME, u'/'));
+      SplitGiven(p);
+      p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, tmpl_);
+      if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = emptyDate;
+      if (p.DEAT == u"+" && p.DEAT_DATE.ORIG.isEmpty()) p.DEAT_DATE = emptyDate;
+      p.iPr = -1;
+      p.iPot = -1;
+    }
+  }
+
+  // First name and patronymic from the given names.
+  static void SplitGiven(TINDI& p) {
+    const QString& g = p.GIVN;
+    if (!p.PATR1.isEmpty()) {
+      p.FIRS1 = g;
+      return;
+    }
+    const int words = PartCount(g, u' ');
+    if (words == 1) {
+      p.FIRS1 = g;
+      p.PATR1.clear();
+      return;
+    }
+    if (g.startsWith(u' ')) {
+      p.PATR1 = g.mid(1, 30);
+      p.FIRS1.clear();
+      return;
+    }
+    const qsizetype close = g.indexOf(u')');
+    if (words >= 3 && close >= 1) {
+      const QString first = g.left(close + 1);
+      if (g.count(u'(') >= 2) {
+        p.FIRS1 = first;
+        p.PATR1 = TrimCtl(g.mid(close + 1, 100));
+        return;
+      }
+      if (!TrimCtl(g.mid(close + 1)).isEmpty()) {
+        p.FIRS1 = first;
+        p.PATR1 = TrimCtl(QString(g).remove(first));
+        return;
+      }
+    }
+    p.FIRS1 = SplitPart(1, g, u' ');
+    const qsizetype blank = g.indexOf(u' ');
+    p.PATR1 = blank < 0 ? QString() : TrimCtl(g.mid(blank, 100));
+  }
+
+  Model& m_;
+  const GedProgress& progress_;
+  QString tmpl_;
+  TDateContext ctx_;
+  bool utf8_ = false;
+  QString t1_, t2_, t3_;
+  std::vector<IndiRefs> indiRefs_;
+  std::vector<FamRefs> famRefs_;
+  std::vector<IndiRefs> hyperRefs_;
+  QHash<QString, std::int64_t> indiIndex_;
+  QHash<QString, std::int64_t> famIndex_;
+  QHash<QString, std::int64_t> noteIndex_;
+};
+
+}  // namespace
+
+void Ged_IndiFromBytes(Model& model, const QByteArray& bytes, const GedProgress& progress,
+                       const QString& nameTemplate) {
+  Reader(model, progress, nameTemplate).Run(bytes);
+}
+
+void Ged_Indi(Model& model, const QString& path, const GedProgress& progress, const QString& nameTemplate) {
+  QFile file(path);
+  if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
+    throw EGedcomRead(QStringLiteral("Не удалось открыть файл \"%1\"").arg(path));
+  }
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    throw EGedcomRead(QStringLiteral("Не удалось прочитать файл \"%1\"").arg(path));
+  }
+  Ged_IndiFromBytes(model, bytes, progress, nameTemplate);
+}
