@@ -310,13 +310,31 @@ class Reader {
     return l.spans.size();
   }
 
+  // Reserves the record arrays from a quick count of level-0 lines, so they never grow by copying
+  // (a person record is over a kilobyte; growth by doubling would touch twice the memory).
+  void Reserve(const Lines& l, std::size_t start) {
+    std::size_t persons = 0, families = 0;
+    for (std::size_t i = start; i < l.spans.size(); ++i) {
+      const auto [s, n] = l.spans[i];
+      if (n < 4 || l.text[s] != u'0' || l.text[s + 1] != u' ' || l.text[s + 2] != u'@') continue;
+      const char16_t kind = l.text[s + 3].toUpper().unicode();
+      persons += kind == u'I';
+      families += kind == u'F';
+    }
+    m_.aIndi.reserve(persons + 1);
+    indiRefs_.reserve(persons + 1);
+    m_.aFam.reserve(families + 1);
+    famRefs_.reserve(families + 1);
+  }
+
   void RecordPass(const Lines& l, std::size_t start) {
+    Reserve(l, start);
     const auto total = std::int64_t(l.spans.size());
     Progress(0, total > 0 ? total - 1 : 0);
     RecType type = RecType::None;
     QString holder, holder2;
     for (std::size_t i = start; i < l.spans.size(); ++i) {
-      if (i % 100 == 0) Progress(std::int64_t(i), total - 1);
+      if (i % 100 == 0 && i > start) Progress(std::int64_t(i), total - 1);
       // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
       // those are joined first and decoded as a whole, so a character split by CONC survives.
       Line ln(LineText(l, i, holder, utf8_ && type != RecType::Note));
@@ -740,7 +758,6 @@ class Reader {
     const QString& sour = m_.GedHead.SOUR;
     const bool genoPro = sour == u"GenoPro";
     const auto n = std::int64_t(m_.aIndi.size());
-    Progress(0, n - 1);
     for (std::int64_t i = 0; i < n; ++i) {
       if (i % 100 == 0) Progress(i, n - 1);
       TINDI& p = m_.aIndi[std::size_t(i)];
