@@ -59,3 +59,19 @@ BENCHMARK(BM_LoadUtf8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(be
 BENCHMARK(BM_LoadCp1251)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+namespace {
+
+// The floor under every load: creating n empty person records (the model's memory).
+void BM_AllocatePersons(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<TINDI> v;
+    v.reserve(std::size_t(state.range(0)) + 1);
+    v.resize(std::size_t(state.range(0)) + 1);
+    benchmark::DoNotOptimize(v.data());
+  }
+  state.counters["bytes_per_person"] = double(sizeof(TINDI));
+}
+BENCHMARK(BM_AllocatePersons)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
