@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-liberation2
   python3 python3-openpyxl libxml2-utils unzip
+  libexpat1-dev
+  libreoffice-calc-nogui
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,217 @@
+// The engine's guarded-block allocator.
+#include "engine/foundation/NRDMemory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <string>
+
+#include "engine/foundation/NRDExcept.h"
+
+namespace nrd {
+
+namespace {
+
+constexpr std::uint32_t kHeadSignature = 0xACCACCACu;
+constexpr std::uint32_t kTailSignature = 0xACCEACCEu;
+constexpr std::size_t kHeaderSize = 16;
+constexpr std::size_t kTailSize = 4;
+constexpr std::int64_t kMaxBlockSize = std::numeric_limits<std::int32_t>::max();
+// Allocation methods by the block's total size: the first row whose maximum is at least the total.
+struct MethodRow {
+  std::int64_t maxTotalSize;
+  std::uint8_t method;
+};
+constexpr MethodRow kMethodTable[] = {{2147483647LL + static_cast<std::int64_t>(kHeaderSize + kTailSize), 0}};
+
+void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+std::uint32_t GetU32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+std::int64_t HeaderSize(const void* user) {
+  return static_cast<std::int32_t>(GetU32(static_cast<const std::uint8_t*>(user) - 16));
+}
+std::uint8_t HeaderMethod(const void* user) { return static_cast<const std::uint8_t*>(user)[-12]; }
+std::uint32_t HeadSignature(const void* user) { return GetU32(static_cast<const std::uint8_t*>(user) - 4); }
+
+}  // namespace
+
+TNRDMemoryManager::TNRDMemoryManager() = default;
+TNRDMemoryManager::TNRDMemoryManager(std::int64_t maxMemorySize) : FMaxMemorySize(maxMemorySize) {}
+TNRDMemoryManager::~TNRDMemoryManager() = default;
+
+bool TNRDMemoryManager::IsLiveLocked(const void* buffer) const {
+  return buffer != nullptr && FLiveBlocks.count(buffer) != 0;
+}
+
+bool TNRDMemoryManager::IsLiveBlock(const void* buffer) const {
+  TCriticalSectionGuard guard(MMLock);
+  return IsLiveLocked(buffer);
+}
+
+std::int64_t TNRDMemoryManager::TotalMemAllocated() const {
+  TCriticalSectionGuard guard(MMLock);
+  return FTotalMemAllocated;
+}
+
+std::size_t TNRDMemoryManager::LiveBlockCount() const {
+  TCriticalSectionGuard guard(MMLock);
+  return FLiveBlocks.size();
+}
+
+void* TNRDMemoryManager::GetMem(std::int64_t bufferSize) {
+  if (bufferSize == 0) throw ENRDException(30286, "Cannot allocate 0 bytes");
+  if (bufferSize < 0 || bufferSize > kMaxBlockSize)
+    throw ENRDException(30015, "GetMem error: %s", {kOutOfMemoryText});
+  if (FMaxMemorySize != 0) {
+    std::int64_t total;
+    {
+      TCriticalSectionGuard guard(MMLock);
+      total = FTotalMemAllocated;
+    }
+    if (total + bufferSize > FMaxMemorySize)
+      throw ENRDException(30004, "Memory limit exceeded (Limit = %d bytes)", {FMaxMemorySize});
+  }
+  try {
+    std::int64_t total = bufferSize + static_cast<std::int64_t>(kHeaderSize + kTailSize);
+    std::uint8_t method = kMethodTable[0].method;
+    for (const MethodRow& row : kMethodTable) {
+      if (row.maxTotalSize >= total) {
+        method = row.method;
+        break;
+      }
+    }
+    if (method != 0) throw ENRDException(30340, "Unknown GetMem method type: %d", {static_cast<int>(method)});
+    // Round up so that the tail signature lies inside what the allocator hands out.
+    std::size_t bytes = (static_cast<std::size_t>(total) + 15) & ~static_cast<std::size_t>(15);
+    auto* block = static_cast<std::uint8_t*>(std::aligned_alloc(16, bytes));
+    if (block == nullptr) throw EOutOfMemory(kOutOfMemoryText);
+    std::uint8_t* user = block + kHeaderSize;
+    std::memset(block, 0, kHeaderSize);
+    PutU32(block, static_cast<std::uint32_t>(bufferSize));
+    block[4] = method;
+    PutU32(user - 4, kHeadSignature);
+    PutU32(user + bufferSize, kTailSignature);
+    try {
+      TCriticalSectionGuard guard(MMLock);
+      FLiveBlocks.insert(user);
+      FTotalMemAllocated += bufferSize;
+    } catch (...) {
+      std::free(block);
+      throw;
+    }
+    return user;
+  } catch (const std::exception& e) {
+    throw ENRDException(30015, "GetMem error: %s", {e.what()});
+  }
+}
+
+void* TNRDMemoryManager::AllocMem(std::int64_t bufferSize) {
+  void* p = GetMem(bufferSize);
+  std::memset(p, 0, static_cast<std::size_t>(bufferSize));
+  return p;
+}
+
+void TNRDMemoryManager::FreeAndNillMem(void*& buffer) {
+  bool overrun;
+  try {
+    std::uint8_t* user = static_cast<std::uint8_t*>(buffer);
+    std::int64_t size;
+    std::uint8_t method;
+    {
+      TCriticalSectionGuard guard(MMLock);
+      if (!IsLiveLocked(user) || HeadSignature(user) != kHeadSignature) throw ENRDException(30001, "Invalid pointer");
+      size = HeaderSize(user);
+      method = HeaderMethod(user);
+      overrun = GetU32(user + size) != kTailSignature;
+      FLiveBlocks.erase(user);
+      FTotalMemAllocated -= size;
+    }
+    if (method == 0) std::free(user - kHeaderSize);
+    buffer = nullptr;
+  } catch (const ENRDException&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw ENRDException(30138, "FreeAndNillMem error: %s", {e.what()});
+  }
+  if (overrun) throw ENRDException(30137, "Memory overrun detected");
+}
+
+void TNRDMemoryManager::FreeMem(void* buffer) { FreeAndNillMem(buffer); }
+
+void TNRDMemoryManager::ReallocMem(void*& buffer, std::int64_t bufferSize, bool clearTail) {
+  try {
+    std::int64_t oldSize;
+    {
+      TCriticalSectionGuard guard(MMLock);
+      if (!IsLiveLocked(buffer) || HeadSignature(buffer) != kHeadSignature) throw ENRDException(30002, "Invalid pointer");
+      oldSize = HeaderSize(buffer);
+    }
+    void* fresh = GetMem(bufferSize);
+    std::memcpy(fresh, buffer, static_cast<std::size_t>(std::min(oldSize, bufferSize)));
+    if (clearTail && oldSize < bufferSize)
+      std::memset(static_cast<std::uint8_t*>(fresh) + oldSize, 0, static_cast<std::size_t>(bufferSize - oldSize));
+    try {
+      FreeAndNillMem(buffer);
+    } catch (...) {
+      // The old block is gone (or was never ours); the caller keeps the new one.
+      buffer = fresh;
+      throw;
+    }
+    buffer = fresh;
+  } catch (const std::exception& e) {
+    throw ENRDException(30014, "ReallocMem error: %s", {e.what()});
+  }
+}
+
+std::int64_t TNRDMemoryManager::GetMemoryBufferSize(const void* buffer) const {
+  if (buffer == nullptr) return 0;
+  TCriticalSectionGuard guard(MMLock);
+  if (!IsLiveLocked(buffer) || HeadSignature(buffer) != kHeadSignature) throw ENRDException(30005, "Invalid pointer");
+  return HeaderSize(buffer);
+}
+
+std::int64_t TNRDMemoryManager::GetFreeMemorySize() {
+  std::int64_t available = 0;
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  std::int64_t value;
+  std::string unit;
+  while (meminfo >> key >> value) {
+    std::getline(meminfo, unit);
+    if (key == "MemAvailable:") {
+      available = value * 1024;
+      break;
+    }
+  }
+  FFreeSystemMemorySize = available;
+  if (FMaxMemorySize == 0) return available;
+  return std::min(FMaxMemorySize, available);
+}
+
+TNRDMemoryManager& GlobalMemoryManager() {
+  static TNRDMemoryManager* manager = new TNRDMemoryManager();
+  return *manager;
+}
+
+void SafeMove(const void* source, void* dest, std::int32_t count) {
+  if (count <= 0 || source == dest) return;
+  // memmove copies overlapping ranges correctly in every direction.
+  std::memmove(dest, source, static_cast<std::size_t>(count));
+}
+
+void TNRDMemoryDeleter::operator()(void* p) const noexcept {
+  if (p == nullptr) return;
+  try {
+    GlobalMemoryManager().FreeMem(p);
+  } catch (...) {
+    // A destructor never throws; a damaged block is already freed by FreeMem.
+  }
+}
+
+}  // namespace nrd

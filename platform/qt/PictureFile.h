@@ -1,0 +1,43 @@
+// Writes pictures as BMP (24-bit), JPEG (quality 90) or PNG, a band of rows at a time: a picture
+// source paints bands into a small image, so a tree picture a million pixels tall never needs one
+// image of its full size. Every failure (file not created, disk full, a JPEG side above 65500 px,
+// a BMP above 4 GB) comes back as a message; nothing half-written is reported as written.
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace platform {
+
+class TBandSource {
+ public:
+  virtual ~TBandSource() = default;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  // Paints the picture's rows y0 .. y0 + band.height() - 1 into `band` (32-bit, Width() wide,
+  // white when it arrives).
+  virtual void PaintBand(QImage& band, int y0) const = 0;
+};
+
+// A ready image as a band source.
+class TImageBandSource : public TBandSource {
+ public:
+  explicit TImageBandSource(const QImage& image) : image_(image) {}
+  int Width() const override { return image_.width(); }
+  int Height() const override { return image_.height(); }
+  void PaintBand(QImage& band, int y0) const override;
+
+ private:
+  const QImage& image_;
+};
+
+enum class TPictureFormat { Bmp, Jpeg, Png };
+
+inline constexpr int kJpegMaxSide = 65500;
+inline constexpr int kJpegQuality = 90;
+
+// Writes `source` to `fileName`. Returns an empty string on success, else the reason it failed.
+QString WritePicture(const QString& fileName, TPictureFormat format, const TBandSource& source);
+QString WritePicture(const QString& fileName, TPictureFormat format, const QImage& image);
+
+}  // namespace platform

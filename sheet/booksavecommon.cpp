@@ -1,0 +1,244 @@
+// Save routines shared by the workbook writers.
+#include "sheet/booksavecommon.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace {
+
+std::u16string Ascii(const char* s) {
+  std::u16string out;
+  for (; *s != 0; ++s) out.push_back(static_cast<unsigned char>(*s));
+  return out;
+}
+
+std::u16string Decimal(long long value) { return Ascii(std::to_string(value).c_str()); }
+
+char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+bool SameIgnoringAsciiCase(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
+  return true;
+}
+
+bool IsTrimmed(char16_t c) { return c <= u' '; }
+
+std::u16string Trim(const std::u16string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && IsTrimmed(s[b])) ++b;
+  while (e > b && IsTrimmed(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+// At most max units, never ending inside a surrogate pair.
+std::u16string CutTo(const std::u16string& s, std::size_t max) {
+  if (s.size() <= max) return s;
+  std::size_t n = max;
+  if (n > 0 && s[n - 1] >= 0xD800 && s[n - 1] <= 0xDBFF) --n;
+  return s.substr(0, n);
+}
+
+// A whole number inside parentheses, within a range where adding one cannot overflow.
+bool ParseWholeNumber(const std::u16string& s, long long& value) {
+  if (s.empty() || s.size() > 10) return false;
+  std::size_t i = 0;
+  bool negative = false;
+  if (s[0] == u'-' || s[0] == u'+') {
+    negative = s[0] == u'-';
+    i = 1;
+  }
+  if (i >= s.size()) return false;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] < u'0' || s[i] > u'9') return false;
+    v = v * 10 + (s[i] - u'0');
+  }
+  value = negative ? -v : v;
+  return value < std::numeric_limits<std::int32_t>::max() && value >= std::numeric_limits<std::int32_t>::min();
+}
+
+std::u16string Renumber(const std::u16string& title, long long n) {
+  std::u16string base = title;
+  if (Trim(base).empty()) base = u"Sheet";
+  if (!base.empty() && base.back() == u')') {
+    std::size_t open = base.rfind(u'(');
+    if (open != std::u16string::npos) {
+      long long number;
+      if (ParseWholeNumber(base.substr(open + 1, base.size() - open - 2), number)) n = number + 1;
+      base.erase(open);
+    }
+  }
+  std::u16string suffix = u"(" + Decimal(n) + u")";
+  if (base.size() + suffix.size() > kZMaxSheetTitleLength)
+    base = CutTo(base, kZMaxSheetTitleLength - suffix.size());
+  return base + suffix;
+}
+
+}  // namespace
+
+std::u16string GeneratorName() {
+  return u"SHEVRIXlib/0.0.7$GCC SHEVRIX/3f6c2a9e0d41b87c5e2f19a4d6b03c7e8a15f2d9";
+}
+
+std::u16string ZeroPaddedInt(long long value, int width) {
+  std::u16string digits = Decimal(value < 0 ? -value : value);
+  std::u16string out;
+  if (value < 0) out.push_back(u'-');
+  for (int i = static_cast<int>(digits.size()); i < width; ++i) out.push_back(u'0');
+  return out + digits;
+}
+
+std::u16string DateTimeToIsoText(TDateTime value) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(value, y, mo, d, h, mi, s, ms);
+  return ZeroPaddedInt(y, 4) + u"-" + ZeroPaddedInt(mo, 2) + u"-" + ZeroPaddedInt(d, 2) + u"T" +
+         ZeroPaddedInt(h, 2) + u":" + ZeroPaddedInt(mi, 2) + u":" + ZeroPaddedInt(s, 2);
+}
+
+TDateTime LocalDateTimeToUtc(TDateTime localValue) {
+  int y, mo, d, h, mi, s, ms;
+  DecodeDateTime(localValue, y, mo, d, h, mi, s, ms);
+  std::tm local{};
+  local.tm_year = y - 1900;
+  local.tm_mon = mo - 1;
+  local.tm_mday = d;
+  local.tm_hour = h;
+  local.tm_min = mi;
+  local.tm_sec = s;
+  local.tm_isdst = -1;
+  std::time_t t = std::mktime(&local);
+  std::tm utc{};
+  if (t == static_cast<std::time_t>(-1) || gmtime_r(&t, &utc) == nullptr) return localValue;
+  return EncodeDateTime(utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, ms);
+}
+
+std::u16string DateTimeToIsoUtcText(TDateTime localValue) {
+  return DateTimeToIsoText(LocalDateTimeToUtc(localValue)) + u"Z";
+}
+
+void WriteXmlDeclaration(TZXMLWriterH& xml, const std::u16string& encodingName, const std::string& bom) {
+  if (!bom.empty()) xml.WriteRaw(bom, false, false);
+  TZAttributesH& attrs = xml.Attributes();
+  attrs.Clear();
+  attrs.Add(u"version", u"1.0");
+  if (!encodingName.empty()) attrs.Add(u"encoding", encodingName);
+  xml.WriteInstruction(u"xml", attrs, false, true);
+  attrs.Clear();
+}
+
+std::u16string SanitizeSheetTitle(const std::u16string& title) {
+  std::u16string s = Trim(title);
+  for (char16_t& c : s) {
+    switch (c) {
+      case u':': case u'\\': case u'/': case u'?': case u'*': case u'[': case u']': c = u';'; break;
+      default: break;
+    }
+  }
+  return Trim(CutTo(s, kZMaxSheetTitleLength));
+}
+
+void MakeTitlesUnique(std::vector<std::u16string>& titles) {
+  bool changed = true;
+  while (changed) {
+    changed = false;
+    for (std::size_t i = 0; i + 1 < titles.size() && !changed; ++i) {
+      long long counter = 1;
+      for (std::size_t k = i + 1; k < titles.size(); ++k) {
+        if (SameIgnoringAsciiCase(titles[i], titles[k])) {
+          titles[k] = Renumber(titles[k], counter++);
+          changed = true;
+        }
+      }
+    }
+  }
+}
+
+bool PreparePageList(const TSHEVRIX& book, const std::vector<int>& sheetIndexes,
+                     const std::vector<std::u16string>& titles, TZPageList& pages) {
+  pages.SheetIndexes.clear();
+  pages.Titles.clear();
+  const int count = book.Sheets().Count();
+  if (sheetIndexes.empty()) {
+    for (int i = 0; i < count; ++i) pages.SheetIndexes.push_back(i);
+  } else {
+    for (int index : sheetIndexes)
+      if (index >= 0 && index < count) pages.SheetIndexes.push_back(index);
+  }
+  if (pages.SheetIndexes.empty()) return false;
+  for (std::size_t i = 0; i < pages.SheetIndexes.size(); ++i) {
+    const int index = pages.SheetIndexes[i];
+    std::u16string title;
+    if (i < titles.size()) title = SanitizeSheetTitle(titles[i]);
+    if (title.empty()) title = SanitizeSheetTitle(book.Sheets().Sheet(index)->Title());
+    if (title.empty()) title = u"Sheet " + Decimal(index + 1);
+    pages.Titles.push_back(std::move(title));
+  }
+  MakeTitlesUnique(pages.Titles);
+  return true;
+}
+
+std::u16string ColumnLetters(int column) {
+  std::u16string out;
+  long long n = column;
+  while (n >= 0) {
+    out.insert(out.begin(), static_cast<char16_t>(u'A' + n % 26));
+    n = n / 26 - 1;
+  }
+  return out;
+}
+
+int NormalizeRotation(int angle) {
+  if (angle >= -90 && angle <= 90) return angle;
+  long long r = (angle < 0 ? -static_cast<long long>(angle) : angle) % 360;
+  if (r > 180) r -= 360;
+  long long d = r < 0 ? -r : r;
+  if (d > 90) d -= 180;
+  bool sameSign = (angle < 0) == (r < 0);
+  return static_cast<int>(sameSign ? d : -d);
+}
+
+int XlsxTextRotation(int angle) {
+  int r = NormalizeRotation(angle);
+  return r >= 0 ? r : 90 - r;
+}
+
+std::u16string DotDecimalSeparator(const std::u16string& text) {
+  std::u16string out = text;
+  for (char16_t& c : out)
+    if (c == u',') c = u'.';
+  return out;
+}
+
+std::u16string FormatDecimal(double value, int maxDecimals) {
+  if (!std::isfinite(value)) return u"0";
+  if (maxDecimals < 0) maxDecimals = 0;
+  if (maxDecimals > 20) maxDecimals = 20;
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.*f", maxDecimals, value);
+  std::string s(buf);
+  if (s.find('.') != std::string::npos) {
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+  }
+  if (s == "-0") s = "0";
+  return DotDecimalSeparator(Ascii(s.c_str()));
+}
+
+std::vector<std::u16string> SplitAtChar(const std::u16string& text, char16_t separator) {
+  std::vector<std::u16string> out;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t p = text.find(separator, start);
+    if (p == std::u16string::npos) {
+      out.push_back(text.substr(start));
+      break;
+    }
+    out.push_back(text.substr(start, p - start));
+    start = p + 1;
+  }
+  return out;
+}

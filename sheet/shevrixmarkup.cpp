@@ -1,0 +1,307 @@
+// Markup-preserving escaping of cell and note texts: well-formed, properly nested tag pairs stay markup,
+// everything else becomes escaped text. The result is always well-formed element content.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sheet/shevrix.h"
+
+namespace {
+
+bool IsNameStartChar(std::uint32_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') return true;
+  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
+         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(std::uint32_t c) {
+  return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
+         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
+// A name without a colon.
+bool IsNCName(const std::u16string& s, std::size_t from, std::size_t to) {
+  if (from >= to) return false;
+  std::size_t i = from;
+  bool first = true;
+  while (i < to) {
+    std::uint32_t c = s[i++];
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i >= to || s[i] < 0xDC00 || s[i] > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[i++] - 0xDC00);
+    } else if (c >= 0xDC00 && c <= 0xDFFF) {
+      return false;
+    }
+    if (first ? !IsNameStartChar(c) : !IsNameChar(c)) return false;
+    first = false;
+  }
+  return true;
+}
+
+// An XML name, optionally with one of the prefixes the workbook declares.
+bool IsAcceptedName(const std::u16string& name) {
+  std::size_t colon = name.find(u':');
+  if (colon == std::u16string::npos) return IsNCName(name, 0, name.size());
+  std::u16string prefix = name.substr(0, colon);
+  if (prefix != u"html" && prefix != u"ss" && prefix != u"x" && prefix != u"o") return false;
+  return IsNCName(name, colon + 1, name.size());
+}
+
+bool IsBlank(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
+
+// The text with the characters XML forbids dropped and lone surrogates replaced by U+FFFD.
+std::u16string CleanText(const std::u16string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char16_t u = text[i];
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        out.push_back(u);
+        out.push_back(text[++i]);
+      } else {
+        out.push_back(0xFFFD);
+      }
+      continue;
+    }
+    if (u >= 0xDC00 && u <= 0xDFFF) {
+      out.push_back(0xFFFD);
+      continue;
+    }
+    if (IsXmlAllowedChar(u)) out.push_back(u);
+  }
+  return out;
+}
+
+}  // namespace
+
+void ParseMarkupTag(const std::u16string& text, std::size_t& position, StackData& entry) {
+  const std::size_t start = position;
+  const std::size_t gt = text.find(u'>', start + 1);
+  if (gt == std::u16string::npos) {
+    entry.isBad = true;
+    entry.RawTag = text.substr(start);
+    position = text.empty() ? 0 : text.size() - 1;
+    return;
+  }
+
+  std::u16string t;             // token being read
+  bool nameTaken = false;
+  std::u16string a;             // attribute name read as a bare word, or the name of the value being read
+  int v = 0;                    // 0 none, 1 after '=', 2 inside a quoted value
+  char16_t quote = 0;           // the quote that opened the value
+  bool afterValue = false;      // a value just closed: a blank or the end must follow
+  std::vector<std::u16string> names;
+  bool bad = false;
+
+  auto takeName = [&]() {
+    if (!IsAcceptedName(t)) return false;
+    entry.TagName = t;
+    entry.RawTag += t;
+    t.clear();
+    nameTaken = true;
+    return true;
+  };
+
+  for (std::size_t i = start + 1; i <= gt && !bad; ++i) {
+    const char16_t c = text[i];
+    if (v == 2 && c != quote && c != u'&' && c != u'<' && c != u'>' && c != u'=') {
+      t.push_back(c);  // blanks, the other quote, slashes and the rest belong to the value
+      continue;
+    }
+    if (IsBlank(c)) {
+      afterValue = false;
+      if (!nameTaken) {
+        if (t.empty() || !takeName()) {
+          bad = true;
+          break;
+        }
+      } else if (!t.empty()) {
+        if (entry.isClose || !a.empty() || v != 0) {
+          bad = true;
+          break;
+        }
+        a = t;
+        entry.RawTag += t;
+        t.clear();
+      }
+      entry.RawTag.push_back(c);
+      continue;
+    }
+    switch (c) {
+      case u'"':
+      case u'\'':
+        if (v == 0 || (v == 1 && !t.empty())) {
+          bad = true;
+        } else if (v == 1) {
+          v = 2;
+          quote = c;
+          entry.RawTag.push_back(c);
+        } else {  // closing quote of the value
+          entry.RawTag += t;
+          entry.RawTag.push_back(c);
+          t.clear();
+          a.clear();
+          v = 0;
+          afterValue = true;
+        }
+        break;
+      case u'&':
+        if (v == 2)
+          KeepOrEscapeAmpersand(text, i + 1, t);
+        else
+          bad = true;
+        break;
+      case u'/':
+        if (!nameTaken) {
+          if (!t.empty() || entry.isClose) {
+            bad = true;
+          } else {
+            entry.RawTag.push_back(c);
+            entry.isClose = true;
+          }
+        } else if (afterValue || entry.isClose) {
+          bad = true;
+        } else {
+          t.push_back(c);
+        }
+        break;
+      case u'<':
+        if (v == 2)
+          t.append(u"&lt;");
+        else
+          bad = true;
+        break;
+      case u'=': {
+        if (v != 0 || !nameTaken || entry.isClose || afterValue || (!t.empty() && !a.empty())) {
+          bad = true;
+          break;
+        }
+        std::u16string name = t.empty() ? a : t;
+        if (!IsAcceptedName(name)) {
+          bad = true;
+          break;
+        }
+        for (const auto& n : names) {
+          if (n == name) {
+            bad = true;
+            break;
+          }
+        }
+        if (bad) break;
+        names.push_back(name);
+        entry.RawTag += t;
+        entry.RawTag.push_back(u'=');
+        t.clear();
+        a = name;
+        v = 1;
+        break;
+      }
+      case u'>':
+        if (v != 0 || !a.empty()) {
+          bad = true;
+        } else if (!t.empty()) {
+          if (nameTaken || !takeName()) bad = true;
+        } else if (!nameTaken) {
+          bad = true;  // no name at all
+        }
+        if (!bad) entry.RawTag.push_back(c);
+        break;
+      default:
+        if (afterValue) {
+          bad = true;
+        } else {
+          t.push_back(c);
+        }
+    }
+  }
+  if (bad) {
+    entry.isBad = true;
+    entry.RawTag = text.substr(start, gt - start + 1);
+  }
+  position = gt;
+}
+
+std::u16string CorrectMarkupText(const std::u16string& source, bool& kept) {
+  const std::u16string text = CleanText(source);
+  std::u16string pending;  // P
+  std::u16string result;   // R
+  kept = false;
+  struct Entry {
+    StackData data;
+    std::u16string source;  // the tag as it stood in the text
+  };
+  std::vector<Entry> stack;
+
+  auto writeAsText = [&](Entry& e) {
+    pending = e.data.TextBeforeTag;
+    pending += EscapeXmlText(e.source, true);
+  };
+
+  const std::size_t n = text.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i];
+    switch (c) {
+      case u'\n':
+        if (i == 0 || text[i - 1] != u'\r') pending.append(u"&#10;");
+        break;
+      case u'\r':
+        if (i + 1 < n && text[i + 1] == u'\n')
+          pending.append(u"&#10;");
+        else
+          pending.push_back(c);
+        break;
+      case u'"': pending.append(u"&quot;"); break;
+      case u'\'': pending.append(u"&apos;"); break;
+      case u'>': pending.append(u"&gt;"); break;
+      case u'&': KeepOrEscapeAmpersand(text, i + 1, pending); break;
+      case u'<': {
+        Entry e;
+        e.data.TextBeforeTag = std::move(pending);
+        e.data.RawTag.assign(1, u'<');
+        pending.clear();
+        const std::size_t start = i;
+        ParseMarkupTag(text, i, e.data);
+        e.source = text.substr(start, i - start + 1);
+        if (e.data.isBad) {
+          writeAsText(e);
+        } else if (!e.data.isClose) {
+          stack.push_back(std::move(e));
+        } else if (stack.empty() || stack.back().data.TagName != e.data.TagName) {
+          writeAsText(e);
+        } else {
+          Entry open = std::move(stack.back());
+          stack.pop_back();
+          std::u16string pieces = std::move(open.data.TextBeforeTag);
+          pieces += open.data.RawTag;
+          pieces += open.data.Content;
+          pieces += e.data.TextBeforeTag;
+          pieces += e.data.RawTag;
+          if (stack.empty())
+            result += pieces;
+          else
+            stack.back().data.Content += pieces;
+          kept = true;
+        }
+        break;
+      }
+      default:
+        pending.push_back(c);
+    }
+  }
+  // Elements left open: their own tag becomes text, their completed children stay markup.
+  for (Entry& e : stack) {
+    result += e.data.TextBeforeTag;
+    result += EscapeXmlText(e.source, true);
+    result += e.data.Content;
+  }
+  result += pending;
+  return result;
+}
+
+std::u16string CorrectMarkupText(const std::u16string& text) {
+  bool kept = false;
+  return CorrectMarkupText(text, kept);
+}
