@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -221,8 +222,8 @@ void TForm1::BuildChartPages() {
     c.PrintButtonAncestors = AddButton(page, bar, QStringLiteral("PrintButtonAncestors"), QStringLiteral("Печатать"));
     c.SaveButtonAncestors = AddButton(page, bar, QStringLiteral("SaveButtonAncestors"), QStringLiteral("Сохранить"));
     bar->addStretch();
-    auto* fill = new platform::TPanel(page, QStringLiteral("Panel60"));
-    fill->SetCaption(QStringLiteral("Заполнять"));
+    auto* fill = new QGroupBox(QStringLiteral("Заполнять"), page);
+    fill->setObjectName(QStringLiteral("GroupBox60"));
     platform::SetControlTag(fill, 1);
     auto* fl = new QHBoxLayout(fill);
     c.CheckBox60 = AddCheck(fill, fl, QStringLiteral("CheckBox60"), QStringLiteral("Полное имя"), QStringLiteral("FullName"), true);
