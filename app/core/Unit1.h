@@ -144,6 +144,20 @@ class TForm1 : public QWidget {
   void ClearLinkChain();       // the kinship chain, at show
   void PersInfo();             // the person card of the current person, after every move
   void EmptyAncestorList();    // after opening from the dialog or the recent-files menu
+  struct ChartsState;          // app/core/Unit1Charts.h
+  ChartsState& Charts() const { return *charts_; }
+  ChartsState* charts_ = nullptr;  // a child object of the window
+  void ToolButton3Click();     // run the report of the active page
+  void ToolButton1Click();     // print the active page
+  void ToolButton2Click();     // save the active page
+  void ToolButton5Click();     // help file
+  void SxPrGedcom();
+  void SxPotGedcom();
+  void FillTree();
+  void FillTree2();
+  void SpeedButton22Click();
+  void SpeedButton7Click();
+  void MenuItemSplitClick(bool landscape);
   // end of charts and commands
 
  protected:
