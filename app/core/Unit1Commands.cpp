@@ -3,6 +3,7 @@
 #include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
 #include "app/core/Unit1Charts.h"
+#include "platform/qt/PictureFile.h"
 #include "platform/qt/RtfWriter.h"
 
 #include <QApplication>
@@ -143,6 +144,10 @@ void TForm1::SpeedButton7Click() {
 void TForm1::ToolButton3Click() {
   if (Busy()) return;
   QWidget* page = PageControl1->currentWidget();
+  if (const auto it = Charts().runActions.find(page); it != Charts().runActions.end()) {
+    it->second();
+    return;
+  }
   if (page == TabChartAncestors) {
     SxPrGedcom();
   } else if (page == TabChartDescendants) {
@@ -157,6 +162,18 @@ void TForm1::ToolButton1Click() {
   QWidget* page = PageControl1->currentWidget();
   platform::TDialogs& d = *c.dialogs;
   platform::TPageSink& printer = *c.printerSink;
+  if (const auto it = c.printActions.find(page); it != c.printActions.end()) {
+    it->second();
+    return;
+  }
+  if (page == TabStatistics) {
+    // The chart on a landscape page.
+    if (auto* chart = page->findChild<QWidget*>(QStringLiteral("Chart1"))) {
+      if (c.printer) c.printer->setPageOrientation(QPageLayout::Landscape);
+      PrintBitMap(chart->grab().toImage(), d, printer);
+    }
+    return;
+  }
   if (page == TabChartAncestors) {
     PrintTree(TreeRowsOf(c.TreeView1), d, printer);
     return;
@@ -194,6 +211,22 @@ void TForm1::ToolButton2Click() {
   ChartsState& c = Charts();
   QWidget* page = PageControl1->currentWidget();
   platform::TDialogs& d = *c.dialogs;
+  if (const auto it = c.saveActions.find(page); it != c.saveActions.end()) {
+    it->second();
+    return;
+  }
+  if (page == TabStatistics) {
+    // Always a BMP, the suffix appended to whatever name was chosen.
+    auto* chart = page->findChild<QWidget*>(QStringLiteral("Chart1"));
+    QString name;
+    int index = 1;
+    if (!chart || !d.Save(kPictureSaveFilter, name, index)) return;
+    const QString error =
+        platform::WritePicture(name + QStringLiteral(".bmp"), platform::TPictureFormat::Bmp, chart->grab().toImage());
+    if (!error.isEmpty())
+      d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл: ")) + error);
+    return;
+  }
   if (page == TabChartAncestors) {
     SaveTree(TreeRowsOf(c.TreeView1), d);
     return;

@@ -170,3 +170,27 @@ TEST_F(ChartsWindow, OptionPairsAndNameParts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ChartsWindow, StatisticsChartIsSavedAsBmpWithTheSuffixAppended) {
+  auto* chart = new QWidget(form_->TabStatistics);
+  chart->setObjectName(QStringLiteral("Chart1"));
+  chart->resize(120, 80);
+  form_->PageControl1->setCurrentWidget(form_->TabStatistics);
+  const QString name = dir_.filePath(QStringLiteral("stat.bmp"));
+  dialogs_->saves.push_back({name, 1});
+  form_->ToolButton2Click();
+  EXPECT_TRUE(QFile::exists(name + QStringLiteral(".bmp")));
+  EXPECT_FALSE(QFile::exists(name));
+}
+
+TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
+  int runs = 0;
+  form_->Charts().runActions[form_->TabMarriages] = [&] { ++runs; };
+  form_->PageControl1->setCurrentWidget(form_->TabMarriages);
+  form_->ToolButton3Click();
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
