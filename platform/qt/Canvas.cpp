@@ -110,6 +110,7 @@ QPoint ArcPoint(double cx, double cy, double r, double a) {
 void TImageCanvas::SetSize(int w, int h) {
   w = std::max(0, w);
   h = std::max(0, h);
+  originY_ = 0;
   image_ = QImage(w, h, QImage::Format_RGB32);
   if (!image_.isNull()) {
     image_.fill(0xFFFFFFFFu);
@@ -132,17 +133,24 @@ void TImageCanvas::Widen(int w) {
 }
 
 void TImageCanvas::Assign(const QImage& image) {
+  originY_ = 0;
   image_ = image.convertToFormat(QImage::Format_RGB32);
 }
 
+void TImageCanvas::AttachBand(QImage& band, int originY) {
+  image_ = QImage(band.bits(), band.width(), band.height(), band.bytesPerLine(), QImage::Format_RGB32);
+  originY_ = originY;
+}
+
 TColor TImageCanvas::Pixel(int x, int y) const {
+  y -= originY_;
   if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return 0xFFFFFFFFu;
   return FromRgb(image_.pixel(x, y));
 }
 
 void TImageCanvas::Paint(const QRect& bounds, const std::function<void(QPainter&)>& paint, bool forPen) {
   if (image_.isNull()) return;
-  const QRect area = bounds.intersected(image_.rect());
+  const QRect area = bounds.translated(0, -originY_).intersected(image_.rect());
   if (area.isEmpty()) return;
   const int first = area.top() / kBandHeight;
   const int last = area.bottom() / kBandHeight;
@@ -153,7 +161,7 @@ void TImageCanvas::Paint(const QRect& bounds, const std::function<void(QPainter&
     QImage band(image_.scanLine(y0), image_.width(), bh, image_.bytesPerLine(), QImage::Format_RGB32);
     QPainter p(&band);
     p.setRenderHint(QPainter::Antialiasing, false);
-    p.translate(0, -y0);
+    p.translate(0, -y0 - originY_);
     if (forPen && PenMode == TPenMode::MaskNotPen) p.setCompositionMode(kMaskNotPen);
     paint(p);
   }
@@ -252,6 +260,7 @@ void TImageCanvas::Arc(double cx, double cy, double r, double a1, double a2) {
 void TImageCanvas::FloodFill(int x, int y, TColor color) {
   const int w = image_.width();
   const int h = image_.height();
+  y -= originY_;
   if (x < 0 || y < 0 || x >= w || y >= h) return;
   auto white = [&](int px, int py) {
     return (reinterpret_cast<const QRgb*>(image_.constScanLine(py))[px] & 0xFFFFFFu) == 0xFFFFFFu;

@@ -140,6 +140,9 @@ class TImageCanvas : public TCanvas {
   QImage& Image() { return image_; }
   // Takes over an existing image (converted to 32 bits).
   void Assign(const QImage& image);
+  // Paints into `band` (32-bit, kept alive by the caller) as the rows from `originY` of a taller
+  // picture: every call takes picture coordinates.
+  void AttachBand(QImage& band, int originY);
 
   // The tallest band one QPainter is given.
   static constexpr int kBandHeight = 16384;
@@ -152,6 +155,7 @@ class TImageCanvas : public TCanvas {
   QRect PenBounds(const QRect& r) const;
 
   QImage image_;
+  int originY_ = 0;
 };
 
 }  // namespace platform
