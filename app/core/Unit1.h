@@ -28,8 +28,9 @@
 
 struct Model;
 
+// No Q_OBJECT: the window declares no signals or slots (its header is also seen by the core library's
+// meta-object scan), and every connection is made to member functions or lambdas.
 class TForm1 : public QWidget {
-  Q_OBJECT
  public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
@@ -51,6 +52,11 @@ class TForm1 : public QWidget {
 
   // Files
   void OpenDataFiles(const QString& path);
+  // Database readers; they read nothing until the database layers exist.
+  void At4_Indi(const QString& path);
+  void At5_Indi(const QString& path);
+  QString OpenDialogDir() const { return openDialogDir_; }
+  QString OpenDialogFile() const { return openDialogFile_; }
   void ToolButton0Click();
   void Npp6Click(QAction* item);
   void SavePopup(const QString& path);
@@ -106,6 +112,7 @@ class TForm1 : public QWidget {
   platform::TPanel* Panel58;
   QComboBox* ComboBox9;
   QProgressBar* Gauge5;
+  QLineEdit* Edit2;  // the data file opened last
   QTabWidget* PageControl5;
   QTabWidget* PageControl1;
   // Report pages of PageControl1, in page order (objectName "TabSheet1" .. "TabSheet14").
@@ -165,6 +172,8 @@ class TForm1 : public QWidget {
   qint64 loadedSize_ = -1;
   QDateTime loadedTime_;
   QString loadedPath_;
+  QString openDialogDir_, openDialogFile_;
+  bool hintFilter_ = false;
 };
 
 // The single main window, or null before it exists.

@@ -327,6 +327,7 @@ QVariant TDataSetModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TDataSetModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Vertical && role == Qt::DisplayRole) return QString();  // an indicator column only
   if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns_.size()))
     return QAbstractTableModel::headerData(section, orientation, role);
   const Column& c = columns_[static_cast<std::size_t>(section)];

@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QSaveFile>
-#include <QStringDecoder>
 #include <QFileInfo>
 
 #include "platform/CodePage.h"
@@ -10,10 +9,29 @@
 namespace platform {
 
 namespace {
+// Well-formed UTF-8: no stray continuation bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
 bool ValidUtf8(const QByteArray& b) {
-  QStringDecoder d(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-  (void)d.decode(b);
-  return !d.hasError();
+  const auto* p = reinterpret_cast<const unsigned char*>(b.constData());
+  const qsizetype n = b.size();
+  for (qsizetype i = 0; i < n;) {
+    const unsigned c = p[i];
+    int len;
+    unsigned cp;
+    if (c < 0x80) { ++i; continue; }
+    if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; }
+    else return false;
+    if (i + len > n) return false;
+    for (int k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    i += len;
+  }
+  return true;
 }
 }  // namespace
 

@@ -1,0 +1,24 @@
+// The program: sets up the application, creates the data modules and the main window, runs the loop.
+#include <QApplication>
+#include <QLocale>
+
+#include "app/core/DataModules.h"
+#include "app/core/Unit1.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+  QApplication::setApplicationName(QStringLiteral("Trevolan"));
+  auto* dm2 = new TDataModule2(&app);
+  auto* dm3 = new TDataModule3(&app);
+  int rc = 0;
+  {
+    TForm1 form;
+    form.show();
+    form.activateWindow();
+    rc = app.exec();
+  }
+  delete dm3;
+  delete dm2;
+  return rc;
+}
