@@ -679,7 +679,6 @@ double TZCell::AsDouble() const {
     while (j < s.size() && s[j] >= '0' && s[j] <= '9') ++j, ++expDigits;
     if (expDigits == 0) throw EZxConvertError(kMessage);
   }
-  while (j < s.size() && s[j] == ' ') ++j;
   if (j != s.size()) throw EZxConvertError(kMessage);
   errno = 0;
   double v = std::strtod(s.c_str() + i, nullptr);

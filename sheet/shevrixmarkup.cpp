@@ -260,7 +260,7 @@ std::u16string CorrectMarkupText(const std::u16string& source, bool& kept) {
       case u'<': {
         Entry e;
         e.data.TextBeforeTag = std::move(pending);
-        e.data.RawTag = u"<";
+        e.data.RawTag.assign(1, u'<');
         pending.clear();
         const std::size_t start = i;
         ParseMarkupTag(text, i, e.data);

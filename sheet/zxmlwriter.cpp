@@ -1,7 +1,6 @@
 // Forward-only XML writer, its attribute lists, escaping and the byte sinks.
 #include "sheet/zxmlwriter.h"
 
-#include <cassert>
 #include <cerrno>
 #include <cstring>
 
@@ -507,8 +506,7 @@ TZXMLWriter::~TZXMLWriter() {
   if (failed_) {
     // Output already failed: what is left is discarded rather than written after the error.
     buffer_.clear();
-    delete ownFile_;
-    ownFile_ = nullptr;
+    ownFile_.reset();
     stream_ = nullptr;
     inProcess_ = false;
     return;
@@ -516,10 +514,12 @@ TZXMLWriter::~TZXMLWriter() {
   try {
     EndSaveTo();
   } catch (...) {
-    assert(!"writing the end of the document failed in the destructor");
+    // An output error at destruction cannot be reported; what is left is discarded.
+    buffer_.clear();
+    stream_ = nullptr;
+    inProcess_ = false;
   }
-  delete ownFile_;
-  ownFile_ = nullptr;
+  ownFile_.reset();
 }
 
 bool TZXMLWriter::BeginSaveToStream(TZStream* stream) {
@@ -534,13 +534,10 @@ bool TZXMLWriter::BeginSaveToStream(TZStream* stream) {
 
 bool TZXMLWriter::BeginSaveToFile(const std::string& fileName) {
   if (inProcess_) return false;
-  auto* file = new TZFileStream();
-  if (!file->Open(fileName)) {
-    delete file;
-    return false;
-  }
-  BeginSaveToStream(file);
-  ownFile_ = file;
+  auto file = std::make_unique<TZFileStream>();
+  if (!file->Open(fileName)) return false;
+  BeginSaveToStream(file.get());
+  ownFile_ = std::move(file);
   destination_ = 1;
   return true;
 }
@@ -560,18 +557,11 @@ void TZXMLWriter::EndSaveTo() {
   while (TagCount() > 0) WriteEndTagNode();
   if (newLine_) WriteToBuffer(nlSeparator_, true);
   FlushBuffer();
-  if (ownFile_ != nullptr) {
-    TZFileStream* file = ownFile_;
-    ownFile_ = nullptr;
+  if (ownFile_) {
+    std::unique_ptr<TZFileStream> file = std::move(ownFile_);
     stream_ = nullptr;
     inProcess_ = false;
-    try {
-      file->Close();
-    } catch (...) {
-      delete file;
-      throw;
-    }
-    delete file;
+    file->Close();
   }
   stream_ = nullptr;
   inProcess_ = false;

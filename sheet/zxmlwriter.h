@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -282,7 +283,7 @@ class TZXMLWriter {
   bool inProcess_ = false;
   bool failed_ = false;
   TZStream* stream_ = nullptr;
-  TZFileStream* ownFile_ = nullptr;
+  std::unique_ptr<TZFileStream> ownFile_;  // the file this writer opened
   TAnsiToCPConverter textConverter_;
   bool newLine_ = true;
   bool unixNLSeparator_ = false;

@@ -314,15 +314,21 @@ class Reader {
     const auto total = std::int64_t(l.spans.size());
     Progress(0, total > 0 ? total - 1 : 0);
     RecType type = RecType::None;
-    QString holder;
+    QString holder, holder2;
     for (std::size_t i = start; i < l.spans.size(); ++i) {
       if (i % 100 == 0) Progress(std::int64_t(i), total - 1);
-      const bool decode = utf8_ && (type == RecType::Indi || type == RecType::Fam || type == RecType::Marr);
-      const Line ln(LineText(l, i, holder, decode));
+      // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
+      // those are joined first and decoded as a whole, so a character split by CONC survives.
+      Line ln(LineText(l, i, holder, utf8_ && type != RecType::Note));
+      QStringView undecoded = ln.text;
+      if (utf8_ && ln.level == 0) {
+        undecoded = LineText(l, i, holder, false);
+        ln = Line(LineText(l, i, holder2, true));
+      }
       if (ln.level < 0 || ln.level > 3) continue;
       if (ln.level == 0) {
         t1_ = t2_ = t3_ = QString();
-        type = StartRecord(ln);
+        type = StartRecord(ln, undecoded);
         continue;
       }
       const QString tag = ln.tag.toString();
@@ -358,7 +364,8 @@ class Reader {
     }
   }
 
-  RecType StartRecord(const Line& ln) {
+  // undecoded: the same line before UTF-8 decoding (note texts are decoded once they are joined).
+  RecType StartRecord(const Line& ln, QStringView undecoded) {
     const QString id = ln.tag.toString();  // the identifier is the level-0 line's second word
     const QString kind = id.left(2).toUpper();
     if (kind == u"@I") {
@@ -386,7 +393,7 @@ class Reader {
       TNOTE n;
       n.NOTE = id;
       // A note written on its record line ("0 @N1@ NOTE text") begins with that text.
-      const Line rest(ln.value);
+      const Line rest(Line(undecoded).value);
       if (rest.text.startsWith(u"NOTE") && (rest.text.size() == 4 || rest.text[4] == u' '))
         n.TEXT = rest.text.mid(5).left(kRecordMax).toString();
       m_.aNote.push_back(std::move(n));

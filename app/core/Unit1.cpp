@@ -83,6 +83,11 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
+  // Nothing may call back into the window while its widgets go.
+  QObject::disconnect(focusConnection_);
+  if (hintFilter_) qApp->removeEventFilter(this);
+  ClientDataSet1->AfterScroll = nullptr;
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
   if (g_form == this) g_form = nullptr;
 }
 

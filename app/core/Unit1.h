@@ -205,6 +205,7 @@ class TForm1 : public QWidget {
   QString loadedPath_;
   QString openDialogDir_, openDialogFile_;
   bool hintFilter_ = false;
+  QMetaObject::Connection focusConnection_;
 };
 
 // The single main window, or null before it exists.

@@ -257,7 +257,7 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   connect(SpeedButton39, &QToolButton::clicked, this, &TForm1::SpeedButton39Click);
   connect(SpeedButton40, &QToolButton::clicked, this, &TForm1::SpeedButton40Click);
   connect(PageControl5, &QTabWidget::currentChanged, this, [this] { PageControl5Change(); });
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+  focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (Panel55->isVisible() && now && now->window() == this && now != Panel55 && !Panel55->isAncestorOf(now))
       Panel55Exit();
   });
@@ -507,8 +507,8 @@ void TForm1::SpeedButton38Click() {
   for (QPushButton* b : {Button8, Button9, Button10, Button11}) platform::SetControlTag(b, 0);
   Edit22->clear();
   Edit23->clear();
-  Panel55->setVisible(!Panel55->isVisible());
-  if (Panel55->isVisible()) Panel55->setFocus();
+  Panel55->setVisible(Panel55->isHidden());
+  if (!Panel55->isHidden()) Panel55->setFocus();
 }
 
 void TForm1::Button8Click(QPushButton* button) {

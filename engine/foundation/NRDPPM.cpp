@@ -13,7 +13,9 @@
 #include <new>
 #include <stdexcept>
 
-namespace engine {
+#include <sys/mman.h>
+
+namespace nrd {
 
 namespace {
 
@@ -202,13 +204,19 @@ class RangeDecoder {
 
 class Model {
  public:
+  // The model block is mapped directly: pages cost only once the model touches them, so a large
+  // memory setting on a short input stays cheap.
   Model(int maxOrder, std::uint32_t memSize) : maxOrder_(maxOrder), size_(memSize) {
     alignOffset_ = 4 - (memSize & 3);
-    base_.reset(new (std::nothrow) std::uint8_t[std::size_t(alignOffset_) + memSize + kUnitSize]);
-    if (!base_) throw std::bad_alloc();
-    mem_ = base_.get();
+    mapped_ = std::size_t(alignOffset_) + memSize + kUnitSize;
+    void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    mem_ = static_cast<std::uint8_t*>(p);
     RestartModel();
   }
+  ~Model() { munmap(mem_, mapped_); }
+  Model(const Model&) = delete;
+  Model& operator=(const Model&) = delete;
 
   // Codes one byte, or the end-of-data symbol when symbol < 0.
   void EncodeSymbol(RangeEncoder& rc, int symbol);
@@ -378,7 +386,7 @@ class Model {
   int maxOrder_;
   std::uint32_t size_;
   std::uint32_t alignOffset_;
-  std::unique_ptr<std::uint8_t[]> base_;
+  std::size_t mapped_ = 0;
   std::uint8_t* mem_ = nullptr;
 
   std::uint32_t text_ = 0, unitsStart_ = 0, loUnit_ = 0, hiUnit_ = 0;
@@ -998,4 +1006,4 @@ void PPMDecompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std
   }
 }
 
-}  // namespace engine
+}  // namespace nrd

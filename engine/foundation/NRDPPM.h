@@ -19,7 +19,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace engine {
+namespace nrd {
 
 // Order and model memory of a level 1..9 (levels below 1 count as 1, above 9 as 9).
 struct TPPMLevelParams {
@@ -42,4 +42,4 @@ void PPMCompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std::
 void PPMDecompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std::uint8_t>& OutBuf,
                          std::int32_t& OutSize);
 
-}  // namespace engine
+}  // namespace nrd

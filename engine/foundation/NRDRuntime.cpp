@@ -15,6 +15,7 @@
 #include <random>
 #include <unistd.h>
 
+#include "engine/foundation/NRDText.h"
 #include "platform/CodePage.h"
 
 namespace nrd {
@@ -144,7 +145,7 @@ std::string CurrencyText(long double value, int decimals, const TFormatSettings&
   }
 }
 
-std::string WideToAnsiText(std::u16string_view w) { return platform::Utf16ToCp1251(w); }
+std::string WideToAnsiText(std::u16string_view w) { return WideToAnsi(w); }
 
 }  // namespace
 
@@ -225,8 +226,12 @@ TFormatSettings& FormatSettings() {
 std::string Format(std::string_view format, TVarRecs args) { return Format(format, args, FormatSettings()); }
 
 std::string Format(std::string_view format, TVarRecs args, const TFormatSettings& fs) {
+  return Format(format, std::span<const TVarRec>(args.begin(), args.size()), fs);
+}
+
+std::string Format(std::string_view format, std::span<const TVarRec> args, const TFormatSettings& fs) {
   std::string out;
-  const TVarRec* argv = args.begin();
+  const TVarRec* argv = args.data();
   const std::size_t argc = args.size();
   std::size_t argIndex = 0;
   auto nextArg = [&]() -> const TVarRec& {
@@ -267,19 +272,17 @@ std::string Format(std::string_view format, TVarRecs args, const TFormatSettings
       ++i;
       continue;
     }
-    // [index:]
+    // [index:] (digits only, so that a "*" width is not taken for an index)
     int number = 0;
     std::size_t save = i;
-    bool hasNumber = readNumber(i, number);
-    if (hasNumber && i < format.size() && format[i] == ':') {
-      if (number < 0 || static_cast<std::size_t>(number) > argc) FormatError(format);
+    if (format[i] != '*' && readNumber(i, number) && i < format.size() && format[i] == ':') {
+      if (static_cast<std::size_t>(number) > argc) FormatError(format);
       argIndex = static_cast<std::size_t>(number);
       ++i;
-      hasNumber = false;
     } else {
       i = save;
-      hasNumber = false;
     }
+    number = 0;
     bool left = false;
     if (i < format.size() && format[i] == '-') {
       left = true;
@@ -493,7 +496,7 @@ std::string FloatToStrGeneral(long double value, int precision, int expDigits, c
   SignificantDigits(value, precision, digits, exp);
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
   std::string r = value < 0 ? "-" : "";
-  if (exp >= -5 && exp < precision) {
+  if (exp >= -4 && exp < precision) {
     if (exp < 0) {
       r += "0";
       r += fs.DecimalSeparator;

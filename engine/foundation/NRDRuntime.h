@@ -11,6 +11,7 @@
 #include <exception>
 #include <initializer_list>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -67,6 +68,8 @@ inline constexpr const char* kOutOfMemoryText = "Out of memory";
 // ---------------------------------------------------------------------------------------------
 // One argument of `Format`. Integers keep their signedness and width class (32 or 64 bit), floats
 // are long double, texts are ANSI (std::string) or UTF-16 (converted through the ANSI code page).
+// Texts are held as views: a TVarRec lives only as long as the text it was made from (as in a call
+// `Format(f, {a, b})`).
 class TVarRec {
  public:
   enum class Kind { Integer, Int64, UInt64, Float, String, WideString, Boolean, Char, Pointer };
@@ -157,6 +160,7 @@ TFormatSettings& FormatSettings();
 // arguments beyond those the format uses are ignored.
 std::string Format(std::string_view format, TVarRecs args);
 std::string Format(std::string_view format, TVarRecs args, const TFormatSettings& settings);
+std::string Format(std::string_view format, std::span<const TVarRec> args, const TFormatSettings& settings);
 
 // ---------------------------------------------------------------------------------------------
 // Number <-> text. Integer texts accept leading blanks, a sign, decimal digits or hexadecimal

@@ -75,6 +75,7 @@ void TClientDataSet::AppendRecord(Row values) {
 
 void TClientDataSet::Invalidate() {
   dirty_ = true;
+  if (keys_.size() > rows_.size()) keys_.clear();  // rows were removed: the cached keys no longer fit
   if (disabled_ > 0) {
     pendingLayout_ = true;
     return;

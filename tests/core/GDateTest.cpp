@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/core/QtPrint.h"
+
 namespace {
 
 const TDateContext kCtx = TDateContext::ForDate(QDate(2026, 12, 10));

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/core/QtPrint.h"
+
 namespace {
 
 QString Q(const char* s) { return QString::fromUtf8(s); }

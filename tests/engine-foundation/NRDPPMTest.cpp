@@ -11,8 +11,8 @@
 
 namespace {
 
-using engine::PPMCompressBuffer;
-using engine::PPMDecompressBuffer;
+using nrd::PPMCompressBuffer;
+using nrd::PPMDecompressBuffer;
 
 std::vector<std::uint8_t> TextData(std::size_t n, std::uint32_t seed) {
   static const char* words[] = {"Иван",  "Petrov", "born", "1885", "died",  "Kyiv", "@I12@", "FAMC",
@@ -64,7 +64,7 @@ std::uint32_t HeaderOf(const std::vector<std::uint8_t>& s) {
 }
 
 TEST(NRDPPM, HeaderWordFollowsLevelTable) {
-  EXPECT_EQ(engine::PPMHeaderWord(4, 7), 0x6063u);
+  EXPECT_EQ(nrd::PPMHeaderWord(4, 7), 0x6063u);
   const std::vector<std::uint8_t> one = {'x'};
   struct Case {
     int level;
@@ -76,7 +76,7 @@ TEST(NRDPPM, HeaderWordFollowsLevelTable) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.level);
     auto s = Compress(one, c.level);
-    EXPECT_EQ(HeaderOf(s), engine::PPMHeaderWord(c.order, c.mb));
+    EXPECT_EQ(HeaderOf(s), nrd::PPMHeaderWord(c.order, c.mb));
     EXPECT_EQ(HeaderOf(s) >> 12, 6u);
     EXPECT_EQ(Decompress(s, 1), one);
   }

@@ -277,6 +277,16 @@ TEST(ZxXmlWriter, StreamFailurePropagatesAndDestructorDiscards) {
     (void)callsAfterFailure;
   }
   EXPECT_EQ(sink.calls, 2);
+
+  // The first failure happens while the destructor ends the document: it is swallowed.
+  FailingStream late(3);
+  {
+    TZXMLWriter w;
+    ASSERT_TRUE(w.BeginSaveToStream(&late));
+    w.WriteTagNode("root");
+  }
+  EXPECT_EQ(late.calls, 1);
+  EXPECT_EQ(late.received, "");
 }
 
 TEST(ZxXmlWriter, DestructorEndsAnUnfinishedDocument) {

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "engine/foundation/NRDText.h"
+
+using namespace nrd;
+
+TEST(NRDText, CodePageRoundTripsEveryByte) {
+  for (int b = 0; b < 256; ++b) {
+    bool ok = false;
+    EXPECT_EQ(WideCharToAnsi(AnsiCharToWide(static_cast<std::uint8_t>(b)), &ok), b);
+    EXPECT_TRUE(ok);
+  }
+  EXPECT_EQ(AnsiToWide("\xC8\xE2\xE0\xED"), u"Иван");
+  EXPECT_EQ(WideToAnsi(u"Ёж€"), "\xA8\xE6\x88");
+  bool ok = true;
+  EXPECT_EQ(WideCharToAnsi(u'中', &ok), '?');
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(IsAnsiRepresentable(u"Пётр I"));
+  EXPECT_FALSE(IsAnsiRepresentable(u"Ω"));
+}
+
+TEST(NRDText, CodePageIsConfigurable) {
+  char16_t latin1[256];
+  for (int b = 0; b < 256; ++b) latin1[b] = static_cast<char16_t>(b);
+  SetAnsiCodePage(latin1);
+  EXPECT_EQ(AnsiToWide("\xE9"), u"é");
+  EXPECT_EQ(AnsiUpperCase("\xE9"), "\xC9");
+  ResetAnsiCodePage();
+  EXPECT_EQ(AnsiToWide("\xE9"), u"й");
+}
+
+TEST(NRDText, CollationOrders) {
+  struct Case {
+    const char16_t* a;
+    const char16_t* b;
+    bool ignoreCase;
+    int expect;
+  };
+  const Case cases[] = {
+      {u"abc", u"abd", false, CSTR_LESS_THAN},
+      {u"abc", u"ABD", true, CSTR_LESS_THAN},
+      {u"ABC", u"abc", true, CSTR_EQUAL},
+      {u"abc", u"ABC", false, CSTR_LESS_THAN},     // lower case first
+      {u"Ёлка", u"Жук", false, CSTR_LESS_THAN},    // Ё sorts with Е, before Ж
+      {u"ель", u"Ёлка", true, CSTR_GREATER_THAN},  // Ё is Е with an accent: к < ь decides
+      {u"Яков", u"Zorro", false, CSTR_GREATER_THAN},  // Cyrillic after Latin
+      {u"co-op", u"coop", false, CSTR_LESS_THAN},  // string sort: the hyphen counts
+      {u"10", u"9", false, CSTR_LESS_THAN},
+      {u"", u"a", false, CSTR_LESS_THAN},
+      {u"", u"", false, CSTR_EQUAL},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WideCompareText(c.a, c.b, c.ignoreCase), c.expect) << static_cast<int>(c.a[0]);
+    EXPECT_EQ(AnsiCompareText(WideToAnsi(c.a), WideToAnsi(c.b), c.ignoreCase), c.expect);
+  }
+  // Lengths: -1 reads up to the zero; a given length cuts.
+  EXPECT_EQ(CompareStringA(LOCALE_USER_DEFAULT, SORT_STRINGSORT, "abcX", 3, "abc", -1), CSTR_EQUAL);
+  EXPECT_EQ(CompareStringW(1049, SORT_STRINGSORT, u"abz", -1, u"abc", 2), CSTR_GREATER_THAN);
+  EXPECT_EQ(CompareStringA(12345, 0, "a", 1, "b", 1), 0);  // unknown locale
+  std::string longA(1000, 'a'), longB = longA + "b";
+  EXPECT_EQ(AnsiCompareText(longA, longB, false), CSTR_LESS_THAN);
+}
+
+TEST(NRDText, CaseMappingKeepsLength) {
+  EXPECT_EQ(WideUpperCase(u"иванов ёж straße ǆ"), u"ИВАНОВ ЁЖ STRAßE Ǆ");
+  EXPECT_EQ(WideLowerCase(u"ПЁТР İ"), u"пётр i");
+  EXPECT_EQ(WideUpperCase(u"\xD83D\xDE00"), u"\xD83D\xDE00");  // surrogates stay
+  EXPECT_EQ(AnsiUpperCase(WideToAnsi(u"ёж abc")), WideToAnsi(u"ЁЖ ABC"));
+  EXPECT_EQ(AnsiLowerCase(WideToAnsi(u"ЁЖ ABC")), WideToAnsi(u"ёж abc"));
+  char16_t buf[] = u"abc";
+  EXPECT_EQ(CharUpperBuffW(buf, 2), 2);
+  EXPECT_EQ(std::u16string(buf), u"ABc");
+}
