@@ -27,10 +27,6 @@
 #include "platform/qt/IniFile.h"
 
 class QImage;
-namespace platform {
-class TDialogs;
-class TPageSink;
-}  // namespace platform
 
 struct Model;
 
@@ -168,13 +164,25 @@ class TForm1 : public QWidget {
   void N22Click();
   void N42Click();
   const QImage& FanPicture() const;  // the full-size chart; null before the first drawing
-  // Tests replace the dialogs and the printer (null: the real ones).
-  void SetFanOutput(platform::TDialogs* dialogs, platform::TPageSink* printer);
   struct TFanPage;
   struct TFanPageDeleter {
     void operator()(TFanPage* p) const;
   };
   std::unique_ptr<TFanPage, TFanPageDeleter> fan_;
+  struct ChartsState;          // app/core/Unit1Charts.h
+  ChartsState& Charts() const { return *charts_; }
+  ChartsState* charts_ = nullptr;  // a child object of the window
+  void ToolButton3Click();     // run the report of the active page
+  void ToolButton1Click();     // print the active page
+  void ToolButton2Click();     // save the active page
+  void ToolButton5Click();     // help file
+  void SxPrGedcom();
+  void SxPotGedcom();
+  void FillTree();
+  void FillTree2();
+  void SpeedButton22Click();
+  void SpeedButton7Click();
+  void MenuItemSplitClick(bool landscape);
   // end of charts and commands
 
  protected:

@@ -9,6 +9,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/core/Unit1.h"
+#include "app/core/Unit1Charts.h"
 #include "platform/qt/Canvas.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/PageSink.h"
@@ -21,7 +22,6 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPrinter>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -104,31 +104,13 @@ struct TForm1::TFanPage {
 
   platform::TImageCanvas picture;  // FanPicture
   TFanLayout layout;
-  TAncestorList ancestors;
-  TFanList descendants;
-  std::uint64_t stamp = 0;
-
-  platform::TDialogs* dialogs = nullptr;
-  platform::TPageSink* printer = nullptr;
-  std::unique_ptr<platform::TQtDialogs> qtDialogs;
 };
 
 void TForm1::TFanPageDeleter::operator()(TFanPage* p) const { delete p; }
 
 const QImage& TForm1::FanPicture() const { return fan_->picture.Image(); }
 
-void TForm1::SetFanOutput(platform::TDialogs* dialogs, platform::TPageSink* printer) {
-  fan_->dialogs = dialogs;
-  fan_->printer = printer;
-}
-
 namespace {
-
-platform::TDialogs& FanDialogs(TForm1::TFanPage& f, QWidget* owner) {
-  if (f.dialogs) return *f.dialogs;
-  if (!f.qtDialogs) f.qtDialogs = std::make_unique<platform::TQtDialogs>(owner);
-  return *f.qtDialogs;
-}
 
 QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const char* name, const QString& caption, bool checked,
                     const QString& key = QString()) {
@@ -300,7 +282,7 @@ void TForm1::Panel13Click(QWidget* panel) {
   auto* p = qobject_cast<platform::TPanel*>(panel);
   if (!p) return;
   platform::TColor color = platform::TColor(std::max(0, p->Color()));
-  if (FanDialogs(*fan_, this).Color(color)) p->SetColor(int(color & 0xFFFFFF));
+  if (Charts().dialogs->Color(color)) p->SetColor(int(color & 0xFFFFFF));
 }
 
 void TForm1::SpeedButton4Click() {
@@ -309,18 +291,12 @@ void TForm1::SpeedButton4Click() {
     PageControl1->setCurrentWidget(TabFanChart);
     const int direction = f.ComboBox12->currentIndex() == 1 ? 1 : 0;
     f.layout.SetRunningSums(direction);
-    const std::int64_t current = CurrentPerson();
-    const QString index = current > 0 ? QString::number(current) : QString();
     {
       TBusyCursor busy;
       if (direction == 0) {
-        FillTree(model(), f.ancestors, index, ++f.stamp);
+        FillTree();
       } else {
-        TFanListOptions lo;
-        lo.Auto = f.CheckBox82->isChecked();
-        lo.Generations = std::clamp(f.SpinEdit1->value(), kFanMinGenerations, kFanMaxGenerations);
-        lo.FanType = f.ComboBox8->currentIndex();
-        FillTree2(model(), f.descendants, index, lo);
+        FillTree2();
       }
     }
     fanChart(direction);
@@ -349,7 +325,7 @@ void TForm1::fanChart(int iType) {
   o.DateBrackets = f.CheckBox10->isChecked();
   for (int i = 0; i < 4; ++i) o.Colors[size_t(i)] = platform::TColor(std::max(0, f.Panels[i]->Color()) & 0xFFFFFF);
   TBusyCursor busy;
-  const TFanResult r = ::fanChart(iType, o, f.layout, f.ancestors.aPers, f.descendants, f.picture);
+  const TFanResult r = ::fanChart(iType, o, f.layout, Charts().ancestors.aPers, Charts().fanList, f.picture);
   f.Label9->setText(r.Drawn ? r.Label : QString());
   if (!r.Drawn) f.Image2->SetImage(QImage());
 }
@@ -362,7 +338,7 @@ void TForm1::ReScaleFanChart() {
   const TFanZoom z = FanZoomFor(f.ComboBox1->currentText(), pic.width(), box);
   f.Image2->SetImage(QImage());
   if (z.OverBudget)
-    FanDialogs(f, this).Message(ChartText(QStringLiteral("FanZoomTooLarge"),
+    Charts().dialogs->Message(ChartText(QStringLiteral("FanZoomTooLarge"),
                                           QStringLiteral("Масштаб слишком велик; картинка вписана в окно.")));
   if (z.mode == TFanZoom::FullSize) {
     f.Image2->SetImage(pic);
@@ -387,14 +363,7 @@ void TForm1::CheckBox88Click() { ComboBox1Change(); }
 void TForm1::PrintFanChart(int iCount) {
   TFanPage& f = *fan_;
   try {
-    if (f.picture.Image().isNull()) return;
-    if (f.printer) {
-      PrintFanPicture(f.picture.Image(), iCount, FanDialogs(f, this), *f.printer);
-      return;
-    }
-    QPrinter printer(QPrinter::HighResolution);
-    platform::TPrinterSink sink(printer);
-    PrintFanPicture(f.picture.Image(), iCount, FanDialogs(f, this), sink);
+    PrintFanPicture(f.picture.Image(), iCount, *Charts().dialogs, *Charts().printerSink);
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));
   }
@@ -403,7 +372,7 @@ void TForm1::PrintFanChart(int iCount) {
 void TForm1::SaveFanChart(int iCount) {
   TFanPage& f = *fan_;
   try {
-    SaveFanPicture(f.picture.Image(), iCount, FanDialogs(f, this));
+    SaveFanPicture(f.picture.Image(), iCount, *Charts().dialogs);
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));
   }

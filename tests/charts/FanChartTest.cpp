@@ -332,7 +332,7 @@ TEST(FanChartDraw, FillsNeverLeakIntoTheBackground) {
     for (int type = 0; type <= 4; ++type) {
       Chart c;
       TFanOptions o;
-      o.Generations = 4;
+      o.Generations = dir == 0 ? 4 : 3;
       o.FanType = type;
       if (dir == 0) {
         c.Ancestors(t.m, root, o);
@@ -351,11 +351,11 @@ TEST(FanChartDraw, FillsNeverLeakIntoTheBackground) {
 TEST(FanChartDraw, TextOrientationAndSectorTextsInEachType) {
   FanTree t;
   const std::int64_t p = t.Person(QStringLiteral("Сидоров"), QStringLiteral("Иван"), QStringLiteral("M"), QStringLiteral("1950"));
-  t.Pedigree(p, 5);
+  t.Pedigree(p, 3);
   for (int orientation : {0, 1, 2}) {
     Chart c;
     TFanOptions o;
-    o.Generations = 6;
+    o.Generations = 4;  // arc texts are those of generations 2 to 4
     o.Orientation = orientation;
     c.Ancestors(t.m, p, o);
     bool sawLower = false;
