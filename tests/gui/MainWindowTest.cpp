@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 #include <memory>
 
@@ -99,11 +100,41 @@ TEST_F(MainWindow, FirstStartPicksEnglishAndKeepsRussianForMissingKeys) {
   EXPECT_EQ(f.DataSource1->ColumnTitle(0), QStringLiteral("˅ Полное имя") + kMark);
 }
 
+TEST_F(MainWindow, ShippedTranslationsCoverEveryKey) {
+  QDir(dir_.path()).mkdir("LNG");
+  const QStringList files = {"English.lng", "Ukrainian.lng"};
+  QMap<QString, QStringList> before;
+  for (const QString& name : files) {
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TREVOLAN_SOURCE_DIR "/LNG/") + name, Path("LNG/" + name)));
+    QFile::setPermissions(Path("LNG/" + name), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    before[name] = platform::TIniFile(Path("LNG/" + name)).ReadSection("Language");
+  }
+  TForm1& f = Open();
+  f.SpeedButton2Click();
+  for (const QString& name : files) {
+    f.ComboBox9->setCurrentIndex(f.ComboBox9->findText(name));
+    ASSERT_NE(f.LangIni(), nullptr);
+    EXPECT_TRUE(f.LangIni()->SectionExists("*Language")) << name.toStdString();
+    EXPECT_TRUE(f.LangIni()->SectionExists("Transliteration")) << name.toStdString();
+  }
+  f.ComboBox9->setCurrentIndex(f.ComboBox9->findText("English.lng"));
+  EXPECT_EQ(f.ToolButton0->text(), "Open");
+  EXPECT_EQ(f.ToolButton0->toolTip(), "Open a file");
+  for (const QString& name : files) {
+    QStringList added;
+    for (const QString& key : platform::TIniFile(Path("LNG/" + name)).ReadSection("Language"))
+      if (!before[name].contains(key, Qt::CaseInsensitive)) added << key;
+    EXPECT_TRUE(added.isEmpty()) << name.toStdString() << " lacks " << added.join(' ').toStdString();
+  }
+}
+
 TEST_F(MainWindow, WithoutLanguageFolderTheBoxIsHiddenAndTextsStayRussian) {
   TForm1& f = Show();
   EXPECT_TRUE(f.Panel58->isHidden());
   EXPECT_EQ(f.ToolButton0->text(), QStringLiteral("Открыть"));
   EXPECT_EQ(f.LangIni(), nullptr);
+  EXPECT_EQ(f.windowTitle(), QStringLiteral("Trevolan - Генеалогические отчеты"));
+  EXPECT_EQ(TForm1::DisplayHint("a\\b\\c"), "a\r\nb\r\nc");
 }
 
 TEST_F(MainWindow, SettingsRoundTrip) {
