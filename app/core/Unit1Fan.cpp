@@ -200,6 +200,7 @@ void TForm1::BuildFanPage() {
   f.ComboBox1 = new QComboBox(options);
   f.ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
   f.ComboBox1->setEditable(true);
+  f.ComboBox1->setMinimumContentsLength(7);
   f.ComboBox1->addItems(FanZoomItems());
   f.ComboBox1->setCurrentText(kFanZoomFitHeight);
   row2->addWidget(f.ComboBox1);

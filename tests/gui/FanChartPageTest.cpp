@@ -244,13 +244,14 @@ TEST_F(FanPage, PrintsOnOneTwoOrFourPagesOfOneJob) {
 TEST_F(FanPage, ScreenshotsOfEveryType) {
   const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
   if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write screenshots";
+  const std::int64_t deepest = DeepestPerson();
   form_->show();
   QApplication::processEvents();
   for (int direction : {0, 1})
     for (int type = 0; type <= 4; ++type) {
       form_->PageControl1->setCurrentWidget(form_->TabFanChart);
       Find<QComboBox>("ComboBox1")->setCurrentText(QStringLiteral("По гор."));
-      if (direction == 1) form_->LocatePerson(1);
+      form_->LocatePerson(direction == 1 ? 1 : deepest);
       Build(direction == 0 ? 6 : 5, type, direction);
       QApplication::processEvents();
       form_->grab().save(QDir(out).filePath(QStringLiteral("fan-%1-type%2.png").arg(direction).arg(type)));
