@@ -288,13 +288,12 @@ void TForm1::BuildChartPages() {
     opts->addStretch();
     c.TreeView2 = AddTree(page, QStringLiteral("TreeView2"));
     layout->addWidget(c.TreeView2, 1);
-  }
+  }  BuildFanPage();
 }
 
 void TForm1::EmptyAncestorList() {
   if (charts_) charts_->ancestors.Clear();
 }
 
-void TForm1::ApplyFanChartColors() {}
 void TForm1::ClearLinkChain() {}
 void TForm1::PersInfo() {}

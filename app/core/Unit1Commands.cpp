@@ -152,7 +152,9 @@ void TForm1::ToolButton3Click() {
     SxPrGedcom();
   } else if (page == TabChartDescendants) {
     SxPotGedcom();
-  } else if (page == TabFanChart || page == TabListFamily) {
+  } else if (page == TabFanChart) {
+    SpeedButton4Click();
+  } else if (page == TabListFamily) {
     FillTree();
   }
 }
@@ -172,6 +174,10 @@ void TForm1::ToolButton1Click() {
       if (c.printer) c.printer->setPageOrientation(QPageLayout::Landscape);
       PrintBitMap(chart->grab().toImage(), d, printer);
     }
+    return;
+  }
+  if (page == TabFanChart) {
+    PrintFanChart(1);
     return;
   }
   if (page == TabChartAncestors) {
@@ -225,6 +231,10 @@ void TForm1::ToolButton2Click() {
         platform::WritePicture(name + QStringLiteral(".bmp"), platform::TPictureFormat::Bmp, chart->grab().toImage());
     if (!error.isEmpty())
       d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + error);
+    return;
+  }
+  if (page == TabFanChart) {
+    SaveFanChart(1);
     return;
   }
   if (page == TabChartAncestors) {
@@ -303,10 +313,16 @@ void TForm1::WireCommands() {
   };
   connect(PopupMenu2, &QMenu::aboutToShow, this, [this, splitEnabling] { splitEnabling(PopupMenu2); });
   connect(PopupMenu3, &QMenu::aboutToShow, this, [this, splitEnabling] { splitEnabling(PopupMenu3); });
-  Q_UNUSED(save2);
-  Q_UNUSED(save4);
-  Q_UNUSED(print2);
-  Q_UNUSED(print4);
+  // The split items act on the fan chart page only (N23, N43, N24, N44).
+  auto onFanPage = [this](void (TForm1::*fn)(int), int parts) {
+    return [this, fn, parts] {
+      if (PageControl1->currentWidget() == TabFanChart) Guarded(this, [&] { (this->*fn)(parts); });
+    };
+  };
+  connect(save2, &QAction::triggered, this, onFanPage(&TForm1::SaveFanChart, 2));
+  connect(save4, &QAction::triggered, this, onFanPage(&TForm1::SaveFanChart, 4));
+  connect(print2, &QAction::triggered, this, onFanPage(&TForm1::PrintFanChart, 2));
+  connect(print4, &QAction::triggered, this, onFanPage(&TForm1::PrintFanChart, 4));
 
   // Context menu of the page control.
   c.PopupMenu4 = new QMenu(this);
@@ -352,7 +368,7 @@ void TForm1::WireCommands() {
   const Report reports[] = {
       {"Поколенная схема предков", "FullChartAncestors", TabChartAncestors, &TForm1::SxPrGedcom},
       {"Поколенная схема потомков", "FullChartDescendants", TabChartDescendants, &TForm1::SxPotGedcom},
-      {"Круговая диаграмма (FanChart)", "FullFanChart", TabFanChart, nullptr},
+      {"Круговая диаграмма (FanChart)", "FullFanChart", TabFanChart, &TForm1::SpeedButton4Click},
       {"Детектор проблем данных", "FullDetProbl", TabDetProbl, nullptr},
       {"Детектор родства 2-х персон", "FullLinkPers", TabLinkPers, nullptr},
       {"Фамильные цепочки (списки)", "FullListFamily", TabListFamily, nullptr},
