@@ -18,6 +18,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -51,6 +53,10 @@ struct TForm1::ChartsState : QObject {
   TAncestorList ancestors;          // aPers
   std::vector<TPers2> descendants;  // aPers2 of the last scheme
   TFanList fanList;                 // aPers2 and aCoord of the last fan list
+
+  // What the toolbar's run, print and save commands do on pages built elsewhere: a page's report
+  // registers its actions here (keyed by the page widget); they take precedence over the built-in ones.
+  std::map<QWidget*, std::function<void()>> runActions, printActions, saveActions;
 
   // Output services
   std::unique_ptr<QPrinter> printer;

@@ -3,6 +3,7 @@
 #include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
 #include "app/core/Unit1Charts.h"
+#include "platform/qt/PictureFile.h"
 #include "platform/qt/RtfWriter.h"
 
 #include <QApplication>
@@ -49,7 +50,7 @@ void Guarded(QWidget* window, F&& f) {
 
 QAction* AddItem(QMenu* menu, const QString& caption, const QString& key) {
   QAction* a = menu->addAction(caption);
-  a->setStatusTip(key);
+  if (!key.isEmpty()) a->setStatusTip(key);
   return a;
 }
 
@@ -143,6 +144,10 @@ void TForm1::SpeedButton7Click() {
 void TForm1::ToolButton3Click() {
   if (Busy()) return;
   QWidget* page = PageControl1->currentWidget();
+  if (const auto it = Charts().runActions.find(page); it != Charts().runActions.end()) {
+    it->second();
+    return;
+  }
   if (page == TabChartAncestors) {
     SxPrGedcom();
   } else if (page == TabChartDescendants) {
@@ -159,6 +164,18 @@ void TForm1::ToolButton1Click() {
   QWidget* page = PageControl1->currentWidget();
   platform::TDialogs& d = *c.dialogs;
   platform::TPageSink& printer = *c.printerSink;
+  if (const auto it = c.printActions.find(page); it != c.printActions.end()) {
+    it->second();
+    return;
+  }
+  if (page == TabStatistics) {
+    // The chart on a landscape page.
+    if (auto* chart = page->findChild<QWidget*>(QStringLiteral("Chart1"))) {
+      if (c.printer) c.printer->setPageOrientation(QPageLayout::Landscape);
+      PrintBitMap(chart->grab().toImage(), d, printer);
+    }
+    return;
+  }
   if (page == TabFanChart) {
     PrintFanChart(1);
     return;
@@ -191,7 +208,7 @@ void TForm1::ToolButton1Click() {
     auto* edit = page->findChild<QTextEdit*>(QString::fromLatin1(rp.editName));
     if (!edit || !d.Print(printer)) return;
     if (!printer.PrintDocument(*edit->document(), QString::fromLatin1(rp.title)))
-      d.Message(ChartText(QStringLiteral("PrintFailed"), QStringLiteral("Не удалось напечатать: ")) + printer.LastError());
+      d.Message(ChartText(QStringLiteral("PrintFailed"), QStringLiteral("Не удалось напечатать:")) + QLatin1Char(' ') + printer.LastError());
     return;
   }
 }
@@ -200,6 +217,22 @@ void TForm1::ToolButton2Click() {
   ChartsState& c = Charts();
   QWidget* page = PageControl1->currentWidget();
   platform::TDialogs& d = *c.dialogs;
+  if (const auto it = c.saveActions.find(page); it != c.saveActions.end()) {
+    it->second();
+    return;
+  }
+  if (page == TabStatistics) {
+    // Always a BMP, the suffix appended to whatever name was chosen.
+    auto* chart = page->findChild<QWidget*>(QStringLiteral("Chart1"));
+    QString name;
+    int index = 1;
+    if (!chart || !d.Save(kPictureSaveFilter, name, index)) return;
+    const QString error =
+        platform::WritePicture(name + QStringLiteral(".bmp"), platform::TPictureFormat::Bmp, chart->grab().toImage());
+    if (!error.isEmpty())
+      d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + error);
+    return;
+  }
   if (page == TabFanChart) {
     SaveFanChart(1);
     return;
@@ -236,7 +269,7 @@ void TForm1::ToolButton2Click() {
     if (!d.Save(QStringLiteral("File RTF|*.rtf"), name, index)) return;
     const QString error = platform::WriteRtfFile(name, *edit->document());
     if (!error.isEmpty())
-      d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл: ")) + error);
+      d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + error);
     return;
   }
 }
@@ -266,12 +299,12 @@ void TForm1::WireCommands() {
   connect(ToolButton5, &QToolButton::clicked, this, guard(&TForm1::ToolButton5Click));
 
   // Save and print drop-downs: the split variants belong to the fan chart page.
-  QAction* save1 = AddItem(PopupMenu2, QStringLiteral("Одним файлом"), QStringLiteral("SaveOneFile"));
-  QAction* save2 = AddItem(PopupMenu2, QStringLiteral("Разбить на 2 файла"), QStringLiteral("SaveTwoFiles"));
-  QAction* save4 = AddItem(PopupMenu2, QStringLiteral("Разбить на 4 файла"), QStringLiteral("SaveFourFiles"));
-  QAction* print1 = AddItem(PopupMenu3, QStringLiteral("Без разбивки"), QStringLiteral("PrintOnePage"));
-  QAction* print2 = AddItem(PopupMenu3, QStringLiteral("Разбить на 2 страницы"), QStringLiteral("PrintTwoPages"));
-  QAction* print4 = AddItem(PopupMenu3, QStringLiteral("Разбить на 4 страницы"), QStringLiteral("PrintFourPages"));
+  QAction* save1 = AddItem(PopupMenu2, QStringLiteral("Одним файлом"), QString());
+  QAction* save2 = AddItem(PopupMenu2, QStringLiteral("Разбить на 2 файла"), QString());
+  QAction* save4 = AddItem(PopupMenu2, QStringLiteral("Разбить на 4 файла"), QString());
+  QAction* print1 = AddItem(PopupMenu3, QStringLiteral("Без разбивки"), QString());
+  QAction* print2 = AddItem(PopupMenu3, QStringLiteral("Разбить на 2 страницы"), QString());
+  QAction* print4 = AddItem(PopupMenu3, QStringLiteral("Разбить на 4 страницы"), QString());
   connect(save1, &QAction::triggered, this, guard(&TForm1::ToolButton2Click));
   connect(print1, &QAction::triggered, this, guard(&TForm1::ToolButton1Click));
   auto splitEnabling = [this](QMenu* menu) {
@@ -311,9 +344,9 @@ void TForm1::WireCommands() {
   // The scheme pages' own save menu.
   c.PopupMenu8 = new QMenu(this);
   c.PopupMenu8->setObjectName(QStringLiteral("PopupMenu8"));
-  QAction* one = AddItem(c.PopupMenu8, QStringLiteral("Одним файлом"), QStringLiteral("SaveOneFile"));
-  c.MenuItem3 = AddItem(c.PopupMenu8, QStringLiteral("Разбить для Портретной"), QStringLiteral("SplitPortrait"));
-  c.MenuItem4 = AddItem(c.PopupMenu8, QStringLiteral("Разбить для Альбомной"), QStringLiteral("SplitLandscape"));
+  QAction* one = AddItem(c.PopupMenu8, QStringLiteral("Одним файлом"), QString());
+  c.MenuItem3 = AddItem(c.PopupMenu8, QStringLiteral("Разбить для Портретной"), QString());
+  c.MenuItem4 = AddItem(c.PopupMenu8, QStringLiteral("Разбить для Альбомной"), QString());
   connect(one, &QAction::triggered, this, guard(&TForm1::ToolButton2Click));
   connect(c.MenuItem3, &QAction::triggered, this, [this] { Guarded(this, [this] { MenuItemSplitClick(false); }); });
   connect(c.MenuItem4, &QAction::triggered, this, [this] { Guarded(this, [this] { MenuItemSplitClick(true); }); });

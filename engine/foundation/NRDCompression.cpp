@@ -158,7 +158,7 @@ TNRDCompressedBLOBStream::TNRDCompressedBLOBStream(TStream& Stream, const TNRDBL
     blockSize = BLOBBlockSizeForMode(d.CompressionMode);
   const bool badBlockSize = d.CompressionAlgorithm != acaNone && (blockSize <= 0 || blockSize > kMaxBLOBBlockSize);
   if (d.CompressionAlgorithm > acaPPM || badBlockSize || d.StartPosition < 0 || d.NumBlocks < 0 ||
-      d.UncompressedSize < 0 || d.StartPosition > hostSize)
+      d.UncompressedSize < 0 || (!ToCreate && d.StartPosition > hostSize))
     throw ENRDException(10084, kInvalidDescriptor,
                         {d.BlockSize, d.NumBlocks, d.UncompressedSize, d.StartPosition, int(d.CompressionAlgorithm)});
   d.BlockSize = blockSize;
@@ -393,13 +393,18 @@ void TNRDCompressedBLOBStream::SetSize(std::int64_t NewSize) {
     const std::int32_t bs = FBLOBDescriptor.BlockSize;
     std::vector<std::uint8_t> zeros(std::size_t(bs), 0);
     FPosition = FUncompressedSize;
-    while (FUncompressedSize < NewSize) {
-      const std::int32_t piece = std::int32_t(std::min<std::int64_t>(bs, NewSize - FUncompressedSize));
-      const std::int32_t put = Write(zeros.data(), piece);
-      if (put != piece)
-        throw ENRDException(10097,
-                            "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
-                            {FPosition, FUncompressedSize, piece, put});
+    try {
+      while (FUncompressedSize < NewSize) {
+        const std::int32_t piece = std::int32_t(std::min<std::int64_t>(bs, NewSize - FUncompressedSize));
+        const std::int32_t put = Write(zeros.data(), piece);
+        if (put != piece)
+          throw ENRDException(
+              10097, "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+              {FPosition, FUncompressedSize, piece, put});
+      }
+    } catch (...) {
+      FPosition = keep;
+      throw;
     }
     FPosition = keep;
   } else if (NewSize < FUncompressedSize) {
@@ -421,8 +426,9 @@ void TNRDCompressedBLOBStream::SetSize(std::int64_t NewSize) {
         WriteBlock(q, plain.data(), std::int32_t(r));
       } catch (const ENRDException& e) {
         // The header or the data did not fit in the host.
-        throw ENRDException(e.NativeError == 10100 ? 10095 : e.NativeError == 10101 ? 10096 : e.NativeError,
-                            "Error writing to stream");
+        if (e.NativeError == 10100) throw ENRDException(10095, "Error writing to stream");
+        if (e.NativeError == 10101) throw ENRDException(10096, "Error writing to stream");
+        throw;
       }
     }
   }

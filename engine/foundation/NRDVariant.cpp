@@ -102,6 +102,30 @@ struct TNRDVariant::View {
 
 TNRDVariant::~TNRDVariant() { Clear(bftUnknown); }
 
+TNRDVariant::TNRDVariant(TNRDVariant&& other) noexcept
+    : FDataType(other.FDataType),
+      FDataSize(other.FDataSize),
+      FPData(other.FPData),
+      FIsDataLinked(other.FIsDataLinked),
+      FIsNull(other.FIsNull) {
+  other.FPData = nullptr;
+  other.Clear(bftUnknown);
+}
+
+TNRDVariant& TNRDVariant::operator=(TNRDVariant&& other) noexcept {
+  if (this != &other) {
+    Clear(bftUnknown);
+    FDataType = other.FDataType;
+    FDataSize = other.FDataSize;
+    FPData = other.FPData;
+    FIsDataLinked = other.FIsDataLinked;
+    FIsNull = other.FIsNull;
+    other.FPData = nullptr;
+    other.Clear(bftUnknown);
+  }
+  return *this;
+}
+
 void TNRDVariant::Clear(TNRDBaseFieldType dataType) {
   if (FPData != nullptr && !FIsDataLinked) {
     try {
@@ -166,14 +190,17 @@ void TNRDVariant::SetData(const void* buffer, std::int32_t size, TNRDBaseFieldTy
       Clear(dataType);
       FPData = fresh;
     }
+    FIsDataLinked = false;
+  } else if (buffer == FPData && !FIsDataLinked) {
+    // Linking to the value's own buffer keeps it owned (and freed once).
   } else {
     if (buffer != FPData) Clear(dataType);
     FPData = const_cast<void*>(buffer);
+    FIsDataLinked = FPData != nullptr;
   }
   FDataType = dataType;
   FDataSize = size;
   FIsNull = false;
-  FIsDataLinked = !copyData && FPData != nullptr;
 }
 
 bool TNRDVariant::CopyDataToAddress(void* buffer, std::int32_t maxSize) const {
@@ -435,6 +462,77 @@ void TNRDVariant::SetAsWideString(std::u16string_view v) {
   std::vector<std::uint8_t> bytes((v.size() + 1) * 2, 0);
   for (std::size_t i = 0; i < v.size(); ++i) PutLE16(&bytes[2 * i], v[i]);
   SetTyped(bftWideVarchar, bytes.data(), static_cast<std::int32_t>(bytes.size()), v.empty());
+}
+
+// ----- Variants -----------------------------------------------------------------------------------
+TVariantValue TNRDVariant::AsVariant() const {
+  if (IsNull()) return TVariantValue::Null();
+  switch (FDataType) {
+    case bftChar:
+    case bftVarchar: {
+      TVariantValue r{varString};
+      r.Ansi = AsAnsiString();
+      return r;
+    }
+    case bftWideChar:
+    case bftWideVarchar: {
+      TVariantValue r{varUString};
+      r.Wide = AsWideString();
+      return r;
+    }
+    case bftSignedInt8: return TVariantValue::Of(varShortInt, AsShortint());
+    case bftSignedInt16: return TVariantValue::Of(varSmallint, AsSmallint());
+    case bftSignedInt32: return TVariantValue::Of(varInteger, AsInteger());
+    case bftSignedInt64: return TVariantValue::Of(varInt64, AsInt64());
+    case bftUnsignedInt8: return TVariantValue::Of(varByte, AsByte());
+    case bftUnsignedInt16: return TVariantValue::Of(varWord, AsWord());
+    case bftUnsignedInt32: return TVariantValue::Of(varLongWord, AsCardinal());
+    case bftSingle:
+    case bftDouble:
+    case bftExtended:
+    case bftCurrency: return TVariantValue::OfFloat(varDouble, AsDouble());
+    case bftDate: return TVariantValue::OfFloat(varDate, AsTDate());
+    case bftTime: return TVariantValue::OfFloat(varDate, AsTTime());
+    case bftDateTime: return TVariantValue::OfFloat(varDate, AsTDateTime());
+    case bftLogical: return TVariantValue::Of(varBoolean, AsBoolean() ? 1 : 0);
+    case bftBlob: {
+      TVariantValue r{varString};
+      r.Ansi.assign(static_cast<const char*>(FPData), static_cast<std::size_t>(FDataSize));
+      return r;
+    }
+    default:
+      throw ENRDException(30114, "Unsupported Variant Type %s", {BaseFieldTypeToSQLName(FDataType)});
+  }
+}
+
+void TNRDVariant::SetAsVariant(const TVariantValue& v) {
+  switch (v.VType) {
+    case varEmpty:
+    case varNull: SetNull(FDataType); return;
+    case varSmallint: SetAsSmallint(static_cast<std::int16_t>(v.Int)); return;
+    case varInteger: SetAsInteger(static_cast<std::int32_t>(v.Int)); return;
+    case varSingle: SetAsSingle(static_cast<float>(v.Float)); return;
+    case varDouble: SetAsDouble(v.Float); return;
+    case varCurrency: SetAsCurrency(v.Float); return;
+    case varDate: SetAsTDateTime(v.Float); return;
+    case varOleStr: SetAsWideString(v.Wide); return;
+    case varBoolean: SetAsBoolean(v.Int != 0); return;
+    case varShortInt: SetAsShortint(static_cast<std::int8_t>(v.Int)); return;
+    case varByte: SetAsByte(static_cast<std::uint8_t>(v.Int)); return;
+    case varWord: SetAsWord(static_cast<std::uint16_t>(v.Int)); return;
+    case varLongWord: SetAsCardinal(static_cast<std::uint32_t>(v.Int)); return;
+    case varInt64: SetAsInt64(v.Int); return;
+    default:
+      if (v.VType == varUString) {
+        SetAsWideString(v.Wide);
+        return;
+      }
+      if (v.VType >= 256 && v.VType <= 287) {
+        SetAsAnsiString(v.Ansi);
+        return;
+      }
+      throw ENRDException(30113, "Unsupported Variant Type %s", {IntToStr(v.VType)});
+  }
 }
 
 // ----- Arithmetic ----------------------------------------------------------------------------------

@@ -25,12 +25,46 @@ namespace nrd {
 
 class TStream;
 
+// The platform's variant value, as data-set fields and parameters hand values to the engine:
+// a type code and the value of that code.
+enum TVarType : std::uint16_t {
+  varEmpty = 0, varNull = 1, varSmallint = 2, varInteger = 3, varSingle = 4, varDouble = 5,
+  varCurrency = 6, varDate = 7, varOleStr = 8, varBoolean = 11, varShortInt = 16, varByte = 17,
+  varWord = 18, varLongWord = 19, varInt64 = 20, varUInt64 = 21, varString = 256, varUString = 258
+};
+struct TVariantValue {
+  TVariantValue() = default;
+  explicit TVariantValue(std::uint16_t type) : VType(type) {}
+
+  std::uint16_t VType = varEmpty;
+  std::int64_t Int = 0;        // the integer codes and varBoolean (0/1)
+  std::uint64_t UInt = 0;      // varUInt64
+  double Float = 0;            // varSingle, varDouble, varCurrency, varDate (a date-time serial)
+  std::string Ansi;            // varString and the other narrow string codes (256..287 but 258)
+  std::u16string Wide;         // varOleStr, varUString
+
+  static TVariantValue Null() { return TVariantValue{varNull}; }
+  static TVariantValue Of(std::uint16_t type, std::int64_t v) {
+    TVariantValue r{type};
+    r.Int = v;
+    return r;
+  }
+  static TVariantValue OfFloat(std::uint16_t type, double v) {
+    TVariantValue r{type};
+    r.Float = v;
+    return r;
+  }
+};
+
 class TNRDVariant {
  public:
   explicit TNRDVariant(TNRDBaseFieldType dataType = bftUnknown) : FDataType(dataType) {}
   ~TNRDVariant();
   TNRDVariant(const TNRDVariant&) = delete;
   TNRDVariant& operator=(const TNRDVariant&) = delete;
+  // Moves take the buffer (owned or linked) and leave the source a NULL bftUnknown value.
+  TNRDVariant(TNRDVariant&& other) noexcept;
+  TNRDVariant& operator=(TNRDVariant&& other) noexcept;
 
   TNRDBaseFieldType DataType() const { return FDataType; }
   // A NULL value takes the type; a value is cast, and if the cast fails it becomes NULL of the type.
@@ -113,6 +147,14 @@ class TNRDVariant {
   void SetAsBoolean(bool v);
   void SetAsLogical(bool v) { SetAsBoolean(v); }
   void SetAsCurrency(double v);
+
+  // NULL gives varNull; texts varString/varUString; integers their own codes; floats and Currency
+  // varDouble; dates varDate; Logical varBoolean; a Blob its raw bytes as varString; other types
+  // raise 30114 "Unsupported Variant Type %s" with the SQL name.
+  TVariantValue AsVariant() const;
+  // Empty and Null set NULL; other codes go through the accessor of their type; an unknown code
+  // raises 30113 "Unsupported Variant Type %s" with the decimal code.
+  void SetAsVariant(const TVariantValue& v);
 
   // Arithmetic in place (Self is the left operand).
   void InvertValue();

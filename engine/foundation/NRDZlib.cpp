@@ -35,7 +35,7 @@ void ZCompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std::ui
   for (;;) {
     rc = deflate(&zs, Z_FINISH);
     if (rc == Z_STREAM_END) break;
-    if (rc < 0 && rc != Z_BUF_ERROR) {
+    if ((rc < 0 && rc != Z_BUF_ERROR) || (rc == Z_BUF_ERROR && zs.avail_out != 0)) {
       deflateEnd(&zs);
       throw ECompressionError(rc);
     }

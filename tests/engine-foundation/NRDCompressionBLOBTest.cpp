@@ -333,6 +333,34 @@ TEST(NRDCompressedBLOBStream, RawBLOBLivesInTheHostAfterItsStart) {
   EXPECT_EQ(CodeOf([&] { TNRDCompressedBLOBStream short_(host, d, false, false); }), 10081);
 }
 
+// A host that refuses to grow past a capacity: writes beyond it are short.
+class FullHost : public TNRDMemoryStream {
+ public:
+  explicit FullHost(std::int64_t capacity) : capacity_(capacity) {}
+  std::int32_t Write(const void* buffer, std::int32_t count) override {
+    const std::int64_t room = capacity_ - Position();
+    if (room <= 0) return 0;
+    return TNRDMemoryStream::Write(buffer, std::int32_t(std::min<std::int64_t>(room, count)));
+  }
+
+ private:
+  std::int64_t capacity_;
+};
+
+TEST(NRDCompressedBLOBStream, ShortHostWritesRaiseTheirCodes) {
+  const auto data = Data(3000, 12);
+  struct Case {
+    std::int64_t capacity;
+    int code;
+  };
+  for (const Case& c : {Case{10, 10100}, Case{25, 10101}}) {
+    SCOPED_TRACE(c.capacity);
+    FullHost host(c.capacity);
+    TNRDCompressedBLOBStream blob(host, NewDescriptor(acaZLIB, 6, 1000), true, false);
+    EXPECT_EQ(CodeOf([&] { blob.Write(data.data(), 3000); }), c.code);
+  }
+}
+
 TEST(NRDCompressedBLOBStream, BZIPModeZeroRefusesToWrite) {
   TNRDMemoryStream host;
   TNRDCompressedBLOBStream blob(host, NewDescriptor(acaBZIP, 0), true, false);

@@ -390,3 +390,64 @@ TEST(NRDVariant, CompareKeyValuesForEveryType) {
     EXPECT_EQ(key(hi, null), 1) << int(p.type);
   }
 }
+
+TEST(NRDVariant, PlatformVariants) {
+  TNRDVariant big(bftSignedInt64);
+  big.SetAsInt64(5000000000LL);
+  TVariantValue v = big.AsVariant();
+  EXPECT_EQ(v.VType, varInt64);
+  EXPECT_EQ(v.Int, 5000000000LL);
+  TNRDVariant target;
+  try {
+    target.SetAsVariant(TVariantValue{varUInt64});
+    ADD_FAILURE();
+  } catch (const ENRDException& e) {
+    EXPECT_EQ(e.NativeError, 30113);
+    EXPECT_NE(std::string(e.what()).find("Unsupported Variant Type 21"), std::string::npos);
+  }
+  const std::pair<TVariantValue, TNRDBaseFieldType> writes[] = {
+      {TVariantValue::Of(varSmallint, -3), bftSignedInt16}, {TVariantValue::Of(varLongWord, 7), bftUnsignedInt32},
+      {TVariantValue::OfFloat(varDate, -1.5), bftDateTime}, {TVariantValue::Of(varBoolean, 1), bftLogical},
+      {TVariantValue::OfFloat(varCurrency, 2.5), bftCurrency},
+  };
+  for (const auto& [value, type] : writes) {
+    TNRDVariant x;
+    x.SetAsVariant(value);
+    EXPECT_EQ(x.DataType(), type);
+  }
+  TVariantValue text{varString};
+  text.Ansi = "abc";
+  TNRDVariant t;
+  t.SetAsVariant(text);
+  EXPECT_EQ(t.AsVariant().Ansi, "abc");
+  t.SetAsVariant(TVariantValue::Null());
+  EXPECT_EQ(t.AsVariant().VType, varNull);
+  TNRDVariant date;
+  date.SetAsNRDDate(693594);
+  EXPECT_EQ(date.AsVariant().VType, varDate);
+  EXPECT_EQ(date.AsVariant().Float, 0.0);
+  TNRDVariant bytes;
+  bytes.SetData("ab", 2, bftBytes, true);
+  try {
+    bytes.AsVariant();
+    ADD_FAILURE();
+  } catch (const ENRDException& e) {
+    EXPECT_EQ(e.NativeError, 30114);
+    EXPECT_NE(std::string(e.what()).find("BYTES"), std::string::npos);
+  }
+}
+
+TEST(NRDVariant, MovesTransferTheBuffer) {
+  std::vector<TNRDVariant> values;
+  for (int i = 0; i < 20; ++i) {
+    TNRDVariant v;
+    v.SetAsAnsiString("value " + std::to_string(i));
+    values.push_back(std::move(v));
+    EXPECT_TRUE(v.IsNull());
+  }
+  EXPECT_EQ(values[13].AsAnsiString(), "value 13");
+  TNRDVariant target;
+  target.SetAsInteger(1);
+  target = std::move(values[0]);
+  EXPECT_EQ(target.AsAnsiString(), "value 0");
+}

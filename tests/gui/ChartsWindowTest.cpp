@@ -15,23 +15,17 @@
 
 namespace {
 
-class ChartsQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance()) return;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new ChartsQtEnvironment);
+// The window tests of this binary share one application object, made by whichever test needs it
+// first and kept to the end of the process.
+QApplication& EnsureApp() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
 
 // Kid's parents are first cousins: the grandparents G1 and G2 appear twice among her ancestors.
 const char kGedcom[] =
@@ -52,6 +46,7 @@ const char kGedcom[] =
 class ChartsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
+    EnsureApp();
     TForm1::SetProgramDir(dir_.path());
     const QString ged = dir_.filePath(QStringLiteral("t.ged"));
     QFile f(ged);
@@ -167,6 +162,30 @@ TEST_F(ChartsWindow, OptionPairsAndNameParts) {
   EXPECT_FALSE(c.CheckBox61->isEnabled());
   c.CheckBox60->setChecked(false);
   EXPECT_TRUE(c.CheckBox61->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChartsWindow, StatisticsChartIsSavedAsBmpWithTheSuffixAppended) {
+  auto* chart = new QWidget(form_->TabStatistics);
+  chart->setObjectName(QStringLiteral("Chart1"));
+  chart->resize(120, 80);
+  form_->PageControl1->setCurrentWidget(form_->TabStatistics);
+  const QString name = dir_.filePath(QStringLiteral("stat.bmp"));
+  dialogs_->saves.push_back({name, 1});
+  form_->ToolButton2Click();
+  EXPECT_TRUE(QFile::exists(name + QStringLiteral(".bmp")));
+  EXPECT_FALSE(QFile::exists(name));
+}
+
+TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
+  int runs = 0;
+  form_->Charts().runActions[form_->TabMarriages] = [&] { ++runs; };
+  form_->PageControl1->setCurrentWidget(form_->TabMarriages);
+  form_->ToolButton3Click();
+  EXPECT_EQ(runs, 1);
 }
 
 }  // namespace
