@@ -71,6 +71,20 @@ Model Descendants(int n) {
   return m;
 }
 
+void BM_DescendantSchemeBuild(benchmark::State& state) {
+  const Model m = Descendants(int(state.range(0)));
+  TDescendantOptions o;
+  o.Numbering = TNumbering::DAboville;
+  for (auto _ : state) {
+    std::vector<TPers2> list;
+    TTreeNodes tree;
+    SxPotGedcom(m, list, tree, QStringLiteral("1"), o);
+    benchmark::DoNotOptimize(tree.Count());
+  }
+  state.counters["peak_MB"] = PeakMb();
+}
+BENCHMARK(BM_DescendantSchemeBuild)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 void BM_DescendantScheme(benchmark::State& state) {
   App();
   const Model m = Descendants(int(state.range(0)));
