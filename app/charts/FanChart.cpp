@@ -1,6 +1,7 @@
 #include "app/charts/FanChart.h"
 
 #include "app/core/UnitFunc.h"
+#include "platform/qt/LargeImage.h"
 
 #include <QPainter>
 
@@ -539,7 +540,8 @@ TFanResult fanChart(int iType, const TFanOptions& o, const TFanLayout& layout, s
   const int g = FanGenerations(opt, aPers, list);
   const int r = layout.At(g, fcOuterRadius);
   if (r <= 0) return result;
-  picture.SetSize(2 * r, 2 * r);
+  picture.Assign(platform::NewLargeWhiteImage(2 * r, 2 * r));
+  if (picture.Width() != 2 * r) return TFanResult();  // no memory for the picture
   picture.PenColor = platform::clBlack;
   picture.PenWidth = 2;
   picture.PenMode = platform::TPenMode::Copy;

@@ -26,29 +26,24 @@
 
 namespace {
 
-class FanQtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("FAN_SCREENSHOT_DIR")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "gui_tests";
-    static char* argv[] = {name, nullptr};
-    app_ = std::make_unique<QApplication>(argc, argv);
-  }
-  void TearDown() override { app_.reset(); }
-
- private:
-  std::unique_ptr<QApplication> app_;
-};
-
-[[maybe_unused]] const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new FanQtEnvironment);
+// The test program's one application object (shared with the other window tests; never destroyed, as
+// Qt keeps allocations for its whole life).
+QApplication& EnsureApp() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
+  if (qEnvironmentVariableIsEmpty("FAN_SCREENSHOT_DIR")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
 
 const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
 
 class FanPage : public ::testing::Test {
  protected:
   void SetUp() override {
+    EnsureApp();
     TForm1::SetProgramDir(dir_.path());
     form_ = std::make_unique<TForm1>();
     form_->resize(1200, 800);
