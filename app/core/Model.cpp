@@ -4,6 +4,7 @@
 Model::Model() { Reset(); }
 
 void Model::Clear() {
+  ++LoadCount;
   AbortFlag = false;
   aIndi.assign(1, TINDI{});
   aFam.assign(1, TFAM{});

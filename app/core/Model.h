@@ -189,13 +189,16 @@ struct Model {
   bool AbortFlag = false;      // stop request for long runs
   TaPers4 aPers4;              // duplicate-search records, built once per loaded file
   std::vector<std::int32_t> aLinkExclude;  // family indexes a repeated kinship search skips
+  // Counts the Clear() calls, i.e. the loads: a working list stamped with it is known stale after a
+  // reload or a group edit.
+  std::uint64_t LoadCount = 0;
 
   // A model holds its empty elements from the start, so the invariants hold before any load.
   Model();
 
   // What opening a file does before a reader runs: clears AbortFlag, empties aIndi, aFam, aNote,
   // aLinkExclude, aIndi_ and aPers4 and gives aIndi, aFam, aNote and aIndi_ their empty element 0.
-  // aMarr and GedHead are left to the GEDCOM reader, which empties them itself.
+  // aMarr and GedHead are left to the GEDCOM reader, which empties them itself. Counts up LoadCount.
   void Clear();
 
   // Everything back to the state of a new model (also aMarr and GedHead); used after a failed load.

@@ -20,17 +20,6 @@
 
 namespace {
 
-template <class M>
-std::uint64_t LoadStamp(const M& m) {
-  // A model that counts its loads lets FillTree keep its list within one load; without the count
-  // every request builds anew.
-  if constexpr (requires { m.LoadCount; }) {
-    return static_cast<std::uint64_t>(m.LoadCount);
-  } else {
-    static std::uint64_t calls = 0;
-    return ++calls;
-  }
-}
 
 struct BusyCursor {
   BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -64,7 +53,7 @@ struct RichPage {
 
 void TForm1::FillTree() {
   const std::int64_t p = CurrentPerson();
-  if (::FillTree(model(), Charts().ancestors, p > 0 ? QString::number(p) : QString(), LoadStamp(model()))) {
+  if (::FillTree(model(), Charts().ancestors, p > 0 ? QString::number(p) : QString(), model().LoadCount)) {
     ToolButton1->setEnabled(true);
     ToolButton2->setEnabled(true);
   }
@@ -86,7 +75,7 @@ void TForm1::SxPrGedcom() {
   TTreeNodes nodes;
   BusyCursor busy;
   if (!::SxPrGedcom(model(), c.ancestors, nodes, p > 0 ? QString::number(p) : QString(),
-                    PageControl1->currentWidget() == TabChartAncestors, o, LoadStamp(model())))
+                    PageControl1->currentWidget() == TabChartAncestors, o, model().LoadCount))
     return;
   ShowTreeNodes(c.TreeView1, nodes);
   if (!nodes.Empty()) {

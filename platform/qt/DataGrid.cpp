@@ -29,7 +29,7 @@ TDBGrid::TDBGrid(QWidget* parent, const QString& name, TDataSetModel* model)
   connect(model_, &QAbstractItemModel::modelReset, this,
           [this, ds] { FollowDataSet(ds->RecNo() - 1); });
   connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this, ds](const QModelIndex& cur) {
+          [ds](const QModelIndex& cur) {
             if (cur.isValid() && cur.row() != ds->RecNo() - 1) ds->MoveTo(cur.row());
           });
 }

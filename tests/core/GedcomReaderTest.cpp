@@ -237,7 +237,10 @@ TEST_F(GedcomReader, EmptyAndLevelLessInput) {
 
 TEST_F(GedcomReader, SecondLoadReplacesTheFirst) {
   LoadText("0 HEAD\n1 SOUR A\n0 @I1@ INDI\n0 @F1@ FAM\n0 @N1@ NOTE\n0 @M1@ MARR\n0 @I2@ _INDI\n");
+  const std::uint64_t firstLoad = m.LoadCount;
   LoadText("0 HEAD\n0 @I1@ INDI\n");
+  // Lists stamped with the first load's count are known stale now.
+  EXPECT_GT(m.LoadCount, firstLoad);
   EXPECT_EQ(m.aIndi.size(), 2u);
   EXPECT_EQ(m.aFam.size(), 1u);
   EXPECT_EQ(m.aNote.size(), 1u);
