@@ -288,7 +288,8 @@ void TForm1::BuildChartPages() {
     opts->addStretch();
     c.TreeView2 = AddTree(page, QStringLiteral("TreeView2"));
     layout->addWidget(c.TreeView2, 1);
-  }  BuildFanPage();
+  }
+  BuildFanPage();
 }
 
 void TForm1::EmptyAncestorList() {

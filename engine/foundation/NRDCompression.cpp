@@ -181,8 +181,10 @@ TNRDCompressedBLOBStream::TNRDCompressedBLOBStream(TStream& Stream, const TNRDBL
     FUncompressedSize = 0;
   } else {
     FUncompressedSize = d.UncompressedSize;
-    if (!ToRepair && hostSize - FStartPosition < FUncompressedSize)
-      throw ENRDException(10081, kTooSmall, {hostSize, FStartPosition + FUncompressedSize});
+    if (hostSize - FStartPosition < FUncompressedSize) {
+      if (!ToRepair) throw ENRDException(10081, kTooSmall, {hostSize, FStartPosition + FUncompressedSize});
+      FUncompressedSize = hostSize - FStartPosition;  // repair keeps what the host holds
+    }
   }
   RefreshTotals();
   FPosition = 0;

@@ -331,6 +331,13 @@ TEST(NRDCompressedBLOBStream, RawBLOBLivesInTheHostAfterItsStart) {
   EXPECT_EQ(host.Size(), 400);
   d.UncompressedSize = 5000;
   EXPECT_EQ(CodeOf([&] { TNRDCompressedBLOBStream short_(host, d, false, false); }), 10081);
+  // Repair keeps what the host holds, so a later append lands at the host's end, not far beyond it.
+  d.UncompressedSize = std::int64_t(1) << 40;
+  TNRDCompressedBLOBStream repaired(host, d, false, true);
+  EXPECT_EQ(repaired.Size(), 300);
+  repaired.Seek(0, TSeekOrigin::soEnd);
+  EXPECT_EQ(repaired.Write(data.data(), 10), 10);
+  EXPECT_EQ(host.Size(), 410);
 }
 
 // A host that refuses to grow past a capacity: writes beyond it are short.

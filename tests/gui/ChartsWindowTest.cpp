@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTextEdit>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,27 @@ TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
   form_->PageControl1->setCurrentWidget(form_->TabMarriages);
   form_->ToolButton3Click();
   EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
+  auto* edit = new QTextEdit(form_->TabDetProbl);
+  edit->setObjectName(QStringLiteral("RichEdit1"));
+  edit->setPlainText(QStringLiteral("Проблема"));
+  form_->PageControl1->setCurrentWidget(form_->TabDetProbl);
+  const QString rtf = dir_.filePath(QStringLiteral("p.rtf"));
+  dialogs_->saves.push_back({rtf, 1});
+  form_->ToolButton2Click();
+  EXPECT_EQ(dialogs_->filters.last(), QStringLiteral("File RTF|*.rtf"));
+  QFile f(rtf);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().startsWith("{\\rtf1"));
+  dialogs_->prints.push_back(true);
+  form_->ToolButton1Click();
+  EXPECT_EQ(sink_->calls, QStringList{QStringLiteral("PrintDocument DetectorProblems: Проблема")});
 }
 
 }  // namespace
