@@ -24,22 +24,27 @@ namespace {
 
 enum class Encoding { Ansi, Utf8Bom, Utf16 };
 
-// The file split into lines. In Ansi mode `text` is the byte-for-byte Windows-1251 decoding of `bytes`,
-// so a line has the same offsets in both and can be decoded again as UTF-8 from its raw bytes.
+// The file split into lines. In Ansi mode the lines stay raw bytes (`bytes`), decoded one at a time
+// as Windows-1251 or, once the header asks for it, as UTF-8; otherwise `text` holds the decoded file.
 struct Lines {
   Encoding enc = Encoding::Ansi;
   QByteArray bytes;
   QString text;
-  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `text` (and `bytes` for Ansi)
+  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `bytes` (Ansi) or `text`
+
+  // The ASCII character at a position of the file (for quick scans of level-0 lines).
+  char16_t At(qsizetype pos) const {
+    return enc == Encoding::Ansi ? char16_t(static_cast<unsigned char>(bytes[pos])) : text[pos].unicode();
+  }
 };
 
-void SplitLines(Lines& l) {
-  const QString& t = l.text;
+template <typename Seq>
+void SplitLines(Lines& l, const Seq& t) {
   const qsizetype n = t.size();
   l.spans.clear();
   qsizetype start = 0;
   for (qsizetype i = 0; i < n; ++i) {
-    const char16_t c = t[i].unicode();
+    const auto c = t[i];
     if (c == u'\r' || c == u'\n') {
       l.spans.emplace_back(start, i - start);
       if (c == u'\r' && i + 1 < n && t[i + 1] == u'\n') ++i;
@@ -61,17 +66,17 @@ QString DecodeUtf16(const QByteArray& b, bool bigEndian, qsizetype skip) {
   return s;
 }
 
-QString DecodeAnsi(QByteArrayView b) {
+// Decodes Windows-1251 bytes into out, reusing its buffer.
+void DecodeAnsiInto(QByteArrayView b, QString& out) {
   static const auto kTable = [] {
     std::array<char16_t, 256> t{};
     for (int i = 0; i < 256; ++i) t[std::size_t(i)] = platform::Cp1251ToUnit(std::uint8_t(i));
     return t;
   }();
-  QString s(b.size(), Qt::Uninitialized);
-  char16_t* out = reinterpret_cast<char16_t*>(s.data());
+  out.resize(b.size());
+  char16_t* o = reinterpret_cast<char16_t*>(out.data());
   const auto* in = reinterpret_cast<const unsigned char*>(b.data());
-  for (qsizetype i = 0; i < b.size(); ++i) out[i] = kTable[in[i]];
-  return s;
+  for (qsizetype i = 0; i < b.size(); ++i) o[i] = kTable[in[i]];
 }
 
 bool IsValidUtf8(QByteArrayView b) {
@@ -135,12 +140,15 @@ Lines Decode(const QByteArray& bytes) {
   } else {
     l.enc = Encoding::Ansi;
     l.bytes = bytes;
-    l.text = DecodeAnsi(bytes);
   }
-  SplitLines(l);
-  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 && l.text[l.spans[0].first] == u'\u043F') {
-    // The mark stays in the buffers but the first line is read as the header line.
-    l.text.replace(l.spans[0].first, l.spans[0].second, QStringLiteral("0 HEAD"));
+  if (l.enc == Encoding::Ansi)
+    SplitLines(l, l.bytes);
+  else
+    SplitLines(l, l.text);
+  // 0xEF is U+043F in Windows-1251: the first byte of a UTF-8 mark read as Windows-1251 text.
+  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 &&
+      static_cast<unsigned char>(l.bytes[l.spans[0].first]) == 0xEF) {
+    // The mark stays in the buffer but the first line is read as the header line.
     l.bytes.replace(l.spans[0].first, l.spans[0].second, QByteArray("0 HEAD"));
     const qsizetype delta = 6 - l.spans[0].second;
     l.spans[0].second = 6;
@@ -399,20 +407,23 @@ class Reader {
     if (progress_) progress_(pos, max);
   }
 
-  QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) const {
+  // The trimmed text of line i; a view into the file's text or into holder.
+  static QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) {
     const auto [s, n] = l.spans[i];
-    if (decodeUtf8) {
-      QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
-      bool ascii = true;
+    if (l.enc != Encoding::Ansi) return TrimView(QStringView(l.text).mid(s, n));
+    QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
+    qsizetype b = 0, e = raw.size();
+    while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
+    while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
+    raw = raw.sliced(b, e - b);
+    bool ascii = true;
+    if (decodeUtf8)
       for (char c : raw) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-      if (ascii) return TrimView(QStringView(l.text).mid(s, n));  // the same text in both decodings
-      qsizetype b = 0, e = raw.size();
-      while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
-      while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
-      holder = QString::fromUtf8(raw.sliced(b, e - b));
-      return TrimView(holder);
-    }
-    return TrimView(QStringView(l.text).mid(s, n));
+    if (decodeUtf8 && !ascii)
+      holder = QString::fromUtf8(raw);
+    else
+      DecodeAnsiInto(raw, holder);  // ASCII reads the same in both decodings
+    return TrimView(holder);
   }
 
   std::size_t HeaderPass(const Lines& l) {
@@ -442,8 +453,8 @@ class Reader {
     std::size_t persons = 0, families = 0;
     for (std::size_t i = start; i < l.spans.size(); ++i) {
       const auto [s, n] = l.spans[i];
-      if (n < 4 || l.text[s] != u'0' || l.text[s + 1] != u' ' || l.text[s + 2] != u'@') continue;
-      const char16_t kind = l.text[s + 3].toUpper().unicode();
+      if (n < 4 || l.At(s) != u'0' || l.At(s + 1) != u' ' || l.At(s + 2) != u'@') continue;
+      const char16_t kind = QChar(l.At(s + 3)).toUpper().unicode();
       persons += kind == u'I';
       families += kind == u'F';
     }
@@ -520,16 +531,12 @@ class Reader {
         hyperRefs_.emplace_back();
         return RecType::Hyper;
       }
-      TINDI p;
-      p.INDI = id;
-      m_.aIndi.push_back(std::move(p));
+      m_.aIndi.emplace_back().INDI = id;
       indiRefs_.emplace_back();
       return RecType::Indi;
     }
     if (kind == u"@F") {
-      TFAM f;
-      f.FAM = id;
-      m_.aFam.push_back(std::move(f));
+      m_.aFam.emplace_back().FAM = id;
       famRefs_.emplace_back();
       return RecType::Fam;
     }
