@@ -85,7 +85,10 @@ std::u16string GeneratorName() {
 }
 
 std::u16string ZeroPaddedInt(long long value, int width) {
-  std::u16string digits = Decimal(value < 0 ? -value : value);
+  // The magnitude in unsigned arithmetic, so the most negative value has one too.
+  unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                           : static_cast<unsigned long long>(value);
+  std::u16string digits = Ascii(std::to_string(magnitude).c_str());
   std::u16string out;
   if (value < 0) out.push_back(u'-');
   for (int i = static_cast<int>(digits.size()); i < width; ++i) out.push_back(u'0');

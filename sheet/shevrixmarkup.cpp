@@ -8,18 +8,11 @@
 
 namespace {
 
-bool IsNameStartChar(std::uint32_t c) {
-  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_') return true;
-  return (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
-         (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) || (c >= 0x200C && c <= 0x200D) ||
-         (c >= 0x2070 && c <= 0x218F) || (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
-         (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0xEFFFF);
-}
+// Tag and attribute names are kept only when built of ASCII letters, digits, '_', '-' and '.': every XML
+// parser accepts those, while the wider name tables of newer XML editions are not known to older parsers.
+bool IsNameStartChar(std::uint32_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
-bool IsNameChar(std::uint32_t c) {
-  return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9') || c == 0xB7 ||
-         (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
-}
+bool IsNameChar(std::uint32_t c) { return IsNameStartChar(c) || c == '-' || c == '.' || (c >= '0' && c <= '9'); }
 
 // A name without a colon.
 bool IsNCName(const std::u16string& s, std::size_t from, std::size_t to) {

@@ -54,24 +54,6 @@ namespace {
 
 bool IsForbiddenByte(unsigned char b) { return b < 0x20 && b != 0x9 && b != 0xA && b != 0xD; }
 
-void AppendUtf8(std::uint32_t c, std::string& out) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // The code point at i (a lone surrogate gives U+FFFD); advances i past it.
 std::uint32_t NextCodePoint(const std::u16string& s, std::size_t& i) {
   char16_t u = s[i++];
@@ -149,20 +131,46 @@ bool IsKeptReference(const Str& text, std::size_t amp) {
 }  // namespace
 
 std::string Utf16ToXmlUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size() * 2);
+  // First the exact length, so short names stay in the string's inline storage.
+  const std::size_t n = text.size();
+  std::size_t length = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const char16_t u = text[k];
+    if (u < 0x80)
+      length += IsForbiddenByte(static_cast<unsigned char>(u)) ? 0 : 1;
+    else
+      length += u < 0x800 ? 2 : 3;  // a surrogate pair: 4 bytes for 2 units
+  }
+  std::string out(length, '\0');
+  char* p = out.data();
   std::size_t i = 0;
-  while (i < text.size()) {
-    char16_t u = text[i];
+  while (i < n) {
+    const char16_t u = text[i];
     if (u < 0x80) {
       ++i;
-      if (!IsForbiddenByte(static_cast<unsigned char>(u))) out.push_back(static_cast<char>(u));
+      if (!IsForbiddenByte(static_cast<unsigned char>(u))) *p++ = static_cast<char>(u);
+      continue;
+    }
+    if (u < 0x800) {
+      ++i;
+      *p++ = static_cast<char>(0xC0 | (u >> 6));
+      *p++ = static_cast<char>(0x80 | (u & 0x3F));
       continue;
     }
     std::uint32_t c = NextCodePoint(text, i);
     if (c == 0xFFFE || c == 0xFFFF) continue;
-    AppendUtf8(c, out);
+    if (c < 0x10000) {
+      *p++ = static_cast<char>(0xE0 | (c >> 12));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *p++ = static_cast<char>(0xF0 | (c >> 18));
+      *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
   }
+  out.resize(static_cast<std::size_t>(p - out.data()));
   return out;
 }
 
@@ -231,12 +239,28 @@ void KeepOrEscapeAmpersand(const std::u16string& text, std::size_t position, std
 
 namespace {
 
+bool NeedsEscape(unsigned char c, bool attr) {
+  switch (c) {
+    case '"': case '\'': case '<': case '>': case '&': return true;
+    case '\t': case '\n': case '\r': return attr;
+    default: return c < 0x20;
+  }
+}
+
 // attr: TAB, LF and CR become character references so that attribute normalisation keeps them.
 std::string EscapeBytes(const std::string& text, bool allAmp, bool attr) {
+  std::size_t first = 0;
+  while (first < text.size() && !NeedsEscape(static_cast<unsigned char>(text[first]), attr)) ++first;
+  if (first == text.size()) return text;
   std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  out.reserve(text.size() + 16);
+  out.append(text, 0, first);
+  for (std::size_t i = first; i < text.size(); ++i) {
     char c = text[i];
+    if (!NeedsEscape(static_cast<unsigned char>(c), attr)) {
+      out.push_back(c);
+      continue;
+    }
     switch (c) {
       case '"': out.append("&quot;"); break;
       case '\'': out.append("&apos;"); break;
@@ -248,17 +272,10 @@ std::string EscapeBytes(const std::string& text, bool allAmp, bool attr) {
         else
           KeepOrEscapeAmpersand(text, i + 1, out);
         break;
-      case '\t':
-        if (attr) out.append("&#9;"); else out.push_back(c);
-        break;
-      case '\n':
-        if (attr) out.append("&#10;"); else out.push_back(c);
-        break;
-      case '\r':
-        if (attr) out.append("&#13;"); else out.push_back(c);
-        break;
-      default:
-        if (!IsForbiddenByte(static_cast<unsigned char>(c))) out.push_back(c);
+      case '\t': out.append("&#9;"); break;
+      case '\n': out.append("&#10;"); break;
+      case '\r': out.append("&#13;"); break;
+      default: break;  // a character XML forbids: dropped
     }
   }
   return out;
@@ -319,15 +336,17 @@ int NewCapacity(int n, int capacity) {
 // ---------------------------------------------------------------------------------------------------------
 // TZAttributes
 
-TZAttributes::TZAttributes() { items_.reserve(static_cast<std::size_t>(maxCount_)); }
+// The capacity is bookkeeping of the growth rule; storage is reserved only when pairs arrive, so the
+// short-lived lists the writer builds per element cost no allocation while empty.
+TZAttributes::TZAttributes() = default;
 
 void TZAttributes::Reserve(int n) {
   int capacity = NewCapacity(n, maxCount_);
   if (capacity == maxCount_) return;
   maxCount_ = capacity;
-  if (static_cast<std::size_t>(capacity) > items_.capacity()) {
+  if (n > 0 && static_cast<std::size_t>(capacity) > items_.capacity()) {
     items_.reserve(static_cast<std::size_t>(capacity));
-  } else {
+  } else if (items_.capacity() > static_cast<std::size_t>(capacity)) {
     std::vector<TZAttrArray> smaller;
     smaller.reserve(static_cast<std::size_t>(capacity));
     for (auto& item : items_) smaller.push_back(std::move(item));
@@ -503,16 +522,8 @@ TZXMLWriter::TZXMLWriter() { tags_.reserve(static_cast<std::size_t>(maxTagCount_
 
 TZXMLWriter::~TZXMLWriter() {
   if (!inProcess_) return;
-  if (failed_) {
-    // Output already failed: what is left is discarded rather than written after the error.
-    buffer_.clear();
-    ownFile_.reset();
-    stream_ = nullptr;
-    inProcess_ = false;
-    return;
-  }
   try {
-    EndSaveTo();
+    EndSaveTo();  // a writer whose output failed only discards here
   } catch (...) {
     // An output error at destruction cannot be reported; what is left is discarded.
     buffer_.clear();
@@ -554,6 +565,22 @@ bool TZXMLWriter::BeginSaveToString() {
 
 void TZXMLWriter::EndSaveTo() {
   if (!inProcess_) return;
+  if (failed_) {
+    // The output already failed and that error was reported: stop without writing after it.
+    buffer_.clear();
+    tags_.clear();
+    ResizeTags(0);
+    stream_ = nullptr;
+    inProcess_ = false;
+    std::unique_ptr<TZFileStream> file = std::move(ownFile_);
+    if (file) {
+      try {
+        file->Close();
+      } catch (...) {
+      }
+    }
+    return;
+  }
   while (TagCount() > 0) WriteEndTagNode();
   if (newLine_) WriteToBuffer(nlSeparator_, true);
   FlushBuffer();
@@ -605,6 +632,16 @@ std::string TZXMLWriter::MakeIndent(int delta) const {
 void TZXMLWriter::WriteFramedText(const std::string& prefix, const std::string& body, const std::string& suffix,
                                   bool startNewLine, int delta) {
   if (!inProcess_) return;
+  if (!textConverter_) {
+    // Without a converter the piece goes straight into the buffer.
+    if (startNewLine && newLine_) {
+      buffer_.append(nlSeparator_);
+      for (int i = TagCount() + delta; i > 0; --i) buffer_.append(tab_);
+    }
+    buffer_.append(prefix).append(body).append(suffix);
+    if (destination_ != 2 && buffer_.size() >= static_cast<std::size_t>(maxBufferLength_)) FlushBuffer();
+    return;
+  }
   std::string piece;
   if (startNewLine && newLine_) {
     piece = nlSeparator_;
@@ -861,11 +898,11 @@ void TZXMLWriter::SetTabLength(int value) {
 
 namespace {
 
-std::vector<TZAttrArray> EncodePairs(const std::vector<TZAttrArrayH>& attrs) {
-  std::vector<TZAttrArray> out;
-  out.reserve(attrs.size());
-  for (const auto& a : attrs) out.push_back({Utf16ToXmlUtf8(a[0]), Utf16ToXmlUtf8(a[1])});
-  return out;
+// An array of pairs as the byte layer's list (a repeated name keeps its last value at its first place).
+TZAttributes EncodePairs(const std::vector<TZAttrArrayH>& attrs) {
+  TZAttributes list;
+  for (const auto& a : attrs) list.Add(Utf16ToXmlUtf8(a[0]), Utf16ToXmlUtf8(a[1]), true);
+  return list;
 }
 
 }  // namespace

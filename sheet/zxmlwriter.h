@@ -184,6 +184,7 @@ class TZXMLWriter {
   bool BeginSaveToFile(const std::string& fileName);
   bool BeginSaveToString();
   // Closes every open tag, writes a final new line (when NewLine), flushes, closes an own file, idles.
+  // After an output error (already raised to the caller) it only discards what is left and idles.
   void EndSaveTo();
   void FlushBuffer();
 

@@ -27,12 +27,12 @@ std::optional<platform::TPictureFormat> FormatOf(const QString& fileName) {
 
 QString UnknownType(const QString& fileName) {
   return ChartText(QStringLiteral("UnknownPictureType"),
-                   QStringLiteral("Неизвестный тип файла картинки (BMP, JPG или PNG): ")) + fileName;
+                   QStringLiteral("Неизвестный тип файла картинки (BMP, JPG или PNG):")) + QLatin1Char(' ') + fileName;
 }
 
 bool Report(platform::TDialogs& d, const QString& error) {
   if (error.isEmpty()) return true;
-  d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл: ")) + error);
+  d.Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + error);
   return false;
 }
 
@@ -60,7 +60,7 @@ bool WriteText(const QString& fileName, const QString& text, platform::TDialogs&
 }
 
 bool PrintFailed(platform::TDialogs& d, const platform::TPageSink& printer) {
-  d.Message(ChartText(QStringLiteral("PrintFailed"), QStringLiteral("Не удалось напечатать: ")) + printer.LastError());
+  d.Message(ChartText(QStringLiteral("PrintFailed"), QStringLiteral("Не удалось напечатать:")) + QLatin1Char(' ') + printer.LastError());
   return false;
 }
 

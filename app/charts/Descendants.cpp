@@ -61,14 +61,15 @@ bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFan
       a[s].Date2 = QStringLiteral("-") + P.DEAT_DATE.NORM;
       a[s].Year2 = QStringLiteral("-") + P.DEAT_DATE.YEARS;
     }
-    const bool expand = o.Auto ? a[s].iLevel < kFanMaxLevels : a[s].iLevel < o.Generations;
+    bool expand = o.Auto ? a[s].iLevel < kFanMaxLevels : a[s].iLevel < o.Generations;
+    // A person met again on his own line of parents is listed but not expanded: a cycle ends there.
+    if (expand && o.Auto && s > 0 && IsAncestorEntry(a, size_t(a[s].ID2), p)) expand = false;
     if (!expand) continue;
     for (const std::int64_t fi : P.FAMS) {
       const TFAM* f = Family(m, fi);
       if (!f) continue;
       for (const std::int64_t c : f->CHIL) {
         if (c <= 0 || c >= std::int64_t(m.aIndi.size())) continue;
-        if (o.Auto && IsAncestorEntry(a, s, c)) continue;
         TPers2 e;
         e.ID = QString::number(c);
         e.ID1 = std::int32_t(p);

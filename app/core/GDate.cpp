@@ -4,6 +4,7 @@
 #include "app/core/UnitFunc.h"
 
 #include <array>
+#include <bitset>
 
 namespace {
 
@@ -134,6 +135,27 @@ TDateContext TDateContext::ForDate(const QDate& d) {
 
 TDATES GDate_RDates(const QString& text) { return GDate_RDates(text, TDateContext::Now()); }
 
+namespace {
+
+// The characters below U+0500 that occur in a text: a word whose first character is missing cannot
+// occur, so most of the table searches are skipped.
+class CharsPresent {
+ public:
+  explicit CharsPresent(const QString& w) {
+    for (QChar c : w)
+      if (c.unicode() < kSize) bits_.set(c.unicode());
+  }
+  bool MayContain(const QString& word) const {
+    return word.isEmpty() || word[0].unicode() >= kSize || bits_.test(word[0].unicode());
+  }
+
+ private:
+  static constexpr char16_t kSize = 0x500;
+  std::bitset<kSize> bits_;
+};
+
+}  // namespace
+
 TDATES GDate_RDates(const QString& text, const TDateContext& ctx) {
   TDATES r;
   r.ORIG = text;
@@ -158,17 +180,19 @@ TDATES GDate_RDates(const QString& text, const TDateContext& ctx) {
   if (script0 > 0) {
     const auto& words = MonthWords();
     const std::size_t count = script0 == 1 ? 12 : words.size();
+    const CharsPresent present(w);
     for (std::size_t i = 0; i < count; ++i) {
-      if (w.contains(words[i])) w.replace(words[i], MonthMarks()[i % 12]);
+      if (present.MayContain(words[i]) && w.contains(words[i])) w.replace(words[i], MonthMarks()[i % 12]);
     }
   }
 
   // Qualifiers: local words to GEDCOM words, then the qualifier type, then GEDCOM words to symbols.
   const int c = TextScript(w);
   if (c == 2) {
+    const CharsPresent present(w);
     for (const Qualifier& q : Qualifiers())
       for (const QString& local : q.local)
-        if (w.contains(local)) w.replace(local, q.gedcom);
+        if (present.MayContain(local) && w.contains(local)) w.replace(local, q.gedcom);
   }
   if (c != 0) {
     static const QString kTypes[] = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
@@ -186,8 +210,9 @@ TDATES GDate_RDates(const QString& text, const TDateContext& ctx) {
       else if (w.contains(u"B.C."_qs))
         r.STYPE = u"B.C."_qs;
     }
+    const CharsPresent present(w);
     for (const Qualifier& q : Qualifiers())
-      if (w.contains(q.gedcom)) w.replace(q.gedcom, q.symbol);
+      if (present.MayContain(q.gedcom) && w.contains(q.gedcom)) w.replace(q.gedcom, q.symbol);
   }
 
   const bool bc = w.contains(u"B.C."_qs);

@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QTime>
 
+#include <array>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -23,22 +24,27 @@ namespace {
 
 enum class Encoding { Ansi, Utf8Bom, Utf16 };
 
-// The file split into lines. In Ansi mode `text` is the byte-for-byte Windows-1251 decoding of `bytes`,
-// so a line has the same offsets in both and can be decoded again as UTF-8 from its raw bytes.
+// The file split into lines. In Ansi mode the lines stay raw bytes (`bytes`), decoded one at a time
+// as Windows-1251 or, once the header asks for it, as UTF-8; otherwise `text` holds the decoded file.
 struct Lines {
   Encoding enc = Encoding::Ansi;
   QByteArray bytes;
   QString text;
-  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `text` (and `bytes` for Ansi)
+  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `bytes` (Ansi) or `text`
+
+  // The ASCII character at a position of the file (for quick scans of level-0 lines).
+  char16_t At(qsizetype pos) const {
+    return enc == Encoding::Ansi ? char16_t(static_cast<unsigned char>(bytes[pos])) : text[pos].unicode();
+  }
 };
 
-void SplitLines(Lines& l) {
-  const QString& t = l.text;
+template <typename Seq>
+void SplitLines(Lines& l, const Seq& t) {
   const qsizetype n = t.size();
   l.spans.clear();
   qsizetype start = 0;
   for (qsizetype i = 0; i < n; ++i) {
-    const char16_t c = t[i].unicode();
+    const auto c = t[i];
     if (c == u'\r' || c == u'\n') {
       l.spans.emplace_back(start, i - start);
       if (c == u'\r' && i + 1 < n && t[i + 1] == u'\n') ++i;
@@ -60,10 +66,17 @@ QString DecodeUtf16(const QByteArray& b, bool bigEndian, qsizetype skip) {
   return s;
 }
 
-QString DecodeAnsi(QByteArrayView b) {
-  QString s(b.size(), Qt::Uninitialized);
-  for (qsizetype i = 0; i < b.size(); ++i) s[i] = QChar(platform::Cp1251ToUnit(std::uint8_t(b[i])));
-  return s;
+// Decodes Windows-1251 bytes into out, reusing its buffer.
+void DecodeAnsiInto(QByteArrayView b, QString& out) {
+  static const auto kTable = [] {
+    std::array<char16_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[std::size_t(i)] = platform::Cp1251ToUnit(std::uint8_t(i));
+    return t;
+  }();
+  out.resize(b.size());
+  char16_t* o = reinterpret_cast<char16_t*>(out.data());
+  const auto* in = reinterpret_cast<const unsigned char*>(b.data());
+  for (qsizetype i = 0; i < b.size(); ++i) o[i] = kTable[in[i]];
 }
 
 bool IsValidUtf8(QByteArrayView b) {
@@ -127,12 +140,15 @@ Lines Decode(const QByteArray& bytes) {
   } else {
     l.enc = Encoding::Ansi;
     l.bytes = bytes;
-    l.text = DecodeAnsi(bytes);
   }
-  SplitLines(l);
-  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 && l.text[l.spans[0].first] == u'\u043F') {
-    // The mark stays in the buffers but the first line is read as the header line.
-    l.text.replace(l.spans[0].first, l.spans[0].second, QStringLiteral("0 HEAD"));
+  if (l.enc == Encoding::Ansi)
+    SplitLines(l, l.bytes);
+  else
+    SplitLines(l, l.text);
+  // 0xEF is U+043F in Windows-1251: the first byte of a UTF-8 mark read as Windows-1251 text.
+  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 &&
+      static_cast<unsigned char>(l.bytes[l.spans[0].first]) == 0xEF) {
+    // The mark stays in the buffer but the first line is read as the header line.
     l.bytes.replace(l.spans[0].first, l.spans[0].second, QByteArray("0 HEAD"));
     const qsizetype delta = 6 - l.spans[0].second;
     l.spans[0].second = 6;
@@ -153,12 +169,126 @@ QStringView TrimView(QStringView v) {
   return v.mid(b, e - b);
 }
 
+
+// The tags the rules name, as small codes: each line's tag is looked up once, then compared as a number.
+enum Tag : std::uint8_t {
+  tOther,
+  tADOP,
+  tASSO,
+  tBIRT,
+  tCAUS,
+  tCHAN,
+  tCHAR,
+  tCHIL,
+  tCONC,
+  tCONT,
+  tDATE,
+  tDEAT,
+  tEMAIL,
+  tEVEN,
+  tFAMC,
+  tFAMS,
+  tFAX,
+  tFILE,
+  tGIVN,
+  tHEAD,
+  tHUSB,
+  tINDIVIDUALINTERNALHYPERLINK,
+  tLAST2,
+  tMARR,
+  tMIDDLE,
+  tNAME,
+  tNOTE,
+  tNPFX,
+  tNSFX,
+  tOBJE,
+  tPHON,
+  tPLAC,
+  tPRIM,
+  tRELA,
+  tRESI,
+  tSEX,
+  tSOUR,
+  tSURN,
+  tTIME,
+  tTITL,
+  tTYPE,
+  tUNIONS,
+  tWIFE,
+  tWWW,
+  t_MARNM,
+  t_UID,
+};
+constexpr struct {
+  const char* text;
+  Tag tag;
+} kTags[] = {
+    {"ADOP", tADOP},
+    {"ASSO", tASSO},
+    {"BIRT", tBIRT},
+    {"CAUS", tCAUS},
+    {"CHAN", tCHAN},
+    {"CHAR", tCHAR},
+    {"CHIL", tCHIL},
+    {"CONC", tCONC},
+    {"CONT", tCONT},
+    {"DATE", tDATE},
+    {"DEAT", tDEAT},
+    {"EMAIL", tEMAIL},
+    {"EVEN", tEVEN},
+    {"FAMC", tFAMC},
+    {"FAMS", tFAMS},
+    {"FAX", tFAX},
+    {"FILE", tFILE},
+    {"GIVN", tGIVN},
+    {"HEAD", tHEAD},
+    {"HUSB", tHUSB},
+    {"INDIVIDUALINTERNALHYPERLINK", tINDIVIDUALINTERNALHYPERLINK},
+    {"LAST2", tLAST2},
+    {"MARR", tMARR},
+    {"MIDDLE", tMIDDLE},
+    {"NAME", tNAME},
+    {"NOTE", tNOTE},
+    {"NPFX", tNPFX},
+    {"NSFX", tNSFX},
+    {"OBJE", tOBJE},
+    {"PHON", tPHON},
+    {"PLAC", tPLAC},
+    {"PRIM", tPRIM},
+    {"RELA", tRELA},
+    {"RESI", tRESI},
+    {"SEX", tSEX},
+    {"SOUR", tSOUR},
+    {"SURN", tSURN},
+    {"TIME", tTIME},
+    {"TITL", tTITL},
+    {"TYPE", tTYPE},
+    {"UNIONS", tUNIONS},
+    {"WIFE", tWIFE},
+    {"WWW", tWWW},
+    {"_MARNM", t_MARNM},
+    {"_UID", t_UID},
+};
+
+Tag TagCode(QStringView v) {
+  if (v.size() < 3 || v.size() > 27) return tOther;
+  for (const auto& t : kTags) {
+    const char* p = t.text;
+    if (p[0] != v[0].unicode()) continue;
+    qsizetype i = 0;
+    while (i < v.size() && p[i] && v[i].unicode() == char16_t(static_cast<unsigned char>(p[i]))) ++i;
+    if (i == v.size() && p[i] == 0) return t.tag;
+  }
+  return tOther;
+}
+
 // A trimmed line taken apart: level (-1 when the line has no leading digits), tag (the second word),
 // value (the text after the tag and one blank) and the third word.
 struct Line {
   QStringView text;
   int level = -1;
   QStringView tag;
+  Tag code = tOther;
   QStringView value;
 
   explicit Line(QStringView t) : text(t) {
@@ -176,6 +306,7 @@ struct Line {
     qsizetype e = k;
     while (e < t.size() && t[e] != u' ') ++e;
     tag = t.mid(k, e - k);
+    code = TagCode(tag);
     if (e < t.size()) value = t.mid(e + 1);
   }
 
@@ -276,47 +407,71 @@ class Reader {
     if (progress_) progress_(pos, max);
   }
 
-  QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) const {
+  // The trimmed text of line i; a view into the file's text or into holder.
+  static QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) {
     const auto [s, n] = l.spans[i];
-    if (decodeUtf8) {
-      QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
-      qsizetype b = 0, e = raw.size();
-      while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
-      while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
-      holder = QString::fromUtf8(raw.sliced(b, e - b));
-      return TrimView(holder);
-    }
-    return TrimView(QStringView(l.text).mid(s, n));
+    if (l.enc != Encoding::Ansi) return TrimView(QStringView(l.text).mid(s, n));
+    QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
+    qsizetype b = 0, e = raw.size();
+    while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
+    while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
+    raw = raw.sliced(b, e - b);
+    bool ascii = true;
+    if (decodeUtf8)
+      for (char c : raw) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (decodeUtf8 && !ascii)
+      holder = QString::fromUtf8(raw);
+    else
+      DecodeAnsiInto(raw, holder);  // ASCII reads the same in both decodings
+    return TrimView(holder);
   }
 
   std::size_t HeaderPass(const Lines& l) {
-    QStringView tag0;
+    Tag tag0 = tOther;
     QString holder;
     for (std::size_t i = 0; i < l.spans.size(); ++i) {
       const Line ln(LineText(l, i, holder, false));
-      if (ln.level == 0) tag0 = ln.tag;
-      if (tag0 != u"HEAD") return i;
+      if (ln.level == 0) tag0 = ln.code;
+      if (tag0 != tHEAD) return i;
       if (ln.level == 1) {
-        if (ln.tag == u"SOUR")
+        if (ln.code == tSOUR)
           m_.GedHead.SOUR = ln.Value(kHeaderMax);
-        else if (ln.tag == u"CHAR")
+        else if (ln.code == tCHAR)
           m_.GedHead.CHAR = ln.Value(kHeaderMax);
-        else if (ln.tag == u"DATE")
+        else if (ln.code == tDATE)
           m_.GedHead.DATE = ln.Value(kHeaderMax);
-      } else if (ln.level == 2 && ln.tag == u"NAME") {
+      } else if (ln.level == 2 && ln.code == tNAME) {
         m_.GedHead.NAME = ln.Value(kHeaderMax);
       }
     }
     return l.spans.size();
   }
 
+  // Reserves the record arrays from a quick count of level-0 lines, so they never grow by copying
+  // (a person record is over a kilobyte; growth by doubling would touch twice the memory).
+  void Reserve(const Lines& l, std::size_t start) {
+    std::size_t persons = 0, families = 0;
+    for (std::size_t i = start; i < l.spans.size(); ++i) {
+      const auto [s, n] = l.spans[i];
+      if (n < 4 || l.At(s) != u'0' || l.At(s + 1) != u' ' || l.At(s + 2) != u'@') continue;
+      const char16_t kind = QChar(l.At(s + 3)).toUpper().unicode();
+      persons += kind == u'I';
+      families += kind == u'F';
+    }
+    m_.aIndi.reserve(persons + 1);
+    indiRefs_.reserve(persons + 1);
+    m_.aFam.reserve(families + 1);
+    famRefs_.reserve(families + 1);
+  }
+
   void RecordPass(const Lines& l, std::size_t start) {
+    Reserve(l, start);
     const auto total = std::int64_t(l.spans.size());
     Progress(0, total > 0 ? total - 1 : 0);
     RecType type = RecType::None;
     QString holder, holder2;
     for (std::size_t i = start; i < l.spans.size(); ++i) {
-      if (i % 100 == 0) Progress(std::int64_t(i), total - 1);
+      if (i % 100 == 0 && i > start) Progress(std::int64_t(i), total - 1);
       // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
       // those are joined first and decoded as a whole, so a character split by CONC survives.
       Line ln(LineText(l, i, holder, utf8_ && type != RecType::Note));
@@ -327,18 +482,18 @@ class Reader {
       }
       if (ln.level < 0 || ln.level > 3) continue;
       if (ln.level == 0) {
-        t1_ = t2_ = t3_ = QString();
+        t1_ = t2_ = t3_ = tOther;
         type = StartRecord(ln, undecoded);
         continue;
       }
-      const QString tag = ln.tag.toString();
+      const Tag tag = ln.code;
       if (ln.level == 1) {
         t1_ = tag;
-        t2_.clear();
-        t3_.clear();
+        t2_ = tOther;
+        t3_ = tOther;
       } else if (ln.level == 2) {
         t2_ = tag;
-        t3_.clear();
+        t3_ = tOther;
       } else {
         t3_ = tag;
       }
@@ -376,16 +531,12 @@ class Reader {
         hyperRefs_.emplace_back();
         return RecType::Hyper;
       }
-      TINDI p;
-      p.INDI = id;
-      m_.aIndi.push_back(std::move(p));
+      m_.aIndi.emplace_back().INDI = id;
       indiRefs_.emplace_back();
       return RecType::Indi;
     }
     if (kind == u"@F") {
-      TFAM f;
-      f.FAM = id;
-      m_.aFam.push_back(std::move(f));
+      m_.aFam.emplace_back().FAM = id;
       famRefs_.emplace_back();
       return RecType::Fam;
     }
@@ -416,126 +567,126 @@ class Reader {
   void IndiLine(const Line& ln) {
     TINDI& p = m_.aIndi.back();
     IndiRefs& refs = indiRefs_.back();
-    const QStringView tag = ln.tag;
+    const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
     if (ln.level == 1) {
-      if (tag == u"NAME") {
+      if (tag == tNAME) {
         if (!ln.value.startsWith(u"VARIATION")) p.NAME = val();
-      } else if (tag == u"_UID") {
+      } else if (tag == t_UID) {
         p._UID = val();
-      } else if (tag == u"SEX") {
+      } else if (tag == tSEX) {
         p.SEX = ln.value.left(1).toString();
-      } else if (tag == u"DEAT") {
+      } else if (tag == tDEAT) {
         p.DEAT = QStringLiteral("+");
-      } else if (tag == u"FAMC") {
+      } else if (tag == tFAMC) {
         if (refs.famc.isEmpty()) refs.famc = val();
-      } else if (tag == u"NOTE") {
+      } else if (tag == tNOTE) {
         p.NOTE = val();
-      } else if (tag == u"ASSO") {
+      } else if (tag == tASSO) {
         TASSO a;
         a.INDI = val();
         p.ASSO.push_back(std::move(a));
-      } else if (tag == u"EVEN") {
+      } else if (tag == tEVEN) {
         TEVEN e;
         e.EVEN = val();
         p.EVEN.push_back(std::move(e));
-      } else if (tag == u"FAMS") {
+      } else if (tag == tFAMS) {
         refs.fams.push_back(val());
       }
       return;
     }
     if (ln.level == 2) {
-      if (t1_ == u"NAME") {
-        if (tag == u"GIVN")
+      if (t1_ == tNAME) {
+        if (tag == tGIVN)
           p.GIVN = val();
-        else if (tag == u"_MARNM" || tag == u"LAST2")
+        else if (tag == t_MARNM || tag == tLAST2)
           p.SURN2 = ln.Word(3).left(kPersonMax);
-        else if (tag == u"SURN")
+        else if (tag == tSURN)
           p.SURN = val();
-        else if (tag == u"MIDDLE")
+        else if (tag == tMIDDLE)
           p.PATR1 = val();
-        else if (tag == u"NSFX")
+        else if (tag == tNSFX)
           p.NSFX = val();
-        else if (tag == u"NPFX")
+        else if (tag == tNPFX)
           p.NPFX = val();
-      } else if (t1_ == u"BIRT") {
-        if (tag == u"DATE") {
+      } else if (t1_ == tBIRT) {
+        if (tag == tDATE) {
           if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = GDate_RDates(val(), ctx_);
-        } else if (tag == u"PLAC") {
+        } else if (tag == tPLAC) {
           p.BIRT_PLAC = m_.GedHead.SOUR == u"Kestrelin" ? SplitPart(1, val(), u',') : val();
-        } else if (tag == u"NOTE") {
+        } else if (tag == tNOTE) {
           p.BIRT_NOTE = val();
         }
-      } else if (t1_ == u"DEAT") {
-        if (tag == u"DATE")
+      } else if (t1_ == tDEAT) {
+        if (tag == tDATE)
           p.DEAT_DATE = GDate_RDates(val(), ctx_);
-        else if (tag == u"PLAC")
+        else if (tag == tPLAC)
           p.DEAT_PLAC = val();
-        else if (tag == u"CAUS")
+        else if (tag == tCAUS)
           p.DEAT_CAUS = val();
-        else if (tag == u"NOTE")
+        else if (tag == tNOTE)
           p.DEAT_NOTE = val();
-      } else if (t1_ == u"ADOP") {
-        if (tag == u"FAMC") p.ADOP = SplitPart(2, val().left(10), u'@').mid(1);
-      } else if (t1_ == u"NOTE") {
-        if (tag == u"CONC")
+      } else if (t1_ == tADOP) {
+        if (tag == tFAMC) p.ADOP = SplitPart(2, val().left(10), u'@').mid(1);
+      } else if (t1_ == tNOTE) {
+        if (tag == tCONC)
           p.NOTE += val();
-        else if (tag == u"CONT")
+        else if (tag == tCONT)
           AppendCont(p.NOTE, val());
-      } else if (t1_ == u"RESI") {
-        if (tag == u"PLAC")
+      } else if (t1_ == tRESI) {
+        if (tag == tPLAC)
           p.RESI_PLAC = val();
-        else if (tag == u"EMAIL")
+        else if (tag == tEMAIL)
           p.RESI_EMAIL = val();
-        else if (tag == u"PHON")
+        else if (tag == tPHON)
           p.RESI_PHON = val();
-        else if (tag == u"FAX")
+        else if (tag == tFAX)
           p.RESI_FAX = val();
-        else if (tag == u"WWW")
+        else if (tag == tWWW)
           p.RESI_WWW = val();
-      } else if (t1_ == u"OBJE") {
-        if (tag == u"FILE")
+      } else if (t1_ == tOBJE) {
+        if (tag == tFILE)
           p.OBJE_FILE = val();
-        else if (tag == u"TITL")
+        else if (tag == tTITL)
           p.OBJE_TITL = val();
-        else if (tag == u"PRIM")
+        else if (tag == tPRIM)
           p.OBJE_PRIM = ln.value.left(1).toString();
-      } else if (t1_ == u"CHAN") {
-        if (tag == u"DATE") p.EDIT = GDate_RDates(val(), ctx_).DDATE;
-      } else if (t1_ == u"ASSO") {
-        if (tag == u"RELA" && !p.ASSO.empty()) p.ASSO.back().RELA = val();
-      } else if (t1_ == u"EVEN") {
+      } else if (t1_ == tCHAN) {
+        if (tag == tDATE) p.EDIT = GDate_RDates(val(), ctx_).DDATE;
+      } else if (t1_ == tASSO) {
+        if (tag == tRELA && !p.ASSO.empty()) p.ASSO.back().RELA = val();
+      } else if (t1_ == tEVEN) {
         if (p.EVEN.empty()) return;
         TEVEN& e = p.EVEN.back();
-        if (tag == u"TYPE")
+        if (tag == tTYPE)
           e.TYP_ = val();
-        else if (tag == u"DATE")
+        else if (tag == tDATE)
           e.DATE = GDate_RDates(val(), ctx_);
-        else if (tag == u"PLAC")
+        else if (tag == tPLAC)
           e.PLAC = val();
-        else if (tag == u"NOTE")
+        else if (tag == tNOTE)
           e.NOTE = val();
       }
       return;
     }
     // Level 3.
-    if (t2_ == u"NOTE" && (tag == u"CONC" || tag == u"CONT")) {
+    if (t2_ == tNOTE && (tag == tCONC || tag == tCONT)) {
       QString* field = nullptr;
-      if (t1_ == u"BIRT")
+      if (t1_ == tBIRT)
         field = &p.BIRT_NOTE;
-      else if (t1_ == u"DEAT")
+      else if (t1_ == tDEAT)
         field = &p.DEAT_NOTE;
-      else if (t1_ == u"EVEN" && !p.EVEN.empty())
+      else if (t1_ == tEVEN && !p.EVEN.empty())
         field = &p.EVEN.back().NOTE;
       if (field) {
-        if (tag == u"CONC")
+        if (tag == tCONC)
           *field += val();
         else
           AppendCont(*field, val());
       }
-    } else if (t1_ == u"ADOP" && t2_ == u"FAMC" && tag == u"ADOP") {
+    } else if (t1_ == tADOP && t2_ == tFAMC && tag == tADOP) {
       p.ADOP += u' ' + ln.value.left(4).toString();
-    } else if (t1_ == u"CHAN" && t2_ == u"DATE" && tag == u"TIME") {
+    } else if (t1_ == tCHAN && t2_ == tDATE && tag == tTIME) {
       AddTime(p.EDIT, val());
     }
   }
@@ -543,50 +694,50 @@ class Reader {
   void FamLine(const Line& ln) {
     TFAM& f = m_.aFam.back();
     FamRefs& refs = famRefs_.back();
-    const QStringView tag = ln.tag;
+    const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
     if (ln.level == 1) {
-      if (tag == u"HUSB")
+      if (tag == tHUSB)
         refs.husb = val();
-      else if (tag == u"WIFE")
+      else if (tag == tWIFE)
         refs.wife = val();
-      else if (tag == u"MARR")
+      else if (tag == tMARR)
         f.MARR = QStringLiteral("x");
       else if (ln.text == u"1 RELATION Marriage")
         f.MARR = QStringLiteral("x");
-      else if (tag == u"UNIONS")
+      else if (tag == tUNIONS)
         f.MARR = ln.Word(3).left(kPersonMax);
-      else if (tag == u"CHIL")
+      else if (tag == tCHIL)
         refs.chil.push_back(val());
       return;
     }
     if (ln.level == 2) {
-      if (t1_ == u"MARR") {
-        if (tag == u"DATE")
+      if (t1_ == tMARR) {
+        if (tag == tDATE)
           f.MARR_DATE = GDate_RDates(val(), ctx_);
-        else if (tag == u"PLAC")
+        else if (tag == tPLAC)
           f.MARR_PLAC = val();
-        else if (tag == u"NOTE")
+        else if (tag == tNOTE)
           f.MARR_NOTE = val();
-      } else if (t1_ == u"OBJE") {
-        if (tag == u"FILE")
+      } else if (t1_ == tOBJE) {
+        if (tag == tFILE)
           f.OBJE_FILE = val();
-        else if (tag == u"TITL")
+        else if (tag == tTITL)
           f.OBJE_TITL = val();
-        else if (tag == u"PRIM")
+        else if (tag == tPRIM)
           f.OBJE_PRIM = val();
-      } else if (t1_ == u"CHAN") {
-        if (tag == u"DATE") f.CHAN = GDate_RDates(val(), ctx_).DDATE;
+      } else if (t1_ == tCHAN) {
+        if (tag == tDATE) f.CHAN = GDate_RDates(val(), ctx_).DDATE;
       }
       return;
     }
-    if (t1_ == u"MARR" && t2_ == u"NOTE") {
+    if (t1_ == tMARR && t2_ == tNOTE) {
       // A continued marriage note keeps its line breaks, as person notes do.
-      if (tag == u"CONC")
+      if (tag == tCONC)
         f.MARR_NOTE += val();
-      else if (tag == u"CONT")
+      else if (tag == tCONT)
         AppendCont(f.MARR_NOTE, val());
-    } else if (t1_ == u"CHAN" && t2_ == u"DATE" && tag == u"TIME") {
+    } else if (t1_ == tCHAN && t2_ == tDATE && tag == tTIME) {
       AddTime(f.CHAN, val());
     }
   }
@@ -594,18 +745,18 @@ class Reader {
   void NoteLine(const Line& ln) {
     if (ln.level != 1) return;
     TNOTE& n = m_.aNote.back();
-    if (ln.tag == u"CONC")
+    if (ln.code == tCONC)
       n.TEXT += ln.Value(kRecordMax);
-    else if (ln.tag == u"CONT")
+    else if (ln.code == tCONT)
       AppendCont(n.TEXT, ln.Value(kRecordMax));
   }
 
   void MarrLine(const Line& ln) {
     if (ln.level != 1) return;
     TMarr& r = m_.aMarr.back();
-    if (ln.tag == u"DATE")
+    if (ln.code == tDATE)
       r.DATE = ln.Value(kRecordMax);
-    else if (ln.tag == u"PLAC")
+    else if (ln.code == tPLAC)
       r.PLAC = ln.Value(kRecordMax);
   }
 
@@ -613,11 +764,11 @@ class Reader {
     if (ln.level != 1) return;
     TINDI_& h = m_.aIndi_.back();
     IndiRefs& refs = hyperRefs_.back();
-    if (ln.tag == u"INDIVIDUALINTERNALHYPERLINK")
+    if (ln.code == tINDIVIDUALINTERNALHYPERLINK)
       h.INDI = ln.Word(3).left(kPersonMax);
-    else if (ln.tag == u"FAMC")
+    else if (ln.code == tFAMC)
       refs.famc = ln.Value(kPersonMax);
-    else if (ln.tag == u"FAMS")
+    else if (ln.code == tFAMS)
       refs.fams.push_back(ln.Value(kPersonMax));
   }
 
@@ -740,7 +891,6 @@ class Reader {
     const QString& sour = m_.GedHead.SOUR;
     const bool genoPro = sour == u"GenoPro";
     const auto n = std::int64_t(m_.aIndi.size());
-    Progress(0, n - 1);
     for (std::int64_t i = 0; i < n; ++i) {
       if (i % 100 == 0) Progress(i, n - 1);
       TINDI& p = m_.aIndi[std::size_t(i)];
@@ -809,7 +959,7 @@ class Reader {
   QString tmpl_;
   TDateContext ctx_;
   bool utf8_ = false;
-  QString t1_, t2_, t3_;
+  Tag t1_ = tOther, t2_ = tOther, t3_ = tOther;
   std::vector<IndiRefs> indiRefs_;
   std::vector<FamRefs> famRefs_;
   std::vector<IndiRefs> hyperRefs_;

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 // A date or date-time value: days since 30 December 1899, time of day as the fraction.
@@ -207,3 +208,6 @@ struct Model {
 
 // The program's one model.
 Model& TheModel();
+
+// Arrays grow by moving records; a throwing move would make every growth copy all records.
+static_assert(std::is_nothrow_move_constructible_v<TINDI> && std::is_nothrow_move_constructible_v<TFAM>);

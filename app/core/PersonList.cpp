@@ -95,7 +95,7 @@ TClientDataSet::Predicate MakePersonFilter(const PersonFilterOptions& o) {
     if (fav && d.Value(row, pfIsFav).toString().isEmpty()) return false;
     if (live && !d.Value(row, pfD2).toString().isEmpty()) return false;
     if (byName) {
-      const QString name = d.Value(row, pfFio).toString().toUpper();
+      const QString& name = d.UpperValue(row, pfFio);
       qsizetype from = 0;
       for (const QString& w : words) {
         const qsizetype at = name.indexOf(w, from);
@@ -107,8 +107,9 @@ TClientDataSet::Predicate MakePersonFilter(const PersonFilterOptions& o) {
   };
 }
 
-bool MaskMatches(const QString& text, const QString& mask) {
-  const QString t = text.toUpper(), p = mask.toUpper();
+namespace {
+// Both texts already in upper case.
+bool MaskMatchesUpper(const QString& t, const QString& p) {
   qsizetype ti = 0, pi = 0, star = -1, mark = 0;
   while (ti < t.size()) {
     if (pi < p.size() && (p[pi] == QLatin1Char('?') || (p[pi] != QLatin1Char('*') && p[pi] == t[ti]))) {
@@ -127,6 +128,9 @@ bool MaskMatches(const QString& text, const QString& mask) {
   while (pi < p.size() && p[pi] == QLatin1Char('*')) ++pi;
   return pi == p.size();
 }
+}  // namespace
+
+bool MaskMatches(const QString& text, const QString& mask) { return MaskMatchesUpper(text.toUpper(), mask.toUpper()); }
 
 std::int64_t FindPersonByText(const Model& m, const QString& text,
                               const std::function<bool(std::int64_t)>& visible) {
@@ -137,8 +141,8 @@ std::int64_t FindPersonByText(const Model& m, const QString& text,
   for (std::size_t i = 1; i < m.aIndi.size(); ++i) {
     const auto idx = static_cast<std::int64_t>(i);
     if (visible && !visible(idx)) continue;
-    const QString& name = m.aIndi[i].FIO1;
-    if (MaskMatches(name, p) || MaskMatches(name, anywhere)) return idx;
+    const QString name = m.aIndi[i].FIO1.toUpper();
+    if (MaskMatchesUpper(name, p) || MaskMatchesUpper(name, anywhere)) return idx;
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <QHelpEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
@@ -181,6 +182,7 @@ void TForm1::BuildShell() {
   left->setFrameShape(QFrame::NoFrame);
   auto* leftLayout = new QVBoxLayout(left);
   leftLayout->setContentsMargins(0, 0, 0, 0);
+  left->setMinimumWidth(440);
   PageControl5 = new QTabWidget(left);
   PageControl5->setObjectName(QStringLiteral("PageControl5"));
   leftLayout->addWidget(PageControl5, 1);
@@ -201,7 +203,13 @@ void TForm1::BuildShell() {
   QWidget* p3 = page(QStringLiteral("TabSheet17"), QStringLiteral("Формат"), QStringLiteral("Format"), 1);
   BuildPersonPanel(p1, p2, p3);
 
-  auto* right = new platform::TPanel(split, QStringLiteral("PanelReports"));
+  // The report pages scroll when the window is narrower than their content.
+  auto* scroll = new QScrollArea(split);
+  scroll->setObjectName(QStringLiteral("ScrollReports"));
+  scroll->setWidgetResizable(true);
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* right = new platform::TPanel(nullptr, QStringLiteral("PanelReports"));
+  scroll->setWidget(right);
   platform::SetControlTag(right, 1);
   right->setFrameShape(QFrame::NoFrame);
   auto* rightLayout = new QVBoxLayout(right);

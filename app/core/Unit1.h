@@ -26,6 +26,8 @@
 #include "platform/qt/DataGrid.h"
 #include "platform/qt/IniFile.h"
 
+class QImage;
+
 struct Model;
 
 // No Q_OBJECT: the window declares no signals or slots (its header is also seen by the core library's
@@ -144,6 +146,43 @@ class TForm1 : public QWidget {
   void ClearLinkChain();       // the kinship chain, at show
   void PersInfo();             // the person card of the current person, after every move
   void EmptyAncestorList();    // after opening from the dialog or the recent-files menu
+  // Fan chart page (Unit1Fan.cpp): build, zoomed display, printing and saving of the chart.
+  void BuildFanPage();
+  void SpeedButton4Click();          // "Создать", also "Выполнить" on the fan page
+  void fanChart(int iType);          // 0 ancestors, 1 descendants
+  void ReScaleFanChart();
+  void PrintFanChart(int iCount);    // 1, 2 or 4 pages
+  void SaveFanChart(int iCount);     // 1, 2 or 4 files
+  void ComboBox1Change();
+  void CheckBox88Click();
+  void ComboBox7Change();
+  void Panel13Click(QWidget* panel);
+  void N13Click();
+  void N21Click();
+  void N41Click();
+  void N14Click();
+  void N22Click();
+  void N42Click();
+  const QImage& FanPicture() const;  // the full-size chart; null before the first drawing
+  struct TFanPage;
+  struct TFanPageDeleter {
+    void operator()(TFanPage* p) const;
+  };
+  std::unique_ptr<TFanPage, TFanPageDeleter> fan_;
+  struct ChartsState;          // app/core/Unit1Charts.h
+  ChartsState& Charts() const { return *charts_; }
+  ChartsState* charts_ = nullptr;  // a child object of the window
+  void ToolButton3Click();     // run the report of the active page
+  void ToolButton1Click();     // print the active page
+  void ToolButton2Click();     // save the active page
+  void ToolButton5Click();     // help file
+  void SxPrGedcom();
+  void SxPotGedcom();
+  void FillTree();
+  void FillTree2();
+  void SpeedButton22Click();
+  void SpeedButton7Click();
+  void MenuItemSplitClick(bool landscape);
   // end of charts and commands
 
  protected:

@@ -5,72 +5,10 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 
 namespace nrd {
 
-// ---- memory stream ----
-
-std::int64_t TCodingMemoryStream::Read(void* buffer, std::int64_t count) {
-  const std::int64_t size = Size();
-  if (count <= 0 || FPosition >= size) return 0;
-  const std::int64_t n = std::min(count, size - FPosition);
-  std::memcpy(buffer, Data.data() + FPosition, static_cast<std::size_t>(n));
-  FPosition += n;
-  return n;
-}
-
-std::int64_t TCodingMemoryStream::Write(const void* buffer, std::int64_t count) {
-  if (count <= 0) return 0;
-  if (FPosition + count > Size()) Data.resize(static_cast<std::size_t>(FPosition + count));
-  std::memcpy(Data.data() + FPosition, buffer, static_cast<std::size_t>(count));
-  FPosition += count;
-  return count;
-}
-
-void TCodingMemoryStream::SetPosition(std::int64_t position) { FPosition = std::max<std::int64_t>(0, position); }
-
 namespace {
-
-// A file opened for reading, writing or both.
-class TCodingFileStream : public TCodingStream {
- public:
-  TCodingFileStream(const std::string& name, const char* mode) : FFile(std::fopen(name.c_str(), mode)) {
-    if (FFile == nullptr) throw std::runtime_error("Cannot open file \"" + name + "\"");
-  }
-  ~TCodingFileStream() override {
-    if (FFile != nullptr) std::fclose(FFile);
-  }
-  TCodingFileStream(const TCodingFileStream&) = delete;
-  TCodingFileStream& operator=(const TCodingFileStream&) = delete;
-
-  std::int64_t Read(void* buffer, std::int64_t count) override {
-    if (count <= 0) return 0;
-    return static_cast<std::int64_t>(std::fread(buffer, 1, static_cast<std::size_t>(count), FFile));
-  }
-  std::int64_t Write(const void* buffer, std::int64_t count) override {
-    if (count <= 0) return 0;
-    const auto written = static_cast<std::int64_t>(std::fwrite(buffer, 1, static_cast<std::size_t>(count), FFile));
-    if (written != count) throw std::runtime_error("Cannot write file");
-    return written;
-  }
-  void SetPosition(std::int64_t position) override { std::fseek(FFile, static_cast<long>(position), SEEK_SET); }
-  std::int64_t Position() const override { return std::ftell(FFile); }
-  std::int64_t Size() const override {
-    const long at = std::ftell(FFile);
-    std::fseek(FFile, 0, SEEK_END);
-    const long size = std::ftell(FFile);
-    std::fseek(FFile, at, SEEK_SET);
-    return size;
-  }
-  void Close() {
-    if (FFile != nullptr) std::fclose(FFile);
-    FFile = nullptr;
-  }
-
- private:
-  std::FILE* FFile;
-};
 
 std::string UpperAscii(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -126,7 +64,7 @@ void TProtection::CodeChunk(void* buffer, int size, TPAction action) {
   if (FProtection) FProtection->CodeChunk(buffer, size, action);
 }
 
-void TProtection::CodeStream(TCodingStream* source, TCodingStream* dest, std::int64_t dataSize, TPAction action) {
+void TProtection::CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, TPAction action) {
   if (source == nullptr) return;
   if (dest == nullptr) dest = source;
   if (dataSize < 0) {
@@ -157,18 +95,18 @@ void TProtection::CodeStream(TCodingStream* source, TCodingStream* dest, std::in
   while (done < dataSize) {
     const int want = static_cast<int>(std::min<std::int64_t>(kPiece, dataSize - done));
     if (action == paCalc) {
-      const auto got = static_cast<int>(source->Read(piece.data(), want));
+      const auto got = source->Read(piece.data(), want);
       if (got <= 0) break;
       CodeChunk(piece.data(), got, action);
       done += got;
     } else {
       source->SetPosition(sourcePos);
-      const auto got = static_cast<int>(source->Read(piece.data(), want));
+      const auto got = source->Read(piece.data(), want);
       if (got <= 0) break;
       sourcePos += got;
       CodeChunk(piece.data(), got, action);
       dest->SetPosition(destPos);
-      dest->Write(piece.data(), got);
+      if (dest->Write(piece.data(), got) != got) throw Exception("Cannot write the coded data to the stream");
       destPos += got;
       done += got;
     }
@@ -183,30 +121,30 @@ void TProtection::CodeFile(const std::string& source, const std::string& dest, T
   const bool separate =
       UpperAscii(source) != UpperAscii(dest) && (!Trim(dest).empty() || action == paCalc);
   if (separate) {
-    TCodingFileStream in(source, "rb");
+    TNRDFileStream in(source, fmOpenRead | fmShareDenyNone);
     if (action == paCalc) {
       CodeStream(&in, nullptr, in.Size(), action);
       return;
     }
-    std::int64_t end = 0;
-    {
-      TCodingFileStream out(dest, "w+b");
-      CodeStream(&in, &out, in.Size(), action);
-      end = out.Position();
-    }
-    std::filesystem::resize_file(dest, static_cast<std::uintmax_t>(end));
+    TNRDFileStream out(dest, fmCreate);
+    CodeStream(&in, &out, in.Size(), action);
+    out.SetSize(out.Position());
   } else {
-    TCodingFileStream io(source, "r+b");
+    TNRDFileStream io(source, fmOpenReadWrite);
     CodeStream(&io, &io, io.Size(), action);
   }
 }
 
 std::string TProtection::CodeString(const std::string& source, TPAction action, int format) {
   if (source.empty()) return {};
-  TCodingMemoryStream stream(action == paDecode ? StringFormatToBytes(source, format) : source);
+  const std::string bytes = action == paDecode ? StringFormatToBytes(source, format) : source;
+  TNRDMemoryStream stream;
+  if (stream.Write(bytes.data(), static_cast<std::int32_t>(bytes.size())) != static_cast<std::int32_t>(bytes.size()))
+    throw Exception("Cannot write the coded data to the stream");
   CodeStream(&stream, &stream, stream.Size(), action);
-  if (action == paDecode) return stream.Data;
-  return BytesToStringFormat(stream.Data, format);
+  const std::string coded(reinterpret_cast<const char*>(stream.Buffer()), static_cast<std::size_t>(stream.Size()));
+  if (action == paDecode) return coded;
+  return BytesToStringFormat(coded, format);
 }
 
 int TProtection::CodeBuffer(void* buffer, int bufferSize, TPAction action) {
@@ -221,21 +159,21 @@ int TProtection::CodeBuffer(void* buffer, int bufferSize, TPAction action) {
   return bufferSize;
 }
 
-int TProtection::Identity() const { throw std::runtime_error("Not implemented 13"); }
+int TProtection::Identity() const { throw Exception("Not implemented 13"); }
 
 // ---- THash ----
 
-void THash::TestVector() const { throw std::runtime_error("Not implemented 14"); }
-void THash::SelfTest() { throw std::runtime_error("Not implemented 14"); }
+void THash::TestVector() const { throw Exception("Not implemented 14"); }
+void THash::SelfTest() { throw Exception("Not implemented 14"); }
 void THash::Calc(const void*, std::int64_t) {}
-std::uint8_t* THash::DigestKey() { throw std::runtime_error("Not implemented 14"); }
+std::uint8_t* THash::DigestKey() { throw Exception("Not implemented 14"); }
 
 std::string THash::DigestStr(int format) {
   return BytesToStringFormat(reinterpret_cast<const char*>(DigestKey()), DigestKeySize(), format);
 }
 
 void THash::StartCoding(TPAction action) {
-  if (action == paWipe) throw std::runtime_error("Not implemented 12");
+  if (action == paWipe) throw Exception("Not implemented 12");
   Init();
   TProtection::StartCoding(action);
 }
@@ -301,7 +239,7 @@ std::string THash::CalcString(THashClass cls, const std::string& data, std::shar
                  [&](THash& h) { h.Calc(data.data(), static_cast<std::int64_t>(data.size())); });
 }
 
-std::string THash::CalcStream(THashClass cls, TCodingStream& stream, std::int64_t streamSize,
+std::string THash::CalcStream(THashClass cls, TStream& stream, std::int64_t streamSize,
                               std::shared_ptr<TProtection> protection, int format) {
   return RunHash(cls, std::move(protection), format, [&](THash& h) {
     if (streamSize < 0) {
@@ -312,7 +250,8 @@ std::string THash::CalcStream(THashClass cls, TCodingStream& stream, std::int64_
     std::int64_t done = 0;
     DoProgress(&h, 0, streamSize);
     while (done < streamSize) {
-      const auto got = stream.Read(piece.data(), std::min<std::int64_t>(4096, streamSize - done));
+      const auto got =
+          stream.Read(piece.data(), static_cast<std::int32_t>(std::min<std::int64_t>(4096, streamSize - done)));
       if (got <= 0) break;
       h.Calc(piece.data(), got);
       done += got;
@@ -324,7 +263,7 @@ std::string THash::CalcStream(THashClass cls, TCodingStream& stream, std::int64_
 
 std::string THash::CalcFile(THashClass cls, const std::string& fileName, std::shared_ptr<TProtection> protection,
                             int format) {
-  TCodingFileStream in(fileName, "rb");
+  TNRDFileStream in(fileName, fmOpenRead | fmShareDenyNone);
   return CalcStream(cls, in, in.Size(), std::move(protection), format);
 }
 
@@ -345,8 +284,8 @@ TCipher::TCipher(TCipherContext context, std::shared_ptr<TProtection> aProtectio
 
 TCipher::~TCipher() { Protect(); }
 
-void TCipher::TestVector() const { throw std::runtime_error("Not implemented 14"); }
-void TCipher::SelfTest() { throw std::runtime_error("Not implemented 14"); }
+void TCipher::TestVector() const { throw Exception("Not implemented 14"); }
+void TCipher::SelfTest() { throw Exception("Not implemented 14"); }
 void TCipher::EncodeBlock(void*) {}
 void TCipher::DecodeBlock(void*) {}
 
@@ -595,7 +534,7 @@ void TCipher::DecodeBuffer(const void* sourceP, void* destP, int dataSize) {
 void TCipher::StartCoding(TPAction action) {
   CheckInitialized();
   if (action != paCalc) {
-    if (action == paWipe) throw std::runtime_error("Not implemented 12");
+    if (action == paWipe) throw Exception("Not implemented 12");
     Done();
   }
   TProtection::StartCoding(action);
@@ -604,7 +543,7 @@ void TCipher::StartCoding(TPAction action) {
 void TCipher::FinishCoding(TPAction action) {
   TProtection::FinishCoding(action);
   if (action != paCalc) {
-    if (action == paWipe) throw std::runtime_error("Not implemented 12");
+    if (action == paWipe) throw Exception("Not implemented 12");
     Done();
   }
 }

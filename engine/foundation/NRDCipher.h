@@ -3,7 +3,7 @@
 // block ciphers Rijndael (AES), Blowfish, DES, triple DES (8- and 24-byte blocks), Twofish and Square.
 // Objects live by shared ownership (a chain link keeps the next one alive). Cipher and hash objects
 // are not thread-safe; create one per thread. Ciphers raise ECipherException (code 3: not initialised),
-// chains EProtection, unimplemented operations a plain std::runtime_error ("Not implemented N").
+// chains EProtection, unimplemented operations a plain Exception ("Not implemented N").
 // This file assumes a little-endian host: digests are the chaining words in memory order.
 #pragma once
 
@@ -16,42 +16,11 @@
 #include <vector>
 
 #include "engine/foundation/NRDDecUtil.h"
+#include "engine/foundation/NRDStreams.h"
 
 static_assert(std::endian::native == std::endian::little, "the cipher library assumes a little-endian host");
 
 namespace nrd {
-
-// ---------------------------------------------------------------------------------------------
-// Streams that protection chains code. Positions and sizes are in bytes.
-
-class TCodingStream {
- public:
-  virtual ~TCodingStream() = default;
-  // Reads up to `count` bytes at the position; returns the bytes read (0 at the end).
-  virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
-  // Writes `count` bytes at the position, growing the stream as needed; returns the bytes written.
-  virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
-  virtual void SetPosition(std::int64_t position) = 0;
-  virtual std::int64_t Position() const = 0;
-  virtual std::int64_t Size() const = 0;
-};
-
-// A stream over bytes held in memory.
-class TCodingMemoryStream : public TCodingStream {
- public:
-  TCodingMemoryStream() = default;
-  explicit TCodingMemoryStream(std::string data) : Data(std::move(data)) {}
-  std::int64_t Read(void* buffer, std::int64_t count) override;
-  std::int64_t Write(const void* buffer, std::int64_t count) override;
-  void SetPosition(std::int64_t position) override;
-  std::int64_t Position() const override { return FPosition; }
-  std::int64_t Size() const override { return static_cast<std::int64_t>(Data.size()); }
-
-  std::string Data;
-
- private:
-  std::int64_t FPosition = 0;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Protection chains.
@@ -85,9 +54,9 @@ class TProtection {
   virtual void CodeChunk(void* buffer, int size, TPAction action);
   // Codes `dataSize` bytes (negative: the whole source from position 0) of `source` into `dest`
   // (nullptr: back into the source), in pieces of at most 4096 bytes.
-  virtual void CodeStream(TCodingStream* source, TCodingStream* dest, std::int64_t dataSize, TPAction action);
+  virtual void CodeStream(TStream* source, TStream* dest, std::int64_t dataSize, TPAction action);
   // Codes a file into another file, or in place when the names are the same (ignoring case) or
-  // the destination is blank. Throws std::runtime_error when a file cannot be opened.
+  // the destination is blank. Throws ENRDException when a file cannot be opened.
   virtual void CodeFile(const std::string& source, const std::string& dest, TPAction action);
   // Codes a string; for paDecode the source is text in `format`, otherwise the result is.
   virtual std::string CodeString(const std::string& source, TPAction action, int format);
@@ -144,7 +113,7 @@ class THash : public TProtection {
   static std::string CalcString(THashClass cls, const std::string& data,
                                 std::shared_ptr<TProtection> protection = nullptr, int format = -1);
   // A negative size takes the whole stream from position 0.
-  static std::string CalcStream(THashClass cls, TCodingStream& stream, std::int64_t streamSize,
+  static std::string CalcStream(THashClass cls, TStream& stream, std::int64_t streamSize,
                                 std::shared_ptr<TProtection> protection = nullptr, int format = -1);
   static std::string CalcFile(THashClass cls, const std::string& fileName,
                               std::shared_ptr<TProtection> protection = nullptr, int format = -1);

@@ -88,7 +88,7 @@ TCipherClass TCipher_Rijndael::Class() {
   return &info;
 }
 
-void TCipher_Rijndael::TestVector() const { throw std::runtime_error("TCipher_Rijndael.TestVector not implemented 20"); }
+void TCipher_Rijndael::TestVector() const { throw Exception("TCipher_Rijndael.TestVector not implemented 20"); }
 
 void TCipher_Rijndael::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);

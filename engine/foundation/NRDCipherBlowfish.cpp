@@ -66,7 +66,7 @@ TCipherClass TCipher_Blowfish::Class() {
   return &info;
 }
 
-void TCipher_Blowfish::TestVector() const { throw std::runtime_error("TCipher_Blowfish.TestVector not implemented 21"); }
+void TCipher_Blowfish::TestVector() const { throw Exception("TCipher_Blowfish.TestVector not implemented 21"); }
 
 void TCipher_Blowfish::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);

@@ -172,7 +172,7 @@ TCipherClass TCipher_1DES::Class() {
   return &info;
 }
 
-void TCipher_1DES::TestVector() const { throw std::runtime_error("TCipher_1DES.TestVector not implemented"); }
+void TCipher_1DES::TestVector() const { throw Exception("TCipher_1DES.TestVector not implemented"); }
 
 void TCipher_1DES::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);
@@ -196,7 +196,7 @@ TCipherClass TCipher_3DES::Class() {
   return &info;
 }
 
-void TCipher_3DES::TestVector() const { throw std::runtime_error("TCipher_3DES.TestVector not implemented 24"); }
+void TCipher_3DES::TestVector() const { throw Exception("TCipher_3DES.TestVector not implemented 24"); }
 
 void TCipher_3DES::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);
@@ -243,7 +243,7 @@ TCipherClass TCipher_3TDES::Class() {
   return &info;
 }
 
-void TCipher_3TDES::TestVector() const { throw std::runtime_error("TCipher_3TDES.TestVector not implemented 25"); }
+void TCipher_3TDES::TestVector() const { throw Exception("TCipher_3TDES.TestVector not implemented 25"); }
 
 void TCipher_3TDES::EncodeBlock(void* data) {
   auto* p = static_cast<std::uint8_t*>(data);

@@ -71,7 +71,7 @@ THash_MD4::~THash_MD4() {
   std::memset(FBuffer, 0, sizeof(FBuffer));
 }
 
-void THash_MD4::TestVector() const { throw std::runtime_error("THash_MD4.TestVector not implemented 28"); }
+void THash_MD4::TestVector() const { throw Exception("THash_MD4.TestVector not implemented 28"); }
 
 THashClass THash_MD4::Class() {
   static const THashClassInfo info{"THash_MD4", 16, &CreateMD4};
@@ -156,7 +156,7 @@ void THash_MD4::TransformBlock(const std::uint32_t* x) {
 
 // ---- RIPEMD-128 ----
 
-void THash_RipeMD128::TestVector() const { throw std::runtime_error("THash_RipeMD128.TestVector not implemented 30"); }
+void THash_RipeMD128::TestVector() const { throw Exception("THash_RipeMD128.TestVector not implemented 30"); }
 
 THashClass THash_RipeMD128::Class() {
   static const THashClassInfo info{"THash_RipeMD128", 16, &CreateRipeMD128};
@@ -179,7 +179,7 @@ void THash_RipeMD128::TransformBlock(const std::uint32_t* x) {
 
 // ---- RIPEMD-256 ----
 
-void THash_RipeMD256::TestVector() const { throw std::runtime_error("THash_RipeMD256.TestVector not implemented 31"); }
+void THash_RipeMD256::TestVector() const { throw Exception("THash_RipeMD256.TestVector not implemented 31"); }
 
 THashClass THash_RipeMD256::Class() {
   static const THashClassInfo info{"THash_RipeMD256", 32, &CreateRipeMD256};

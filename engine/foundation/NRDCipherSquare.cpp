@@ -158,7 +158,7 @@ TCipherClass TCipher_Square::Class() {
   return &info;
 }
 
-void TCipher_Square::TestVector() const { throw std::runtime_error("TCipher_Square.TestVector not implemented 27"); }
+void TCipher_Square::TestVector() const { throw Exception("TCipher_Square.TestVector not implemented 27"); }
 
 void TCipher_Square::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);

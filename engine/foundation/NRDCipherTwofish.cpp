@@ -134,7 +134,7 @@ TCipherClass TCipher_Twofish::Class() {
   return &info;
 }
 
-void TCipher_Twofish::TestVector() const { throw std::runtime_error("TCipher_Twofish.TestVector not implemented 26"); }
+void TCipher_Twofish::TestVector() const { throw Exception("TCipher_Twofish.TestVector not implemented 26"); }
 
 void TCipher_Twofish::Init(const void* key, int size, const void* iVector) {
   BeginInit(size);

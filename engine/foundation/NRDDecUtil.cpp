@@ -43,7 +43,7 @@ const TStringFormat* TStringFormat::Class() {
 
 // ---- hexadecimal (registered, no alphabet) ----
 
-std::string_view TStringFormat_HEX::CharTable() const { throw std::runtime_error("Not Implemented 2"); }
+std::string_view TStringFormat_HEX::CharTable() const { throw Exception("Not Implemented 2"); }
 
 std::string TStringFormat_HEX::ToStr(const char*, int) const {
   (void)CharTable();
@@ -74,7 +74,7 @@ const TStringFormat* TStringFormat_HEX::Class() {
 
 std::string TStringFormat_HEXL::Name() const { return "Hexadecimal lowercase"; }
 int TStringFormat_HEXL::Format() const { return 1016; }
-std::string_view TStringFormat_HEXL::CharTable() const { throw std::runtime_error("Not implemented 3"); }
+std::string_view TStringFormat_HEXL::CharTable() const { throw Exception("Not implemented 3"); }
 
 const TStringFormat* TStringFormat_HEXL::Class() {
   static const TStringFormat_HEXL instance;
@@ -159,7 +159,7 @@ const TStringFormat* TStringFormat_MIME64::Class() {
 
 // ---- UU / XX (registered, no alphabet) ----
 
-std::string_view TStringFormat_UU::CharTable() const { throw std::runtime_error("Not implemented 5"); }
+std::string_view TStringFormat_UU::CharTable() const { throw Exception("Not implemented 5"); }
 
 std::string TStringFormat_UU::ToStr(const char*, int) const {
   (void)CharTable();
@@ -190,7 +190,7 @@ const TStringFormat* TStringFormat_UU::Class() {
 
 std::string TStringFormat_XX::Name() const { return "XX Coding"; }
 int TStringFormat_XX::Format() const { return 22616; }
-std::string_view TStringFormat_XX::CharTable() const { throw std::runtime_error("Not implemented 6"); }
+std::string_view TStringFormat_XX::CharTable() const { throw Exception("Not implemented 6"); }
 
 const TStringFormat* TStringFormat_XX::Class() {
   static const TStringFormat_XX instance;

@@ -5,34 +5,34 @@
 // Results are single-byte strings (std::string holding bytes). Thread safety: the format list is only
 // changed at start-up; conversions are stateless.
 // Throws EStringFormat for an unknown format or invalid input; a format without an alphabet raises a
-// plain std::runtime_error ("Not implemented N") on every conversion.
+// plain Exception ("Not implemented N") on every conversion.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/foundation/NRDRuntime.h"
+
 namespace nrd {
 
 // Raised for a missing format or input that a format cannot convert.
-class EStringFormat : public std::runtime_error {
+class EStringFormat : public Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using Exception::Exception;
 };
 
 // Raised by protection chains (a circular chain).
-class EProtection : public std::runtime_error {
+class EProtection : public Exception {
  public:
-  using std::runtime_error::runtime_error;
+  using Exception::Exception;
 };
 
 // Raised by ciphers; ErrorCode 3 = the cipher is not initialised.
-class ECipherException : public std::runtime_error {
+class ECipherException : public Exception {
  public:
-  ECipherException(const std::string& message, int errorCode)
-      : std::runtime_error(message), ErrorCode(errorCode) {}
+  ECipherException(const std::string& message, int errorCode) : Exception(message), ErrorCode(errorCode) {}
   int ErrorCode;
 };
 

@@ -41,12 +41,83 @@ std::uint32_t HeadSignature(const void* user) { return GetU32(static_cast<const 
 
 }  // namespace
 
+// ----- PointerSet ----------------------------------------------------------------------------------
+namespace {
+constexpr std::uintptr_t kEmpty = 0;
+constexpr std::uintptr_t kErased = 1;
+std::size_t HashPointer(std::uintptr_t v) {
+  v ^= v >> 33;
+  v *= 0xff51afd7ed558ccdULL;
+  v ^= v >> 33;
+  return static_cast<std::size_t>(v);
+}
+}  // namespace
+
+std::size_t TNRDMemoryManager::PointerSet::Slot(const void* p) const {
+  // The slot holding p, or the empty slot that ends its probe run.
+  const auto key = reinterpret_cast<std::uintptr_t>(p);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = HashPointer(key) & mask;
+  while (slots_[i] != kEmpty && slots_[i] != key) i = (i + 1) & mask;
+  return i;
+}
+
+bool TNRDMemoryManager::PointerSet::Contains(const void* p) const {
+  if (slots_.empty() || p == nullptr) return false;
+  return slots_[Slot(p)] == reinterpret_cast<std::uintptr_t>(p);
+}
+
+void TNRDMemoryManager::PointerSet::Grow() {
+  std::vector<std::uintptr_t> old;
+  old.swap(slots_);
+  // Double when mostly live, else rebuild at the same size to drop the erased marks.
+  std::size_t capacity = old.empty() ? 64 : (count_ * 2 >= old.size() / 2 ? old.size() * 2 : old.size());
+  slots_.assign(capacity, kEmpty);
+  used_ = count_;
+  const std::size_t mask = capacity - 1;
+  for (std::uintptr_t v : old) {
+    if (v == kEmpty || v == kErased) continue;
+    std::size_t i = HashPointer(v) & mask;
+    while (slots_[i] != kEmpty) i = (i + 1) & mask;
+    slots_[i] = v;
+  }
+}
+
+void TNRDMemoryManager::PointerSet::Insert(const void* p) {
+  if ((used_ + 1) * 2 > slots_.size()) Grow();
+  const auto key = reinterpret_cast<std::uintptr_t>(p);
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = HashPointer(key) & mask;
+  std::size_t firstErased = slots_.size();
+  while (slots_[i] != kEmpty) {
+    if (slots_[i] == key) return;
+    if (slots_[i] == kErased && firstErased == slots_.size()) firstErased = i;
+    i = (i + 1) & mask;
+  }
+  if (firstErased != slots_.size()) {
+    slots_[firstErased] = key;
+  } else {
+    slots_[i] = key;
+    ++used_;
+  }
+  ++count_;
+}
+
+void TNRDMemoryManager::PointerSet::Erase(const void* p) {
+  if (slots_.empty()) return;
+  std::size_t i = Slot(p);
+  if (slots_[i] != reinterpret_cast<std::uintptr_t>(p)) return;
+  slots_[i] = kErased;
+  --count_;
+}
+
+// ----- TNRDMemoryManager ----------------------------------------------------------------------------
 TNRDMemoryManager::TNRDMemoryManager() = default;
 TNRDMemoryManager::TNRDMemoryManager(std::int64_t maxMemorySize) : FMaxMemorySize(maxMemorySize) {}
 TNRDMemoryManager::~TNRDMemoryManager() = default;
 
 bool TNRDMemoryManager::IsLiveLocked(const void* buffer) const {
-  return buffer != nullptr && FLiveBlocks.count(buffer) != 0;
+  return buffer != nullptr && FLiveBlocks.Contains(buffer);
 }
 
 bool TNRDMemoryManager::IsLiveBlock(const void* buffer) const {
@@ -61,7 +132,7 @@ std::int64_t TNRDMemoryManager::TotalMemAllocated() const {
 
 std::size_t TNRDMemoryManager::LiveBlockCount() const {
   TCriticalSectionGuard guard(MMLock);
-  return FLiveBlocks.size();
+  return FLiveBlocks.Size();
 }
 
 void* TNRDMemoryManager::GetMem(std::int64_t bufferSize) {
@@ -99,7 +170,7 @@ void* TNRDMemoryManager::GetMem(std::int64_t bufferSize) {
     PutU32(user + bufferSize, kTailSignature);
     try {
       TCriticalSectionGuard guard(MMLock);
-      FLiveBlocks.insert(user);
+      FLiveBlocks.Insert(user);
       FTotalMemAllocated += bufferSize;
     } catch (...) {
       std::free(block);
@@ -129,7 +200,7 @@ void TNRDMemoryManager::FreeAndNillMem(void*& buffer) {
       size = HeaderSize(user);
       method = HeaderMethod(user);
       overrun = GetU32(user + size) != kTailSignature;
-      FLiveBlocks.erase(user);
+      FLiveBlocks.Erase(user);
       FTotalMemAllocated -= size;
     }
     if (method == 0) std::free(user - kHeaderSize);

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
+#include <vector>
 
 #include "engine/foundation/NRDRuntime.h"
 
@@ -86,7 +86,24 @@ class TNRDMemoryManager {
   std::int64_t FTotalMemAllocated = 0;
   std::int64_t FFreeSystemMemorySize = 0;
   mutable TCriticalSection MMLock;
-  std::unordered_set<const void*> FLiveBlocks;
+
+  // The live blocks: an open-addressing set of user pointers (linear probing, tombstones), so that
+  // registering a block allocates nothing in the common case.
+  class PointerSet {
+   public:
+    bool Contains(const void* p) const;
+    void Insert(const void* p);
+    void Erase(const void* p);
+    std::size_t Size() const { return count_; }
+
+   private:
+    std::size_t Slot(const void* p) const;
+    void Grow();
+    std::vector<std::uintptr_t> slots_;  // 0 empty, 1 erased, else a pointer
+    std::size_t count_ = 0;
+    std::size_t used_ = 0;  // live + erased slots
+  };
+  PointerSet FLiveBlocks;
 };
 
 // The process-wide manager, created without a limit on first use and never destroyed (blocks

@@ -102,6 +102,30 @@ struct TNRDVariant::View {
 
 TNRDVariant::~TNRDVariant() { Clear(bftUnknown); }
 
+TNRDVariant::TNRDVariant(TNRDVariant&& other) noexcept
+    : FDataType(other.FDataType),
+      FDataSize(other.FDataSize),
+      FPData(other.FPData),
+      FIsDataLinked(other.FIsDataLinked),
+      FIsNull(other.FIsNull) {
+  other.FPData = nullptr;
+  other.Clear(bftUnknown);
+}
+
+TNRDVariant& TNRDVariant::operator=(TNRDVariant&& other) noexcept {
+  if (this != &other) {
+    Clear(bftUnknown);
+    FDataType = other.FDataType;
+    FDataSize = other.FDataSize;
+    FPData = other.FPData;
+    FIsDataLinked = other.FIsDataLinked;
+    FIsNull = other.FIsNull;
+    other.FPData = nullptr;
+    other.Clear(bftUnknown);
+  }
+  return *this;
+}
+
 void TNRDVariant::Clear(TNRDBaseFieldType dataType) {
   if (FPData != nullptr && !FIsDataLinked) {
     try {
@@ -166,14 +190,17 @@ void TNRDVariant::SetData(const void* buffer, std::int32_t size, TNRDBaseFieldTy
       Clear(dataType);
       FPData = fresh;
     }
+    FIsDataLinked = false;
+  } else if (buffer == FPData && !FIsDataLinked) {
+    // Linking to the value's own buffer keeps it owned (and freed once).
   } else {
     if (buffer != FPData) Clear(dataType);
     FPData = const_cast<void*>(buffer);
+    FIsDataLinked = FPData != nullptr;
   }
   FDataType = dataType;
   FDataSize = size;
   FIsNull = false;
-  FIsDataLinked = !copyData && FPData != nullptr;
 }
 
 bool TNRDVariant::CopyDataToAddress(void* buffer, std::int32_t maxSize) const {

@@ -62,6 +62,9 @@ class TNRDVariant {
   ~TNRDVariant();
   TNRDVariant(const TNRDVariant&) = delete;
   TNRDVariant& operator=(const TNRDVariant&) = delete;
+  // Moves take the buffer (owned or linked) and leave the source a NULL bftUnknown value.
+  TNRDVariant(TNRDVariant&& other) noexcept;
+  TNRDVariant& operator=(TNRDVariant&& other) noexcept;
 
   TNRDBaseFieldType DataType() const { return FDataType; }
   // A NULL value takes the type; a value is cast, and if the cast fails it becomes NULL of the type.

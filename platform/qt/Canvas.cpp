@@ -262,8 +262,11 @@ void TImageCanvas::FloodFill(int x, int y, TColor color) {
   const int h = image_.height();
   y -= originY_;
   if (x < 0 || y < 0 || x >= w || y >= h) return;
-  auto white = [&](int px, int py) {
-    return (reinterpret_cast<const QRgb*>(image_.constScanLine(py))[px] & 0xFFFFFFu) == 0xFFFFFFu;
+  // One detach up front; the pixel test is then plain pointer arithmetic (it runs for every pixel).
+  uchar* const base = image_.bits();
+  const qsizetype stride = image_.bytesPerLine();
+  auto white = [base, stride](int px, int py) {
+    return (reinterpret_cast<const QRgb*>(base + stride * py)[px] & 0xFFFFFFu) == 0xFFFFFFu;
   };
   if (!white(x, y)) return;
   const QRgb fill = ToQColor(color).rgb();
@@ -278,7 +281,7 @@ void TImageCanvas::FloodFill(int x, int y, TColor color) {
     int right = sx;
     while (left > 0 && white(left - 1, sy)) --left;
     while (right < w - 1 && white(right + 1, sy)) ++right;
-    QRgb* line = reinterpret_cast<QRgb*>(image_.scanLine(sy));
+    QRgb* line = reinterpret_cast<QRgb*>(base + stride * sy);
     for (int i = left; i <= right; ++i) line[i] = fill;
     for (const int ny : {sy - 1, sy + 1}) {
       if (ny < 0 || ny >= h) continue;

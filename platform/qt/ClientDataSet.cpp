@@ -73,9 +73,12 @@ void TClientDataSet::AppendRecord(Row values) {
   Scrolled();
 }
 
-void TClientDataSet::Invalidate() {
-  dirty_ = true;
-  if (keys_.size() > rows_.size()) keys_.clear();  // rows were removed: the cached keys no longer fit
+void TClientDataSet::Invalidate(bool order) {
+  if (order) orderDirty_ = true;
+  filterDirty_ = true;
+  if (keys_.size() > rows_.size()) keys_.clear();  // rows were removed: the cached values no longer fit
+  for (auto& column : upper_)
+    if (column.size() > rows_.size()) column.clear();
   if (disabled_ > 0) {
     pendingLayout_ = true;
     return;
@@ -83,16 +86,20 @@ void TClientDataSet::Invalidate() {
   emit LayoutChanged();
 }
 
-void TClientDataSet::ApplyOrder(std::vector<int>& order) const {
+int TClientDataSet::SortField() const {
   QString field = indexField_;
+  if (!indexName_.isEmpty())
+    for (const Index& ix : indexes_)
+      if (ix.name.compare(indexName_, Qt::CaseInsensitive) == 0) field = ix.field;
+  return FieldIndex(field);
+}
+
+void TClientDataSet::ApplyOrder(std::vector<int>& order) const {
   bool desc = false;
   if (!indexName_.isEmpty())
     for (const Index& ix : indexes_)
-      if (ix.name.compare(indexName_, Qt::CaseInsensitive) == 0) {
-        field = ix.field;
-        desc = ix.descending;
-      }
-  const int f = FieldIndex(field);
+      if (ix.name.compare(indexName_, Qt::CaseInsensitive) == 0) desc = ix.descending;
+  const int f = SortField();
   if (f < 0) return;
   if (defs_[static_cast<std::size_t>(f)].type == TFieldType::Integer) {
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
@@ -115,19 +122,37 @@ void TClientDataSet::ApplyOrder(std::vector<int>& order) const {
 }
 
 void TClientDataSet::Ensure() const {
-  if (!dirty_) return;
-  std::vector<int> order(rows_.size());
-  std::iota(order.begin(), order.end(), 0);
-  ApplyOrder(order);
+  if (orderDirty_) {
+    order_.resize(rows_.size());
+    std::iota(order_.begin(), order_.end(), 0);
+    ApplyOrder(order_);
+    orderDirty_ = false;
+    filterDirty_ = true;
+  }
+  if (!filterDirty_) return;
   view_.clear();
-  view_.reserve(order.size());
+  view_.reserve(order_.size());
   posOf_.assign(rows_.size(), -1);
-  for (int r : order)
+  for (int r : order_)
     if (!filtered_ || !filter_ || filter_(*this, r)) {
       posOf_[r] = static_cast<int>(view_.size());
       view_.push_back(r);
     }
-  dirty_ = false;
+  filterDirty_ = false;
+}
+
+const QString& TClientDataSet::UpperValue(int row, int field) const {
+  static const QString empty;
+  if (row < 0 || row >= static_cast<int>(rows_.size()) || field < 0 || field >= static_cast<int>(defs_.size()))
+    return empty;
+  if (upper_.size() != defs_.size()) upper_.resize(defs_.size());
+  std::vector<QString>& column = upper_[static_cast<std::size_t>(field)];
+  if (column.size() != rows_.size()) {
+    column.clear();
+    column.reserve(rows_.size());
+    for (const Row& r : rows_) column.push_back(r[static_cast<std::size_t>(field)].toString().toUpper());
+  }
+  return column[static_cast<std::size_t>(row)];
 }
 
 int TClientDataSet::RecordCount() const {
@@ -215,9 +240,11 @@ void TClientDataSet::SetValue(int row, int field, const QVariant& value) {
     return;
   rows_[row][field] = Clip(field, value);
   if (field == keysField_ && row < static_cast<int>(keys_.size())) keys_[row].reset();
-  const bool ordered = !indexField_.isEmpty() || !indexName_.isEmpty();
-  if (ordered || filtered_) {
-    Invalidate();
+  if (static_cast<std::size_t>(field) < upper_.size() && row < static_cast<int>(upper_[field].size()))
+    upper_[field][row] = rows_[row][field].toString().toUpper();
+  const bool reorder = field == SortField();
+  if (reorder || filtered_) {
+    Invalidate(reorder);
   } else if (disabled_ == 0) {
     emit RowChanged(PosOfRow(row));
   }
@@ -271,7 +298,7 @@ void TClientDataSet::SetIndexName(const QString& name) {
 void TClientDataSet::SetFilter(Predicate p) {
   filter_ = std::move(p);
   if (filtered_) {
-    Invalidate();
+    Invalidate(false);
     First();
   }
 }
@@ -279,7 +306,7 @@ void TClientDataSet::SetFilter(Predicate p) {
 void TClientDataSet::SetFiltered(bool on) {
   if (on == filtered_) return;
   filtered_ = on;
-  Invalidate();
+  Invalidate(false);
   if (active_) First();
 }
 

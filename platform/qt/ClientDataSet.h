@@ -64,6 +64,8 @@ class TClientDataSet : public QObject {
   QVariant FieldValue(const QString& name) const;   // of the current record
   QVariant Value(int row, int field) const;         // by row
   QVariant ValueAt(int pos, int field) const;       // by visible position
+  // The text of a field in upper case, kept until the row changes (for filters run on every keystroke).
+  const QString& UpperValue(int row, int field) const;
   int RowAt(int pos) const;
   int PosOfRow(int row) const;  // -1 when the row is not visible
   // Edit and post a field of the current record.
@@ -98,7 +100,8 @@ class TClientDataSet : public QObject {
  private:
   struct Index { QString name, field; bool descending = false; };
   QVariant Clip(int field, const QVariant& v) const;
-  void Invalidate();
+  void Invalidate(bool order = true);
+  int SortField() const;
   void Ensure() const;  // recomputes order and visible rows when needed
   void Scrolled();
   void ApplyOrder(std::vector<int>& order) const;
@@ -115,11 +118,13 @@ class TClientDataSet : public QObject {
   int curRow_ = -1;
   bool eof_ = true;
   // lazily computed
-  mutable bool dirty_ = true;
+  mutable bool orderDirty_ = true, filterDirty_ = true;
+  mutable std::vector<int> order_;   // all rows in order
   mutable std::vector<int> view_;    // visible rows in order
   mutable std::vector<int> posOf_;   // row -> pos, -1 hidden
   mutable std::vector<std::optional<QCollatorSortKey>> keys_;  // of the sorted text field
   mutable int keysField_ = -1;
+  mutable std::vector<std::vector<QString>> upper_;  // per field, empty until first asked
   QCollator collator_;
 };
 

@@ -210,7 +210,9 @@ TEST(FillTree2, AutoStopsAtTheDeepestDrawnLevelAndOnCycles) {
   o.Auto = true;
   TFanList fan;
   ASSERT_TRUE(FillTree2(t.m, fan, Id(a), o));
-  EXPECT_EQ(fan.aPers2.size(), 2u);
+  ASSERT_EQ(fan.aPers2.size(), 3u) << "a, b, and a again, not expanded";
+  EXPECT_EQ(fan.aPers2[2].ID, Id(a));
+  EXPECT_EQ(fan.aPers2[2].nPP, 0);
   // A chain of 20 generations is listed to level 13.
   TreeBuilder chain;
   std::int64_t prev = chain.Person(QStringLiteral("P 0"), QStringLiteral("M"));

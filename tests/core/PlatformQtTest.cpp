@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <cstdint>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -74,6 +75,26 @@ TEST(IniFile, ValuesKeysAndNumbers) {
   // Line breaks in a value cannot create new keys.
   ASSERT_TRUE(fresh.WriteString("Options", "Edit1", "a\r\nEvil=1"));
   EXPECT_FALSE(TIniFile(dir.filePath("new.ini")).ValueExists("Options", "Evil"));
+}
+
+TEST(IniFile, AnyBytesReadWithoutHarm) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath("r.ini");
+  std::uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u; };
+  const char alphabet[] = "[]=;\r\n \xFF\xFE\xEF\xBB\xBF\xD0\x98" "abc";
+  for (int round = 0; round < 60; ++round) {
+    QByteArray bytes;
+    const int n = static_cast<int>(next() % 200);
+    for (int i = 0; i < n; ++i)
+      bytes.append(round % 2 ? static_cast<char>(next() >> 16) : alphabet[(next() >> 16) % (sizeof alphabet - 1)]);
+    WriteAll(path, bytes);
+    TIniFile ini(path);
+    for (const QString& key : ini.ReadSection("a")) (void)ini.ReadString("a", key, "");
+    (void)ini.ReadInteger("Options", "x", 0);
+    ASSERT_TRUE(ini.WriteString("Options", "k", "v"));
+    EXPECT_EQ(TIniFile(path).ReadString("Options", "k", ""), "v");
+  }
 }
 
 TEST(MessageFormat, PatternsTakeArgumentsLiterally) {

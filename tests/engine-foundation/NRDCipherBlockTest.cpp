@@ -228,7 +228,7 @@ TEST(NRDCipherBlock, ContextsAndTestVectorMessages) {
     try {
       cipher->TestVector();
       ADD_FAILURE() << c.message;
-    } catch (const std::runtime_error& e) {
+    } catch (const Exception& e) {
       EXPECT_STREQ(e.what(), c.message);
     }
   }

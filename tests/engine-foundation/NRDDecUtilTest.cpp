@@ -83,7 +83,7 @@ TEST(NRDDecUtil, FormatsWithoutAlphabetAndUnknownIdentifiers) {
         ADD_FAILURE() << c.id;
       } catch (const EStringFormat&) {
         ADD_FAILURE() << "plain exception expected " << c.id;
-      } catch (const std::runtime_error& e) {
+      } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), c.message);
       }
     }

@@ -160,3 +160,30 @@ TEST(NRDMemory, OwningHandleFreesItsBlock) {
   }
   EXPECT_EQ(nrd::GlobalMemoryManager().LiveBlockCount(), before);
 }
+
+TEST(NRDMemory, RegistryFollowsManyBlocksInAnyOrder) {
+  TNRDMemoryManager mm;
+  std::vector<void*> live;
+  std::vector<void*> freed;
+  std::uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 20000; ++round) {
+    if (live.empty() || next() % 3 != 0) {
+      live.push_back(mm.GetMem(1 + next() % 64));
+    } else {
+      std::size_t i = next() % live.size();
+      freed.push_back(live[i]);
+      mm.FreeMem(live[i]);
+      live[i] = live.back();
+      live.pop_back();
+    }
+  }
+  EXPECT_EQ(mm.LiveBlockCount(), live.size());
+  for (void* p : live) ASSERT_TRUE(mm.IsLiveBlock(p));
+  std::size_t stillFreed = 0;
+  for (void* p : freed) stillFreed += !mm.IsLiveBlock(p);
+  EXPECT_GT(stillFreed, 0u);  // addresses may be reused by later blocks, the rest must be gone
+  for (void* p : live) mm.FreeMem(p);
+  EXPECT_EQ(mm.LiveBlockCount(), 0u);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}

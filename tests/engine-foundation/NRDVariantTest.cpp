@@ -436,3 +436,18 @@ TEST(NRDVariant, PlatformVariants) {
     EXPECT_NE(std::string(e.what()).find("BYTES"), std::string::npos);
   }
 }
+
+TEST(NRDVariant, MovesTransferTheBuffer) {
+  std::vector<TNRDVariant> values;
+  for (int i = 0; i < 20; ++i) {
+    TNRDVariant v;
+    v.SetAsAnsiString("value " + std::to_string(i));
+    values.push_back(std::move(v));
+    EXPECT_TRUE(v.IsNull());
+  }
+  EXPECT_EQ(values[13].AsAnsiString(), "value 13");
+  TNRDVariant target;
+  target.SetAsInteger(1);
+  target = std::move(values[0]);
+  EXPECT_EQ(target.AsAnsiString(), "value 0");
+}

@@ -47,6 +47,8 @@ TEST(ZxSaveCommon, DateTimeText) {
   EXPECT_EQ(ZeroPaddedInt(7, 3), u"007");
   EXPECT_EQ(ZeroPaddedInt(0, 1), u"0");
   EXPECT_EQ(ZeroPaddedInt(12345, 2), u"12345");
+  EXPECT_EQ(ZeroPaddedInt(-5, 3), u"-005");
+  EXPECT_EQ(ZeroPaddedInt(std::numeric_limits<long long>::min(), 1), u"-9223372036854775808");
 }
 
 TEST(ZxSaveCommon, LocalTimesWrittenWithZAreConvertedToUtc) {

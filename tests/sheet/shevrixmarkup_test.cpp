@@ -47,6 +47,8 @@ TEST(ZxMarkup, CasesOfTheEscaping) {
       {u"<1b>x</1b>", u"&lt;1b&gt;x&lt;/1b&gt;", false},
       {u"<foo:b>x</foo:b>", u"&lt;foo:b&gt;x&lt;/foo:b&gt;", false},
       {u"<html:b>x</html:b>", u"<html:b>x</html:b>", true},
+      {u"<font co\u106Flor=\"red\">x</font>", u"&lt;font co\u106Flor=&quot;red&quot;&gt;x&lt;/font&gt;", false},
+      {u"<\u0436>x</\u0436>", u"&lt;\u0436&gt;x&lt;/\u0436&gt;", false},
       {u"<b a:b=\"1\">x</b>", u"&lt;b a:b=&quot;1&quot;&gt;x&lt;/b&gt;", false},
       {u"<>x</>", u"&lt;&gt;x&lt;/&gt;", false},
       {u"<b =\"1\">x</b>", u"&lt;b =&quot;1&quot;&gt;x&lt;/b&gt;", false},

@@ -247,6 +247,37 @@ TEST(ZxXmlWriterH, EncodesUtf8AndDecodesBuffer) {
   EXPECT_EQ(w.Buffer().substr(1, 6), u"Привет");
 }
 
+TEST(ZxXmlWriterH, AttributeListAndSettingsPassThrough) {
+  TZAttributesH a;
+  a.Add(u"", u"x");
+  a.Add(u"ключ", u"1");
+  a.Insert(0, TZAttrArrayH{u"первый", u"0"}, false);
+  a.Add(std::vector<TZAttrArrayH>{{u"ключ", u"2"}, {u"b", u""}});
+  ASSERT_EQ(a.Count(), 3);
+  EXPECT_EQ(a.Items(0)[0], u"первый");
+  EXPECT_EQ(a.ItemsByName(u"ключ"), u"2");
+  a.SetItemsByNum(2, u"<");
+  EXPECT_EQ(a.ItemsByNum(2), u"<");
+  EXPECT_EQ(a.ToString(u'\''), u" первый='0' ключ='2' b='&lt;'");
+  EXPECT_EQ(a.ToString(true), u" первый=\"0\" ключ=\"2\" b=\"&lt;\"");
+  a.DeleteItem(0);
+  TZAttributesH b;
+  b.Assign(a);
+  EXPECT_EQ(b.ToString(false), u" ключ=\"2\" b=\"<\"");
+
+  TZXMLWriterH w;
+  w.SetAttributeQuote(u'\'');
+  w.SetAttributeQuote(u'x');
+  EXPECT_EQ(w.AttributeQuote(), u'\'');
+  w.SetNewLine(false);
+  w.SetAttributes(&b);
+  ASSERT_TRUE(w.BeginSaveToString());
+  w.WriteEmptyTag(u"e");
+  w.WriteInstruction(u"pi", false, true);
+  w.EndSaveTo();
+  EXPECT_EQ(w.Buffer(), u"<e ключ='2' b='&lt;'/><?pi ключ='2' b='&lt;'?>");
+}
+
 // A sink that fails once a byte budget is used up, counting the writes it received.
 class FailingStream : public TZStream {
  public:
@@ -272,11 +303,20 @@ TEST(ZxXmlWriter, StreamFailurePropagatesAndDestructorDiscards) {
     ASSERT_TRUE(w.BeginSaveToStream(&sink));
     w.WriteTagNode("root");
     EXPECT_THROW(w.WriteTag("a", "0123456789"), EZxError);
-    int callsAfterFailure = sink.calls;
     // Destroyed while writing after a failure: no exception, nothing more sent to the sink.
-    (void)callsAfterFailure;
   }
   EXPECT_EQ(sink.calls, 2);
+
+  FailingStream ended(10);
+  TZXMLWriter w;
+  w.SetMaxBufferLength(8);
+  ASSERT_TRUE(w.BeginSaveToStream(&ended));
+  w.WriteTagNode("root");
+  EXPECT_THROW(w.WriteTag("a", "0123456789"), EZxError);
+  w.EndSaveTo();  // no second attempt at the failed bytes
+  EXPECT_FALSE(w.InProcess());
+  EXPECT_EQ(ended.calls, 2);
+  EXPECT_EQ(w.TagCount(), 0);
 
   // The first failure happens while the destructor ends the document: it is swallowed.
   FailingStream late(3);

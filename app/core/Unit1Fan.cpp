@@ -1,0 +1,387 @@
+// The fan chart page of the main window: its option controls, the build command, the zoomed display of
+// the full-size chart in a scroll box (with panning by mouse), the colour panels, and printing and saving
+// in one, two or four parts. The drawing and the output are headless (app/charts/FanChart*.h); this file
+// reads the controls into options and shows the result.
+#include "app/charts/Ancestors.h"
+#include "app/charts/ChartOutput.h"
+#include "app/charts/Descendants.h"
+#include "app/charts/FanChart.h"
+#include "app/charts/FanChartOutput.h"
+#include "app/core/Model.h"
+#include "app/core/Unit1.h"
+#include "app/core/Unit1Charts.h"
+#include "platform/qt/Canvas.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PageSink.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <exception>
+
+namespace {
+
+// Shows a picture at its own size, painting only the exposed part (no copy of the picture is made).
+class TFanImage : public QWidget {
+ public:
+  explicit TFanImage(QWidget* parent) : QWidget(parent) { setObjectName(QStringLiteral("Image2")); }
+  void SetImage(const QImage& image) {
+    image_ = image;
+    resize(image_.isNull() ? QSize(1, 1) : image_.size());
+    update();
+  }
+  const QImage& Image() const { return image_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override {
+    QPainter p(this);
+    const QRect r = event->rect();
+    p.fillRect(r, Qt::white);
+    if (!image_.isNull()) p.drawImage(r.topLeft(), image_, r);
+  }
+
+ private:
+  QImage image_;
+};
+
+// Drags the scroll box's content with the left mouse button.
+class TPanFilter : public QObject {
+ public:
+  explicit TPanFilter(QScrollArea* box) : QObject(box), box_(box) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::MouseButtonPress) {
+      start_ = static_cast<QMouseEvent*>(event)->position().toPoint();
+    } else if (event->type() == QEvent::MouseMove) {
+      auto* me = static_cast<QMouseEvent*>(event);
+      if (me->buttons() & Qt::LeftButton) {
+        const QPoint d = me->position().toPoint() - start_;
+        box_->horizontalScrollBar()->setValue(box_->horizontalScrollBar()->value() - d.x());
+        box_->verticalScrollBar()->setValue(box_->verticalScrollBar()->value() - d.y());
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QScrollArea* box_;
+  QPoint start_;
+};
+
+struct TBusyCursor {
+  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
+
+struct TForm1::TFanPage {
+  QComboBox *ComboBox12 = nullptr, *ComboBox8 = nullptr, *ComboBox7 = nullptr, *ComboBox6 = nullptr,
+            *ComboBox1 = nullptr;
+  QSpinBox* SpinEdit1 = nullptr;
+  QCheckBox *CheckBox82 = nullptr, *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox9 = nullptr,
+            *CheckBox3 = nullptr, *CheckBox4 = nullptr, *CheckBox5 = nullptr, *CheckBox6 = nullptr,
+            *CheckBox10 = nullptr, *CheckBox88 = nullptr;
+  platform::TPanel* Panels[4] = {};  // Panel13, Panel36, Panel37, Panel38
+  QLabel* Label9 = nullptr;
+  QToolButton *SpeedButton4 = nullptr, *PrintButton = nullptr, *SaveButton = nullptr;
+  QScrollArea* ScrollBox1 = nullptr;
+  TFanImage* Image2 = nullptr;
+  QMenu* PopupMenu1 = nullptr;
+
+  platform::TImageCanvas picture;  // FanPicture
+  TFanLayout layout;
+};
+
+void TForm1::TFanPageDeleter::operator()(TFanPage* p) const { delete p; }
+
+const QImage& TForm1::FanPicture() const { return fan_->picture.Image(); }
+
+namespace {
+
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const char* name, const QString& caption, bool checked,
+                    const QString& key = QString()) {
+  auto* c = new QCheckBox(caption, parent);
+  c->setObjectName(QLatin1String(name));
+  c->setChecked(checked);
+  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
+  layout->addWidget(c);
+  return c;
+}
+
+QComboBox* AddCombo(QWidget* parent, QLayout* layout, const char* name, const QStringList& items, int index) {
+  auto* c = new QComboBox(parent);
+  c->setObjectName(QLatin1String(name));
+  c->addItems(items);
+  c->setCurrentIndex(index);
+  layout->addWidget(c);
+  return c;
+}
+
+}  // namespace
+
+void TForm1::BuildFanPage() {
+  fan_.reset(new TFanPage);
+  TFanPage& f = *fan_;
+  QWidget* page = TabFanChart;
+  auto* outer = new QVBoxLayout(page);
+  outer->setContentsMargins(2, 2, 2, 2);
+
+  // The option rows sit on a saved panel: their state goes to the settings file.
+  auto* options = new platform::TPanel(page, QStringLiteral("Panel12"));
+  platform::SetControlTag(options, 1);
+  options->setFrameShape(QFrame::NoFrame);
+  auto* rows = new QVBoxLayout(options);
+  rows->setContentsMargins(0, 0, 0, 0);
+  auto* row1 = new QHBoxLayout;
+  auto* row2 = new QHBoxLayout;
+  rows->addLayout(row1);
+  rows->addLayout(row2);
+
+  f.SpeedButton4 = new QToolButton(options);
+  f.SpeedButton4->setObjectName(QStringLiteral("SpeedButton4"));
+  f.SpeedButton4->setText(QStringLiteral("Создать"));
+  row1->addWidget(f.SpeedButton4);
+  f.ComboBox12 = AddCombo(options, row1, "ComboBox12", {QStringLiteral("Предки"), QStringLiteral("Потомки")}, 0);
+  f.SpinEdit1 = new QSpinBox(options);
+  f.SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
+  f.SpinEdit1->setRange(2, 15);
+  f.SpinEdit1->setValue(8);
+  row1->addWidget(f.SpinEdit1);
+  f.CheckBox82 = AddCheck(options, row1, "CheckBox82", QStringLiteral("Авто"), false, QStringLiteral("Auto"));
+  f.ComboBox8 = AddCombo(options, row1, "ComboBox8",
+                         {QStringLiteral("Полный круг"), QStringLiteral("Секторная"), QStringLiteral("Сотовая пропорц"),
+                          QStringLiteral("Сотовая оптим.1"), QStringLiteral("Сотовая оптим.2")},
+                         0);
+  f.ComboBox7 = AddCombo(options, row1, "ComboBox7",
+                         {QStringLiteral("Черно-белая"), QStringLiteral("Двухцветная"), QStringLiteral("Разноцветная")}, 2);
+  const char* panelNames[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
+  const TFanOptions defaults;
+  for (int i = 0; i < 4; ++i) {
+    auto* p = new platform::TPanel(options, QLatin1String(panelNames[i]));
+    p->setFixedSize(22, 22);
+    p->setFrameShape(QFrame::Box);
+    p->SetColor(int(defaults.Colors[size_t(i)]));
+    row1->addWidget(p);
+    f.Panels[i] = p;
+    connect(p, &platform::TPanel::Clicked, this, [this, p] { Panel13Click(p); });
+  }
+  f.ComboBox6 = AddCombo(options, row1, "ComboBox6",
+                         {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},
+                         0);
+  row1->addStretch(1);
+
+  f.Label9 = new QLabel(options);
+  f.Label9->setObjectName(QStringLiteral("Label9"));
+  row2->addWidget(f.Label9);
+  f.CheckBox1 = AddCheck(options, row2, "CheckBox1", QStringLiteral("Фамилия"), true);
+  f.CheckBox2 = AddCheck(options, row2, "CheckBox2", QStringLiteral("Фам.при рожд."), true);
+  f.CheckBox9 = AddCheck(options, row2, "CheckBox9", QStringLiteral("(в скобки)"), true);
+  f.CheckBox3 = AddCheck(options, row2, "CheckBox3", QStringLiteral("Имя"), true);
+  f.CheckBox4 = AddCheck(options, row2, "CheckBox4", QStringLiteral("Отчество"), true);
+  f.CheckBox5 = AddCheck(options, row2, "CheckBox5", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
+  f.CheckBox6 = AddCheck(options, row2, "CheckBox6", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
+  f.CheckBox10 = AddCheck(options, row2, "CheckBox10", QStringLiteral("(в скобки)"), false);
+  f.CheckBox88 = AddCheck(options, row2, "CheckBox88", QStringLiteral("Сгладить"), true);
+  f.CheckBox88->setVisible(false);
+  f.ComboBox1 = new QComboBox(options);
+  f.ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+  f.ComboBox1->setEditable(true);
+  f.ComboBox1->setMinimumContentsLength(7);
+  f.ComboBox1->addItems(FanZoomItems());
+  f.ComboBox1->setCurrentText(kFanZoomFitHeight);
+  row2->addWidget(f.ComboBox1);
+  f.PrintButton = new QToolButton(options);
+  f.PrintButton->setObjectName(QStringLiteral("SpeedButtonFanPrint"));
+  f.PrintButton->setText(QStringLiteral("Печатать"));
+  row2->addWidget(f.PrintButton);
+  f.SaveButton = new QToolButton(options);
+  f.SaveButton->setObjectName(QStringLiteral("SpeedButtonFanSave"));
+  f.SaveButton->setText(QStringLiteral("Сохранить"));
+  row2->addWidget(f.SaveButton);
+  row2->addStretch(1);
+  outer->addWidget(options);
+
+  f.ScrollBox1 = new QScrollArea(page);
+  f.ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
+  f.ScrollBox1->setWidgetResizable(false);
+  f.ScrollBox1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  f.Image2 = new TFanImage(f.ScrollBox1);
+  f.Image2->resize(1, 1);
+  f.ScrollBox1->setWidget(f.Image2);
+  f.Image2->installEventFilter(new TPanFilter(f.ScrollBox1));
+  outer->addWidget(f.ScrollBox1, 1);
+
+  // The chart's context menu: printing and saving in parts.
+  f.PopupMenu1 = new QMenu(page);
+  f.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  QMenu* print = f.PopupMenu1->addMenu(QStringLiteral("Печать"));
+  QMenu* save = f.PopupMenu1->addMenu(QStringLiteral("Сохранение"));
+  auto item = [this](QMenu* m, const char* name, const QString& caption, void (TForm1::*handler)()) {
+    QAction* a = m->addAction(caption);
+    a->setObjectName(QLatin1String(name));
+    connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+  };
+  item(print, "N13", QStringLiteral("Без разбивки"), &TForm1::N13Click);
+  item(print, "N21", QStringLiteral("Разбить на 2 страницы"), &TForm1::N21Click);
+  item(print, "N41", QStringLiteral("Разбить на 4 страницы"), &TForm1::N41Click);
+  item(save, "N14", QStringLiteral("Одним файлом"), &TForm1::N14Click);
+  item(save, "N22", QStringLiteral("Разбить на 2 файла"), &TForm1::N22Click);
+  item(save, "N42", QStringLiteral("Разбить на 4 файла"), &TForm1::N42Click);
+  f.Image2->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(f.Image2, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { fan_->PopupMenu1->popup(fan_->Image2->mapToGlobal(pos)); });
+
+  connect(f.SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
+  connect(f.PrintButton, &QToolButton::clicked, this, [this] { PrintFanChart(1); });
+  connect(f.SaveButton, &QToolButton::clicked, this, [this] { SaveFanChart(1); });
+  connect(f.ComboBox1, &QComboBox::currentTextChanged, this, [this] { ComboBox1Change(); });
+  connect(f.CheckBox88, &QCheckBox::clicked, this, [this] { CheckBox88Click(); });
+  connect(f.ComboBox7, &QComboBox::currentIndexChanged, this, [this] { ComboBox7Change(); });
+  connect(f.SpinEdit1, &QSpinBox::valueChanged, this, [this](int v) {
+    if (v > kFanMaxGenerations) fan_->SpinEdit1->setValue(kFanMaxGenerations);
+  });
+  connect(f.CheckBox82, &QCheckBox::toggled, this, [this](bool on) { fan_->SpinEdit1->setEnabled(!on); });
+  // "Годы жизни" and "Даты жизни" exclude each other; unticking leaves both unticked.
+  connect(f.CheckBox5, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) fan_->CheckBox6->setChecked(false);
+  });
+  connect(f.CheckBox6, &QCheckBox::toggled, this, [this](bool on) {
+    if (on) fan_->CheckBox5->setChecked(false);
+  });
+  ComboBox7Change();
+}
+
+void TForm1::ApplyFanChartColors() {
+  ComboBox7Change();
+  fan_->SpinEdit1->setEnabled(!fan_->CheckBox82->isChecked());
+}
+
+void TForm1::ComboBox7Change() {
+  TFanPage& f = *fan_;
+  const int c = f.ComboBox7->currentIndex();
+  f.Panels[0]->setVisible(c == 1 || c == 2);
+  f.Panels[3]->setVisible(c == 1 || c == 2);
+  f.Panels[1]->setVisible(c == 2);
+  f.Panels[2]->setVisible(c == 2);
+}
+
+void TForm1::Panel13Click(QWidget* panel) {
+  auto* p = qobject_cast<platform::TPanel*>(panel);
+  if (!p) return;
+  platform::TColor color = platform::TColor(std::max(0, p->Color()));
+  if (Charts().dialogs->Color(color)) p->SetColor(int(color & 0xFFFFFF));
+}
+
+void TForm1::SpeedButton4Click() {
+  TFanPage& f = *fan_;
+  try {
+    PageControl1->setCurrentWidget(TabFanChart);
+    const int direction = f.ComboBox12->currentIndex() == 1 ? 1 : 0;
+    f.layout.SetRunningSums(direction);
+    {
+      TBusyCursor busy;
+      if (direction == 0) {
+        FillTree();
+      } else {
+        FillTree2();
+      }
+    }
+    fanChart(direction);
+    ReScaleFanChart();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TForm1::fanChart(int iType) {
+  TFanPage& f = *fan_;
+  TFanOptions o;
+  o.Direction = iType;
+  o.Generations = f.SpinEdit1->value();
+  o.Auto = f.CheckBox82->isChecked();
+  o.FanType = std::max(0, f.ComboBox8->currentIndex());
+  o.Coloring = std::max(0, f.ComboBox7->currentIndex());
+  o.Orientation = std::max(0, f.ComboBox6->currentIndex());
+  o.Surname = f.CheckBox1->isChecked();
+  o.BirthSurname = f.CheckBox2->isChecked();
+  o.NameBrackets = f.CheckBox9->isChecked();
+  o.FirstName = f.CheckBox3->isChecked();
+  o.Patronymic = f.CheckBox4->isChecked();
+  o.Years = f.CheckBox5->isChecked();
+  o.Dates = f.CheckBox6->isChecked();
+  o.DateBrackets = f.CheckBox10->isChecked();
+  for (int i = 0; i < 4; ++i) o.Colors[size_t(i)] = platform::TColor(std::max(0, f.Panels[i]->Color()) & 0xFFFFFF);
+  TBusyCursor busy;
+  const TFanResult r = ::fanChart(iType, o, f.layout, Charts().ancestors.aPers, Charts().fanList, f.picture);
+  f.Label9->setText(r.Drawn ? r.Label : QString());
+  if (!r.Drawn) f.Image2->SetImage(QImage());
+}
+
+void TForm1::ReScaleFanChart() {
+  TFanPage& f = *fan_;
+  const QImage& pic = f.picture.Image();
+  if (pic.isNull() || pic.width() <= 0) return;
+  const QSize box = f.ScrollBox1->viewport()->size();
+  const TFanZoom z = FanZoomFor(f.ComboBox1->currentText(), pic.width(), box);
+  f.Image2->SetImage(QImage());
+  if (z.OverBudget)
+    Charts().dialogs->Message(ChartText(QStringLiteral("FanZoomTooLarge"),
+                                          QStringLiteral("Масштаб слишком велик; картинка вписана в окно.")));
+  if (z.mode == TFanZoom::FullSize) {
+    f.Image2->SetImage(pic);
+  } else {
+    f.Image2->SetImage(FanScaledCopy(pic, z.Side));
+  }
+  const QPoint scroll = z.Percent > 0 ? FanZoomScroll(int(qint64(z.Percent) * pic.width() / 100), box) : QPoint();
+  f.ScrollBox1->horizontalScrollBar()->setValue(scroll.x());
+  f.ScrollBox1->verticalScrollBar()->setValue(scroll.y());
+}
+
+void TForm1::ComboBox1Change() {
+  try {
+    ReScaleFanChart();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TForm1::CheckBox88Click() { ComboBox1Change(); }
+
+void TForm1::PrintFanChart(int iCount) {
+  TFanPage& f = *fan_;
+  try {
+    PrintFanPicture(f.picture.Image(), iCount, *Charts().dialogs, *Charts().printerSink);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TForm1::SaveFanChart(int iCount) {
+  TFanPage& f = *fan_;
+  try {
+    SaveFanPicture(f.picture.Image(), iCount, *Charts().dialogs);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+void TForm1::N13Click() { PrintFanChart(1); }
+void TForm1::N21Click() { PrintFanChart(2); }
+void TForm1::N41Click() { PrintFanChart(4); }
+void TForm1::N14Click() { SaveFanChart(1); }
+void TForm1::N22Click() { SaveFanChart(2); }
+void TForm1::N42Click() { SaveFanChart(4); }

@@ -1,0 +1,77 @@
+// Load benchmark of the GEDCOM reader on synthetic trees of 1k to 300k persons (n/2 families), in
+// UTF-8 and Windows-1251. Besides the total time it reports the share of each stage, taken from the
+// reader's progress calls (each stage starts with position 0): "read" = decoding, header and record
+// pass; "link" = person and family passes; "names" = name pass.
+#include "app/core/GedcomReader.h"
+#include "tools/SyntheticGedcom.h"
+
+#include <QByteArray>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <map>
+#include <vector>
+
+namespace {
+
+const QByteArray& Tree(std::int64_t n, bool utf8) {
+  static std::map<std::pair<std::int64_t, bool>, QByteArray> cache;
+  auto& b = cache[{n, utf8}];
+  if (b.isEmpty()) b = QByteArray::fromStdString(synth::MakeTree(n, utf8));
+  return b;
+}
+
+void Load(benchmark::State& state, bool utf8) {
+  const std::int64_t n = state.range(0);
+  const QByteArray& bytes = Tree(n, utf8);
+  using Clock = std::chrono::steady_clock;
+  double stage[4] = {0, 0, 0, 0};
+  for (auto _ : state) {
+    Model m;
+    std::vector<Clock::time_point> starts;
+    const auto begin = Clock::now();
+    Ged_IndiFromBytes(m, bytes, [&](std::int64_t pos, std::int64_t) {
+      if (pos == 0) starts.push_back(Clock::now());
+    });
+    const auto end = Clock::now();
+    benchmark::DoNotOptimize(m.aIndi.data());
+    // Stage starts: record pass, person pass, family pass, name pass.
+    if (starts.size() == 4) {
+      stage[0] += std::chrono::duration<double>(starts[1] - begin).count();
+      stage[1] += std::chrono::duration<double>(starts[3] - starts[1]).count();
+      stage[2] += std::chrono::duration<double>(end - starts[3]).count();
+    }
+    stage[3] += std::chrono::duration<double>(end - begin).count();
+  }
+  const double iters = double(state.iterations());
+  state.counters["read_s"] = stage[0] / iters;
+  state.counters["link_s"] = stage[1] / iters;
+  state.counters["names_s"] = stage[2] / iters;
+  state.counters["persons/s"] = benchmark::Counter(double(n) * iters, benchmark::Counter::kIsRate);
+  state.SetBytesProcessed(std::int64_t(bytes.size()) * state.iterations());
+}
+
+void BM_LoadUtf8(benchmark::State& state) { Load(state, true); }
+void BM_LoadCp1251(benchmark::State& state) { Load(state, false); }
+
+BENCHMARK(BM_LoadUtf8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoadCp1251)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+
+// The floor under every load: creating n empty person records (the model's memory).
+void BM_AllocatePersons(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<TINDI> v;
+    v.reserve(std::size_t(state.range(0)) + 1);
+    v.resize(std::size_t(state.range(0)) + 1);
+    benchmark::DoNotOptimize(v.data());
+  }
+  state.counters["bytes_per_person"] = double(sizeof(TINDI));
+}
+BENCHMARK(BM_AllocatePersons)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,213 @@
+// The scheme pages and the run, print and save commands of the main window, on a small GEDCOM file.
+#include "app/charts/ChartOutput.h"
+#include "app/core/Model.h"
+#include "app/core/Unit1.h"
+#include "app/core/Unit1Charts.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// The window tests of this binary share one application object, made by whichever test needs it
+// first and kept to the end of the process.
+QApplication& EnsureApp() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// Kid's parents are first cousins: the grandparents G1 and G2 appear twice among her ancestors.
+const char kGedcom[] =
+    "0 HEAD\n1 CHAR UTF-8\n"
+    "0 @I1@ INDI\n1 NAME Kira /Kid/\n1 SEX F\n1 FAMC @F4@\n"
+    "0 @I2@ INDI\n1 NAME Carl /Cone/\n1 SEX M\n1 FAMC @F2@\n1 FAMS @F4@\n"
+    "0 @I3@ INDI\n1 NAME Cora /Ctwo/\n1 SEX F\n1 FAMC @F3@\n1 FAMS @F4@\n"
+    "0 @I4@ INDI\n1 NAME Sam /Sone/\n1 SEX M\n1 FAMC @F1@\n1 FAMS @F2@\n"
+    "0 @I5@ INDI\n1 NAME Sara /Stwo/\n1 SEX F\n1 FAMC @F1@\n1 FAMS @F3@\n"
+    "0 @I6@ INDI\n1 NAME Gleb /Gone/\n1 SEX M\n1 FAMS @F1@\n"
+    "0 @I7@ INDI\n1 NAME Gala /Gtwo/\n1 SEX F\n1 FAMS @F1@\n"
+    "0 @F1@ FAM\n1 HUSB @I6@\n1 WIFE @I7@\n1 CHIL @I4@\n1 CHIL @I5@\n"
+    "0 @F2@ FAM\n1 HUSB @I4@\n1 CHIL @I2@\n"
+    "0 @F3@ FAM\n1 WIFE @I5@\n1 CHIL @I3@\n"
+    "0 @F4@ FAM\n1 HUSB @I2@\n1 WIFE @I3@\n1 CHIL @I1@\n"
+    "0 TRLR\n";
+
+class ChartsWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    TForm1::SetProgramDir(dir_.path());
+    const QString ged = dir_.filePath(QStringLiteral("t.ged"));
+    QFile f(ged);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(kGedcom);
+    f.close();
+    form_ = std::make_unique<TForm1>();
+    auto dialogs = std::make_unique<platform::TFakeDialogs>();
+    auto sink = std::make_unique<platform::TRecordingPageSink>();
+    dialogs_ = dialogs.get();
+    sink_ = sink.get();
+    form_->Charts().dialogs = std::move(dialogs);
+    form_->Charts().printerSink = std::move(sink);
+    form_->OpenDataFiles(ged);
+    ASSERT_GE(TheModel().PersonCount(), 7);
+    ASSERT_TRUE(form_->LocatePerson(PersonIndex(QStringLiteral("@I1@"))));
+  }
+  void TearDown() override {
+    form_.reset();
+    TheModel().Reset();
+  }
+  static std::int64_t PersonIndex(const QString& xref) {
+    for (size_t i = 1; i < TheModel().aIndi.size(); ++i)
+      if (TheModel().aIndi[i].INDI == xref) return std::int64_t(i);
+    return 0;
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+  platform::TFakeDialogs* dialogs_ = nullptr;
+  platform::TRecordingPageSink* sink_ = nullptr;
+};
+
+TEST_F(ChartsWindow, RunShowsTheAncestorSchemeWithLinkedRepeats) {
+  form_->PageControl1->setCurrentWidget(form_->TabChartAncestors);
+  form_->ToolButton3Click();
+  QTreeWidget* tree = form_->Charts().TreeView1;
+  const auto rows = TreeRowsOf(tree);
+  // Kira; Carl, Cora; Sam, no mother, no father, Sara; Gleb, Gala, and both again as leaves.
+  ASSERT_EQ(rows.size(), 11u);
+  EXPECT_TRUE(rows[0].Text.startsWith(QStringLiteral("0. ")));
+  EXPECT_TRUE(form_->ToolButton1->isEnabled());
+  // The repeated grandparent is underlined and jumps to his first node.
+  QTreeWidgetItem* repeated = nullptr;
+  for (QTreeWidgetItemIterator it(tree); *it; ++it)
+    if ((*it)->data(0, kNodeLinkRole) != (*it)->data(0, kNodeIdRole)) repeated = *it;
+  ASSERT_NE(repeated, nullptr);
+  EXPECT_TRUE(repeated->font(0).underline());
+  JumpToLinkedNode(tree, repeated);
+  ASSERT_NE(tree->currentItem(), nullptr);
+  EXPECT_EQ(tree->currentItem()->data(0, kNodeIdRole), repeated->data(0, kNodeLinkRole));
+  EXPECT_EQ(tree->currentItem()->text(0).section(QLatin1Char(' '), 1), repeated->text(0).section(QLatin1Char(' '), 1));
+}
+
+TEST_F(ChartsWindow, RunOnPagesWithoutAReportDoesNothing) {
+  for (QWidget* page : {form_->TabPersAbout, form_->TabInstruments, form_->TabExport, form_->TabInformer,
+                        form_->TabPopulation}) {
+    form_->PageControl1->setCurrentWidget(page);
+    form_->ToolButton3Click();
+  }
+  EXPECT_EQ(form_->Charts().TreeView1->topLevelItemCount(), 0);
+  EXPECT_EQ(form_->Charts().TreeView2->topLevelItemCount(), 0);
+}
+
+TEST_F(ChartsWindow, SavesTheSchemeAsCsvAndPrintsIt) {
+  form_->SpeedButton22Click();
+  const QString csv = dir_.filePath(QStringLiteral("a.csv"));
+  dialogs_->saves.push_back({csv, 2});
+  form_->ToolButton2Click();
+  QFile f(csv);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QStringList lines = QString::fromUtf8(f.readAll()).split(QStringLiteral("\r\n"));
+  ASSERT_GT(lines.size(), 4);
+  EXPECT_TRUE(lines[2].startsWith(QStringLiteral(";;\"2. "))) << lines[2].toStdString();
+  EXPECT_TRUE(lines[3].startsWith(QStringLiteral(";;;\""))) << lines[3].toStdString();
+  dialogs_->prints.push_back(true);
+  form_->ToolButton1Click();
+  EXPECT_EQ(sink_->calls.first(), QStringLiteral("BeginDoc Trevolan"));
+  EXPECT_EQ(sink_->calls.last(), QStringLiteral("EndDoc"));
+  // Cancelled dialogs do nothing further.
+  sink_->calls.clear();
+  form_->ToolButton1Click();
+  form_->ToolButton2Click();
+  EXPECT_TRUE(sink_->calls.isEmpty());
+  EXPECT_TRUE(dialogs_->messages.isEmpty());
+}
+
+TEST_F(ChartsWindow, DescendantSchemeFromTheReportMenu) {
+  ASSERT_TRUE(form_->LocatePerson(PersonIndex(QStringLiteral("@I6@"))));
+  QAction* item = nullptr;
+  for (QAction* a : form_->PopupMenu5->actions())
+    if (a->statusTip() == QLatin1String("FullChartDescendants")) item = a;
+  ASSERT_NE(item, nullptr);
+  item->trigger();
+  EXPECT_EQ(form_->PageControl1->currentWidget(), form_->TabChartDescendants);
+  const auto rows = TreeRowsOf(form_->Charts().TreeView2);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_TRUE(rows[0].Text.contains(QStringLiteral("Gleb")));
+  // Split saving of the picture in portrait pages.
+  const QString bmp = dir_.filePath(QStringLiteral("d.bmp"));
+  dialogs_->saves.push_back({bmp, 2});
+  form_->Charts().MenuItem3->trigger();
+  EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("d1.bmp"))));
+}
+
+TEST_F(ChartsWindow, OptionPairsAndNameParts) {
+  auto& c = form_->Charts();
+  EXPECT_TRUE(c.CheckBox66->isChecked());
+  c.CheckBox67->setChecked(true);
+  EXPECT_FALSE(c.CheckBox66->isChecked());
+  c.CheckBox67->setChecked(false);
+  EXPECT_FALSE(c.CheckBox66->isChecked()) << "unticking leaves both unticked";
+  EXPECT_FALSE(c.CheckBox61->isEnabled());
+  c.CheckBox60->setChecked(false);
+  EXPECT_TRUE(c.CheckBox61->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChartsWindow, StatisticsChartIsSavedAsBmpWithTheSuffixAppended) {
+  auto* chart = new QWidget(form_->TabStatistics);
+  chart->setObjectName(QStringLiteral("Chart1"));
+  chart->resize(120, 80);
+  form_->PageControl1->setCurrentWidget(form_->TabStatistics);
+  const QString name = dir_.filePath(QStringLiteral("stat.bmp"));
+  dialogs_->saves.push_back({name, 1});
+  form_->ToolButton2Click();
+  EXPECT_TRUE(QFile::exists(name + QStringLiteral(".bmp")));
+  EXPECT_FALSE(QFile::exists(name));
+}
+
+TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
+  int runs = 0;
+  form_->Charts().runActions[form_->TabMarriages] = [&] { ++runs; };
+  form_->PageControl1->setCurrentWidget(form_->TabMarriages);
+  form_->ToolButton3Click();
+  EXPECT_EQ(runs, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
+  auto* edit = new QTextEdit(form_->TabDetProbl);
+  edit->setObjectName(QStringLiteral("RichEdit1"));
+  edit->setPlainText(QStringLiteral("Проблема"));
+  form_->PageControl1->setCurrentWidget(form_->TabDetProbl);
+  const QString rtf = dir_.filePath(QStringLiteral("p.rtf"));
+  dialogs_->saves.push_back({rtf, 1});
+  form_->ToolButton2Click();
+  EXPECT_EQ(dialogs_->filters.last(), QStringLiteral("File RTF|*.rtf"));
+  QFile f(rtf);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(f.readAll().startsWith("{\\rtf1"));
+  dialogs_->prints.push_back(true);
+  form_->ToolButton1Click();
+  EXPECT_EQ(sink_->calls, QStringList{QStringLiteral("PrintDocument DetectorProblems: Проблема")});
+}
+
+}  // namespace

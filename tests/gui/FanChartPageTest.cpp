@@ -1,0 +1,258 @@
+// The fan chart page of the main window on the sample tree: building from the page and from the toolbar,
+// the zoom box, the colour panels and their settings key, printing and saving in parts.
+// With FAN_SCREENSHOT_DIR set (run under a real display), ScreenshotsOfEveryType writes the page in each
+// layout type for a look by eye.
+#include "app/charts/Ancestors.h"
+#include "app/charts/FanChart.h"
+#include "app/core/Model.h"
+#include "app/core/Unit1.h"
+#include "app/core/Unit1Charts.h"
+#include "platform/qt/IniFile.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+namespace {
+
+// The test program's one application object (shared with the other window tests; never destroyed, as
+// Qt keeps allocations for its whole life).
+QApplication& EnsureApp() {
+  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
+  if (qEnvironmentVariableIsEmpty("FAN_SCREENSHOT_DIR")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "gui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+class FanPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    TForm1::SetProgramDir(dir_.path());
+    form_ = std::make_unique<TForm1>();
+    form_->resize(1200, 800);
+    auto dialogs = std::make_unique<platform::TFakeDialogs>();
+    auto sink = std::make_unique<platform::TRecordingPageSink>();
+    dialogs_ = dialogs.get();
+    sink_ = sink.get();
+    form_->Charts().dialogs = std::move(dialogs);
+    form_->Charts().printerSink = std::move(sink);
+    form_->OpenDataFiles(kSample);
+    ASSERT_GT(TheModel().PersonCount(), 20);
+    ASSERT_TRUE(form_->LocatePerson(DeepestPerson()));
+  }
+  void TearDown() override {
+    form_.reset();
+    TheModel().Reset();
+  }
+  // The person with the most ancestors.
+  static std::int64_t DeepestPerson() {
+    std::int64_t best = 1;
+    size_t most = 0;
+    for (std::int64_t i = 1; i <= TheModel().PersonCount(); ++i) {
+      TAncestorList l;
+      FillTree(TheModel(), l, QString::number(i), 1);
+      if (l.aPers.size() > most) {
+        most = l.aPers.size();
+        best = i;
+      }
+    }
+    return best;
+  }
+  template <class T>
+  T* Find(const char* name) {
+    T* w = form_->findChild<T*>(QLatin1String(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QWidget* Image2() { return Find<QWidget>("Image2"); }
+  void Build(int generations, int type = 0, int direction = 0) {
+    Find<QSpinBox>("SpinEdit1")->setValue(generations);
+    Find<QComboBox>("ComboBox8")->setCurrentIndex(type);
+    Find<QComboBox>("ComboBox12")->setCurrentIndex(direction);
+    form_->SpeedButton4Click();
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+  platform::TFakeDialogs* dialogs_ = nullptr;
+  platform::TRecordingPageSink* sink_ = nullptr;
+};
+
+TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
+  Build(4);
+  EXPECT_EQ(form_->PageControl1->currentWidget(), form_->TabFanChart);
+  EXPECT_EQ(form_->FanPicture().width(), 2000);
+  const QString label = Find<QLabel>("Label9")->text();
+  EXPECT_TRUE(label.endsWith(QStringLiteral("/15)"))) << label.toStdString();
+  EXPECT_FALSE(label.startsWith(QStringLiteral("0%"))) << label.toStdString();
+  // "Выполнить" on this page follows the page's choice of descendants.
+  form_->LocatePerson(1);
+  Find<QComboBox>("ComboBox12")->setCurrentIndex(1);
+  form_->ToolButton3Click();
+  EXPECT_EQ(form_->FanPicture().width(), 2 * 1900);
+  bool number = false;
+  EXPECT_GT(Find<QLabel>("Label9")->text().toInt(&number), 1);
+  EXPECT_TRUE(number);
+  // A generation count above 13 goes back to 13.
+  Find<QSpinBox>("SpinEdit1")->setValue(15);
+  EXPECT_EQ(Find<QSpinBox>("SpinEdit1")->value(), 13);
+}
+
+TEST_F(FanPage, ZoomBoxFitsScalesAndShowsFullSize) {
+  Build(3);
+  const int w = form_->FanPicture().width();
+  ASSERT_EQ(w, 1400);
+  auto* zoom = Find<QComboBox>("ComboBox1");
+  const QSize box = Find<QScrollArea>("ScrollBox1")->viewport()->size();
+  struct Case {
+    QString text;
+    int side;
+  } cases[] = {
+      {QStringLiteral("25% "), 350}, {QStringLiteral("50%"), 700}, {QStringLiteral("100%"), 1400},
+      {QStringLiteral("По гор."), box.height()}, {QStringLiteral("abc"), box.width()}, {QStringLiteral("0%"), box.width()},
+      {QStringLiteral("-20%"), box.width()}, {QStringLiteral("1000"), 1400}, {QStringLiteral("250%"), 1400},
+  };
+  for (const Case& c : cases) {
+    zoom->setCurrentText(c.text);
+    EXPECT_EQ(Image2()->width(), c.side) << c.text.toStdString();
+    EXPECT_EQ(Image2()->height(), c.side) << c.text.toStdString();
+  }
+  EXPECT_TRUE(dialogs_->messages.isEmpty());
+}
+
+TEST_F(FanPage, ColourPanelsAreChosenUsedAndKeptInTheSettings) {
+  auto* panel = Find<platform::TPanel>("Panel36");
+  dialogs_->colors.push_back(0x123456);
+  form_->Panel13Click(panel);
+  EXPECT_EQ(panel->Color(), 0x123456);
+  form_->Panel13Click(panel);  // cancelled: unchanged
+  EXPECT_EQ(panel->Color(), 0x123456);
+  // Panels follow the colouring: two colours show Panel13 and Panel38 only.
+  auto* coloring = Find<QComboBox>("ComboBox7");
+  coloring->setCurrentIndex(1);
+  EXPECT_TRUE(panel->isHidden());
+  EXPECT_FALSE(Find<platform::TPanel>("Panel38")->isHidden());
+  coloring->setCurrentIndex(2);
+  EXPECT_FALSE(panel->isHidden());
+  // The second quarter of generation 3 takes the chosen colour.
+  Build(3);
+  const QImage& pic = form_->FanPicture();
+  const QColor c = pic.pixelColor(700 + 380, 700 - 380);  // up-right, in ring 3
+  EXPECT_EQ(platform::FromQColor(c), 0x123456u);
+  form_->IniSave();
+  const platform::TIniFile ini(TForm1::IniFileName());
+  EXPECT_EQ(ini.ReadString(QStringLiteral("Options"), QStringLiteral("FanChartColors"), QString()),
+            QStringLiteral("%1;%2;%3;%4").arg(0xFDDBA2).arg(0x123456).arg(0x00FFFF).arg(0x7367FE));
+}
+
+TEST_F(FanPage, SavesWholeAndInNumberedParts) {
+  // Nothing to save or print before a chart is drawn.
+  form_->SaveFanChart(1);
+  form_->PrintFanChart(1);
+  EXPECT_TRUE(dialogs_->filters.isEmpty());
+  EXPECT_EQ(dialogs_->printAsked, 0);
+  Build(2);
+  const int w = form_->FanPicture().width();
+  ASSERT_EQ(w, 800);
+  const QString base = dir_.filePath(QStringLiteral("fan.png"));
+  dialogs_->saves.push_back({base, 3});
+  form_->N42Click();
+  const char* order[] = {"fan1.png", "fan2.png", "fan3.png", "fan4.png"};
+  for (const char* name : order) {
+    QImageReader r(dir_.filePath(QLatin1String(name)));
+    const QImage img = r.read();
+    ASSERT_FALSE(img.isNull()) << name;
+    EXPECT_EQ(img.size(), QSize(400, 400)) << name;
+    EXPECT_FALSE(img.hasAlphaChannel()) << name;
+  }
+  // Top-left and bottom-left: the root circle's edge sits at their right-hand (centre) side.
+  const QImage tl(dir_.filePath(QStringLiteral("fan1.png")));
+  const QImage bl(dir_.filePath(QStringLiteral("fan2.png")));
+  EXPECT_EQ(platform::FromRgb(tl.pixel(399, 399)), platform::FromRgb(form_->FanPicture().pixel(399, 399)));
+  EXPECT_EQ(platform::FromRgb(bl.pixel(399, 0)), platform::FromRgb(form_->FanPicture().pixel(399, 400)));
+  EXPECT_EQ(dialogs_->filters.last(), QStringLiteral("Image JPG|*.jpg|Image BMP|*.bmp|Image PNG|*.png"));
+  // The filter decides the format: "Image BMP" and chart.jpg write chart.bmp.
+  dialogs_->saves.push_back({dir_.filePath(QStringLiteral("chart.jpg")), 2});
+  form_->ToolButton2Click();
+  QFile bmp(dir_.filePath(QStringLiteral("chart.bmp")));
+  ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
+  EXPECT_EQ(bmp.read(2), QByteArray("BM"));
+  EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("chart.jpg"))));
+  // JPEG halves from the toolbar's drop-down, on this page only.
+  dialogs_->saves.push_back({dir_.filePath(QStringLiteral("half")), 1});
+  form_->SaveFanChart(2);
+  EXPECT_EQ(QImage(dir_.filePath(QStringLiteral("half1.jpg"))).size(), QSize(800, 400));
+  EXPECT_EQ(QImage(dir_.filePath(QStringLiteral("half2.jpg"))).size(), QSize(800, 400));
+  // A file that cannot be written is reported.
+  dialogs_->saves.push_back({dir_.filePath(QStringLiteral("no/such/dir/x.png")), 3});
+  form_->SaveFanChart(1);
+  ASSERT_EQ(dialogs_->messages.size(), 1);
+}
+
+TEST_F(FanPage, PrintsOnOneTwoOrFourPagesOfOneJob) {
+  Build(2);
+  sink_->landscape = true;
+  sink_->page = QSize(3508, 2480);
+  dialogs_->prints.push_back(true);
+  form_->PrintFanChart(2);
+  // Landscape halves: the top half at the bottom of page 1, the bottom half at the top of page 2.
+  const QStringList expected = {QStringLiteral("BeginDoc FanChart"), QStringLiteral("StretchDraw 0,726,3508,2480 from 800x400"),
+                                QStringLiteral("NewPage"), QStringLiteral("StretchDraw 0,0,3508,1754 from 800x400"),
+                                QStringLiteral("EndDoc")};
+  EXPECT_EQ(sink_->calls, expected) << sink_->calls.join(QLatin1Char('|')).toStdString();
+  sink_->calls.clear();
+  sink_->landscape = false;
+  sink_->page = QSize(2480, 3508);
+  dialogs_->prints.push_back(true);
+  form_->PrintFanChart(4);
+  int pages = 0;
+  for (const QString& call : sink_->calls) pages += call.startsWith(QStringLiteral("StretchDraw"));
+  EXPECT_EQ(pages, 4);
+  EXPECT_EQ(sink_->calls[1], QStringLiteral("StretchDraw 0,1028,2480,3508 from 400x400"));
+  // A cancelled dialog prints nothing; a failing printer is reported.
+  sink_->calls.clear();
+  form_->PrintFanChart(1);
+  EXPECT_TRUE(sink_->calls.isEmpty());
+  sink_->failBegin = true;
+  dialogs_->prints.push_back(true);
+  form_->N13Click();
+  EXPECT_EQ(dialogs_->messages.size(), 1);
+}
+
+TEST_F(FanPage, ScreenshotsOfEveryType) {
+  const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write screenshots";
+  const std::int64_t deepest = DeepestPerson();
+  form_->show();
+  QApplication::processEvents();
+  for (int direction : {0, 1})
+    for (int type = 0; type <= 4; ++type) {
+      form_->PageControl1->setCurrentWidget(form_->TabFanChart);
+      Find<QComboBox>("ComboBox1")->setCurrentText(QStringLiteral("По гор."));
+      form_->LocatePerson(direction == 1 ? 1 : deepest);
+      Build(direction == 0 ? 6 : 5, type, direction);
+      QApplication::processEvents();
+      form_->grab().save(QDir(out).filePath(QStringLiteral("fan-%1-type%2.png").arg(direction).arg(type)));
+      form_->FanPicture().scaled(1600, 1600, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+          .save(QDir(out).filePath(QStringLiteral("chart-%1-type%2.png").arg(direction).arg(type)));
+    }
+}
+
+}  // namespace
