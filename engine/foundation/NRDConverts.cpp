@@ -446,21 +446,6 @@ std::u16string ReadWide(const std::uint8_t* p, std::int32_t size) {
   return r;
 }
 
-std::int64_t ReadInt(const std::uint8_t* p, TNRDBaseFieldType t) {
-  switch (t) {
-    case bftSignedInt8: return static_cast<std::int8_t>(p[0]);
-    case bftSignedInt16: return static_cast<std::int16_t>(GetLE16(p));
-    case bftSignedInt32:
-    case bftDate:
-    case bftTime: return static_cast<std::int32_t>(GetLE32(p));
-    case bftSignedInt64: return static_cast<std::int64_t>(GetLE64(p));
-    case bftUnsignedInt8: return p[0];
-    case bftUnsignedInt16: return GetLE16(p);
-    case bftUnsignedInt32: return GetLE32(p);
-    default: return 0;
-  }
-}
-
 long double ReadFloat(const std::uint8_t* p, TNRDBaseFieldType t) {
   switch (t) {
     case bftSingle: {
@@ -637,7 +622,7 @@ std::string DateText(std::int32_t d) {
 void FromNumberOrDate(Out& o, const std::uint8_t* p, TNRDBaseFieldType s, TNRDBaseFieldType d) {
   // Integers and the two 32-bit date types: an integer view; floats: a float view.
   if (IsInt(s) || s == bftDate || s == bftTime) {
-    const std::int64_t v = ReadInt(p, s);
+    const std::int64_t v = GetStoredInt(p, s);
     if (IsTextFamily(d)) {
       std::string text;
       if (s == bftDate) text = DateText(static_cast<std::int32_t>(v));

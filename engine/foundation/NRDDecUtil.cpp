@@ -14,6 +14,14 @@ int ResolveLen(const char* value, int len) {
   return len;
 }
 
+// True when every character of the text is in the format's alphabet.
+bool AllInTable(std::string_view table, const char* value, int len) {
+  len = ResolveLen(value, len);
+  for (int i = 0; i < len; ++i)
+    if (table.find(value[i]) == std::string_view::npos) return false;
+  return true;
+}
+
 std::string FormatMessage(const char* pattern, const std::string& arg) {
   std::string text(pattern);
   auto at = text.find("%s");
@@ -59,12 +67,7 @@ std::string TStringFormat_HEX::Name() const { return "Hexadecimal"; }
 int TStringFormat_HEX::Format() const { return 16; }
 
 bool TStringFormat_HEX::IsValid(const char* value, int len, bool toStr) const {
-  if (!toStr) return true;
-  const std::string_view table = CharTable();
-  len = ResolveLen(value, len);
-  for (int i = 0; i < len; ++i)
-    if (table.find(value[i]) == std::string_view::npos) return false;
-  return true;
+  return !toStr || AllInTable(CharTable(), value, len);
 }
 
 const TStringFormat* TStringFormat_HEX::Class() {
@@ -175,12 +178,7 @@ std::string TStringFormat_UU::Name() const { return "UU Coding"; }
 int TStringFormat_UU::Format() const { return 21845; }
 
 bool TStringFormat_UU::IsValid(const char* value, int len, bool toStr) const {
-  if (!toStr) return true;
-  const std::string_view table = CharTable();
-  len = ResolveLen(value, len);
-  for (int i = 0; i < len; ++i)
-    if (table.find(value[i]) == std::string_view::npos) return false;
-  return true;
+  return !toStr || AllInTable(CharTable(), value, len);
 }
 
 const TStringFormat* TStringFormat_UU::Class() {

@@ -148,6 +148,21 @@ void PutExtended(std::uint8_t* p, long double v) {
   std::memcpy(p, raw, 10);
 }
 
+std::int64_t GetStoredInt(const std::uint8_t* p, TNRDBaseFieldType t) {
+  switch (t) {
+    case bftSignedInt8: return static_cast<std::int8_t>(p[0]);
+    case bftSignedInt16: return static_cast<std::int16_t>(GetLE16(p));
+    case bftSignedInt32:
+    case bftDate:
+    case bftTime: return static_cast<std::int32_t>(GetLE32(p));
+    case bftSignedInt64: return static_cast<std::int64_t>(GetLE64(p));
+    case bftUnsignedInt8: return p[0];
+    case bftUnsignedInt16: return GetLE16(p);
+    case bftUnsignedInt32: return GetLE32(p);
+    default: return 0;
+  }
+}
+
 long double GetExtended(const std::uint8_t* p) {
   std::uint8_t raw[sizeof(long double)] = {};
   std::memcpy(raw, p, 10);

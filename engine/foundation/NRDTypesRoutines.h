@@ -44,4 +44,8 @@ static_assert(sizeof(long double) >= 10, "an x87 80-bit long double is required"
 void PutExtended(std::uint8_t* p, long double v);
 long double GetExtended(const std::uint8_t* p);
 
+// The integer stored in the little-endian bytes of an integer, date or time type (sign-extended for
+// the signed types); 0 for any other type.
+std::int64_t GetStoredInt(const std::uint8_t* p, TNRDBaseFieldType t);
+
 }  // namespace nrd

@@ -19,21 +19,6 @@ TNRDMemoryManager& MM() { return GlobalMemoryManager(); }
 
 [[noreturn]] void ValueIsNull() { throw ENRDException(30016, "Value is Null"); }
 
-std::int64_t DecodeInt(const std::uint8_t* p, TNRDBaseFieldType t) {
-  switch (t) {
-    case bftSignedInt8: return static_cast<std::int8_t>(p[0]);
-    case bftSignedInt16: return static_cast<std::int16_t>(GetLE16(p));
-    case bftSignedInt32:
-    case bftDate:
-    case bftTime: return static_cast<std::int32_t>(GetLE32(p));
-    case bftSignedInt64: return static_cast<std::int64_t>(GetLE64(p));
-    case bftUnsignedInt8: return p[0];
-    case bftUnsignedInt16: return GetLE16(p);
-    case bftUnsignedInt32: return GetLE32(p);
-    default: return 0;
-  }
-}
-
 long double DecodeFloat(const std::uint8_t* p, TNRDBaseFieldType t) {
   if (t == bftSingle) {
     float f;
@@ -351,7 +336,7 @@ void TNRDVariant::SetTyped(TNRDBaseFieldType t, const void* v, std::int32_t size
   CType TNRDVariant::Name() const {              \
     if (IsNull()) ValueIsNull();                 \
     View v = ViewAs(Type);                       \
-    return static_cast<CType>(DecodeInt(v.p, Type)); \
+    return static_cast<CType>(GetStoredInt(v.p, Type)); \
   }
 NRD_INT_GETTER(AsShortint, std::int8_t, bftSignedInt8)
 NRD_INT_GETTER(AsSmallint, std::int16_t, bftSignedInt16)
@@ -648,9 +633,9 @@ void TNRDVariant::Arithmetic(const TNRDVariant& value, Op op) {
     case bftUnsignedInt32:
     case bftDate:
     case bftTime: {
-      const std::int64_t a = DecodeInt(static_cast<const std::uint8_t*>(FPData), t);
+      const std::int64_t a = GetStoredInt(static_cast<const std::uint8_t*>(FPData), t);
       View v = value.ViewAs(t);
-      const std::int64_t b = DecodeInt(v.p, t);
+      const std::int64_t b = GetStoredInt(v.p, t);
       std::int64_t r;
       if ((t == bftSignedInt32 || t == bftDate || t == bftTime) && op == Op::Div) {
         // 32-bit quotient: the smallest value divided by -1 wraps in the width.
@@ -810,7 +795,7 @@ TNRDCompareResult CompareValues(const void* buffer1, const void* buffer2, TNRDBa
     case bftDate:
     case bftTime:
       needs(GetDataTypeSize(t, 0));
-      return Order(DecodeInt(p1, t), DecodeInt(p2, t));
+      return Order(GetStoredInt(p1, t), GetStoredInt(p2, t));
     case bftSingle:
     case bftDouble:
     case bftExtended:

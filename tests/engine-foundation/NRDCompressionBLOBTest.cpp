@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDCompression.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
@@ -85,14 +86,7 @@ std::vector<std::uint8_t> ReadAll(TNRDCompressedBLOBStream& s) {
   return out;
 }
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ENRDException& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
+using enginetest::CodeOf;
 
 class BLOBPerAlgorithm : public testing::TestWithParam<TNRDCompressionAlgorithm> {};
 

@@ -7,6 +7,7 @@
 #include <set>
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
@@ -17,14 +18,7 @@ using namespace nrd;
 
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ENRDException& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
+using enginetest::CodeOf;
 
 // A sample value of each storage type, in its encoding.
 std::vector<std::uint8_t> Sample(TNRDBaseFieldType t) {

@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 
@@ -12,16 +13,7 @@ using nrd::TNRDMemoryManager;
 
 namespace {
 
-// Runs `f`, expecting an ENRDException with `code` whose message contains `part`.
-template <typename F> void ExpectNRD(F f, int code, const char* part = "") {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ENRDException& e) {
-    EXPECT_EQ(e.NativeError, code) << e.what();
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
-}
+using enginetest::ExpectNRD;
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDStreams.h"
@@ -16,15 +17,7 @@ using namespace nrd;
 
 namespace {
 
-template <typename F> void ExpectNRD(F f, int code, const char* part = "") {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ENRDException& e) {
-    EXPECT_EQ(e.NativeError, code) << e.what();
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
-}
+using enginetest::ExpectNRD;
 
 std::vector<std::uint8_t> Pattern(std::size_t n) {
   std::vector<std::uint8_t> v(n);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDStreams.h"
@@ -11,15 +12,7 @@ using namespace nrd;
 
 namespace {
 
-template <typename F> void ExpectNRD(F f, int code, const char* part = "") {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code;
-  } catch (const ENRDException& e) {
-    EXPECT_EQ(e.NativeError, code) << e.what();
-    EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
-  }
-}
+using enginetest::ExpectNRD;
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> v) {
   std::vector<std::uint8_t> r;

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "tests/engine-foundation/EngineTestUtil.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDStreams.h"
@@ -15,14 +16,7 @@ using namespace nrd;
 
 namespace {
 
-int CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ENRDException& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
+using enginetest::CodeOf;
 
 std::string MessageOf(const std::function<void()>& f) {
   try {

@@ -1,4 +1,5 @@
 // The scheme pages and the run, print and save commands of the main window, on a small GEDCOM file.
+#include "tests/gui/GuiTestApp.h"
 #include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
 #include "app/core/Unit1.h"
@@ -16,17 +17,7 @@
 
 namespace {
 
-// The window tests of this binary share one application object, made by whichever test needs it
-// first and kept to the end of the process.
-QApplication& EnsureApp() {
-  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+using guitest::EnsureApp;
 
 // Kid's parents are first cousins: the grandparents G1 and G2 appear twice among her ancestors.
 const char kGedcom[] =

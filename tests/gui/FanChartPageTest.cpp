@@ -2,6 +2,7 @@
 // the zoom box, the colour panels and their settings key, printing and saving in parts.
 // With FAN_SCREENSHOT_DIR set (run under a real display), ScreenshotsOfEveryType writes the page in each
 // layout type for a look by eye.
+#include "tests/gui/GuiTestApp.h"
 #include "app/charts/Ancestors.h"
 #include "app/charts/FanChart.h"
 #include "app/core/Model.h"
@@ -26,17 +27,7 @@
 
 namespace {
 
-// The test program's one application object (shared with the other window tests; never destroyed, as
-// Qt keeps allocations for its whole life).
-QApplication& EnsureApp() {
-  if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-  if (qEnvironmentVariableIsEmpty("FAN_SCREENSHOT_DIR")) setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+using guitest::EnsureApp;
 
 const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
 

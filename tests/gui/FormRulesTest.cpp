@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "tests/gui/GuiTestApp.h"
 #include "app/core/FormSettings.h"
 #include "app/core/trans.h"
 #include "platform/qt/Controls.h"
@@ -22,14 +23,7 @@
 
 namespace {
 
-void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  (void)app;
-}
+using guitest::EnsureApp;
 
 // A window with one marked panel, one unmarked panel inside it, and controls of every saved kind.
 struct SmallForm {

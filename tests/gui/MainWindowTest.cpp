@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <memory>
 
+#include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/core/Unit1.h"
@@ -28,14 +29,7 @@ const QString kFamily = QStringLiteral(TREVOLAN_SOURCE_DIR "/tests/data/window/f
 const QChar kMark(0x202A);
 
 // The application of the test program (another suite may have made it already).
-void App() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "gui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  (void)app;
-}
+using guitest::EnsureApp;
 
 void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile f(path);
@@ -46,7 +40,7 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    App();
+    EnsureApp();
     ASSERT_TRUE(dir_.isValid());
     TForm1::SetProgramDir(dir_.path());
   }
