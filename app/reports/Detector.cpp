@@ -53,6 +53,14 @@ bool HasDate(const TIDD& x) { return x.Today || !x.DateOrig.isEmpty(); }
 
 // D(k): a sort key as a whole day count.
 std::int64_t D(const QString& key) { return std::int64_t(std::floor(SortKeyToDateClamped(key))); }
+std::int64_t D1(const TIDD& x) {
+  if (x.day1 == TIDD::kNoDay) x.day1 = D(x.Date1);
+  return x.day1;
+}
+std::int64_t D2(const TIDD& x) {
+  if (x.day2 == TIDD::kNoDay) x.day2 = D(x.Date2);
+  return x.day2;
+}
 
 // The first n characters of an item's two bounds agree: the item is known to that precision.
 bool KnownTo(const TIDD& x, int n) { return x.Date1.left(n) == x.Date2.left(n); }
@@ -214,6 +222,7 @@ class TChecks {
   const QString& todayKey_;
   TDetectorSink& sink_;
   const int P_;
+  QString head_;  // built at the first finding of the person, shared by the others
 
   const QString& Msg(int slot) const { return cat_.CheckMessageTexts[std::size_t(slot)]; }
   const TINDI& Self() const { return PersonAt(m_, rd_.index); }
@@ -235,7 +244,9 @@ class TChecks {
     TDetectorFinding f;
     f.person = rd_.index;
     f.color = color;
-    f.head = prefix + rd_.Name + QStringLiteral(" (") + rd_.DateR.DateOrig + u'-' + rd_.DateS.DateOrig + u')';
+    if (head_.isEmpty())
+      head_ = rd_.Name + QStringLiteral(" (") + rd_.DateR.DateOrig + u'-' + rd_.DateS.DateOrig + u')';
+    f.head = prefix.isEmpty() ? head_ : prefix + head_;
     f.message = message;
     sink_.Finding(f);
   }
@@ -572,12 +583,12 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
   constexpr std::int64_t kCap = 365000;
   const auto capped = [](std::int64_t v) { return v > kCap ? 0 : v; };
   if (Op == u">") {
-    Diff = double(D(X.Date2) - D(Y.Date1));
+    Diff = double(D2(X) - D1(Y));
     if (double(T) > Diff) return kDetectorRed;
     if (P != 1) return 0;
     const QString eight = QStringLiteral("8");
-    const std::int64_t A = Number(X.Date1) >= 100 && Y.Date1 <= eight ? D(X.Date1) - D(Y.Date1) : T + 100;
-    const std::int64_t B = Number(X.Date2) >= 100 && Y.Date2 <= eight ? D(X.Date2) - D(Y.Date2) : T + 100;
+    const std::int64_t A = Number(X.Date1) >= 100 && Y.Date1 <= eight ? D1(X) - D1(Y) : T + 100;
+    const std::int64_t B = Number(X.Date2) >= 100 && Y.Date2 <= eight ? D2(X) - D2(Y) : T + 100;
     if (T > A || T > B) {
       Diff = double(std::min(A, B));
       return kDetectorBlue;
@@ -585,11 +596,11 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
     return 0;
   }
   if (Op == u"<") {
-    Diff = double(D(X.Date1) - D(Y.Date2));
+    Diff = double(D1(X) - D2(Y));
     if (double(T) < Diff) return kDetectorRed;
     if (P != 1) return 0;
-    const std::int64_t A = capped(D(X.Date1) - D(Y.Date1));
-    const std::int64_t B = capped(D(X.Date2) - D(Y.Date2));
+    const std::int64_t A = capped(D1(X) - D1(Y));
+    const std::int64_t B = capped(D2(X) - D2(Y));
     if (T < A || T < B) {
       Diff = double(std::max(A, B));
       return kDetectorBlue;
@@ -598,8 +609,8 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
   }
   if (Op == u">>") {
     if (!KnownTo(X, 6) && !KnownTo(Y, 6)) return 0;
-    const std::int64_t A = std::llabs(D(X.Date2) - D(Y.Date1));
-    const std::int64_t B = std::llabs(D(X.Date1) - D(Y.Date2));
+    const std::int64_t A = std::llabs(D2(X) - D1(Y));
+    const std::int64_t B = std::llabs(D1(X) - D2(Y));
     Diff = double(A);
     if (0 < A && A < T && 0 < B && B < T) return kDetectorRed;
     if (P != 1) return 0;
@@ -611,8 +622,8 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
   }
   if (Op == u"<<") {
     if (!KnownTo(X, 4) && !KnownTo(Y, 4)) return 0;
-    const std::int64_t A = capped(std::llabs(D(X.Date2) - D(Y.Date1)));
-    const std::int64_t B = capped(std::llabs(D(X.Date1) - D(Y.Date2)));
+    const std::int64_t A = capped(std::llabs(D2(X) - D1(Y)));
+    const std::int64_t B = capped(std::llabs(D1(X) - D2(Y)));
     Diff = double(A);
     if (T < A && T < B) return kDetectorRed;
     if (P != 1) return 0;
@@ -718,9 +729,25 @@ QString DetectorYears(std::int64_t days, const QString& point) {
   return s;
 }
 
+TDetectorRichSink::TDetectorRichSink(QTextDocument* doc) {
+  if (!doc) return;
+  doc->setUndoRedoEnabled(false);
+  cursor_ = QTextCursor(doc);
+  cursor_.movePosition(QTextCursor::End);
+  cursor_.beginEditBlock();
+}
+
+TDetectorRichSink::~TDetectorRichSink() { cursor_.endEditBlock(); }
+
+void TDetectorRichSink::Flush() {
+  cursor_.endEditBlock();
+  cursor_.beginEditBlock();
+}
+
 void TDetectorRichSink::Finding(const TDetectorFinding& f) {
-  AppendRich(doc_, f.head, f.color, fsBold, true);
-  AppendRich(doc_, QStringLiteral(": ") + f.message + QStringLiteral("\r\n"), 0, fsNone, true);
+  if (cursor_.isNull()) return;
+  InsertRich(cursor_, f.head, f.color, fsBold);
+  InsertRich(cursor_, QStringLiteral(": ") + f.message + QStringLiteral("\r\n"), 0, fsNone);
 }
 
 QString DetectorLine(const Model& m, const TDetectorFinding& f) {

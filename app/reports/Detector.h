@@ -21,13 +21,13 @@
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QTextCursor>
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <vector>
-
-class QTextDocument;
 
 inline constexpr std::int32_t kDetectorRed = 255;
 inline constexpr std::int32_t kDetectorBlue = 0xFF0000;
@@ -41,6 +41,10 @@ struct TIDD {
   QString DateOrig;  // the date as shown; empty = the item has no date
   // The "today" item of a living person (check 12): compared as a dated item although its text is empty.
   bool Today = false;
+  // Day counts of Date1 and Date2, worked out at the first comparison that needs them (a person's
+  // items are compared many times). Valid while Date1 and Date2 stay as they were at that comparison.
+  mutable std::int64_t day1 = kNoDay, day2 = kNoDay;
+  static constexpr std::int64_t kNoDay = INT64_MIN;
 };
 
 // One person as the checks see it.
@@ -134,14 +138,21 @@ class TDetectorSink {
 };
 
 // Writes each finding at the end of a rich-text document as the pane shows it: the head bold in its
-// colour, then ": " + message + CR LF regular black.
+// colour, then ": " + message + CR LF regular black. The sink keeps one cursor at the end and holds the
+// document's views in one edit block, so they lay the new lines out once, at Flush() or when the sink
+// ends, not after every append. It turns the document's undo history off (a report pane is never edited).
 class TDetectorRichSink : public TDetectorSink {
  public:
-  explicit TDetectorRichSink(QTextDocument* doc) : doc_(doc) {}
+  explicit TDetectorRichSink(QTextDocument* doc);
+  ~TDetectorRichSink() override;
+  TDetectorRichSink(const TDetectorRichSink&) = delete;
+  TDetectorRichSink& operator=(const TDetectorRichSink&) = delete;
   void Finding(const TDetectorFinding& f) override;
+  // Lets the views show the lines written so far.
+  void Flush();
 
  private:
-  QTextDocument* doc_;
+  QTextCursor cursor_;
 };
 
 // Collects findings (tests, the report command).

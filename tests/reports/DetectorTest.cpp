@@ -257,9 +257,13 @@ TEST(DetectorRichText, HeadBoldColouredMessageBlack) {
     static QGuiApplication app(argc, argv);
   }
   QTextDocument doc;
-  TDetectorRichSink sink(&doc);
-  sink.Finding({1, kDetectorRed, QStringLiteral("Иванов Иван (01.01.1900-)"), QStringLiteral("2.Рождение")});
-  sink.Finding({2, kDetectorBlue, QStringLiteral("22.Петров (?-)"), QStringLiteral("22.Отсутствие даты рождения")});
+  {
+    TDetectorRichSink sink(&doc);
+    sink.Finding({1, kDetectorRed, QStringLiteral("Иванов Иван (01.01.1900-)"), QStringLiteral("2.Рождение")});
+    sink.Flush();
+    sink.Finding({2, kDetectorBlue, QStringLiteral("22.Петров (?-)"), QStringLiteral("22.Отсутствие даты рождения")});
+  }
+  EXPECT_FALSE(doc.isUndoAvailable());
   EXPECT_EQ(doc.toPlainText(),
             QStringLiteral("Иванов Иван (01.01.1900-): 2.Рождение\n22.Петров (?-): 22.Отсутствие даты рождения\n"));
   const QColor expected[2] = {QColor(255, 0, 0), QColor(0, 0, 255)};
