@@ -559,9 +559,19 @@ inline QByteArray Gedcom(const Tree& t) {
     return d.julian ? QStringLiteral("@#DJULIAN@ ") + s : s;
   };
   const auto note = [](int level, const QString& tag, const QString& text) {
+    // Lines of a note go on CONT lines; long lines are cut into CONC pieces of 60 characters.
     const QStringList lines = text.split(QStringLiteral("\r\n"));
-    QString s = QStringLiteral("%1 %2 %3\n").arg(level).arg(tag, lines[0]);
-    for (qsizetype i = 1; i < lines.size(); ++i) s += QStringLiteral("%1 CONT %2\n").arg(level + 1).arg(lines[i]);
+    QString s;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+      const QString& line = lines[i];
+      for (qsizetype at = 0; at == 0 || at < line.size(); at += 60) {
+        const QString piece = line.mid(at, 60);
+        if (i == 0 && at == 0)
+          s += QStringLiteral("%1 %2 %3\n").arg(level).arg(tag, piece);
+        else
+          s += QStringLiteral("%1 %2 %3\n").arg(level + 1).arg(at == 0 ? QStringLiteral("CONT") : QStringLiteral("CONC"), piece);
+      }
+    }
     return s;
   };
   const auto event = [&](const QString& tag, const Event& e) {
@@ -599,7 +609,7 @@ inline QByteArray Gedcom(const Tree& t) {
       else
         out += QStringLiteral("2 SURN %1\n").arg(p.sur);
     }
-    if (p.sex) out += QStringLiteral("1 SEX %1\n").arg(p.sex == 1 ? u'M' : u'F');
+    if (p.sex) out += p.sex == 1 ? QStringLiteral("1 SEX M\n") : QStringLiteral("1 SEX F\n");
     if (p.birth) out += event(QStringLiteral("BIRT"), *p.birth);
     if (p.death) out += event(QStringLiteral("DEAT"), *p.death);
     if (p.residence && !placeName[p.residence].isEmpty())
