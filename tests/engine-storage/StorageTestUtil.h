@@ -133,9 +133,14 @@ class FaultFileSystem : public platform::FileSystem {
   // When set, only this many operations fail, then the budget is unlimited again.
   std::int64_t TransientFailures = -1;
 
+  // A write counts as one operation per Granularity bytes; a write cut in the middle leaves its
+  // first part written (a torn write). 0: every write is one operation.
+  std::int64_t Granularity = 0;
+
+  // False when the budget is spent; the caller then dies (KillOnExhaustion) after doing what a
+  // dying process would have done, or fails the operation.
   bool Allow() {
     if (Budget >= 0 && Used >= Budget) {
-      if (KillOnExhaustion) ::kill(::getpid(), SIGKILL);
       if (TransientFailures > 0 && --TransientFailures == 0) Budget = -1;
       errno = EIO;
       return false;
@@ -143,19 +148,32 @@ class FaultFileSystem : public platform::FileSystem {
     ++Used;
     return true;
   }
+  void Die() {
+    if (KillOnExhaustion) ::kill(::getpid(), SIGKILL);
+  }
 
   class File : public platform::NativeFile {
    public:
     File(FaultFileSystem& fs, std::unique_ptr<platform::NativeFile> inner) : fs_(fs), inner_(std::move(inner)) {}
     bool Read(void* b, std::int64_t c, std::int64_t p) override { return inner_->Read(b, c, p); }
     bool Write(const void* b, std::int64_t c, std::int64_t p) override {
-      if (!fs_.Allow()) return Fail();
+      const std::int64_t g = fs_.Granularity > 0 ? fs_.Granularity : std::max<std::int64_t>(c, 1);
+      for (std::int64_t done = 0; done < std::max<std::int64_t>(c, 1); done += g) {
+        if (!fs_.Allow()) {
+          if (done > 0) inner_->Write(b, done, p);
+          fs_.Die();
+          return Fail();
+        }
+      }
       failed_ = false;
       return inner_->Write(b, c, p);
     }
     bool GetSize(std::int64_t& s) override { return inner_->GetSize(s); }
     bool SetSize(std::int64_t s) override {
-      if (!fs_.Allow()) return Fail();
+      if (!fs_.Allow()) {
+        fs_.Die();
+        return Fail();
+      }
       failed_ = false;
       return inner_->SetSize(s);
     }
@@ -185,6 +203,7 @@ class FaultFileSystem : public platform::FileSystem {
                                              platform::FileShare share, platform::FileDisposition disposition,
                                              int& error) override {
     if (disposition == platform::FileDisposition::CreateAlways && !Allow()) {
+      Die();
       error = EIO;
       return nullptr;
     }
@@ -195,6 +214,7 @@ class FaultFileSystem : public platform::FileSystem {
   bool Exists(const std::string& path) override { return platform::FileSystem::Native().Exists(path); }
   bool Remove(const std::string& path, int& error) override {
     if (!Allow()) {
+      Die();
       error = EIO;
       return false;
     }
