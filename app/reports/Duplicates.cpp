@@ -9,6 +9,7 @@
 #include <QTime>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <unordered_map>
@@ -84,9 +85,8 @@ int DateScore(TDateTime da, TDateTime db, std::int32_t ya, std::int32_t yb, int 
 
 // The one scoring rule. `state(field)` tells whether the two texts of a field are both present, and
 // equal or different; the similarity of different texts is taken from the records' own texts.
-template <class State>
-Parts ScoreParts(const TPers4& A, const TPers4& B, SexKind kind, bool parents, const TDuplicateOptions& o,
-                 State state) {
+template <class Rec, class State>
+Parts ScoreParts(const Rec& A, const Rec& B, SexKind kind, bool parents, const TDuplicateOptions& o, State state) {
   Parts p;
   const auto text = [&](TextField f, int w, int notBoth) {
     switch (state(f)) {
@@ -105,7 +105,7 @@ Parts ScoreParts(const TPers4& A, const TPers4& B, SexKind kind, bool parents, c
       } else if (s == kEqual) {
         p.S = w * 100;
       } else if (o.Similarity) {
-        const int sim = SurnameSimilarity(A.Fam, B.Fam);
+        const int sim = SurnameSimilarity(FieldText(A, fFam), FieldText(B, fFam));
         p.S = sim < 0 ? 1 : w * sim;
       }
     } else if (kind == kFemale && o.SurnameWomen) {
@@ -120,6 +120,29 @@ Parts ScoreParts(const TPers4& A, const TPers4& B, SexKind kind, bool parents, c
   return p;
 }
 
+// The most that ScoreParts can give record A with any partner: a text A lacks scores its "not both" part,
+// a date whose year A lacks at most 30 per weight point (or 0), anything else at most 100 per point.
+// Valid for weights of 0 and above. The score of a pair does not depend on which of the two is A, so the
+// bound of either record bounds the pair.
+template <class Rec>
+long long ScoreBound(const Rec& A, SexKind kind, bool parents, const TDuplicateOptions& o) {
+  const auto text = [&](TextField f, int w, int notBoth) {
+    return FieldText(A, f).isEmpty() ? (long long)w * notBoth : 100LL * w;
+  };
+  const auto date = [](std::int32_t year, int w) { return year != 0 ? 100LL * w : 30LL * w; };
+  long long b = 0;
+  if (!parents) {
+    if (kind == kMale && o.SurnameMen) b += text(fFam, o.SurnameMenWeight, 20);
+    if (kind == kFemale && o.SurnameWomen) b += text(fFam, o.SurnameWomenWeight, 50);
+  }
+  if (o.FirstName) b += text(fIm, o.FirstNameWeight, 10);
+  if (o.Patronymic) b += text(fOt, o.PatronymicWeight, 30);
+  if (o.Birth) b += date(A.iYearR, o.BirthWeight);
+  if (o.Death) b += date(A.iYearS, o.DeathWeight);
+  if (kind == kFemale && o.Maiden) b += text(fFamR, o.MaidenWeight, 20);
+  return b;
+}
+
 QString DetailText(const Parts& p, SexKind kind, bool parents, int total) {
   QString s = QStringLiteral("(");
   if (!parents) s += QString::number(p.S / 100) + u'+';
@@ -132,14 +155,37 @@ QString DetailText(const Parts& p, SexKind kind, bool parents, int total) {
 
 // ---------------------------------------------------------------- the scan
 
-// A record of the scan: interned texts (0 = empty), so that equal texts are equal numbers.
+// A record of the scan: interned texts (0 = empty, so that equal texts are equal numbers), the years and
+// days the rule reads, and the record's own texts for the similarity.
 struct ScanRec {
+  const TPers4* src = nullptr;
   int text[4] = {0, 0, 0, 0};  // by TextField
   int sex = 0;                 // interned sex text
   int father = 0, mother = 0;  // interned id_0 / id_1 texts; kNoParent for "0"
   std::int64_t i0 = 0, i1 = 0;
+  std::int32_t iYearR = 0, iYearS = 0;
+  TDateTime dDateR = kUnknownDate, dDateS = kUnknownDate;
 };
 constexpr int kNoParent = -1;
+
+const QString& FieldText(const ScanRec& r, TextField f) { return FieldText(*r.src, f); }
+
+// The years of a record that the year rules read, packed small: the scan sweeps these for every pair.
+struct Years {
+  std::int16_t born = 0, died = 0, first = 9999, last = 0;
+  bool viable = true;  // the record's score bound reaches the threshold
+};
+
+// Whether the years rule a pair out: one died before the other's first family year, one was born after
+// the other's last family year, or both birth years are known and lie more than 30 years apart.
+bool YearsRuleOut(const Years& d, const Years& p) {
+  const auto diedBefore = [](const Years& x, const Years& y) { return x.died > 0 && y.first != 9999 && x.died < y.first; };
+  const auto bornAfter = [](const Years& x, const Years& y) { return x.born > 0 && y.last != 0 && x.born > y.last; };
+  if (diedBefore(p, d) || diedBefore(d, p) || bornAfter(p, d) || bornAfter(d, p)) return true;
+  return d.born > 0 && p.born > 0 && std::abs(d.born - p.born) > 30;
+}
+
+std::int16_t Small(std::int32_t year) { return std::int16_t(std::clamp(year, -30000, 30000)); }
 
 class Interner {
  public:
@@ -156,29 +202,21 @@ class Interner {
   QHash<QString, int> ids_;
 };
 
-// The blocking plan of one sex: which text fields a match cannot lose.
-struct Plan {
-  bool prune = false;
-  std::vector<TextField> necessary;  // a match keeps each of these (any one suffices to select)
-  std::vector<TextField> anyOf;      // or: a match keeps at least one of these
-};
-
-// Bucket key of a text field: the interned text in the exact mode; (place, character) of the first three
-// characters in the similarity mode, which any two texts with a non-zero similarity share.
-std::vector<std::uint64_t> FieldKeys(const QString& s, int id, bool similarity) {
-  std::vector<std::uint64_t> keys;
-  if (id == 0) return keys;
+// Bucket keys of a text: the interned text in the exact mode; (place, character) of the first three
+// characters in the similarity mode, one of which any two texts with a non-zero similarity share.
+void FieldKeys(const QString& s, int id, bool similarity, std::vector<std::uint64_t>& keys) {
+  keys.clear();
+  if (id == 0) return;
   if (!similarity) {
     keys.push_back(std::uint64_t(id));
   } else {
     for (int i = 0; i < 3 && i < s.size(); ++i) keys.push_back((std::uint64_t(i) << 16) | s[i].unicode());
   }
-  return keys;
 }
 
 struct Buckets {
   std::unordered_map<std::uint64_t, std::vector<std::int64_t>> byKey;
-  std::vector<std::int64_t> empty;  // persons without this text: they match any text of it
+  std::vector<std::int64_t> empty;  // persons without this text: they may match any text of it
 };
 
 }  // namespace
@@ -293,59 +331,51 @@ std::vector<TDuplicatePair> FindDuplicatePairs(const Model& m, const TDuplicateO
   if (n < 2) return out;
   const TDuplicateWeights w = DuplicateWeights(o);
 
-  // Interned texts.
-  Interner names, sexes, parentsIds;
+  Interner names, sexes, parentIds;
   std::vector<ScanRec> scan(static_cast<std::size_t>(n));
+  std::vector<Years> years(static_cast<std::size_t>(n));
   for (std::int64_t i = 0; i < n; ++i) {
     const TPers4& r = recs[std::size_t(i)];
     ScanRec& s = scan[std::size_t(i)];
+    s.src = &r;
     for (TextField f : {fFam, fFamR, fIm, fOt}) s.text[f] = names.Id(FieldText(r, f));
     s.sex = sexes.Id(r.sex);
-    s.father = r.id_0 == u"0" ? kNoParent : parentsIds.Id(r.id_0);
-    s.mother = r.id_1 == u"0" ? kNoParent : parentsIds.Id(r.id_1);
+    s.father = r.id_0 == u"0" ? kNoParent : parentIds.Id(r.id_0);
+    s.mother = r.id_1 == u"0" ? kNoParent : parentIds.Id(r.id_1);
     s.i0 = r.i_0 >= 0 && r.i_0 < n ? r.i_0 : 0;
     s.i1 = r.i_1 >= 0 && r.i_1 < n ? r.i_1 : 0;
+    s.iYearR = r.iYearR;
+    s.iYearS = r.iYearS;
+    s.dDateR = r.dDateR;
+    s.dDateS = r.dDateS;
+    years[std::size_t(i)] = {Small(r.iYearR), Small(r.iYearS), Small(r.iYearFirst), Small(r.iYearLast), true};
   }
-  const auto stateOf = [&](std::int64_t a, std::int64_t b) {
-    return [&scan, a, b](TextField f) {
-      const int x = scan[std::size_t(a)].text[f];
-      const int y = scan[std::size_t(b)].text[f];
-      if (x == 0 || y == 0) return kNotBoth;
-      return x == y ? kEqual : kDiffer;
-    };
-  };
   const auto score = [&](std::int64_t a, std::int64_t b, SexKind kind, bool parents) {
-    return ScoreParts(recs[std::size_t(a)], recs[std::size_t(b)], kind, parents, o, stateOf(a, b)).Sum();
+    const ScanRec& A = scan[std::size_t(a)];
+    const ScanRec& B = scan[std::size_t(b)];
+    return ScoreParts(A, B, kind, parents, o, [&A, &B](TextField f) {
+             const int x = A.text[f], y = B.text[f];
+             if (x == 0 || y == 0) return kNotBoth;
+             return x == y ? kEqual : kDiffer;
+           }).Sum();
+  };
+  const auto totalOf = [&](SexKind kind) {
+    return (kind == kFemale ? w.TotalF : w.TotalM) + (o.Father ? w.Common : 0) + (o.Mother ? w.CommonF : 0);
   };
 
-  // The pair test of the scan, in the rule's order: the years, the siblings, the score.
+  // The pair test, in the rule's order: the years, the siblings, the score.
   const auto test = [&](std::int64_t d, std::int64_t p, TDuplicatePair& pair) {
-    const TPers4& D = recs[std::size_t(d)];
-    const TPers4& P = recs[std::size_t(p)];
-    const auto diedBefore = [](const TPers4& x, const TPers4& y) {  // x died before y's first family year
-      return x.iYearS > 0 && y.iYearFirst != 9999 && x.iYearS < y.iYearFirst;
-    };
-    const auto bornAfter = [](const TPers4& x, const TPers4& y) {  // x born after y's last family year
-      return x.iYearR > 0 && y.iYearLast != 0 && x.iYearR > y.iYearLast;
-    };
-    if (diedBefore(P, D) || diedBefore(D, P) || bornAfter(P, D) || bornAfter(D, P)) return false;
-    if (D.iYearR > 0 && P.iYearR > 0 && std::abs(D.iYearR - P.iYearR) > 30) return false;
+    if (YearsRuleOut(years[std::size_t(d)], years[std::size_t(p)])) return false;
     const ScanRec& sd = scan[std::size_t(d)];
     const ScanRec& sp = scan[std::size_t(p)];
     const bool siblings =
         (sd.father != kNoParent && sd.father == sp.father) || (sd.mother != kNoParent && sd.mother == sp.mother);
     if (o.ExcludeSiblings && siblings) return false;
-    const SexKind kind = KindOf(D.sex);
-    int total = kind == kFemale ? w.TotalF : w.TotalM;
+    const SexKind kind = KindOf(sd.src->sex);
     int sc = score(d, p, kind, false);
-    if (o.Father) {
-      sc += score(sd.i0, sp.i0, kMale, true);
-      total += w.Common;
-    }
-    if (o.Mother) {
-      sc += score(sd.i1, sp.i1, kFemale, true);
-      total += w.CommonF;
-    }
+    if (o.Father) sc += score(sd.i0, sp.i0, kMale, true);
+    if (o.Mother) sc += score(sd.i1, sp.i1, kFemale, true);
+    const int total = totalOf(kind);
     if (double(sc) / double(total) < double(o.Threshold)) return false;
     pair.d = d;
     pair.p = p;
@@ -355,149 +385,169 @@ std::vector<TDuplicatePair> FindDuplicatePairs(const Model& m, const TDuplicateO
     return true;
   };
 
-  // Persons by sex, in index order (record 0 takes part as the rule's scan starts at 1 only for d).
+  // Persons by sex, in index order.
   std::unordered_map<int, std::vector<std::int64_t>> groups;
   for (std::int64_t i = 1; i < n; ++i) groups[scan[std::size_t(i)].sex].push_back(i);
 
-  // The blocking plan and buckets of each sex.
-  struct GroupIndex {
-    Plan plan;
-    Buckets buckets[4];
-  };
-  std::unordered_map<int, GroupIndex> index;
+  // Pruning. The bounds hold for weights of 0 and above, which the page's spin edits give.
+  for (int wt : {o.SurnameMenWeight, o.SurnameWomenWeight, o.MaidenWeight, o.FirstNameWeight, o.PatronymicWeight,
+                 o.BirthWeight, o.DeathWeight})
+    if (wt < 0) pruned = false;
+  std::vector<long long> best(static_cast<std::size_t>(n), 0);  // each record's score bound
+  std::unordered_map<int, std::array<Buckets, 4>> buckets;       // by sex, by text field
+  std::vector<std::uint64_t> keys;
   if (pruned) {
+    // A pair scores at most the bound of either of its records; a record whose bound stays below the
+    // threshold takes part in no match.
+    for (std::int64_t i = 1; i < n; ++i) {
+      const ScanRec& r = scan[std::size_t(i)];
+      const SexKind kind = KindOf(r.src->sex);
+      long long b = ScoreBound(r, kind, false, o);
+      if (o.Father) b += ScoreBound(scan[std::size_t(r.i0)], kMale, true, o);
+      if (o.Mother) b += ScoreBound(scan[std::size_t(r.i1)], kFemale, true, o);
+      best[std::size_t(i)] = b;
+      years[std::size_t(i)].viable = b >= (long long)o.Threshold * totalOf(kind);
+    }
     for (auto& [sexId, members] : groups) {
-      const SexKind kind = KindOf(recs[std::size_t(members.front())].sex);
-      struct FieldMax {
-        TextField f;
-        long long max;
-      };
-      std::vector<FieldMax> fields;
-      if (kind == kMale && o.SurnameMen) fields.push_back({fFam, 100LL * o.SurnameMenWeight});
-      if (kind == kFemale && o.SurnameWomen) fields.push_back({fFam, 100LL * o.SurnameWomenWeight});
-      if (o.FirstName) fields.push_back({fIm, 100LL * o.FirstNameWeight});
-      if (o.Patronymic) fields.push_back({fOt, 100LL * o.PatronymicWeight});
-      if (kind == kFemale && o.Maiden) fields.push_back({fFamR, 100LL * o.MaidenWeight});
-      long long best = 0;
-      for (const FieldMax& f : fields) best += std::max(0LL, f.max);
-      if (o.Birth) best += 100LL * std::max(0, o.BirthWeight);
-      if (o.Death) best += 100LL * std::max(0, o.DeathWeight);
-      if (o.Father) best += 100LL * w.Common;
-      if (o.Mother) best += 100LL * w.CommonF;
-      long long total = (kind == kFemale ? w.TotalF : w.TotalM) + (o.Father ? w.Common : 0) +
-                        (o.Mother ? w.CommonF : 0);
-      const long long need = (long long)o.Threshold * total;  // a match scores at least this
-      GroupIndex& gi = index[sexId];
-      std::sort(fields.begin(), fields.end(), [](const FieldMax& a, const FieldMax& b) { return a.max > b.max; });
-      for (const FieldMax& f : fields)
-        if (f.max > 0 && best - f.max < need) gi.plan.necessary.push_back(f.f);
-      if (gi.plan.necessary.empty()) {
-        long long lost = 0;
-        for (const FieldMax& f : fields) {
-          if (f.max <= 0) continue;
-          gi.plan.anyOf.push_back(f.f);
-          lost += f.max;
-          if (best - lost < need) break;
-        }
-        if (best - lost >= need) gi.plan.anyOf.clear();
-      }
-      gi.plan.prune = !gi.plan.necessary.empty() || !gi.plan.anyOf.empty();
-      if (!gi.plan.prune) continue;
+      std::array<Buckets, 4>& byField = buckets[sexId];
       for (std::int64_t i : members) {
+        if (!years[std::size_t(i)].viable) continue;
         for (TextField f : {fFam, fFamR, fIm, fOt}) {
           const int id = scan[std::size_t(i)].text[f];
-          Buckets& b = gi.buckets[f];
           if (id == 0) {
-            b.empty.push_back(i);
+            byField[f].empty.push_back(i);
             continue;
           }
-          for (std::uint64_t k : FieldKeys(FieldText(recs[std::size_t(i)], f), id, o.Similarity))
-            b.byKey[k].push_back(i);
+          FieldKeys(FieldText(recs[std::size_t(i)], f), id, o.Similarity, keys);
+          for (std::uint64_t k : keys) byField[f].byKey[k].push_back(i);
         }
       }
     }
   }
 
-  std::vector<std::int64_t> mark(std::size_t(n), -1);
-  std::vector<std::int64_t> cand;
-  // The persons that can match d on field f: those sharing a key of d's text, and those without the text.
-  // Returns false when d has no text there (every person can match).
-  const auto collect = [&](const GroupIndex& gi, std::int64_t d, TextField f, std::vector<std::int64_t>& into) {
-    const int id = scan[std::size_t(d)].text[f];
-    if (id == 0) return false;
-    const Buckets& b = gi.buckets[f];
-    const auto add = [&](const std::vector<std::int64_t>& list) {
-      for (std::int64_t p : list)
-        if (mark[std::size_t(p)] != d) {
-          mark[std::size_t(p)] = d;
-          into.push_back(p);
-        }
-    };
-    for (std::uint64_t k : FieldKeys(FieldText(recs[std::size_t(d)], f), id, o.Similarity)) {
-      const auto it = b.byKey.find(k);
-      if (it != b.byKey.end()) add(it->second);
+  // The weight of a text field in d's score, 0 when the field does not count for d's sex.
+  const auto fieldWeight = [&](TextField f, SexKind kind) -> long long {
+    switch (f) {
+      case fFam:
+        if (kind == kMale) return o.SurnameMen ? o.SurnameMenWeight : 0;
+        if (kind == kFemale) return o.SurnameWomen ? o.SurnameWomenWeight : 0;
+        return 0;
+      case fFamR: return kind == kFemale && o.Maiden ? o.MaidenWeight : 0;
+      case fIm: return o.FirstName ? o.FirstNameWeight : 0;
+      case fOt: return o.Patronymic ? o.PatronymicWeight : 0;
     }
-    add(b.empty);
-    return true;
-  };
-  const auto listSize = [&](const GroupIndex& gi, std::int64_t d, TextField f) -> std::size_t {
-    const int id = scan[std::size_t(d)].text[f];
-    if (id == 0) return SIZE_MAX;
-    const Buckets& b = gi.buckets[f];
-    std::size_t size = b.empty.size();
-    for (std::uint64_t k : FieldKeys(FieldText(recs[std::size_t(d)], f), id, o.Similarity)) {
-      const auto it = b.byKey.find(k);
-      if (it != b.byKey.end()) size += it->second.size();
-    }
-    return size;
+    return 0;
   };
 
+  std::vector<std::int64_t> mark(std::size_t(n), -1);
+  std::vector<std::int64_t> cand;
   for (std::int64_t d = 1; d < n; ++d) {
     if (m.AbortFlag) break;
     if (progress) progress(d, n - 1);
-    const TPers4& D = recs[std::size_t(d)];
+    const ScanRec& sd = scan[std::size_t(d)];
     if (o.Who == TDuplicateWho::CurrentOnly && d != current) continue;
-    if (o.Who == TDuplicateWho::Women && D.sex == u"M") continue;
-    if (o.Who == TDuplicateWho::Men && D.sex == u"F") continue;
-    const std::vector<std::int64_t>& members = groups[scan[std::size_t(d)].sex];
-    // The current person alone is paired with everyone else; otherwise each pair is taken once, from
-    // its lower index.
+    if (o.Who == TDuplicateWho::Women && sd.src->sex == u"M") continue;
+    if (o.Who == TDuplicateWho::Men && sd.src->sex == u"F") continue;
+    // The current person alone is paired with everyone else; otherwise each pair is taken once, from its
+    // lower index.
     const bool everyOther = o.Who == TDuplicateWho::CurrentOnly;
-    const std::vector<std::int64_t>* candidates = &members;
-    if (pruned) {
-      const GroupIndex& gi = index[scan[std::size_t(d)].sex];
-      if (gi.plan.prune) {
-        cand.clear();
-        bool selected = false;
-        if (!gi.plan.necessary.empty()) {
-          // Each necessary field alone selects every possible match: take the smallest selection.
-          TextField bestField = gi.plan.necessary.front();
-          std::size_t bestSize = SIZE_MAX;
-          for (TextField f : gi.plan.necessary) {
-            const std::size_t s = listSize(gi, d, f);
-            if (s < bestSize) {
-              bestSize = s;
-              bestField = f;
-            }
-          }
-          selected = bestSize != SIZE_MAX && collect(gi, d, bestField, cand);
-        } else {
-          selected = true;
-          for (TextField f : gi.plan.anyOf)
-            if (scan[std::size_t(d)].text[f] == 0) selected = false;
-          if (selected)
-            for (TextField f : gi.plan.anyOf) collect(gi, d, f, cand);
-        }
-        if (selected) {
-          std::sort(cand.begin(), cand.end());
-          candidates = &cand;
+    const std::vector<std::int64_t>& members = groups[sd.sex];
+    if (!pruned) {
+      for (std::int64_t p : members) {
+        if (everyOther ? p == d : p <= d) continue;
+        TDuplicatePair pair;
+        if (test(d, p, pair)) out.push_back(std::move(pair));
+      }
+      continue;
+    }
+    if (!years[std::size_t(d)].viable) continue;
+
+    // A text of d that p has too but different (without a shared key in the similarity mode) scores 0
+    // there, losing d's full 100 points per weight. Fields whose loss alone drops d's bound below the
+    // threshold must agree: the persons sharing d's key there (or without the text) are all candidates.
+    // Otherwise a set of fields whose joint loss does it: candidates agree on at least one of them.
+    const SexKind kind = KindOf(sd.src->sex);
+    const long long need = (long long)o.Threshold * totalOf(kind);
+    const long long slack = best[std::size_t(d)] - need;  // >= 0 for a viable record
+    std::array<Buckets, 4>& byField = buckets[sd.sex];
+    struct Field {
+      TextField f;
+      long long loss;
+    };
+    std::vector<Field> fields;
+    for (TextField f : {fFam, fFamR, fIm, fOt}) {
+      const long long wt = fieldWeight(f, kind);
+      if (wt > 0 && sd.text[f] != 0) fields.push_back({f, 100 * wt});
+    }
+    std::sort(fields.begin(), fields.end(), [](const Field& a, const Field& b) { return a.loss > b.loss; });
+    const auto listSize = [&](TextField f) {
+      std::size_t size = byField[f].empty.size();
+      FieldKeys(FieldText(*sd.src, f), sd.text[f], o.Similarity, keys);
+      for (std::uint64_t k : keys) {
+        const auto it = byField[f].byKey.find(k);
+        if (it != byField[f].byKey.end()) size += it->second.size();
+      }
+      return size;
+    };
+    std::vector<TextField> select;  // the candidates are the union of these fields' selections
+    std::size_t selected = 0;
+    std::size_t smallest = SIZE_MAX;
+    for (const Field& f : fields)
+      if (f.loss > slack) {
+        const std::size_t size = listSize(f.f);
+        if (size < smallest) {
+          smallest = size;
+          select.assign(1, f.f);
         }
       }
+    if (select.empty()) {
+      long long lost = 0;
+      for (const Field& f : fields) {
+        select.push_back(f.f);
+        selected += listSize(f.f);
+        lost += f.loss;
+        if (lost > slack) break;
+      }
+      if (lost <= slack) select.clear();
+    } else {
+      selected = smallest;
     }
-    for (std::int64_t p : *candidates) {
-      if (everyOther ? p == d : p <= d) continue;
-      TDuplicatePair pair;
-      if (test(d, p, pair)) out.push_back(std::move(pair));
+
+    // A small selection is gathered and sorted; otherwise the members are swept in index order, the
+    // packed years and bounds ruling out most pairs before any text is read.
+    const Years& yd = years[std::size_t(d)];
+    if (!select.empty() && selected * 4 < members.size()) {
+      cand.clear();
+      const auto add = [&](const std::vector<std::int64_t>& list) {
+        for (std::int64_t p : list)
+          if (mark[std::size_t(p)] != d) {
+            mark[std::size_t(p)] = d;
+            cand.push_back(p);
+          }
+      };
+      for (TextField f : select) {
+        FieldKeys(FieldText(*sd.src, f), sd.text[f], o.Similarity, keys);
+        for (std::uint64_t k : keys) {
+          const auto it = byField[f].byKey.find(k);
+          if (it != byField[f].byKey.end()) add(it->second);
+        }
+        add(byField[f].empty);
+      }
+      std::sort(cand.begin(), cand.end());
+      for (std::int64_t p : cand) {
+        if (everyOther ? p == d : p <= d) continue;
+        TDuplicatePair pair;
+        if (test(d, p, pair)) out.push_back(std::move(pair));
+      }
+    } else {
+      auto it = everyOther ? members.begin() : std::upper_bound(members.begin(), members.end(), d);
+      for (; it != members.end(); ++it) {
+        const std::int64_t p = *it;
+        const Years& yp = years[std::size_t(p)];
+        if (!yp.viable || p == d || YearsRuleOut(yd, yp)) continue;
+        TDuplicatePair pair;
+        if (test(d, p, pair)) out.push_back(std::move(pair));
+      }
     }
   }
 

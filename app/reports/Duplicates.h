@@ -9,13 +9,16 @@
 // Scores are in hundredths of weight points; a pair matches when Score / Total (a percentage) reaches
 // the threshold. One scoring rule (ScoreDuplicatePair) serves both scans:
 //   - the plain scan compares every later record of the same sex, as the rule describes;
-//   - the pruned scan (the default) first bounds the score: a field whose two texts are both present and
-//     differ scores 0 in the exact mode, and also in the similarity mode when the texts share no
-//     character at the same place among their first three (SimilarityPercent gives 0 then). When losing
-//     a field's full weight alone drops the best possible score below the threshold, only persons whose
-//     text of that field is equal (or, in the similarity mode, shares such a character) or empty can
-//     match; the scan then compares only those. The candidates are scored by the same rule and taken in
-//     index order, so both scans give the same pairs in the same order (a test holds them equal).
+//   - the pruned scan (the default) bounds the score first. A record's bound is what its own texts,
+//     years and parents could score with the best partner (a text it lacks scores only its "not both"
+//     part); a pair scores at most the bound of either record, so a record whose bound stays below the
+//     threshold is in no match. For the others, a text both have but different scores 0 (also in the
+//     similarity mode when the two share no character at the same place among their first three, as
+//     SimilarityPercent then gives 0); where losing such fields drops the bound below the threshold,
+//     only persons that share d's text (or key) in one of them, or lack it, are compared. When that
+//     selection is not small, the members are swept in index order with the packed years and bounds.
+//     The candidates are scored by the same rule and taken in index order, so both scans give the same
+//     pairs in the same order (a test holds them equal on random trees).
 #pragma once
 
 #include "app/core/Model.h"
