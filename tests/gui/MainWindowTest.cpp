@@ -13,7 +13,8 @@
 #include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
-#include "app/core/Unit1.h"
+#include "app/window/FanChartPage.h"
+#include "app/window/Unit1.h"
 #include "app/core/trans.h"
 #include "platform/qt/IniFile.h"
 
@@ -183,12 +184,8 @@ TEST_F(MainWindow, MalformedSettingsFallBackToDefaults) {
     WriteFile(TForm1::IniFileName(),
               "[Options]\r\nCheckBox71=abc\r\nUpDown2=99\r\nPageControl1=-7\r\nComboBox9=12\r\n" + colors);
     form_ = std::make_unique<TForm1>();
-    QWidget* panels[4];
-    const char* names[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
-    for (int i = 0; i < 4; ++i) {
-      panels[i] = new platform::TPanel(form_->TabFanChart, names[i]);
-      panels[i]->setProperty("Color", 255);
-    }
+    platform::TPanel* const* panels = form_->Page<TFanChartPage>()->Panels;
+    for (int i = 0; i < 4; ++i) panels[i]->SetColor(255);
     form_->show();
     QCoreApplication::processEvents();
     EXPECT_FALSE(form_->CheckBox71->isChecked());
@@ -196,7 +193,7 @@ TEST_F(MainWindow, MalformedSettingsFallBackToDefaults) {
     EXPECT_EQ(form_->PageControl1->currentIndex(), 0);
     EXPECT_EQ(form_->ComboBox9->currentIndex(), -1);
     const int expected = n == 2 ? 10 : 255;
-    EXPECT_EQ(panels[0]->property("Color").toInt(), expected) << colors.constData();
+    EXPECT_EQ(panels[0]->Color(), expected) << colors.constData();
     form_.reset();
     ++n;
   }
@@ -266,7 +263,7 @@ TEST_F(MainWindow, SearchFilterAndSort) {
   f.Edit1->setText(QStringLiteral("сидоров"));
   EXPECT_EQ(f.CurrentPerson(), 4);
   f.Edit1->setText(QStringLiteral("нет такого"));
-  EXPECT_TRUE(f.Edit1->property("SearchFailed").toBool());
+  EXPECT_TRUE(f.SearchFailed());
   EXPECT_EQ(f.CurrentPerson(), 4);
   // name filter
   f.SpeedButton1->setChecked(true);
@@ -281,7 +278,7 @@ TEST_F(MainWindow, SearchFilterAndSort) {
   EXPECT_EQ(f.CurrentPerson(), 2);
   // the incremental search only looks at visible rows
   f.Edit1->setText(QStringLiteral("олег"));
-  EXPECT_TRUE(f.Edit1->property("SearchFailed").toBool());
+  EXPECT_TRUE(f.SearchFailed());
   f.cbLive->setChecked(false);
   f.SpeedButton1Click();
   // sorting by titles
@@ -306,7 +303,7 @@ TEST_F(MainWindow, RootPersonMarksAndAutomaticChoice) {
   ASSERT_TRUE(f.LocatePerson(5));
   f.SpeedButton2Click();
   EXPECT_EQ(f.Edit18->text(), QStringLiteral("Петрова Ольга Сергеевна"));
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 5);
+  EXPECT_EQ(f.RootPerson(), 5);
   EXPECT_EQ(f.CurrentPerson(), 5);
   auto fav = [&](std::int64_t i) {
     return f.ClientDataSet1->Value(static_cast<int>(i - 1), pfIsFav).toString();
@@ -328,11 +325,11 @@ TEST_F(MainWindow, RootPersonMarksAndAutomaticChoice) {
   for (std::int64_t i = 1; i <= 7; ++i) EXPECT_EQ(fav(i), "") << i;
   // Automatic choice by ancestors: Ольга has four.
   f.N1Click(0);
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 5);
+  EXPECT_EQ(f.RootPerson(), 5);
   EXPECT_EQ(f.model().aIndi[5].iPr, 4);
   // by descendants: Иван (index 1) and Мария both count 3; the lower index wins
   f.N1Click(1);
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 1);
+  EXPECT_EQ(f.RootPerson(), 1);
   EXPECT_EQ(f.CurrentPerson(), 1);
   EXPECT_EQ(fav(1), "0");
   // A dragged row is accepted on the root field only from the person grid.
