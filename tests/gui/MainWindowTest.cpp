@@ -368,3 +368,26 @@ TEST_F(MainWindow, NameTemplateEditorRebuildsNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// Marks written while the list's controls are disabled reach the grid when they are enabled again: the
+// root command and clearing the root repaint the rows at once.
+TEST_F(MainWindow, RootMarksReachTheGridAtOnce) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  int repaints = 0;
+  QObject::connect(f.DataSource1, &QAbstractItemModel::dataChanged, [&] { ++repaints; });
+  QObject::connect(f.DataSource1, &QAbstractItemModel::modelReset, [&] { ++repaints; });
+  f.SpeedButton2Click();
+  EXPECT_GT(repaints, 0) << "the root command did not reach the view";
+  EXPECT_EQ(f.DataSource1->data(f.DataSource1->index(f.ClientDataSet1->RecNo() - 1, 0), Qt::BackgroundRole).value<QColor>(), QColor(156, 254, 162));
+  repaints = 0;
+  f.Edit18->clear();
+  EXPECT_GT(repaints, 0) << "clearing the root did not reach the view";
+  f.N1Click(1);
+  EXPECT_EQ(f.RootPerson(), 1);
+  EXPECT_FALSE(f.ClientDataSet1->ControlsDisabled());
+}
+
+}  // namespace
