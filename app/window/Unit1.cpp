@@ -261,6 +261,7 @@ void TForm1::FormShow() {
       ComboBox9->setCurrentIndex(ComboBox9->findText(QStringLiteral("English.lng")));
   }
   IniLoad();
+  ClearRoot->setVisible(!Edit18->text().isEmpty());
   ComboBox9Change();
   PageControl5->setCurrentIndex(0);
   for (const auto& page : pages_) page->FormShow();

@@ -93,6 +93,7 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Root person
   void SpeedButton2Click();
+  void ClearRootClick();  // the clear button of the root field: no root, no marks
   void N1Click(int mode);
   int AncestorLevel() const;
   int DescendantLevel() const;
@@ -123,6 +124,7 @@ class TForm1 : public QWidget, public TPageHost {
   platform::TDBGrid* DBGrid1;
   QLineEdit *Edit18, *Edit1;
   QToolButton *SpeedButton2, *SpeedButton3, *SpeedButton1;
+  QAction* ClearRoot;  // the root field's clear button
   QCheckBox *cbFavorit, *cbLive;
   // Relation levels page
   QCheckBox *CheckBox71, *CheckBox72;

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/core/MainPerson.h"
@@ -104,7 +105,12 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   lr->addWidget(MakeLabel(rootPanel, QStringLiteral("Label1"), QStringLiteral("Корень"), QStringLiteral("Root")));
   Edit18 = MakeEdit(rootPanel, QStringLiteral("Edit18"));
   Edit18->setReadOnly(true);
-  Edit18->setClearButtonEnabled(true);
+  // A read-only field gets no clear button of its own: this one clears the root and with it every mark.
+  ClearRoot = Edit18->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+  ClearRoot->setObjectName(QStringLiteral("Edit18Clear"));
+  ClearRoot->setText(QStringLiteral("Очистить корень"));
+  ClearRoot->setStatusTip(QStringLiteral("ClearRoot"));
+  ClearRoot->setVisible(false);
   Edit18->setAcceptDrops(true);
   Edit18->installEventFilter(this);
   lr->addWidget(Edit18, 1);
@@ -239,7 +245,11 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   ClientDataSet1->AfterScroll = [this] { ClientDataSet1AfterScroll(); };
   connect(DBGrid1, &platform::TDBGrid::TitleClick, this, &TForm1::DBGrid1TitleClick);
   connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
-  connect(Edit18, &QLineEdit::textChanged, this, [this] { Edit18Change(); });
+  connect(Edit18, &QLineEdit::textChanged, this, [this] {
+    ClearRoot->setVisible(!Edit18->text().isEmpty());
+    Edit18Change();
+  });
+  connect(ClearRoot, &QAction::triggered, this, [this] { RunCommand(*this, [this] { ClearRootClick(); }); });
   connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
   connect(cbFavorit, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
   connect(cbLive, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
@@ -400,6 +410,11 @@ void TForm1::Edit18Change() {
   LocatePerson(current);
 }
 
+void TForm1::ClearRootClick() {
+  if (busy_) return;
+  Edit18->clear();
+}
+
 void TForm1::DBGrid1TitleClick(int column) {
   if (column < 0 || column > 2 || !ClientDataSet1->Active()) return;
   const std::int64_t current = CurrentPerson();
@@ -466,6 +481,7 @@ void TForm1::SpeedButton2Click() {
     const QSignalBlocker block(Edit18);
     Edit18->setText(ClientDataSet1->FieldValue(QStringLiteral("fio")).toString());
   }
+  ClearRoot->setVisible(!Edit18->text().isEmpty());
   MarkRelatives(model(), root, AncestorLevel(), DescendantLevel());
   WriteMarksToRows(root);
 }
@@ -485,6 +501,7 @@ void TForm1::N1Click(int mode) {
       const QSignalBlocker block(Edit18);
       Edit18->setText(m.aIndi[static_cast<std::size_t>(best)].FIO1);
     }
+    ClearRoot->setVisible(!Edit18->text().isEmpty());
     MarkRelatives(m, best, AncestorLevel(), DescendantLevel());
     RefreshGedcom(0);
     LocatePerson(best);

@@ -2,6 +2,7 @@
 // list, the root person and the name template. Runs on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -388,6 +389,29 @@ TEST_F(MainWindow, RootMarksReachTheGridAtOnce) {
   f.N1Click(1);
   EXPECT_EQ(f.RootPerson(), 1);
   EXPECT_FALSE(f.ClientDataSet1->ControlsDisabled());
+}
+
+}  // namespace
+
+namespace {
+
+// The root field is read-only, so its own clear button works through the window's action: clearing
+// removes the root and every mark, and "no root" is what the settings keep.
+TEST_F(MainWindow, TheUserCanClearTheRoot) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  f.SpeedButton2Click();
+  auto* clear = f.Edit18->findChild<QAction*>(QStringLiteral("Edit18Clear"));
+  ASSERT_NE(clear, nullptr);
+  EXPECT_TRUE(clear->isVisible());
+  EXPECT_TRUE(clear->isEnabled());
+  clear->trigger();
+  EXPECT_EQ(f.Edit18->text(), "");
+  EXPECT_EQ(f.RootPerson(), 0);
+  for (std::int64_t i = 1; i <= 7; ++i) EXPECT_EQ(f.ClientDataSet1->Value(int(i - 1), pfIsFav).toString(), "") << i;
+  EXPECT_FALSE(clear->isVisible());
+  f.IniSave();
+  EXPECT_EQ(platform::TIniFile(TForm1::IniFileName()).ReadString("Options", "Edit18", "x"), "");
 }
 
 }  // namespace
