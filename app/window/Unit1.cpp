@@ -300,9 +300,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::Drop) {
       auto* d = static_cast<QDropEvent*>(event);
-      if (Edit6DragOver(d->source())) {
+      if (Edit6DragOver(d->source()) && !busy_) {
         d->acceptProposedAction();
-        SpeedButton2Click();
+        RunCommand(*this, [this] { SpeedButton2Click(); });
       }
       return true;
     }
@@ -350,13 +350,19 @@ void TForm1::FormResize() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (busy_) {  // a load is running: ask it to stop first
+  if (busy_) {  // a load is running: ask it to stop, and close when it has ended
     model().AbortFlag = true;
+    closePending_ = true;
     event->ignore();
     return;
   }
   FormClose();
   QWidget::closeEvent(event);
+}
+
+void TForm1::CloseIfPending() {
+  // Queued: the command that ran the load finishes (and updates the recent files) before the window goes.
+  if (closePending_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TForm1::FormClose() {
@@ -435,6 +441,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   Gauge5->setValue(0);
   busy_ = false;
   if (!error.isEmpty()) ShowError(error);
+  CloseIfPending();
 }
 
 void TForm1::ToolButton0Click() {

@@ -192,6 +192,7 @@ class TForm1 : public QWidget, public TPageHost {
   void ApplyFilter(bool relocate);
   void WriteMarksToRows(std::int64_t locateIndex);
   void BuildPages();
+  void CloseIfPending();
   void WireCommands();
   void PersInfo();  // tells every page that the current person changed
   QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
@@ -203,6 +204,7 @@ class TForm1 : public QWidget, public TPageHost {
   bool activatedOnce_ = false;
   bool busy_ = false;
   bool closed_ = false;
+  bool closePending_ = false;  // closing was asked for during a load; it closes when the load ends
   // Size and modification time of the file read last, to reopen on activation only when it changed.
   qint64 loadedSize_ = -1;
   QDateTime loadedTime_;

@@ -243,25 +243,33 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
 
   // Wiring
   ClientDataSet1->AfterScroll = [this] { ClientDataSet1AfterScroll(); };
-  connect(DBGrid1, &platform::TDBGrid::TitleClick, this, &TForm1::DBGrid1TitleClick);
-  connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+  // Commands that change the model or the list are refused while a load or a long run is under way.
+  auto listCommand = [this](void (TForm1::*fn)()) {
+    return [this, fn] {
+      if (!busy_) RunCommand(*this, [&] { (this->*fn)(); });
+    };
+  };
+  connect(DBGrid1, &platform::TDBGrid::TitleClick, this, [this](int column) {
+    if (!busy_) RunCommand(*this, [&] { DBGrid1TitleClick(column); });
+  });
+  connect(Edit1, &QLineEdit::textChanged, this, listCommand(&TForm1::Edit1Change));
   connect(Edit18, &QLineEdit::textChanged, this, [this] {
     ClearRoot->setVisible(!Edit18->text().isEmpty());
-    Edit18Change();
+    RunCommand(*this, [this] { Edit18Change(); });
   });
-  connect(ClearRoot, &QAction::triggered, this, [this] { RunCommand(*this, [this] { ClearRootClick(); }); });
-  connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-  connect(cbFavorit, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
-  connect(cbLive, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
-  connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+  connect(ClearRoot, &QAction::triggered, this, listCommand(&TForm1::ClearRootClick));
+  connect(SpeedButton1, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(cbFavorit, &QCheckBox::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(cbLive, &QCheckBox::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(SpeedButton2, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton2Click));
   connect(SpeedButton3, &QToolButton::clicked, this,
           [this] { PopupMenu7->popup(SpeedButton3->mapToGlobal(QPoint(0, 0))); });
   connect(PopupMenu7, &QMenu::triggered, this, [this](QAction* a) {
     const int mode = static_cast<int>(PopupMenu7->actions().indexOf(a));
-    if (mode >= 0) N1Click(mode);
+    if (mode >= 0 && !busy_) RunCommand(*this, [&] { N1Click(mode); });
   });
   connect(SpeedButton38, &QToolButton::clicked, this, &TForm1::SpeedButton38Click);
-  connect(SpeedButton39, &QToolButton::clicked, this, &TForm1::SpeedButton39Click);
+  connect(SpeedButton39, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton39Click));
   connect(SpeedButton40, &QToolButton::clicked, this, &TForm1::SpeedButton40Click);
   connect(PageControl5, &QTabWidget::currentChanged, this, [this] { PageControl5Change(); });
   focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -411,7 +419,6 @@ void TForm1::Edit18Change() {
 }
 
 void TForm1::ClearRootClick() {
-  if (busy_) return;
   Edit18->clear();
 }
 

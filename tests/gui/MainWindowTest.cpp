@@ -9,11 +9,13 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 #include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
+#include "app/core/UnitFunc.h"
 #include "app/window/FanChartPage.h"
 #include "app/window/Unit1.h"
 #include "app/core/trans.h"
@@ -412,6 +414,52 @@ TEST_F(MainWindow, TheUserCanClearTheRoot) {
   EXPECT_FALSE(clear->isVisible());
   f.IniSave();
   EXPECT_EQ(platform::TIniFile(TForm1::IniFileName()).ReadString("Options", "Edit18", "x"), "");
+}
+
+}  // namespace
+
+namespace {
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+// A click that arrives while a file loads (the load processes events for its gauge) may not change the
+// model or the list: the new name template is refused, not half applied, and can be applied afterwards.
+TEST_F(MainWindow, NameTemplateDuringALoadIsRefusedAndWorksAfterwards) {
+  TForm1& f = Open();
+  f.SpeedButton38Click();
+  f.Button8Click(f.Button10);  // first name, then surname
+  f.Button8Click(f.Button8);
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.SpeedButton39->click();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy) << "the click did not arrive during the load";
+  EXPECT_EQ(f.Edit21->text(), "14)23");
+  const TINDI& p = f.model().aIndi[1];
+  EXPECT_EQ(p.FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, f.Edit21->text()));
+  // After the load the same choice applies.
+  f.SpeedButton39->click();
+  EXPECT_EQ(f.Edit21->text(), "21");
+  EXPECT_EQ(f.model().aIndi[1].FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, "21"));
+}
+
+// Closing the window during a load stops the load and closes the window when the load has ended.
+TEST_F(MainWindow, CloseDuringALoadClosesWhenItEnds) {
+  TForm1& f = Show();
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.close();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy);
+  EXPECT_TRUE(f.model().AbortFlag);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(f.isVisible()) << "the close request was swallowed";
+  // Settings were written on the way out.
+  EXPECT_TRUE(QFileInfo::exists(TForm1::IniFileName()));
 }
 
 }  // namespace
