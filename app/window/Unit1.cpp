@@ -35,6 +35,7 @@
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
 #include "platform/qt/Dialogs.h"
+#include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
 
 namespace {
@@ -416,7 +417,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     else if (ext == QLatin1String("AT5"))
       At5_Indi(path);
   } catch (const EGedcomRead& e) {
-    error = e.Message();
+    error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   }
@@ -440,7 +441,14 @@ void TForm1::OpenDataFiles(const QString& path) {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
   busy_ = false;
-  if (!error.isEmpty()) ShowError(error);
+  if (!error.isEmpty())
+    ShowError(error);
+  else if (m.aIndi.size() <= 1 && !m.AbortFlag && (ext == u"GED" || ext == u"AT4" || ext == u"AT5"))
+    // The file was read but held no person (not a family tree, or persons under other identifiers):
+    // the list stays empty, and the user learns why.
+    Dialogs().Message(platform::FormatMsg(Lang(QStringLiteral("NoPersonsFound"),
+                                               QStringLiteral("В файле \"%s\" не найдено ни одной персоны")),
+                                          {path}));
   CloseIfPending();
 }
 

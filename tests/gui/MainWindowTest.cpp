@@ -19,6 +19,7 @@
 #include "app/window/FanChartPage.h"
 #include "app/window/Unit1.h"
 #include "app/core/trans.h"
+#include "platform/qt/Dialogs.h"
 #include "platform/qt/IniFile.h"
 
 // The system's font configuration library keeps caches it never frees, and Qt keeps a few objects of an
@@ -101,6 +102,36 @@ TEST_F(MainWindow, FirstStartPicksEnglishAndKeepsRussianForMissingKeys) {
   f.ComboBox9->setCurrentIndex(f.ComboBox9->findText("Ukrainian.lng"));
   for (int k = 0; k < 3; ++k) EXPECT_EQ(f.DataSource1->ColumnTitle(k).count(kMark), 1) << k;
   EXPECT_EQ(f.DataSource1->ColumnTitle(0), QStringLiteral("˅ Полное имя") + kMark);
+}
+
+// The reader's messages go through the translation file: the open error, and the word that a file
+// held no person at all (a file that is not a family tree opens as an empty list, but not silently).
+TEST_F(MainWindow, FileMessagesAreTranslated) {
+  QDir(dir_.path()).mkdir("LNG");
+  WriteFile(Path("LNG/English.lng"),
+            "[Language]\r\nFileOpenError=Cannot open \"%s\"\r\nNoPersonsFound=Nobody in \"%s\"\r\n");
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+  TForm1& f = Show();
+  auto dialogs = std::make_unique<platform::TFakeDialogs>();
+  platform::TFakeDialogs* fake = dialogs.get();
+  f.SetDialogs(std::move(dialogs));
+  const QString missing = Path("missing.ged");
+  f.OpenDataFiles(missing);
+  EXPECT_TRUE(warnings.contains(QStringLiteral("Cannot open \"%1\"").arg(missing))) << warnings.join('|').toStdString();
+  EXPECT_TRUE(fake->messages.isEmpty());  // an error is not also reported as an empty file
+  const QString notGedcom = Path("letter.ged");
+  WriteFile(notGedcom, "Dear reader,\nthis is no family tree.\n");
+  f.OpenDataFiles(notGedcom);
+  qInstallMessageHandler(previous);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_EQ(fake->messages[0], QStringLiteral("Nobody in \"%1\"").arg(notGedcom));
+  EXPECT_EQ(f.ClientDataSet1->RecordCount(), 0);
+  // A real tree gives no such word.
+  f.OpenDataFiles(kFamily);
+  EXPECT_EQ(fake->messages.size(), 1);
 }
 
 TEST_F(MainWindow, ShippedTranslationsCoverEveryKey) {
