@@ -113,13 +113,15 @@ const char16_t* PatternType(TZCellPattern pattern) {
   return u"solid";
 }
 
-// The border style name of a line, or null when the line is not drawn.
+// The border style name of a line, or null when the line is not drawn. Only names of the format's own
+// list: there is no medium dotted line, so a dotted line is "dotted" at every weight. A continuous line
+// of weight 0 is a thin line, as in the Excel 2003 XML writer.
 const char16_t* BorderStyleName(const TZBorderStyle& line) {
   const int w = line.Weight();
   switch (line.LineStyle) {
     case ZENone: return nullptr;
-    case ZEContinuous: return w == 1 ? u"hair" : w == 2 ? u"medium" : u"thick";
-    case ZEDot: return w == 0 ? nullptr : w == 1 ? u"dotted" : u"mediumDotted";
+    case ZEContinuous: return w == 0 ? u"thin" : w == 1 ? u"hair" : w == 2 ? u"medium" : u"thick";
+    case ZEDot: return w == 0 ? nullptr : u"dotted";
     case ZEDash: return w == 0 ? nullptr : w == 1 ? u"dashed" : u"mediumDashed";
     case ZEDashDot: return w == 0 ? nullptr : w == 1 ? u"dashDot" : u"mediumDashDot";
     case ZEDashDotDot: return w == 0 ? nullptr : w == 1 ? u"dashDotDot" : u"mediumDashDotDot";
@@ -152,6 +154,89 @@ const char16_t* VerticalName(TZVerticalAlignment v) {
 }
 
 std::u16string Argb(TColor c) { return u"00" + ColorToHexRGB(c); }
+
+const char16_t* CellTypeCode(TZCellType type) {
+  static const char16_t* const kTypes[] = {u"n", u"str", u"b", u"str", u"e"};
+  const auto index = static_cast<unsigned>(type);
+  return index < 5 ? kTypes[index] : u"str";
+}
+
+bool IsTextType(TZCellType type) { return type != ZENumber && type != ZEBoolean && type != ZEError; }
+
+// The formula without the "=" that starts it in the book: the format stores formulas without it, and
+// readers would show a second one.
+std::u16string XlsxFormula(const std::u16string& formula) {
+  return !formula.empty() && formula[0] == u'=' ? formula.substr(1) : formula;
+}
+
+bool IsTextBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// Blanks at either end, or line breaks and tabs inside, that a reader would otherwise be free to drop.
+bool NeedsPreservedSpace(const std::u16string& text) {
+  if (text.empty()) return false;
+  if (IsTextBlank(text.front()) || IsTextBlank(text.back())) return true;
+  for (char16_t c : text)
+    if (c == u'\t' || c == u'\n' || c == u'\r') return true;
+  return false;
+}
+
+// A new line and the indentation of an element at the depth, as the writer starts one.
+std::string LineStart(TZXMLWriterH& xml, int depth) {
+  if (!xml.NewLine()) return std::string();
+  std::string out = xml.UnixNLSeparator() ? "\n" : "\r\n";
+  const std::string tab = Utf16ToXmlUtf8(std::u16string(static_cast<std::size_t>(std::max(xml.TabLength(), 0)),
+                                                        xml.TabSymbol()));
+  for (int i = 0; i < depth; ++i) out += tab;
+  return out;
+}
+
+void AppendAscii(std::string& out, const char16_t* text) {
+  for (; *text != 0; ++text) out.push_back(static_cast<char>(*text));
+}
+
+// Appends the text as UTF-8 element content, escaped: the bytes that escaping the text and encoding it
+// through the XML writer give (markup characters as references, characters XML forbids dropped, a lone
+// surrogate as U+FFFD), and with crAsReference a CR as a reference too.
+void AppendEscapedUtf8(const std::u16string& text, std::string& out, bool crAsReference) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::uint32_t c = text[i++];
+    if (c < 0x80) {
+      switch (c) {
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '\r':
+          if (crAsReference) out += "&#13;";
+          else out.push_back('\r');
+          break;
+        default:
+          if (IsXmlAllowedChar(c)) out.push_back(static_cast<char>(c));
+      }
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    if (!IsXmlAllowedChar(c)) continue;
+    if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 
 void WriteXfs(TZXMLWriterH& xml, const TSHEVRIX& book, const char16_t* listTag, bool cellXfs,
               const std::vector<int>& fontIds, const std::vector<int>& fillIds, const std::vector<int>& borderIds) {
@@ -273,7 +358,7 @@ int WriteXlsxStyles(const TSHEVRIX& book, TZStream* stream, const TZXlsxPartOpti
   for (int p = 0; p < positions; ++p) {
     if (borderIds[p] != -2) continue;
     const TZBorder& b = StyleAt(book, p).Border;
-    auto drawn = [](const TZBorderStyle& line) { return line.Weight() != 0 && line.LineStyle != ZENone; };
+    auto drawn = [](const TZBorderStyle& line) { return BorderStyleName(line) != nullptr; };
     Open(xml, u"border",
          Attrs({{u"diagonalDown", TrueFalse(drawn(b.DiagonalLeft()))},
                 {u"diagonalUp", TrueFalse(drawn(b.DiagonalRight()))}}));
@@ -504,6 +589,18 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
 
   const TZMergeCells& merges = sheet.MergeCells();
   Open(xml, u"sheetData", TZAttributesH());
+  // Pieces of every cell, made once: column letters, style numbers, and the line starts of the cell
+  // (inside a row), of its children and of the text of an inline string.
+  std::vector<std::string> letters(static_cast<std::size_t>(std::max(cols, 0)));
+  for (int j = 0; j < cols; ++j) letters[static_cast<std::size_t>(j)] = Utf16ToXmlUtf8(ColumnLetters(j));
+  std::vector<std::string> styleNumbers(static_cast<std::size_t>(styleCount) + 1);
+  for (int i = 0; i <= styleCount; ++i) styleNumbers[static_cast<std::size_t>(i)] = std::to_string(i);
+  const int rowDepth = xml.TagCount() + 1;
+  const std::string cellIndent = LineStart(xml, rowDepth);
+  const std::string childIndent = LineStart(xml, rowDepth + 1);
+  const std::string textIndent = LineStart(xml, rowDepth + 2);
+  std::string rowBytes;
+  std::u16string value;
   for (int r = 0; r < rows; ++r) {
     const TZRowOptions& row = *sheet.Rows(r);
     Open(xml, u"row",
@@ -514,7 +611,10 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
                 {u"ht", FormatDecimal(row.HeightMM() * 2.835, 2)},
                 {u"outlineLevel", u"0"},
                 {u"r", Dec(r + 1)}}));
-    const std::u16string rowNumber = Dec(r + 1);
+    // The cells of the row are put together as bytes and handed to the writer at once: the same bytes
+    // the writer's element calls give, without an attribute list and two text conversions per cell.
+    const std::string rowNumber = std::to_string(r + 1);
+    rowBytes.clear();
     for (int j = 0; j < cols; ++j) {
       const TZCell& cell = *sheet.Cell(j, r);
       int style = cell.CellStyle();
@@ -525,20 +625,54 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
           style = sheet.Cell(rect.Left, rect.Top)->CellStyle();
         }
       }
-      static const char16_t* const kTypes[] = {u"n", u"str", u"b", u"str", u"e"};
-      const auto type = static_cast<unsigned>(cell.CellType());
-      const TZAttributesH a = Attrs({{u"r", ColumnLetters(j) + rowNumber},
-                                     {u"s", styleIndex(style)},
-                                     {u"t", type < 5 ? kTypes[type] : u"str"}});
-      if (cell.Data().empty() && cell.Formula().empty()) {
-        Empty(xml, u"c", a);
+      const TZCellType type = WrittenCellType(cell, value);
+      const std::u16string& rawFormula = cell.Formula();
+      const bool hasFormula = rawFormula.size() > (rawFormula.empty() || rawFormula[0] != u'=' ? 0u : 1u);
+      rowBytes += cellIndent;
+      rowBytes += "<c r=\"";
+      rowBytes += letters[static_cast<std::size_t>(j)];
+      rowBytes += rowNumber;
+      rowBytes += "\" s=\"";
+      rowBytes += (style >= -1 && style < styleCount) ? styleNumbers[static_cast<std::size_t>(style + 1)] : "0";
+      rowBytes += "\" t=\"";
+      if (value.empty() && !hasFormula) {
+        AppendAscii(rowBytes, CellTypeCode(type));
+        rowBytes += "\"/>";
         continue;
       }
-      Open(xml, u"c", a);
-      if (!cell.Formula().empty()) xml.WriteTag(u"f", cell.Formula(), Attrs({{u"aca", u"false"}}), true, false, true);
-      if (!cell.Data().empty()) xml.WriteTag(u"v", cell.Data(), true, false, true);
-      xml.WriteEndTagNode();
+      if (!hasFormula && IsTextType(type)) {
+        // Text as an inline string: the only form in which readers keep blanks at either end and CR.
+        rowBytes += "inlineStr\">";
+        rowBytes += childIndent;
+        rowBytes += "<is>";
+        rowBytes += textIndent;
+        rowBytes += NeedsPreservedSpace(value) ? "<t xml:space=\"preserve\">" : "<t>";
+        AppendEscapedUtf8(value, rowBytes, true);
+        rowBytes += "</t>";
+        rowBytes += childIndent;
+        rowBytes += "</is>";
+        rowBytes += cellIndent;
+        rowBytes += "</c>";
+        continue;
+      }
+      AppendAscii(rowBytes, CellTypeCode(type));
+      rowBytes += "\">";
+      if (hasFormula) {
+        rowBytes += childIndent;
+        rowBytes += "<f aca=\"false\">";
+        AppendEscapedUtf8(XlsxFormula(rawFormula), rowBytes, false);
+        rowBytes += "</f>";
+      }
+      if (!value.empty()) {
+        rowBytes += childIndent;
+        rowBytes += "<v>";
+        AppendEscapedUtf8(value, rowBytes, false);
+        rowBytes += "</v>";
+      }
+      rowBytes += cellIndent;
+      rowBytes += "</c>";
     }
+    if (!rowBytes.empty()) xml.WriteRaw(rowBytes, true, false);
     xml.WriteEndTagNode();  // row
   }
   xml.WriteEndTagNode();  // sheetData
