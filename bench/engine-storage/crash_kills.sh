@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The heavy variant of the random-kill crash test: a child process committing 100 change sets is
+# killed at random moments KILLS times (default 100); after each kill the reopened file is checked.
+# Usage: bench/engine-storage/crash_kills.sh [build folder] [kills]
+set -euo pipefail
+build=${1:-build-test}
+NRD_CRASH_KILLS=${2:-100} "$build/tests/engine-storage/engine_storage_tests" \
+  --gtest_filter='NRDCrashSafety.ChildKilledAtRandomDuringManyCommits'
