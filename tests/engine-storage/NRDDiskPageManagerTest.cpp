@@ -450,3 +450,30 @@ TEST(NRDDiskPageManager, CipherFailuresRaiseBeforeAnythingIsWritten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NRDDiskPageManager, ReadOnlyOpenRefusesEveryWrite) {
+  TempDir dir;
+  const std::string path = dir.File("ro.at4");
+  std::int32_t no = 0;
+  {
+    auto pm = CreateDb(path, 256, 4);
+    no = AddFilledPage(*pm, 0, 1);
+    pm->ApplyChanges(0);
+  }
+  const std::vector<std::uint8_t> before = ReadAll(path);
+  TNRDDiskPageManager pm;
+  pm.SetLockRetry(3, 1);
+  bool readOnly = true, repair = false, multi = false;
+  pm.OpenDatabase(path, {}, readOnly, repair, false, multi);
+  EXPECT_TRUE(pm.ReadOnly());
+  EXPECT_TRUE(pm.DatabaseFile().IsWritable()) << "locks need a writable descriptor";
+  FillPage(pm, 0, no, 2);
+  ExpectNRD([&] { pm.ApplyChanges(0); }, 10462, "Cannot Write to file");
+  EXPECT_NE(CodeOf([&] { pm.AddPage(0, ptTableRecord); }), 0);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(FirstDataByte(pm, 0, no), 1);
+}
+
+}  // namespace
