@@ -224,6 +224,7 @@ TEST(NRDCrashSafety, ChildKilledAtRandomDuringManyCommits) {
   }
   std::mt19937 rng(2024);
   int committed = -1;  // the last commit reported by a child
+  int rollbacks = 0;   // kills that left a journal behind
   // A few kills here; bench/engine-storage/crash_kills.sh runs many more.
   const char* env = std::getenv("NRD_CRASH_KILLS");
   const int kills = env != nullptr ? std::max(1, std::atoi(env)) : 6;
@@ -255,6 +256,7 @@ TEST(NRDCrashSafety, ChildKilledAtRandomDuringManyCommits) {
     ::close(fds[0]);
 
     // The reopened file holds the last reported commit, or the one that was in flight.
+    if (platform::FileSystem::Native().Exists(path + "-journal")) ++rollbacks;
     const int used = CheckConsistent(path);
     auto pm = OpenDb(path);
     const std::uint8_t first = FirstDataByte(*pm, 0, fixed[0]);
@@ -266,6 +268,8 @@ TEST(NRDCrashSafety, ChildKilledAtRandomDuringManyCommits) {
     EXPECT_GE(used, 11);
     EXPECT_LE(used, 12);
   }
+  RecordProperty("kills", kills);
+  RecordProperty("rollbacks", rollbacks);
 }
 
 }  // namespace
