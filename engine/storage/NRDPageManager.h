@@ -183,6 +183,9 @@ struct TNRDPageElement {
 class TNRDSortedPageList {
  public:
   explicit TNRDSortedPageList(std::int32_t size = 0);
+  // The use-count index holds positions into this list's own map: a copy would point into another.
+  TNRDSortedPageList(const TNRDSortedPageList&) = delete;
+  TNRDSortedPageList& operator=(const TNRDSortedPageList&) = delete;
 
   TNRDPage* Find(std::int32_t key) const;
   void Insert(TNRDPage* page);
