@@ -37,6 +37,7 @@ void TProblemsPage::Build() {
   SpeedButton11->setObjectName(QStringLiteral("SpeedButton11"));
   SpeedButton11->setText(QStringLiteral("Создать"));
   SpeedButton11->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  platform::SetHelpKeyword(SpeedButton11, QStringLiteral("Create"));
   left->addWidget(SpeedButton11);
 
   // The check boxes and spin edits are settings: their group carries a Tag. The table of controls gives
@@ -44,6 +45,7 @@ void TProblemsPage::Build() {
   auto* group = new QGroupBox(QStringLiteral("Проверять события"), page);
   group->setObjectName(QStringLiteral("GroupBox1"));
   platform::SetControlTag(group, 1);
+  platform::SetHelpKeyword(group, QStringLiteral("CheckEventsGroup"));
   auto* grid = new QGridLayout(group);
   grid->setVerticalSpacing(2);
   left->addWidget(group);
