@@ -328,8 +328,7 @@ void TNRDIndexDef::LoadFromStream(TStream& stream) {
   FUnique = ReadBool(stream, 10350);
   FPrimary = ReadBool(stream, 10351);
   const std::int32_t count = ReadI32(stream, 10352);
-  // Each column takes at least 7 bytes.
-  TNRDMetaObjectDefs::CheckCountForLoad(stream, count, 7, 10352);
+  if (count < 0) BadRead(stream, 10352, 4, count);
   FRootPageNo = ReadI32(stream, 10353);
   FIndexColumns.clear();
   for (std::int32_t i = 0; i < count; ++i) {
@@ -452,8 +451,7 @@ void TNRDConstraintDefUnique::LoadFromStream(TStream& stream) {
   FTableName = ReadI32CountedShortString(stream, 30307, 30308);
   FIndexName = ReadI32CountedShortString(stream, 30321, 30322);
   const std::int32_t count = ReadI32(stream, 30309);
-  // Each column takes at least 9 bytes.
-  TNRDMetaObjectDefs::CheckCountForLoad(stream, count, 9, 30309);
+  if (count < 0) BadRead(stream, 30309, 4, count);
   Columns.clear();
   for (std::int32_t i = 0; i < count; ++i) {
     TNRDConstraintColumn c;
@@ -464,11 +462,6 @@ void TNRDConstraintDefUnique::LoadFromStream(TStream& stream) {
 }
 
 // ----- lists ----------------------------------------------------------------------------------------
-void TNRDMetaObjectDefs::CheckCountForLoad(TStream& stream, std::int64_t count, std::int64_t minItemSize, int code) {
-  const std::int64_t left = stream.Size() - stream.Position();
-  if (count < 0 || (count > 0 && count > left / minItemSize)) BadRead(stream, code, count * minItemSize, left);
-}
-
 std::int32_t TNRDMetaObjectDefs::InternalAdd(std::unique_ptr<TNRDMetaObjectDef> def) {
   FDefsList.push_back(std::move(def));
   return GetCount() - 1;
@@ -487,7 +480,7 @@ void TNRDMetaObjectDefs::SaveToStream(TStream& stream) const {
 void TNRDMetaObjectDefs::LoadFromStream(TStream& stream) {
   Clear();
   FLoadedItemCount = ReadI32(stream, 10159);
-  CheckCountForLoad(stream, FLoadedItemCount, 5, 10159);
+  if (FLoadedItemCount < 0) BadRead(stream, 10159, 4, FLoadedItemCount);
   for (std::int32_t i = 0; i < FLoadedItemCount; ++i) InternalAddCreated()->LoadFromStream(stream);
 }
 
@@ -673,7 +666,7 @@ void TNRDConstraintDefs::SaveToStream(TStream& stream) const {
 void TNRDConstraintDefs::LoadFromStream(TStream& stream) {
   Clear();
   FLoadedItemCount = ReadI32(stream, 10159);
-  CheckCountForLoad(stream, FLoadedItemCount, 6, 10159);
+  if (FLoadedItemCount < 0) BadRead(stream, 10159, 4, FLoadedItemCount);
   for (std::int32_t i = 0; i < FLoadedItemCount; ++i) {
     const std::uint8_t type = ReadU8(stream, 10220);
     std::unique_ptr<TNRDConstraintDef> d = CreateByType(type);

@@ -35,8 +35,10 @@
 // single-byte text in the engine's code page, at most 255 bytes, compared without regard to case
 // through the engine's case mapping. A name of 255 bytes in a one-byte-length layout is written
 // with the length byte 0 (256 wraps) and read back from that 0, so such a name survives.
-// Hostile streams (counts beyond the bytes left, unknown types, lengths that do not match) raise
-// ENRDException with the read code of the item at fault; a list keeps what it read before.
+// Hostile streams (negative counts, unknown types, lengths that do not match) raise ENRDException
+// with the read code of the item at fault; a list keeps what it read before. Counts are not trusted
+// for allocation: items are read one by one, so a count larger than the stream ends at the first
+// item that is missing, with that item's read code.
 #pragma once
 
 #include <cstdint>
@@ -265,10 +267,6 @@ class TNRDMetaObjectDefs {
   TNRDMetaObjectDef* GetDefByObjectId(std::int32_t id) const;
 
   std::int32_t FLoadedItemCount = 0;
-
-  // A count of items about to be read: raises `code` when `count` is negative or the items cannot
-  // fit in the bytes left (each takes at least `minItemSize` bytes).
-  static void CheckCountForLoad(TStream& stream, std::int64_t count, std::int64_t minItemSize, int code);
 
  protected:
   // Clears, then copies every definition of `source` through InternalAddCreated (10424 on a
