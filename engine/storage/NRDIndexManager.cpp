@@ -291,7 +291,9 @@ void TNRDBaseIndexManager::SynchronizeTemporaryIndexes(TNRDCursor* cursor, bool&
   try {
     for (std::int32_t id : IndexIds(FIndexDefs)) {
       TNRDIndexDef* def = FIndexDefs.GetIndexDefByObjectId(id);
-      if (!def->FTemporary || def->FTableState == tableState) continue;
+      // A temporary index is private to its session: it is rebuilt from that session's cursor only,
+      // never filled from another session's view of the table.
+      if (!def->FTemporary || def->FTableState == tableState || def->FSessionID != cursor->SessionID()) continue;
       OpenIndex(id)->RebuildTemporaryIndex(cursor);
       def->FTableState = tableState;
       isChanged = true;

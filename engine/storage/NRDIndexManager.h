@@ -151,6 +151,7 @@ class TNRDBaseIndexManager {
   void InsertRecord(TNRDCursor* cursor);
   void UpdateRecord(TNRDCursor* cursor, bool beforeNewRecordIsStored);
   void DeleteRecord(TNRDCursor* cursor);
+  // Rebuilds the cursor session's temporary indexes whose table state fell behind the table's.
   void SynchronizeTemporaryIndexes(TNRDCursor* cursor, bool& isChanged);
   void RenameField(const std::string& fieldName, const std::string& newFieldName);
 

@@ -86,7 +86,6 @@ void* TNRDHandleTable::Get(std::uint32_t handle) const {
 }
 
 bool TNRDHandleTable::Remove(std::uint32_t handle) {
-  if (Get(handle) == nullptr && (handle & kIndexMask) == 0) return false;
   const std::uint32_t index = handle & kIndexMask;
   if (index == 0 || index > slots_.size()) return false;
   Slot& s = slots_[index - 1];
