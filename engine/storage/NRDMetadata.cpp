@@ -108,13 +108,6 @@ bool IsTextType(TNRDBaseFieldType t) {
   return t == bftChar || t == bftWideChar || t == bftVarchar || t == bftWideVarchar;
 }
 
-std::string AsciiUpper(std::string_view s) {
-  std::string r(s);
-  for (char& c : r)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return r;
-}
-
 }  // namespace
 
 void SetExpressionFactory(TNRDExpressionFactory* factory) { gExpressionFactory = factory; }
@@ -623,7 +616,7 @@ std::int32_t TNRDIndexDefs::FindIndex(const std::vector<std::string>* fieldNames
     for (std::int32_t j = 0; j < wanted && serves; ++j) {
       const TNRDIndexColumn& col = def->GetIndexColumn(j);
       const std::string& name = (*fieldNames)[static_cast<std::size_t>(j)];
-      if (AsciiUpper(col.FFieldName) != AsciiUpper(name)) {
+      if (!SameName(col.FFieldName, name)) {
         serves = false;
         break;
       }

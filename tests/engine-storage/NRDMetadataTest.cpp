@@ -476,6 +476,8 @@ TEST(NRDMetadata, FindIndexRules) {
   addIndex(2, {"B"}, {"DESC"}, {""});
   addIndex(3, {"B"}, {"ASC"}, {"NO_CASE"}, true, 7);
   addIndex(4, {"A"}, {"ASC"}, {"NO_CASE"});
+  addField("\xC8\xCC\xDF", aftInteger);                  // "ИМЯ" in Windows-1251
+  addIndex(5, {"\xE8\xEC\xFF"}, {""}, {""});               // "имя"
   struct Case {
     std::vector<std::string> names, dirs, cases;
     std::int32_t session;
@@ -491,6 +493,7 @@ TEST(NRDMetadata, FindIndexRules) {
       {{"A"}, {""}, {"CASE"}, 0, 1},
       {{"A"}, {""}, {"NO_CASE"}, 0, 4},
       {{"A", "B", "A"}, {"", "", ""}, {"", "", ""}, 0, -1},
+      {{"\xC8\xEC\xFF"}, {""}, {"CASE"}, 0, 5},  // "Имя": names compare through the code page's case
   };
   for (const Case& c : table) {
     SCOPED_TRACE(testing::Message() << c.names.size() << " " << c.names[0] << " " << c.dirs[0] << " " << c.cases[0]);
