@@ -54,6 +54,7 @@ void TAncestorsPage::Build() {
 }
 
 void TAncestorsPage::SpeedButton22Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   SxPrGedcom();
 }

@@ -65,6 +65,7 @@ void TDescendantsPage::FormShow() {
 }
 
 void TDescendantsPage::SpeedButton7Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   SxPotGedcom();
 }

@@ -259,6 +259,7 @@ void TFanChartPage::Panel13Click(QWidget* panel) {
 }
 
 void TFanChartPage::SpeedButton4Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   const int direction = ComboBox12->currentIndex() == 1 ? 1 : 0;
   layout_.SetRunningSums(direction);

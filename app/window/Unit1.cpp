@@ -35,6 +35,7 @@
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
 #include "platform/qt/Dialogs.h"
+#include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
 
 namespace {
@@ -261,6 +262,7 @@ void TForm1::FormShow() {
       ComboBox9->setCurrentIndex(ComboBox9->findText(QStringLiteral("English.lng")));
   }
   IniLoad();
+  ClearRoot->setVisible(!Edit18->text().isEmpty());
   ComboBox9Change();
   PageControl5->setCurrentIndex(0);
   for (const auto& page : pages_) page->FormShow();
@@ -299,9 +301,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::Drop) {
       auto* d = static_cast<QDropEvent*>(event);
-      if (Edit6DragOver(d->source())) {
+      if (Edit6DragOver(d->source()) && !busy_) {
         d->acceptProposedAction();
-        SpeedButton2Click();
+        RunCommand(*this, [this] { SpeedButton2Click(); });
       }
       return true;
     }
@@ -349,13 +351,19 @@ void TForm1::FormResize() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (busy_) {  // a load is running: ask it to stop first
+  if (busy_) {  // a load is running: ask it to stop, and close when it has ended
     model().AbortFlag = true;
+    closePending_ = true;
     event->ignore();
     return;
   }
   FormClose();
   QWidget::closeEvent(event);
+}
+
+void TForm1::CloseIfPending() {
+  // Queued: the command that ran the load finishes (and updates the recent files) before the window goes.
+  if (closePending_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TForm1::FormClose() {
@@ -409,7 +417,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     else if (ext == QLatin1String("AT5"))
       At5_Indi(path);
   } catch (const EGedcomRead& e) {
-    error = e.Message();
+    error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   }
@@ -433,7 +441,15 @@ void TForm1::OpenDataFiles(const QString& path) {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
   busy_ = false;
-  if (!error.isEmpty()) ShowError(error);
+  if (!error.isEmpty())
+    ShowError(error);
+  else if (m.aIndi.size() <= 1 && !m.AbortFlag && (ext == u"GED" || ext == u"AT4" || ext == u"AT5"))
+    // The file was read but held no person (not a family tree, or persons under other identifiers):
+    // the list stays empty, and the user learns why.
+    Dialogs().Message(platform::FormatMsg(Lang(QStringLiteral("NoPersonsFound"),
+                                               QStringLiteral("В файле \"%s\" не найдено ни одной персоны")),
+                                          {path}));
+  CloseIfPending();
 }
 
 void TForm1::ToolButton0Click() {

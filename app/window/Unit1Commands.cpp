@@ -77,6 +77,7 @@ void TForm1::EndLongRun() {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
   busy_ = false;
+  CloseIfPending();
 }
 
 bool TForm1::Progress(std::int64_t position, std::int64_t maximum) {

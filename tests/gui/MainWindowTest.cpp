@@ -2,20 +2,24 @@
 // list, the root person and the name template. Runs on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 #include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
+#include "app/core/UnitFunc.h"
 #include "app/window/FanChartPage.h"
 #include "app/window/Unit1.h"
 #include "app/core/trans.h"
+#include "platform/qt/Dialogs.h"
 #include "platform/qt/IniFile.h"
 
 // The system's font configuration library keeps caches it never frees, and Qt keeps a few objects of an
@@ -98,6 +102,36 @@ TEST_F(MainWindow, FirstStartPicksEnglishAndKeepsRussianForMissingKeys) {
   f.ComboBox9->setCurrentIndex(f.ComboBox9->findText("Ukrainian.lng"));
   for (int k = 0; k < 3; ++k) EXPECT_EQ(f.DataSource1->ColumnTitle(k).count(kMark), 1) << k;
   EXPECT_EQ(f.DataSource1->ColumnTitle(0), QStringLiteral("˅ Полное имя") + kMark);
+}
+
+// The reader's messages go through the translation file: the open error, and the word that a file
+// held no person at all (a file that is not a family tree opens as an empty list, but not silently).
+TEST_F(MainWindow, FileMessagesAreTranslated) {
+  QDir(dir_.path()).mkdir("LNG");
+  WriteFile(Path("LNG/English.lng"),
+            "[Language]\r\nFileOpenError=Cannot open \"%s\"\r\nNoPersonsFound=Nobody in \"%s\"\r\n");
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+  TForm1& f = Show();
+  auto dialogs = std::make_unique<platform::TFakeDialogs>();
+  platform::TFakeDialogs* fake = dialogs.get();
+  f.SetDialogs(std::move(dialogs));
+  const QString missing = Path("missing.ged");
+  f.OpenDataFiles(missing);
+  EXPECT_TRUE(warnings.contains(QStringLiteral("Cannot open \"%1\"").arg(missing))) << warnings.join('|').toStdString();
+  EXPECT_TRUE(fake->messages.isEmpty());  // an error is not also reported as an empty file
+  const QString notGedcom = Path("letter.ged");
+  WriteFile(notGedcom, "Dear reader,\nthis is no family tree.\n");
+  f.OpenDataFiles(notGedcom);
+  qInstallMessageHandler(previous);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_EQ(fake->messages[0], QStringLiteral("Nobody in \"%1\"").arg(notGedcom));
+  EXPECT_EQ(f.ClientDataSet1->RecordCount(), 0);
+  // A real tree gives no such word.
+  f.OpenDataFiles(kFamily);
+  EXPECT_EQ(fake->messages.size(), 1);
 }
 
 TEST_F(MainWindow, ShippedTranslationsCoverEveryKey) {
@@ -365,6 +399,98 @@ TEST_F(MainWindow, NameTemplateEditorRebuildsNames) {
   // A page change rewrites the readable form from the code.
   f.PageControl5->setCurrentIndex(2);
   EXPECT_EQ(f.Edit17->text(), QStringLiteral("Имя Фамилия"));
+}
+
+}  // namespace
+
+namespace {
+
+// Marks written while the list's controls are disabled reach the grid when they are enabled again: the
+// root command and clearing the root repaint the rows at once.
+TEST_F(MainWindow, RootMarksReachTheGridAtOnce) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  int repaints = 0;
+  QObject::connect(f.DataSource1, &QAbstractItemModel::dataChanged, [&] { ++repaints; });
+  QObject::connect(f.DataSource1, &QAbstractItemModel::modelReset, [&] { ++repaints; });
+  f.SpeedButton2Click();
+  EXPECT_GT(repaints, 0) << "the root command did not reach the view";
+  EXPECT_EQ(f.DataSource1->data(f.DataSource1->index(f.ClientDataSet1->RecNo() - 1, 0), Qt::BackgroundRole).value<QColor>(), QColor(156, 254, 162));
+  repaints = 0;
+  f.Edit18->clear();
+  EXPECT_GT(repaints, 0) << "clearing the root did not reach the view";
+  f.N1Click(1);
+  EXPECT_EQ(f.RootPerson(), 1);
+  EXPECT_FALSE(f.ClientDataSet1->ControlsDisabled());
+}
+
+}  // namespace
+
+namespace {
+
+// The root field is read-only, so its own clear button works through the window's action: clearing
+// removes the root and every mark, and "no root" is what the settings keep.
+TEST_F(MainWindow, TheUserCanClearTheRoot) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  f.SpeedButton2Click();
+  auto* clear = f.Edit18->findChild<QAction*>(QStringLiteral("Edit18Clear"));
+  ASSERT_NE(clear, nullptr);
+  EXPECT_TRUE(clear->isVisible());
+  EXPECT_TRUE(clear->isEnabled());
+  clear->trigger();
+  EXPECT_EQ(f.Edit18->text(), "");
+  EXPECT_EQ(f.RootPerson(), 0);
+  for (std::int64_t i = 1; i <= 7; ++i) EXPECT_EQ(f.ClientDataSet1->Value(int(i - 1), pfIsFav).toString(), "") << i;
+  EXPECT_FALSE(clear->isVisible());
+  f.IniSave();
+  EXPECT_EQ(platform::TIniFile(TForm1::IniFileName()).ReadString("Options", "Edit18", "x"), "");
+}
+
+}  // namespace
+
+namespace {
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+// A click that arrives while a file loads (the load processes events for its gauge) may not change the
+// model or the list: the new name template is refused, not half applied, and can be applied afterwards.
+TEST_F(MainWindow, NameTemplateDuringALoadIsRefusedAndWorksAfterwards) {
+  TForm1& f = Open();
+  f.SpeedButton38Click();
+  f.Button8Click(f.Button10);  // first name, then surname
+  f.Button8Click(f.Button8);
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.SpeedButton39->click();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy) << "the click did not arrive during the load";
+  EXPECT_EQ(f.Edit21->text(), "14)23");
+  const TINDI& p = f.model().aIndi[1];
+  EXPECT_EQ(p.FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, f.Edit21->text()));
+  // After the load the same choice applies.
+  f.SpeedButton39->click();
+  EXPECT_EQ(f.Edit21->text(), "21");
+  EXPECT_EQ(f.model().aIndi[1].FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, "21"));
+}
+
+// Closing the window during a load stops the load and closes the window when the load has ended.
+TEST_F(MainWindow, CloseDuringALoadClosesWhenItEnds) {
+  TForm1& f = Show();
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.close();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy);
+  EXPECT_TRUE(f.model().AbortFlag);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(f.isVisible()) << "the close request was swallowed";
+  // Settings were written on the way out.
+  EXPECT_TRUE(QFileInfo::exists(TForm1::IniFileName()));
 }
 
 }  // namespace
