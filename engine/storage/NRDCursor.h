@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/foundation/NRDCipherPage.h"
 #include "engine/foundation/NRDCompression.h"
 #include "engine/foundation/NRDTypes.h"
 #include "engine/foundation/NRDVariant.h"
@@ -28,15 +29,6 @@ class TNRDIndexPositionCache;
 class TNRDRecordBitmap;
 class TNRDStream;
 class TNRDIndexPosition;
-
-enum TNRDCryptoAlgorithm : std::uint8_t {
-  craRijndael_128, craRijndael_256, craDES_Single, craDES_Triple, craBlowfish, craTwofish_128, craTwofish_256, craSquare
-};
-
-struct TNRDPassword {
-  std::string Password;  // single-byte text
-  TNRDCryptoAlgorithm CryptoAlgorithm = craRijndael_128;
-};
 
 // A saved cursor position (SavePosition / RestorePosition).
 struct TNRDCursorPosition {
