@@ -4,6 +4,7 @@
 
 #include <QGridLayout>
 #include <algorithm>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,10 +12,11 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, const QString& name, const QString& caption, bool checked) {
+QCheckBox* AddCheck(QWidget* parent, const QString& name, const QString& caption, const QString& key, bool checked) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
   c->setChecked(checked);
+  platform::SetHelpKeyword(c, key);
   return c;
 }
 
@@ -27,10 +29,12 @@ QSpinBox* AddSpin(QWidget* parent, const QString& name, int min, int max, int va
   return s;
 }
 
-QRadioButton* AddRadio(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, bool checked) {
+QRadioButton* AddRadio(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
+                       const QString& key, bool checked) {
   auto* r = new QRadioButton(caption, parent);
   r->setObjectName(name);
   r->setChecked(checked);
+  platform::SetHelpKeyword(r, key);
   layout->addWidget(r);
   return r;
 }
@@ -48,6 +52,7 @@ void TDuplicatesPage::Build() {
   SpeedButton35 = new QToolButton(page);
   SpeedButton35->setObjectName(QStringLiteral("SpeedButton35"));
   SpeedButton35->setText(QStringLiteral("Создать"));
+  platform::SetHelpKeyword(SpeedButton35, QStringLiteral("Create"));
   bar->addWidget(SpeedButton35);
   Gauge2 = new QProgressBar(page);
   Gauge2->setObjectName(QStringLiteral("Gauge2"));
@@ -66,29 +71,31 @@ void TDuplicatesPage::Build() {
     QCheckBox** check;
     const char* checkName;
     const char* caption;
+    const char* key;
     QSpinBox** spin;
     const char* spinName;
     int weight;
   };
   const Row rows[] = {
-      {&CheckBox41, "CheckBox41", "Фамилия у мужчин", &SpinEdit6, "SpinEdit6", 10},
-      {&CheckBox48, "CheckBox48", "Фамилия у женщин", &SpinEdit13, "SpinEdit13", 5},
-      {&CheckBox46, "CheckBox46", "(Девичья фамилия)", &SpinEdit11, "SpinEdit11", 10},
-      {&CheckBox42, "CheckBox42", "Имя", &SpinEdit7, "SpinEdit7", 10},
-      {&CheckBox43, "CheckBox43", "Отчество", &SpinEdit8, "SpinEdit8", 7},
-      {&CheckBox44, "CheckBox44", "Дата рождения", &SpinEdit9, "SpinEdit9", 6},
-      {&CheckBox45, "CheckBox45", "Дата смерти", &SpinEdit10, "SpinEdit10", 5},
+      {&CheckBox41, "CheckBox41", "Фамилия у мужчин", "SurnameMen", &SpinEdit6, "SpinEdit6", 10},
+      {&CheckBox48, "CheckBox48", "Фамилия у женщин", "SurnameWomen", &SpinEdit13, "SpinEdit13", 5},
+      {&CheckBox46, "CheckBox46", "(Девичья фамилия)", "MaidenSurname", &SpinEdit11, "SpinEdit11", 10},
+      {&CheckBox42, "CheckBox42", "Имя", "FirstName", &SpinEdit7, "SpinEdit7", 10},
+      {&CheckBox43, "CheckBox43", "Отчество", "Patronymic", &SpinEdit8, "SpinEdit8", 7},
+      {&CheckBox44, "CheckBox44", "Дата рождения", "BirthDate", &SpinEdit9, "SpinEdit9", 6},
+      {&CheckBox45, "CheckBox45", "Дата смерти", "DeathDate", &SpinEdit10, "SpinEdit10", 5},
   };
   int row = 0;
   for (const Row& r : rows) {
-    *r.check = AddCheck(fields, QString::fromLatin1(r.checkName), QString::fromUtf8(r.caption), true);
+    *r.check = AddCheck(fields, QString::fromLatin1(r.checkName), QString::fromUtf8(r.caption),
+                        QString::fromLatin1(r.key), true);
     *r.spin = AddSpin(fields, QString::fromLatin1(r.spinName), 1, 10, r.weight);
     grid->addWidget(*r.check, row, 0);
     grid->addWidget(*r.spin, row, 1);
     ++row;
   }
-  CheckBox73 = AddCheck(fields, QStringLiteral("CheckBox73"), QStringLiteral("Отец"), true);
-  CheckBox74 = AddCheck(fields, QStringLiteral("CheckBox74"), QStringLiteral("Мать"), true);
+  CheckBox73 = AddCheck(fields, QStringLiteral("CheckBox73"), QStringLiteral("Отец"), QStringLiteral("Father"), true);
+  CheckBox74 = AddCheck(fields, QStringLiteral("CheckBox74"), QStringLiteral("Мать"), QStringLiteral("Mother"), true);
   grid->addWidget(CheckBox73, row, 0);
   grid->addWidget(CheckBox74, row + 1, 0);
   left->addWidget(fields);
@@ -109,18 +116,25 @@ void TDuplicatesPage::Build() {
   cl->addLayout(threshold);
   auto* label = new QLabel(QStringLiteral("Показывать с % выше"), content);
   label->setObjectName(QStringLiteral("ThresholdLabel"));
+  platform::SetHelpKeyword(label, QStringLiteral("ShowAbovePercent"));
   threshold->addWidget(label);
   SpinEdit12 = AddSpin(content, QStringLiteral("SpinEdit12"), 10, 100, 75, 5);
   threshold->addWidget(SpinEdit12);
   threshold->addStretch();
-  CheckBox47 = AddCheck(content, QStringLiteral("CheckBox47"), QStringLiteral("Исключать братьев/сестер"), true);
-  CheckBox49 = AddCheck(content, QStringLiteral("CheckBox49"), QStringLiteral("Детализировать расчет"), true);
+  CheckBox47 = AddCheck(content, QStringLiteral("CheckBox47"), QStringLiteral("Исключать братьев/сестер"),
+                        QStringLiteral("ExcludeSiblings"), true);
+  CheckBox49 = AddCheck(content, QStringLiteral("CheckBox49"), QStringLiteral("Детализировать расчет"),
+                        QStringLiteral("DetailCalculation"), true);
   cl->addWidget(CheckBox47);
   cl->addWidget(CheckBox49);
-  RadioButton3 = AddRadio(content, cl, QStringLiteral("RadioButton3"), QStringLiteral("Только текущая персона"), true);
-  RadioButton4 = AddRadio(content, cl, QStringLiteral("RadioButton4"), QStringLiteral("Включать мужчин"), false);
-  RadioButton5 = AddRadio(content, cl, QStringLiteral("RadioButton5"), QStringLiteral("Включать женщин"), false);
-  RadioButton6 = AddRadio(content, cl, QStringLiteral("RadioButton6"), QStringLiteral("Включать всех"), false);
+  RadioButton3 = AddRadio(content, cl, QStringLiteral("RadioButton3"), QStringLiteral("Только текущая персона"),
+                          QStringLiteral("OnlyCurrentPerson"), true);
+  RadioButton4 = AddRadio(content, cl, QStringLiteral("RadioButton4"), QStringLiteral("Включать мужчин"),
+                          QStringLiteral("IncludeMen"), false);
+  RadioButton5 = AddRadio(content, cl, QStringLiteral("RadioButton5"), QStringLiteral("Включать женщин"),
+                          QStringLiteral("IncludeWomen"), false);
+  RadioButton6 = AddRadio(content, cl, QStringLiteral("RadioButton6"), QStringLiteral("Включать всех"),
+                          QStringLiteral("IncludeAll"), false);
   left->addWidget(content);
   left->addStretch();
 
@@ -170,7 +184,13 @@ void TDuplicatesPage::FindDoubleGedcom() {
   TBusyCursor busy;
   Gauge2->setValue(0);
   Gauge2->show();
-  const auto progress = [this](std::int64_t position, std::int64_t maximum) {
+  // The gauges move and pending events are processed every few milliseconds rather than after every
+  // record: "Прервать" and Esc stay live, and a search over many persons is not slowed by repainting.
+  QElapsedTimer sinceEvents;
+  sinceEvents.start();
+  const auto progress = [this, &sinceEvents](std::int64_t position, std::int64_t maximum) {
+    if (position != 0 && position < maximum && sinceEvents.elapsed() < 20) return;
+    sinceEvents.restart();
     Gauge2->setMaximum(int(std::clamp<std::int64_t>(maximum, 0, INT32_MAX)));
     Gauge2->setValue(int(std::clamp<std::int64_t>(position, 0, INT32_MAX)));
     host().Progress(position, maximum);

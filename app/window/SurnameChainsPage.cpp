@@ -11,10 +11,12 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, bool checked) {
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
+                    bool checked) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
   c->setChecked(checked);
+  platform::SetHelpKeyword(c, key);
   layout->addWidget(c);
   return c;
 }
@@ -33,10 +35,12 @@ void TSurnameChainsPage::Build() {
   SpeedButton24 = new QToolButton(page);
   SpeedButton24->setObjectName(QStringLiteral("SpeedButton24"));
   SpeedButton24->setText(QStringLiteral("Создать"));
+  platform::SetHelpKeyword(SpeedButton24, QStringLiteral("Create"));
   left->addWidget(SpeedButton24, 0, Qt::AlignLeft);
 
   RadioGroup15 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup15"));
   RadioGroup15->setTitle(QStringLiteral("Вид отчета"));
+  platform::SetHelpKeyword(RadioGroup15, QStringLiteral("ChainKind"));
   RadioGroup15->SetItems({QStringLiteral("Только фамилии"), QStringLiteral("Вся цепочка персон")});
   RadioGroup15->SetItemIndex(1);
   left->addWidget(RadioGroup15);
@@ -44,21 +48,23 @@ void TSurnameChainsPage::Build() {
   ChainPanel = new platform::TPanel(page, QStringLiteral("ChainOptionsPanel"));
   platform::SetControlTag(ChainPanel, 1);
   auto* cp = new QVBoxLayout(ChainPanel);
-  CheckBox28 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox28"), QStringLiteral("Годы жизни"), true);
-  CheckBox29 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox29"), QStringLiteral("Даты жизни"), false);
-  CheckBox27 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox27"), QStringLiteral("Фамилия по мужу"), true);
-  CheckBox69 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox69"), QStringLiteral("Место рождения"), true);
-  CheckBox50 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox50"), QStringLiteral("Отчество"), true);
-  CheckBox68 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox68"), QStringLiteral("Номер поколения"), false);
+  CheckBox28 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox28"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
+  CheckBox29 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox29"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
+  CheckBox27 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox27"), QStringLiteral("Фамилия по мужу"), QStringLiteral("HusbandSurname"), true);
+  CheckBox69 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox69"), QStringLiteral("Место рождения"), QStringLiteral("BirthPlace"), true);
+  CheckBox50 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox50"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), true);
+  CheckBox68 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox68"), QStringLiteral("Номер поколения"), QStringLiteral("GenerationNumber"), false);
   top->addWidget(ChainPanel, 0, Qt::AlignTop);
   top->addStretch();
 
-  CheckBox31 = AddCheck(page, left, QStringLiteral("CheckBox31"), QStringLiteral("Все варианты фамилий"), true);
+  CheckBox31 = AddCheck(page, left, QStringLiteral("CheckBox31"), QStringLiteral("Все варианты фамилий"), QStringLiteral("AllSurnameVariants"), true);
   CheckBox26 = AddCheck(page, left, QStringLiteral("CheckBox26"),
-                        QStringLiteral("Игнорировать род с неизвестной фамилией"), true);
+                        QStringLiteral("Игнорировать род с неизвестной фамилией"), QStringLiteral("SkipUnknownSurname"),
+                        true);
   auto* shortRow = new QHBoxLayout;
   CheckBox30 = AddCheck(page, shortRow, QStringLiteral("CheckBox30"),
-                        QStringLiteral("Игнорировать род с кол-вом поколен. меньше чем"), true);
+                        QStringLiteral("Игнорировать род с кол-вом поколен. меньше чем"), QStringLiteral("SkipShortLines"),
+                        true);
   Edit8 = new QLineEdit(page);
   Edit8->setObjectName(QStringLiteral("Edit8"));
   Edit8->setReadOnly(true);
@@ -69,7 +75,8 @@ void TSurnameChainsPage::Build() {
   shortRow->addStretch();
   left->addLayout(shortRow);
   CheckBox40 = AddCheck(page, left, QStringLiteral("CheckBox40"),
-                        QStringLiteral("Указывать кол-во поколений и их среднюю продолжительность"), true);
+                        QStringLiteral("Указывать кол-во поколений и их среднюю продолжительность"),
+                        QStringLiteral("GenerationCounts"), true);
   left->addStretch();
 
   RichEdit3 = new platform::TRichEdit(page, QStringLiteral("RichEdit3"));

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -121,6 +122,26 @@ TEST_F(DuplicatesPageTest, RunCommandSearchesForTheCurrentPerson) {
   EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" = 86.1%")));
   EXPECT_TRUE(lines[2].endsWith(QStringLiteral(" = 86.1%")));
   EXPECT_TRUE(lines[3].startsWith(QStringLiteral("Time: ")));
+}
+
+TEST_F(DuplicatesPageTest, StopButtonEndsTheSearch) {
+  Open(kPlanted);
+  TDuplicatesPage* p = Page();
+  p->RadioButton6->setChecked(true);
+  p->CheckBox73->setChecked(false);
+  p->CheckBox74->setChecked(false);
+  // "Прервать" is pressed while the search processes events (its first gauge step).
+  QTimer::singleShot(0, form_.get(), [this] {
+    ASSERT_TRUE(form_->ToolButton4->isEnabled());
+    form_->ToolButton4->click();
+  });
+  p->SpeedButton35->click();
+  EXPECT_TRUE(Text().startsWith(QStringLiteral("Time: "))) << Text().toStdString();  // no pair written
+  EXPECT_FALSE(form_->ToolButton4->isEnabled());
+  EXPECT_FALSE(form_->Busy());
+  // The next search runs in full.
+  p->SpeedButton35->click();
+  EXPECT_TRUE(Text().contains(QStringLiteral(" = 90.8%")));
 }
 
 TEST_F(DuplicatesPageTest, SavesThePaneAsRichText) {
