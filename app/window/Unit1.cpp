@@ -553,6 +553,7 @@ void TForm1::ComboBox9Change() {
   const QString text = ComboBox9->currentText();
   const QString path = ProgramDir() + QStringLiteral("LNG/") + (text.isEmpty() ? QStringLiteral("Ukrainian.lng") : text);
   TranslateForm(this, path, langIni_);
+  for (const auto& page : pages_) page->LanguageChanged();
   if (!loadedPath_.isEmpty()) setWindowTitle(Lang(QStringLiteral("FormCaption"), kFormCaption) + QStringLiteral(" - ") + loadedPath_);
   PageControl5Change();
 }
