@@ -317,6 +317,16 @@ TEST(NRDDiskPageManager, OpenRefusesDamagedHeaders) {
     WriteAll(path, bytes);
     EXPECT_EQ(CodeOf([&] { OpenDb(path); }), c.code) << c.name;
   }
+  // A page count near the 32-bit limit opens, but allocation raises instead of overflowing.
+  for (std::int32_t total : {0x7FFFFFF0, 0x7FFFFFFF}) {
+    std::vector<std::uint8_t> bytes = good;
+    const std::int32_t last = total - 1;
+    std::memcpy(&bytes[30], &total, 4);
+    std::memcpy(&bytes[34], &last, 4);
+    WriteAll(path, bytes);
+    auto pm = OpenDb(path);
+    EXPECT_NE(CodeOf([&] { pm->AddPage(0, ptTableRecord); }), 0) << total;
+  }
   WriteAll(path, {});
   EXPECT_EQ(CodeOf([&] { OpenDb(path); }), 10470) << "empty file";
   EXPECT_EQ(CodeOf([&] { OpenDb(dir.File("missing.at4")); }), 30364);
