@@ -2,7 +2,7 @@
 // root person as the window does after opening a file, and runs the chosen report word.
 #include "tools/report/ReportCommand.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -109,7 +109,9 @@ void LoadFamilyTree(Model& model, const QString& path) {
 }
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  // Reports that draw (charts, pictures placed in text) need fonts: a GUI application without a screen.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
   const QStringList argvList = QCoreApplication::arguments();
   if (argvList.size() < 3) {
     PrintUsage();
