@@ -9,7 +9,7 @@ packages=(
   fonts-liberation2
   python3 python3-openpyxl libxml2-utils unzip
   libexpat1-dev
-  libreoffice-calc-nogui
+  libreoffice-calc-nogui libreoffice-writer-nogui
 )
 missing=()
 for p in "${packages[@]}"; do

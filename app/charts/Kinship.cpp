@@ -87,7 +87,7 @@ class TGraphSearch {
 
   void Visit(int node) {
     if (stop_) return;
-    if (++steps_ % kPollEvery == 0 && hooks_.keepGoing && !hooks_.keepGoing()) {
+    if (++k_.SearchSteps % kPollEvery == 0 && hooks_.keepGoing && !hooks_.keepGoing()) {
       stop_ = true;
       k_.Stopped = true;
       return;
@@ -130,7 +130,6 @@ class TGraphSearch {
   std::vector<char> visited_;
   std::vector<Node> nodes_;
   QString result_;
-  long long steps_ = 0;
   bool stop_ = false;
 };
 
@@ -268,6 +267,7 @@ void SortLinkVariants(std::vector<QString>& chains, int last, int first) {
 void Link2PersExGedcom(const Model& m, TKinship& k, const TKinshipOptions& o, const TKinshipHooks& hooks) {
   k.Text.clear();
   k.Stopped = false;
+  k.SearchSteps = 0;
   const size_t s0 = k.aLinkChains.size();
   const int maxLen = std::clamp(o.MaxLen, 3, 100);
   for (int d = 11; d <= maxLen && !k.Stopped; ++d) {

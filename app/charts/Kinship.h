@@ -46,6 +46,7 @@ struct TKinship {
   std::vector<std::int32_t> aLinkExclude;  // families skipped by a repeated graph search
   TRelationWords Words;
   bool Stopped = false;        // the last search over all links was stopped
+  std::uint64_t SearchSteps = 0;  // persons reached by the graph searches of the last search over all links
   bool ShowPicturePage = false;  // the search over all links ran: the page shows its picture
   // The random source of the graph search; seeded from the system at construction, tests seed it.
   QRandomGenerator Random;

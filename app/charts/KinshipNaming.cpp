@@ -166,7 +166,9 @@ QString PathCodeToLinkName(const QString& codes, int k, int sex, const TRelation
     const int u = int(steps.count(QLatin1Char('2')));
     const int d = int(steps.count(QLatin1Char('1')));
     const int distance = u - d;
-    const int line = d == 0 ? 1 : 2;
+    // A path that only goes down is a direct line too (a child, a grandchild), as it is for blood links;
+    // only a path that goes both up and down is collateral.
+    const int line = (d == 0 || u == 0) ? 1 : 2;
     QString prefix;
     if (d > 0) {
       const int n = distance < 1 ? u : std::min(d + 1, u - 1);

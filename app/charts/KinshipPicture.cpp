@@ -40,7 +40,8 @@ struct TScaled {
 // A white picture of w x h (at the budget's scale), with the font and the pen of the kinship pictures.
 double Prepare(TCanvas& c, int w, int h) {
   const double s = BudgetScale(w, h);
-  c.SetSize(std::max(1, Nearest(w * s)), std::max(1, Nearest(h * s)));
+  // Sizes round down, so that a scaled picture never exceeds the budget.
+  c.SetSize(std::max(1, int(w * s)), std::max(1, int(h * s)));
   c.BrushColor = platform::clWhite;
   c.BrushStyle = platform::TBrushStyle::Solid;
   c.FillRect(0, 0, c.Width(), c.Height());
