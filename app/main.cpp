@@ -3,7 +3,7 @@
 #include <QLocale>
 
 #include "app/core/DataModules.h"
-#include "app/core/Unit1.h"
+#include "app/window/Unit1.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

@@ -1,6 +1,9 @@
 #include "sheet/bookSave.h"
 
+#include <iconv.h>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 #include <algorithm>
 #include <map>
@@ -52,6 +55,98 @@ std::string CodePageCharsetName(int codePage) {
   }();
   const auto it = table.find(codePage);
   return it == table.end() ? std::string() : it->second;
+}
+
+bool IsUtf8CharsetName(const std::string& name) {
+  const std::string n = NormalizeFormatName(name);
+  return n == "UTF-8" || n == "UTF8";
+}
+
+namespace {
+
+// One iconv conversion descriptor, shared by the copies of a converter.
+class TIconv {
+ public:
+  explicit TIconv(const std::string& to) : cd_(::iconv_open(to.c_str(), "UTF-8")) {}
+  ~TIconv() {
+    if (Valid()) ::iconv_close(cd_);
+  }
+  TIconv(const TIconv&) = delete;
+  TIconv& operator=(const TIconv&) = delete;
+  bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+  // The UTF-8 piece in the target charset; a character the charset lacks becomes "&#N;".
+  std::string Convert(const std::string& piece) {
+    std::string out;
+    std::size_t at = 0;
+    ::iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    while (at < piece.size()) {
+      const std::size_t stop = Run(piece, at, out);
+      if (stop >= piece.size()) break;
+      // The character at stop has no place in the charset (or is no UTF-8 at all): a reference.
+      std::size_t length = 1;
+      const std::uint32_t code = DecodeUtf8(piece, stop, length);
+      const std::string reference = "&#" + std::to_string(code) + ";";
+      std::size_t refAt = 0;
+      Run(reference, refAt, out);
+      at = stop + length;
+    }
+    Flush(out);
+    return out;
+  }
+
+ private:
+  // Converts from at until the end or the first character that cannot be converted; returns where it
+  // stopped (at is advanced too).
+  std::size_t Run(const std::string& in, std::size_t& at, std::string& out) {
+    char buffer[4096];
+    while (at < in.size()) {
+      char* src = const_cast<char*>(in.data() + at);
+      std::size_t srcLeft = in.size() - at;
+      char* dst = buffer;
+      std::size_t dstLeft = sizeof buffer;
+      const std::size_t rc = ::iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      out.append(buffer, static_cast<std::size_t>(dst - buffer));
+      at = static_cast<std::size_t>(src - in.data());
+      if (rc != static_cast<std::size_t>(-1)) break;
+      if (errno == E2BIG) continue;
+      return at;  // EILSEQ or EINVAL
+    }
+    return in.size();
+  }
+
+  void Flush(std::string& out) {
+    char buffer[64];
+    char* dst = buffer;
+    std::size_t dstLeft = sizeof buffer;
+    ::iconv(cd_, nullptr, nullptr, &dst, &dstLeft);
+    out.append(buffer, static_cast<std::size_t>(dst - buffer));
+  }
+
+  static std::uint32_t DecodeUtf8(const std::string& s, std::size_t at, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(s[at]);
+    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
+    std::uint32_t code = extra == 3 ? b & 0x07 : extra == 2 ? b & 0x0F : extra == 1 ? b & 0x1F : b;
+    length = 1;
+    for (int i = 0; i < extra && at + length < s.size(); ++i, ++length) {
+      const auto c = static_cast<unsigned char>(s[at + length]);
+      if ((c & 0xC0) != 0x80) break;
+      code = (code << 6) | (c & 0x3F);
+    }
+    if (b >= 0x80 && b < 0xC0) code = 0xFFFD;
+    return code;
+  }
+
+  iconv_t cd_;
+};
+
+}  // namespace
+
+TAnsiToCPConverter CharsetConverter(const std::string& name) {
+  const std::string trimmed = NormalizeFormatName(name);
+  auto iconv = std::make_shared<TIconv>(trimmed);
+  if (trimmed.empty() || !iconv->Valid()) throw EZXSaveException("No converter for the charset " + name);
+  return [iconv](const std::string& piece) { return iconv->Convert(piece); };
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -209,6 +304,8 @@ int IZBookSave::Save() {
   s.FDoNotDestroyMe = false;
   if (s.FZipGen == nullptr) s.FZipGen = TZxZipGen::QueryZipGen(0);
   if (s.fCharSet.empty()) s.fCharSet = "UTF-8";
+  // The bytes must be in the charset the declarations name: without a converter of the caller's, ours.
+  if (!s.fConv && !IsUtf8CharsetName(s.fCharSet)) s.fConv = CharsetConverter(s.fCharSet);
   if (s.fPages.empty()) {
     const auto& sheets = s.fBook->Sheets();
     for (int i = 0; i < sheets.Count(); ++i) s.fPages.push_back(TZxPageInfo{sheets.Sheet(i)->Title(), i});

@@ -124,7 +124,8 @@ class IZBookSave {
   IZBookSave& Charset(const std::string& encodingName);
   IZBookSave& Converter(TAnsiToCPConverter converter);
   IZBookSave& Charset(const std::string& encodingName, TAnsiToCPConverter converter);
-  // The MIME name of a Windows code page; raises for a code page without one.
+  // The MIME name of a Windows code page; raises for a code page without one. Without a converter of
+  // the caller's, Save converts with ours (CharsetConverter).
   IZBookSave& Charset(int codePage);
   IZBookSave& BOM(const std::string& bytes);
   IZBookSave& ZipWith(CZxZipGens generator);
@@ -144,6 +145,14 @@ class IZBookSave {
 
 // The MIME charset name of a Windows code page from a fixed table, or empty when it has none.
 std::string CodePageCharsetName(int codePage);
+
+// True for the names of UTF-8 ("UTF-8", "utf8", any case, blanks around ignored).
+bool IsUtf8CharsetName(const std::string& name);
+// Our converter from UTF-8 to the charset (the C library's iconv tables): characters the charset lacks
+// become XML character references. Raises EZXSaveException "No converter for the charset <name>" when
+// the charset is unknown. Save takes it whenever the charset is not UTF-8 and no converter was given, so
+// the bytes of the file always match the encoding its XML declarations name.
+TAnsiToCPConverter CharsetConverter(const std::string& name);
 
 // Trimmed of blanks, ASCII letters upper-cased.
 std::string NormalizeFormatName(const std::string& name);

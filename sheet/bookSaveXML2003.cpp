@@ -135,14 +135,15 @@ class TXml2003Writer {
       bool opened = false;
       for (int i = 0; i < 6; ++i) {
         const TZBorderStyle& line = *s.Border.Border(i);
-        if (line.LineStyle == ZEContinuous && line.Weight() == 0) continue;
+        // A continuous line of weight 0 is a thin line (weight 1 here), as in the XLSX writer.
+        const int weight = line.LineStyle == ZEContinuous && line.Weight() == 0 ? 1 : line.Weight();
         TZAttributesH x;
         x.Add(u"ss:Position", kPositions[i]);
         const TColor baseColor = def ? def->Border.Border(i)->Color : clBlack;
         const TZBorderType baseStyle = def ? def->Border.Border(i)->LineStyle : ZENone;
         if (line.Color != baseColor) x.Add(u"ss:Color", Color(line.Color));
         if (line.LineStyle != baseStyle) x.Add(u"ss:LineStyle", BorderLineName(line.LineStyle));
-        if (line.Weight() != 0) x.Add(u"ss:Weight", Dec(line.Weight()));
+        if (weight != 0) x.Add(u"ss:Weight", Dec(weight));
         if (x.Count() <= 1) continue;
         if (!opened) {
           TZAttributesH none;
@@ -348,10 +349,12 @@ class TXml2003Writer {
         Empty(u"NamedCell", n);
       }
       if (hasData) {
+        std::u16string value;
+        const TZCellType type = WrittenCellType(cell, value);
         bool kept = false;
-        const std::u16string text = CorrectMarkupText(cell.Data(), kept);
+        const std::u16string text = CorrectMarkupText(value, kept);
         TZAttributesH d;
-        d.Add(u"ss:Type", CellTypeName(cell.CellType()));
+        d.Add(u"ss:Type", CellTypeName(type));
         if (kept) d.Add(u"xmlns", kNsHtml);
         FXml.WriteTag(u"ss:Data", text, d, true, false, false);
       }

@@ -3,8 +3,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
+
+#include <locale.h>
+#include <wctype.h>
 
 namespace {
 
@@ -16,13 +20,33 @@ std::u16string Ascii(const char* s) {
 
 std::u16string Decimal(long long value) { return Ascii(std::to_string(value).c_str()); }
 
-char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+// The upper case of a code point by the Unicode tables of the C library (the built-in C.UTF-8 locale);
+// where that locale is missing, the letters of the Latin, Greek and Cyrillic blocks are mapped here.
+char32_t UpperLetter(char32_t c) {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (utf8 != static_cast<locale_t>(nullptr)) return static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), utf8));
+  if ((c >= U'a' && c <= U'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) ||
+      (c >= 0x430 && c <= 0x44F))
+    return c - 32;
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x450 && c <= 0x45F) return c - 80;
+  if (((c >= 0x100 && c <= 0x17F) || (c >= 0x460 && c <= 0x4FF)) && (c & 1) == 1 && c != 0x131 && c != 0x138 &&
+      c != 0x149 && c != 0x17F && !(c >= 0x483 && c <= 0x489))
+    return c - 1;
+  return c;
+}
 
-bool SameIgnoringAsciiCase(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
-  return true;
+// The code points of a UTF-16 text, each in upper case; a lone surrogate stands for itself.
+std::u32string UpperCodePoints(const std::u16string& s) {
+  std::u32string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    out.push_back(UpperLetter(c));
+  }
+  return out;
 }
 
 bool IsTrimmed(char16_t c) { return c <= u' '; }
@@ -76,6 +100,15 @@ std::u16string Renumber(const std::u16string& title, long long n) {
   if (base.size() + suffix.size() > kZMaxSheetTitleLength)
     base = CutTo(base, kZMaxSheetTitleLength - suffix.size());
   return base + suffix;
+}
+
+// Blanks, control characters and apostrophes off both ends, until none is left there: readers refuse a
+// sheet name that starts or ends with an apostrophe.
+std::u16string TrimTitle(const std::u16string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && (IsTrimmed(s[b]) || s[b] == u'\'')) ++b;
+  while (e > b && (IsTrimmed(s[e - 1]) || s[e - 1] == u'\'')) --e;
+  return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -133,15 +166,19 @@ void WriteXmlDeclaration(TZXMLWriterH& xml, const std::u16string& encodingName, 
   attrs.Clear();
 }
 
+bool SameTitleIgnoringCase(const std::u16string& a, const std::u16string& b) {
+  return UpperCodePoints(a) == UpperCodePoints(b);
+}
+
 std::u16string SanitizeSheetTitle(const std::u16string& title) {
-  std::u16string s = Trim(title);
+  std::u16string s = TrimTitle(title);
   for (char16_t& c : s) {
     switch (c) {
       case u':': case u'\\': case u'/': case u'?': case u'*': case u'[': case u']': c = u';'; break;
       default: break;
     }
   }
-  return Trim(CutTo(s, kZMaxSheetTitleLength));
+  return TrimTitle(CutTo(s, kZMaxSheetTitleLength));
 }
 
 void MakeTitlesUnique(std::vector<std::u16string>& titles) {
@@ -151,7 +188,7 @@ void MakeTitlesUnique(std::vector<std::u16string>& titles) {
     for (std::size_t i = 0; i + 1 < titles.size() && !changed; ++i) {
       long long counter = 1;
       for (std::size_t k = i + 1; k < titles.size(); ++k) {
-        if (SameIgnoringAsciiCase(titles[i], titles[k])) {
+        if (SameTitleIgnoringCase(titles[i], titles[k])) {
           titles[k] = Renumber(titles[k], counter++);
           changed = true;
         }
@@ -244,4 +281,55 @@ std::vector<std::u16string> SplitAtChar(const std::u16string& text, char16_t sep
     start = p + 1;
   }
   return out;
+}
+
+namespace {
+
+bool IsValueBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+std::u16string TrimValue(const std::u16string& s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && IsValueBlank(s[b])) ++b;
+  while (e > b && IsValueBlank(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool IsFiniteNumberText(const std::u16string& s) {
+  std::string ascii;
+  std::size_t digits = 0;
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) ascii.push_back(static_cast<char>(s[i++]));
+  while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') ascii.push_back(static_cast<char>(s[i++])), ++digits;
+  if (i < s.size() && s[i] == u'.') {
+    ascii.push_back(static_cast<char>(s[i++]));
+    while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') ascii.push_back(static_cast<char>(s[i++])), ++digits;
+  }
+  if (digits == 0) return false;
+  if (i < s.size() && (s[i] == u'e' || s[i] == u'E')) {
+    ascii.push_back(static_cast<char>(s[i++]));
+    if (i < s.size() && (s[i] == u'+' || s[i] == u'-')) ascii.push_back(static_cast<char>(s[i++]));
+    std::size_t expDigits = 0;
+    while (i < s.size() && s[i] >= u'0' && s[i] <= u'9') ascii.push_back(static_cast<char>(s[i++])), ++expDigits;
+    if (expDigits == 0) return false;
+  }
+  if (i != s.size()) return false;
+  return std::isfinite(std::strtod(ascii.c_str(), nullptr));
+}
+
+}  // namespace
+
+TZCellType WrittenCellType(const TZCell& cell, std::u16string& value) {
+  const TZCellType type = cell.CellType();
+  if ((type == ZENumber || type == ZEBoolean) && !cell.Data().empty()) {
+    std::u16string trimmed = TrimValue(cell.Data());
+    const bool valid = type == ZENumber ? IsFiniteNumberText(trimmed) : (trimmed == u"0" || trimmed == u"1");
+    if (valid) {
+      value = std::move(trimmed);
+      return type;
+    }
+    value = cell.Data();
+    return ZEString;
+  }
+  value = cell.Data();
+  return type;
 }

@@ -39,12 +39,15 @@ constexpr std::size_t kZMaxSheetTitleLength = 31;
 
 // Builds the page list: no indexes means every sheet; indexes outside the book are dropped (repetitions
 // stay). Titles come from the given titles, else the sheet's title, else "Sheet N"; they are cleaned
-// (SanitizeSheetTitle) and made unique without regard to ASCII case. False when there is no page.
+// (SanitizeSheetTitle) and made unique without regard to letter case. False when there is no page.
 bool PreparePageList(const TSHEVRIX& book, const std::vector<int>& sheetIndexes,
                      const std::vector<std::u16string>& titles, TZPageList& pages);
-// Blanks and control characters removed at both ends; \ / ? * [ ] : become ";"; cut to 31 units.
+// Blanks, control characters and apostrophes removed at both ends; \ / ? * [ ] : become ";"; cut to 31 units.
 std::u16string SanitizeSheetTitle(const std::u16string& title);
-// Renumbers equal titles (ASCII case ignored): A, A, A give A, A(1), A(2); Data(3) twice gives Data(4).
+// True when the titles are equal once every letter is in upper case (all scripts, as readers compare
+// sheet names: "Отчёт" and "ОТЧЁТ" are the same sheet name).
+bool SameTitleIgnoringCase(const std::u16string& a, const std::u16string& b);
+// Renumbers equal titles (case ignored): A, A, A give A, A(1), A(2); Data(3) twice gives Data(4).
 void MakeTitlesUnique(std::vector<std::u16string>& titles);
 
 // A1-notation letters of a 0-based column: 0 A, 25 Z, 26 AA, 702 AAA; negative gives empty.
@@ -63,3 +66,9 @@ std::u16string FormatDecimal(double value, int maxDecimals);
 
 // The pieces between occurrences of the separator; empty pieces kept.
 std::vector<std::u16string> SplitAtChar(const std::u16string& text, char16_t separator);
+
+// The type a cell's value is written with, and the text of that value. A number cell whose text is no
+// finite decimal number (optional sign, digits with an optional point, optional exponent; blanks around
+// it dropped) and a Boolean cell whose text is neither 0 nor 1 are written as text: readers refuse the
+// whole workbook over one such value. Every other cell keeps its type and its text.
+TZCellType WrittenCellType(const TZCell& cell, std::u16string& value);

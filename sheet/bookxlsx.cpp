@@ -113,13 +113,15 @@ const char16_t* PatternType(TZCellPattern pattern) {
   return u"solid";
 }
 
-// The border style name of a line, or null when the line is not drawn.
+// The border style name of a line, or null when the line is not drawn. Only names of the format's own
+// list: there is no medium dotted line, so a dotted line is "dotted" at every weight. A continuous line
+// of weight 0 is a thin line, as in the Excel 2003 XML writer.
 const char16_t* BorderStyleName(const TZBorderStyle& line) {
   const int w = line.Weight();
   switch (line.LineStyle) {
     case ZENone: return nullptr;
-    case ZEContinuous: return w == 1 ? u"hair" : w == 2 ? u"medium" : u"thick";
-    case ZEDot: return w == 0 ? nullptr : w == 1 ? u"dotted" : u"mediumDotted";
+    case ZEContinuous: return w == 0 ? u"thin" : w == 1 ? u"hair" : w == 2 ? u"medium" : u"thick";
+    case ZEDot: return w == 0 ? nullptr : u"dotted";
     case ZEDash: return w == 0 ? nullptr : w == 1 ? u"dashed" : u"mediumDashed";
     case ZEDashDot: return w == 0 ? nullptr : w == 1 ? u"dashDot" : u"mediumDashDot";
     case ZEDashDotDot: return w == 0 ? nullptr : w == 1 ? u"dashDotDot" : u"mediumDashDotDot";
@@ -152,6 +154,44 @@ const char16_t* VerticalName(TZVerticalAlignment v) {
 }
 
 std::u16string Argb(TColor c) { return u"00" + ColorToHexRGB(c); }
+
+const char16_t* CellTypeCode(TZCellType type) {
+  static const char16_t* const kTypes[] = {u"n", u"str", u"b", u"str", u"e"};
+  const auto index = static_cast<unsigned>(type);
+  return index < 5 ? kTypes[index] : u"str";
+}
+
+bool IsTextType(TZCellType type) { return type != ZENumber && type != ZEBoolean && type != ZEError; }
+
+// The formula without the "=" that starts it in the book: the format stores formulas without it, and
+// readers would show a second one.
+std::u16string XlsxFormula(const std::u16string& formula) {
+  return !formula.empty() && formula[0] == u'=' ? formula.substr(1) : formula;
+}
+
+bool IsTextBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+// Blanks at either end, or line breaks and tabs inside, that a reader would otherwise be free to drop.
+bool NeedsPreservedSpace(const std::u16string& text) {
+  if (text.empty()) return false;
+  if (IsTextBlank(text.front()) || IsTextBlank(text.back())) return true;
+  for (char16_t c : text)
+    if (c == u'\t' || c == u'\n' || c == u'\r') return true;
+  return false;
+}
+
+// Element text escaped, with CR as a character reference: a CR written as such reaches the reader as LF.
+std::u16string EscapeCellText(const std::u16string& text) {
+  std::u16string escaped = EscapeXmlText(text, true);
+  if (escaped.find(u'\r') == std::u16string::npos) return escaped;
+  std::u16string out;
+  out.reserve(escaped.size() + 8);
+  for (char16_t c : escaped) {
+    if (c == u'\r') out.append(u"&#13;");
+    else out.push_back(c);
+  }
+  return out;
+}
 
 void WriteXfs(TZXMLWriterH& xml, const TSHEVRIX& book, const char16_t* listTag, bool cellXfs,
               const std::vector<int>& fontIds, const std::vector<int>& fillIds, const std::vector<int>& borderIds) {
@@ -273,7 +313,7 @@ int WriteXlsxStyles(const TSHEVRIX& book, TZStream* stream, const TZXlsxPartOpti
   for (int p = 0; p < positions; ++p) {
     if (borderIds[p] != -2) continue;
     const TZBorder& b = StyleAt(book, p).Border;
-    auto drawn = [](const TZBorderStyle& line) { return line.Weight() != 0 && line.LineStyle != ZENone; };
+    auto drawn = [](const TZBorderStyle& line) { return BorderStyleName(line) != nullptr; };
     Open(xml, u"border",
          Attrs({{u"diagonalDown", TrueFalse(drawn(b.DiagonalLeft()))},
                 {u"diagonalUp", TrueFalse(drawn(b.DiagonalRight()))}}));
@@ -525,18 +565,31 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
           style = sheet.Cell(rect.Left, rect.Top)->CellStyle();
         }
       }
-      static const char16_t* const kTypes[] = {u"n", u"str", u"b", u"str", u"e"};
-      const auto type = static_cast<unsigned>(cell.CellType());
-      const TZAttributesH a = Attrs({{u"r", ColumnLetters(j) + rowNumber},
-                                     {u"s", styleIndex(style)},
-                                     {u"t", type < 5 ? kTypes[type] : u"str"}});
-      if (cell.Data().empty() && cell.Formula().empty()) {
+      std::u16string value;
+      const TZCellType type = WrittenCellType(cell, value);
+      const std::u16string formula = XlsxFormula(cell.Formula());
+      TZAttributesH a = Attrs({{u"r", ColumnLetters(j) + rowNumber}, {u"s", styleIndex(style)}});
+      if (value.empty() && formula.empty()) {
+        a.Add(u"t", CellTypeCode(type), false);
         Empty(xml, u"c", a);
         continue;
       }
+      if (formula.empty() && IsTextType(type)) {
+        // Text as an inline string: the only form in which readers keep blanks at either end and CR.
+        a.Add(u"t", u"inlineStr", false);
+        Open(xml, u"c", a);
+        Open(xml, u"is", TZAttributesH());
+        TZAttributesH t;
+        if (NeedsPreservedSpace(value)) t.Add(u"xml:space", u"preserve", false);
+        xml.WriteTag(u"t", EscapeCellText(value), t, true, false, false);
+        xml.WriteEndTagNode();  // is
+        xml.WriteEndTagNode();  // c
+        continue;
+      }
+      a.Add(u"t", CellTypeCode(type), false);
       Open(xml, u"c", a);
-      if (!cell.Formula().empty()) xml.WriteTag(u"f", cell.Formula(), Attrs({{u"aca", u"false"}}), true, false, true);
-      if (!cell.Data().empty()) xml.WriteTag(u"v", cell.Data(), true, false, true);
+      if (!formula.empty()) xml.WriteTag(u"f", formula, Attrs({{u"aca", u"false"}}), true, false, true);
+      if (!value.empty()) xml.WriteTag(u"v", value, true, false, true);
       xml.WriteEndTagNode();
     }
     xml.WriteEndTagNode();  // row

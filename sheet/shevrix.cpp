@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -646,6 +647,13 @@ void TZCell::SetAsDouble(double value) {
   }
   char buf[40];
   std::snprintf(buf, sizeof buf, "%.14E", value);  // d.ddddddddddddddE+xx
+  if (!std::isfinite(std::strtod(buf, nullptr))) {
+    // Rounded to 15 digits, a value next to the largest double lies beyond it and would read back as
+    // infinity: the last digit is taken one lower (the mantissa is then cut, not rounded).
+    char* last = std::strchr(buf, 'E') - 1;
+    while (*last == '0') *last-- = '9';
+    --*last;
+  }
   std::string s(buf);
   std::size_t e = s.find('E');
   std::string mantissa = s.substr(0, e);

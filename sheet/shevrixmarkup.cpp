@@ -1,5 +1,6 @@
-// Markup-preserving escaping of cell and note texts: well-formed, properly nested tag pairs stay markup,
-// everything else becomes escaped text. The result is always well-formed element content.
+// Markup-preserving escaping of cell and note texts: well-formed, properly nested pairs of the formatting
+// tags the format defines stay markup, everything else becomes escaped text. The result is always
+// well-formed element content.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,13 +34,27 @@ bool IsNCName(const std::u16string& s, std::size_t from, std::size_t to) {
   return true;
 }
 
-// An XML name, optionally with one of the prefixes the workbook declares.
-bool IsAcceptedName(const std::u16string& name) {
-  std::size_t colon = name.find(u':');
-  if (colon == std::u16string::npos) return IsNCName(name, 0, name.size());
-  std::u16string prefix = name.substr(0, colon);
-  if (prefix != u"html" && prefix != u"ss" && prefix != u"x" && prefix != u"o") return false;
-  return IsNCName(name, colon + 1, name.size());
+// The formatting elements the format defines inside a cell's data (in the HTML namespace, optionally
+// written with the workbook's "html" prefix). Readers show nothing of the text inside any other element,
+// so every other tag is escaped and stays visible as text.
+bool IsDefinedTag(const std::u16string& name) {
+  static const char16_t* const kTags[] = {u"B", u"I", u"U", u"S", u"Sub", u"Sup", u"Font", u"Span"};
+  const std::u16string local = name.rfind(u"html:", 0) == 0 ? name.substr(5) : name;
+  if (!IsNCName(local, 0, local.size())) return false;
+  for (const char16_t* tag : kTags)
+    if (local == tag) return true;
+  return false;
+}
+
+// The attributes the format defines for those elements: the font's colour, face, size, character set
+// and family.
+bool IsDefinedAttribute(const std::u16string& tag, const std::u16string& name) {
+  static const char16_t* const kFontAttributes[] = {u"html:Color", u"html:Face", u"html:Size", u"x:CharSet",
+                                                    u"x:Family"};
+  if (tag != u"Font" && tag != u"html:Font") return false;
+  for (const char16_t* attribute : kFontAttributes)
+    if (name == attribute) return true;
+  return false;
 }
 
 bool IsBlank(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
@@ -90,7 +105,7 @@ void ParseMarkupTag(const std::u16string& text, std::size_t& position, StackData
   bool bad = false;
 
   auto takeName = [&]() {
-    if (!IsAcceptedName(t)) return false;
+    if (!IsDefinedTag(t)) return false;
     entry.TagName = t;
     entry.RawTag += t;
     t.clear();
@@ -173,7 +188,7 @@ void ParseMarkupTag(const std::u16string& text, std::size_t& position, StackData
           break;
         }
         std::u16string name = t.empty() ? a : t;
-        if (!IsAcceptedName(name)) {
+        if (!IsDefinedAttribute(entry.TagName, name)) {
           bad = true;
           break;
         }

@@ -11,12 +11,21 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStringDecoder>
 #include <QTime>
 
 #include <array>
+#include <cerrno>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -24,8 +33,9 @@ namespace {
 
 enum class Encoding { Ansi, Utf8Bom, Utf16 };
 
-// The file split into lines. In Ansi mode the lines stay raw bytes (`bytes`), decoded one at a time
-// as Windows-1251 or, once the header asks for it, as UTF-8; otherwise `text` holds the decoded file.
+// The file split into lines. In Ansi and Utf8Bom mode the lines stay raw bytes (`bytes`, shared with the
+// caller's buffer, never copied), decoded one at a time: Ansi lines as Windows-1251 or, once the header asks
+// for it, as UTF-8; Utf8Bom lines always as UTF-8. In Utf16 mode `text` holds the decoded file.
 struct Lines {
   Encoding enc = Encoding::Ansi;
   QByteArray bytes;
@@ -34,16 +44,17 @@ struct Lines {
 
   // The ASCII character at a position of the file (for quick scans of level-0 lines).
   char16_t At(qsizetype pos) const {
-    return enc == Encoding::Ansi ? char16_t(static_cast<unsigned char>(bytes[pos])) : text[pos].unicode();
+    return enc == Encoding::Utf16 ? text[pos].unicode() : char16_t(static_cast<unsigned char>(bytes.constData()[pos]));
   }
 };
 
+// Splits t[from..] at CR, LF and CR LF.
 template <typename Seq>
-void SplitLines(Lines& l, const Seq& t) {
+void SplitLines(Lines& l, const Seq& t, qsizetype from = 0) {
   const qsizetype n = t.size();
   l.spans.clear();
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < n; ++i) {
+  qsizetype start = from;
+  for (qsizetype i = from; i < n; ++i) {
     const auto c = t[i];
     if (c == u'\r' || c == u'\n') {
       l.spans.emplace_back(start, i - start);
@@ -77,6 +88,16 @@ void DecodeAnsiInto(QByteArrayView b, QString& out) {
   char16_t* o = reinterpret_cast<char16_t*>(out.data());
   const auto* in = reinterpret_cast<const unsigned char*>(b.data());
   for (qsizetype i = 0; i < b.size(); ++i) o[i] = kTable[in[i]];
+}
+
+// Decodes one line of UTF-8 into out, reusing its buffer; the same text as QString::fromUtf8 of the line
+// (each line on its own: no state is carried over, a leading mark is kept, bad bytes become U+FFFD).
+void DecodeUtf8Into(QByteArrayView b, QString& out) {
+  static QStringDecoder decoder(QStringDecoder::Utf8,
+                                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+  out.resize(b.size());
+  QChar* end = decoder.appendToBuffer(out.data(), b);
+  out.truncate(end - out.constData());
 }
 
 bool IsValidUtf8(QByteArrayView b) {
@@ -123,8 +144,10 @@ Lines Decode(const QByteArray& bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
   const qsizetype n = bytes.size();
   if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && IsValidUtf8(QByteArrayView(bytes).sliced(3))) {
+    // Line breaks never occur inside a UTF-8 sequence, so decoding line by line gives the same text as
+    // decoding the whole file, without holding a second copy of it.
     l.enc = Encoding::Utf8Bom;
-    l.text = QString::fromUtf8(QByteArrayView(bytes).sliced(3));
+    l.bytes = bytes;
   } else if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
     l.enc = Encoding::Utf16;
     l.text = DecodeUtf16(bytes, false, 2);
@@ -143,11 +166,14 @@ Lines Decode(const QByteArray& bytes) {
   }
   if (l.enc == Encoding::Ansi)
     SplitLines(l, l.bytes);
+  else if (l.enc == Encoding::Utf8Bom)
+    SplitLines(l, l.bytes, 3);
   else
     SplitLines(l, l.text);
   // 0xEF is U+043F in Windows-1251: the first byte of a UTF-8 mark read as Windows-1251 text.
+  // (Read through constData: a non-const access would copy the whole shared file buffer.)
   if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 &&
-      static_cast<unsigned char>(l.bytes[l.spans[0].first]) == 0xEF) {
+      static_cast<unsigned char>(l.bytes.constData()[l.spans[0].first]) == 0xEF) {
     // The mark stays in the buffer but the first line is read as the header line.
     l.bytes.replace(l.spans[0].first, l.spans[0].second, QByteArray("0 HEAD"));
     const qsizetype delta = 6 - l.spans[0].second;
@@ -372,6 +398,37 @@ QString DecodeUtf8Again(const QString& ansiText) {
   return QString::fromUtf8(bytes.data(), qsizetype(bytes.size()));
 }
 
+// Hash and equality over QStringView, so the pools below are searched without building a QString.
+struct ViewHash {
+  using is_transparent = void;
+  std::size_t operator()(QStringView v) const noexcept {
+    return std::hash<std::u16string_view>{}(std::u16string_view(v.utf16(), std::size_t(v.size())));
+  }
+};
+struct ViewEq {
+  using is_transparent = void;
+  bool operator()(QStringView a, QStringView b) const noexcept { return a == b; }
+};
+
+// Texts that repeat across a tree (surnames, given names, places, sexes, date parts) are stored once and
+// shared by every record that holds them: a large tree then costs one allocation per distinct text
+// instead of one per field.
+class StringPool {
+ public:
+  QString Intern(QStringView v) {
+    if (v.isEmpty()) return QString();
+    const auto it = pool_.find(v);
+    if (it != pool_.end()) return *it;
+    return *pool_.insert(v.toString()).first;
+  }
+  void Intern(QString& s) {
+    if (!s.isEmpty()) s = Intern(QStringView(s));
+  }
+
+ private:
+  std::unordered_set<QString, ViewHash, ViewEq> pool_;
+};
+
 class Reader {
  public:
   Reader(Model& m, const GedProgress& progress, const QString& tmpl)
@@ -410,7 +467,8 @@ class Reader {
   // The trimmed text of line i; a view into the file's text or into holder.
   static QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) {
     const auto [s, n] = l.spans[i];
-    if (l.enc != Encoding::Ansi) return TrimView(QStringView(l.text).mid(s, n));
+    if (l.enc == Encoding::Utf16) return TrimView(QStringView(l.text).mid(s, n));
+    if (l.enc == Encoding::Utf8Bom) decodeUtf8 = true;
     QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
     qsizetype b = 0, e = raw.size();
     while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
@@ -420,7 +478,7 @@ class Reader {
     if (decodeUtf8)
       for (char c : raw) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (decodeUtf8 && !ascii)
-      holder = QString::fromUtf8(raw);
+      DecodeUtf8Into(raw, holder);
     else
       DecodeAnsiInto(raw, holder);  // ASCII reads the same in both decodings
     return TrimView(holder);
@@ -569,13 +627,14 @@ class Reader {
     IndiRefs& refs = indiRefs_.back();
     const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
+    auto pooled = [&] { return pool_.Intern(ln.value.left(kPersonMax)); };
     if (ln.level == 1) {
       if (tag == tNAME) {
         if (!ln.value.startsWith(u"VARIATION")) p.NAME = val();
       } else if (tag == t_UID) {
         p._UID = val();
       } else if (tag == tSEX) {
-        p.SEX = ln.value.left(1).toString();
+        p.SEX = pool_.Intern(ln.value.left(1));
       } else if (tag == tDEAT) {
         p.DEAT = QStringLiteral("+");
       } else if (tag == tFAMC) {
@@ -598,32 +657,32 @@ class Reader {
     if (ln.level == 2) {
       if (t1_ == tNAME) {
         if (tag == tGIVN)
-          p.GIVN = val();
+          p.GIVN = pooled();
         else if (tag == t_MARNM || tag == tLAST2)
           p.SURN2 = ln.Word(3).left(kPersonMax);
         else if (tag == tSURN)
-          p.SURN = val();
+          p.SURN = pooled();
         else if (tag == tMIDDLE)
-          p.PATR1 = val();
+          p.PATR1 = pooled();
         else if (tag == tNSFX)
-          p.NSFX = val();
+          p.NSFX = pooled();
         else if (tag == tNPFX)
-          p.NPFX = val();
+          p.NPFX = pooled();
       } else if (t1_ == tBIRT) {
         if (tag == tDATE) {
-          if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = GDate_RDates(val(), ctx_);
+          if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = Date(ln.value.left(kPersonMax));
         } else if (tag == tPLAC) {
-          p.BIRT_PLAC = m_.GedHead.SOUR == u"Kestrelin" ? SplitPart(1, val(), u',') : val();
+          p.BIRT_PLAC = m_.GedHead.SOUR == u"Kestrelin" ? pool_.Intern(SplitPart(1, val(), u',')) : pooled();
         } else if (tag == tNOTE) {
           p.BIRT_NOTE = val();
         }
       } else if (t1_ == tDEAT) {
         if (tag == tDATE)
-          p.DEAT_DATE = GDate_RDates(val(), ctx_);
+          p.DEAT_DATE = Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
-          p.DEAT_PLAC = val();
+          p.DEAT_PLAC = pooled();
         else if (tag == tCAUS)
-          p.DEAT_CAUS = val();
+          p.DEAT_CAUS = pooled();
         else if (tag == tNOTE)
           p.DEAT_NOTE = val();
       } else if (t1_ == tADOP) {
@@ -635,7 +694,7 @@ class Reader {
           AppendCont(p.NOTE, val());
       } else if (t1_ == tRESI) {
         if (tag == tPLAC)
-          p.RESI_PLAC = val();
+          p.RESI_PLAC = pooled();
         else if (tag == tEMAIL)
           p.RESI_EMAIL = val();
         else if (tag == tPHON)
@@ -652,18 +711,18 @@ class Reader {
         else if (tag == tPRIM)
           p.OBJE_PRIM = ln.value.left(1).toString();
       } else if (t1_ == tCHAN) {
-        if (tag == tDATE) p.EDIT = GDate_RDates(val(), ctx_).DDATE;
+        if (tag == tDATE) p.EDIT = Date(ln.value.left(kPersonMax)).DDATE;
       } else if (t1_ == tASSO) {
-        if (tag == tRELA && !p.ASSO.empty()) p.ASSO.back().RELA = val();
+        if (tag == tRELA && !p.ASSO.empty()) p.ASSO.back().RELA = pooled();
       } else if (t1_ == tEVEN) {
         if (p.EVEN.empty()) return;
         TEVEN& e = p.EVEN.back();
         if (tag == tTYPE)
-          e.TYP_ = val();
+          e.TYP_ = pooled();
         else if (tag == tDATE)
-          e.DATE = GDate_RDates(val(), ctx_);
+          e.DATE = Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
-          e.PLAC = val();
+          e.PLAC = pooled();
         else if (tag == tNOTE)
           e.NOTE = val();
       }
@@ -696,6 +755,7 @@ class Reader {
     FamRefs& refs = famRefs_.back();
     const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
+    auto pooled = [&] { return pool_.Intern(ln.value.left(kPersonMax)); };
     if (ln.level == 1) {
       if (tag == tHUSB)
         refs.husb = val();
@@ -714,9 +774,9 @@ class Reader {
     if (ln.level == 2) {
       if (t1_ == tMARR) {
         if (tag == tDATE)
-          f.MARR_DATE = GDate_RDates(val(), ctx_);
+          f.MARR_DATE = Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
-          f.MARR_PLAC = val();
+          f.MARR_PLAC = pooled();
         else if (tag == tNOTE)
           f.MARR_NOTE = val();
       } else if (t1_ == tOBJE) {
@@ -727,7 +787,7 @@ class Reader {
         else if (tag == tPRIM)
           f.OBJE_PRIM = val();
       } else if (t1_ == tCHAN) {
-        if (tag == tDATE) f.CHAN = GDate_RDates(val(), ctx_).DDATE;
+        if (tag == tDATE) f.CHAN = Date(ln.value.left(kPersonMax)).DDATE;
       }
       return;
     }
@@ -837,20 +897,22 @@ class Reader {
       }
     }
     // Back links: every association gets its counterpart on the target, so associations are symmetric.
+    // The pairs (holder, named person) already present are kept in a set, so that many persons naming one
+    // person cost linear time, not a scan of that person's growing list per link.
+    const auto pairKey = [](std::int64_t holder, std::int64_t named) {
+      return (std::uint64_t(std::uint32_t(holder)) << 32) | std::uint32_t(named);
+    };
+    std::unordered_set<std::uint64_t> linkedPairs;
+    for (std::int64_t i = 1; i < n; ++i)
+      for (const TASSO& a : m_.aIndi[std::size_t(i)].ASSO)
+        if (a.ID != 0) linkedPairs.insert(pairKey(i, a.ID));
     for (std::int64_t i = 1; i < n; ++i) {
       const std::size_t count = m_.aIndi[std::size_t(i)].ASSO.size();
       for (std::size_t k = 0; k < count; ++k) {
         const std::int32_t t = m_.aIndi[std::size_t(i)].ASSO[k].ID;
         if (t == 0 || t == i) continue;
         TINDI& target = m_.aIndi[std::size_t(t)];
-        bool linked = false;
-        for (const TASSO& b : target.ASSO) {
-          if (b.ID == i) {
-            linked = true;
-            break;
-          }
-        }
-        if (!linked) {
+        if (linkedPairs.insert(pairKey(t, i)).second) {
           TASSO back;
           back.ID = std::int32_t(i);
           back.INDI = m_.aIndi[std::size_t(i)].INDI;
@@ -879,7 +941,7 @@ class Reader {
         const auto it = marrIndex.constFind(fam.MARR);
         if (it != marrIndex.cend()) {
           const TMarr& r = m_.aMarr[*it];
-          fam.MARR_DATE = GDate_RDates(r.DATE, ctx_);
+          fam.MARR_DATE = Date(r.DATE);
           fam.MARR_PLAC = r.PLAC;
         }
       }
@@ -909,6 +971,7 @@ class Reader {
       if (p.SEX == u"F" && p.SURN0.isEmpty()) p.SURN0 = p.SURN;
       if (p.GIVN.isEmpty()) p.GIVN = TrimCtl(SplitPart(1, p.NAME, u'/'));
       SplitGiven(p);
+      for (QString* part : {&p.GIVN, &p.SURN, &p.SURN0, &p.SURN1, &p.FIRS1, &p.PATR1}) pool_.Intern(*part);
       p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, tmpl_);
       if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = emptyDate;
       if (p.DEAT == u"+" && p.DEAT_DATE.ORIG.isEmpty()) p.DEAT_DATE = emptyDate;
@@ -954,8 +1017,23 @@ class Reader {
     p.PATR1 = blank < 0 ? QString() : TrimCtl(g.mid(blank, 100));
   }
 
+  // The parsed date of a date text; equal texts parse alike, so each distinct text is parsed once and
+  // its parts are shared.
+  TDATES Date(QStringView text) {
+    const auto it = dates_.find(text);
+    if (it != dates_.end()) return it->second;
+    TDATES d = GDate_RDates(text.toString(), ctx_);
+    // Qualifiers, years and calendars repeat across dates; equal parts of one date share one buffer.
+    for (QString* part : {&d.STYPE, &d.YEARS, &d.CALEN}) pool_.Intern(*part);
+    if (d.NORM == d.ORIG) d.NORM = d.ORIG;
+    if (d.SORT2 == d.SORT1) d.SORT2 = d.SORT1;
+    return dates_.emplace(text.toString(), d).first->second;
+  }
+
   Model& m_;
   const GedProgress& progress_;
+  StringPool pool_;
+  std::unordered_map<QString, TDATES, ViewHash, ViewEq> dates_;
   QString tmpl_;
   TDateContext ctx_;
   bool utf8_ = false;
@@ -975,14 +1053,61 @@ void Ged_IndiFromBytes(Model& model, const QByteArray& bytes, const GedProgress&
   Reader(model, progress, nameTemplate).Run(bytes);
 }
 
+namespace {
+
+// Reads a whole regular file. Anything else (a directory, a FIFO, a device such as /dev/zero, also behind a
+// link) is refused before a byte is read: opening a FIFO would wait for a writer, a device could be endless.
+// The descriptor is opened without blocking and checked with fstat, so the check and the read see one file.
+bool ReadRegularFile(const QString& path, QByteArray& out, bool& opened) {
+  opened = false;
+  const QByteArray native = QFile::encodeName(path);
+  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  opened = true;
+  // The size is a hint: a file that grows or shrinks while it is read is read to its current end.
+  out.resize(qsizetype(st.st_size));
+  qsizetype filled = 0;
+  bool ok = true;
+  for (;;) {
+    if (filled == out.size()) {
+      char probe = 0;
+      const ssize_t r = ::read(fd, &probe, 1);
+      if (r == 0) break;
+      if (r < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      out.resize(out.size() + std::max<qsizetype>(out.size() / 2, 4096));
+      out[filled++] = probe;
+      continue;
+    }
+    const ssize_t r = ::read(fd, out.data() + filled, std::size_t(out.size() - filled));
+    if (r == 0) break;
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    filled += r;
+  }
+  ::close(fd);
+  out.truncate(filled);
+  return ok;
+}
+
+}  // namespace
+
 void Ged_Indi(Model& model, const QString& path, const GedProgress& progress, const QString& nameTemplate) {
-  QFile file(path);
-  if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly)) {
-    throw EGedcomRead(QStringLiteral("Не удалось открыть файл \"%1\"").arg(path));
-  }
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    throw EGedcomRead(QStringLiteral("Не удалось прочитать файл \"%1\"").arg(path));
-  }
+  QByteArray bytes;
+  bool opened = false;
+  const bool read = ReadRegularFile(path, bytes, opened);
+  if (!opened) throw EGedcomRead(EGedcomRead::OpenFailed, path);
+  if (!read) throw EGedcomRead(EGedcomRead::ReadFailed, path);
   Ged_IndiFromBytes(model, bytes, progress, nameTemplate);
 }

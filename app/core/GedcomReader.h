@@ -24,12 +24,23 @@ using GedProgress = std::function<void(std::int64_t position, std::int64_t maxim
 // A file that cannot be read (missing, unreadable, a directory).
 class EGedcomRead : public std::runtime_error {
  public:
-  explicit EGedcomRead(const QString& message)
-      : std::runtime_error(message.toStdString()), message_(message) {}
-  const QString& Message() const { return message_; }
+  enum Kind { OpenFailed, ReadFailed };
+  EGedcomRead(Kind kind, const QString& path)
+      : std::runtime_error(Format(DefaultText(kind), path).toStdString()), kind_(kind), path_(path) {}
+  Kind What() const { return kind_; }
+  const QString& Path() const { return path_; }
+  // The translation key of the message and its Russian text, with "%s" standing for the file name.
+  static QString Key(Kind kind) { return kind == OpenFailed ? QStringLiteral("FileOpenError") : QStringLiteral("FileReadError"); }
+  static QString DefaultText(Kind kind) {
+    return kind == OpenFailed ? QStringLiteral("Не удалось открыть файл \"%s\"") : QStringLiteral("Не удалось прочитать файл \"%s\"");
+  }
+  // The message in Russian; the window shows it through the translation file (Key, DefaultText).
+  QString Message() const { return Format(DefaultText(kind_), path_); }
 
  private:
-  QString message_;
+  static QString Format(QString text, const QString& path) { return text.replace(QStringLiteral("%s"), path); }
+  Kind kind_;
+  QString path_;
 };
 
 // The default display-name template: surname, birth surname in brackets, first name, patronymic.

@@ -67,27 +67,36 @@ QString SplitPart(int n, const QString& text, const TCharSet& delims) {
   if (text.isEmpty()) return QString();
   QString t = text;
   if (delims.Has(u' ')) {
-    const QString trimmed = TrimCtl(text);
-    t.clear();
-    t.reserve(trimmed.size());
-    bool prevBlank = false;
-    for (QChar c : trimmed) {
-      if (c == u' ') {
-        if (prevBlank) continue;
-        prevBlank = true;
-      } else {
-        prevBlank = false;
+    t = TrimCtl(text);
+    // Runs of blanks count as one; the text is rebuilt only when it has such a run.
+    if (t.contains(u"  ")) {
+      QString squeezed;
+      squeezed.reserve(t.size());
+      bool prevBlank = false;
+      for (QChar c : std::as_const(t)) {
+        if (c == u' ') {
+          if (prevBlank) continue;
+          prevBlank = true;
+        } else {
+          prevBlank = false;
+        }
+        squeezed.append(c);
       }
-      t.append(c);
+      t = squeezed;
     }
   }
-  // Walk the fields; remember the last for n <= 0.
+  // Walk the fields; remember the last for n <= 0. A field that is the whole text shares its buffer.
+  const auto piece = [&t](qsizetype from, qsizetype to) {
+    return from == 0 && to == t.size() ? t : t.mid(from, to - from);
+  };
   int field = 1;
   qsizetype start = 0;
-  for (qsizetype i = 0; i <= t.size(); ++i) {
-    if (i == t.size() || delims.Has(t[i])) {
-      if (n > 0 && field == n) return t.mid(start, i - start);
-      if (i == t.size()) return n <= 0 ? t.mid(start) : QString();
+  const qsizetype size = t.size();
+  const QChar* data = t.constData();
+  for (qsizetype i = 0; i <= size; ++i) {
+    if (i == size || delims.Has(data[i])) {
+      if (n > 0 && field == n) return piece(start, i);
+      if (i == size) return n <= 0 ? piece(start, size) : QString();
       ++field;
       start = i + 1;
     }
@@ -320,12 +329,28 @@ QString SortKeyFromDateText(const QString& text) {
     return PadLeftTo(t, 4, u'0');
   }
   if (text.size() == 8 && !text.contains(u'.')) return text.mid(4, 4) + text.mid(2, 2) + text.mid(0, 2);
-  const int parts = PartCount(text, u'.');
-  if (parts == 2) return PadLeftTo(SplitPart(2, text, u'.'), 4, u'0') + PadLeftTo(SplitPart(1, text, u'.'), 2, u'0');
-  if (parts == 3)
-    return PadLeftTo(SplitPart(3, text, u'.'), 4, u'0') + PadLeftTo(SplitPart(2, text, u'.'), 2, u'0') +
-           PadLeftTo(SplitPart(1, text, u'.'), 2, u'0');
-  return QStringLiteral("00000000");
+  // Fields between dots, taken as views: the key is built in one buffer.
+  QStringView fields[3];
+  int parts = 0;
+  qsizetype start = 0;
+  for (qsizetype i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == u'.') {
+      if (parts == 3) return QStringLiteral("00000000");
+      fields[parts++] = QStringView(text).mid(start, i - start);
+      start = i + 1;
+    }
+  }
+  if (parts != 2 && parts != 3) return QStringLiteral("00000000");
+  QString key;
+  key.reserve(8);
+  const auto padded = [&key](QStringView v, qsizetype width) {
+    for (qsizetype k = v.size(); k < width; ++k) key.append(u'0');
+    key.append(v.left(width));  // padded, then cut to the width
+  };
+  padded(fields[parts - 1], 4);
+  padded(fields[parts - 2], 2);
+  if (parts == 3) padded(fields[0], 2);
+  return key;
 }
 
 // ---------------------------------------------------------------- numbers

@@ -74,4 +74,21 @@ void BM_AllocatePersons(benchmark::State& state) {
 }
 BENCHMARK(BM_AllocatePersons)->Arg(100000)->Unit(benchmark::kMillisecond);
 
+
+// Every person names one person by an association: the back links grow one list to n entries. Linear
+// growth from 20k to 200k shows that linking does not scan that list per link.
+void BM_LoadAssociationsToOne(benchmark::State& state) {
+  const std::int64_t n = state.range(0);
+  QByteArray bytes("0 HEAD\n0 @I1@ INDI\n");
+  for (std::int64_t i = 2; i <= n; ++i) bytes += "0 @I" + QByteArray::number(i) + "@ INDI\n1 ASSO @I1@\n";
+  for (auto _ : state) {
+    Model m;
+    Ged_IndiFromBytes(m, bytes);
+    benchmark::DoNotOptimize(m.aIndi.data());
+  }
+  state.counters["persons/s"] =
+      benchmark::Counter(double(n) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LoadAssociationsToOne)->Arg(20000)->Arg(200000)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -2,6 +2,7 @@
 #include "engine/foundation/NRDCompression.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 
 #include "engine/foundation/NRDBZip2.h"
@@ -327,6 +328,8 @@ std::int32_t TNRDCompressedBLOBStream::Read(void* Buffer, std::int32_t Count) {
 std::int32_t TNRDCompressedBLOBStream::Write(const void* Buffer, std::int32_t Count) {
   if (!IsCompressed()) {
     if (Count <= 0 || FPosition < 0) return 0;
+    if (FPosition > std::numeric_limits<std::int64_t>::max() - FStartPosition - Count)
+      RaisePastLimit(FPosition, Count, FUncompressedSize);
     FCompressedStream.Seek(FStartPosition + FPosition, TSeekOrigin::soBeginning);
     const std::int32_t put = FCompressedStream.Write(Buffer, Count);
     FPosition = FCompressedStream.Position() - FStartPosition;
@@ -339,6 +342,7 @@ std::int32_t TNRDCompressedBLOBStream::Write(const void* Buffer, std::int32_t Co
     RefreshTotals();
     return 0;
   }
+  if (FPosition > std::numeric_limits<std::int64_t>::max() - Count) RaisePastLimit(FPosition, Count, FUncompressedSize);
   if (FPosition > FUncompressedSize) {
     const std::int64_t wanted = FPosition;
     SetSize(wanted);
@@ -444,9 +448,11 @@ std::int64_t TNRDCompressedBLOBStream::Seek(std::int64_t Offset, TSeekOrigin Ori
   std::int64_t base = 0;
   if (Origin == TSeekOrigin::soCurrent) base = FPosition;
   if (Origin == TSeekOrigin::soEnd) base = FUncompressedSize;
-  const std::int64_t target = base + Offset;
+  const std::int64_t target = SeekTarget(base, Offset, FPosition, FUncompressedSize);
   if (!IsCompressed()) {
-    FCompressedStream.Seek(FStartPosition + target, TSeekOrigin::soBeginning);
+    // The host position must not wrap either.
+    const std::int64_t hostTarget = SeekTarget(FStartPosition, target, FPosition, FUncompressedSize);
+    FCompressedStream.Seek(hostTarget, TSeekOrigin::soBeginning);
     FPosition = FCompressedStream.Position() - FStartPosition;
     return FPosition;
   }

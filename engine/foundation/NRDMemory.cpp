@@ -62,44 +62,56 @@ std::size_t TNRDMemoryManager::PointerSet::Slot(const void* p) const {
   return i;
 }
 
-bool TNRDMemoryManager::PointerSet::Contains(const void* p) const {
-  if (slots_.empty() || p == nullptr) return false;
-  return slots_[Slot(p)] == reinterpret_cast<std::uintptr_t>(p);
+bool TNRDMemoryManager::PointerSet::Contains(const void* p) const { return SizeOf(p) >= 0; }
+
+std::int64_t TNRDMemoryManager::PointerSet::SizeOf(const void* p) const {
+  if (slots_.empty() || p == nullptr) return -1;
+  const std::size_t i = Slot(p);
+  return slots_[i] == reinterpret_cast<std::uintptr_t>(p) ? sizes_[i] : -1;
 }
 
 void TNRDMemoryManager::PointerSet::Grow() {
   std::vector<std::uintptr_t> old;
+  std::vector<std::int64_t> oldSizes;
   old.swap(slots_);
+  oldSizes.swap(sizes_);
   // Double when mostly live, else rebuild at the same size to drop the erased marks.
   std::size_t capacity = old.empty() ? 64 : (count_ * 2 >= old.size() / 2 ? old.size() * 2 : old.size());
   slots_.assign(capacity, kEmpty);
+  sizes_.assign(capacity, 0);
   used_ = count_;
   const std::size_t mask = capacity - 1;
-  for (std::uintptr_t v : old) {
+  for (std::size_t k = 0; k < old.size(); ++k) {
+    const std::uintptr_t v = old[k];
     if (v == kEmpty || v == kErased) continue;
     std::size_t i = HashPointer(v) & mask;
     while (slots_[i] != kEmpty) i = (i + 1) & mask;
     slots_[i] = v;
+    sizes_[i] = oldSizes[k];
   }
 }
 
-void TNRDMemoryManager::PointerSet::Insert(const void* p) {
+void TNRDMemoryManager::PointerSet::Insert(const void* p, std::int64_t size) {
   if ((used_ + 1) * 2 > slots_.size()) Grow();
   const auto key = reinterpret_cast<std::uintptr_t>(p);
   const std::size_t mask = slots_.size() - 1;
   std::size_t i = HashPointer(key) & mask;
   std::size_t firstErased = slots_.size();
   while (slots_[i] != kEmpty) {
-    if (slots_[i] == key) return;
+    if (slots_[i] == key) {
+      sizes_[i] = size;
+      return;
+    }
     if (slots_[i] == kErased && firstErased == slots_.size()) firstErased = i;
     i = (i + 1) & mask;
   }
   if (firstErased != slots_.size()) {
-    slots_[firstErased] = key;
+    i = firstErased;
   } else {
-    slots_[i] = key;
     ++used_;
   }
+  slots_[i] = key;
+  sizes_[i] = size;
   ++count_;
 }
 
@@ -118,6 +130,12 @@ TNRDMemoryManager::~TNRDMemoryManager() = default;
 
 bool TNRDMemoryManager::IsLiveLocked(const void* buffer) const {
   return buffer != nullptr && FLiveBlocks.Contains(buffer);
+}
+
+std::int64_t TNRDMemoryManager::CheckedSizeLocked(const void* buffer) const {
+  const std::int64_t size = FLiveBlocks.SizeOf(buffer);
+  if (size < 0 || HeadSignature(buffer) != kHeadSignature || HeaderSize(buffer) != size) return -1;
+  return size;
 }
 
 bool TNRDMemoryManager::IsLiveBlock(const void* buffer) const {
@@ -170,7 +188,7 @@ void* TNRDMemoryManager::GetMem(std::int64_t bufferSize) {
     PutU32(user + bufferSize, kTailSignature);
     try {
       TCriticalSectionGuard guard(MMLock);
-      FLiveBlocks.Insert(user);
+      FLiveBlocks.Insert(user, bufferSize);
       FTotalMemAllocated += bufferSize;
     } catch (...) {
       std::free(block);
@@ -196,8 +214,8 @@ void TNRDMemoryManager::FreeAndNillMem(void*& buffer) {
     std::uint8_t method;
     {
       TCriticalSectionGuard guard(MMLock);
-      if (!IsLiveLocked(user) || HeadSignature(user) != kHeadSignature) throw ENRDException(30001, "Invalid pointer");
-      size = HeaderSize(user);
+      size = CheckedSizeLocked(user);
+      if (size < 0) throw ENRDException(30001, "Invalid pointer");
       method = HeaderMethod(user);
       overrun = GetU32(user + size) != kTailSignature;
       FLiveBlocks.Erase(user);
@@ -220,8 +238,8 @@ void TNRDMemoryManager::ReallocMem(void*& buffer, std::int64_t bufferSize, bool 
     std::int64_t oldSize;
     {
       TCriticalSectionGuard guard(MMLock);
-      if (!IsLiveLocked(buffer) || HeadSignature(buffer) != kHeadSignature) throw ENRDException(30002, "Invalid pointer");
-      oldSize = HeaderSize(buffer);
+      oldSize = CheckedSizeLocked(buffer);
+      if (oldSize < 0) throw ENRDException(30002, "Invalid pointer");
     }
     void* fresh = GetMem(bufferSize);
     std::memcpy(fresh, buffer, static_cast<std::size_t>(std::min(oldSize, bufferSize)));
@@ -243,8 +261,9 @@ void TNRDMemoryManager::ReallocMem(void*& buffer, std::int64_t bufferSize, bool 
 std::int64_t TNRDMemoryManager::GetMemoryBufferSize(const void* buffer) const {
   if (buffer == nullptr) return 0;
   TCriticalSectionGuard guard(MMLock);
-  if (!IsLiveLocked(buffer) || HeadSignature(buffer) != kHeadSignature) throw ENRDException(30005, "Invalid pointer");
-  return HeaderSize(buffer);
+  const std::int64_t size = CheckedSizeLocked(buffer);
+  if (size < 0) throw ENRDException(30005, "Invalid pointer");
+  return size;
 }
 
 std::int64_t TNRDMemoryManager::GetFreeMemorySize() {

@@ -87,12 +87,15 @@ class TNRDMemoryManager {
   std::int64_t FFreeSystemMemorySize = 0;
   mutable TCriticalSection MMLock;
 
-  // The live blocks: an open-addressing set of user pointers (linear probing, tombstones), so that
-  // registering a block allocates nothing in the common case.
+  // The live blocks: an open-addressing map of user pointers to their user sizes (linear probing,
+  // tombstones), so that registering a block allocates nothing in the common case. The size kept
+  // here is the one trusted: a header whose size differs was damaged and is refused.
   class PointerSet {
    public:
     bool Contains(const void* p) const;
-    void Insert(const void* p);
+    // The recorded size of a live block, or -1.
+    std::int64_t SizeOf(const void* p) const;
+    void Insert(const void* p, std::int64_t size);
     void Erase(const void* p);
     std::size_t Size() const { return count_; }
 
@@ -100,9 +103,12 @@ class TNRDMemoryManager {
     std::size_t Slot(const void* p) const;
     void Grow();
     std::vector<std::uintptr_t> slots_;  // 0 empty, 1 erased, else a pointer
+    std::vector<std::int64_t> sizes_;    // the user size of each live slot
     std::size_t count_ = 0;
     std::size_t used_ = 0;  // live + erased slots
   };
+  // The recorded size when `buffer` is live and its header is intact (signature and size), else -1.
+  std::int64_t CheckedSizeLocked(const void* buffer) const;
   PointerSet FLiveBlocks;
 };
 

@@ -404,6 +404,16 @@ class Model {
   See dummySee_ = {};
 };
 
+// Start-up (and every restart when the units run out). What the start-up fixes is followed as
+// stated: the root holds all 256 symbols at frequency 1 (sum 257), there is no earlier context
+// (Suffix 0), OrderFall is the model order, and the run length starts at -min(order, 12) - 1.
+// It departs from the stated start-up in two details, both kept on purpose because they decide
+// the coded bytes and encoder and decoder must agree on them:
+//  1. No chain of contexts up to the model order is built here: only the root exists, and the
+//     longer contexts are created by the first coded symbols (CreateSuccessors/UpdateModel).
+//  2. The binary-context probabilities come from the 8-entry initial escape table, spread over
+//     the 64 columns of each row, and not from a 16-entry table; the 16-entry table (kExpEscape)
+//     seeds the escape count of new contexts after a binary context escapes.
 void Model::RestartModel() {
   std::memset(freeList_, 0, sizeof(freeList_));
   text_ = alignOffset_;
@@ -976,8 +986,10 @@ void PPMDecompressBuffer(const void* InBuf, std::int32_t InSize, std::vector<std
   const std::uint32_t header = ReadLE32(in);
   const int order = int(header & 0xF) + 1;
   const std::uint32_t memoryMB = ((header >> 4) & 0xFF) + 1;
-  if (((header >> 12) & 0xF) != kVariantG || (header >> 16) != 0 || order < kMinOrder)
-    throw std::runtime_error("PPM Decompression error");
+  // The decoder starts from the header as written: the variant letter must be "G"; bits 16-31
+  // are not looked at. An order below the variant's minimum (a header no encoder writes) is
+  // refused rather than started.
+  if (((header >> 12) & 0xF) != kVariantG || order < kMinOrder) throw std::runtime_error("PPM Decompression error");
 
   std::lock_guard<std::mutex> guard(PpmLock());
   try {

@@ -39,6 +39,20 @@ constexpr CrcTable kCrcTable;
 
 }  // namespace
 
+void RaisePastLimit(std::int64_t position, std::int64_t count, std::int64_t size) {
+  throw ENRDException(kStreamPositionError,
+                      "Cannot write to stream. Position = %d, Stream size = %d, Block size = %d, Bytes Write = %d",
+                      {position, size, count, std::int64_t(0)});
+}
+
+std::int64_t SeekTarget(std::int64_t base, std::int64_t offset, std::int64_t position, std::int64_t size) {
+  std::int64_t target;
+  if (__builtin_add_overflow(base, offset, &target))
+    throw ENRDException(kStreamPositionError, "Cannot set stream position to %d. Position = %d, Size = %d",
+                        {offset, position, size});
+  return target;
+}
+
 const std::uint32_t CRC32Table[256] = {
 #define E(i) kCrcTable.v[i]
 #define R8(i) E(i), E(i + 1), E(i + 2), E(i + 3), E(i + 4), E(i + 5), E(i + 6), E(i + 7)
@@ -172,10 +186,11 @@ void TNRDMemoryStream::SetSize(std::int64_t newSize) {
       std::int64_t alloc = std::min<std::int64_t>(newSize * 2, kMaxStreamSize);
       GlobalMemoryManager().ReallocMemAndClearTail(FBuffer, alloc);
       FAllocatedBufferSize = static_cast<std::int32_t>(alloc);
-    } else if (newSize > FBufferSize) {
-      // Bytes uncovered inside the allocation are zero, not stale data of an earlier size.
-      std::memset(FBuffer + FBufferSize, 0, static_cast<std::size_t>(newSize - FBufferSize));
     }
+    // Every growth reads as zeros from the old size on: a stream cut short keeps its old bytes in
+    // the allocation, and a realloc copies them along, so clearing only new allocation is not enough.
+    if (newSize > FBufferSize)
+      std::memset(FBuffer + FBufferSize, 0, static_cast<std::size_t>(newSize - FBufferSize));
     FBufferSize = static_cast<std::int32_t>(newSize);
   } else {
     FBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().AllocMem(newSize));
@@ -195,8 +210,9 @@ std::int32_t TNRDMemoryStream::Read(void* buffer, std::int32_t count) {
 
 std::int32_t TNRDMemoryStream::Write(const void* buffer, std::int32_t count) {
   if (FPosition < 0 || count < 1) return 0;
+  // The end is tested before it is formed, so a position near the 64-bit maximum cannot wrap.
+  if (FPosition > kMaxStreamSize - count) RaisePastLimit(FPosition, count, FBufferSize);
   std::int64_t end = FPosition + count;
-  if (end > kMaxStreamSize) return 0;
   if (end > FBufferSize) {
     std::int64_t pos = FPosition;
     SetSize(end);
@@ -209,11 +225,8 @@ std::int32_t TNRDMemoryStream::Write(const void* buffer, std::int32_t count) {
 }
 
 std::int64_t TNRDMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-  switch (origin) {
-    case TSeekOrigin::soBeginning: FPosition = offset; break;
-    case TSeekOrigin::soCurrent: FPosition += offset; break;
-    case TSeekOrigin::soEnd: FPosition = FBufferSize + offset; break;
-  }
+  const std::int64_t base = origin == TSeekOrigin::soCurrent ? FPosition : origin == TSeekOrigin::soEnd ? FBufferSize : 0;
+  FPosition = SeekTarget(base, offset, FPosition, FBufferSize);
   return FPosition;
 }
 
@@ -313,7 +326,13 @@ TStream& TNRDTemporaryStream::Current() {
 }
 
 std::int32_t TNRDTemporaryStream::Write(const void* buffer, std::int32_t count) {
-  if (FInMemory && !FDisableTempFiles && FMemoryStream->Size() + count > FMemoryLimit) {
+  // The memory a write needs is its end, not size + count: a write far past the end must spill
+  // rather than grow the memory stream to its position.
+  const std::int64_t size = FInMemory ? FMemoryStream->Size() : 0;
+  const std::int64_t position = FInMemory ? FMemoryStream->Position() : 0;
+  const std::int64_t end = count > 0 && position <= std::numeric_limits<std::int64_t>::max() - count ? position + count
+                                                                                                  : position;
+  if (FInMemory && !FDisableTempFiles && count > 0 && std::max(size, end) > FMemoryLimit) {
     TNRDFileStream* file = TNRDFileStream::CreateTemporary();
     try {
       file->LoadFromStream(*FMemoryStream);

@@ -38,6 +38,14 @@ class TNRDStream;
 using TNRDNoCancelProgressEvent = std::function<void(TNRDStream& sender, double percentDone)>;
 
 inline constexpr std::int32_t DefaultStreamBlockSize = 102400;
+
+// The position rule of the engine's streams: a position or end that overflows 64 bits, or an end
+// past the stream's limit, raises ENRDException with this code and changes nothing.
+inline constexpr int kStreamPositionError = 10091;
+// Raises kStreamPositionError for a write of `count` bytes at `position` that would pass a limit.
+[[noreturn]] void RaisePastLimit(std::int64_t position, std::int64_t count, std::int64_t size);
+// base + offset; raises kStreamPositionError when the sum overflows.
+std::int64_t SeekTarget(std::int64_t base, std::int64_t offset, std::int64_t position, std::int64_t size);
 inline constexpr std::int32_t DefaultTemporaryStreamMemoryLimit = 1048576;
 
 // File open modes (access in bits 0-1, sharing in bits 4-6; sharing is advisory here).
@@ -83,9 +91,10 @@ class TNRDStream : public TStream {
   std::int32_t FBlockSize = DefaultStreamBlockSize;
 };
 
-// A stream in one GlobalMemoryManager block. Sizes and positions are 32-bit; growth doubles the
-// needed size. A write at a negative position, or one that would pass 2^31 - 1 bytes, writes
-// nothing and returns 0.
+// A stream in one GlobalMemoryManager block. Sizes are 32-bit; growth doubles the needed size and
+// every byte a growth uncovers reads as zero. A write at a negative position writes nothing and
+// returns 0; a write whose end would pass 2^31 - 1 bytes raises kStreamPositionError and writes
+// nothing. Seek does not test the position against the size; one that overflows raises.
 class TNRDMemoryStream : public TNRDStream {
  public:
   // With a buffer (a live GlobalMemoryManager block), adopts it: size and allocated size are the
@@ -140,8 +149,9 @@ class TNRDFileStream : public TNRDStream {
   bool FIsTemporary = false;
 };
 
-// Starts as a memory stream; the first write that would take it past MemoryLimit moves its content
-// into a temporary file (unless temporary files are disabled) at the same position, once.
+// Starts as a memory stream; the first write whose end (or the current size) would pass MemoryLimit
+// moves its content into a temporary file (unless temporary files are disabled) at the same
+// position, once.
 // A failed move leaves it in memory and raises.
 class TNRDTemporaryStream : public TNRDStream {
  public:

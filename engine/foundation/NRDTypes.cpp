@@ -340,6 +340,16 @@ std::int32_t TNRDBitsArray::GetBitPositionByBitNo(std::int32_t bitNo) const {
   return count - 1;
 }
 
+std::int32_t TNRDBitsArray::CountSetBitsBelow(std::int32_t bitNo) const {
+  if (bitNo < 0 || bitNo > FBitCount) BitError(10429, bitNo, FBitCount);
+  if (FNonZeroBitCount == FBitCount) return bitNo;
+  const std::int32_t whole = bitNo / 8;
+  std::int32_t count = 0;
+  for (std::int32_t i = 0; i < whole; ++i) count += FBitsTable[FBits[i]];
+  if (bitNo % 8 != 0) count += FBitsTable[static_cast<std::uint8_t>(FBits[whole] & ((1u << (bitNo % 8)) - 1))];
+  return count;
+}
+
 bool TNRDBitsArray::FindBit(bool value, std::int32_t& bitNo) const {
   std::int32_t bytes = ByteCount(FBitCount);
   const std::uint8_t skip = value ? 0x00 : 0xFF;

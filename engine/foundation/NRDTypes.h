@@ -263,6 +263,11 @@ class TNRDBitsArray {
   std::int32_t GetBitNoByBitPosition(std::int32_t bitPosition) const;
   // Rank: set bits among 0..bitNo, minus one (10429).
   std::int32_t GetBitPositionByBitNo(std::int32_t bitNo) const;
+  // The number of set bits among 0..bitNo-1; bitNo may be Size (then NonZeroBitCount). Unlike
+  // the rank above, it means the same for a clear bit as for a set one: 1 + this count is the
+  // 1-based number of bit bitNo among the set bits when it is set, and of the next set bit when
+  // it is clear (10429 outside 0..Size).
+  std::int32_t CountSetBitsBelow(std::int32_t bitNo) const;
   bool FindBit(bool value, std::int32_t& bitNo) const;
   bool Find(bool restart, bool goForward, std::int32_t curBitNo, std::int32_t& foundBitNo) const;
   // Write 10398/10427/10400; save without a buffer 10399. Read 10401/10426/10402; a hostile

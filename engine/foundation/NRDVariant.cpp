@@ -712,6 +712,13 @@ template <typename T> TNRDCompareResult Order(T a, T b) {
   return a < b ? cmprLower : (b < a ? cmprGreater : cmprEqual);
 }
 
+// Floats in a total order an index can use: NaN sorts below every number and equals only NaN.
+TNRDCompareResult OrderFloat(long double a, long double b) {
+  const bool nanA = std::isnan(a), nanB = std::isnan(b);
+  if (nanA || nanB) return nanA && nanB ? cmprEqual : nanA ? cmprLower : cmprGreater;
+  return Order(a, b);
+}
+
 std::int32_t Partial(std::int32_t length, std::int32_t partialLength) {
   return partialLength >= 0 && partialLength < length ? partialLength : length;
 }
@@ -801,7 +808,7 @@ TNRDCompareResult CompareValues(const void* buffer1, const void* buffer2, TNRDBa
     case bftExtended:
     case bftCurrency:
       needs(GetDataTypeSize(t, 0));
-      return Order(DecodeFloat(p1, t), DecodeFloat(p2, t));
+      return OrderFloat(DecodeFloat(p1, t), DecodeFloat(p2, t));
     case bftDateTime: {
       needs(8);
       const TNRDDateTime a = TNRDDateTime::Decode(p1), b = TNRDDateTime::Decode(p2);

@@ -187,6 +187,7 @@ class TNRDVariant {
 // Different types compare in GetResultDataType(.., true) (none: 30044); nil data raises 30140;
 // texts compare through the locale collation (string sort, optional case insensitivity) over
 // partialLength characters (-1: all; longer than a text: that text's own length).
+// Floats: NaN sorts below every number and equals only NaN.
 TNRDCompareResult CompareValues(const void* buffer1, const void* buffer2, TNRDBaseFieldType type1,
                                 TNRDBaseFieldType type2, bool isNull1, bool isNull2, std::int32_t partialLength,
                                 bool caseInsensitive, int locale, std::int32_t size1 = -1,

@@ -11,6 +11,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "tests/core/QtPrint.h"
@@ -292,6 +294,70 @@ TEST_F(GedcomReader, CharacterSets) {
 TEST_F(GedcomReader, MissingFileThrows) {
   EXPECT_THROW(Ged_Indi(m, QStringLiteral("/nonexistent/file.ged")), EGedcomRead);
   EXPECT_THROW(Ged_Indi(m, QDir::tempPath()), EGedcomRead);
+}
+
+// Only regular files are read: a FIFO would make the open wait for a writer forever, a device behind a
+// link could be read without end. Both give the open error at once, and the message names the file.
+TEST_F(GedcomReader, OnlyRegularFilesAreRead) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString fifo = dir.filePath(QStringLiteral("pipe.ged"));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QString zero = dir.filePath(QStringLiteral("zero.ged"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), zero));
+  for (const QString& path : {fifo, zero}) {
+    SCOPED_TRACE(path.toStdString());
+    try {
+      Ged_Indi(m, path);
+      ADD_FAILURE() << "no error";
+    } catch (const EGedcomRead& e) {
+      EXPECT_EQ(e.What(), EGedcomRead::OpenFailed);
+      EXPECT_EQ(e.Message(), Q("Не удалось открыть файл \"") + path + u'"');
+      EXPECT_EQ(EGedcomRead::Key(e.What()), Q("FileOpenError"));
+    }
+  }
+  // A link to a regular file is followed.
+  const QString real = dir.filePath(QStringLiteral("real.ged"));
+  QFile f(real);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write("0 HEAD\n0 @I1@ INDI\n1 NAME A /B/\n");
+  f.close();
+  const QString link = dir.filePath(QStringLiteral("link.ged"));
+  ASSERT_TRUE(QFile::link(real, link));
+  Ged_Indi(m, link);
+  EXPECT_EQ(m.aIndi.size(), 2u);
+}
+
+// The reader works on the caller's buffer: neither a byte-wise file nor a UTF-8 file with a mark is
+// copied or decoded as a whole (the buffer stays shared while the records are read).
+TEST_F(GedcomReader, FileBufferIsNotCopied) {
+  for (const QByteArray& head : {QByteArray(), QByteArray("\xEF\xBB\xBF")}) {
+    QByteArray bytes = head + "0 HEAD\n1 CHAR UTF-8\n";
+    for (int i = 1; i <= 300; ++i) bytes += "0 @I" + QByteArray::number(i) + "@ INDI\n1 NAME \xD0\x98 /B/\n";
+    int sharedCalls = 0, calls = 0, stage = 0;
+    Ged_IndiFromBytes(m, bytes, [&](std::int64_t pos, std::int64_t) {
+      if (pos == 0) ++stage;  // each stage starts at 0; the first one reads the records
+      if (pos == 0 || stage != 1) return;
+      ++calls;
+      sharedCalls += bytes.isDetached() ? 0 : 1;
+    });
+    EXPECT_GT(calls, 0);
+    EXPECT_EQ(sharedCalls, calls) << "mark " << head.size();
+    EXPECT_EQ(P(300).NAME, Q("И /B/"));
+  }
+}
+
+// Many persons naming one person: every one gets its back link once, in order, in linear time (the
+// benchmark measures it; here the result of the set-based check).
+TEST_F(GedcomReader, ManyAssociationsToOnePerson) {
+  QByteArray text("0 HEAD\n0 @I1@ INDI\n");
+  for (int i = 2; i <= 2000; ++i) {
+    text += "0 @I" + QByteArray::number(i) + "@ INDI\n1 ASSO @I1@\n";
+    if (i % 3 == 0) text += "1 ASSO @I1@\n";  // a second association to the same person adds no link
+  }
+  LoadBytes(text);
+  ASSERT_EQ(P(1).ASSO.size(), 1999u);
+  for (std::size_t k = 0; k < P(1).ASSO.size(); ++k) ASSERT_EQ(P(1).ASSO[k].ID, std::int32_t(k + 2));
 }
 
 TEST_F(GedcomReader, ProgressIsReported) {

@@ -2,6 +2,8 @@
 // damaged blocks, cut chains with and without repair, hostile descriptors, raw BLOBs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <limits>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -374,3 +376,45 @@ TEST(NRDCompressedBLOBStream, BZIPModeZeroRefusesToWrite) {
 }
 
 }  // namespace
+
+TEST(NRDCompressedBLOBStream, RawBLOBCutAndExtendedReadsZeros) {
+  // A raw BLOB cut to 10 bytes and extended to 5,000 must not bring back the 990 bytes it lost.
+  std::vector<std::uint8_t> data(1000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i % 250 + 1);
+  TNRDMemoryStream host;
+  TNRDCompressedBLOBStream blob(host, NewDescriptor(acaNone, 0), true, false);
+  ASSERT_EQ(blob.Write(data.data(), 1000), 1000);
+  blob.SetSize(10);
+  blob.SetSize(5000);
+  const auto all = ReadAll(blob);
+  ASSERT_EQ(all.size(), 5000u);
+  EXPECT_TRUE(std::equal(all.begin(), all.begin() + 10, data.begin()));
+  EXPECT_EQ(std::count(all.begin() + 10, all.end(), 0), 4990);
+}
+
+TEST(NRDCompressedBLOBStream, SeeksAndWritesNearTheLargestPositionRaise) {
+  const std::int64_t maxPos = std::numeric_limits<std::int64_t>::max();
+  std::uint8_t b[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  for (TNRDCompressionAlgorithm alg : {acaNone, acaZLIB}) {
+    SCOPED_TRACE(int(alg));
+    TNRDMemoryStream host;
+    host.SetSize(16);
+    TNRDCompressedBLOBStream blob(host, NewDescriptor(alg, 1, 0, 16), true, false);
+    ASSERT_EQ(blob.Write(b, 8), 8);
+    const auto hostBefore = HostBytes(host);
+    EXPECT_EQ(CodeOf([&] { blob.Seek(maxPos, TSeekOrigin::soEnd); }), kStreamPositionError);
+    EXPECT_EQ(CodeOf([&] { blob.Seek(1, TSeekOrigin::soCurrent), blob.Seek(maxPos, TSeekOrigin::soCurrent); }),
+              kStreamPositionError);
+    // A position the BLOB accepts, but whose end (or host position) wraps: nothing is written.
+    if (alg == acaNone) {
+      EXPECT_EQ(CodeOf([&] { blob.Seek(maxPos - 4, TSeekOrigin::soBeginning); }), kStreamPositionError);
+      EXPECT_EQ(CodeOf([&] { blob.Seek(maxPos - 100, TSeekOrigin::soBeginning); }), 0);
+      EXPECT_EQ(CodeOf([&] { blob.Write(b, 8); }), kStreamPositionError);
+    } else {
+      EXPECT_EQ(CodeOf([&] { blob.Seek(maxPos - 4, TSeekOrigin::soBeginning); }), 0);
+      EXPECT_EQ(CodeOf([&] { blob.Write(b, 8); }), kStreamPositionError);
+    }
+    EXPECT_EQ(HostBytes(host), hostBefore);
+    EXPECT_EQ(blob.Size(), 8);
+  }
+}

@@ -179,3 +179,30 @@ TEST(NRDMemory, RegistryFollowsManyBlocksInAnyOrder) {
   EXPECT_EQ(mm.LiveBlockCount(), 0u);
   EXPECT_EQ(mm.TotalMemAllocated(), 0);
 }
+
+TEST(NRDMemory, DamagedSizeInAHeaderIsRefusedBeforeAnyRead) {
+  // A header whose size was overwritten must not steer the tail check, the copy of a realloc or
+  // the size query outside the block: the registry's size is the trusted one.
+  TNRDMemoryManager mm;
+  void* p = mm.AllocMem(32);
+  auto* size = static_cast<unsigned char*>(p) - 16;
+  const unsigned char saved[4] = {size[0], size[1], size[2], size[3]};
+  const std::int32_t damaged[] = {1 << 30, 33, 31, -5, 0};
+  for (std::int32_t d : damaged) {
+    std::memcpy(size, &d, 4);
+    ExpectNRD([&] { mm.GetMemoryBufferSize(p); }, 30005, "Invalid pointer");
+    ExpectNRD([&] { mm.ReallocMem(p, 64, true); }, 30014, "Invalid pointer");
+    void* q = p;
+    ExpectNRD([&] { mm.FreeAndNillMem(q); }, 30001, "Invalid pointer");
+    EXPECT_EQ(q, p);
+    EXPECT_EQ(mm.LiveBlockCount(), 1u);
+    EXPECT_EQ(mm.TotalMemAllocated(), 32);
+  }
+  std::memcpy(size, saved, 4);
+  EXPECT_EQ(mm.GetMemoryBufferSize(p), 32);
+  mm.ReallocMem(p, 40, true);
+  EXPECT_EQ(mm.GetMemoryBufferSize(p), 40);
+  mm.FreeAndNillMem(p);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}

@@ -132,6 +132,15 @@ TEST(NRDPPM, RejectsBadHeadersSizesAndDamage) {
   EXPECT_THROW(PPMDecompressBuffer(variantH.data(), std::int32_t(variantH.size()), out, size),
                std::runtime_error);
 
+  // Only the variant letter of the header's upper half decides: bits 16-31 are not part of the
+  // start-up, so a stream with them set still decodes.
+  auto highBits = packed;
+  highBits[2] = 0xA5;
+  highBits[3] = 0x5A;
+  size = 5000;
+  PPMDecompressBuffer(highBits.data(), std::int32_t(highBits.size()), out, size);
+  EXPECT_EQ(out, text);
+
   // Expecting fewer bytes than the stream holds fails instead of writing past the buffer.
   size = 4999;
   EXPECT_THROW(PPMDecompressBuffer(packed.data(), std::int32_t(packed.size()), out, size), std::runtime_error);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -108,9 +110,9 @@ TEST(NRDStreams, MemoryStreamReadWriteEdges) {
   EXPECT_EQ(out[0], 6);
   s.Seek(0, TSeekOrigin::soBeginning);
   EXPECT_EQ(s.Read(out, 0), 0);
-  // Growth past 2^31 - 1 bytes fails cleanly.
+  // Growth past 2^31 - 1 bytes fails cleanly: it raises and writes nothing.
   s.Seek(std::int64_t{0x7FFFFFFF} - 2, TSeekOrigin::soBeginning);
-  EXPECT_EQ(s.Write(buf, 8), 0);
+  ExpectNRD([&] { s.Write(buf, 8); }, kStreamPositionError);
   EXPECT_EQ(s.Size(), 8);
   // A gap written past the end reads back as zeros.
   s.Seek(12, TSeekOrigin::soBeginning);
@@ -230,24 +232,114 @@ TEST(NRDStreams, TemporaryStreamSpillsAboveTheLimit) {
   EXPECT_TRUE(t.InMemory());
   t.Seek(1000, TSeekOrigin::soBeginning);
   std::uint8_t one = 0xEE;
-  // The test is on size + count, so even an overwrite inside a full stream moves it to the file.
+  // An overwrite inside a full stream needs no more memory: it stays where it is.
+  ASSERT_EQ(t.Write(&one, 1), 1);
+  EXPECT_TRUE(t.InMemory());
+  EXPECT_EQ(t.Position(), 1001);
+  // The next byte at the end passes the limit and moves the stream, at its position.
+  t.Seek(1048576, TSeekOrigin::soBeginning);
   ASSERT_EQ(t.Write(&one, 1), 1);
   EXPECT_FALSE(t.InMemory());
-  EXPECT_EQ(t.Position(), 1001);
+  EXPECT_EQ(t.Position(), 1048577);
   ASSERT_NE(t.FileStream(), nullptr);
   EXPECT_EQ(t.MemoryStream(), nullptr);
   struct stat st{};
   EXPECT_NE(::stat(t.FileName().c_str(), &st), 0);  // never visible by name
   t.Seek(0, TSeekOrigin::soEnd);
   ASSERT_EQ(t.Write(&one, 1), 1);
-  EXPECT_EQ(t.Size(), 1048577);
+  EXPECT_EQ(t.Size(), 1048578);
   auto v = Contents(t);
   EXPECT_EQ(v[1000], 0xEE);
   EXPECT_EQ(v[1001], chunk[1001]);
   EXPECT_EQ(v[1048576], 0xEE);
+  EXPECT_EQ(v[1048577], 0xEE);
 
   TNRDTemporaryStream kept(true);
   for (int i = 0; i < 17; ++i) ASSERT_EQ(kept.Write(chunk.data(), 65536), 65536);
   EXPECT_TRUE(kept.InMemory());
   EXPECT_EQ(kept.Size(), 17 * 65536);
+}
+
+TEST(NRDStreams, TemporaryStreamSpillsOnTheEndOfAWriteFarPastItsSize) {
+  // One byte far past the end needs memory up to that byte, not size + 1: it must go to the file
+  // instead of growing a memory block to the position (about 2 GB here before the mend).
+  TNRDTemporaryStream t;
+  std::uint8_t one = 0x5A;
+  ASSERT_EQ(t.Write(&one, 1), 1);
+  const std::int64_t farAway = std::int64_t(1536) << 20;
+  t.Seek(farAway, TSeekOrigin::soBeginning);
+  ASSERT_EQ(t.Write(&one, 1), 1);
+  EXPECT_FALSE(t.InMemory());
+  EXPECT_EQ(t.Size(), farAway + 1);
+  EXPECT_EQ(t.Position(), farAway + 1);
+  std::uint8_t back[2] = {0, 0};
+  t.Seek(farAway - 1, TSeekOrigin::soBeginning);
+  ASSERT_EQ(t.Read(back, 2), 2);
+  EXPECT_EQ(back[0], 0);
+  EXPECT_EQ(back[1], 0x5A);
+  // A write just up to the limit stays in memory.
+  TNRDTemporaryStream near;
+  near.Seek(DefaultTemporaryStreamMemoryLimit - 1, TSeekOrigin::soBeginning);
+  ASSERT_EQ(near.Write(&one, 1), 1);
+  EXPECT_TRUE(near.InMemory());
+  ASSERT_EQ(near.Write(&one, 1), 1);
+  EXPECT_FALSE(near.InMemory());
+  EXPECT_EQ(near.Size(), DefaultTemporaryStreamMemoryLimit + 1);
+}
+
+TEST(NRDStreams, MemoryStreamGrowthAfterAShrinkReadsZeros) {
+  // Cut to 10 bytes, then grown inside and past the allocation: no old byte comes back.
+  for (std::int64_t grown : {std::int64_t(500), std::int64_t(999), std::int64_t(1000), std::int64_t(5000)}) {
+    TNRDMemoryStream s;
+    auto data = Pattern(1000);
+    for (auto& b : data) b |= 1;  // never zero, so every stale byte shows
+    ASSERT_EQ(s.Write(data.data(), 1000), 1000);
+    s.SetSize(10);
+    s.SetSize(grown);
+    auto v = Contents(s);
+    ASSERT_EQ(v.size(), std::size_t(grown));
+    EXPECT_TRUE(std::equal(v.begin(), v.begin() + 10, data.begin())) << grown;
+    EXPECT_EQ(std::count(v.begin() + 10, v.end(), 0), grown - 10) << grown;
+  }
+  // The same through a write past the end after a cut.
+  TNRDMemoryStream w;
+  auto data = Pattern(1000);
+  for (auto& b : data) b |= 1;
+  ASSERT_EQ(w.Write(data.data(), 1000), 1000);
+  w.SetSize(10);
+  w.Seek(4999, TSeekOrigin::soBeginning);
+  std::uint8_t one = 7;
+  ASSERT_EQ(w.Write(&one, 1), 1);
+  auto v = Contents(w);
+  EXPECT_EQ(std::count(v.begin() + 10, v.end() - 1, 0), 4989);
+}
+
+TEST(NRDStreams, PositionsThatOverflowOrPassTheLimitRaiseAndWriteNothing) {
+  TNRDMemoryStream s;
+  std::uint8_t b[4] = {1, 2, 3, 4};
+  ASSERT_EQ(s.Write(b, 4), 4);
+  const std::int64_t maxPos = std::numeric_limits<std::int64_t>::max();
+  struct Case {
+    std::int64_t position;
+    std::int32_t count;
+  } cases[] = {{maxPos, 1}, {maxPos - 2, 4}, {maxPos - 3, 4}, {std::int64_t(1) << 40, 1},
+               {std::numeric_limits<std::int32_t>::max(), 1}, {std::numeric_limits<std::int32_t>::max() - 2, 4}};
+  for (const Case& c : cases) {
+    s.Seek(c.position, TSeekOrigin::soBeginning);
+    ExpectNRD([&] { s.Write(b, c.count); }, kStreamPositionError);
+    EXPECT_EQ(s.Size(), 4) << c.position;
+    EXPECT_EQ(s.Position(), c.position);
+  }
+  // Seeks whose sum overflows raise and keep the position.
+  s.Seek(10, TSeekOrigin::soBeginning);
+  ExpectNRD([&] { s.Seek(maxPos, TSeekOrigin::soCurrent); }, kStreamPositionError);
+  ExpectNRD([&] { s.Seek(maxPos - 1, TSeekOrigin::soEnd); }, kStreamPositionError);
+  EXPECT_EQ(s.Position(), 10);
+  s.Seek(-20, TSeekOrigin::soBeginning);
+  ExpectNRD([&] { s.Seek(std::numeric_limits<std::int64_t>::min(), TSeekOrigin::soCurrent); }, kStreamPositionError);
+  EXPECT_EQ(s.Position(), -20);
+  s.Seek(10, TSeekOrigin::soBeginning);
+  // Just inside the limit is still a stream position like any other.
+  EXPECT_EQ(s.Seek(-10, TSeekOrigin::soCurrent), 0);
+  EXPECT_EQ(Contents(s), std::vector<std::uint8_t>(b, b + 4));
 }

@@ -176,6 +176,34 @@ TEST(NRDTypes, BitsArrayRankAndSelect) {
   EXPECT_FALSE(b.FindBit(false, found));
 }
 
+TEST(NRDTypes, BitsArrayCountsSetBitsBelowABitForVisibleAndHiddenRecords) {
+  // Visible records 0, 3 and 4 of five: a record's number among the visible ones is 1 + the set
+  // bits below it, for a hidden record the number of the next visible one.
+  TNRDBitsArray b;
+  b.SetSize(5);
+  for (int bit : {0, 3, 4}) b.SetBit(bit, true);
+  const std::pair<int, int> recNos[] = {{0, 1}, {1, 2}, {2, 2}, {3, 2}, {4, 3}};
+  for (auto [bit, recNo] : recNos) EXPECT_EQ(1 + b.CountSetBitsBelow(bit), recNo) << bit;
+  EXPECT_EQ(b.CountSetBitsBelow(5), 3);
+  // The rank keeps its own meaning: the nearest set bit below a clear one.
+  EXPECT_EQ(b.GetBitPositionByBitNo(2), 0);
+  ExpectNRD([&] { b.CountSetBitsBelow(6); }, 10429);
+  ExpectNRD([&] { b.CountSetBitsBelow(-1); }, 10429);
+  // Across whole bytes, against a plain count; and with every bit set.
+  TNRDBitsArray big;
+  big.SetSize(100);
+  for (int i = 0; i < 100; i += 3) big.SetBit(i, true);
+  for (int bit = 0; bit <= 100; ++bit) {
+    int expected = 0;
+    for (int i = 0; i < bit; ++i) expected += big.GetBit(i) ? 1 : 0;
+    EXPECT_EQ(big.CountSetBitsBelow(bit), expected) << bit;
+  }
+  big.SetAllBits();
+  EXPECT_EQ(big.CountSetBitsBelow(37), 37);
+  TNRDBitsArray empty;
+  EXPECT_EQ(empty.CountSetBitsBelow(0), 0);
+}
+
 TEST(NRDTypes, BitsArrayShrinkThenGrowBringsBackZeros) {
   // A shrink that kept old bits inside the last byte would bring them back uncounted on growth.
   TNRDBitsArray b;

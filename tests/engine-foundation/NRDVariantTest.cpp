@@ -445,3 +445,38 @@ TEST(NRDVariant, MovesTransferTheBuffer) {
   target = std::move(values[0]);
   EXPECT_EQ(target.AsAnsiString(), "value 0");
 }
+
+TEST(NRDVariant, NaNSortsBelowEveryNumberAndEqualsOnlyNaN) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  TNRDVariant n1(bftDouble), n2(bftDouble), single(bftSingle), extended(bftExtended);
+  n1.SetAsDouble(nan);
+  n2.SetAsDouble(-nan);
+  single.SetAsSingle(std::numeric_limits<float>::quiet_NaN());
+  extended.SetAsExtended(std::numeric_limits<long double>::quiet_NaN());
+  const double numbers[] = {-inf, -1e308, -1.0, 0.0, 1.0, 1e308, inf};
+  for (double x : numbers) {
+    TNRDVariant v(bftDouble), i(bftSignedInt32);
+    v.SetAsDouble(x);
+    EXPECT_EQ(n1.Compare(v, false, false, false), cmprLower) << x;
+    EXPECT_EQ(v.Compare(n1, false, false, false), cmprGreater) << x;
+    EXPECT_EQ(CompareKeyValues(n1.pData(), v.pData(), bftDouble, bftDouble, false, false, -1, false, 0x400), -1) << x;
+    EXPECT_EQ(CompareKeyValues(v.pData(), n1.pData(), bftDouble, bftDouble, false, false, -1, false, 0x400), 1) << x;
+    EXPECT_EQ(CompareValues(single.pData(), v.pData(), bftSingle, bftDouble, false, false, -1, false, 0x400),
+              cmprLower)
+        << x;
+  }
+  // An integer compared with NaN in the common float type.
+  TNRDVariant seven(bftSignedInt32);
+  seven.SetAsInteger(7);
+  EXPECT_EQ(seven.Compare(n1, false, false, false), cmprGreater);
+  // NaN equals NaN (of any sign or width); NULL still sorts below NaN.
+  EXPECT_EQ(n1.Compare(n2, false, false, false), cmprEqual);
+  EXPECT_EQ(CompareKeyValues(n1.pData(), single.pData(), bftDouble, bftSingle, false, false, -1, false, 0x400), 0);
+  EXPECT_EQ(CompareKeyValues(extended.pData(), extended.pData(), bftExtended, bftExtended, false, false, -1, false,
+                             0x400),
+            0);
+  TNRDVariant null(bftDouble);
+  EXPECT_EQ(null.Compare(n1, false, false, false), cmprLower);
+  EXPECT_EQ(null.Compare(n1, true, false, false), cmprLeftNull);
+}

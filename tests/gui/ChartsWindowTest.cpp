@@ -2,8 +2,19 @@
 #include "tests/gui/GuiTestApp.h"
 #include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
-#include "app/core/Unit1.h"
-#include "app/core/Unit1Charts.h"
+#include "app/window/AncestorsPage.h"
+#include "app/window/DescendantsPage.h"
+#include "app/window/ProblemsPage.h"
+#include "app/window/StatisticsPage.h"
+#include "app/window/MarriagesPage.h"
+#include "app/window/PersonCardPage.h"
+#include "app/window/ToolsPage.h"
+#include "app/window/ExportPage.h"
+#include "app/window/CalendarPage.h"
+#include "app/window/PlacesPage.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PageSink.h"
 
 #include <QApplication>
 #include <QFile>
@@ -50,8 +61,8 @@ class ChartsWindow : public ::testing::Test {
     auto sink = std::make_unique<platform::TRecordingPageSink>();
     dialogs_ = dialogs.get();
     sink_ = sink.get();
-    form_->Charts().dialogs = std::move(dialogs);
-    form_->Charts().printerSink = std::move(sink);
+    form_->SetDialogs(std::move(dialogs));
+    form_->SetPrinterSink(std::move(sink));
     form_->OpenDataFiles(ged);
     ASSERT_GE(TheModel().PersonCount(), 7);
     ASSERT_TRUE(form_->LocatePerson(PersonIndex(QStringLiteral("@I1@"))));
@@ -67,15 +78,20 @@ class ChartsWindow : public ::testing::Test {
   }
 
   QTemporaryDir dir_;
+  TAncestorsPage* Ancestors() const { return form_->Page<TAncestorsPage>(); }
+  TDescendantsPage* Descendants() const { return form_->Page<TDescendantsPage>(); }
+  template <class P>
+  QWidget* Tab() const { return form_->Page<P>()->Tab(); }
+
   std::unique_ptr<TForm1> form_;
   platform::TFakeDialogs* dialogs_ = nullptr;
   platform::TRecordingPageSink* sink_ = nullptr;
 };
 
 TEST_F(ChartsWindow, RunShowsTheAncestorSchemeWithLinkedRepeats) {
-  form_->PageControl1->setCurrentWidget(form_->TabChartAncestors);
+  form_->PageControl1->setCurrentWidget(Ancestors()->Tab());
   form_->ToolButton3Click();
-  QTreeWidget* tree = form_->Charts().TreeView1;
+  QTreeWidget* tree = Ancestors()->Tree;
   const auto rows = TreeRowsOf(tree);
   // Kira; Carl, Cora; Sam, no mother, no father, Sara; Gleb, Gala, and both again as leaves.
   ASSERT_EQ(rows.size(), 11u);
@@ -94,17 +110,17 @@ TEST_F(ChartsWindow, RunShowsTheAncestorSchemeWithLinkedRepeats) {
 }
 
 TEST_F(ChartsWindow, RunOnPagesWithoutAReportDoesNothing) {
-  for (QWidget* page : {form_->TabPersAbout, form_->TabInstruments, form_->TabExport, form_->TabInformer,
-                        form_->TabPopulation}) {
+  for (QWidget* page : {Tab<TPersonCardPage>(), Tab<TToolsPage>(), Tab<TExportPage>(), Tab<TCalendarPage>(),
+                        Tab<TPlacesPage>()}) {
     form_->PageControl1->setCurrentWidget(page);
     form_->ToolButton3Click();
   }
-  EXPECT_EQ(form_->Charts().TreeView1->topLevelItemCount(), 0);
-  EXPECT_EQ(form_->Charts().TreeView2->topLevelItemCount(), 0);
+  EXPECT_EQ(Ancestors()->Tree->topLevelItemCount(), 0);
+  EXPECT_EQ(Descendants()->Tree->topLevelItemCount(), 0);
 }
 
 TEST_F(ChartsWindow, SavesTheSchemeAsCsvAndPrintsIt) {
-  form_->SpeedButton22Click();
+  Ancestors()->SpeedButton22Click();
   const QString csv = dir_.filePath(QStringLiteral("a.csv"));
   dialogs_->saves.push_back({csv, 2});
   form_->ToolButton2Click();
@@ -133,19 +149,19 @@ TEST_F(ChartsWindow, DescendantSchemeFromTheReportMenu) {
     if (a->statusTip() == QLatin1String("FullChartDescendants")) item = a;
   ASSERT_NE(item, nullptr);
   item->trigger();
-  EXPECT_EQ(form_->PageControl1->currentWidget(), form_->TabChartDescendants);
-  const auto rows = TreeRowsOf(form_->Charts().TreeView2);
+  EXPECT_EQ(form_->PageControl1->currentWidget(), Descendants()->Tab());
+  const auto rows = TreeRowsOf(Descendants()->Tree);
   ASSERT_FALSE(rows.empty());
   EXPECT_TRUE(rows[0].Text.contains(QStringLiteral("Gleb")));
   // Split saving of the picture in portrait pages.
   const QString bmp = dir_.filePath(QStringLiteral("d.bmp"));
   dialogs_->saves.push_back({bmp, 2});
-  form_->Charts().MenuItem3->trigger();
+  Descendants()->MenuItem3->trigger();
   EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("d1.bmp"))));
 }
 
 TEST_F(ChartsWindow, OptionPairsAndNameParts) {
-  auto& c = form_->Charts();
+  auto& c = *Ancestors();
   EXPECT_TRUE(c.CheckBox66->isChecked());
   c.CheckBox67->setChecked(true);
   EXPECT_FALSE(c.CheckBox66->isChecked());
@@ -161,10 +177,10 @@ TEST_F(ChartsWindow, OptionPairsAndNameParts) {
 namespace {
 
 TEST_F(ChartsWindow, StatisticsChartIsSavedAsBmpWithTheSuffixAppended) {
-  auto* chart = new QWidget(form_->TabStatistics);
+  auto* chart = new QWidget(Tab<TStatisticsPage>());
   chart->setObjectName(QStringLiteral("Chart1"));
   chart->resize(120, 80);
-  form_->PageControl1->setCurrentWidget(form_->TabStatistics);
+  form_->PageControl1->setCurrentWidget(Tab<TStatisticsPage>());
   const QString name = dir_.filePath(QStringLiteral("stat.bmp"));
   dialogs_->saves.push_back({name, 1});
   form_->ToolButton2Click();
@@ -172,12 +188,16 @@ TEST_F(ChartsWindow, StatisticsChartIsSavedAsBmpWithTheSuffixAppended) {
   EXPECT_FALSE(QFile::exists(name));
 }
 
-TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
-  int runs = 0;
-  form_->Charts().runActions[form_->TabMarriages] = [&] { ++runs; };
-  form_->PageControl1->setCurrentWidget(form_->TabMarriages);
-  form_->ToolButton3Click();
-  EXPECT_EQ(runs, 1);
+// Every tab is owned by one page object, in tab order, and the active tab decides the page.
+TEST_F(ChartsWindow, EveryTabHasItsPageInOrder) {
+  ASSERT_EQ(form_->Pages().size(), 14u);
+  for (int i = 0; i < 14; ++i) {
+    QWidget* tab = form_->PageControl1->widget(i);
+    EXPECT_EQ(form_->Pages()[size_t(i)]->Tab(), tab) << i;
+    EXPECT_EQ(tab->objectName(), QStringLiteral("TabSheet%1").arg(i + 1));
+  }
+  form_->PageControl1->setCurrentWidget(Tab<TMarriagesPage>());
+  EXPECT_EQ(form_->CurrentPage(), form_->Page<TMarriagesPage>());
 }
 
 }  // namespace
@@ -185,10 +205,10 @@ TEST_F(ChartsWindow, RegisteredPageActionsTakePrecedence) {
 namespace {
 
 TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
-  auto* edit = new QTextEdit(form_->TabDetProbl);
+  auto* edit = new QTextEdit(Tab<TProblemsPage>());
   edit->setObjectName(QStringLiteral("RichEdit1"));
   edit->setPlainText(QStringLiteral("Проблема"));
-  form_->PageControl1->setCurrentWidget(form_->TabDetProbl);
+  form_->PageControl1->setCurrentWidget(Tab<TProblemsPage>());
   const QString rtf = dir_.filePath(QStringLiteral("p.rtf"));
   dialogs_->saves.push_back({rtf, 1});
   form_->ToolButton2Click();

@@ -6,8 +6,10 @@
 #include "app/charts/Ancestors.h"
 #include "app/charts/FanChart.h"
 #include "app/core/Model.h"
-#include "app/core/Unit1.h"
-#include "app/core/Unit1Charts.h"
+#include "app/window/FanChartPage.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PageSink.h"
 #include "platform/qt/IniFile.h"
 
 #include <QApplication>
@@ -42,8 +44,8 @@ class FanPage : public ::testing::Test {
     auto sink = std::make_unique<platform::TRecordingPageSink>();
     dialogs_ = dialogs.get();
     sink_ = sink.get();
-    form_->Charts().dialogs = std::move(dialogs);
-    form_->Charts().printerSink = std::move(sink);
+    form_->SetDialogs(std::move(dialogs));
+    form_->SetPrinterSink(std::move(sink));
     form_->OpenDataFiles(kSample);
     ASSERT_GT(TheModel().PersonCount(), 20);
     ASSERT_TRUE(form_->LocatePerson(DeepestPerson()));
@@ -72,12 +74,13 @@ class FanPage : public ::testing::Test {
     EXPECT_NE(w, nullptr) << name;
     return w;
   }
+  TFanChartPage* Fan() const { return form_->Page<TFanChartPage>(); }
   QWidget* Image2() { return Find<QWidget>("Image2"); }
   void Build(int generations, int type = 0, int direction = 0) {
     Find<QSpinBox>("SpinEdit1")->setValue(generations);
     Find<QComboBox>("ComboBox8")->setCurrentIndex(type);
     Find<QComboBox>("ComboBox12")->setCurrentIndex(direction);
-    form_->SpeedButton4Click();
+    Fan()->SpeedButton4Click();
   }
 
   QTemporaryDir dir_;
@@ -88,8 +91,8 @@ class FanPage : public ::testing::Test {
 
 TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
   Build(4);
-  EXPECT_EQ(form_->PageControl1->currentWidget(), form_->TabFanChart);
-  EXPECT_EQ(form_->FanPicture().width(), 2000);
+  EXPECT_EQ(form_->PageControl1->currentWidget(), Fan()->Tab());
+  EXPECT_EQ(Fan()->FanPicture().width(), 2000);
   const QString label = Find<QLabel>("Label9")->text();
   EXPECT_TRUE(label.endsWith(QStringLiteral("/15)"))) << label.toStdString();
   EXPECT_FALSE(label.startsWith(QStringLiteral("0%"))) << label.toStdString();
@@ -97,7 +100,7 @@ TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
   form_->LocatePerson(1);
   Find<QComboBox>("ComboBox12")->setCurrentIndex(1);
   form_->ToolButton3Click();
-  EXPECT_EQ(form_->FanPicture().width(), 2 * 1900);
+  EXPECT_EQ(Fan()->FanPicture().width(), 2 * 1900);
   bool number = false;
   EXPECT_GT(Find<QLabel>("Label9")->text().toInt(&number), 1);
   EXPECT_TRUE(number);
@@ -108,7 +111,7 @@ TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
 
 TEST_F(FanPage, ZoomBoxFitsScalesAndShowsFullSize) {
   Build(3);
-  const int w = form_->FanPicture().width();
+  const int w = Fan()->FanPicture().width();
   ASSERT_EQ(w, 1400);
   auto* zoom = Find<QComboBox>("ComboBox1");
   const QSize box = Find<QScrollArea>("ScrollBox1")->viewport()->size();
@@ -131,9 +134,9 @@ TEST_F(FanPage, ZoomBoxFitsScalesAndShowsFullSize) {
 TEST_F(FanPage, ColourPanelsAreChosenUsedAndKeptInTheSettings) {
   auto* panel = Find<platform::TPanel>("Panel36");
   dialogs_->colors.push_back(0x123456);
-  form_->Panel13Click(panel);
+  Fan()->Panel13Click(panel);
   EXPECT_EQ(panel->Color(), 0x123456);
-  form_->Panel13Click(panel);  // cancelled: unchanged
+  Fan()->Panel13Click(panel);  // cancelled: unchanged
   EXPECT_EQ(panel->Color(), 0x123456);
   // Panels follow the colouring: two colours show Panel13 and Panel38 only.
   auto* coloring = Find<QComboBox>("ComboBox7");
@@ -144,7 +147,7 @@ TEST_F(FanPage, ColourPanelsAreChosenUsedAndKeptInTheSettings) {
   EXPECT_FALSE(panel->isHidden());
   // The second quarter of generation 3 takes the chosen colour.
   Build(3);
-  const QImage& pic = form_->FanPicture();
+  const QImage& pic = Fan()->FanPicture();
   const QColor c = pic.pixelColor(700 + 380, 700 - 380);  // up-right, in ring 3
   EXPECT_EQ(platform::FromQColor(c), 0x123456u);
   form_->IniSave();
@@ -155,16 +158,16 @@ TEST_F(FanPage, ColourPanelsAreChosenUsedAndKeptInTheSettings) {
 
 TEST_F(FanPage, SavesWholeAndInNumberedParts) {
   // Nothing to save or print before a chart is drawn.
-  form_->SaveFanChart(1);
-  form_->PrintFanChart(1);
+  Fan()->SaveFanChart(1);
+  Fan()->PrintFanChart(1);
   EXPECT_TRUE(dialogs_->filters.isEmpty());
   EXPECT_EQ(dialogs_->printAsked, 0);
   Build(2);
-  const int w = form_->FanPicture().width();
+  const int w = Fan()->FanPicture().width();
   ASSERT_EQ(w, 800);
   const QString base = dir_.filePath(QStringLiteral("fan.png"));
   dialogs_->saves.push_back({base, 3});
-  form_->N42Click();
+  Fan()->N42Click();
   const char* order[] = {"fan1.png", "fan2.png", "fan3.png", "fan4.png"};
   for (const char* name : order) {
     QImageReader r(dir_.filePath(QLatin1String(name)));
@@ -176,8 +179,8 @@ TEST_F(FanPage, SavesWholeAndInNumberedParts) {
   // Top-left and bottom-left: the root circle's edge sits at their right-hand (centre) side.
   const QImage tl(dir_.filePath(QStringLiteral("fan1.png")));
   const QImage bl(dir_.filePath(QStringLiteral("fan2.png")));
-  EXPECT_EQ(platform::FromRgb(tl.pixel(399, 399)), platform::FromRgb(form_->FanPicture().pixel(399, 399)));
-  EXPECT_EQ(platform::FromRgb(bl.pixel(399, 0)), platform::FromRgb(form_->FanPicture().pixel(399, 400)));
+  EXPECT_EQ(platform::FromRgb(tl.pixel(399, 399)), platform::FromRgb(Fan()->FanPicture().pixel(399, 399)));
+  EXPECT_EQ(platform::FromRgb(bl.pixel(399, 0)), platform::FromRgb(Fan()->FanPicture().pixel(399, 400)));
   EXPECT_EQ(dialogs_->filters.last(), QStringLiteral("Image JPG|*.jpg|Image BMP|*.bmp|Image PNG|*.png"));
   // The filter decides the format: "Image BMP" and chart.jpg write chart.bmp.
   dialogs_->saves.push_back({dir_.filePath(QStringLiteral("chart.jpg")), 2});
@@ -188,12 +191,12 @@ TEST_F(FanPage, SavesWholeAndInNumberedParts) {
   EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("chart.jpg"))));
   // JPEG halves from the toolbar's drop-down, on this page only.
   dialogs_->saves.push_back({dir_.filePath(QStringLiteral("half")), 1});
-  form_->SaveFanChart(2);
+  Fan()->SaveFanChart(2);
   EXPECT_EQ(QImage(dir_.filePath(QStringLiteral("half1.jpg"))).size(), QSize(800, 400));
   EXPECT_EQ(QImage(dir_.filePath(QStringLiteral("half2.jpg"))).size(), QSize(800, 400));
   // A file that cannot be written is reported.
   dialogs_->saves.push_back({dir_.filePath(QStringLiteral("no/such/dir/x.png")), 3});
-  form_->SaveFanChart(1);
+  Fan()->SaveFanChart(1);
   ASSERT_EQ(dialogs_->messages.size(), 1);
 }
 
@@ -202,7 +205,7 @@ TEST_F(FanPage, PrintsOnOneTwoOrFourPagesOfOneJob) {
   sink_->landscape = true;
   sink_->page = QSize(3508, 2480);
   dialogs_->prints.push_back(true);
-  form_->PrintFanChart(2);
+  Fan()->PrintFanChart(2);
   // Landscape halves: the top half at the bottom of page 1, the bottom half at the top of page 2.
   const QStringList expected = {QStringLiteral("BeginDoc FanChart"), QStringLiteral("StretchDraw 0,726,3508,2480 from 800x400"),
                                 QStringLiteral("NewPage"), QStringLiteral("StretchDraw 0,0,3508,1754 from 800x400"),
@@ -212,18 +215,18 @@ TEST_F(FanPage, PrintsOnOneTwoOrFourPagesOfOneJob) {
   sink_->landscape = false;
   sink_->page = QSize(2480, 3508);
   dialogs_->prints.push_back(true);
-  form_->PrintFanChart(4);
+  Fan()->PrintFanChart(4);
   int pages = 0;
   for (const QString& call : sink_->calls) pages += call.startsWith(QStringLiteral("StretchDraw"));
   EXPECT_EQ(pages, 4);
   EXPECT_EQ(sink_->calls[1], QStringLiteral("StretchDraw 0,1028,2480,3508 from 400x400"));
   // A cancelled dialog prints nothing; a failing printer is reported.
   sink_->calls.clear();
-  form_->PrintFanChart(1);
+  Fan()->PrintFanChart(1);
   EXPECT_TRUE(sink_->calls.isEmpty());
   sink_->failBegin = true;
   dialogs_->prints.push_back(true);
-  form_->N13Click();
+  Fan()->N13Click();
   EXPECT_EQ(dialogs_->messages.size(), 1);
 }
 
@@ -235,13 +238,13 @@ TEST_F(FanPage, ScreenshotsOfEveryType) {
   QApplication::processEvents();
   for (int direction : {0, 1})
     for (int type = 0; type <= 4; ++type) {
-      form_->PageControl1->setCurrentWidget(form_->TabFanChart);
+      form_->PageControl1->setCurrentWidget(Fan()->Tab());
       Find<QComboBox>("ComboBox1")->setCurrentText(QStringLiteral("По гор."));
       form_->LocatePerson(direction == 1 ? 1 : deepest);
       Build(direction == 0 ? 6 : 5, type, direction);
       QApplication::processEvents();
       form_->grab().save(QDir(out).filePath(QStringLiteral("fan-%1-type%2.png").arg(direction).arg(type)));
-      form_->FanPicture().scaled(1600, 1600, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+      Fan()->FanPicture().scaled(1600, 1600, Qt::KeepAspectRatio, Qt::SmoothTransformation)
           .save(QDir(out).filePath(QStringLiteral("chart-%1-type%2.png").arg(direction).arg(type)));
     }
 }

@@ -13,8 +13,10 @@
 #include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
-#include "app/core/Unit1.h"
+#include "app/window/FanChartPage.h"
+#include "app/window/Unit1.h"
 #include "app/core/trans.h"
+#include "platform/qt/Dialogs.h"
 #include "platform/qt/IniFile.h"
 
 // The system's font configuration library keeps caches it never frees, and Qt keeps a few objects of an
@@ -97,6 +99,36 @@ TEST_F(MainWindow, FirstStartPicksEnglishAndKeepsRussianForMissingKeys) {
   f.ComboBox9->setCurrentIndex(f.ComboBox9->findText("Ukrainian.lng"));
   for (int k = 0; k < 3; ++k) EXPECT_EQ(f.DataSource1->ColumnTitle(k).count(kMark), 1) << k;
   EXPECT_EQ(f.DataSource1->ColumnTitle(0), QStringLiteral("˅ Полное имя") + kMark);
+}
+
+// The reader's messages go through the translation file: the open error, and the word that a file
+// held no person at all (a file that is not a family tree opens as an empty list, but not silently).
+TEST_F(MainWindow, FileMessagesAreTranslated) {
+  QDir(dir_.path()).mkdir("LNG");
+  WriteFile(Path("LNG/English.lng"),
+            "[Language]\r\nFileOpenError=Cannot open \"%s\"\r\nNoPersonsFound=Nobody in \"%s\"\r\n");
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+  TForm1& f = Show();
+  auto dialogs = std::make_unique<platform::TFakeDialogs>();
+  platform::TFakeDialogs* fake = dialogs.get();
+  f.SetDialogs(std::move(dialogs));
+  const QString missing = Path("missing.ged");
+  f.OpenDataFiles(missing);
+  EXPECT_TRUE(warnings.contains(QStringLiteral("Cannot open \"%1\"").arg(missing))) << warnings.join('|').toStdString();
+  EXPECT_TRUE(fake->messages.isEmpty());  // an error is not also reported as an empty file
+  const QString notGedcom = Path("letter.ged");
+  WriteFile(notGedcom, "Dear reader,\nthis is no family tree.\n");
+  f.OpenDataFiles(notGedcom);
+  qInstallMessageHandler(previous);
+  ASSERT_EQ(fake->messages.size(), 1);
+  EXPECT_EQ(fake->messages[0], QStringLiteral("Nobody in \"%1\"").arg(notGedcom));
+  EXPECT_EQ(f.ClientDataSet1->RecordCount(), 0);
+  // A real tree gives no such word.
+  f.OpenDataFiles(kFamily);
+  EXPECT_EQ(fake->messages.size(), 1);
 }
 
 TEST_F(MainWindow, ShippedTranslationsCoverEveryKey) {
@@ -183,12 +215,8 @@ TEST_F(MainWindow, MalformedSettingsFallBackToDefaults) {
     WriteFile(TForm1::IniFileName(),
               "[Options]\r\nCheckBox71=abc\r\nUpDown2=99\r\nPageControl1=-7\r\nComboBox9=12\r\n" + colors);
     form_ = std::make_unique<TForm1>();
-    QWidget* panels[4];
-    const char* names[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
-    for (int i = 0; i < 4; ++i) {
-      panels[i] = new platform::TPanel(form_->TabFanChart, names[i]);
-      panels[i]->setProperty("Color", 255);
-    }
+    platform::TPanel* const* panels = form_->Page<TFanChartPage>()->Panels;
+    for (int i = 0; i < 4; ++i) panels[i]->SetColor(255);
     form_->show();
     QCoreApplication::processEvents();
     EXPECT_FALSE(form_->CheckBox71->isChecked());
@@ -196,7 +224,7 @@ TEST_F(MainWindow, MalformedSettingsFallBackToDefaults) {
     EXPECT_EQ(form_->PageControl1->currentIndex(), 0);
     EXPECT_EQ(form_->ComboBox9->currentIndex(), -1);
     const int expected = n == 2 ? 10 : 255;
-    EXPECT_EQ(panels[0]->property("Color").toInt(), expected) << colors.constData();
+    EXPECT_EQ(panels[0]->Color(), expected) << colors.constData();
     form_.reset();
     ++n;
   }
@@ -266,7 +294,7 @@ TEST_F(MainWindow, SearchFilterAndSort) {
   f.Edit1->setText(QStringLiteral("сидоров"));
   EXPECT_EQ(f.CurrentPerson(), 4);
   f.Edit1->setText(QStringLiteral("нет такого"));
-  EXPECT_TRUE(f.Edit1->property("SearchFailed").toBool());
+  EXPECT_TRUE(f.SearchFailed());
   EXPECT_EQ(f.CurrentPerson(), 4);
   // name filter
   f.SpeedButton1->setChecked(true);
@@ -281,7 +309,7 @@ TEST_F(MainWindow, SearchFilterAndSort) {
   EXPECT_EQ(f.CurrentPerson(), 2);
   // the incremental search only looks at visible rows
   f.Edit1->setText(QStringLiteral("олег"));
-  EXPECT_TRUE(f.Edit1->property("SearchFailed").toBool());
+  EXPECT_TRUE(f.SearchFailed());
   f.cbLive->setChecked(false);
   f.SpeedButton1Click();
   // sorting by titles
@@ -306,7 +334,7 @@ TEST_F(MainWindow, RootPersonMarksAndAutomaticChoice) {
   ASSERT_TRUE(f.LocatePerson(5));
   f.SpeedButton2Click();
   EXPECT_EQ(f.Edit18->text(), QStringLiteral("Петрова Ольга Сергеевна"));
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 5);
+  EXPECT_EQ(f.RootPerson(), 5);
   EXPECT_EQ(f.CurrentPerson(), 5);
   auto fav = [&](std::int64_t i) {
     return f.ClientDataSet1->Value(static_cast<int>(i - 1), pfIsFav).toString();
@@ -328,11 +356,11 @@ TEST_F(MainWindow, RootPersonMarksAndAutomaticChoice) {
   for (std::int64_t i = 1; i <= 7; ++i) EXPECT_EQ(fav(i), "") << i;
   // Automatic choice by ancestors: Ольга has four.
   f.N1Click(0);
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 5);
+  EXPECT_EQ(f.RootPerson(), 5);
   EXPECT_EQ(f.model().aIndi[5].iPr, 4);
   // by descendants: Иван (index 1) and Мария both count 3; the lower index wins
   f.N1Click(1);
-  EXPECT_EQ(TForm1::PersonIndexOf(f.Edit18), 1);
+  EXPECT_EQ(f.RootPerson(), 1);
   EXPECT_EQ(f.CurrentPerson(), 1);
   EXPECT_EQ(fav(1), "0");
   // A dragged row is accepted on the root field only from the person grid.

@@ -62,7 +62,7 @@ TEST(Xml2003, StylesAgainstTheDefault) {
   st.Items(1)->Alignment.Rotate = 135;
   st.Items(1)->Border.Left().LineStyle = ZEDash;
   st.Items(1)->Border.Left().SetWeight(2);
-  st.Items(1)->Border.Right().LineStyle = ZEContinuous;  // weight 0: skipped
+  st.Items(1)->Border.Right().LineStyle = ZEContinuous;  // weight 0: a thin line
   st.Items(2)->Protect = false;
   st.Items(2)->BGColor = 0x00FFFF;  // yellow
   st.Items(2)->CellPattern = ZPSolid;
@@ -73,7 +73,8 @@ TEST(Xml2003, StylesAgainstTheDefault) {
   EXPECT_TRUE(Has(doc, "<Style ss:ID=\"s20\">\r\n   <Alignment ss:WrapText=\"1\"/>\r\n   <Font ss:FontName=\"Arial\" "
                        "x:CharSet=\"1\"/>\r\n  </Style>"));
   EXPECT_TRUE(Has(doc, "<Style ss:ID=\"s21\">\r\n   <Alignment ss:Rotate=\"-45\"/>\r\n   <Borders>\r\n"
-                       "    <Border ss:Position=\"Left\" ss:LineStyle=\"Dash\" ss:Weight=\"2\"/>\r\n   </Borders>\r\n"
+                       "    <Border ss:Position=\"Left\" ss:LineStyle=\"Dash\" ss:Weight=\"2\"/>\r\n"
+                       "    <Border ss:Position=\"Right\" ss:LineStyle=\"Continuous\" ss:Weight=\"1\"/>\r\n   </Borders>\r\n"
                        "   <Font ss:FontName=\"Arial\" x:CharSet=\"1\" ss:Bold=\"1\"/>\r\n  </Style>"));
   EXPECT_TRUE(Has(doc, "<Interior ss:Color=\"#FFFF00\" ss:Pattern=\"Solid\"/>\r\n   <Protection ss:Protected=\"0\"/>"));
   EXPECT_TRUE(Has(doc, "<Cell ss:StyleID=\"s20\"/>"));

@@ -138,7 +138,7 @@ TEST(ZxSaveCommon, PageListTitles) {
   EXPECT_EQ(Titles(book, {0, 1}, {u"Data(3)", u"Data(3)"}), (V{u"Data(3)", u"Data(4)"}));
   EXPECT_EQ(Titles(book, {0, 1}, {u"Report (final)", u"Report (final)"}), (V{u"Report (final)", u"Report (1)"}));
   EXPECT_EQ(Titles(book, {0, 1}, {u"a", u"A"}), (V{u"a", u"A(1)"}));
-  EXPECT_EQ(Titles(book, {0, 1}, {u"Я", u"я"}), (V{u"Я", u"я"}));  // only ASCII letters fold
+  EXPECT_EQ(Titles(book, {0, 1}, {u"Я", u"я"}), (V{u"Я", u"я(1)"}));
   EXPECT_EQ(Titles(book, {0}, {u"  A:B/C\\D?E*F[G]H \t"}), (V{u"A;B;C;D;E;F;G;H"}));
   EXPECT_EQ(Titles(book, {0, 1, 2}, {u"X(1)", u"X", u"X"}), (V{u"X(1)", u"X", u"X(2)"}));
   // A number in parentheses at the top of the range does not overflow.

@@ -105,8 +105,8 @@ TEST(XlsxStyles, BorderStyleTable) {
   };
   const Case cases[] = {
       {ZENone, 1, nullptr},          {ZEContinuous, 1, "hair"},        {ZEContinuous, 2, "medium"},
-      {ZEContinuous, 3, "thick"},    {ZEContinuous, 0, "thick"},       {ZEDot, 1, "dotted"},
-      {ZEDot, 3, "mediumDotted"},    {ZEDot, 0, nullptr},              {ZEDash, 2, "mediumDashed"},
+      {ZEContinuous, 3, "thick"},    {ZEContinuous, 0, "thin"},        {ZEDot, 1, "dotted"},
+      {ZEDot, 3, "dotted"},          {ZEDot, 0, nullptr},              {ZEDash, 2, "mediumDashed"},
       {ZEDashDot, 1, "dashDot"},     {ZEDashDotDot, 2, "mediumDashDotDot"}, {ZESlantDashDot, 0, "slantDashDot"},
       {ZEDouble, 1, "double"},
   };
@@ -158,9 +158,9 @@ TEST(XlsxWorksheet, CellsColumnsRowsAndPage) {
   sheet.SetRowHeight(1, 20);
   const std::string xml = Sheet(book);
   EXPECT_TRUE(Has(xml, "<dimension ref=\"A1:C2\"/>"));
-  EXPECT_TRUE(Has(xml, "<c r=\"A1\" s=\"0\" t=\"str\">\r\n    <v>a&lt;b</v>\r\n   </c>"));
-  EXPECT_TRUE(Has(xml, "<c r=\"B1\" s=\"1\" t=\"str\">"));
-  EXPECT_TRUE(Has(xml, "<c r=\"C1\" s=\"0\" t=\"str\">"));
+  EXPECT_TRUE(Has(xml, "<c r=\"A1\" s=\"0\" t=\"inlineStr\">\r\n    <is>\r\n     <t>a&lt;b</t>\r\n    </is>\r\n   </c>"));
+  EXPECT_TRUE(Has(xml, "<c r=\"B1\" s=\"1\" t=\"inlineStr\">"));
+  EXPECT_TRUE(Has(xml, "<c r=\"C1\" s=\"0\" t=\"inlineStr\">"));
   EXPECT_TRUE(Has(xml, "<c r=\"A2\" s=\"0\" t=\"n\">\r\n    <v>42</v>\r\n   </c>"));
   EXPECT_TRUE(Has(xml, "<c r=\"B2\" s=\"0\" t=\"str\">\r\n    <f aca=\"false\">A2&amp;&quot;&lt;&quot;</f>\r\n   </c>"));
   EXPECT_TRUE(Has(xml, "<c r=\"C2\" s=\"0\" t=\"str\"/>"));
@@ -289,7 +289,7 @@ TEST_F(XlsxTest, MarriageBookReadByOpenpyxlXmllintAndUnzip) {
             "['Marriages'] A2\n"
             "Муж|Жена|Дата & место|Лет\n"
             "Иванов Иван*|Петрова Мария|1880, Київ|1880-1875\n"
-            "Сидоров & сын|<B>Анна</B>|первая/вторая строка|12\n"
+            "Сидоров & сын|<B>Анна</B>|первая\r/вторая строка|12\n"
             "Smith <John>|O'Neil \"Kate\"|a/b|\n"
             "Ёжиков||&amp; stays|3\n"
             "True Tahoma 9.0 center center hair\n"

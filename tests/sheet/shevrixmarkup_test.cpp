@@ -23,15 +23,15 @@ TEST(ZxMarkup, CasesOfTheEscaping) {
     bool kept;
   } cases[] = {
       {u"a & b < c", u"a &amp; b &lt; c", false},
-      {u"<b>bold</b>", u"<b>bold</b>", true},
-      {u"<b>bold", u"&lt;b&gt;bold", false},
-      {u"<font color=\"red\">x</font>", u"<font color=\"red\">x</font>", true},
-      {u"<font face='Times New'>x</font>", u"<font face='Times New'>x</font>", true},
-      {u"<font  color = \"red\" >x</font >", u"<font  color = \"red\" >x</font >", true},
+      {u"<B>bold</B>", u"<B>bold</B>", true},
+      {u"<B>bold", u"&lt;B&gt;bold", false},
+      {u"<Font html:Color=\"#FF0000\">x</Font>", u"<Font html:Color=\"#FF0000\">x</Font>", true},
+      {u"<Font html:Face='Times New'>x</Font>", u"<Font html:Face='Times New'>x</Font>", true},
+      {u"<Font  html:Size = \"12\" >x</Font >", u"<Font  html:Size = \"12\" >x</Font >", true},
       {u"a<br/>b", u"a&lt;br/&gt;b", false},
-      {u"<b>x</B>", u"&lt;b&gt;x&lt;/B&gt;", false},
-      {u"</i><b>x</b>", u"&lt;/i&gt;<b>x</b>", true},
-      {u"<a>1</a><b>2</b><c><d><e>3</e></d></c>", u"<a>1</a><b>2</b><c><d><e>3</e></d></c>", true},
+      {u"<B>x</b>", u"&lt;B&gt;x&lt;/b&gt;", false},
+      {u"</I><B>x</B>", u"&lt;/I&gt;<B>x</B>", true},
+      {u"<B>1</B><I>2</I><U><S><Sub>3</Sub></S></U>", u"<B>1</B><I>2</I><U><S><Sub>3</Sub></S></U>", true},
       {u"1\r\n2", u"1&#10;2", false},
       {u"1\n2", u"1&#10;2", false},
       {u"\n", u"&#10;", false},
@@ -39,30 +39,42 @@ TEST(ZxMarkup, CasesOfTheEscaping) {
       {u"x<y and more", u"x&lt;y and more", false},
       {u"\"q\" 'a' >", u"&quot;q&quot; &apos;a&apos; &gt;", false},
       {u"&#10;&amp;&nbsp;R&D;", u"&#10;&amp;&amp;nbsp;R&amp;D;", false},
-      {u"<b x=\"a&b<c\">t</b>", u"<b x=\"a&amp;b&lt;c\">t</b>", true},
-      {u"< b>x</b>", u"&lt; b&gt;x&lt;/b&gt;", false},
-      {u"<b x=1>x</b>", u"&lt;b x=1&gt;x&lt;/b&gt;", false},
-      {u"<b x>x</b>", u"&lt;b x&gt;x&lt;/b&gt;", false},
-      // Names must be XML names, with no prefix or one the workbook declares.
+      {u"<Font html:Face=\"a&b<c\">t</Font>", u"<Font html:Face=\"a&amp;b&lt;c\">t</Font>", true},
+      {u"< B>x</B>", u"&lt; B&gt;x&lt;/B&gt;", false},
+      {u"<Font html:Size=1>x</Font>", u"&lt;Font html:Size=1&gt;x&lt;/Font&gt;", false},
+      {u"<Font html:Size>x</Font>", u"&lt;Font html:Size&gt;x&lt;/Font&gt;", false},
+      // Only the formatting tags the format defines, spelled as it spells them, with or without the
+      // workbook's html prefix; readers show nothing of the text inside any other tag.
+      {u"Иван <b>Петров</b>", u"Иван &lt;b&gt;Петров&lt;/b&gt;", false},
+      {u"<p>x</p><font color=\"red\">y</font>", u"&lt;p&gt;x&lt;/p&gt;&lt;font color=&quot;red&quot;&gt;y&lt;/font&gt;",
+       false},
+      {u"<Span>a</Span><Sup>2</Sup>", u"<Span>a</Span><Sup>2</Sup>", true},
       {u"<1b>x</1b>", u"&lt;1b&gt;x&lt;/1b&gt;", false},
-      {u"<foo:b>x</foo:b>", u"&lt;foo:b&gt;x&lt;/foo:b&gt;", false},
-      {u"<html:b>x</html:b>", u"<html:b>x</html:b>", true},
-      {u"<font co\u106Flor=\"red\">x</font>", u"&lt;font co\u106Flor=&quot;red&quot;&gt;x&lt;/font&gt;", false},
+      {u"<foo:B>x</foo:B>", u"&lt;foo:B&gt;x&lt;/foo:B&gt;", false},
+      {u"<html:B>x</html:B>", u"<html:B>x</html:B>", true},
+      {u"<Font x:CharSet=\"204\" x:Family=\"Swiss\">x</Font>", u"<Font x:CharSet=\"204\" x:Family=\"Swiss\">x</Font>",
+       true},
+      {u"<Font co\u106Flor=\"red\">x</Font>", u"&lt;Font co\u106Flor=&quot;red&quot;&gt;x&lt;/Font&gt;", false},
       {u"<\u0436>x</\u0436>", u"&lt;\u0436&gt;x&lt;/\u0436&gt;", false},
-      {u"<b a:b=\"1\">x</b>", u"&lt;b a:b=&quot;1&quot;&gt;x&lt;/b&gt;", false},
+      // Attributes: only the font's own, and none on the other tags.
+      {u"<Font color=\"red\">x</Font>", u"&lt;Font color=&quot;red&quot;&gt;x&lt;/Font&gt;", false},
+      {u"<B html:Color=\"#FF0000\">x</B>", u"&lt;B html:Color=&quot;#FF0000&quot;&gt;x&lt;/B&gt;", false},
+      {u"<Font a:b=\"1\">x</Font>", u"&lt;Font a:b=&quot;1&quot;&gt;x&lt;/Font&gt;", false},
       {u"<>x</>", u"&lt;&gt;x&lt;/&gt;", false},
-      {u"<b =\"1\">x</b>", u"&lt;b =&quot;1&quot;&gt;x&lt;/b&gt;", false},
+      {u"<B =\"1\">x</B>", u"&lt;B =&quot;1&quot;&gt;x&lt;/B&gt;", false},
       // Attributes must be unique, separated by blanks, closed by their own quote; closing tags have none.
-      {u"<b c=\"1\" c=\"2\">x</b>", u"&lt;b c=&quot;1&quot; c=&quot;2&quot;&gt;x&lt;/b&gt;", false},
-      {u"<b c=\"1\"d=\"2\">x</b>", u"&lt;b c=&quot;1&quot;d=&quot;2&quot;&gt;x&lt;/b&gt;", false},
-      {u"<b c=\"it's\">x</b>", u"<b c=\"it's\">x</b>", true},
-      {u"<b c=\"1'>x</b>", u"&lt;b c=&quot;1&apos;&gt;x&lt;/b&gt;", false},
-      {u"<b>x</b c=\"1\">", u"&lt;b&gt;x&lt;/b c=&quot;1&quot;&gt;", false},
-      {u"<b>x<//b>", u"&lt;b&gt;x&lt;//b&gt;", false},
+      {u"<Font html:Size=\"1\" html:Size=\"2\">x</Font>",
+       u"&lt;Font html:Size=&quot;1&quot; html:Size=&quot;2&quot;&gt;x&lt;/Font&gt;", false},
+      {u"<Font html:Size=\"1\"html:Face=\"2\">x</Font>",
+       u"&lt;Font html:Size=&quot;1&quot;html:Face=&quot;2&quot;&gt;x&lt;/Font&gt;", false},
+      {u"<Font html:Face=\"it's\">x</Font>", u"<Font html:Face=\"it's\">x</Font>", true},
+      {u"<Font html:Face=\"1'>x</Font>", u"&lt;Font html:Face=&quot;1&apos;&gt;x&lt;/Font&gt;", false},
+      {u"<B>x</B html:Color=\"1\">", u"&lt;B&gt;x&lt;/B html:Color=&quot;1&quot;&gt;", false},
+      {u"<B>x<//B>", u"&lt;B&gt;x&lt;//B&gt;", false},
       // An unclosed parent: its own tag becomes text, its completed children stay markup.
-      {u"<a>x<b>y</b>z", u"&lt;a&gt;x<b>y</b>z", true},
-      {u"<a><b>1</b><c>2</c>", u"&lt;a&gt;<b>1</b><c>2</c>", true},
-      {u"<a x=\"&amp;\">t", u"&lt;a x=&quot;&amp;amp;&quot;&gt;t", false},
+      {u"<B>x<I>y</I>z", u"&lt;B&gt;x<I>y</I>z", true},
+      {u"<B><I>1</I><U>2</U>", u"&lt;B&gt;<I>1</I><U>2</U>", true},
+      {u"<Font html:Face=\"&amp;\">t", u"&lt;Font html:Face=&quot;&amp;amp;&quot;&gt;t", false},
   };
   for (const auto& c : cases) {
     bool kept = !c.kept;
@@ -75,22 +87,22 @@ TEST(ZxMarkup, CasesOfTheEscaping) {
 }
 
 TEST(ZxMarkup, ForbiddenCharactersAreDropped) {
-  std::u16string text = u"a\x01<b>\x02x\x1F</b>";
+  std::u16string text = u"a\x01<B>\x02x\x1F</B>";
   text.push_back(0xD801);
-  EXPECT_EQ(CorrectMarkupText(text), u"a<b>x</b>\xFFFD");
+  EXPECT_EQ(CorrectMarkupText(text), u"a<B>x</B>\xFFFD");
 }
 
 TEST(ZxMarkup, ParseMarkupTagStopsAtTheClosingSign) {
-  std::u16string text = u"ab<i  k='v'>rest";
+  std::u16string text = u"ab<Font  html:Face='v'>rest";
   std::size_t pos = 2;
   StackData e;
   e.RawTag = u"<";
   ParseMarkupTag(text, pos, e);
-  EXPECT_EQ(pos, 11u);
+  EXPECT_EQ(pos, 22u);
   EXPECT_FALSE(e.isBad);
   EXPECT_FALSE(e.isClose);
-  EXPECT_EQ(e.TagName, u"i");
-  EXPECT_EQ(e.RawTag, u"<i  k='v'>");
+  EXPECT_EQ(e.TagName, u"Font");
+  EXPECT_EQ(e.RawTag, u"<Font  html:Face='v'>");
   std::u16string open = u"x<y";
   pos = 1;
   StackData bad;
@@ -104,8 +116,8 @@ TEST(ZxMarkup, ParseMarkupTagStopsAtTheClosingSign) {
 // Random texts over the characters that matter: the result in its cell element always parses.
 TEST(ZxMarkup, RandomTextsAlwaysGiveWellFormedContent) {
   const std::u16string alphabet = u"<>/=\"'&;#abAB12 \r\n\t\x01\x0B\x1Fxbi:";
-  const std::u16string pieces[] = {u"<b>", u"</b>", u"<i>", u"</i>", u"<font color=\"red\">", u"</font>",
-                                   u"&amp;", u"&#10;", u"&#x41;", u"<html:b>", u"</html:b>"};
+  const std::u16string pieces[] = {u"<B>", u"</B>", u"<I>", u"</I>", u"<Font html:Color=\"red\">", u"</Font>",
+                                   u"&amp;", u"&#10;", u"&#x41;", u"<html:B>", u"</html:B>", u"<b>", u"</b>"};
   std::mt19937 rng(2024);
   int keptCount = 0;
   for (int round = 0; round < 8000; ++round) {

@@ -1,6 +1,7 @@
-#include "app/core/Unit1.h"
+#include "app/window/Unit1.h"
 
 #include <QApplication>
+#include <QPrinter>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -25,6 +26,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/charts/Ancestors.h"
 #include "app/core/DataModules.h"
 #include "app/core/FormSettings.h"
 #include "app/core/GedcomReader.h"
@@ -32,13 +34,14 @@
 #include "app/core/PersonList.h"
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/MessageFormat.h"
+#include "platform/qt/PageSink.h"
 
 namespace {
 
 TForm1* g_form = nullptr;
 QString g_programDir;
-
-const QString kFormCaption = QStringLiteral("Trevolan - Генеалогические отчеты");
 
 QToolButton* AddToolButton(QToolBar* bar, const QString& name, const QString& caption, const QString& key,
                            const QString& hint) {
@@ -79,11 +82,12 @@ QString TForm1::IniFileName() {
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   g_form = this;
   BuildShell();
-  BuildChartPages();
+  BuildPages();
   WireCommands();
 }
 
 TForm1::~TForm1() {
+  pages_.clear();
   // Nothing may call back into the window while its widgets go.
   QObject::disconnect(focusConnection_);
   if (hintFilter_) qApp->removeEventFilter(this);
@@ -96,15 +100,6 @@ Model& TForm1::model() const { return TheModel(); }
 
 QString TForm1::Lang(const QString& key, const QString& def) const {
   return GetLangString(key, langIni_.get(), def);
-}
-
-QWidget* TForm1::AddReportPage(const QString& name, const QString& caption, const QString& key) {
-  auto* page = new QWidget;
-  page->setObjectName(name);
-  platform::SetControlTag(page, 1);
-  platform::SetHelpKeyword(page, key);
-  PageControl1->addTab(page, caption);
-  return page;
 }
 
 void TForm1::BuildShell() {
@@ -217,20 +212,6 @@ void TForm1::BuildShell() {
   PageControl1 = new QTabWidget(right);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   rightLayout->addWidget(PageControl1);
-  TabPersAbout = AddReportPage(QStringLiteral("TabSheet1"), QStringLiteral("Инфо о персоне"), QStringLiteral("PersAbout"));
-  TabChartAncestors = AddReportPage(QStringLiteral("TabSheet2"), QStringLiteral("Схема предков"), QStringLiteral("ChartAncestors"));
-  TabChartDescendants = AddReportPage(QStringLiteral("TabSheet3"), QStringLiteral("Схема потомков"), QStringLiteral("ChartDescendants"));
-  TabFanChart = AddReportPage(QStringLiteral("TabSheet4"), QStringLiteral("Круговая диаграмма"), QStringLiteral("FanChart"));
-  TabDetProbl = AddReportPage(QStringLiteral("TabSheet5"), QStringLiteral("Детектор проблем"), QStringLiteral("DetProbl"));
-  TabLinkPers = AddReportPage(QStringLiteral("TabSheet6"), QStringLiteral("Детектор родства"), QStringLiteral("LinkPers"));
-  TabListFamily = AddReportPage(QStringLiteral("TabSheet7"), QStringLiteral("Фамильные цепочки"), QStringLiteral("ListFamily"));
-  TabMarriages = AddReportPage(QStringLiteral("TabSheet8"), QStringLiteral("Браки"), QStringLiteral("Marriages"));
-  TabStatistics = AddReportPage(QStringLiteral("TabSheet9"), QStringLiteral("Статистика"), QStringLiteral("Statistics"));
-  TabFindDouble = AddReportPage(QStringLiteral("TabSheet10"), QStringLiteral("Поиск дублей"), QStringLiteral("FindDouble"));
-  TabInstruments = AddReportPage(QStringLiteral("TabSheet11"), QStringLiteral("Инструменты"), QStringLiteral("Instruments"));
-  TabExport = AddReportPage(QStringLiteral("TabSheet12"), QStringLiteral("Экспорт"), QStringLiteral("Export"));
-  TabInformer = AddReportPage(QStringLiteral("TabSheet13"), QStringLiteral("Календарь"), QStringLiteral("Informer"));
-  TabPopulation = AddReportPage(QStringLiteral("TabSheet14"), QStringLiteral("Жители"), QStringLiteral("Population"));
   split->setStretchFactor(0, 0);
   split->setStretchFactor(1, 1);
   split->setSizes({500, 700});
@@ -282,22 +263,8 @@ void TForm1::FormShow() {
   }
   IniLoad();
   ComboBox9Change();
-  ApplyFanChartColors();
-  if (auto* pc3 = findChild<QTabWidget*>(QStringLiteral("PageControl3")))
-    if (pc3->count() > 0) pc3->setCurrentIndex(0);
   PageControl5->setCurrentIndex(0);
-  if (auto* cb4 = findChild<QComboBox*>(QStringLiteral("ComboBox4")))
-    if (cb4->count() > 0) cb4->setCurrentIndex(0);
-  for (const char* n : {"Edit3", "Edit4", "Edit5"})
-    if (auto* e = findChild<QLineEdit*>(QLatin1String(n))) e->setFixedHeight(18);
-  ClearLinkChain();
-  if (auto* re3 = findChild<QTextEdit*>(QStringLiteral("RichEdit3"))) {
-    QTextCursor c(re3->document());
-    c.select(QTextCursor::Document);
-    QTextBlockFormat f;
-    f.setTopMargin(10);  // 150 twips at 96 pixels per inch
-    c.mergeBlockFormat(f);
-  }
+  for (const auto& page : pages_) page->FormShow();
   PageControl5Change();
 }
 
@@ -443,7 +410,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     else if (ext == QLatin1String("AT5"))
       At5_Indi(path);
   } catch (const EGedcomRead& e) {
-    error = e.Message();
+    error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   }
@@ -467,7 +434,14 @@ void TForm1::OpenDataFiles(const QString& path) {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
   busy_ = false;
-  if (!error.isEmpty()) ShowError(error);
+  if (!error.isEmpty())
+    ShowError(error);
+  else if (m.aIndi.size() <= 1 && !m.AbortFlag && (ext == u"GED" || ext == u"AT4" || ext == u"AT5"))
+    // The file was read but held no person (not a family tree, or persons under other identifiers):
+    // the list stays empty, and the user learns why.
+    Dialogs().Message(platform::FormatMsg(Lang(QStringLiteral("NoPersonsFound"),
+                                               QStringLiteral("В файле \"%s\" не найдено ни одной персоны")),
+                                          {path}));
 }
 
 void TForm1::ToolButton0Click() {
@@ -481,7 +455,7 @@ void TForm1::ToolButton0Click() {
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return;
   const QString path = dlg.selectedFiles().first();
   OpenDataFiles(path);
-  EmptyAncestorList();
+  Ancestors().Clear();
   SavePopup(path);
 }
 
@@ -520,7 +494,7 @@ void TForm1::Npp6Click(QAction* item) {
   if (busy_ || !item) return;
   const QString path = item->data().toString();
   OpenDataFiles(path);
-  EmptyAncestorList();
+  Ancestors().Clear();
   openDialogFile_ = path;
   openDialogDir_ = QFileInfo(path).absolutePath();
 }
@@ -543,11 +517,7 @@ void TForm1::IniSave() {
   QString history;
   for (const QString& p : RecentFiles()) history += p + QLatin1Char(';');
   ini.WriteString(kOptionsSection, QStringLiteral("FilesHistory"), history);
-  QStringList colors;
-  for (const char* n : {"Panel13", "Panel36", "Panel37", "Panel38"})
-    if (QWidget* w = findChild<QWidget*>(QLatin1String(n)); w && w->property("Color").isValid())
-      colors << QString::number(w->property("Color").toInt());
-  if (colors.size() == 4) ini.WriteString(kOptionsSection, QStringLiteral("FanChartColors"), colors.join(QLatin1Char(';')));
+  for (const auto& page : pages_) page->SaveSettings(ini);
   ini.EndUpdate();
 }
 
@@ -558,18 +528,7 @@ void TForm1::IniLoad() {
   LoadControls(this, ini);
   const QString s = ini.ReadString(kOptionsSection, QStringLiteral("FilesHistory"), QString());
   for (int i = PartCount(s, u';') - 1; i >= 1; --i) SavePopup(SplitPart(i, s, u';'));
-  const QString c = ini.ReadString(kOptionsSection, QStringLiteral("FanChartColors"), QString());
-  const QStringList parts = c.split(QLatin1Char(';'));
-  if (parts.size() != 4) return;
-  int values[4];
-  for (int i = 0; i < 4; ++i) {
-    bool ok = false;
-    values[i] = parts[i].trimmed().toInt(&ok);
-    if (!ok || values[i] < 0 || values[i] > 0xFFFFFF) return;  // the designed colours stay
-  }
-  const char* names[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
-  for (int i = 0; i < 4; ++i)
-    if (QWidget* w = findChild<QWidget*>(QLatin1String(names[i]))) w->setProperty("Color", values[i]);
+  for (const auto& page : pages_) page->LoadSettings(ini);
 }
 
 void TForm1::ComboBox9Change() {

@@ -1,15 +1,12 @@
-// The fan chart page of the main window: its option controls, the build command, the zoomed display of
-// the full-size chart in a scroll box (with panning by mouse), the colour panels, and printing and saving
-// in one, two or four parts. The drawing and the output are headless (app/charts/FanChart*.h); this file
-// reads the controls into options and shows the result.
 #include "app/charts/Ancestors.h"
 #include "app/charts/ChartOutput.h"
 #include "app/charts/Descendants.h"
 #include "app/charts/FanChart.h"
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
-#include "app/core/Unit1.h"
-#include "app/core/Unit1Charts.h"
+#include "app/window/FanChartPage.h"
+#include "platform/qt/IniFile.h"
+#include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/PageSink.h"
@@ -29,8 +26,6 @@
 #include <QVBoxLayout>
 
 #include <exception>
-
-namespace {
 
 // Shows a picture at its own size, painting only the exposed part (no copy of the picture is made).
 class TFanImage : public QWidget {
@@ -54,6 +49,8 @@ class TFanImage : public QWidget {
  private:
   QImage image_;
 };
+
+namespace {
 
 // Drags the scroll box's content with the left mouse button.
 class TPanFilter : public QObject {
@@ -81,34 +78,7 @@ class TPanFilter : public QObject {
   QPoint start_;
 };
 
-struct TBusyCursor {
-  TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-  ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
-};
-
 }  // namespace
-
-struct TForm1::TFanPage {
-  QComboBox *ComboBox12 = nullptr, *ComboBox8 = nullptr, *ComboBox7 = nullptr, *ComboBox6 = nullptr,
-            *ComboBox1 = nullptr;
-  QSpinBox* SpinEdit1 = nullptr;
-  QCheckBox *CheckBox82 = nullptr, *CheckBox1 = nullptr, *CheckBox2 = nullptr, *CheckBox9 = nullptr,
-            *CheckBox3 = nullptr, *CheckBox4 = nullptr, *CheckBox5 = nullptr, *CheckBox6 = nullptr,
-            *CheckBox10 = nullptr, *CheckBox88 = nullptr;
-  platform::TPanel* Panels[4] = {};  // Panel13, Panel36, Panel37, Panel38
-  QLabel* Label9 = nullptr;
-  QToolButton *SpeedButton4 = nullptr, *PrintButton = nullptr, *SaveButton = nullptr;
-  QScrollArea* ScrollBox1 = nullptr;
-  TFanImage* Image2 = nullptr;
-  QMenu* PopupMenu1 = nullptr;
-
-  platform::TImageCanvas picture;  // FanPicture
-  TFanLayout layout;
-};
-
-void TForm1::TFanPageDeleter::operator()(TFanPage* p) const { delete p; }
-
-const QImage& TForm1::FanPicture() const { return fan_->picture.Image(); }
 
 namespace {
 
@@ -133,10 +103,13 @@ QComboBox* AddCombo(QWidget* parent, QLayout* layout, const char* name, const QS
 
 }  // namespace
 
-void TForm1::BuildFanPage() {
-  fan_.reset(new TFanPage);
-  TFanPage& f = *fan_;
-  QWidget* page = TabFanChart;
+namespace {
+const char* const kPanelNames[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
+}  // namespace
+
+void TFanChartPage::Build() {
+  TFanChartPage& f = *this;
+  QWidget* page = Tab();
   auto* outer = new QVBoxLayout(page);
   outer->setContentsMargins(2, 2, 2, 2);
 
@@ -168,10 +141,9 @@ void TForm1::BuildFanPage() {
                          0);
   f.ComboBox7 = AddCombo(options, row1, "ComboBox7",
                          {QStringLiteral("Черно-белая"), QStringLiteral("Двухцветная"), QStringLiteral("Разноцветная")}, 2);
-  const char* panelNames[4] = {"Panel13", "Panel36", "Panel37", "Panel38"};
-  const TFanOptions defaults;
+    const TFanOptions defaults;
   for (int i = 0; i < 4; ++i) {
-    auto* p = new platform::TPanel(options, QLatin1String(panelNames[i]));
+    auto* p = new platform::TPanel(options, QLatin1String(kPanelNames[i]));
     p->setFixedSize(22, 22);
     p->setFrameShape(QFrame::Box);
     p->SetColor(int(defaults.Colors[size_t(i)]));
@@ -230,48 +202,48 @@ void TForm1::BuildFanPage() {
   f.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
   QMenu* print = f.PopupMenu1->addMenu(QStringLiteral("Печать"));
   QMenu* save = f.PopupMenu1->addMenu(QStringLiteral("Сохранение"));
-  auto item = [this](QMenu* m, const char* name, const QString& caption, void (TForm1::*handler)()) {
+  auto item = [this](QMenu* m, const char* name, const QString& caption, void (TFanChartPage::*handler)()) {
     QAction* a = m->addAction(caption);
     a->setObjectName(QLatin1String(name));
-    connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+    connect(a, &QAction::triggered, this, [this, handler] { RunCommand(host(), [&] { (this->*handler)(); }); });
   };
-  item(print, "N13", QStringLiteral("Без разбивки"), &TForm1::N13Click);
-  item(print, "N21", QStringLiteral("Разбить на 2 страницы"), &TForm1::N21Click);
-  item(print, "N41", QStringLiteral("Разбить на 4 страницы"), &TForm1::N41Click);
-  item(save, "N14", QStringLiteral("Одним файлом"), &TForm1::N14Click);
-  item(save, "N22", QStringLiteral("Разбить на 2 файла"), &TForm1::N22Click);
-  item(save, "N42", QStringLiteral("Разбить на 4 файла"), &TForm1::N42Click);
+  item(print, "N13", QStringLiteral("Без разбивки"), &TFanChartPage::N13Click);
+  item(print, "N21", QStringLiteral("Разбить на 2 страницы"), &TFanChartPage::N21Click);
+  item(print, "N41", QStringLiteral("Разбить на 4 страницы"), &TFanChartPage::N41Click);
+  item(save, "N14", QStringLiteral("Одним файлом"), &TFanChartPage::N14Click);
+  item(save, "N22", QStringLiteral("Разбить на 2 файла"), &TFanChartPage::N22Click);
+  item(save, "N42", QStringLiteral("Разбить на 4 файла"), &TFanChartPage::N42Click);
   f.Image2->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(f.Image2, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& pos) { fan_->PopupMenu1->popup(fan_->Image2->mapToGlobal(pos)); });
+          [this](const QPoint& pos) { PopupMenu1->popup(Image2->mapToGlobal(pos)); });
 
-  connect(f.SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
-  connect(f.PrintButton, &QToolButton::clicked, this, [this] { PrintFanChart(1); });
-  connect(f.SaveButton, &QToolButton::clicked, this, [this] { SaveFanChart(1); });
-  connect(f.ComboBox1, &QComboBox::currentTextChanged, this, [this] { ComboBox1Change(); });
-  connect(f.CheckBox88, &QCheckBox::clicked, this, [this] { CheckBox88Click(); });
+  connect(f.SpeedButton4, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton4Click(); }); });
+  connect(f.PrintButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { PrintFanChart(1); }); });
+  connect(f.SaveButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SaveFanChart(1); }); });
+  connect(f.ComboBox1, &QComboBox::currentTextChanged, this, [this] { RunCommand(host(), [this] { ComboBox1Change(); }); });
+  connect(f.CheckBox88, &QCheckBox::clicked, this, [this] { RunCommand(host(), [this] { CheckBox88Click(); }); });
   connect(f.ComboBox7, &QComboBox::currentIndexChanged, this, [this] { ComboBox7Change(); });
   connect(f.SpinEdit1, &QSpinBox::valueChanged, this, [this](int v) {
-    if (v > kFanMaxGenerations) fan_->SpinEdit1->setValue(kFanMaxGenerations);
+    if (v > kFanMaxGenerations) SpinEdit1->setValue(kFanMaxGenerations);
   });
-  connect(f.CheckBox82, &QCheckBox::toggled, this, [this](bool on) { fan_->SpinEdit1->setEnabled(!on); });
+  connect(f.CheckBox82, &QCheckBox::toggled, this, [this](bool on) { SpinEdit1->setEnabled(!on); });
   // "Годы жизни" and "Даты жизни" exclude each other; unticking leaves both unticked.
   connect(f.CheckBox5, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) fan_->CheckBox6->setChecked(false);
+    if (on) CheckBox6->setChecked(false);
   });
   connect(f.CheckBox6, &QCheckBox::toggled, this, [this](bool on) {
-    if (on) fan_->CheckBox5->setChecked(false);
+    if (on) CheckBox5->setChecked(false);
   });
   ComboBox7Change();
 }
 
-void TForm1::ApplyFanChartColors() {
+void TFanChartPage::FormShow() {
   ComboBox7Change();
-  fan_->SpinEdit1->setEnabled(!fan_->CheckBox82->isChecked());
+  SpinEdit1->setEnabled(!CheckBox82->isChecked());
 }
 
-void TForm1::ComboBox7Change() {
-  TFanPage& f = *fan_;
+void TFanChartPage::ComboBox7Change() {
+  TFanChartPage& f = *this;
   const int c = f.ComboBox7->currentIndex();
   f.Panels[0]->setVisible(c == 1 || c == 2);
   f.Panels[3]->setVisible(c == 1 || c == 2);
@@ -279,36 +251,43 @@ void TForm1::ComboBox7Change() {
   f.Panels[2]->setVisible(c == 2);
 }
 
-void TForm1::Panel13Click(QWidget* panel) {
+void TFanChartPage::Panel13Click(QWidget* panel) {
   auto* p = qobject_cast<platform::TPanel*>(panel);
   if (!p) return;
   platform::TColor color = platform::TColor(std::max(0, p->Color()));
-  if (Charts().dialogs->Color(color)) p->SetColor(int(color & 0xFFFFFF));
+  if (host().Dialogs().Color(color)) p->SetColor(int(color & 0xFFFFFF));
 }
 
-void TForm1::SpeedButton4Click() {
-  TFanPage& f = *fan_;
-  try {
-    PageControl1->setCurrentWidget(TabFanChart);
-    const int direction = f.ComboBox12->currentIndex() == 1 ? 1 : 0;
-    f.layout.SetRunningSums(direction);
-    {
-      TBusyCursor busy;
-      if (direction == 0) {
-        FillTree();
-      } else {
-        FillTree2();
-      }
+void TFanChartPage::SpeedButton4Click() {
+  host().ShowPage(Tab());
+  const int direction = ComboBox12->currentIndex() == 1 ? 1 : 0;
+  layout_.SetRunningSums(direction);
+  {
+    TBusyCursor busy;
+    const std::int64_t p = host().CurrentPerson();
+    const QString current = p > 0 ? QString::number(p) : QString();
+    Model& m = host().model();
+    if (direction == 0) {
+      if (::FillTree(m, host().Ancestors(), current, m.LoadCount)) host().OutputReady();
+    } else {
+      FillTree2();
     }
-    fanChart(direction);
-    ReScaleFanChart();
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
   }
+  fanChart(direction);
+  ReScaleFanChart();
 }
 
-void TForm1::fanChart(int iType) {
-  TFanPage& f = *fan_;
+void TFanChartPage::FillTree2() {
+  TFanListOptions o;
+  o.Auto = CheckBox82->isChecked();
+  o.Generations = SpinEdit1->value();
+  o.FanType = ComboBox8->currentIndex();
+  const std::int64_t p = host().CurrentPerson();
+  ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o);
+}
+
+void TFanChartPage::fanChart(int iType) {
+  TFanChartPage& f = *this;
   TFanOptions o;
   o.Direction = iType;
   o.Generations = f.SpinEdit1->value();
@@ -326,20 +305,20 @@ void TForm1::fanChart(int iType) {
   o.DateBrackets = f.CheckBox10->isChecked();
   for (int i = 0; i < 4; ++i) o.Colors[size_t(i)] = platform::TColor(std::max(0, f.Panels[i]->Color()) & 0xFFFFFF);
   TBusyCursor busy;
-  const TFanResult r = ::fanChart(iType, o, f.layout, Charts().ancestors.aPers, Charts().fanList, f.picture);
+  const TFanResult r = ::fanChart(iType, o, layout_, host().Ancestors().aPers, fanList_, picture_);
   f.Label9->setText(r.Drawn ? r.Label : QString());
   if (!r.Drawn) f.Image2->SetImage(QImage());
 }
 
-void TForm1::ReScaleFanChart() {
-  TFanPage& f = *fan_;
-  const QImage& pic = f.picture.Image();
+void TFanChartPage::ReScaleFanChart() {
+  TFanChartPage& f = *this;
+  const QImage& pic = picture_.Image();
   if (pic.isNull() || pic.width() <= 0) return;
   const QSize box = f.ScrollBox1->viewport()->size();
   const TFanZoom z = FanZoomFor(f.ComboBox1->currentText(), pic.width(), box);
   f.Image2->SetImage(QImage());
   if (z.OverBudget)
-    Charts().dialogs->Message(ChartText(QStringLiteral("FanZoomTooLarge"),
+    host().Dialogs().Message(ChartText(QStringLiteral("FanZoomTooLarge"),
                                           QStringLiteral("Масштаб слишком велик; картинка вписана в окно.")));
   if (z.mode == TFanZoom::FullSize) {
     f.Image2->SetImage(pic);
@@ -351,37 +330,31 @@ void TForm1::ReScaleFanChart() {
   f.ScrollBox1->verticalScrollBar()->setValue(scroll.y());
 }
 
-void TForm1::ComboBox1Change() {
-  try {
-    ReScaleFanChart();
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
-  }
+void TFanChartPage::ComboBox1Change() { ReScaleFanChart(); }
+
+void TFanChartPage::CheckBox88Click() { ComboBox1Change(); }
+
+void TFanChartPage::PrintFanChart(int iCount) {
+  PrintFanPicture(picture_.Image(), iCount, host().Dialogs(), host().Printer());
 }
 
-void TForm1::CheckBox88Click() { ComboBox1Change(); }
+void TFanChartPage::SaveFanChart(int iCount) { SaveFanPicture(picture_.Image(), iCount, host().Dialogs()); }
 
-void TForm1::PrintFanChart(int iCount) {
-  TFanPage& f = *fan_;
-  try {
-    PrintFanPicture(f.picture.Image(), iCount, *Charts().dialogs, *Charts().printerSink);
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
-  }
+void TFanChartPage::SaveSettings(platform::TIniFile& ini) {
+  QStringList colors;
+  for (const platform::TPanel* p : Panels) colors << QString::number(p->Color());
+  ini.WriteString(kOptionsSection, QStringLiteral("FanChartColors"), colors.join(QLatin1Char(';')));
 }
 
-void TForm1::SaveFanChart(int iCount) {
-  TFanPage& f = *fan_;
-  try {
-    SaveFanPicture(f.picture.Image(), iCount, *Charts().dialogs);
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
+void TFanChartPage::LoadSettings(const platform::TIniFile& ini) {
+  const QString c = ini.ReadString(kOptionsSection, QStringLiteral("FanChartColors"), QString());
+  const QStringList parts = c.split(QLatin1Char(';'));
+  if (parts.size() != 4) return;
+  int values[4];
+  for (int i = 0; i < 4; ++i) {
+    bool ok = false;
+    values[i] = parts[i].trimmed().toInt(&ok);
+    if (!ok || values[i] < 0 || values[i] > 0xFFFFFF) return;  // the designed colours stay
   }
+  for (int i = 0; i < 4; ++i) Panels[i]->SetColor(values[i]);
 }
-
-void TForm1::N13Click() { PrintFanChart(1); }
-void TForm1::N21Click() { PrintFanChart(2); }
-void TForm1::N41Click() { PrintFanChart(4); }
-void TForm1::N14Click() { SaveFanChart(1); }
-void TForm1::N22Click() { SaveFanChart(2); }
-void TForm1::N42Click() { SaveFanChart(4); }

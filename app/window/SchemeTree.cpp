@@ -1,9 +1,6 @@
-// Report pages and command wiring of the main window: the ancestor and descendant scheme pages, the
-// behaviour of the scheme tree views, and the toolbar's run, print and save commands with their menus.
-#include "app/core/Unit1Charts.h"
+#include "app/window/SchemeTree.h"
 
 #include "app/charts/ChartOutput.h"
-#include "app/core/Model.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/RtfWriter.h"
 
@@ -47,16 +44,6 @@ QIcon StateIcon(int state) {
   else
     p.drawRect(2, 2, 11, 11);
   return QIcon(QPixmap::fromImage(img));
-}
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
-                    const QString& key, bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
 }
 
 QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption) {
@@ -203,98 +190,52 @@ void PairYearsDates(QCheckBox* years, QCheckBox* dates) {
   });
 }
 
-void TForm1::BuildChartPages() {
-  charts_ = new ChartsState(this);
-  ChartsState& c = *charts_;
-  c.printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-  c.printerSink = std::make_unique<platform::TPrinterSink>(*c.printer);
-  c.dialogs = std::make_unique<platform::TQtDialogs>(this);
-  SetChartTranslator([this](const QString& key, const QString& def) { return Lang(key, def); });
 
-  // Ancestor scheme page
-  {
-    QWidget* page = TabChartAncestors;
-    auto* layout = new QVBoxLayout(page);
-    auto* bar = new QHBoxLayout;
-    layout->addLayout(bar);
-    c.SpeedButton22 = AddButton(page, bar, QStringLiteral("SpeedButton22"), QStringLiteral("Создать"));
-    c.SpeedButton23 = AddButton(page, bar, QStringLiteral("SpeedButton23"), QStringLiteral("Развернуть"));
-    c.PrintButtonAncestors = AddButton(page, bar, QStringLiteral("PrintButtonAncestors"), QStringLiteral("Печатать"));
-    c.SaveButtonAncestors = AddButton(page, bar, QStringLiteral("SaveButtonAncestors"), QStringLiteral("Сохранить"));
-    bar->addStretch();
-    auto* fill = new QGroupBox(QStringLiteral("Заполнять"), page);
-    fill->setObjectName(QStringLiteral("GroupBox60"));
-    platform::SetControlTag(fill, 1);
-    auto* fl = new QHBoxLayout(fill);
-    c.CheckBox60 = AddCheck(fill, fl, QStringLiteral("CheckBox60"), QStringLiteral("Полное имя"), QStringLiteral("FullName"), true);
-    c.CheckBox61 = AddCheck(fill, fl, QStringLiteral("CheckBox61"), QStringLiteral("Фамилия"), {}, true);
-    c.CheckBox62 = AddCheck(fill, fl, QStringLiteral("CheckBox62"), QStringLiteral("Фам.при рожд."), {}, true);
-    c.CheckBox63 = AddCheck(fill, fl, QStringLiteral("CheckBox63"), QStringLiteral("(в скобки)"), {}, true);
-    c.CheckBox64 = AddCheck(fill, fl, QStringLiteral("CheckBox64"), QStringLiteral("Имя"), {}, true);
-    c.CheckBox65 = AddCheck(fill, fl, QStringLiteral("CheckBox65"), QStringLiteral("Отчество"), {}, true);
-    c.CheckBox70 = AddCheck(fill, fl, QStringLiteral("CheckBox70"), QStringLiteral("Место рождения"), {}, true);
-    c.CheckBox66 = AddCheck(fill, fl, QStringLiteral("CheckBox66"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
-    c.CheckBox67 = AddCheck(fill, fl, QStringLiteral("CheckBox67"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
-    fl->addStretch();
-    layout->addWidget(fill);
-    c.TreeView1 = AddTree(page, QStringLiteral("TreeView1"));
-    layout->addWidget(c.TreeView1, 1);
-  }
-  // Descendant scheme page
-  {
-    QWidget* page = TabChartDescendants;
-    auto* layout = new QVBoxLayout(page);
-    auto* bar = new QHBoxLayout;
-    layout->addLayout(bar);
-    c.SpeedButton7 = AddButton(page, bar, QStringLiteral("SpeedButton7"), QStringLiteral("Создать"));
-    c.SpeedButton8 = AddButton(page, bar, QStringLiteral("SpeedButton8"), QStringLiteral("Развернуть"));
-    c.PrintButtonDescendants = AddButton(page, bar, QStringLiteral("PrintButtonDescendants"), QStringLiteral("Печатать"));
-    c.SaveButtonDescendants = AddButton(page, bar, QStringLiteral("SaveButtonDescendants"), QStringLiteral("Сохранить"));
-    bar->addStretch();
-    auto* opts = new QHBoxLayout;
-    layout->addLayout(opts);
-    c.RadioGroup16 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup16"));
-    c.RadioGroup16->SetItems({QStringLiteral("Без номеров"), QStringLiteral("Последовательн."),
-                              QStringLiteral("д'Абовилля"), QStringLiteral("Коновалова")});
-    c.RadioGroup16->SetItemIndex(0);
-    opts->addWidget(c.RadioGroup16);
-    c.RadioGroup6 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup6"));
-    c.RadioGroup6->SetItems({QStringLiteral("Все"), QStringLiteral("Мужчины"), QStringLiteral("Женщины"),
-                             QStringLiteral("Род")});
-    c.RadioGroup6->SetItemIndex(0);
-    opts->addWidget(c.RadioGroup6);
-    auto* fill = new platform::TPanel(page, QStringLiteral("Panel61"));
-    platform::SetControlTag(fill, 1);
-    auto* fl = new QVBoxLayout(fill);
-    c.CheckBox17 = AddCheck(fill, fl, QStringLiteral("CheckBox17"), QStringLiteral("Прим.к персоне"), {}, false);
-    c.CheckBox18 = AddCheck(fill, fl, QStringLiteral("CheckBox18"), QStringLiteral("Место события"), {}, false);
-    c.CheckBox16 = AddCheck(fill, fl, QStringLiteral("CheckBox16"), QStringLiteral("Прим.к событию"), {}, false);
-    c.CheckBox14 = AddCheck(fill, fl, QStringLiteral("CheckBox14"), QStringLiteral("Причина смерти"), {}, false);
-    opts->addWidget(fill);
-    auto* labels = new platform::TPanel(page, QStringLiteral("Panel62"));
-    platform::SetControlTag(labels, 1);
-    auto* ll = new QVBoxLayout(labels);
-    auto edit = [&](const QString& name, const QString& text) {
-      auto* e = new QLineEdit(text, labels);
-      e->setObjectName(name);
-      e->setMaximumWidth(60);
-      ll->addWidget(e);
-      return e;
-    };
-    c.Edit3 = edit(QStringLiteral("Edit3"), QStringLiteral("род."));
-    c.Edit4 = edit(QStringLiteral("Edit4"), QStringLiteral("бр."));
-    c.Edit5 = edit(QStringLiteral("Edit5"), QStringLiteral("ум."));
-    opts->addWidget(labels);
-    opts->addStretch();
-    c.TreeView2 = AddTree(page, QStringLiteral("TreeView2"));
-    layout->addWidget(c.TreeView2, 1);
-  }
-  BuildFanPage();
+// --- Scheme pages ---
+
+void TSchemePage::BuildBar(QVBoxLayout* layout, const QString& create, const QString& expand,
+                           const QString& print, const QString& save) {
+  QWidget* page = Tab();
+  auto* bar = new QHBoxLayout;
+  layout->addLayout(bar);
+  CreateButton = AddButton(page, bar, create, QStringLiteral("Создать"));
+  ExpandButton = AddButton(page, bar, expand, QStringLiteral("Развернуть"));
+  PrintButton = AddButton(page, bar, print, QStringLiteral("Печатать"));
+  SaveButton = AddButton(page, bar, save, QStringLiteral("Сохранить"));
+  bar->addStretch();
+  // The save button's drop-down: whole, or the picture cut for portrait or landscape pages.
+  PopupMenu8 = new QMenu(page);
+  PopupMenu8->setObjectName(QStringLiteral("PopupMenu8"));
+  QAction* one = PopupMenu8->addAction(QStringLiteral("Одним файлом"));
+  MenuItem3 = PopupMenu8->addAction(QStringLiteral("Разбить для Портретной"));
+  MenuItem4 = PopupMenu8->addAction(QStringLiteral("Разбить для Альбомной"));
+  SaveButton->setMenu(PopupMenu8);
+  SaveButton->setPopupMode(QToolButton::MenuButtonPopup);
+  connect(one, &QAction::triggered, this, [this] { RunCommand(host(), [this] { Save(); }); });
+  connect(MenuItem3, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(false); }); });
+  connect(MenuItem4, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(true); }); });
+  connect(SaveButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { Save(); }); });
+  connect(PrintButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { Print(); }); });
+  connect(ExpandButton, &QToolButton::clicked, this, [this] {
+    if (Tree->topLevelItemCount() == 0) return;
+    Tree->setUpdatesEnabled(false);
+    Tree->expandAll();
+    Tree->setUpdatesEnabled(true);
+  });
 }
 
-void TForm1::EmptyAncestorList() {
-  if (charts_) charts_->ancestors.Clear();
+void TSchemePage::BuildTree(QVBoxLayout* layout, const QString& name) {
+  Tree = AddTree(Tab(), name);
+  layout->addWidget(Tree, 1);
+  Tree->viewport()->installEventFilter(NewSchemeTreeFilter(Tree));
+  connect(Tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { JumpToLinkedNode(Tree, item); });
 }
 
-void TForm1::ClearLinkChain() {}
-void TForm1::PersInfo() {}
+void TSchemePage::Show(const TTreeNodes& nodes, bool enableOutput) {
+  ShowTreeNodes(Tree, nodes);
+  if (enableOutput) host().OutputReady();
+}
+
+void TSchemePage::Print() { PrintTree(TreeRowsOf(Tree), host().Dialogs(), host().Printer()); }
+void TSchemePage::Save() { SaveTree(TreeRowsOf(Tree), host().Dialogs()); }
+void TSchemePage::MenuItemSplitClick(bool landscape) { SaveTreeSplit(TreeRowsOf(Tree), host().Dialogs(), landscape); }

@@ -1,6 +1,6 @@
 // The main window: tool bar, the person list panel on the left, the report pages on the right, start-up,
 // activation, closing, file opening, settings, translations, the person list and the root person.
-// Report logic lives in other files; the window reads its controls into option structs and calls them.
+// Each report page is a class of its own (PageRegistry.h) that reaches the window through TPageHost.
 // Control conventions (objectName, "Tag", "HelpKeyword", Windows colours): platform/qt/Controls.h.
 // Main thread only. No exception leaves a command handler: each catches at its boundary.
 #pragma once
@@ -20,24 +20,31 @@
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/qt/ClientDataSet.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/DataGrid.h"
 #include "platform/qt/IniFile.h"
+#include "app/window/PageHost.h"
+#include "app/window/ReportPage.h"
 
 class QImage;
+class QPrinter;
+struct TAncestorList;
 
 struct Model;
+namespace platform {
+class TDialogs;
+class TPageSink;
+}  // namespace platform
 
-// No Q_OBJECT: the window declares no signals or slots (its header is also seen by the core library's
-// meta-object scan), and every connection is made to member functions or lambdas.
-class TForm1 : public QWidget {
+// No Q_OBJECT: the window declares no signals or slots; every connection is made to member functions or
+// lambdas.
+class TForm1 : public QWidget, public TPageHost {
  public:
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;
-
-  Model& model() const;
 
   // Folders and files beside the program. Tests may point the program folder elsewhere.
   static void SetProgramDir(const QString& dir);
@@ -63,7 +70,6 @@ class TForm1 : public QWidget {
   void Npp6Click(QAction* item);
   void SavePopup(const QString& path);
   void ToolButton6Click();
-  bool Busy() const { return busy_; }
   QStringList RecentFiles() const;
 
   // Settings and translation
@@ -71,8 +77,6 @@ class TForm1 : public QWidget {
   void IniLoad();
   void ComboBox9Change();
   platform::TIniFile* LangIni() const { return langIni_.get(); }
-  // The translated text of `key` with the Russian default (the current translation file).
-  QString Lang(const QString& key, const QString& def) const;
 
   // Person list
   void Indi_DataSet(const QString& fileName);
@@ -82,12 +86,8 @@ class TForm1 : public QWidget {
   void Edit18Change();
   void DBGrid1TitleClick(int column);
   void ClientDataSet1AfterScroll();
-  std::int64_t CurrentPerson() const;  // person index of the current record, 0 when none
-  bool LocatePerson(std::int64_t index);
   QString RecordCounterText() const { return recordCounter_->text(); }
-  // Person index kept with a field that names a person (Edit18, Edit6, Edit7); -1 when none.
-  static std::int64_t PersonIndexOf(const QWidget* field);
-  static void SetPersonIndexOf(QWidget* field, std::int64_t index);
+  bool SearchFailed() const { return searchFailed_; }  // the last incremental search found nobody
   // Drag of a person row: accepted exactly when the source is the person grid.
   bool Edit6DragOver(QObject* source) const;
 
@@ -117,10 +117,6 @@ class TForm1 : public QWidget {
   QLineEdit* Edit2;  // the data file opened last
   QTabWidget* PageControl5;
   QTabWidget* PageControl1;
-  // Report pages of PageControl1, in page order (objectName "TabSheet1" .. "TabSheet14").
-  QWidget *TabPersAbout, *TabChartAncestors, *TabChartDescendants, *TabFanChart, *TabDetProbl,
-      *TabLinkPers, *TabListFamily, *TabMarriages, *TabStatistics, *TabFindDouble, *TabInstruments,
-      *TabExport, *TabInformer, *TabPopulation;
   // Person list page
   platform::TClientDataSet* ClientDataSet1;
   platform::TDataSetModel* DataSource1;
@@ -139,51 +135,47 @@ class TForm1 : public QWidget {
   QPushButton *Button8, *Button9, *Button10, *Button11;
   QAction *N1, *N2, *N3;
 
-  // charts and commands (members below belong to the charts and commands wiring)
-  void BuildChartPages();
-  void WireCommands();
-  void ApplyFanChartColors();  // the colour scheme chosen in its box, at show
-  void ClearLinkChain();       // the kinship chain, at show
-  void PersInfo();             // the person card of the current person, after every move
-  void EmptyAncestorList();    // after opening from the dialog or the recent-files menu
-  // Fan chart page (Unit1Fan.cpp): build, zoomed display, printing and saving of the chart.
-  void BuildFanPage();
-  void SpeedButton4Click();          // "Создать", also "Выполнить" on the fan page
-  void fanChart(int iType);          // 0 ancestors, 1 descendants
-  void ReScaleFanChart();
-  void PrintFanChart(int iCount);    // 1, 2 or 4 pages
-  void SaveFanChart(int iCount);     // 1, 2 or 4 files
-  void ComboBox1Change();
-  void CheckBox88Click();
-  void ComboBox7Change();
-  void Panel13Click(QWidget* panel);
-  void N13Click();
-  void N21Click();
-  void N41Click();
-  void N14Click();
-  void N22Click();
-  void N42Click();
-  const QImage& FanPicture() const;  // the full-size chart; null before the first drawing
-  struct TFanPage;
-  struct TFanPageDeleter {
-    void operator()(TFanPage* p) const;
-  };
-  std::unique_ptr<TFanPage, TFanPageDeleter> fan_;
-  struct ChartsState;          // app/core/Unit1Charts.h
-  ChartsState& Charts() const { return *charts_; }
-  ChartsState* charts_ = nullptr;  // a child object of the window
-  void ToolButton3Click();     // run the report of the active page
-  void ToolButton1Click();     // print the active page
-  void ToolButton2Click();     // save the active page
-  void ToolButton5Click();     // help file
-  void SxPrGedcom();
-  void SxPotGedcom();
-  void FillTree();
-  void FillTree2();
-  void SpeedButton22Click();
-  void SpeedButton7Click();
-  void MenuItemSplitClick(bool landscape);
-  // end of charts and commands
+  // Report pages (PageRegistry.h), in tab order, and the toolbar's commands that act on the active one.
+  const std::vector<std::unique_ptr<TReportPage>>& Pages() const { return pages_; }
+  template <class P>
+  P* Page() const {
+    for (const auto& p : pages_)
+      if (auto* found = dynamic_cast<P*>(p.get())) return found;
+    return nullptr;
+  }
+  TReportPage* CurrentPage() const;
+  void ToolButton3Click();  // run the report of the active page
+  void ToolButton1Click();  // print the active page
+  void ToolButton2Click();  // save the active page
+  void ToolButton5Click();  // help file
+  QMenu* PopupMenu4 = nullptr;  // the page control's context menu
+  // Output services; tests put fakes in their place.
+  void SetDialogs(std::unique_ptr<platform::TDialogs> dialogs);
+  void SetPrinterSink(std::unique_ptr<platform::TPageSink> sink);
+
+  // TPageHost
+  Model& model() const override;
+  std::int64_t CurrentPerson() const override;  // person index of the current record, 0 when none
+  bool LocatePerson(std::int64_t index) override;
+  std::int64_t RootPerson() const override { return rootIndex_ > 0 ? rootIndex_ : 0; }
+  TAncestorList& Ancestors() override;
+  QString Lang(const QString& key, const QString& def) const override;
+  QWidget* Window() override { return this; }
+  void ShowPage(QWidget* tab) override;
+  bool IsCurrentPage(const QWidget* tab) const override;
+  void OutputReady() override;
+  bool Busy() const override { return busy_; }
+  bool BeginLongRun() override;
+  void EndLongRun() override;
+  bool Progress(std::int64_t position, std::int64_t maximum) override;
+  platform::TDialogs& Dialogs() override { return *dialogs_; }
+  platform::TPageSink& Printer() override { return *printerSink_; }
+  void SetPrinterLandscape(bool landscape) override;
+  void PrintRichText(const QTextDocument& document, const QString& title) override;
+  void SaveRichText(const QTextDocument& document) override;
+  void PrintPicture(const QImage& picture) override;
+  void SavePicture(const QImage& picture) override;
+  void ShowError(const QString& text) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -197,8 +189,10 @@ class TForm1 : public QWidget {
   void BuildPersonPanel(QWidget* page1, QWidget* page2, QWidget* page3);
   void ApplyFilter(bool relocate);
   void WriteMarksToRows(std::int64_t locateIndex);
-  void ShowError(const QString& text);
-  QWidget* AddReportPage(const QString& name, const QString& caption, const QString& key);
+  void BuildPages();
+  void WireCommands();
+  void PersInfo();  // tells every page that the current person changed
+  QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
   QAction* AddRecentItem(const QString& path, int position);
 
   std::unique_ptr<platform::TIniFile> langIni_;
@@ -214,7 +208,17 @@ class TForm1 : public QWidget {
   QString openDialogDir_, openDialogFile_;
   bool hintFilter_ = false;
   QMetaObject::Connection focusConnection_;
+  std::int64_t rootIndex_ = -1;  // person index of the root (Edit18); -1 when none
+  bool searchFailed_ = false;
+  std::unique_ptr<TAncestorList> ancestors_;
+  std::unique_ptr<QPrinter> printer_;
+  std::unique_ptr<platform::TPageSink> printerSink_;
+  std::unique_ptr<platform::TDialogs> dialogs_;
+  std::vector<std::unique_ptr<TReportPage>> pages_;
 };
+
+// The window's designed caption; the loaded file's path follows it after a load.
+inline const QString kFormCaption = QStringLiteral("Trevolan - Генеалогические отчеты");
 
 // The single main window, or null before it exists.
 TForm1* Form1();

@@ -14,13 +14,12 @@
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/core/Relatives.h"
-#include "app/core/Unit1.h"
+#include "app/window/Unit1.h"
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
 
 namespace {
 
-const QString kFormCaption = QStringLiteral("Trevolan - Генеалогические отчеты");
 const QChar kDown(0x02C5);  // ascending mark
 const QChar kUp(0x02C4);    // descending mark
 const char* const kSortFields[3] = {"fio", "sd1", "sd2"};
@@ -193,20 +192,18 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   Panel56->setFrameShape(QFrame::NoFrame);
   auto* l56 = new QGridLayout(Panel56);
   l56->setContentsMargins(0, 0, 0, 0);
-  auto button = [this](const QString& name, const QString& text, const QString& key, const QString& digit) {
+  auto button = [this](const QString& name, const QString& text, const QString& key) {
     auto* b = new QPushButton(text, Panel56);
     b->setObjectName(name);
     platform::SetHelpKeyword(b, key);
     platform::SetControlTag(b, 0);
-    b->setProperty("CommandLinkHint", digit);
     connect(b, &QPushButton::clicked, this, [this, b] { Button8Click(b); });
     return b;
   };
-  Button8 = button(QStringLiteral("Button8"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), QStringLiteral("1"));
-  Button9 = button(QStringLiteral("Button9"), QStringLiteral("Фамилия при рождении"), QStringLiteral("LastNameBirth"),
-                   QStringLiteral("4"));
-  Button10 = button(QStringLiteral("Button10"), QStringLiteral("Имя"), QStringLiteral("FirstName"), QStringLiteral("2"));
-  Button11 = button(QStringLiteral("Button11"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), QStringLiteral("3"));
+  Button8 = button(QStringLiteral("Button8"), QStringLiteral("Фамилия"), QStringLiteral("LastName"));
+  Button9 = button(QStringLiteral("Button9"), QStringLiteral("Фамилия при рождении"), QStringLiteral("LastNameBirth"));
+  Button10 = button(QStringLiteral("Button10"), QStringLiteral("Имя"), QStringLiteral("FirstName"));
+  Button11 = button(QStringLiteral("Button11"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"));
   int row = 0;
   for (QPushButton* b : {Button8, Button9, Button10, Button11}) {
     l56->addWidget(b, row, 0);
@@ -265,15 +262,12 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
 
 // --- Person list ---
 
-std::int64_t TForm1::PersonIndexOf(const QWidget* field) {
-  if (!field) return -1;
-  bool ok = false;
-  const qlonglong v = field->property("PersonIndex").toLongLong(&ok);
-  return ok ? v : -1;
-}
-
-void TForm1::SetPersonIndexOf(QWidget* field, std::int64_t index) {
-  if (field) field->setProperty("PersonIndex", static_cast<qlonglong>(index));
+QString TForm1::ButtonCode(const QPushButton* button) const {
+  if (button == Button8) return QStringLiteral("1");
+  if (button == Button10) return QStringLiteral("2");
+  if (button == Button11) return QStringLiteral("3");
+  if (button == Button9) return QStringLiteral("4");
+  return QString();
 }
 
 bool TForm1::Edit6DragOver(QObject* source) const { return source == DBGrid1; }
@@ -297,18 +291,15 @@ void TForm1::Indi_DataSet(const QString& fileName) {
   }
   const auto n = static_cast<std::int64_t>(m.aIndi.size());
   Gauge5->setMaximum(static_cast<int>(std::max<std::int64_t>(n - 1, 0)));
-  auto* places = findChild<QComboBox*>(QStringLiteral("ComboBox13"));
-  if (places) places->clear();
   PreparePersonsAfterLoad(m);
   FillPersonRows(m, *ClientDataSet1, false, [this](std::int64_t i) { Gauge5->setValue(static_cast<int>(i)); });
-  if (places) places->addItems(CollectPlaces(m));
   ClientDataSet1->EnableControls();
   ClientDataSet1->First();
   setWindowTitle(Lang(QStringLiteral("FormCaption"), kFormCaption) + QStringLiteral(" - ") + fileName);
   Gauge5->setValue(0);
   if (!Edit18->text().isEmpty()) {
     // The stored root index is used while it still names the same person; else the name decides.
-    const std::int64_t stored = PersonIndexOf(Edit18);
+    const std::int64_t stored = rootIndex_;
     bool found = false;
     if (stored > 0 && stored < n && m.aIndi[static_cast<std::size_t>(stored)].FIO1 == Edit18->text())
       found = LocatePerson(stored);
@@ -320,14 +311,14 @@ void TForm1::Indi_DataSet(const QString& fileName) {
   }
   if (!Edit1->text().isEmpty()) {
     Edit1Change();
-    if (Edit1->property("SearchFailed").toBool()) {
+    if (searchFailed_) {
       const QSignalBlocker block(Edit1);
       Edit1->clear();
-      Edit1->setProperty("SearchFailed", false);
+      searchFailed_ = false;
       Edit1->setPalette(QPalette());
     }
   }
-  if (places && places->count() > 0) places->setCurrentIndex(0);
+  for (const auto& page : pages_) page->FileLoaded();
 }
 
 void TForm1::RefreshGedcom(int flag) {
@@ -377,7 +368,7 @@ void TForm1::Edit1Change() {
     return;
   }
   Edit1->setPalette(QPalette());
-  Edit1->setProperty("SearchFailed", false);
+  searchFailed_ = false;
   const Model& m = model();
   const platform::TClientDataSet* ds = ClientDataSet1;
   // Rows are appended in person order, so person i is row i - 1.
@@ -389,14 +380,14 @@ void TForm1::Edit1Change() {
     QPalette p = Edit1->palette();
     p.setColor(QPalette::Base, QColor(255, 0, 0));
     Edit1->setPalette(p);
-    Edit1->setProperty("SearchFailed", true);
+    searchFailed_ = true;
   }
 }
 
 void TForm1::Edit18Change() {
   if (!ClientDataSet1->Active() || !Edit18->text().isEmpty()) return;
   Model& m = model();
-  SetPersonIndexOf(Edit18, -1);
+  rootIndex_ = -1;
   const std::int64_t current = CurrentPerson();
   for (std::size_t i = 1; i < m.aIndi.size(); ++i) m.aIndi[i].FAVOR.clear();
   ClientDataSet1->DisableControls();
@@ -470,7 +461,7 @@ void TForm1::SpeedButton2Click() {
   if (!ClientDataSet1->Active()) return;
   const std::int64_t root = CurrentPerson();
   if (root <= 0) return;
-  SetPersonIndexOf(Edit18, root);
+  rootIndex_ = root;
   {
     const QSignalBlocker block(Edit18);
     Edit18->setText(ClientDataSet1->FieldValue(QStringLiteral("fio")).toString());
@@ -489,7 +480,7 @@ void TForm1::N1Click(int mode) {
   Gauge5->setValue(0);
   // Nobody scores above 0: the root and the marks stay as they are.
   if (best > 0) {
-    SetPersonIndexOf(Edit18, best);
+    rootIndex_ = best;
     {
       const QSignalBlocker block(Edit18);
       Edit18->setText(m.aIndi[static_cast<std::size_t>(best)].FIO1);
@@ -515,7 +506,7 @@ void TForm1::Button8Click(QPushButton* button) {
   if (!button || platform::ControlTag(button) != 0) return;
   if (!Edit22->text().isEmpty()) Edit22->setText(Edit22->text() + QLatin1Char(' '));
   Edit22->setText(Edit22->text() + button->text());
-  Edit23->setText(Edit23->text() + button->property("CommandLinkHint").toString());
+  Edit23->setText(Edit23->text() + ButtonCode(button));
   platform::SetControlTag(button, 1);
 }
 
@@ -523,7 +514,7 @@ void TForm1::Button8DropDownClick(QPushButton* button) {
   if (!button || platform::ControlTag(button) != 0) return;
   if (!Edit22->text().isEmpty()) Edit22->setText(Edit22->text() + QLatin1Char(' '));
   Edit22->setText(Edit22->text() + QLatin1Char('(') + button->text() + QLatin1Char(')'));
-  Edit23->setText(Edit23->text() + button->property("CommandLinkHint").toString() + QLatin1Char(')'));
+  Edit23->setText(Edit23->text() + ButtonCode(button) + QLatin1Char(')'));
   platform::SetControlTag(button, 1);
 }
 
@@ -548,7 +539,7 @@ void TForm1::SpeedButton39Click() {
   const std::int64_t current = CurrentPerson();
   Edit21->setText(Edit23->text());
   Edit17->setText(Edit22->text());
-  const std::int64_t root = std::max<std::int64_t>(PersonIndexOf(Edit18), 0);
+  const std::int64_t root = RootPerson();
   MarkRelatives(model(), root < static_cast<std::int64_t>(model().aIndi.size()) ? root : 0, AncestorLevel(),
                 DescendantLevel());
   // Refilling recomputes every name, so each row's "fio" already equals the person's new name.

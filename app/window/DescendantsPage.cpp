@@ -1,0 +1,92 @@
+#include "app/window/DescendantsPage.h"
+
+#include <QHBoxLayout>
+
+#include "app/core/Model.h"
+
+#include <algorithm>
+
+namespace {
+
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption) {
+  auto* c = new QCheckBox(caption, parent);
+  c->setObjectName(name);
+  layout->addWidget(c);
+  return c;
+}
+
+}  // namespace
+
+void TDescendantsPage::Build() {
+  QWidget* page = Tab();
+  auto* layout = new QVBoxLayout(page);
+  BuildBar(layout, QStringLiteral("SpeedButton7"), QStringLiteral("SpeedButton8"),
+           QStringLiteral("PrintButtonDescendants"), QStringLiteral("SaveButtonDescendants"));
+  auto* opts = new QHBoxLayout;
+  layout->addLayout(opts);
+  RadioGroup16 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup16"));
+  RadioGroup16->SetItems({QStringLiteral("Без номеров"), QStringLiteral("Последовательн."), QStringLiteral("д'Абовилля"),
+                          QStringLiteral("Коновалова")});
+  RadioGroup16->SetItemIndex(0);
+  opts->addWidget(RadioGroup16);
+  RadioGroup6 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup6"));
+  RadioGroup6->SetItems({QStringLiteral("Все"), QStringLiteral("Мужчины"), QStringLiteral("Женщины"), QStringLiteral("Род")});
+  RadioGroup6->SetItemIndex(0);
+  opts->addWidget(RadioGroup6);
+  auto* fill = new platform::TPanel(page, QStringLiteral("Panel61"));
+  platform::SetControlTag(fill, 1);
+  auto* fl = new QVBoxLayout(fill);
+  CheckBox17 = AddCheck(fill, fl, QStringLiteral("CheckBox17"), QStringLiteral("Прим.к персоне"));
+  CheckBox18 = AddCheck(fill, fl, QStringLiteral("CheckBox18"), QStringLiteral("Место события"));
+  CheckBox16 = AddCheck(fill, fl, QStringLiteral("CheckBox16"), QStringLiteral("Прим.к событию"));
+  CheckBox14 = AddCheck(fill, fl, QStringLiteral("CheckBox14"), QStringLiteral("Причина смерти"));
+  opts->addWidget(fill);
+  auto* labels = new platform::TPanel(page, QStringLiteral("Panel62"));
+  platform::SetControlTag(labels, 1);
+  auto* ll = new QVBoxLayout(labels);
+  auto edit = [&](const QString& name, const QString& text) {
+    auto* e = new QLineEdit(text, labels);
+    e->setObjectName(name);
+    e->setMaximumWidth(60);
+    ll->addWidget(e);
+    return e;
+  };
+  Edit3 = edit(QStringLiteral("Edit3"), QStringLiteral("род."));
+  Edit4 = edit(QStringLiteral("Edit4"), QStringLiteral("бр."));
+  Edit5 = edit(QStringLiteral("Edit5"), QStringLiteral("ум."));
+  opts->addWidget(labels);
+  opts->addStretch();
+  BuildTree(layout, QStringLiteral("TreeView2"));
+  connect(CreateButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton7Click(); }); });
+}
+
+void TDescendantsPage::FormShow() {
+  for (QLineEdit* e : {Edit3, Edit4, Edit5}) e->setFixedHeight(18);
+}
+
+void TDescendantsPage::SpeedButton7Click() {
+  host().ShowPage(Tab());
+  SxPotGedcom();
+}
+
+void TDescendantsPage::SxPotGedcom() {
+  TDescendantOptions o;
+  o.Numbering = static_cast<TNumbering>(std::clamp(RadioGroup16->ItemIndex(), 0, 3));
+  o.Filter = static_cast<TLineFilter>(std::clamp(RadioGroup6->ItemIndex(), 0, 3));
+  o.PersonNote = CheckBox17->isChecked();
+  o.EventPlace = CheckBox18->isChecked();
+  o.EventNote = CheckBox16->isChecked();
+  o.DeathCause = CheckBox14->isChecked();
+  o.BirthLabel = Edit3->text();
+  o.MarrLabel = Edit4->text();
+  o.DeathLabel = Edit5->text();
+  o.WordWife = host().Lang(QStringLiteral("*B"), QStringLiteral("Жена"));
+  o.WordWifeUnmarried = host().Lang(QStringLiteral("*W"), QStringLiteral("Супруга"));
+  o.WordHusband = host().Lang(QStringLiteral("*A"), QStringLiteral("Муж"));
+  o.WordHusbandUnmarried = host().Lang(QStringLiteral("*H"), QStringLiteral("Супруг"));
+  const std::int64_t p = host().CurrentPerson();
+  TTreeNodes nodes;
+  TBusyCursor busy;
+  const bool built = ::SxPotGedcom(host().model(), descendants_, nodes, p > 0 ? QString::number(p) : QString(), o);
+  Show(nodes, built);
+}
