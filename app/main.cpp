@@ -4,6 +4,7 @@
 
 #include "app/core/DataModules.h"
 #include "app/window/Unit1.h"
+#include "sources/Unit3.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

@@ -180,18 +180,63 @@ bool NeedsPreservedSpace(const std::u16string& text) {
   return false;
 }
 
-// Element text escaped, with CR as a character reference: a CR written as such reaches the reader as LF.
-std::u16string EscapeCellText(const std::u16string& text) {
-  std::u16string escaped = EscapeXmlText(text, true);
-  if (escaped.find(u'\r') == std::u16string::npos) return escaped;
-  std::u16string out;
-  out.reserve(escaped.size() + 8);
-  for (char16_t c : escaped) {
-    if (c == u'\r') out.append(u"&#13;");
-    else out.push_back(c);
-  }
+// A new line and the indentation of an element at the depth, as the writer starts one.
+std::string LineStart(TZXMLWriterH& xml, int depth) {
+  if (!xml.NewLine()) return std::string();
+  std::string out = xml.UnixNLSeparator() ? "\n" : "\r\n";
+  const std::string tab = Utf16ToXmlUtf8(std::u16string(static_cast<std::size_t>(std::max(xml.TabLength(), 0)),
+                                                        xml.TabSymbol()));
+  for (int i = 0; i < depth; ++i) out += tab;
   return out;
 }
+
+void AppendAscii(std::string& out, const char16_t* text) {
+  for (; *text != 0; ++text) out.push_back(static_cast<char>(*text));
+}
+
+// Appends the text as UTF-8 element content, escaped: the bytes that escaping the text and encoding it
+// through the XML writer give (markup characters as references, characters XML forbids dropped, a lone
+// surrogate as U+FFFD), and with crAsReference a CR as a reference too.
+void AppendEscapedUtf8(const std::u16string& text, std::string& out, bool crAsReference) {
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    std::uint32_t c = text[i++];
+    if (c < 0x80) {
+      switch (c) {
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '\r':
+          if (crAsReference) out += "&#13;";
+          else out.push_back('\r');
+          break;
+        default:
+          if (IsXmlAllowedChar(c)) out.push_back(static_cast<char>(c));
+      }
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
+    else if (c >= 0xD800 && c <= 0xDFFF)
+      c = 0xFFFD;
+    if (!IsXmlAllowedChar(c)) continue;
+    if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
 
 void WriteXfs(TZXMLWriterH& xml, const TSHEVRIX& book, const char16_t* listTag, bool cellXfs,
               const std::vector<int>& fontIds, const std::vector<int>& fillIds, const std::vector<int>& borderIds) {
@@ -544,6 +589,18 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
 
   const TZMergeCells& merges = sheet.MergeCells();
   Open(xml, u"sheetData", TZAttributesH());
+  // Pieces of every cell, made once: column letters, style numbers, and the line starts of the cell
+  // (inside a row), of its children and of the text of an inline string.
+  std::vector<std::string> letters(static_cast<std::size_t>(std::max(cols, 0)));
+  for (int j = 0; j < cols; ++j) letters[static_cast<std::size_t>(j)] = Utf16ToXmlUtf8(ColumnLetters(j));
+  std::vector<std::string> styleNumbers(static_cast<std::size_t>(styleCount) + 1);
+  for (int i = 0; i <= styleCount; ++i) styleNumbers[static_cast<std::size_t>(i)] = std::to_string(i);
+  const int rowDepth = xml.TagCount() + 1;
+  const std::string cellIndent = LineStart(xml, rowDepth);
+  const std::string childIndent = LineStart(xml, rowDepth + 1);
+  const std::string textIndent = LineStart(xml, rowDepth + 2);
+  std::string rowBytes;
+  std::u16string value;
   for (int r = 0; r < rows; ++r) {
     const TZRowOptions& row = *sheet.Rows(r);
     Open(xml, u"row",
@@ -554,7 +611,10 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
                 {u"ht", FormatDecimal(row.HeightMM() * 2.835, 2)},
                 {u"outlineLevel", u"0"},
                 {u"r", Dec(r + 1)}}));
-    const std::u16string rowNumber = Dec(r + 1);
+    // The cells of the row are put together as bytes and handed to the writer at once: the same bytes
+    // the writer's element calls give, without an attribute list and two text conversions per cell.
+    const std::string rowNumber = std::to_string(r + 1);
+    rowBytes.clear();
     for (int j = 0; j < cols; ++j) {
       const TZCell& cell = *sheet.Cell(j, r);
       int style = cell.CellStyle();
@@ -565,33 +625,54 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
           style = sheet.Cell(rect.Left, rect.Top)->CellStyle();
         }
       }
-      std::u16string value;
       const TZCellType type = WrittenCellType(cell, value);
-      const std::u16string formula = XlsxFormula(cell.Formula());
-      TZAttributesH a = Attrs({{u"r", ColumnLetters(j) + rowNumber}, {u"s", styleIndex(style)}});
-      if (value.empty() && formula.empty()) {
-        a.Add(u"t", CellTypeCode(type), false);
-        Empty(xml, u"c", a);
+      const std::u16string& rawFormula = cell.Formula();
+      const bool hasFormula = rawFormula.size() > (rawFormula.empty() || rawFormula[0] != u'=' ? 0u : 1u);
+      rowBytes += cellIndent;
+      rowBytes += "<c r=\"";
+      rowBytes += letters[static_cast<std::size_t>(j)];
+      rowBytes += rowNumber;
+      rowBytes += "\" s=\"";
+      rowBytes += (style >= -1 && style < styleCount) ? styleNumbers[static_cast<std::size_t>(style + 1)] : "0";
+      rowBytes += "\" t=\"";
+      if (value.empty() && !hasFormula) {
+        AppendAscii(rowBytes, CellTypeCode(type));
+        rowBytes += "\"/>";
         continue;
       }
-      if (formula.empty() && IsTextType(type)) {
+      if (!hasFormula && IsTextType(type)) {
         // Text as an inline string: the only form in which readers keep blanks at either end and CR.
-        a.Add(u"t", u"inlineStr", false);
-        Open(xml, u"c", a);
-        Open(xml, u"is", TZAttributesH());
-        TZAttributesH t;
-        if (NeedsPreservedSpace(value)) t.Add(u"xml:space", u"preserve", false);
-        xml.WriteTag(u"t", EscapeCellText(value), t, true, false, false);
-        xml.WriteEndTagNode();  // is
-        xml.WriteEndTagNode();  // c
+        rowBytes += "inlineStr\">";
+        rowBytes += childIndent;
+        rowBytes += "<is>";
+        rowBytes += textIndent;
+        rowBytes += NeedsPreservedSpace(value) ? "<t xml:space=\"preserve\">" : "<t>";
+        AppendEscapedUtf8(value, rowBytes, true);
+        rowBytes += "</t>";
+        rowBytes += childIndent;
+        rowBytes += "</is>";
+        rowBytes += cellIndent;
+        rowBytes += "</c>";
         continue;
       }
-      a.Add(u"t", CellTypeCode(type), false);
-      Open(xml, u"c", a);
-      if (!formula.empty()) xml.WriteTag(u"f", formula, Attrs({{u"aca", u"false"}}), true, false, true);
-      if (!value.empty()) xml.WriteTag(u"v", value, true, false, true);
-      xml.WriteEndTagNode();
+      AppendAscii(rowBytes, CellTypeCode(type));
+      rowBytes += "\">";
+      if (hasFormula) {
+        rowBytes += childIndent;
+        rowBytes += "<f aca=\"false\">";
+        AppendEscapedUtf8(XlsxFormula(rawFormula), rowBytes, false);
+        rowBytes += "</f>";
+      }
+      if (!value.empty()) {
+        rowBytes += childIndent;
+        rowBytes += "<v>";
+        AppendEscapedUtf8(value, rowBytes, false);
+        rowBytes += "</v>";
+      }
+      rowBytes += cellIndent;
+      rowBytes += "</c>";
     }
+    if (!rowBytes.empty()) xml.WriteRaw(rowBytes, true, false);
     xml.WriteEndTagNode();  // row
   }
   xml.WriteEndTagNode();  // sheetData

@@ -1,8 +1,9 @@
-// trevolan-dump FILE: loads a GEDCOM file through the program's reader and prints the canonical text
-// of the model (see app/core/ModelDump.h). Exits 1 with a message when the file cannot be read, 2 on
-// wrong usage.
+// trevolan-dump FILE: loads a GEDCOM (".ged") or ".at5" file through the program's readers (chosen by
+// the last three letters of the name, as the window does) and prints the canonical text of the model
+// (see app/core/ModelDump.h). Exits 1 with a message when the file cannot be read, 2 on wrong usage.
 #include "app/core/GedcomReader.h"
 #include "app/core/ModelDump.h"
+#include "sources/At5Reader.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -18,9 +19,17 @@ int main(int argc, char** argv) {
   }
   Model model;
   try {
-    Ged_Indi(model, args[1]);
+    if (args[1].right(3).toUpper() == u"AT5") {
+      TDataModule3 dm;
+      At5_Indi(model, dm, args[1]);
+    } else {
+      Ged_Indi(model, args[1]);
+    }
   } catch (const EGedcomRead& e) {
     std::fprintf(stderr, "trevolan-dump: %s\n", e.Message().toUtf8().constData());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trevolan-dump: %s\n", e.what());
     return 1;
   }
   const QByteArray text = DumpModel(model).toUtf8();

@@ -1,5 +1,5 @@
-// The data modules that hold the database components of the ".at4" and ".at5" readers. Until those readers
-// exist they hold only what the main window touches: the ".at4" database component, closed at exit.
+// The data module that holds the database components of the ".at4" reader. Until that reader exists it
+// holds only what the main window touches: the ".at4" database component, closed at exit.
 // Created by the main block before the main window. Main thread only.
 #pragma once
 
@@ -28,13 +28,6 @@ class TDataModule2 : public QObject {
   TNRDDatabase dbAT4;
 };
 
-class TDataModule3 : public QObject {
-  Q_OBJECT
- public:
-  explicit TDataModule3(QObject* owner);
-  ~TDataModule3() override;
-};
-
 // The program's data modules, or null before the main block created them.
 TDataModule2* DataModule2();
-TDataModule3* DataModule3();
+// TDataModule3, the ".at5" data module, lives with its reader in sources/Unit3.h.

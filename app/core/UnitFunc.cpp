@@ -448,6 +448,10 @@ void InsertRich(QTextDocument* pane, const QString& text, TColor color, TFontSty
   if (!pane) return;
   QTextCursor cur(pane);
   cur.movePosition(atEnd ? QTextCursor::End : QTextCursor::Start);
+  InsertRich(cur, text, color, style, backColor);
+}
+
+void InsertRich(QTextCursor& cur, const QString& text, TColor color, TFontStyles style, TColor backColor) {
   QTextCharFormat f;
   f.setForeground(ToQColor(color));
   f.setFontWeight(style & fsBold ? QFont::Bold : QFont::Normal);

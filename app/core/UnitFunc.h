@@ -22,6 +22,7 @@
 
 class QFont;
 class QPainter;
+class QTextCursor;
 class QTextDocument;
 class QTextEdit;
 
@@ -129,6 +130,9 @@ QString FormatFullName(const QString& surname, const QString& firstName, const Q
 void InsertRich(QTextDocument* pane, const QString& text, TColor color, TFontStyles style, bool atEnd,
                 TColor backColor = -1);
 void AppendRich(QTextDocument* pane, const QString& text, TColor color, TFontStyles style, bool atEnd);
+// The same at a cursor, which ends after the text: a long report keeps one cursor at the end of its
+// document instead of finding the end for every append.
+void InsertRich(QTextCursor& cursor, const QString& text, TColor color, TFontStyles style, TColor backColor = -1);
 void InsertRich(QTextEdit* pane, const QString& text, TColor color, TFontStyles style, bool atEnd,
                 TColor backColor = -1);
 void AppendRich(QTextEdit* pane, const QString& text, TColor color, TFontStyles style, bool atEnd);

@@ -28,15 +28,16 @@ void TAncestorsPage::Build() {
            QStringLiteral("PrintButtonAncestors"), QStringLiteral("SaveButtonAncestors"));
   auto* fill = new QGroupBox(QStringLiteral("Заполнять"), page);
   fill->setObjectName(QStringLiteral("GroupBox60"));
+  platform::SetHelpKeyword(fill, QStringLiteral("Fill"));
   platform::SetControlTag(fill, 1);
   auto* fl = new QHBoxLayout(fill);
   CheckBox60 = AddCheck(fill, fl, QStringLiteral("CheckBox60"), QStringLiteral("Полное имя"), QStringLiteral("FullName"), true);
-  CheckBox61 = AddCheck(fill, fl, QStringLiteral("CheckBox61"), QStringLiteral("Фамилия"), {}, true);
-  CheckBox62 = AddCheck(fill, fl, QStringLiteral("CheckBox62"), QStringLiteral("Фам.при рожд."), {}, true);
-  CheckBox63 = AddCheck(fill, fl, QStringLiteral("CheckBox63"), QStringLiteral("(в скобки)"), {}, true);
-  CheckBox64 = AddCheck(fill, fl, QStringLiteral("CheckBox64"), QStringLiteral("Имя"), {}, true);
-  CheckBox65 = AddCheck(fill, fl, QStringLiteral("CheckBox65"), QStringLiteral("Отчество"), {}, true);
-  CheckBox70 = AddCheck(fill, fl, QStringLiteral("CheckBox70"), QStringLiteral("Место рождения"), {}, true);
+  CheckBox61 = AddCheck(fill, fl, QStringLiteral("CheckBox61"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), true);
+  CheckBox62 = AddCheck(fill, fl, QStringLiteral("CheckBox62"), QStringLiteral("Фам.при рожд."), QStringLiteral("BirthSurname"), true);
+  CheckBox63 = AddCheck(fill, fl, QStringLiteral("CheckBox63"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), true);
+  CheckBox64 = AddCheck(fill, fl, QStringLiteral("CheckBox64"), QStringLiteral("Имя"), QStringLiteral("FirstName"), true);
+  CheckBox65 = AddCheck(fill, fl, QStringLiteral("CheckBox65"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), true);
+  CheckBox70 = AddCheck(fill, fl, QStringLiteral("CheckBox70"), QStringLiteral("Место рождения"), QStringLiteral("BirthPlace"), true);
   CheckBox66 = AddCheck(fill, fl, QStringLiteral("CheckBox66"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
   CheckBox67 = AddCheck(fill, fl, QStringLiteral("CheckBox67"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
   fl->addStretch();
@@ -54,6 +55,7 @@ void TAncestorsPage::Build() {
 }
 
 void TAncestorsPage::SpeedButton22Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   SxPrGedcom();
 }

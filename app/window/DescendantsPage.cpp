@@ -8,9 +8,11 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption) {
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
+                    const QString& key) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
+  platform::SetHelpKeyword(c, key);
   layout->addWidget(c);
   return c;
 }
@@ -28,18 +30,20 @@ void TDescendantsPage::Build() {
   RadioGroup16->SetItems({QStringLiteral("Без номеров"), QStringLiteral("Последовательн."), QStringLiteral("д'Абовилля"),
                           QStringLiteral("Коновалова")});
   RadioGroup16->SetItemIndex(0);
+  platform::SetHelpKeyword(RadioGroup16, QStringLiteral("Numbering"));
   opts->addWidget(RadioGroup16);
   RadioGroup6 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup6"));
   RadioGroup6->SetItems({QStringLiteral("Все"), QStringLiteral("Мужчины"), QStringLiteral("Женщины"), QStringLiteral("Род")});
   RadioGroup6->SetItemIndex(0);
+  platform::SetHelpKeyword(RadioGroup6, QStringLiteral("LineFilter"));
   opts->addWidget(RadioGroup6);
   auto* fill = new platform::TPanel(page, QStringLiteral("Panel61"));
   platform::SetControlTag(fill, 1);
   auto* fl = new QVBoxLayout(fill);
-  CheckBox17 = AddCheck(fill, fl, QStringLiteral("CheckBox17"), QStringLiteral("Прим.к персоне"));
-  CheckBox18 = AddCheck(fill, fl, QStringLiteral("CheckBox18"), QStringLiteral("Место события"));
-  CheckBox16 = AddCheck(fill, fl, QStringLiteral("CheckBox16"), QStringLiteral("Прим.к событию"));
-  CheckBox14 = AddCheck(fill, fl, QStringLiteral("CheckBox14"), QStringLiteral("Причина смерти"));
+  CheckBox17 = AddCheck(fill, fl, QStringLiteral("CheckBox17"), QStringLiteral("Прим.к персоне"), QStringLiteral("PersonNote"));
+  CheckBox18 = AddCheck(fill, fl, QStringLiteral("CheckBox18"), QStringLiteral("Место события"), QStringLiteral("EventPlace"));
+  CheckBox16 = AddCheck(fill, fl, QStringLiteral("CheckBox16"), QStringLiteral("Прим.к событию"), QStringLiteral("EventNote"));
+  CheckBox14 = AddCheck(fill, fl, QStringLiteral("CheckBox14"), QStringLiteral("Причина смерти"), QStringLiteral("DeathCause"));
   opts->addWidget(fill);
   auto* labels = new platform::TPanel(page, QStringLiteral("Panel62"));
   platform::SetControlTag(labels, 1);
@@ -65,6 +69,7 @@ void TDescendantsPage::FormShow() {
 }
 
 void TDescendantsPage::SpeedButton7Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   SxPotGedcom();
 }

@@ -92,9 +92,12 @@ QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const char* name, const QS
   return c;
 }
 
-QComboBox* AddCombo(QWidget* parent, QLayout* layout, const char* name, const QStringList& items, int index) {
+// Items are translated: the keyword ends in "Static".
+QComboBox* AddCombo(QWidget* parent, QLayout* layout, const char* name, const QString& key, const QStringList& items,
+                    int index) {
   auto* c = new QComboBox(parent);
   c->setObjectName(QLatin1String(name));
+  platform::SetHelpKeyword(c, key);
   c->addItems(items);
   c->setCurrentIndex(index);
   layout->addWidget(c);
@@ -127,19 +130,20 @@ void TFanChartPage::Build() {
   f.SpeedButton4 = new QToolButton(options);
   f.SpeedButton4->setObjectName(QStringLiteral("SpeedButton4"));
   f.SpeedButton4->setText(QStringLiteral("Создать"));
+  platform::SetHelpKeyword(f.SpeedButton4, QStringLiteral("Create"));
   row1->addWidget(f.SpeedButton4);
-  f.ComboBox12 = AddCombo(options, row1, "ComboBox12", {QStringLiteral("Предки"), QStringLiteral("Потомки")}, 0);
+  f.ComboBox12 = AddCombo(options, row1, "ComboBox12", QStringLiteral("FanDirectionStatic"), {QStringLiteral("Предки"), QStringLiteral("Потомки")}, 0);
   f.SpinEdit1 = new QSpinBox(options);
   f.SpinEdit1->setObjectName(QStringLiteral("SpinEdit1"));
   f.SpinEdit1->setRange(2, 15);
   f.SpinEdit1->setValue(8);
   row1->addWidget(f.SpinEdit1);
   f.CheckBox82 = AddCheck(options, row1, "CheckBox82", QStringLiteral("Авто"), false, QStringLiteral("Auto"));
-  f.ComboBox8 = AddCombo(options, row1, "ComboBox8",
+  f.ComboBox8 = AddCombo(options, row1, "ComboBox8", QStringLiteral("FanTypeStatic"),
                          {QStringLiteral("Полный круг"), QStringLiteral("Секторная"), QStringLiteral("Сотовая пропорц"),
                           QStringLiteral("Сотовая оптим.1"), QStringLiteral("Сотовая оптим.2")},
                          0);
-  f.ComboBox7 = AddCombo(options, row1, "ComboBox7",
+  f.ComboBox7 = AddCombo(options, row1, "ComboBox7", QStringLiteral("FanColoringStatic"),
                          {QStringLiteral("Черно-белая"), QStringLiteral("Двухцветная"), QStringLiteral("Разноцветная")}, 2);
     const TFanOptions defaults;
   for (int i = 0; i < 4; ++i) {
@@ -151,7 +155,7 @@ void TFanChartPage::Build() {
     f.Panels[i] = p;
     connect(p, &platform::TPanel::Clicked, this, [this, p] { Panel13Click(p); });
   }
-  f.ComboBox6 = AddCombo(options, row1, "ComboBox6",
+  f.ComboBox6 = AddCombo(options, row1, "ComboBox6", QStringLiteral("FanTextStatic"),
                          {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},
                          0);
   row1->addStretch(1);
@@ -159,15 +163,15 @@ void TFanChartPage::Build() {
   f.Label9 = new QLabel(options);
   f.Label9->setObjectName(QStringLiteral("Label9"));
   row2->addWidget(f.Label9);
-  f.CheckBox1 = AddCheck(options, row2, "CheckBox1", QStringLiteral("Фамилия"), true);
-  f.CheckBox2 = AddCheck(options, row2, "CheckBox2", QStringLiteral("Фам.при рожд."), true);
-  f.CheckBox9 = AddCheck(options, row2, "CheckBox9", QStringLiteral("(в скобки)"), true);
-  f.CheckBox3 = AddCheck(options, row2, "CheckBox3", QStringLiteral("Имя"), true);
-  f.CheckBox4 = AddCheck(options, row2, "CheckBox4", QStringLiteral("Отчество"), true);
+  f.CheckBox1 = AddCheck(options, row2, "CheckBox1", QStringLiteral("Фамилия"), true, QStringLiteral("LastName"));
+  f.CheckBox2 = AddCheck(options, row2, "CheckBox2", QStringLiteral("Фам.при рожд."), true, QStringLiteral("BirthSurname"));
+  f.CheckBox9 = AddCheck(options, row2, "CheckBox9", QStringLiteral("(в скобки)"), true, QStringLiteral("InBrackets"));
+  f.CheckBox3 = AddCheck(options, row2, "CheckBox3", QStringLiteral("Имя"), true, QStringLiteral("FirstName"));
+  f.CheckBox4 = AddCheck(options, row2, "CheckBox4", QStringLiteral("Отчество"), true, QStringLiteral("Patronymic"));
   f.CheckBox5 = AddCheck(options, row2, "CheckBox5", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
   f.CheckBox6 = AddCheck(options, row2, "CheckBox6", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
-  f.CheckBox10 = AddCheck(options, row2, "CheckBox10", QStringLiteral("(в скобки)"), false);
-  f.CheckBox88 = AddCheck(options, row2, "CheckBox88", QStringLiteral("Сгладить"), true);
+  f.CheckBox10 = AddCheck(options, row2, "CheckBox10", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
+  f.CheckBox88 = AddCheck(options, row2, "CheckBox88", QStringLiteral("Сгладить"), true, QStringLiteral("Smooth"));
   f.CheckBox88->setVisible(false);
   f.ComboBox1 = new QComboBox(options);
   f.ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
@@ -175,14 +179,17 @@ void TFanChartPage::Build() {
   f.ComboBox1->setMinimumContentsLength(7);
   f.ComboBox1->addItems(FanZoomItems());
   f.ComboBox1->setCurrentText(kFanZoomFitHeight);
+  fitText_ = kFanZoomFitHeight;
   row2->addWidget(f.ComboBox1);
   f.PrintButton = new QToolButton(options);
   f.PrintButton->setObjectName(QStringLiteral("SpeedButtonFanPrint"));
   f.PrintButton->setText(QStringLiteral("Печатать"));
+  platform::SetHelpKeyword(f.PrintButton, QStringLiteral("Print"));
   row2->addWidget(f.PrintButton);
   f.SaveButton = new QToolButton(options);
   f.SaveButton->setObjectName(QStringLiteral("SpeedButtonFanSave"));
   f.SaveButton->setText(QStringLiteral("Сохранить"));
+  platform::SetHelpKeyword(f.SaveButton, QStringLiteral("Save"));
   row2->addWidget(f.SaveButton);
   row2->addStretch(1);
   outer->addWidget(options);
@@ -201,18 +208,22 @@ void TFanChartPage::Build() {
   f.PopupMenu1 = new QMenu(page);
   f.PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
   QMenu* print = f.PopupMenu1->addMenu(QStringLiteral("Печать"));
+  print->menuAction()->setStatusTip(QStringLiteral("Print"));
   QMenu* save = f.PopupMenu1->addMenu(QStringLiteral("Сохранение"));
-  auto item = [this](QMenu* m, const char* name, const QString& caption, void (TFanChartPage::*handler)()) {
+  save->menuAction()->setStatusTip(QStringLiteral("Save"));
+  auto item = [this](QMenu* m, const char* name, const QString& caption, const char* key,
+                     void (TFanChartPage::*handler)()) {
     QAction* a = m->addAction(caption);
     a->setObjectName(QLatin1String(name));
+    a->setStatusTip(QLatin1String(key));
     connect(a, &QAction::triggered, this, [this, handler] { RunCommand(host(), [&] { (this->*handler)(); }); });
   };
-  item(print, "N13", QStringLiteral("Без разбивки"), &TFanChartPage::N13Click);
-  item(print, "N21", QStringLiteral("Разбить на 2 страницы"), &TFanChartPage::N21Click);
-  item(print, "N41", QStringLiteral("Разбить на 4 страницы"), &TFanChartPage::N41Click);
-  item(save, "N14", QStringLiteral("Одним файлом"), &TFanChartPage::N14Click);
-  item(save, "N22", QStringLiteral("Разбить на 2 файла"), &TFanChartPage::N22Click);
-  item(save, "N42", QStringLiteral("Разбить на 4 файла"), &TFanChartPage::N42Click);
+  item(print, "N13", QStringLiteral("Без разбивки"), "PrintOnePage", &TFanChartPage::N13Click);
+  item(print, "N21", QStringLiteral("Разбить на 2 страницы"), "PrintTwoPages", &TFanChartPage::N21Click);
+  item(print, "N41", QStringLiteral("Разбить на 4 страницы"), "PrintFourPages", &TFanChartPage::N41Click);
+  item(save, "N14", QStringLiteral("Одним файлом"), "SaveOneFile", &TFanChartPage::N14Click);
+  item(save, "N22", QStringLiteral("Разбить на 2 файла"), "SaveTwoFiles", &TFanChartPage::N22Click);
+  item(save, "N42", QStringLiteral("Разбить на 4 файла"), "SaveFourFiles", &TFanChartPage::N42Click);
   f.Image2->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(f.Image2, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(Image2->mapToGlobal(pos)); });
@@ -259,6 +270,7 @@ void TFanChartPage::Panel13Click(QWidget* panel) {
 }
 
 void TFanChartPage::SpeedButton4Click() {
+  if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
   const int direction = ComboBox12->currentIndex() == 1 ? 1 : 0;
   layout_.SetRunningSums(direction);
@@ -315,7 +327,9 @@ void TFanChartPage::ReScaleFanChart() {
   const QImage& pic = picture_.Image();
   if (pic.isNull() || pic.width() <= 0) return;
   const QSize box = f.ScrollBox1->viewport()->size();
-  const TFanZoom z = FanZoomFor(f.ComboBox1->currentText(), pic.width(), box);
+  QString zoom = f.ComboBox1->currentText();
+  if (zoom == fitText_) zoom = kFanZoomFitHeight;
+  const TFanZoom z = FanZoomFor(zoom, pic.width(), box);
   f.Image2->SetImage(QImage());
   if (z.OverBudget)
     host().Dialogs().Message(ChartText(QStringLiteral("FanZoomTooLarge"),
@@ -328,6 +342,16 @@ void TFanChartPage::ReScaleFanChart() {
   const QPoint scroll = z.Percent > 0 ? FanZoomScroll(int(qint64(z.Percent) * pic.width() / 100), box) : QPoint();
   f.ScrollBox1->horizontalScrollBar()->setValue(scroll.x());
   f.ScrollBox1->verticalScrollBar()->setValue(scroll.y());
+}
+
+void TFanChartPage::LanguageChanged() {
+  const QString fit = host().Lang(QStringLiteral("FanZoomFitHeight"), kFanZoomFitHeight);
+  const QString now = ComboBox1->currentText();
+  if (now == fitText_ || now == kFanZoomFitHeight) {
+    const QSignalBlocker block(ComboBox1);
+    ComboBox1->setCurrentText(fit);
+  }
+  fitText_ = fit;
 }
 
 void TFanChartPage::ComboBox1Change() { ReScaleFanChart(); }

@@ -34,6 +34,8 @@ class TFanChartPage : public TReportPage {
   // The colours of the four panels, kept as "FanChartColors" in the settings.
   void LoadSettings(const platform::TIniFile& ini) override;
   void SaveSettings(platform::TIniFile& ini) override;
+  // The zoom box's "fit to height" text follows the language.
+  void LanguageChanged() override;
 
   void SpeedButton4Click();          // "Создать": the ancestor or descendant list, the chart, its display
   void FillTree2();                  // the descendant list of the current person
@@ -70,4 +72,5 @@ class TFanChartPage : public TReportPage {
   platform::TImageCanvas picture_;  // FanPicture
   TFanLayout layout_;
   TFanList fanList_;  // aPers2 and aCoord of the last descendant list
+  QString fitText_;   // the zoom text that fits the chart to the height, in the current language
 };

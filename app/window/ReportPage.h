@@ -39,6 +39,8 @@ class TReportPage : public QObject {
   virtual bool HasParts() const { return false; }
   virtual void PrintParts(int /*parts*/) {}
   virtual void SaveParts(int /*parts*/) {}
+  // The window was translated again (at start and when the language box changes).
+  virtual void LanguageChanged() {}
   // The current person of the list changed (after every move).
   virtual void PersonChanged() {}
   // A file was read and the person list refilled.

@@ -46,10 +46,12 @@ QIcon StateIcon(int state) {
   return QIcon(QPixmap::fromImage(img));
 }
 
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption) {
+QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
+                       const QString& key) {
   auto* b = new QToolButton(parent);
   b->setObjectName(name);
   b->setText(caption);
+  platform::SetHelpKeyword(b, key);
   b->setToolButtonStyle(Qt::ToolButtonTextOnly);
   layout->addWidget(b);
   return b;
@@ -198,17 +200,20 @@ void TSchemePage::BuildBar(QVBoxLayout* layout, const QString& create, const QSt
   QWidget* page = Tab();
   auto* bar = new QHBoxLayout;
   layout->addLayout(bar);
-  CreateButton = AddButton(page, bar, create, QStringLiteral("Создать"));
-  ExpandButton = AddButton(page, bar, expand, QStringLiteral("Развернуть"));
-  PrintButton = AddButton(page, bar, print, QStringLiteral("Печатать"));
-  SaveButton = AddButton(page, bar, save, QStringLiteral("Сохранить"));
+  CreateButton = AddButton(page, bar, create, QStringLiteral("Создать"), QStringLiteral("Create"));
+  ExpandButton = AddButton(page, bar, expand, QStringLiteral("Развернуть"), QStringLiteral("Expand"));
+  PrintButton = AddButton(page, bar, print, QStringLiteral("Печатать"), QStringLiteral("Print"));
+  SaveButton = AddButton(page, bar, save, QStringLiteral("Сохранить"), QStringLiteral("Save"));
   bar->addStretch();
   // The save button's drop-down: whole, or the picture cut for portrait or landscape pages.
   PopupMenu8 = new QMenu(page);
   PopupMenu8->setObjectName(QStringLiteral("PopupMenu8"));
   QAction* one = PopupMenu8->addAction(QStringLiteral("Одним файлом"));
+  one->setStatusTip(QStringLiteral("SaveOneFile"));
   MenuItem3 = PopupMenu8->addAction(QStringLiteral("Разбить для Портретной"));
+  MenuItem3->setStatusTip(QStringLiteral("SplitPortrait"));
   MenuItem4 = PopupMenu8->addAction(QStringLiteral("Разбить для Альбомной"));
+  MenuItem4->setStatusTip(QStringLiteral("SplitLandscape"));
   SaveButton->setMenu(PopupMenu8);
   SaveButton->setPopupMode(QToolButton::MenuButtonPopup);
   connect(one, &QAction::triggered, this, [this] { RunCommand(host(), [this] { Save(); }); });

@@ -262,6 +262,7 @@ void TForm1::FormShow() {
       ComboBox9->setCurrentIndex(ComboBox9->findText(QStringLiteral("English.lng")));
   }
   IniLoad();
+  ClearRoot->setVisible(!Edit18->text().isEmpty());
   ComboBox9Change();
   PageControl5->setCurrentIndex(0);
   for (const auto& page : pages_) page->FormShow();
@@ -300,9 +301,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
     if (event->type() == QEvent::Drop) {
       auto* d = static_cast<QDropEvent*>(event);
-      if (Edit6DragOver(d->source())) {
+      if (Edit6DragOver(d->source()) && !busy_) {
         d->acceptProposedAction();
-        SpeedButton2Click();
+        RunCommand(*this, [this] { SpeedButton2Click(); });
       }
       return true;
     }
@@ -350,13 +351,19 @@ void TForm1::FormResize() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (busy_) {  // a load is running: ask it to stop first
+  if (busy_) {  // a load is running: ask it to stop, and close when it has ended
     model().AbortFlag = true;
+    closePending_ = true;
     event->ignore();
     return;
   }
   FormClose();
   QWidget::closeEvent(event);
+}
+
+void TForm1::CloseIfPending() {
+  // Queued: the command that ran the load finishes (and updates the recent files) before the window goes.
+  if (closePending_) QTimer::singleShot(0, this, [this] { close(); });
 }
 
 void TForm1::FormClose() {
@@ -442,6 +449,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     Dialogs().Message(platform::FormatMsg(Lang(QStringLiteral("NoPersonsFound"),
                                                QStringLiteral("В файле \"%s\" не найдено ни одной персоны")),
                                           {path}));
+  CloseIfPending();
 }
 
 void TForm1::ToolButton0Click() {
@@ -535,6 +543,7 @@ void TForm1::ComboBox9Change() {
   const QString text = ComboBox9->currentText();
   const QString path = ProgramDir() + QStringLiteral("LNG/") + (text.isEmpty() ? QStringLiteral("Ukrainian.lng") : text);
   TranslateForm(this, path, langIni_);
+  for (const auto& page : pages_) page->LanguageChanged();
   if (!loadedPath_.isEmpty()) setWindowTitle(Lang(QStringLiteral("FormCaption"), kFormCaption) + QStringLiteral(" - ") + loadedPath_);
   PageControl5Change();
 }

@@ -93,6 +93,7 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Root person
   void SpeedButton2Click();
+  void ClearRootClick();  // the clear button of the root field: no root, no marks
   void N1Click(int mode);
   int AncestorLevel() const;
   int DescendantLevel() const;
@@ -123,6 +124,7 @@ class TForm1 : public QWidget, public TPageHost {
   platform::TDBGrid* DBGrid1;
   QLineEdit *Edit18, *Edit1;
   QToolButton *SpeedButton2, *SpeedButton3, *SpeedButton1;
+  QAction* ClearRoot;  // the root field's clear button
   QCheckBox *cbFavorit, *cbLive;
   // Relation levels page
   QCheckBox *CheckBox71, *CheckBox72;
@@ -190,6 +192,7 @@ class TForm1 : public QWidget, public TPageHost {
   void ApplyFilter(bool relocate);
   void WriteMarksToRows(std::int64_t locateIndex);
   void BuildPages();
+  void CloseIfPending();
   void WireCommands();
   void PersInfo();  // tells every page that the current person changed
   QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
@@ -201,6 +204,7 @@ class TForm1 : public QWidget, public TPageHost {
   bool activatedOnce_ = false;
   bool busy_ = false;
   bool closed_ = false;
+  bool closePending_ = false;  // closing was asked for during a load; it closes when the load ends
   // Size and modification time of the file read last, to reopen on activation only when it changed.
   qint64 loadedSize_ = -1;
   QDateTime loadedTime_;

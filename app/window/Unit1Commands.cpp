@@ -77,6 +77,7 @@ void TForm1::EndLongRun() {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
   busy_ = false;
+  CloseIfPending();
 }
 
 bool TForm1::Progress(std::int64_t position, std::int64_t maximum) {
@@ -145,12 +146,12 @@ void TForm1::WireCommands() {
   connect(ToolButton5, &QToolButton::clicked, this, command(&TForm1::ToolButton5Click));
 
   // Save and print drop-downs: the split variants belong to pages that print and save in parts.
-  QAction* save1 = AddItem(PopupMenu2, QStringLiteral("Одним файлом"), QString());
-  QAction* save2 = AddItem(PopupMenu2, QStringLiteral("Разбить на 2 файла"), QString());
-  QAction* save4 = AddItem(PopupMenu2, QStringLiteral("Разбить на 4 файла"), QString());
-  QAction* print1 = AddItem(PopupMenu3, QStringLiteral("Без разбивки"), QString());
-  QAction* print2 = AddItem(PopupMenu3, QStringLiteral("Разбить на 2 страницы"), QString());
-  QAction* print4 = AddItem(PopupMenu3, QStringLiteral("Разбить на 4 страницы"), QString());
+  QAction* save1 = AddItem(PopupMenu2, QStringLiteral("Одним файлом"), QStringLiteral("SaveOneFile"));
+  QAction* save2 = AddItem(PopupMenu2, QStringLiteral("Разбить на 2 файла"), QStringLiteral("SaveTwoFiles"));
+  QAction* save4 = AddItem(PopupMenu2, QStringLiteral("Разбить на 4 файла"), QStringLiteral("SaveFourFiles"));
+  QAction* print1 = AddItem(PopupMenu3, QStringLiteral("Без разбивки"), QStringLiteral("PrintOnePage"));
+  QAction* print2 = AddItem(PopupMenu3, QStringLiteral("Разбить на 2 страницы"), QStringLiteral("PrintTwoPages"));
+  QAction* print4 = AddItem(PopupMenu3, QStringLiteral("Разбить на 4 страницы"), QStringLiteral("PrintFourPages"));
   connect(save1, &QAction::triggered, this, command(&TForm1::ToolButton2Click));
   connect(print1, &QAction::triggered, this, command(&TForm1::ToolButton1Click));
   auto splitEnabling = [this](QMenu* menu) {

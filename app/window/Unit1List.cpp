@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/core/MainPerson.h"
@@ -104,7 +105,12 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   lr->addWidget(MakeLabel(rootPanel, QStringLiteral("Label1"), QStringLiteral("Корень"), QStringLiteral("Root")));
   Edit18 = MakeEdit(rootPanel, QStringLiteral("Edit18"));
   Edit18->setReadOnly(true);
-  Edit18->setClearButtonEnabled(true);
+  // A read-only field gets no clear button of its own: this one clears the root and with it every mark.
+  ClearRoot = Edit18->addAction(style()->standardIcon(QStyle::SP_LineEditClearButton), QLineEdit::TrailingPosition);
+  ClearRoot->setObjectName(QStringLiteral("Edit18Clear"));
+  ClearRoot->setText(QStringLiteral("Очистить корень"));
+  ClearRoot->setStatusTip(QStringLiteral("ClearRoot"));
+  ClearRoot->setVisible(false);
   Edit18->setAcceptDrops(true);
   Edit18->installEventFilter(this);
   lr->addWidget(Edit18, 1);
@@ -237,21 +243,33 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
 
   // Wiring
   ClientDataSet1->AfterScroll = [this] { ClientDataSet1AfterScroll(); };
-  connect(DBGrid1, &platform::TDBGrid::TitleClick, this, &TForm1::DBGrid1TitleClick);
-  connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
-  connect(Edit18, &QLineEdit::textChanged, this, [this] { Edit18Change(); });
-  connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
-  connect(cbFavorit, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
-  connect(cbLive, &QCheckBox::clicked, this, &TForm1::SpeedButton1Click);
-  connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+  // Commands that change the model or the list are refused while a load or a long run is under way.
+  auto listCommand = [this](void (TForm1::*fn)()) {
+    return [this, fn] {
+      if (!busy_) RunCommand(*this, [&] { (this->*fn)(); });
+    };
+  };
+  connect(DBGrid1, &platform::TDBGrid::TitleClick, this, [this](int column) {
+    if (!busy_) RunCommand(*this, [&] { DBGrid1TitleClick(column); });
+  });
+  connect(Edit1, &QLineEdit::textChanged, this, listCommand(&TForm1::Edit1Change));
+  connect(Edit18, &QLineEdit::textChanged, this, [this] {
+    ClearRoot->setVisible(!Edit18->text().isEmpty());
+    RunCommand(*this, [this] { Edit18Change(); });
+  });
+  connect(ClearRoot, &QAction::triggered, this, listCommand(&TForm1::ClearRootClick));
+  connect(SpeedButton1, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(cbFavorit, &QCheckBox::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(cbLive, &QCheckBox::clicked, this, listCommand(&TForm1::SpeedButton1Click));
+  connect(SpeedButton2, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton2Click));
   connect(SpeedButton3, &QToolButton::clicked, this,
           [this] { PopupMenu7->popup(SpeedButton3->mapToGlobal(QPoint(0, 0))); });
   connect(PopupMenu7, &QMenu::triggered, this, [this](QAction* a) {
     const int mode = static_cast<int>(PopupMenu7->actions().indexOf(a));
-    if (mode >= 0) N1Click(mode);
+    if (mode >= 0 && !busy_) RunCommand(*this, [&] { N1Click(mode); });
   });
   connect(SpeedButton38, &QToolButton::clicked, this, &TForm1::SpeedButton38Click);
-  connect(SpeedButton39, &QToolButton::clicked, this, &TForm1::SpeedButton39Click);
+  connect(SpeedButton39, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton39Click));
   connect(SpeedButton40, &QToolButton::clicked, this, &TForm1::SpeedButton40Click);
   connect(PageControl5, &QTabWidget::currentChanged, this, [this] { PageControl5Change(); });
   focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -400,6 +418,10 @@ void TForm1::Edit18Change() {
   LocatePerson(current);
 }
 
+void TForm1::ClearRootClick() {
+  Edit18->clear();
+}
+
 void TForm1::DBGrid1TitleClick(int column) {
   if (column < 0 || column > 2 || !ClientDataSet1->Active()) return;
   const std::int64_t current = CurrentPerson();
@@ -466,6 +488,7 @@ void TForm1::SpeedButton2Click() {
     const QSignalBlocker block(Edit18);
     Edit18->setText(ClientDataSet1->FieldValue(QStringLiteral("fio")).toString());
   }
+  ClearRoot->setVisible(!Edit18->text().isEmpty());
   MarkRelatives(model(), root, AncestorLevel(), DescendantLevel());
   WriteMarksToRows(root);
 }
@@ -485,6 +508,7 @@ void TForm1::N1Click(int mode) {
       const QSignalBlocker block(Edit18);
       Edit18->setText(m.aIndi[static_cast<std::size_t>(best)].FIO1);
     }
+    ClearRoot->setVisible(!Edit18->text().isEmpty());
     MarkRelatives(m, best, AncestorLevel(), DescendantLevel());
     RefreshGedcom(0);
     LocatePerson(best);

@@ -411,22 +411,28 @@ void TNRDPageManager::EvictSharedPages() {
   }
 }
 
-void TNRDPageManager::ApplyChanges(std::int32_t sessionID) {
+void TNRDPageManager::CheckCanApply(std::int32_t sessionID) const {
   for (std::int32_t i = 0; i < FSharedPages.Count(); ++i) {
     const TNRDPage* page = FSharedPages.Item(i);
     if (page->SessionID() == sessionID && page->UseCount() > 0) {
       throw ENRDException(20152, "Some session pages not released");
     }
   }
-  TNRDSessionPageInfo* info = FindSession(sessionID);
+  const TNRDSessionPageInfo* info = FindSession(sessionID);
   if (info == nullptr) return;
-  TNRDSortedPageList& dirty = info->DirtyPages;
-  // Every page is checked before anything reaches storage.
-  for (std::int32_t i = 0; i < dirty.Count(); ++i) {
-    const TNRDPage* page = dirty.Item(i);
+  for (std::int32_t i = 0; i < info->DirtyPages.Count(); ++i) {
+    const TNRDPage* page = info->DirtyPages.Item(i);
     if (!page->IsDirty()) throw ENRDException(20085, "Invalid page");
     if (page->UseCount() > 0) throw ENRDException(20086, "Cannot write used page");
   }
+}
+
+void TNRDPageManager::ApplyChanges(std::int32_t sessionID) {
+  // Every page is checked before anything reaches storage.
+  CheckCanApply(sessionID);
+  TNRDSessionPageInfo* info = FindSession(sessionID);
+  if (info == nullptr) return;
+  TNRDSortedPageList& dirty = info->DirtyPages;
 
   for (std::int32_t n = 0; n < info->RemovedPageNumbers.ItemCount; ++n) {
     const std::int32_t pageNo = info->RemovedPageNumbers[n];
@@ -475,6 +481,24 @@ void TNRDPageManager::CancelChanges(std::int32_t sessionID) {
   info->AddedPageNumbers.SetSize(0);
   info->RemovedPageNumbers.SetSize(0);
   for (std::int32_t pageNo : added) InternalRemovePage(pageNo);
+}
+
+void TNRDPageManager::DropUnusedSharedPages() {
+  for (std::int32_t i = FSharedPages.Count() - 1; i >= 0; --i) {
+    TNRDPage* page = FSharedPages.Item(i);
+    if (page->UseCount() == 0) {
+      FSharedPages.Delete(page->PageNo());
+      delete page;
+    }
+  }
+}
+
+void TNRDPageManager::DiscardSession(std::int32_t sessionID) {
+  TNRDSessionPageInfo* info = FindSession(sessionID);
+  if (info == nullptr) return;
+  FreeSessionPages(*info);
+  info->AddedPageNumbers.SetSize(0);
+  info->RemovedPageNumbers.SetSize(0);
 }
 
 void TNRDPageManager::CheckNoUncommittedPages() const {

@@ -255,9 +255,13 @@ class TNRDPageManager {
   virtual void ApplyChanges(std::int32_t sessionID);
 
   // A new page, taken once and dirty, in the session's dirty list.
+  // Drops the session's changes.
+  virtual void CancelChanges(std::int32_t sessionID);
+
   TNRDPage* AddPage(std::int32_t sessionID, std::uint16_t pageType);
   void PutPage(TNRDPage* page);
-  void CancelChanges(std::int32_t sessionID);
+  // The checks ApplyChanges makes before it changes anything: 20152, 20085, 20086.
+  void CheckCanApply(std::int32_t sessionID) const;
   // 20097 when a session still has uncommitted pages.
   void CheckNoUncommittedPages() const;
   // True when the session has dirty, added or removed pages.
@@ -274,6 +278,8 @@ class TNRDPageManager {
   std::int32_t CacheCapacity() const { return FCacheCapacity; }
   void SetCacheCapacity(std::int32_t value) { FCacheCapacity = value; }
   TCriticalSection& CSect() { return FCSect; }
+  // Seeds the generator of fresh page states (tests that compare files byte for byte).
+  void SeedRandom(std::uint32_t seed) { FRandom.seed(seed); }
   const TNRDSortedPageList& SharedPages() const { return FSharedPages; }
   // The session's page information, or nil.
   TNRDSessionPageInfo* FindSession(std::int32_t sessionID) const;
@@ -281,8 +287,12 @@ class TNRDPageManager {
  protected:
   void SetPageSizes(std::int32_t pageSize, std::int32_t pageHeaderSize);
   TNRDSessionPageInfo& GetSession(std::int32_t sessionID);
-  // Drops and frees a page of the shared cache that nobody holds.
+  // Drops a page from the shared cache; it is freed now, or at its last PutPage when held.
   void DropSharedPage(std::int32_t pageNo);
+  // Frees every page of the shared cache that nobody holds.
+  void DropUnusedSharedPages();
+  // Forgets the session's dirty pages and its added and removed numbers, without touching storage.
+  void DiscardSession(std::int32_t sessionID);
 
   TCriticalSection FCSect;
   std::int32_t FCacheCapacity = 0;

@@ -247,6 +247,8 @@ void TClientDataSet::SetValue(int row, int field, const QVariant& value) {
     Invalidate(reorder);
   } else if (disabled_ == 0) {
     emit RowChanged(PosOfRow(row));
+  } else {
+    pendingLayout_ = true;  // shown in one go when the controls are enabled again
   }
 }
 

@@ -3,7 +3,10 @@
 #include <QFile>
 #include <QPainter>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
@@ -110,6 +113,115 @@ class PngChunkWriter {
   QFile& f_;
 };
 
+// Rows of the picture in order, as 32-bit pixels. A ready image gives its own scanlines (no copy, its
+// format converted once); any other source paints one reused band at a time.
+class PngRows {
+ public:
+  explicit PngRows(const TBandSource& src) : src_(src) {
+    if (const auto* image = dynamic_cast<const TImageBandSource*>(&src)) image_ = &image->Rgb32();
+  }
+  // Makes rows y0 .. y0 + count - 1 available (count <= kRowsPerBand for a painted source).
+  void Prepare(int y0, int count) {
+    if (image_) return;
+    if (band_.isNull() || band_.height() < count) band_ = NewBand(src_.Width(), std::min(kRowsPerBand, src_.Height()));
+    else band_.fill(0xFFFFFFFFu);
+    src_.PaintBand(band_, y0);
+    bandY0_ = y0;
+  }
+  const QRgb* Row(int y) const {
+    return reinterpret_cast<const QRgb*>(image_ ? image_->constScanLine(y) : band_.constScanLine(y - bandY0_));
+  }
+  int RowsPerStep() const { return image_ ? 1 << 30 : kRowsPerBand; }
+
+ private:
+  const TBandSource& src_;
+  const QImage* image_ = nullptr;
+  QImage band_;
+  int bandY0_ = 0;
+};
+
+// One strip of rows compressed on its own: raw deflate ending on a byte boundary (a sync flush, or the
+// final block for the last strip), so strips written one after another form one deflate stream; the
+// Adler-32 of the strip's filtered bytes is combined into the zlib trailer.
+struct PngStrip {
+  int y0 = 0;
+  int rows = 0;
+  bool last = false;
+  std::vector<unsigned char> out;
+  uLong adler = 1;
+  std::size_t length = 0;
+  bool ok = true;
+};
+
+void CompressStrip(const PngRows& rows, const std::vector<unsigned char>& above, int width, PngStrip& strip) {
+  z_stream z{};
+  // Tree pictures are mostly white: the "Up" filter turns repeated rows into zeros, which run-length
+  // deflate packs at memory speed.
+  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) {
+    strip.ok = false;
+    return;
+  }
+  const std::size_t n = std::size_t(width) * 3;
+  std::vector<unsigned char> prev(n), cur(n), row(n + 1);
+  // The row above the strip: the last row of the previous strip, zeros above the first row.
+  if (strip.y0 == 0) {
+    std::fill(prev.begin(), prev.end(), 0);
+  } else if (!above.empty()) {
+    prev = above;
+  } else {
+    const QRgb* line = rows.Row(strip.y0 - 1);
+    for (int x = 0; x < width; ++x) {
+      prev[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
+      prev[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
+      prev[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
+    }
+  }
+  strip.out.resize(std::max<std::size_t>(deflateBound(&z, uLong((n + 1) * std::size_t(strip.rows))) + 64, 1024));
+  z.next_out = strip.out.data();
+  z.avail_out = uInt(std::min<std::size_t>(strip.out.size(), 0xFFFFFFFFu));
+  for (int y = strip.y0; y < strip.y0 + strip.rows && strip.ok; ++y) {
+    const QRgb* line = rows.Row(y);
+    for (int x = 0; x < width; ++x) {
+      cur[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
+      cur[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
+      cur[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
+    }
+    row[0] = 2;  // Up: each byte minus the byte above
+    for (std::size_t k = 0; k < n; ++k) row[k + 1] = static_cast<unsigned char>(cur[k] - prev[k]);
+    cur.swap(prev);
+    strip.adler = adler32(strip.adler, row.data(), uInt(row.size()));
+    strip.length += row.size();
+    z.next_in = row.data();
+    z.avail_in = uInt(row.size());
+    while (z.avail_in > 0 && strip.ok) {
+      if (z.avail_out == 0) {
+        const std::size_t used = strip.out.size();
+        strip.out.resize(used * 2);
+        z.next_out = strip.out.data() + used;
+        z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
+      }
+      strip.ok = deflate(&z, Z_NO_FLUSH) != Z_STREAM_ERROR;
+    }
+  }
+  const int flush = strip.last ? Z_FINISH : Z_SYNC_FLUSH;
+  for (;;) {
+    if (z.avail_out == 0) {
+      const std::size_t used = strip.out.size();
+      strip.out.resize(used * 2);
+      z.next_out = strip.out.data() + used;
+      z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
+    }
+    const int rc = deflate(&z, flush);
+    if (rc == Z_STREAM_ERROR) {
+      strip.ok = false;
+      break;
+    }
+    if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_out > 0) break;
+  }
+  strip.out.resize(strip.out.size() - z.avail_out);
+  deflateEnd(&z);
+}
+
 QString WritePng(const QString& fileName, const TBandSource& src) {
   const int w = src.Width();
   const int h = src.Height();
@@ -128,50 +240,62 @@ QString WritePng(const QString& fileName, const TBandSource& src) {
   ihdr.push_back(0);
   if (!chunks.Chunk("IHDR", ihdr.data(), ihdr.size())) return CannotWrite(fileName, f);
 
-  z_stream z{};
-  // Tree pictures are mostly white: the "Up" filter turns repeated rows into zeros, which run-length
-  // deflate packs at memory speed.
-  if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK) return QStringLiteral("Cannot start compression");
-  struct Ender {
-    z_stream* z;
-    ~Ender() { deflateEnd(z); }
-  } ender{&z};
-  std::vector<unsigned char> row(size_t(w) * 3 + 1);
-  std::vector<unsigned char> cur(size_t(w) * 3, 0);
-  std::vector<unsigned char> prev(size_t(w) * 3, 0);
-  std::vector<unsigned char> out(1 << 16);
-  auto pump = [&](int flush) -> bool {
-    do {
-      z.next_out = out.data();
-      z.avail_out = uInt(out.size());
-      const int rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) return false;
-      const size_t have = out.size() - z.avail_out;
-      if (have > 0 && !chunks.Chunk("IDAT", out.data(), have)) return false;
-    } while (z.avail_out == 0);
-    return true;
-  };
-  for (int y0 = 0; y0 < h; y0 += kRowsPerBand) {
-    QImage band = NewBand(w, std::min(kRowsPerBand, h - y0));
-    src.PaintBand(band, y0);
-    for (int y = 0; y < band.height(); ++y) {
-      const QRgb* line = reinterpret_cast<const QRgb*>(band.constScanLine(y));
-      for (int x = 0; x < w; ++x) {
-        cur[size_t(x) * 3] = qRed(line[x]);
-        cur[size_t(x) * 3 + 1] = qGreen(line[x]);
-        cur[size_t(x) * 3 + 2] = qBlue(line[x]);
-      }
-      row[0] = 2;  // Up: each byte minus the byte above (0 above the first row)
-      for (size_t k = 0; k < cur.size(); ++k) row[k + 1] = static_cast<unsigned char>(cur[k] - prev[k]);
-      cur.swap(prev);
-      z.next_in = row.data();
-      z.avail_in = uInt(row.size());
-      if (!pump(Z_NO_FLUSH)) return CannotWrite(fileName, f);
+  // The zlib stream: a header for the fastest level, the strips' deflate data, the combined Adler-32.
+  static const unsigned char kZlibHeader[2] = {0x78, 0x01};
+  if (!chunks.Chunk("IDAT", kZlibHeader, 2)) return CannotWrite(fileName, f);
+  PngRows rows(src);
+  const int threads = std::max(1, std::min(16, int(std::thread::hardware_concurrency())));
+  const std::size_t rowBytes = std::size_t(w) * 3 + 1;
+  // Strips of about 4 MB of filtered rows keep every core busy without holding much output at once.
+  const int stripRows = int(std::clamp<std::size_t>((std::size_t(4) << 20) / rowBytes, 16, std::size_t(kRowsPerBand)));
+  uLong adler = 1;
+  std::vector<unsigned char> above;  // last raw row of the previous step when rows come in bands
+  for (int y0 = 0; y0 < h;) {
+    const int step = int(std::min<std::int64_t>(std::int64_t(h) - y0,
+                                                 std::min<std::int64_t>(rows.RowsPerStep(), std::int64_t(stripRows) * threads)));
+    rows.Prepare(y0, step);
+    std::vector<PngStrip> strips;
+    for (int s = y0; s < y0 + step; s += stripRows) {
+      PngStrip strip;
+      strip.y0 = s;
+      strip.rows = std::min(stripRows, y0 + step - s);
+      strip.last = s + strip.rows == h;
+      strips.push_back(std::move(strip));
     }
+    {
+      std::vector<std::thread> workers;
+      std::atomic<std::size_t> next{0};
+      const auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < strips.size();)
+          CompressStrip(rows, i == 0 ? above : std::vector<unsigned char>(), w, strips[i]);
+      };
+      for (int t = 1; t < std::min<int>(threads, int(strips.size())); ++t) workers.emplace_back(work);
+      work();
+      for (std::thread& t : workers) t.join();
+    }
+    for (const PngStrip& strip : strips) {
+      if (!strip.ok) return QStringLiteral("Cannot compress the picture");
+      adler = adler32_combine(adler, strip.adler, z_off_t(strip.length));
+      for (std::size_t at = 0; at < strip.out.size(); at += std::size_t(1) << 20) {
+        const std::size_t len = std::min(strip.out.size() - at, std::size_t(1) << 20);
+        if (!chunks.Chunk("IDAT", strip.out.data() + at, len)) return CannotWrite(fileName, f);
+      }
+    }
+    // A painted band is overwritten next: keep its last row for the filter of the next step.
+    if (rows.RowsPerStep() < h) {
+      above.assign(std::size_t(w) * 3, 0);
+      const QRgb* line = rows.Row(y0 + step - 1);
+      for (int x = 0; x < w; ++x) {
+        above[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
+        above[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
+        above[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
+      }
+    }
+    y0 += step;
   }
-  z.next_in = nullptr;
-  z.avail_in = 0;
-  if (!pump(Z_FINISH)) return CannotWrite(fileName, f);
+  std::vector<unsigned char> trailer;
+  PutBe32(trailer, std::uint32_t(adler));
+  if (!chunks.Chunk("IDAT", trailer.data(), trailer.size())) return CannotWrite(fileName, f);
   if (!chunks.Chunk("IEND", nullptr, 0)) return CannotWrite(fileName, f);
   if (!f.flush()) return CannotWrite(fileName, f);
   f.close();
@@ -256,11 +380,14 @@ QString WriteJpeg(const QString& fileName, const TBandSource& src) {
 
 }  // namespace
 
+TImageBandSource::TImageBandSource(const QImage& image)
+    : image_(image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+                 ? image
+                 : image.convertToFormat(QImage::Format_RGB32)) {}
+
 void TImageBandSource::PaintBand(QImage& band, int y0) const {
   // Row copies: a painter's source rectangle would be clipped in images taller than 32767 px.
-  const QImage rgb = image_.format() == QImage::Format_RGB32 || image_.format() == QImage::Format_ARGB32
-                         ? image_
-                         : image_.convertToFormat(QImage::Format_RGB32);
+  const QImage& rgb = image_;
   const int rows = std::min(band.height(), rgb.height() - y0);
   const size_t bytes = size_t(std::min(band.width(), rgb.width())) * 4;
   for (int y = 0; y < rows; ++y) std::memcpy(band.scanLine(y), rgb.constScanLine(y0 + y), bytes);

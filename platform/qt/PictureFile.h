@@ -20,15 +20,17 @@ class TBandSource {
 };
 
 // A ready image as a band source.
+// The image is taken in a 32-bit format once (a shallow copy when it already is one).
 class TImageBandSource : public TBandSource {
  public:
-  explicit TImageBandSource(const QImage& image) : image_(image) {}
+  explicit TImageBandSource(const QImage& image);
   int Width() const override { return image_.width(); }
   int Height() const override { return image_.height(); }
   void PaintBand(QImage& band, int y0) const override;
+  const QImage& Rgb32() const { return image_; }
 
  private:
-  const QImage& image_;
+  QImage image_;
 };
 
 enum class TPictureFormat { Bmp, Jpeg, Png };

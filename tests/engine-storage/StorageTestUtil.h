@@ -78,3 +78,206 @@ class MapPageManager : public nrd::TNRDPageManager {
 };
 
 }  // namespace storagetest
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "platform/NativeFile.h"
+
+namespace storagetest {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "nrdstorXXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline std::vector<std::uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteAll(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// A file system that lets a budget of changing operations (create, write, size change, remove)
+// through and then fails every further one without effect, as a process that died at that point
+// would. With KillOnExhaustion the process kills itself instead (for child processes).
+class FaultFileSystem : public platform::FileSystem {
+ public:
+  std::int64_t Budget = -1;  // -1: no limit
+  std::int64_t Used = 0;
+  bool KillOnExhaustion = false;
+  // When set, only this many operations fail, then the budget is unlimited again.
+  std::int64_t TransientFailures = -1;
+
+  // A write counts as one operation per Granularity bytes; a write cut in the middle leaves its
+  // first part written (a torn write). 0: every write is one operation.
+  std::int64_t Granularity = 0;
+
+  // False when the budget is spent; the caller then dies (KillOnExhaustion) after doing what a
+  // dying process would have done, or fails the operation.
+  bool Allow() {
+    if (Budget >= 0 && Used >= Budget) {
+      if (TransientFailures > 0 && --TransientFailures == 0) Budget = -1;
+      errno = EIO;
+      return false;
+    }
+    ++Used;
+    return true;
+  }
+  void Die() {
+    if (KillOnExhaustion) ::kill(::getpid(), SIGKILL);
+  }
+
+  class File : public platform::NativeFile {
+   public:
+    File(FaultFileSystem& fs, std::unique_ptr<platform::NativeFile> inner) : fs_(fs), inner_(std::move(inner)) {}
+    bool Read(void* b, std::int64_t c, std::int64_t p) override { return inner_->Read(b, c, p); }
+    bool Write(const void* b, std::int64_t c, std::int64_t p) override {
+      const std::int64_t g = fs_.Granularity > 0 ? fs_.Granularity : std::max<std::int64_t>(c, 1);
+      for (std::int64_t done = 0; done < std::max<std::int64_t>(c, 1); done += g) {
+        if (!fs_.Allow()) {
+          if (done > 0) inner_->Write(b, done, p);
+          fs_.Die();
+          return Fail();
+        }
+      }
+      failed_ = false;
+      return inner_->Write(b, c, p);
+    }
+    bool GetSize(std::int64_t& s) override { return inner_->GetSize(s); }
+    bool SetSize(std::int64_t s) override {
+      if (!fs_.Allow()) {
+        fs_.Die();
+        return Fail();
+      }
+      failed_ = false;
+      return inner_->SetSize(s);
+    }
+    bool Flush() override { return inner_->Flush(); }
+    bool LockRegion(std::int64_t o, std::int64_t c) override { return inner_->LockRegion(o, c); }
+    bool UnlockRegion(std::int64_t o, std::int64_t c) override { return inner_->UnlockRegion(o, c); }
+    bool IsRegionLocked(std::int64_t o, std::int64_t c) override { return inner_->IsRegionLocked(o, c); }
+    bool IsOtherOpenerPresent() override { return inner_->IsOtherOpenerPresent(); }
+    bool IsHandleValid() override { return inner_->IsHandleValid(); }
+    bool Reopen() override { return inner_->Reopen(); }
+    bool Close() override { return inner_->Close(); }
+    int LastError() const override { return failed_ ? EIO : inner_->LastError(); }
+    bool IsWritable() const override { return inner_->IsWritable(); }
+    const std::string& Path() const override { return inner_->Path(); }
+
+   private:
+    bool Fail() {
+      failed_ = true;
+      return false;
+    }
+    FaultFileSystem& fs_;
+    std::unique_ptr<platform::NativeFile> inner_;
+    bool failed_ = false;
+  };
+
+  std::unique_ptr<platform::NativeFile> Open(const std::string& path, platform::FileAccess access,
+                                             platform::FileShare share, platform::FileDisposition disposition,
+                                             int& error) override {
+    if (disposition == platform::FileDisposition::CreateAlways && !Allow()) {
+      Die();
+      error = EIO;
+      return nullptr;
+    }
+    auto inner = platform::FileSystem::Native().Open(path, access, share, disposition, error);
+    if (!inner) return nullptr;
+    return std::make_unique<File>(*this, std::move(inner));
+  }
+  bool Exists(const std::string& path) override { return platform::FileSystem::Native().Exists(path); }
+  bool Remove(const std::string& path, int& error) override {
+    if (!Allow()) {
+      Die();
+      error = EIO;
+      return false;
+    }
+    return platform::FileSystem::Native().Remove(path, error);
+  }
+  bool IsReadOnlyFile(const std::string& path) override { return platform::FileSystem::Native().IsReadOnlyFile(path); }
+  bool SyncDirectoryOf(const std::string& path) override { return platform::FileSystem::Native().SyncDirectoryOf(path); }
+};
+
+}  // namespace storagetest
+
+#include "engine/storage/NRDDiskPageManager.h"
+
+namespace storagetest {
+
+inline std::unique_ptr<nrd::TNRDDiskPageManager> CreateDb(const std::string& path, std::int32_t pageSize = 1024,
+                                                          std::int32_t extent = 8, const nrd::TNRDPassword& password = {},
+                                                          platform::FileSystem* fs = nullptr) {
+  auto pm = std::make_unique<nrd::TNRDDiskPageManager>(fs);
+  pm->SetLockRetry(50, 1);
+  pm->DatabaseFile().SetSynchronous(false);
+  pm->CreateAndOpenDatabase(path, password, pageSize, extent);
+  return pm;
+}
+
+inline std::unique_ptr<nrd::TNRDDiskPageManager> OpenDb(const std::string& path, const nrd::TNRDPassword& password = {},
+                                                        platform::FileSystem* fs = nullptr, bool multiUser = false) {
+  auto pm = std::make_unique<nrd::TNRDDiskPageManager>(fs);
+  pm->SetLockRetry(50, 1);
+  pm->DatabaseFile().SetSynchronous(false);
+  bool readOnly = false;
+  bool repair = false;
+  pm->OpenDatabase(path, password, readOnly, repair, false, multiUser);
+  return pm;
+}
+
+// Header fields, copied out of the packed header.
+inline std::int32_t TotalPages(nrd::TNRDDiskPageManager& pm) { return pm.DBHeader()->TotalPageCount; }
+inline std::int32_t LastUsed(nrd::TNRDDiskPageManager& pm) { return pm.DBHeader()->LastUsedPageNo; }
+inline std::int32_t DbState(nrd::TNRDDiskPageManager& pm) { return pm.DBHeader()->State; }
+
+// Adds a page of the type whose data area is filled with `fill`; returns its number.
+inline std::int32_t AddFilledPage(nrd::TNRDPageManager& pm, std::int32_t session, std::uint8_t fill,
+                                  std::uint16_t type = nrd::ptTableRecord) {
+  nrd::TNRDPage* page = pm.AddPage(session, type);
+  std::memset(page->PageData(), fill, static_cast<std::size_t>(page->PageDataSize()));
+  const std::int32_t no = page->PageNo();
+  pm.PutPage(page);
+  return no;
+}
+
+inline void FillPage(nrd::TNRDPageManager& pm, std::int32_t session, std::int32_t pageNo, std::uint8_t fill) {
+  nrd::TNRDPage* page = pm.GetPage(session, pageNo, nrd::AnyPageType);
+  std::memset(page->PageData(), fill, static_cast<std::size_t>(page->PageDataSize()));
+  page->SetIsDirty(true);
+  pm.PutPage(page);
+}
+
+inline std::uint8_t FirstDataByte(nrd::TNRDPageManager& pm, std::int32_t session, std::int32_t pageNo) {
+  nrd::TNRDPage* page = pm.GetPage(session, pageNo, nrd::AnyPageType);
+  const std::uint8_t b = page->PageData()[0];
+  pm.PutPage(page);
+  return b;
+}
+
+}  // namespace storagetest

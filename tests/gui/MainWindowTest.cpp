@@ -2,17 +2,20 @@
 // list, the root person and the name template. Runs on the offscreen platform.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 #include "tests/gui/GuiTestApp.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
+#include "app/core/UnitFunc.h"
 #include "app/window/FanChartPage.h"
 #include "app/window/Unit1.h"
 #include "app/core/trans.h"
@@ -396,6 +399,98 @@ TEST_F(MainWindow, NameTemplateEditorRebuildsNames) {
   // A page change rewrites the readable form from the code.
   f.PageControl5->setCurrentIndex(2);
   EXPECT_EQ(f.Edit17->text(), QStringLiteral("Имя Фамилия"));
+}
+
+}  // namespace
+
+namespace {
+
+// Marks written while the list's controls are disabled reach the grid when they are enabled again: the
+// root command and clearing the root repaint the rows at once.
+TEST_F(MainWindow, RootMarksReachTheGridAtOnce) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  int repaints = 0;
+  QObject::connect(f.DataSource1, &QAbstractItemModel::dataChanged, [&] { ++repaints; });
+  QObject::connect(f.DataSource1, &QAbstractItemModel::modelReset, [&] { ++repaints; });
+  f.SpeedButton2Click();
+  EXPECT_GT(repaints, 0) << "the root command did not reach the view";
+  EXPECT_EQ(f.DataSource1->data(f.DataSource1->index(f.ClientDataSet1->RecNo() - 1, 0), Qt::BackgroundRole).value<QColor>(), QColor(156, 254, 162));
+  repaints = 0;
+  f.Edit18->clear();
+  EXPECT_GT(repaints, 0) << "clearing the root did not reach the view";
+  f.N1Click(1);
+  EXPECT_EQ(f.RootPerson(), 1);
+  EXPECT_FALSE(f.ClientDataSet1->ControlsDisabled());
+}
+
+}  // namespace
+
+namespace {
+
+// The root field is read-only, so its own clear button works through the window's action: clearing
+// removes the root and every mark, and "no root" is what the settings keep.
+TEST_F(MainWindow, TheUserCanClearTheRoot) {
+  TForm1& f = Open();
+  ASSERT_TRUE(f.LocatePerson(5));
+  f.SpeedButton2Click();
+  auto* clear = f.Edit18->findChild<QAction*>(QStringLiteral("Edit18Clear"));
+  ASSERT_NE(clear, nullptr);
+  EXPECT_TRUE(clear->isVisible());
+  EXPECT_TRUE(clear->isEnabled());
+  clear->trigger();
+  EXPECT_EQ(f.Edit18->text(), "");
+  EXPECT_EQ(f.RootPerson(), 0);
+  for (std::int64_t i = 1; i <= 7; ++i) EXPECT_EQ(f.ClientDataSet1->Value(int(i - 1), pfIsFav).toString(), "") << i;
+  EXPECT_FALSE(clear->isVisible());
+  f.IniSave();
+  EXPECT_EQ(platform::TIniFile(TForm1::IniFileName()).ReadString("Options", "Edit18", "x"), "");
+}
+
+}  // namespace
+
+namespace {
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+// A click that arrives while a file loads (the load processes events for its gauge) may not change the
+// model or the list: the new name template is refused, not half applied, and can be applied afterwards.
+TEST_F(MainWindow, NameTemplateDuringALoadIsRefusedAndWorksAfterwards) {
+  TForm1& f = Open();
+  f.SpeedButton38Click();
+  f.Button8Click(f.Button10);  // first name, then surname
+  f.Button8Click(f.Button8);
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.SpeedButton39->click();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy) << "the click did not arrive during the load";
+  EXPECT_EQ(f.Edit21->text(), "14)23");
+  const TINDI& p = f.model().aIndi[1];
+  EXPECT_EQ(p.FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, f.Edit21->text()));
+  // After the load the same choice applies.
+  f.SpeedButton39->click();
+  EXPECT_EQ(f.Edit21->text(), "21");
+  EXPECT_EQ(f.model().aIndi[1].FIO1, FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, "21"));
+}
+
+// Closing the window during a load stops the load and closes the window when the load has ended.
+TEST_F(MainWindow, CloseDuringALoadClosesWhenItEnds) {
+  TForm1& f = Show();
+  bool firedWhileBusy = false;
+  QTimer::singleShot(0, &f, [&] {
+    firedWhileBusy = f.Busy();
+    f.close();
+  });
+  f.OpenDataFiles(kSample);
+  ASSERT_TRUE(firedWhileBusy);
+  EXPECT_TRUE(f.model().AbortFlag);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(f.isVisible()) << "the close request was swallowed";
+  // Settings were written on the way out.
+  EXPECT_TRUE(QFileInfo::exists(TForm1::IniFileName()));
 }
 
 }  // namespace

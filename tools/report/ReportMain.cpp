@@ -13,6 +13,7 @@
 #include "app/core/GedcomReader.h"
 #include "app/core/PersonList.h"
 #include "app/core/Relatives.h"
+#include "sources/At5Reader.h"
 
 namespace {
 
@@ -102,6 +103,9 @@ void LoadFamilyTree(Model& model, const QString& path) {
     } catch (const EGedcomRead& e) {
       throw std::runtime_error(e.Message().toStdString());
     }
+  } else if (ext == u"AT5") {
+    TDataModule3 dm;
+    At5_Indi(model, dm, path);
   } else {
     throw std::runtime_error(QStringLiteral("%1: not a file type this command reads").arg(path).toStdString());
   }

@@ -1,0 +1,644 @@
+#include "engine/storage/NRDDiskPageManager.h"
+
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+#include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDStreams.h"
+
+namespace nrd {
+
+namespace {
+
+const char* const kPageTypeNames[] = {"Unknown Page",
+                                      "Empty Page",
+                                      "EAM Page",
+                                      "PFS Page",
+                                      "FileSystemDirectory Page",
+                                      "ActiveSessionList Page",
+                                      "TableList Page",
+                                      "TableLocks Page",
+                                      "TableMetaData Page",
+                                      "TableMostUpdated Page",
+                                      "TableRecord Page",
+                                      "TableBlob Page",
+                                      "TableIndex Page"};
+
+constexpr std::int32_t kPageHeaderSize = 40;
+// The smallest page: the page header and 8 data bytes, so that a PFS page describes 64 pages.
+constexpr std::int32_t kMinPageSize = kPageHeaderSize + 8;
+
+[[noreturn]] void RaiseNotOpened(int code) { throw ENRDException(code, "Error - database file is not opened."); }
+
+std::int32_t NextPageState(std::int32_t state) {
+  // Stored states run 0 .. 0x7FFFFFFC; the values above mark removed or unreadable pages.
+  return (state < 0 || state >= 0x7FFFFFFC) ? 0 : state + 1;
+}
+
+}  // namespace
+
+std::string PageTypeName(std::uint16_t pageType) {
+  if (pageType > 12) throw ENRDException(30382, "Unknown Page Type: (%d)", {static_cast<int>(pageType)});
+  return kPageTypeNames[pageType];
+}
+
+void CheckPageType(std::uint16_t found, std::uint16_t expected, int nativeErrorCode) {
+  if (found == expected) return;
+  auto name = [](std::uint16_t t) { return t > 12 ? "Unknown Page Type: (" + std::to_string(t) + ")" : PageTypeName(t); };
+  throw ENRDException(nativeErrorCode, "Wrong page type. Found '%s', but expecting: '%s'", {name(found), name(expected)});
+}
+
+bool RetryCall(int tryCount, int delayMS, const std::function<bool()>& func) {
+  for (int i = 0; i < tryCount; ++i) {
+    if (func()) return true;
+    if (delayMS > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMS));
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TNRDDiskPageManager::TNRDDiskPageManager(platform::FileSystem* fs)
+    : FDatabaseFile(std::make_unique<TNRDDatabaseFile>(fs)) {
+  InitDBHeader();
+}
+
+TNRDDiskPageManager::~TNRDDiskPageManager() {
+  try {
+    CloseDatabase();
+  } catch (...) {
+  }
+}
+
+void TNRDDiskPageManager::InitDBHeader() {
+  FDBHeader = TNRDDBHeader{};
+  std::memcpy(FDBHeader.Signature, DatabaseSignature, 16);
+  FDBHeader.HeaderSize = 76;
+  FDBHeader.Version = 7.9;
+  FDBHeader.TotalPageCount = 0;
+  FDBHeader.LastUsedPageNo = -1;
+  FDBHeader.WriteChangesState = 2;
+  FLockedBytes = TNRDLockedBytes{};
+  FLockedBytes.LockedByteSize = 20;
+  FCryptoHeader = TNRDCryptoHeader{};
+  FCryptoHeader.CryptoHeaderSize = 280;
+}
+
+void TNRDDiskPageManager::SetOffsets(std::int64_t headerOffset) {
+  FOffsetToDBHeader = headerOffset;
+  FOffsetToCryptoHeader = headerOffset + 76;
+  FOffsetToLockedBytes = headerOffset + 356;
+  FOffsetToLastObjectID = headerOffset + 376;
+  FOffsetToFirstPage = headerOffset + 380;
+}
+
+void TNRDDiskPageManager::CheckOpened(int code) const {
+  if (!FDatabaseFile->IsOpened()) RaiseNotOpened(code);
+}
+
+TNRDPageCipher& TNRDDiskPageManager::Cipher() {
+  if (!FCipher || FCipher->Algorithm() != FPassword.CryptoAlgorithm) {
+    FCipher = std::make_unique<TNRDPageCipher>(FPassword.CryptoAlgorithm, FPassword.Password);
+  }
+  return *FCipher;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Create, open, close
+
+void TNRDDiskPageManager::CreateAndOpenDatabase(const std::string& databaseFileName, const TNRDPassword& password,
+                                                std::int32_t pageSize, std::int32_t extentPageCount) {
+  if (FDatabaseFile->IsOpened()) {
+    throw ENRDException(10461, "Error - database file %s is in use.", {databaseFileName});
+  }
+  if (pageSize < kMinPageSize || pageSize > 65535 || extentPageCount < 1 || extentPageCount > 65535) {
+    throw ENRDException(30378, "Invalid page size %d or pages per extent %d", {pageSize, extentPageCount});
+  }
+  InitDBHeader();
+  SetOffsets(0);
+  SetPageSizes(pageSize, kPageHeaderSize);
+  FPassword = password;
+  FCipher.reset();
+  FReadOnly = false;
+  FExclusive = true;
+  FMultiUser = false;
+  FLastReadOnlyObjectID = -1;
+  FDatabaseFile->CreateAndOpenFile(databaseFileName);
+  try {
+    FDBHeader.Encrypted = password.Password.empty() ? 0 : 0xFF;
+    FDBHeader.PageSize = static_cast<std::uint16_t>(pageSize);
+    FDBHeader.PageCountInExtent = static_cast<std::uint16_t>(extentPageCount);
+    if (!password.Password.empty()) {
+      FCryptoHeader.CryptoAlgorithm = password.CryptoAlgorithm;
+      for (std::uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<std::uint8_t>(FRandom() % 255);
+      FCryptoHeader.ControlBlockCRC = CalcCRC32(0, FCryptoHeader.ControlBlock, 256);
+      if (!EncryptPageData(password.CryptoAlgorithm, FCryptoHeader.ControlBlock, 256, password.Password)) {
+        throw ENRDException(30380, "Cannot encrypt the control block of file '%s'", {databaseFileName});
+      }
+    }
+    WriteDBHeader();
+    WriteCryptoHeader();
+    WriteLockedBytes();
+    InitObjectID(1, 0);
+    FDatabaseFreeSpaceManager = std::make_unique<TNRDDatabaseFreeSpaceManager>(this);
+  } catch (...) {
+    try {
+      FDatabaseFile->CloseFile();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+bool TNRDDiskPageManager::IsFileReadOnly(const std::string& fileName, bool& aMultiUser) {
+  platform::FileSystem& fs = FDatabaseFile->FileSystem();
+  if (fs.IsReadOnlyFile(fileName)) {
+    aMultiUser = false;
+    return true;
+  }
+  int error = 0;
+  auto probe = fs.Open(fileName, platform::FileAccess::ReadWrite, platform::FileShare::DenyNone,
+                       platform::FileDisposition::OpenExisting, error);
+  if (!probe) return true;
+  const bool readOnly = !probe->IsWritable();
+  probe->Close();
+  return readOnly;
+}
+
+void TNRDDiskPageManager::CheckHeaderFields() {
+  const TNRDDBHeader& h = FDBHeader;
+  const std::int64_t dataSize = static_cast<std::int64_t>(h.PageSize) - kPageHeaderSize;
+  const std::int64_t eamPages = dataSize * 4 * h.PageCountInExtent;
+  const bool sound = h.HeaderSize >= 76 && h.HeaderSize <= 4096 && h.PageSize >= kMinPageSize &&
+                     h.PageCountInExtent >= 1 && eamPages <= std::numeric_limits<std::int32_t>::max() &&
+                     h.TotalPageCount >= 0 && h.LastUsedPageNo >= -1 && h.LastUsedPageNo < std::max<std::int32_t>(+h.TotalPageCount, 1);
+  if (!sound) throw ENRDException(20237, "Invalid database format");
+}
+
+void TNRDDiskPageManager::OpenDatabase(const std::string& databaseFileName, const TNRDPassword& password,
+                                       bool& readOnly, bool& repairNeeded, bool exclusive, bool& aMultiUser) {
+  if (FDatabaseFile->IsOpened()) {
+    throw ENRDException(10462, "Error - database file %s is in use.", {databaseFileName});
+  }
+  InitDBHeader();
+  SetOffsets(0);
+  FPassword = password;
+  FCipher.reset();
+  FLastReadOnlyObjectID = -1;
+  if (!readOnly && FDatabaseFile->FileSystem().Exists(databaseFileName)) {
+    readOnly = IsFileReadOnly(databaseFileName, aMultiUser);
+  }
+  FMultiUser = aMultiUser;
+  FExclusive = exclusive;
+  FReadOnly = readOnly;
+  if (readOnly) {
+    FDatabaseFile->OpenFile(databaseFileName, amReadOnly, smShareDenyNone);
+  } else if (exclusive) {
+    FMultiUser = false;
+    FDatabaseFile->OpenFile(databaseFileName, amReadWrite, smExclusive);
+  } else {
+    FDatabaseFile->OpenFile(databaseFileName, amReadWrite, smShareDenyNone);
+  }
+  aMultiUser = FMultiUser;
+  try {
+    // The header lock sits at its place for a header at offset 0 until the header is found.
+    LockDBHeaderOrRaise(20230);
+    try {
+      std::int64_t headerOffset = 0;
+      if (!FDatabaseFile->FindSignature(headerOffset)) headerOffset = 0;
+      FOffsetToDBHeader = headerOffset;
+      ReadDBHeader();
+      repairNeeded = FDBHeader.WriteChangesState != 2 || FDBHeader.Version < 2.99;
+    } catch (...) {
+      UnlockDBHeader();
+      throw;
+    }
+    UnlockDBHeader();
+    SetOffsets(FOffsetToDBHeader);
+    if (std::memcmp(FDBHeader.Signature, DatabaseSignature, 16) != 0) {
+      throw ENRDException(10470, "Invalid file format. Found signature: '%s', expected: '%s'",
+                          {std::string(FDBHeader.Signature, 16), std::string(DatabaseSignature)});
+    }
+    CheckHeaderFields();
+    SetPageSizes(FDBHeader.PageSize, kPageHeaderSize);
+    FOffsetToCryptoHeader = FOffsetToDBHeader + FDBHeader.HeaderSize;
+    FOffsetToLockedBytes = FOffsetToCryptoHeader + 280;
+    ReadCryptoHeader();
+    if (Encrypted()) {
+      if (FCryptoHeader.CryptoAlgorithm >= kCryptoAlgorithmCount) throw ENRDException(20237, "Invalid database format");
+      FPassword.CryptoAlgorithm = static_cast<TNRDCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
+      std::uint8_t block[256];
+      std::memcpy(block, FCryptoHeader.ControlBlock, 256);
+      const bool decrypted = DecryptPageData(FPassword.CryptoAlgorithm, block, 256, FPassword.Password);
+      if (!decrypted || CalcCRC32(0, block, 256) != FCryptoHeader.ControlBlockCRC) {
+        throw ENRDException(30445, "Cannot open database - incorrect password");
+      }
+    }
+    if (FOffsetToCryptoHeader + FCryptoHeader.CryptoHeaderSize != FOffsetToLockedBytes) {
+      throw ENRDException(20237, "Invalid database format");
+    }
+    ReadLockedBytes();
+    if (FLockedBytes.LockedByteSize < 5 || FLockedBytes.LockedByteSize > 4096) {
+      throw ENRDException(20237, "Invalid database format");
+    }
+    FOffsetToLastObjectID = FOffsetToLockedBytes + FLockedBytes.LockedByteSize;
+    FOffsetToFirstPage = FOffsetToLastObjectID + 4;
+    FDatabaseFreeSpaceManager = std::make_unique<TNRDDatabaseFreeSpaceManager>(this);
+  } catch (...) {
+    try {
+      FDatabaseFile->CloseFile();
+    } catch (...) {
+    }
+    FLockDBHeaderCount = 0;
+    throw;
+  }
+}
+
+void TNRDDiskPageManager::CloseDatabase() {
+  if (FDatabaseFile->IsOpened()) {
+    try {
+      FDatabaseFile->CloseFile();
+    } catch (...) {
+      // A failing close only leaves the file closed.
+    }
+  }
+  FLockDBHeaderCount = 0;
+  FDatabaseFreeSpaceManager.reset();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Headers
+
+void TNRDDiskPageManager::ReadDBHeader() {
+  CheckOpened(10459);
+  FDatabaseFile->ReadBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10464);
+}
+
+void TNRDDiskPageManager::WriteDBHeader() {
+  CheckOpened(10460);
+  FDatabaseFile->WriteBuffer(&FDBHeader, sizeof FDBHeader, FOffsetToDBHeader, 10462);
+}
+
+void TNRDDiskPageManager::ReadCryptoHeader() {
+  CheckOpened(30436);
+  FDatabaseFile->ReadBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30439);
+}
+
+void TNRDDiskPageManager::WriteCryptoHeader() {
+  CheckOpened(30437);
+  FDatabaseFile->WriteBuffer(&FCryptoHeader, sizeof FCryptoHeader, FOffsetToCryptoHeader, 30438);
+}
+
+void TNRDDiskPageManager::ReadLockedBytes() {
+  CheckOpened(30441);
+  FDatabaseFile->ReadBuffer(&FLockedBytes.LockedByteSize, 2, FOffsetToLockedBytes, 30442);
+}
+
+void TNRDDiskPageManager::WriteLockedBytes() {
+  CheckOpened(30443);
+  FDatabaseFile->WriteBuffer(&FLockedBytes, sizeof FLockedBytes, FOffsetToLockedBytes, 30444);
+}
+
+std::int64_t TNRDDiskPageManager::GetPageOffset(std::int32_t pageNo) const {
+  if (pageNo < 0) throw ENRDException(10471, "Invalid PageNo = %d", {pageNo});
+  return FOffsetToFirstPage + static_cast<std::int64_t>(pageNo) * FPageSize;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Locks and change sets
+
+bool TNRDDiskPageManager::LockDBHeader() {
+  if (FLockDBHeaderCount > 0) {
+    ++FLockDBHeaderCount;
+    return true;
+  }
+  if (!FDatabaseFile->LockByte(FOffsetToLockedBytes + 4, 1)) return false;
+  FLockDBHeaderCount = 1;
+  try {
+    RecoverJournalUnderLock();
+  } catch (...) {
+    FLockDBHeaderCount = 0;
+    FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 4, 1);
+    throw;
+  }
+  return true;
+}
+
+bool TNRDDiskPageManager::UnlockDBHeader() {
+  if (FLockDBHeaderCount <= 0) return false;
+  if (--FLockDBHeaderCount > 0) return true;
+  return FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 4, 1);
+}
+
+void TNRDDiskPageManager::LockDBHeaderOrRaise(int code) {
+  if (!RetryCall(FLockTryCount, FLockDelayMS, [this] { return LockDBHeader(); })) {
+    throw ENRDException(code, "Database is locked");
+  }
+}
+
+void TNRDDiskPageManager::RecoverJournalUnderLock() {
+  // Whoever holds the header lock alone may find a journal: its writer is gone.
+  if (FDatabaseFile->RecoverJournal()) DropCachedState();
+}
+
+void TNRDDiskPageManager::DropCachedState() {
+  DropUnusedSharedPages();
+  if (FDatabaseFreeSpaceManager) {
+    try {
+      ReadDBHeader();
+      FDatabaseFreeSpaceManager->LoadHeaderState();
+    } catch (...) {
+      // The next operation reads the header again and reports the failure.
+    }
+  }
+}
+
+void TNRDDiskPageManager::RunChangeSet(int lockCode, const std::function<void()>& body,
+                                       const std::function<void()>& onFailure) {
+  LockDBHeaderOrRaise(lockCode);
+  bool owner = false;
+  try {
+    owner = FDatabaseFile->BeginBatch();
+    body();
+    if (owner) {
+      owner = false;  // CommitBatch leaves no batch behind, whatever happens
+      FDatabaseFile->CommitBatch();
+    }
+  } catch (...) {
+    if (owner) FDatabaseFile->AbortBatch();
+    if (onFailure) {
+      try {
+        onFailure();
+      } catch (...) {
+      }
+    }
+    if (!FDatabaseFile->InBatch()) DropCachedState();
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
+}
+
+bool TNRDDiskPageManager::LockTables() { return FDatabaseFile->LockByte(FOffsetToLockedBytes + 3, 1); }
+bool TNRDDiskPageManager::UnlockTables() { return FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 3, 1); }
+bool TNRDDiskPageManager::LockFreeSpaceManager() { return FDatabaseFile->LockByte(FOffsetToLockedBytes + 2, 1); }
+bool TNRDDiskPageManager::UnlockFreeSpaceManager() { return FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 2, 1); }
+bool TNRDDiskPageManager::LockLastObjectID() { return FDatabaseFile->LockByte(FOffsetToLastObjectID, 1); }
+bool TNRDDiskPageManager::UnlockLastObjectID() { return FDatabaseFile->UnlockByte(FOffsetToLastObjectID, 1); }
+
+bool TNRDDiskPageManager::LockPageByte(std::int32_t pageNo, std::int32_t offset) {
+  return FDatabaseFile->LockByte(GetPageOffset(pageNo) + offset, 1);
+}
+
+bool TNRDDiskPageManager::UnlockPageByte(std::int32_t pageNo, std::int32_t offset) {
+  return FDatabaseFile->UnlockByte(GetPageOffset(pageNo) + offset, 1);
+}
+
+bool TNRDDiskPageManager::IsPageByteLocked(std::int32_t pageNo, std::int32_t offset) {
+  return FDatabaseFile->IsByteLocked(GetPageOffset(pageNo) + offset);
+}
+
+bool TNRDDiskPageManager::IsPageRegionLocked(std::int32_t pageNo, std::int32_t offset, std::int32_t count) {
+  return FDatabaseFile->IsRegionLocked(GetPageOffset(pageNo) + offset, count);
+}
+
+// ---------------------------------------------------------------------------------------------
+// File size and object IDs
+
+void TNRDDiskPageManager::ExtendFile(std::int32_t pageCount) {
+  if (pageCount < 1) return;
+  const std::int64_t total = static_cast<std::int64_t>(FDBHeader.TotalPageCount) + pageCount;
+  if (total > std::numeric_limits<std::int32_t>::max()) {
+    throw ENRDException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {total, FDBHeader.TotalPageCount});
+  }
+  FDBHeader.TotalPageCount = static_cast<std::int32_t>(total);
+  FDatabaseFile->SetSize(FOffsetToFirstPage + total * FPageSize);
+}
+
+void TNRDDiskPageManager::TruncateFile(std::int32_t pageCount) {
+  if (pageCount < 1 || pageCount > FDBHeader.TotalPageCount) return;
+  FDBHeader.TotalPageCount -= pageCount;
+  FDatabaseFile->SetSize(FOffsetToFirstPage + static_cast<std::int64_t>(FDBHeader.TotalPageCount) * FPageSize);
+  WriteDBHeader();
+}
+
+void TNRDDiskPageManager::TruncateDatabase() {
+  RunChangeSet(20213, [this] {
+    ReadDBHeader();
+    const std::int32_t surplus = FDBHeader.TotalPageCount - 1 - FDBHeader.LastUsedPageNo;
+    if (surplus > 0) TruncateFile(surplus);
+    if (FDatabaseFreeSpaceManager) FDatabaseFreeSpaceManager->LoadHeaderState();
+  });
+}
+
+std::int32_t TNRDDiskPageManager::GetNextObjectID(std::int32_t, std::int32_t) {
+  if (!FDatabaseFile->IsOpened()) RaiseNotOpened(30399);
+  if (!RetryCall(FLockTryCount, FLockDelayMS, [this] { return LockLastObjectID(); })) {
+    throw ENRDException(30401, "Cannot get NextObjectID. File area is Locked.");
+  }
+  std::int32_t value = 0;
+  try {
+    FDatabaseFile->ReadBuffer(&value, 4, FOffsetToLastObjectID, 30400);
+    value = WrapAdd<std::int32_t>(value, 1);
+    if (!FReadOnly && FDatabaseFile->IsWritable()) {
+      FDatabaseFile->WriteBuffer(&value, 4, FOffsetToLastObjectID, 30404);
+    } else {
+      // Read-only: numbers above the stored counter that never repeat within this process.
+      value = std::max(value, WrapAdd<std::int32_t>(FLastReadOnlyObjectID, 1));
+      FLastReadOnlyObjectID = value;
+    }
+  } catch (...) {
+    UnlockLastObjectID();
+    throw;
+  }
+  UnlockLastObjectID();
+  return value;
+}
+
+void TNRDDiskPageManager::InitObjectID(std::int32_t, std::int32_t) {
+  if (!RetryCall(FLockTryCount, FLockDelayMS, [this] { return LockLastObjectID(); })) return;
+  try {
+    if (!FReadOnly && FDatabaseFile->IsWritable()) {
+      const std::int32_t zero = 0;
+      FDatabaseFile->WriteBuffer(&zero, 4, FOffsetToLastObjectID, 30406);
+    }
+  } catch (...) {
+    UnlockLastObjectID();
+    throw;
+  }
+  UnlockLastObjectID();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Direct page access
+
+void TNRDDiskPageManager::ReadPageRegion(void* buffer, std::int32_t pageNo, std::uint16_t offset, std::uint16_t count) {
+  if (offset + count > FPageSize) {
+    throw ENRDException(10476, "Error - invalid page offset = %d, page size = %d", {offset + count, static_cast<int>(FPageSize)});
+  }
+  FDatabaseFile->ReadBuffer(buffer, count, GetPageOffset(pageNo) + offset, 10474);
+}
+
+void TNRDDiskPageManager::WritePageRegion(const void* buffer, std::int32_t pageNo, std::uint16_t offset,
+                                          std::uint16_t count) {
+  if (offset + count > FPageSize) {
+    throw ENRDException(10477, "Error - invalid page offset = %d, page size = %d", {offset + count, static_cast<int>(FPageSize)});
+  }
+  FDatabaseFile->WriteBuffer(buffer, count, GetPageOffset(pageNo) + offset, 10475);
+}
+
+std::int32_t TNRDDiskPageManager::InternalReadPageState(std::int32_t pageNo) {
+  if (!FMultiUser) return 0;
+  std::int32_t state = PageStateRemoved;
+  try {
+    FDatabaseFile->ReadBuffer(&state, 4, GetPageOffset(pageNo) + 4, 20197);
+  } catch (const ENRDException&) {
+    return PageStateRemoved;
+  }
+  return state;
+}
+
+void TNRDDiskPageManager::InternalWritePageState(std::int32_t pageNo, std::int32_t pageState) {
+  FDatabaseFile->WriteBuffer(&pageState, 4, GetPageOffset(pageNo) + 4, 20198);
+}
+
+bool TNRDDiskPageManager::ReadStoredPageState(std::int32_t pageNo, std::int32_t& state) {
+  if (!FMultiUser) return false;
+  state = InternalReadPageState(pageNo);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pages
+
+void TNRDDiskPageManager::InternalAddPage(TNRDPage* page) {
+  if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
+  page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(-1));
+  page->AllocPageBuffer();
+}
+
+void TNRDDiskPageManager::InternalRemovePage(std::int32_t pageNo) {
+  if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
+  RunChangeSet(20232, [&] {
+    InternalWritePageState(pageNo, PageStateRemoved);
+    FDatabaseFreeSpaceManager->FreePage(pageNo);
+  });
+}
+
+bool TNRDDiskPageManager::InternalReadPage(TNRDPage* page) {
+  if (page->PageBuffer() == nullptr) page->AllocPageBuffer();
+  if (!FDatabaseFile->ReadBuffer(page->PageBuffer(), FPageSize, GetPageOffset(page->PageNo()))) {
+    page->PageHeader()->State = PageStateRemoved;
+    return false;
+  }
+  if (Encrypted() && FDatabaseFreeSpaceManager && !FDatabaseFreeSpaceManager->IsSystemPage(page->PageNo())) {
+    const auto algorithm = static_cast<TNRDCryptoAlgorithm>(page->PageHeader()->Cipherype);
+    bool decrypted = false;
+    try {
+      if (algorithm == FPassword.CryptoAlgorithm) {
+        Cipher().DecryptPage(page->PageData(), FPageDataSize);
+        decrypted = true;
+      } else {
+        decrypted = DecryptPageData(algorithm, page->PageData(), FPageDataSize, FPassword.Password);
+      }
+    } catch (...) {
+      decrypted = false;
+    }
+    if (!decrypted) throw ENRDException(30381, "Cannot decrypt page. PageNo: %d", {page->PageNo()});
+    if (!FIgnoreCRCErrors && CalcCRC32(0, page->PageData(), FPageDataSize) != page->PageHeader()->CRC32) {
+      throw ENRDException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page->PageNo()});
+    }
+  }
+  page->SetReloaded(true);
+  return true;
+}
+
+void TNRDDiskPageManager::InternalWritePage(TNRDPage* page) {
+  TNRDDiskPageHeader* h = page->PageHeader();
+  h->State = NextPageState(h->State);
+  const std::int64_t offset = GetPageOffset(page->PageNo());
+  if (Encrypted() && page->EncryptionEnabled() && FDatabaseFreeSpaceManager &&
+      !FDatabaseFreeSpaceManager->IsSystemPage(page->PageNo())) {
+    h->Cipherype = FPassword.CryptoAlgorithm;
+    h->CRC32 = CalcCRC32(0, page->PageData(), FPageDataSize);
+    // The page in memory stays plain: the cipher works on a copy.
+    FScratch.assign(page->PageBuffer(), page->PageBuffer() + FPageSize);
+    try {
+      Cipher().EncryptPage(FScratch.data() + kPageHeaderSize, FPageDataSize);
+    } catch (...) {
+      throw ENRDException(30380, "Cannot encrypt page. PageNo: %d", {page->PageNo()});
+    }
+    FDatabaseFile->WriteBuffer(FScratch.data(), FPageSize, offset, 10469);
+  } else {
+    FDatabaseFile->WriteBuffer(page->PageBuffer(), FPageSize, offset, 10469);
+  }
+}
+
+std::int32_t TNRDDiskPageManager::GetPageCount() {
+  if (!LockDBHeader()) throw ENRDException(20236, "Database is locked");
+  try {
+    ReadDBHeader();
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
+  return FDBHeader.TotalPageCount;
+}
+
+bool TNRDDiskPageManager::IsPageCurrent(std::int32_t sessionID, TNRDPage* page) {
+  if (!FMultiUser) return true;
+  std::int32_t workState = 0;
+  std::int32_t pageState = 0;
+  return FTablePagesCacheManager.GetWorkTableState(sessionID, workState) && page->GetTableState(sessionID, pageState) &&
+         workState == pageState;
+}
+
+void TNRDDiskPageManager::RememberPageTableState(std::int32_t sessionID, TNRDPage* page) {
+  if (!FMultiUser) return;
+  std::int32_t workState = 0;
+  if (FTablePagesCacheManager.GetWorkTableState(sessionID, workState)) page->SetTableState(sessionID, workState);
+}
+
+void TNRDDiskPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo) {
+  if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
+  FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(pageNo);
+  TNRDPageManager::RemovePage(sessionID, pageNo);
+}
+
+TNRDPage* TNRDDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, std::uint16_t pageType,
+                                       bool synchronizeAllowed) {
+  if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
+  FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(pageNo);
+  return TNRDPageManager::GetPage(sessionID, pageNo, pageType, synchronizeAllowed);
+}
+
+void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
+  if (!HasChanges(sessionID)) return;
+  CheckCanApply(sessionID);
+  RunChangeSet(
+      20213,
+      [&] {
+        ReadDBHeader();
+        FDBHeader.WriteChangesState = 1;
+        WriteDBHeader();
+        TNRDPageManager::ApplyChanges(sessionID);
+        FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);
+        FDBHeader.WriteChangesState = 2;
+        WriteDBHeader();
+      },
+      [&] { DiscardSession(sessionID); });
+}
+
+void TNRDDiskPageManager::CancelChanges(std::int32_t sessionID) {
+  const TNRDSessionPageInfo* info = FindSession(sessionID);
+  if (info == nullptr || info->AddedPageNumbers.ItemCount == 0) {
+    TNRDPageManager::CancelChanges(sessionID);
+    return;
+  }
+  RunChangeSet(20232, [&] { TNRDPageManager::CancelChanges(sessionID); });
+}
+
+}  // namespace nrd

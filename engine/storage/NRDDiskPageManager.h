@@ -1,0 +1,230 @@
+// TNRDDiskPageManager: the page manager of a disk database, a single ".at4" file of a fixed header
+// area followed by numbered pages. It creates and opens the file, keeps its headers in memory, reads
+// and writes pages (encrypting and checking the data area when the database has a password),
+// allocates and frees pages through the free space manager, hands out object IDs, places the byte
+// locks that coordinate processes, and commits a session's changes as one change set of the file.
+// Also the small shared routines of the format: page type names and check, page cipher, retry loop.
+//
+// File layout, from the header offset H (0, or where the signature is found behind other data);
+// little-endian:
+//   H+0    76  TNRDDBHeader
+//     0 16 Signature "N0RELDKXDATABASE"   16 2 HeaderSize 76      18 8 Version (double) 7.9
+//    26  2 PageSize (with 40-byte header)  28 2 PageCountInExtent  30 4 TotalPageCount
+//    34  4 LastUsedPageNo (-1 when empty)  38 4 State (+1 per commit, wraps)
+//    42  1 WriteChangesState (2 at rest)   43 1 Encrypted (0xFF / 0)  44 32 Reserved
+//   H+76  280  TNRDCryptoHeader
+//     0  2 CryptoHeaderSize 280   2 1 CryptoAlgorithm   3 1 CryptoMode 0
+//     4 256 ControlBlock (random bytes 0..254, stored encrypted)  260 4 ControlBlockCRC (plain)
+//   264 16 Reserved
+//   H+356  20  TNRDLockedBytes: 0 2 LockedByteSize 20, 2 FSMByte, 3 TablesByte, 4 DBHeaderByte (lock
+//              targets only), 5 15 Reserved
+//   H+376   4  LastObjectID
+//   H+380      page 0; page n at H+380 + n*PageSize. Page header: see TNRDDiskPageHeader.
+//
+// Commit: the session's removed pages are released, its dirty pages written and the header's State
+// advanced, all as one change set of the database file under the header lock; the change set reaches
+// the file through the rollback journal (NRDJournal.h), so a commit cut at any point leaves the old
+// or the new file. A failed commit drops the session's changes and the cached pages it touched.
+// Departures for soundness: page states wrap to 0 at 0x7FFFFFFD; the file size is always set
+// absolutely from the page count; read-only object IDs come from a high-water mark; a page whose
+// encryption or decryption fails raises before anything is written; header fields that would make
+// the page arithmetic meaningless are refused with 20237.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/foundation/NRDCipherPage.h"
+#include "engine/storage/NRDDatabaseFile.h"
+#include "engine/storage/NRDFreeSpace.h"
+#include "engine/storage/NRDPageManager.h"
+
+namespace nrd {
+
+#pragma pack(push, 1)
+struct TNRDDBHeader {
+  char Signature[16];
+  std::int16_t HeaderSize;
+  double Version;
+  std::uint16_t PageSize;
+  std::uint16_t PageCountInExtent;
+  std::int32_t TotalPageCount;
+  std::int32_t LastUsedPageNo;
+  std::int32_t State;
+  std::uint8_t WriteChangesState;
+  std::uint8_t Encrypted;
+  std::uint8_t Reserved[32];
+};
+
+struct TNRDCryptoHeader {
+  std::int16_t CryptoHeaderSize;
+  std::uint8_t CryptoAlgorithm;
+  std::uint8_t CryptoMode;
+  std::uint8_t ControlBlock[256];
+  std::uint32_t ControlBlockCRC;
+  std::uint8_t Reserverd[16];
+};
+
+struct TNRDLockedBytes {
+  std::int16_t LockedByteSize;
+  std::uint8_t FSMByte;
+  std::uint8_t TablesByte;
+  std::uint8_t DBHeaderByte;
+  std::uint8_t Reserved[15];
+};
+#pragma pack(pop)
+static_assert(sizeof(TNRDDBHeader) == 76);
+static_assert(sizeof(TNRDCryptoHeader) == 280);
+static_assert(sizeof(TNRDLockedBytes) == 20);
+
+// Page types.
+enum : std::uint16_t {
+  ptUnknown = 0,
+  ptEmpty = 1,
+  ptEAM = 2,
+  ptPFS = 3,
+  ptFileSystemDirectory = 4,
+  ptActiveSessionList = 5,
+  ptTableList = 6,
+  ptTableLocks = 7,
+  ptTableMetaData = 8,
+  ptTableMostUpdated = 9,
+  ptTableRecord = 10,
+  ptTableBlob = 11,
+  ptTableIndex = 12,
+};
+
+// 30382 above 12.
+std::string PageTypeName(std::uint16_t pageType);
+// nativeErrorCode with "Wrong page type. Found '%s', but expecting: '%s'" when the types differ.
+void CheckPageType(std::uint16_t found, std::uint16_t expected, int nativeErrorCode);
+// Calls func up to tryCount times, sleeping delayMS after each failure; true at the first success.
+bool RetryCall(int tryCount, int delayMS, const std::function<bool()>& func);
+
+class TNRDDiskPageManager : public TNRDPageManager {
+ public:
+  // fs: the file system to use; nullptr for the real one. Not owned.
+  explicit TNRDDiskPageManager(platform::FileSystem* fs = nullptr);
+  ~TNRDDiskPageManager() override;
+
+  // 10461 when open; 30378 for a page size outside 48..65535 or an extent count below 1.
+  void CreateAndOpenDatabase(const std::string& databaseFileName, const TNRDPassword& password,
+                             std::int32_t pageSize, std::int32_t extentPageCount);
+  // 10462 when open; 20230 header locked; 10470 not a database; 30445 wrong password; 20237 bad format.
+  void OpenDatabase(const std::string& databaseFileName, const TNRDPassword& password, bool& readOnly,
+                    bool& repairNeeded, bool exclusive, bool& aMultiUser);
+  void CloseDatabase();
+
+  void TruncateDatabase();
+  void ExtendFile(std::int32_t pageCount);
+  void TruncateFile(std::int32_t pageCount);
+  std::int32_t GetNextObjectID(std::int32_t tryCount, std::int32_t delayMS);
+  void InitObjectID(std::int32_t tryCount, std::int32_t delayMS);
+
+  void ReadPageRegion(void* buffer, std::int32_t pageNo, std::uint16_t offset, std::uint16_t count);
+  void WritePageRegion(const void* buffer, std::int32_t pageNo, std::uint16_t offset, std::uint16_t count);
+  std::int32_t InternalReadPageState(std::int32_t pageNo);
+  void InternalWritePageState(std::int32_t pageNo, std::int32_t pageState);
+
+  bool LockDBHeader();
+  bool UnlockDBHeader();
+  bool LockTables();
+  bool UnlockTables();
+  bool LockFreeSpaceManager();
+  bool UnlockFreeSpaceManager();
+  bool LockLastObjectID();
+  bool UnlockLastObjectID();
+  bool LockPageByte(std::int32_t pageNo, std::int32_t offset);
+  bool UnlockPageByte(std::int32_t pageNo, std::int32_t offset);
+  bool IsPageByteLocked(std::int32_t pageNo, std::int32_t offset);
+  bool IsPageRegionLocked(std::int32_t pageNo, std::int32_t offset, std::int32_t count);
+  // The header lock with the configured tries; raises `code` with "Database is locked" on failure.
+  void LockDBHeaderOrRaise(int code);
+  // Runs body as one change set of the file under the header lock (joining a running one). When it
+  // fails, onFailure runs, the cached pages and the header are taken from the file again, and the
+  // error passes on.
+  void RunChangeSet(int lockCode, const std::function<void()>& body, const std::function<void()>& onFailure = {});
+
+  void ReadDBHeader();
+  void WriteDBHeader();
+  void ReadCryptoHeader();
+  void WriteCryptoHeader();
+  void ReadLockedBytes();
+  void WriteLockedBytes();
+  std::int64_t GetPageOffset(std::int32_t pageNo) const;
+  bool IsFileReadOnly(const std::string& fileName, bool& aMultiUser);
+
+  // TNRDPageManager
+  std::int32_t GetPageCount() override;
+  bool IsPageCurrent(std::int32_t sessionID, TNRDPage* page) override;
+  void RememberPageTableState(std::int32_t sessionID, TNRDPage* page) override;
+  void InternalAddPage(TNRDPage* page) override;
+  void InternalRemovePage(std::int32_t pageNo) override;
+  bool InternalReadPage(TNRDPage* page) override;
+  void InternalWritePage(TNRDPage* page) override;
+  bool ReadStoredPageState(std::int32_t pageNo, std::int32_t& state) override;
+  void RemovePage(std::int32_t sessionID, std::int32_t pageNo) override;
+  TNRDPage* GetPage(std::int32_t sessionID, std::int32_t pageNo, std::uint16_t pageType,
+                    bool synchronizeAllowed = true) override;
+  void ApplyChanges(std::int32_t sessionID) override;
+  void CancelChanges(std::int32_t sessionID) override;
+
+  TNRDDatabaseFile& DatabaseFile() { return *FDatabaseFile; }
+  TNRDDBHeader* DBHeader() { return &FDBHeader; }
+  const TNRDCryptoHeader& CryptoHeader() const { return FCryptoHeader; }
+  TNRDLockedBytes* LockedBytes() { return &FLockedBytes; }
+  TNRDPassword* Password() { return &FPassword; }
+  bool IsOpened() const { return FDatabaseFile->IsOpened(); }
+  std::int64_t OffsetToDBHeader() const { return FOffsetToDBHeader; }
+  std::int64_t OffsetToFirstPage() const { return FOffsetToFirstPage; }
+  std::int64_t OffsetToLockedBytes() const { return FOffsetToLockedBytes; }
+  std::int64_t OffsetToLastObjectID() const { return FOffsetToLastObjectID; }
+  TNRDDatabaseFreeSpaceManager* FreeSpaceManager() { return FDatabaseFreeSpaceManager.get(); }
+  TNRDDiskTablePagesCacheManager* TablePagesCacheManager() { return &FTablePagesCacheManager; }
+  bool Exclusive() const { return FExclusive; }
+  bool Encrypted() const { return FDBHeader.Encrypted != 0; }
+  bool ReadOnly() const { return FReadOnly; }
+  // Tries and wait of the header and object-ID locks (4500 x 20 ms by default).
+  void SetLockRetry(int tryCount, int delayMS) {
+    FLockTryCount = tryCount;
+    FLockDelayMS = delayMS;
+  }
+  int LockTryCount() const { return FLockTryCount; }
+  int LockDelayMS() const { return FLockDelayMS; }
+
+ private:
+  void InitDBHeader();
+  void CheckOpened(int code) const;
+  void CheckHeaderFields();
+  void SetOffsets(std::int64_t headerOffset);
+  // After a failed or rolled-back change set: the cached pages and the header come from the file.
+  void DropCachedState();
+  void RecoverJournalUnderLock();
+  TNRDPageCipher& Cipher();
+
+  std::unique_ptr<TNRDDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
+  std::unique_ptr<TNRDDatabaseFile> FDatabaseFile;
+  TNRDDBHeader FDBHeader{};
+  TNRDCryptoHeader FCryptoHeader{};
+  TNRDPassword FPassword;
+  TNRDLockedBytes FLockedBytes{};
+  std::int32_t FLockDBHeaderCount = 0;
+  bool FExclusive = false;
+  bool FReadOnly = false;
+  TNRDDiskTablePagesCacheManager FTablePagesCacheManager;
+  std::int64_t FOffsetToDBHeader = 0;
+  std::int64_t FOffsetToCryptoHeader = 76;
+  std::int64_t FOffsetToLockedBytes = 356;
+  std::int64_t FOffsetToLastObjectID = 376;
+  std::int64_t FOffsetToFirstPage = 380;
+  std::int32_t FLastReadOnlyObjectID = -1;
+  int FLockTryCount = 4500;
+  int FLockDelayMS = 20;
+  std::unique_ptr<TNRDPageCipher> FCipher;
+  std::vector<std::uint8_t> FScratch;
+};
+
+}  // namespace nrd

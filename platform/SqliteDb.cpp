@@ -1,0 +1,675 @@
+// The SQLite layer; see SqliteDb.h.
+#include "platform/SqliteDb.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+
+namespace {
+
+std::string Lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::vector<std::string> SplitKeys(const std::string& names) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : names) {
+    if (c == ';') {
+      if (!TrimBlanks(cur).empty()) out.emplace_back(TrimBlanks(cur));
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!TrimBlanks(cur).empty()) out.emplace_back(TrimBlanks(cur));
+  return out;
+}
+
+// The largest value (bytes) one column may hold in a file we read: a genealogy value is far smaller, and
+// the bound keeps a damaged or hostile length from costing unbounded memory.
+constexpr int kMaxValueBytes = 64 * 1024 * 1024;
+
+}  // namespace
+
+std::string SqlIdent(std::string_view name) {
+  std::string r = "\"";
+  for (char c : name) {
+    if (c == '"') r += '"';
+    r += c;
+  }
+  r += '"';
+  return r;
+}
+
+// ---------------------------------------------------------------- values
+
+TSqliteValue TSqliteValue::Integer(std::int64_t v) {
+  TSqliteValue r;
+  r.kind_ = Kind::Integer;
+  r.i_ = v;
+  return r;
+}
+TSqliteValue TSqliteValue::Float(double v) {
+  TSqliteValue r;
+  r.kind_ = Kind::Float;
+  r.f_ = v;
+  return r;
+}
+TSqliteValue TSqliteValue::Text(std::string v) {
+  TSqliteValue r;
+  r.kind_ = Kind::Text;
+  r.s_ = std::move(v);
+  return r;
+}
+TSqliteValue TSqliteValue::Blob(std::string bytes) {
+  TSqliteValue r;
+  r.kind_ = Kind::Blob;
+  r.s_ = std::move(bytes);
+  return r;
+}
+
+std::int64_t TSqliteValue::AsInteger() const {
+  switch (kind_) {
+    case Kind::Integer:
+      return i_;
+    case Kind::Float:
+      // Only whole numbers strictly inside the 64-bit range convert; the cast is undefined otherwise.
+      if (std::isfinite(f_) && f_ == std::trunc(f_) && f_ > -9.2e18 && f_ < 9.2e18)
+        return static_cast<std::int64_t>(f_);
+      return 0;
+    case Kind::Text: {
+      const std::string_view t = TrimBlanks(s_);
+      std::int64_t v = 0;
+      const char* b = t.data();
+      const char* e = b + t.size();
+      if (b != e && *b == '+') ++b;
+      const auto res = std::from_chars(b, e, v);
+      return (b != e && res.ec == std::errc() && res.ptr == e) ? v : 0;
+    }
+    default:
+      return 0;
+  }
+}
+
+double TSqliteValue::AsFloat() const {
+  switch (kind_) {
+    case Kind::Integer:
+      return static_cast<double>(i_);
+    case Kind::Float:
+      return f_;
+    case Kind::Text: {
+      const std::string t(TrimBlanks(s_));
+      if (t.empty()) return 0;
+      char* end = nullptr;
+      errno = 0;
+      const double v = std::strtod(t.c_str(), &end);
+      if (errno != 0 || end != t.c_str() + t.size() || !std::isfinite(v)) return 0;
+      // strtod also reads hexadecimal, "inf" and "nan"; a stored number is plain decimal.
+      for (char c : t)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+          return 0;
+      return v;
+    }
+    default:
+      return 0;
+  }
+}
+
+std::string TSqliteValue::AsString() const {
+  switch (kind_) {
+    case Kind::Integer:
+      return std::to_string(i_);
+    case Kind::Float: {
+      char buf[64];
+      const auto res = std::to_chars(buf, buf + sizeof buf, f_);
+      return res.ec == std::errc() ? std::string(buf, res.ptr) : std::string();
+    }
+    case Kind::Text:
+      return s_;
+    default:
+      return std::string();
+  }
+}
+
+const std::string& TSqliteValue::AsBytes() const {
+  static const std::string empty;
+  return (kind_ == Kind::Text || kind_ == Kind::Blob) ? s_ : empty;
+}
+
+bool TSqliteValue::AsBoolean() const {
+  switch (kind_) {
+    case Kind::Integer:
+      return i_ != 0;
+    case Kind::Float:
+      return f_ != 0 && !std::isnan(f_);
+    case Kind::Text: {
+      const std::string t = Lower(TrimBlanks(s_));
+      return t == "1" || t == "true" || t == "t" || t == "yes";
+    }
+    default:
+      return false;
+  }
+}
+
+// ---------------------------------------------------------------- connection
+
+TSqliteConnection::~TSqliteConnection() { Close(); }
+
+void TSqliteConnection::Fail(int rc, const std::string& context) const {
+  std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  if (!context.empty()) msg = context + ": " + msg;
+  throw ESqliteError(rc, msg);
+}
+
+void TSqliteConnection::Open(const std::string& path, Access access) {
+  Close();
+  if (path.empty()) throw ESqliteError(SQLITE_CANTOPEN, "no database file name given");
+  std::error_code ec;
+  // An absolute name never starts with "file:", so SQLite cannot take it as a URI whatever its
+  // process-wide settings are.
+  std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(path), ec);
+  if (ec) abs = std::filesystem::path(path);
+  const std::string name = abs.string();
+  const auto st = std::filesystem::status(abs, ec);
+  if (ec || !std::filesystem::exists(st))
+    throw ESqliteError(SQLITE_CANTOPEN, path + ": the file does not exist");
+  if (!std::filesystem::is_regular_file(st)) throw ESqliteError(SQLITE_CANTOPEN, path + ": not a file");
+
+  const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                    SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_EXRESCODE;
+  sqlite3* db = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+    sqlite3_close_v2(db);
+    throw ESqliteError(rc, path + ": " + msg);
+  }
+  db_ = db;
+  path_ = path;
+  try {
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+    sqlite3_busy_timeout(db_, 2000);
+    Exec("PRAGMA cell_size_check=ON; PRAGMA foreign_keys=OFF; PRAGMA locking_mode=NORMAL");
+    // Reading the schema makes SQLite look at the header: a file that is not a database fails here,
+    // not at the first query.
+    Exec("SELECT count(*) FROM sqlite_schema");
+  } catch (const ESqliteError& e) {
+    const ESqliteError err(e.Code(), path + ": " + e.what());
+    Close();
+    throw err;
+  }
+}
+
+void TSqliteConnection::Close() noexcept {
+  if (!db_) return;
+  // Statements still prepared belong to queries and tables that outlive this call; sqlite3_close_v2
+  // defers the close until they are finalised.
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  path_.clear();
+}
+
+void TSqliteConnection::Exec(const std::string& sql) {
+  if (!db_) throw ESqliteError(0, "the database is not open");
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+  if (rc != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errstr(rc);
+    sqlite3_free(err);
+    throw ESqliteError(rc, msg);
+  }
+}
+
+void TSqliteConnection::StartTransaction() { Exec("BEGIN"); }
+void TSqliteConnection::Commit() { Exec("COMMIT"); }
+void TSqliteConnection::Rollback() noexcept {
+  if (db_ && !sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+bool TSqliteConnection::InTransaction() const { return db_ && !sqlite3_get_autocommit(db_); }
+
+bool TSqliteConnection::TableExists(const std::string& table) {
+  TSqliteStatement st(*this, "SELECT 1 FROM sqlite_schema WHERE type='table' AND name=?1 COLLATE NOCASE");
+  st.Bind(1, std::string_view(table));
+  return st.Step();
+}
+
+bool TSqliteConnection::HasIndexOn(const std::string& table, const std::vector<std::string>& columns) {
+  if (columns.empty()) return false;
+  std::vector<std::string> indexes;
+  {
+    TSqliteStatement st(*this, "SELECT name FROM pragma_index_list(?1)");
+    st.Bind(1, std::string_view(table));
+    while (st.Step()) indexes.push_back(st.Column(0).AsString());
+  }
+  for (const std::string& ix : indexes) {
+    TSqliteStatement st(*this, "SELECT name FROM pragma_index_info(?1) ORDER BY seqno");
+    st.Bind(1, std::string_view(ix));
+    std::size_t k = 0;
+    bool ok = true;
+    while (k < columns.size() && st.Step()) {
+      if (Lower(st.Column(0).AsString()) != Lower(columns[k])) {
+        ok = false;
+        break;
+      }
+      ++k;
+    }
+    if (ok && k == columns.size()) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------- statement
+
+TSqliteStatement::TSqliteStatement(TSqliteConnection& conn, const std::string& sql) : conn_(conn) {
+  if (!conn.db_) throw ESqliteError(0, "the database is not open");
+  const int rc = sqlite3_prepare_v2(conn.db_, sql.c_str(), static_cast<int>(sql.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK) conn.Fail(rc, conn.path_);
+  if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "empty SQL text");
+  const int n = sqlite3_column_count(stmt_);
+  for (int i = 0; i < n; ++i) names_.emplace(Lower(ColumnName(i)), i);
+}
+
+TSqliteStatement::~TSqliteStatement() { sqlite3_finalize(stmt_); }
+
+void TSqliteStatement::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  row_ = false;
+}
+
+void TSqliteStatement::Bind(int index, std::int64_t v) {
+  const int rc = sqlite3_bind_int64(stmt_, index, v);
+  if (rc != SQLITE_OK) conn_.Fail(rc, "bind");
+}
+void TSqliteStatement::Bind(int index, double v) {
+  const int rc = sqlite3_bind_double(stmt_, index, v);
+  if (rc != SQLITE_OK) conn_.Fail(rc, "bind");
+}
+void TSqliteStatement::Bind(int index, std::string_view text) {
+  const int rc = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  if (rc != SQLITE_OK) conn_.Fail(rc, "bind");
+}
+void TSqliteStatement::BindBlob(int index, std::string_view bytes) {
+  const int rc = sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) conn_.Fail(rc, "bind");
+}
+void TSqliteStatement::BindNull(int index) {
+  const int rc = sqlite3_bind_null(stmt_, index);
+  if (rc != SQLITE_OK) conn_.Fail(rc, "bind");
+}
+
+bool TSqliteStatement::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return row_ = true;
+  row_ = false;
+  if (rc == SQLITE_DONE) return false;
+  // The statement's error is reported by the connection; reset so the statement can run again.
+  std::string msg = sqlite3_errmsg(conn_.db_);
+  sqlite3_reset(stmt_);
+  throw ESqliteError(rc, conn_.path_.empty() ? msg : conn_.path_ + ": " + msg);
+}
+
+int TSqliteStatement::ColumnCount() const { return sqlite3_column_count(stmt_); }
+
+std::string TSqliteStatement::ColumnName(int i) const {
+  const char* n = sqlite3_column_name(stmt_, i);
+  return n ? n : "";
+}
+
+int TSqliteStatement::ColumnIndex(std::string_view name) const {
+  const auto it = names_.find(Lower(name));
+  return it == names_.end() ? -1 : it->second;
+}
+
+bool TSqliteStatement::ColumnIsNull(int i) const {
+  return !row_ || i < 0 || i >= ColumnCount() || sqlite3_column_type(stmt_, i) == SQLITE_NULL;
+}
+
+std::int64_t TSqliteStatement::ColumnInteger(int i) const {
+  if (!row_ || i < 0 || i >= ColumnCount()) return 0;
+  if (sqlite3_column_type(stmt_, i) == SQLITE_INTEGER) return sqlite3_column_int64(stmt_, i);
+  return Column(i).AsInteger();
+}
+
+TSqliteValue TSqliteStatement::Column(int i) const {
+  if (!row_ || i < 0 || i >= ColumnCount()) return TSqliteValue();
+  switch (sqlite3_column_type(stmt_, i)) {
+    case SQLITE_INTEGER:
+      return TSqliteValue::Integer(sqlite3_column_int64(stmt_, i));
+    case SQLITE_FLOAT:
+      return TSqliteValue::Float(sqlite3_column_double(stmt_, i));
+    case SQLITE_TEXT: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, i));
+      const int n = sqlite3_column_bytes(stmt_, i);
+      return TSqliteValue::Text(p && n > 0 ? std::string(p, std::size_t(n)) : std::string());
+    }
+    case SQLITE_BLOB: {
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, i));
+      const int n = sqlite3_column_bytes(stmt_, i);
+      return TSqliteValue::Blob(p && n > 0 ? std::string(p, std::size_t(n)) : std::string());
+    }
+    default:
+      return TSqliteValue();
+  }
+}
+
+// ---------------------------------------------------------------- query
+
+void TSqliteQuery::SetSQL(const std::string& sql) {
+  Close();
+  sql_ = sql;
+  params_.clear();
+}
+
+void TSqliteQuery::SetParam(int index, TSqliteValue v) {
+  for (auto& p : params_)
+    if (p.first == index) {
+      p.second = std::move(v);
+      return;
+    }
+  params_.emplace_back(index, std::move(v));
+}
+
+void TSqliteQuery::Bind(TSqliteStatement& st) const {
+  for (const auto& [i, v] : params_) {
+    switch (v.GetKind()) {
+      case TSqliteValue::Kind::Integer:
+        st.Bind(i, v.AsInteger());
+        break;
+      case TSqliteValue::Kind::Float:
+        st.Bind(i, v.AsFloat());
+        break;
+      case TSqliteValue::Kind::Text:
+        st.Bind(i, std::string_view(v.AsBytes()));
+        break;
+      case TSqliteValue::Kind::Blob:
+        st.BindBlob(i, v.AsBytes());
+        break;
+      default:
+        st.BindNull(i);
+    }
+  }
+}
+
+void TSqliteQuery::Open() {
+  Close();
+  stmt_ = std::make_unique<TSqliteStatement>(conn_, sql_);
+  Bind(*stmt_);
+  read_ = 0;
+  fetched_ = false;
+  eof_ = !stmt_->Step();
+  if (!eof_) read_ = 1;
+}
+
+void TSqliteQuery::Close() noexcept {
+  stmt_.reset();
+  eof_ = true;
+  fetched_ = false;
+  count_ = 0;
+  read_ = 0;
+}
+
+std::int64_t TSqliteQuery::ExecSQL() {
+  Close();
+  TSqliteStatement st(conn_, sql_);
+  Bind(st);
+  while (st.Step()) {
+  }
+  return sqlite3_changes64(conn_.Handle());
+}
+
+void TSqliteQuery::FetchAll() {
+  if (!Active()) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
+  // A trailing ";" or blanks would end the sub-select early.
+  std::string body = sql_;
+  while (!body.empty() && (body.back() == ';' || std::isspace(static_cast<unsigned char>(body.back()))))
+    body.pop_back();
+  TSqliteStatement st(conn_, "SELECT count(*) FROM (" + body + "\n)");
+  Bind(st);
+  count_ = st.Step() ? st.ColumnInteger(0) : 0;
+  fetched_ = true;
+}
+
+void TSqliteQuery::Next() {
+  if (Eof()) return;
+  eof_ = !stmt_->Step();
+  if (!eof_) ++read_;
+}
+
+int TSqliteQuery::FieldCount() const { return stmt_ ? stmt_->ColumnCount() : 0; }
+
+TSqliteValue TSqliteQuery::Field(int i) const {
+  if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
+  if (i < 0 || i >= stmt_->ColumnCount())
+    throw ESqliteError(SQLITE_RANGE, "field index " + std::to_string(i) + " out of range");
+  return eof_ ? TSqliteValue() : stmt_->Column(i);
+}
+
+TSqliteValue TSqliteQuery::FieldByName(std::string_view name) const {
+  if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
+  const int i = stmt_->ColumnIndex(name);
+  if (i < 0) throw ESqliteError(SQLITE_ERROR, "field '" + std::string(name) + "' not found");
+  return eof_ ? TSqliteValue() : stmt_->Column(i);
+}
+
+// ---------------------------------------------------------------- table
+
+std::size_t TSqliteTable::KeyHash::operator()(const std::vector<std::int64_t>& k) const noexcept {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull;
+  for (std::int64_t v : k) {
+    h ^= static_cast<std::uint64_t>(v) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    h *= 0xBF58476D1CE4E5B9ull;
+  }
+  return static_cast<std::size_t>(h ^ (h >> 31));
+}
+
+void TSqliteTable::Open() {
+  Close();
+  keys_ = SplitKeys(IndexFieldNames);
+  if (keys_.empty()) throw ESqliteError(SQLITE_MISUSE, TableName + ": no key fields");
+  if (!conn_.TableExists(TableName)) throw ESqliteError(SQLITE_ERROR, conn_.Path() + ": no such table: " + TableName);
+  const std::string t = SqlIdent(TableName);
+  // Row ids exist unless the table was declared WITHOUT ROWID.
+  try {
+    TSqliteStatement probe(conn_, "SELECT rowid FROM " + t + " LIMIT 0");
+    hasRowid_ = true;
+  } catch (const ESqliteError&) {
+    hasRowid_ = false;
+  }
+  const std::string sel = hasRowid_ ? "SELECT rowid, * FROM " + t : "SELECT NULL, * FROM " + t;
+  {
+    TSqliteStatement st(conn_, sel + " LIMIT 0");
+    columns_.clear();
+    names_.clear();
+    for (int i = 1; i < st.ColumnCount(); ++i) {
+      columns_.push_back(st.ColumnName(i));
+      names_.emplace(Lower(columns_.back()), i - 1);
+    }
+  }
+  for (const std::string& k : keys_)
+    if (names_.find(Lower(k)) == names_.end())
+      throw ESqliteError(SQLITE_ERROR, conn_.Path() + ": no such column: " + TableName + "." + k);
+  useIndex_ = conn_.HasIndexOn(TableName, keys_) || !hasRowid_;
+  std::string order;
+  for (const std::string& k : keys_) order += (order.empty() ? "" : ", ") + SqlIdent(k);
+  if (hasRowid_) order += ", rowid";
+  byKeys_.clear();
+  maps_.clear();
+  if (useIndex_) {
+    for (std::size_t n = 1; n <= keys_.size(); ++n) {
+      std::string where;
+      for (std::size_t i = 0; i < n; ++i)
+        where += (i ? " AND " : "") + SqlIdent(keys_[i]) + " = ?" + std::to_string(i + 1);
+      byKeys_.push_back(std::make_unique<TSqliteStatement>(conn_, sel + " WHERE " + where + " ORDER BY " + order + " LIMIT 1"));
+    }
+  } else {
+    byRowid_ = std::make_unique<TSqliteStatement>(conn_, sel + " WHERE rowid = ?1");
+    // One pass over the key columns into flat storage (key values, then the row id, per row); the map
+    // of the full key is built now, those of shorter prefixes on first use.
+    std::string cols;
+    for (const std::string& k : keys_) cols += ", " + SqlIdent(k);
+    TSqliteStatement st(conn_, "SELECT rowid" + cols + " FROM " + t);
+    const std::size_t n = keys_.size();
+    flat_.clear();
+    while (st.Step()) {
+      const std::size_t at = flat_.size();
+      bool ok = true;
+      for (std::size_t i = 0; i < n && ok; ++i) {
+        const TSqliteValue v = st.Column(int(i) + 1);
+        // Only numbers match an integer key, as the SQL comparison does; texts, NULL and fractions never.
+        const bool whole = v.GetKind() == TSqliteValue::Kind::Integer ||
+                           (v.GetKind() == TSqliteValue::Kind::Float && (v.AsInteger() != 0 || v.AsFloat() == 0));
+        if (whole)
+          flat_.push_back(v.AsInteger());
+        else
+          ok = false;
+      }
+      if (!ok) {
+        flat_.resize(at);
+        continue;
+      }
+      flat_.push_back(st.ColumnInteger(0));
+    }
+    maps_.resize(n);
+    built_.assign(n, false);
+    BuildMap(n);
+  }
+  row_.assign(columns_.size(), TSqliteValue());
+  hasRow_ = false;
+  active_ = true;
+}
+
+void TSqliteTable::BuildMap(std::size_t prefix) {
+  // For each prefix keep the row that comes first in key order, then row order: the row an ordered
+  // index would find first.
+  const std::size_t n = keys_.size();
+  const std::size_t stride = n + 1;
+  auto& map = maps_[prefix - 1];
+  map.clear();
+  map.reserve(flat_.size() / stride);
+  std::unordered_map<std::vector<std::int64_t>, std::size_t, KeyHash> firstAt;  // prefix -> row offset
+  const auto before = [&](std::size_t a, std::size_t b) {
+    for (std::size_t i = prefix; i < stride; ++i)
+      if (flat_[a + i] != flat_[b + i]) return flat_[a + i] < flat_[b + i];
+    return false;
+  };
+  for (std::size_t at = 0; at + stride <= flat_.size(); at += stride) {
+    std::vector<std::int64_t> key(flat_.begin() + std::ptrdiff_t(at), flat_.begin() + std::ptrdiff_t(at + prefix));
+    auto [it, inserted] = firstAt.try_emplace(std::move(key), at);
+    if (!inserted && before(at, it->second)) it->second = at;
+  }
+  for (auto& [k, at] : firstAt) map.emplace(k, flat_[at + n]);
+  built_[prefix - 1] = true;
+}
+
+void TSqliteTable::Close() noexcept {
+  flat_.clear();
+  built_.clear();
+  byKeys_.clear();
+  byRowid_.reset();
+  maps_.clear();
+  row_.clear();
+  hasRow_ = false;
+  active_ = false;
+}
+
+void TSqliteTable::LoadRow(TSqliteStatement& st) {
+  rowid_ = st.ColumnInteger(0);
+  for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = st.Column(int(i) + 1);
+  hasRow_ = true;
+}
+
+bool TSqliteTable::FindKey(std::initializer_list<std::int64_t> keys) {
+  return FindKey(std::vector<std::int64_t>(keys));
+}
+
+bool TSqliteTable::FindKey(const std::vector<std::int64_t>& keys) {
+  if (!active_) throw ESqliteError(SQLITE_MISUSE, TableName + ": the table is not open");
+  if (keys.empty() || keys.size() > keys_.size())
+    throw ESqliteError(SQLITE_RANGE, TableName + ": " + std::to_string(keys.size()) + " key values for " +
+                                         std::to_string(keys_.size()) + " key fields");
+  hasRow_ = false;
+  for (auto& v : row_) v = TSqliteValue();
+  if (useIndex_) {
+    TSqliteStatement& st = *byKeys_[keys.size() - 1];
+    st.Reset();
+    for (std::size_t i = 0; i < keys.size(); ++i) st.Bind(int(i) + 1, keys[i]);
+    if (st.Step()) LoadRow(st);
+    st.Reset();
+    return hasRow_;
+  }
+  if (!built_[keys.size() - 1]) BuildMap(keys.size());
+  const auto& map = maps_[keys.size() - 1];
+  const auto it = map.find(keys);
+  if (it == map.end()) return false;
+  byRowid_->Reset();
+  byRowid_->Bind(1, it->second);
+  if (byRowid_->Step()) LoadRow(*byRowid_);
+  byRowid_->Reset();
+  return hasRow_;
+}
+
+TSqliteValue TSqliteTable::FieldByName(std::string_view name) const {
+  const auto it = names_.find(Lower(name));
+  if (it == names_.end()) throw ESqliteError(SQLITE_ERROR, TableName + ": field '" + std::string(name) + "' not found");
+  return hasRow_ ? row_[std::size_t(it->second)] : TSqliteValue();
+}
+
+TSqliteValue TSqliteTable::Field(int i) const {
+  if (i < 0 || i >= FieldCount()) throw ESqliteError(SQLITE_RANGE, TableName + ": field index out of range");
+  return hasRow_ ? row_[std::size_t(i)] : TSqliteValue();
+}
+
+bool TSqliteTable::UpdateCurrent(std::string_view column, const TSqliteValue& v) {
+  if (!hasRow_) throw ESqliteError(SQLITE_MISUSE, TableName + ": no current row");
+  if (!hasRowid_) throw ESqliteError(SQLITE_MISUSE, TableName + ": the table has no row ids");
+  const auto it = names_.find(Lower(column));
+  if (it == names_.end()) throw ESqliteError(SQLITE_ERROR, TableName + ": field '" + std::string(column) + "' not found");
+  TSqliteStatement st(conn_, "UPDATE " + SqlIdent(TableName) + " SET " + SqlIdent(columns_[std::size_t(it->second)]) +
+                                 " = ?1 WHERE rowid = ?2");
+  switch (v.GetKind()) {
+    case TSqliteValue::Kind::Integer:
+      st.Bind(1, v.AsInteger());
+      break;
+    case TSqliteValue::Kind::Float:
+      st.Bind(1, v.AsFloat());
+      break;
+    case TSqliteValue::Kind::Text:
+      st.Bind(1, std::string_view(v.AsBytes()));
+      break;
+    case TSqliteValue::Kind::Blob:
+      st.BindBlob(1, v.AsBytes());
+      break;
+    default:
+      st.BindNull(1);
+  }
+  st.Bind(2, rowid_);
+  st.Step();
+  const bool changed = sqlite3_changes64(conn_.Handle()) > 0;
+  if (changed) row_[std::size_t(it->second)] = v;
+  return changed;
+}
+
+}  // namespace platform

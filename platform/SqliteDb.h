@@ -1,0 +1,248 @@
+// A thin layer over the sqlite3 C API for the ".at5" family-tree databases: a connection opened by path
+// (never created, never a URI, defensive), prepared queries read row by row with typed getters by
+// position and by name, transactions, keyed lookups over a table (FindKey) and keyed edits.
+//
+// The files it opens come from elsewhere and are untrusted:
+//   - the connection runs with SQLITE_DBCONFIG_DEFENSIVE on and SQLITE_DBCONFIG_TRUSTED_SCHEMA off, cell
+//     size checks on, and a bound on the size of one value;
+//   - a value of an unexpected storage class reads as 0, 0.0, an empty text or NULL (see TSqliteValue),
+//     never as undefined behaviour; the typed getters never throw for any content.
+// Every failure of SQLite (missing file, not a database, missing table or column, damaged page, busy
+// file) raises ESqliteError with SQLite's message, prefixed with the file path where that helps.
+// Texts are UTF-8 std::string; blobs are bytes. Plain C++ (no Qt). Single thread: one connection and
+// its statements are used by one thread at a time. A query or table must not outlive its connection.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace platform {
+
+class ESqliteError : public std::runtime_error {
+ public:
+  ESqliteError(int code, const std::string& message) : std::runtime_error(message), code_(code) {}
+  // SQLite's extended result code, or 0 for a misuse found by this layer.
+  int Code() const { return code_; }
+
+ private:
+  int code_;
+};
+
+// One value read from a row: its storage class and a copy of its content. Conversions never fail.
+class TSqliteValue {
+ public:
+  enum class Kind { Null, Integer, Float, Text, Blob };
+
+  TSqliteValue() = default;
+  static TSqliteValue Integer(std::int64_t v);
+  static TSqliteValue Float(double v);
+  static TSqliteValue Text(std::string v);
+  static TSqliteValue Blob(std::string bytes);
+
+  Kind GetKind() const { return kind_; }
+  bool IsNull() const { return kind_ == Kind::Null; }
+  // INTEGER as is; REAL when it is a whole number within range; TEXT holding exactly a decimal integer
+  // (blanks around it allowed); anything else 0.
+  std::int64_t AsInteger() const;
+  // INTEGER and REAL as numbers; TEXT holding exactly a decimal number; anything else 0.
+  double AsFloat() const;
+  // TEXT as is; INTEGER and REAL as their decimal text; NULL and BLOB empty.
+  std::string AsString() const;
+  // BLOB and TEXT as bytes; anything else empty.
+  const std::string& AsBytes() const;
+  // Boolean read: INTEGER/REAL non-zero, TEXT "1"/"true"/"t"/"yes" (any case) are true; all else false.
+  bool AsBoolean() const;
+
+ private:
+  Kind kind_ = Kind::Null;
+  std::int64_t i_ = 0;
+  double f_ = 0;
+  std::string s_;
+};
+
+class TSqliteConnection {
+ public:
+  enum class Access { ReadOnly, ReadWrite };
+
+  TSqliteConnection() = default;
+  ~TSqliteConnection();
+  TSqliteConnection(const TSqliteConnection&) = delete;
+  TSqliteConnection& operator=(const TSqliteConnection&) = delete;
+
+  // Opens an existing database file. The path is a plain file name (made absolute, so it is never taken
+  // as a URI); a missing file, a directory or a file that is not an SQLite database raise ESqliteError.
+  // Closes a connection that was open before.
+  void Open(const std::string& path, Access access);
+  // Finalises every statement of the connection's queries and tables and closes the file. Never throws.
+  void Close() noexcept;
+  bool Connected() const { return db_ != nullptr; }
+  const std::string& Path() const { return path_; }
+  sqlite3* Handle() const { return db_; }
+
+  // Runs statements without results (";"-separated).
+  void Exec(const std::string& sql);
+
+  // Transactions. Commit and Rollback without a transaction raise ESqliteError.
+  void StartTransaction();
+  void Commit();
+  void Rollback() noexcept;
+  bool InTransaction() const;
+
+  // True when the table exists (any case of the name).
+  bool TableExists(const std::string& table);
+  // True when an index of the table has exactly these leading columns, in this order (any case).
+  bool HasIndexOn(const std::string& table, const std::vector<std::string>& columns);
+
+  // Raises ESqliteError for rc with the connection's message. Used by the query and table classes.
+  [[noreturn]] void Fail(int rc, const std::string& context) const;
+
+ private:
+  friend class TSqliteStatement;
+  sqlite3* db_ = nullptr;
+  std::string path_;
+};
+
+// One prepared statement with its current row. Owned by a query or table; finalised by them.
+class TSqliteStatement {
+ public:
+  TSqliteStatement(TSqliteConnection& conn, const std::string& sql);
+  ~TSqliteStatement();
+  TSqliteStatement(const TSqliteStatement&) = delete;
+  TSqliteStatement& operator=(const TSqliteStatement&) = delete;
+
+  void Reset();
+  void Bind(int index, std::int64_t v);  // 1-based parameter index
+  void Bind(int index, double v);
+  void Bind(int index, std::string_view text);
+  void BindBlob(int index, std::string_view bytes);
+  void BindNull(int index);
+  // Steps once; true when a row is current.
+  bool Step();
+
+  int ColumnCount() const;
+  std::string ColumnName(int i) const;
+  // Position of a column by name (any case), -1 when the result has no such column.
+  int ColumnIndex(std::string_view name) const;
+  // REQUIRES: a row is current and 0 <= i < ColumnCount(); else a NULL value.
+  TSqliteValue Column(int i) const;
+  std::int64_t ColumnInteger(int i) const;
+  bool ColumnIsNull(int i) const;
+
+ private:
+  TSqliteConnection& conn_;
+  sqlite3_stmt* stmt_ = nullptr;
+  bool row_ = false;
+  std::unordered_map<std::string, int> names_;  // lower-case column name -> first position
+};
+
+// A query: SQL text, Open, then walk the rows with Eof/Next. FetchAll makes RecordCount exact by
+// counting the rows of the same text first; the count and the rows come from one snapshot when the
+// caller holds a transaction.
+class TSqliteQuery {
+ public:
+  explicit TSqliteQuery(TSqliteConnection& conn) : conn_(conn) {}
+
+  void SetSQL(const std::string& sql);
+  const std::string& SQL() const { return sql_; }
+  // Parameters bound before Open / ExecSQL (1-based), kept until the SQL text changes.
+  void SetParam(int index, TSqliteValue v);
+  void Open();
+  void Close() noexcept;
+  bool Active() const { return stmt_ != nullptr; }
+  // Runs a statement that returns no rows (INSERT, UPDATE, DELETE); returns the number of changed rows.
+  std::int64_t ExecSQL();
+
+  // Counts the rows of the query text (runs it once as a sub-select). REQUIRES: Active().
+  void FetchAll();
+  // The count FetchAll took, or the number of rows read so far when it was not called.
+  std::int64_t RecordCount() const { return fetched_ ? count_ : read_; }
+  bool Eof() const { return !Active() || eof_; }
+  void Next();
+
+  int FieldCount() const;
+  // By position (0-based) or name; a missing column raises ESqliteError, a missing row reads NULL.
+  TSqliteValue Field(int i) const;
+  TSqliteValue FieldByName(std::string_view name) const;
+
+ private:
+  void Bind(TSqliteStatement& st) const;
+  TSqliteConnection& conn_;
+  std::string sql_;
+  std::vector<std::pair<int, TSqliteValue>> params_;
+  std::unique_ptr<TSqliteStatement> stmt_;
+  bool eof_ = true;
+  bool fetched_ = false;
+  std::int64_t count_ = 0;
+  std::int64_t read_ = 0;
+};
+
+// A table reached by key: IndexFieldNames lists the key columns (";"-separated, as "rec_table;f_id;
+// rec_id"); FindKey with the leading key values makes the first matching row (in key, then row order)
+// current. When the file has an index on those columns FindKey is one indexed statement; when it has
+// none, Open reads the key columns once into a hash map, so each FindKey is still one row read instead
+// of a scan of the table.
+class TSqliteTable {
+ public:
+  explicit TSqliteTable(TSqliteConnection& conn) : conn_(conn) {}
+
+  std::string TableName;
+  std::string IndexFieldNames;
+
+  void Open();
+  void Close() noexcept;
+  bool Active() const { return active_; }
+  // True when the file's own index serves the lookups, false when the hash map does. REQUIRES: Active().
+  bool UsesFileIndex() const { return useIndex_; }
+
+  // Integer key values for the first keys.size() key columns (1 to the number of key columns).
+  bool FindKey(std::initializer_list<std::int64_t> keys);
+  bool FindKey(const std::vector<std::int64_t>& keys);
+  // The current row (the last found); NULL values when there is none.
+  bool HasRow() const { return hasRow_; }
+  TSqliteValue FieldByName(std::string_view name) const;
+  TSqliteValue Field(int i) const;
+  int FieldCount() const { return static_cast<int>(columns_.size()); }
+
+  // Sets one column of the current row (keyed by the row id) and returns true when a row changed.
+  // REQUIRES: HasRow() and a read-write connection; the table must have row ids.
+  bool UpdateCurrent(std::string_view column, const TSqliteValue& v);
+
+ private:
+  struct KeyHash {
+    std::size_t operator()(const std::vector<std::int64_t>& k) const noexcept;
+  };
+  void LoadRow(TSqliteStatement& st);
+  void BuildMap(std::size_t prefix);
+  TSqliteConnection& conn_;
+  bool active_ = false;
+  bool useIndex_ = false;
+  bool hasRowid_ = false;
+  std::vector<std::string> keys_;
+  std::vector<std::string> columns_;
+  std::unordered_map<std::string, int> names_;
+  // One statement per number of leading keys used (index path), or the row-id fetch (hash path).
+  std::vector<std::unique_ptr<TSqliteStatement>> byKeys_;
+  std::unique_ptr<TSqliteStatement> byRowid_;
+  // Hash path: the key values and row id of every row (flat, n + 1 per row), and per key prefix
+  // (1..n columns, built on first use) -> the first row id in key order.
+  std::vector<std::int64_t> flat_;
+  std::vector<bool> built_;
+  std::vector<std::unordered_map<std::vector<std::int64_t>, std::int64_t, KeyHash>> maps_;
+  std::vector<TSqliteValue> row_;
+  std::int64_t rowid_ = 0;
+  bool hasRow_ = false;
+};
+
+// Quotes an identifier for SQL text ("name" with inner quotes doubled).
+std::string SqlIdent(std::string_view name);
+
+}  // namespace platform
