@@ -63,6 +63,7 @@ void TKinshipPage::Build() {
   auto* pg = new QGridLayout(persons);
   pg->setContentsMargins(0, 0, 0, 0);
   SpeedButton14 = AddButton(persons, nullptr, "SpeedButton14", QStringLiteral("Создать"), {});
+  platform::SetHelpKeyword(SpeedButton14, QStringLiteral("Create"));
   SpeedButton17 = AddButton(persons, nullptr, "SpeedButton17", QStringLiteral("⇅"), QStringLiteral("Поменять местами"));
   Edit6 = new QLineEdit(persons);
   Edit6->setObjectName(QStringLiteral("Edit6"));
@@ -83,10 +84,18 @@ void TKinshipPage::Build() {
   pg->addWidget(SpeedButton16, 1, 3);
   pg->addWidget(SpeedButton19, 1, 4);
   pg->setColumnStretch(2, 1);
+  platform::SetHelpKeyword(SpeedButton15, QStringLiteral("LinkCurrentPerson"));
+  platform::SetHelpKeyword(SpeedButton16, QStringLiteral("LinkCurrentPerson"));
+  platform::SetHelpKeyword(SpeedButton18, QStringLiteral("LinkClearPerson"));
+  platform::SetHelpKeyword(SpeedButton19, QStringLiteral("LinkClearPerson"));
+  platform::SetHelpKeyword(SpeedButton17, QStringLiteral("LinkSwapPersons"));
+  Edit6->setToolTip(QStringLiteral("Первая персона; пустое поле - текущая персона списка"));
+  Edit7->setToolTip(QStringLiteral("Вторая персона; пустое поле - текущая персона списка"));
+  platform::SetHelpKeyword(Edit6, QStringLiteral("LinkPerson1"));
+  platform::SetHelpKeyword(Edit7, QStringLiteral("LinkPerson2"));
   for (QLineEdit* e : {Edit6, Edit7}) {
     e->setReadOnly(true);
     e->setAcceptDrops(true);
-    e->setPlaceholderText(QStringLiteral("(текущая персона)"));
     e->installEventFilter(this);
   }
   outer->addWidget(persons);
@@ -103,19 +112,19 @@ void TKinshipPage::Build() {
   rows->addLayout(row1);
   rows->addLayout(row2);
   rows->addLayout(row3);
-  CheckBox24 = AddCheck(options, row1, "CheckBox24", QStringLiteral("Фамилия"), true);
-  CheckBox23 = AddCheck(options, row1, "CheckBox23", QStringLiteral("Фамилия при рожден."), true);
-  CheckBox13 = AddCheck(options, row1, "CheckBox13", QStringLiteral("(в скобки)"), true);
-  CheckBox22 = AddCheck(options, row1, "CheckBox22", QStringLiteral("Имя"), true);
-  CheckBox21 = AddCheck(options, row1, "CheckBox21", QStringLiteral("Отчество"), true);
+  CheckBox24 = AddCheck(options, row1, "CheckBox24", QStringLiteral("Фамилия"), true, QStringLiteral("LastName"));
+  CheckBox23 = AddCheck(options, row1, "CheckBox23", QStringLiteral("Фамилия при рожден."), true, QStringLiteral("LastNameBirth"));
+  CheckBox13 = AddCheck(options, row1, "CheckBox13", QStringLiteral("(в скобки)"), true, QStringLiteral("InBrackets"));
+  CheckBox22 = AddCheck(options, row1, "CheckBox22", QStringLiteral("Имя"), true, QStringLiteral("FirstName"));
+  CheckBox21 = AddCheck(options, row1, "CheckBox21", QStringLiteral("Отчество"), true, QStringLiteral("Patronymic"));
   row1->addStretch(1);
   CheckBox20 = AddCheck(options, row2, "CheckBox20", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
   CheckBox19 = AddCheck(options, row2, "CheckBox19", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
-  CheckBox12 = AddCheck(options, row2, "CheckBox12", QStringLiteral("(в скобки)"), false);
+  CheckBox12 = AddCheck(options, row2, "CheckBox12", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
   row2->addSpacing(16);
-  CheckBox25 = AddCheck(options, row2, "CheckBox25", QStringLiteral("Наименование"), false);
-  CheckBox8 = AddCheck(options, row2, "CheckBox8", QStringLiteral("Аббревиатура"), false);
-  CheckBox57 = AddCheck(options, row2, "CheckBox57", QStringLiteral("(в скобки)"), false);
+  CheckBox25 = AddCheck(options, row2, "CheckBox25", QStringLiteral("Наименование"), false, QStringLiteral("RelationName"));
+  CheckBox8 = AddCheck(options, row2, "CheckBox8", QStringLiteral("Аббревиатура"), false, QStringLiteral("RelationCode"));
+  CheckBox57 = AddCheck(options, row2, "CheckBox57", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
   row2->addStretch(1);
   CheckBox15 = AddCheck(options, row3, "CheckBox15", QStringLiteral("Только кровные"), true, QStringLiteral("OnlyBlood"));
   AddLabel(options, row3, "Label63", QStringLiteral("Максимальная длина"), QStringLiteral("MaxLen"));
@@ -125,7 +134,7 @@ void TKinshipPage::Build() {
   SpinEdit14->setValue(30);
   row3->addWidget(SpinEdit14);
   row3->addSpacing(16);
-  AddLabel(options, row3, "Label64", QStringLiteral("Масштаб"));
+  AddLabel(options, row3, "Label64", QStringLiteral("Масштаб"), QStringLiteral("Scale"));
   ComboBox2 = new QComboBox(options);
   ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
   ComboBox2->setEditable(true);
@@ -155,8 +164,10 @@ void TKinshipPage::Build() {
   TreeView3->setObjectName(QStringLiteral("TreeView3"));
   TreeView3->setHeaderHidden(true);
   PageControl2->addTab(TreeView3, QStringLiteral("Дерево"));
+  platform::SetHelpKeyword(TreeView3, QStringLiteral("LinkTree"));
   RichEdit2 = new platform::TRichEdit(PageControl2, QStringLiteral("RichEdit2"));
   PageControl2->addTab(RichEdit2, QStringLiteral("Текст"));
+  platform::SetHelpKeyword(RichEdit2, QStringLiteral("LinkText"));
   ScrollBox2 = new QScrollArea(PageControl2);
   ScrollBox2->setObjectName(QStringLiteral("ScrollBox2"));
   ScrollBox2->setWidgetResizable(false);
@@ -167,6 +178,7 @@ void TKinshipPage::Build() {
   Image5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   ScrollBox2->setWidget(Image5);
   PageControl2->addTab(ScrollBox2, QStringLiteral("Картинка"));
+  platform::SetHelpKeyword(ScrollBox2, QStringLiteral("LinkPicture"));
   outer->addWidget(PageControl2, 1);
 
   auto command = [this](void (TKinshipPage::*f)()) {
