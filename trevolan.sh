@@ -2,7 +2,7 @@
 # Builds the Release program and starts it with the bundled sample family tree open.
 set -euo pipefail
 cd "$(dirname "$0")"
-bash scripts/install-deps.sh
+bash scripts/install-run-deps.sh  # only what running needs; ./test.sh adds the test toolchain
 build=build-release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTREVOLAN_TESTS=OFF -DTREVOLAN_BENCH=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target trevolan

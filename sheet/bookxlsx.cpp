@@ -601,20 +601,42 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
   const std::string textIndent = LineStart(xml, rowDepth + 2);
   std::string rowBytes;
   std::u16string value;
+  const std::string rowIndent = LineStart(xml, rowDepth - 1);
+  double lastHeightMM = -1;
+  std::string heightText;
   for (int r = 0; r < rows; ++r) {
     const TZRowOptions& row = *sheet.Rows(r);
-    Open(xml, u"row",
-         Attrs({{u"collapsed", u"false"},
-                {u"customFormat", u"false"},
-                {u"customHeight", TrueFalse(std::fabs(row.Height() - sheet.DefaultRowHeight()) > 0.001)},
-                {u"hidden", TrueFalse(row.Hidden)},
-                {u"ht", FormatDecimal(row.HeightMM() * 2.835, 2)},
-                {u"outlineLevel", u"0"},
-                {u"r", Dec(r + 1)}}));
-    // The cells of the row are put together as bytes and handed to the writer at once: the same bytes
-    // the writer's element calls give, without an attribute list and two text conversions per cell.
     const std::string rowNumber = std::to_string(r + 1);
+    const bool customHeight = std::fabs(row.Height() - sheet.DefaultRowHeight()) > 0.001;
+    if (cols == 0) {
+      Open(xml, u"row",
+           Attrs({{u"collapsed", u"false"},
+                  {u"customFormat", u"false"},
+                  {u"customHeight", TrueFalse(customHeight)},
+                  {u"hidden", TrueFalse(row.Hidden)},
+                  {u"ht", FormatDecimal(row.HeightMM() * 2.835, 2)},
+                  {u"outlineLevel", u"0"},
+                  {u"r", Dec(r + 1)}}));
+      xml.WriteEndTagNode();
+      continue;
+    }
+    // The row and its cells are put together as bytes and handed to the writer at once: the same bytes
+    // the writer's element calls give, without attribute lists and two text conversions per cell.
+    if (row.HeightMM() != lastHeightMM) {
+      lastHeightMM = row.HeightMM();
+      heightText = Utf16ToXmlUtf8(FormatDecimal(lastHeightMM * 2.835, 2));
+    }
     rowBytes.clear();
+    rowBytes += rowIndent;
+    rowBytes += "<row collapsed=\"false\" customFormat=\"false\" customHeight=\"";
+    rowBytes += customHeight ? "true" : "false";
+    rowBytes += "\" hidden=\"";
+    rowBytes += row.Hidden ? "true" : "false";
+    rowBytes += "\" ht=\"";
+    rowBytes += heightText;
+    rowBytes += "\" outlineLevel=\"0\" r=\"";
+    rowBytes += rowNumber;
+    rowBytes += "\">";
     for (int j = 0; j < cols; ++j) {
       const TZCell& cell = *sheet.Cell(j, r);
       int style = cell.CellStyle();
@@ -672,8 +694,9 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
       rowBytes += cellIndent;
       rowBytes += "</c>";
     }
-    if (!rowBytes.empty()) xml.WriteRaw(rowBytes, true, false);
-    xml.WriteEndTagNode();  // row
+    rowBytes += rowIndent;
+    rowBytes += "</row>";
+    xml.WriteRaw(rowBytes, true, false);
   }
   xml.WriteEndTagNode();  // sheetData
 

@@ -37,6 +37,7 @@
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
+#include "sources/At5Reader.h"
 
 namespace {
 
@@ -385,7 +386,16 @@ void TForm1::ShowError(const QString& text) {
 // --- Files ---
 
 void TForm1::At4_Indi(const QString&) {}
-void TForm1::At5_Indi(const QString&) {}
+void TForm1::At5_Indi(const QString& path, const GedProgress& progress) {
+  if (Edit21->text().isEmpty()) Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
+  std::unique_ptr<TDataModule3> own;
+  TDataModule3* dm = DataModule3();
+  if (!dm) {
+    own = std::make_unique<TDataModule3>();
+    dm = own.get();
+  }
+  TAt5Reader(model(), *dm).At5_Indi(path, Edit21->text(), progress);
+}
 
 void TForm1::OpenDataFiles(const QString& path) {
   if (busy_) return;
@@ -415,7 +425,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     else if (ext == QLatin1String("AT4"))
       At4_Indi(path);
     else if (ext == QLatin1String("AT5"))
-      At5_Indi(path);
+      At5_Indi(path, progress);
   } catch (const EGedcomRead& e) {
     error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
   } catch (const std::exception& e) {

@@ -26,6 +26,7 @@
 #include "platform/qt/Controls.h"
 #include "platform/qt/DataGrid.h"
 #include "platform/qt/IniFile.h"
+#include "app/core/GedcomReader.h"
 #include "app/window/PageHost.h"
 #include "app/window/ReportPage.h"
 
@@ -61,9 +62,11 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Files
   void OpenDataFiles(const QString& path);
-  // Database readers; they read nothing until the database layers exist.
+  // Database readers. The ".at4" one reads nothing until the database engine exists. The ".at5" one
+  // reads through the program's data module (or a module of its own when there is none, as in tests),
+  // reporting to progress, which runs pending events, so Stop and Esc reach the abort flag.
   void At4_Indi(const QString& path);
-  void At5_Indi(const QString& path);
+  void At5_Indi(const QString& path, const GedProgress& progress = {});
   QString OpenDialogDir() const { return openDialogDir_; }
   QString OpenDialogFile() const { return openDialogFile_; }
   void ToolButton0Click();

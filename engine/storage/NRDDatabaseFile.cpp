@@ -1,5 +1,6 @@
 #include "engine/storage/NRDDatabaseFile.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -20,7 +21,10 @@ TNRDDatabaseFile::~TNRDDatabaseFile() {
   if (FFile) FFile->Close();
 }
 
-int TNRDDatabaseFile::LastError() const { return FFile ? FFile->LastError() : FLastError; }
+int TNRDDatabaseFile::LastError() const {
+  if (FLastError != 0 || !FFile) return FLastError;
+  return FFile->LastError();
+}
 
 void TNRDDatabaseFile::CheckOpened(const char* operation) const {
   if (!FIsOpened || !FFile) throw ENRDException(30376, "Cannot perform this operation (%s) on a closed file", {operation});
@@ -122,6 +126,7 @@ bool TNRDDatabaseFile::ReopenDatabaseFile() {
 // Raw operations: through the change set when one runs, retried once after a handle check.
 
 bool TNRDDatabaseFile::RawRead(void* buffer, std::int64_t count, std::int64_t position) {
+  FLastError = 0;
   if (position < 0 || count < 0) return false;
   bool ok = FFile->Read(buffer, count, position);
   if (!ok && ReopenDatabaseFile()) ok = FFile->Read(buffer, count, position);
@@ -130,8 +135,16 @@ bool TNRDDatabaseFile::RawRead(void* buffer, std::int64_t count, std::int64_t po
   return ok;
 }
 
+bool TNRDDatabaseFile::RefuseReadOnly() {
+  // The descriptor may well be writable (locks need that); read-only use is enforced here.
+  if (FAccessMode != amReadOnly) return false;
+  FLastError = EACCES;
+  return true;
+}
+
 bool TNRDDatabaseFile::RawWrite(const void* buffer, std::int64_t count, std::int64_t position) {
-  if (position < 0 || count < 0) return false;
+  FLastError = 0;
+  if (position < 0 || count < 0 || RefuseReadOnly()) return false;
   if (FBatch.Active()) {
     FBatch.Write(buffer, count, position);
     FPosition = position + count;
@@ -144,6 +157,7 @@ bool TNRDDatabaseFile::RawWrite(const void* buffer, std::int64_t count, std::int
 }
 
 bool TNRDDatabaseFile::RawGetSize(std::int64_t& size) {
+  FLastError = 0;
   if (FBatch.Active()) {
     size = FBatch.Size();
     return true;
@@ -154,7 +168,8 @@ bool TNRDDatabaseFile::RawGetSize(std::int64_t& size) {
 }
 
 bool TNRDDatabaseFile::RawSetSize(std::int64_t size) {
-  if (size < 0) return false;
+  FLastError = 0;
+  if (size < 0 || RefuseReadOnly()) return false;
   if (FBatch.Active()) {
     FBatch.SetSize(size);
     return true;

@@ -12,7 +12,8 @@
 //
 // Locks: a lock refused by another opener returns false, whatever the reason; there is no state
 // that turns later failures into success. A file system without byte-range locks raises 30368.
-// Reads past the end of the file give zero bytes.
+// Reads past the end of the file give zero bytes. A file opened amReadOnly refuses every write and
+// size change here, whatever its descriptor allows.
 // Not thread-safe: the page manager above serialises its use. Destructor never throws.
 #pragma once
 
@@ -95,6 +96,7 @@ class TNRDDatabaseFile {
   bool RawSetSize(std::int64_t size);
   bool TryLock(bool lock, std::int64_t offset, std::int32_t count);
   std::int64_t SizeForMessage();
+  bool RefuseReadOnly();
   int LastError() const;
 
   platform::FileSystem* FFileSystem;
@@ -102,9 +104,7 @@ class TNRDDatabaseFile {
   std::string FFileName;
   TNRDAccessMode FAccessMode = amReadWrite;
   TNRDShareMode FShareMode = smExclusive;
-  std::uint32_t FAttrFlags = 0x08000080;
   bool FIsOpened = false;
-  std::int32_t DesignOpenCount = 0;
   std::int64_t FPosition = 0;
   bool FSynchronous = true;
   int FReopenDelayMS = 1000;

@@ -82,28 +82,40 @@ void TNRDWriteBatch::Clear() {
 
 void TNRDWriteBatch::Write(const void* buffer, std::int64_t count, std::int64_t pos) {
   if (count <= 0) return;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  FLogicalSize = std::max(FLogicalSize, pos + count);
+  // The common case, a page written again: the extent is overwritten in place.
+  auto same = FExtents.find(pos);
+  if (same != FExtents.end() && static_cast<std::int64_t>(same->second.size()) >= count) {
+    std::memcpy(same->second.data(), bytes, static_cast<std::size_t>(count));
+    return;
+  }
+  // Extents that overlap [pos, end) merge with it into one; merely adjacent ones stay apart, so
+  // that writing many pages in a row costs no copying of what was written before.
   std::int64_t start = pos;
   std::int64_t end = pos + count;
-  // Every extent that overlaps or touches [pos, end) merges into one.
-  auto first = FExtents.upper_bound(pos);
+  auto first = FExtents.lower_bound(pos);
   if (first != FExtents.begin()) {
     auto prev = std::prev(first);
-    if (prev->first + static_cast<std::int64_t>(prev->second.size()) >= pos) first = prev;
+    if (prev->first + static_cast<std::int64_t>(prev->second.size()) > pos) first = prev;
   }
   auto last = first;
-  while (last != FExtents.end() && last->first <= end) {
+  while (last != FExtents.end() && last->first < end) {
     start = std::min(start, last->first);
     end = std::max(end, last->first + static_cast<std::int64_t>(last->second.size()));
     ++last;
+  }
+  if (first == last) {
+    FExtents.emplace_hint(first, pos, std::vector<std::uint8_t>(bytes, bytes + count));
+    return;
   }
   std::vector<std::uint8_t> merged(static_cast<std::size_t>(end - start));
   for (auto it = first; it != last; ++it) {
     std::memcpy(merged.data() + (it->first - start), it->second.data(), it->second.size());
   }
-  std::memcpy(merged.data() + (pos - start), buffer, static_cast<std::size_t>(count));
+  std::memcpy(merged.data() + (pos - start), bytes, static_cast<std::size_t>(count));
   FExtents.erase(first, last);
   FExtents.emplace(start, std::move(merged));
-  FLogicalSize = std::max(FLogicalSize, pos + count);
 }
 
 void TNRDWriteBatch::SetSize(std::int64_t newSize) {

@@ -35,7 +35,7 @@
 namespace nrd {
 
 // The pending writes and size changes of one change set. Reads of the file see them through
-// Overlay. Extents never overlap and adjacent writes merge.
+// Overlay. Extents never overlap; overlapping writes merge, adjacent ones stay apart.
 class TNRDWriteBatch {
  public:
   void Begin(std::int64_t originalSize);

@@ -154,12 +154,10 @@ void TNRDSortedPageList::Insert(TNRDPage* page) {
   }
   const std::int32_t oldCount = ItemCount;
   SetSize(oldCount + 1);
-  for (std::int32_t i = oldCount; i > pos; --i) {
-    KeyItems[static_cast<std::size_t>(i)] = KeyItems[static_cast<std::size_t>(i - 1)];
-    ValueItems[static_cast<std::size_t>(i)] = ValueItems[static_cast<std::size_t>(i - 1)];
-  }
+  std::copy_backward(KeyItems.begin() + pos, KeyItems.begin() + oldCount, KeyItems.begin() + oldCount + 1);
+  std::copy_backward(ValueItems.begin() + pos, ValueItems.begin() + oldCount, ValueItems.begin() + oldCount + 1);
   KeyItems[static_cast<std::size_t>(pos)] = page->PageNo();
-  ValueItems[static_cast<std::size_t>(pos)] = {page, LRUCount};
+  ValueItems[static_cast<std::size_t>(pos)] = {page, LRUCount, FByLRU.emplace_hint(FByLRU.end(), LRUCount, page)};
 }
 
 void TNRDSortedPageList::Delete(std::int32_t pageNo) {
@@ -170,10 +168,11 @@ void TNRDSortedPageList::Delete(std::int32_t pageNo) {
     throw ENRDException(20166, "TSortedPageList.Delete - element not found, key = %d, itemCount = %d",
                         {pageNo, ItemCount});
   }
-  for (std::int32_t i = pos; i < ItemCount - 1; ++i) {
-    KeyItems[static_cast<std::size_t>(i)] = KeyItems[static_cast<std::size_t>(i + 1)];
-    ValueItems[static_cast<std::size_t>(i)] = ValueItems[static_cast<std::size_t>(i + 1)];
-  }
+  FByLRU.erase(ValueItems[static_cast<std::size_t>(pos)].LRUPos);
+  std::copy(KeyItems.begin() + pos + 1, KeyItems.begin() + ItemCount, KeyItems.begin() + pos);
+  std::copy(ValueItems.begin() + pos + 1, ValueItems.begin() + ItemCount, ValueItems.begin() + pos);
+  // The last slot now repeats its neighbour: it must not take the neighbour's index entry along.
+  ValueItems[static_cast<std::size_t>(ItemCount - 1)].Page = nullptr;
   SetSize(ItemCount - 1);
 }
 
@@ -184,38 +183,30 @@ void TNRDSortedPageList::UpdateLRU(TNRDPage* page) {
     throw ENRDException(20167, "Page not found");
   }
   ++LRUCount;
-  ValueItems[static_cast<std::size_t>(pos)].LRUCount = LRUCount;
+  TNRDPageElement& e = ValueItems[static_cast<std::size_t>(pos)];
+  FByLRU.erase(e.LRUPos);
+  e.LRUCount = LRUCount;
+  e.LRUPos = FByLRU.emplace_hint(FByLRU.end(), LRUCount, page);
 }
 
 TNRDPage* TNRDSortedPageList::FirstByLRU() {
-  TNRDPage* best = nullptr;
-  std::int64_t bestCount = 0;
-  for (std::int32_t i = 0; i < ItemCount; ++i) {
-    const TNRDPageElement& e = ValueItems[static_cast<std::size_t>(i)];
-    if (best == nullptr || e.LRUCount < bestCount) {
-      best = e.Page;
-      bestCount = e.LRUCount;
-    }
-  }
-  if (best != nullptr) LRULastFound = bestCount;
-  return best;
+  if (FByLRU.empty()) return nullptr;
+  LRULastFound = FByLRU.begin()->first;
+  return FByLRU.begin()->second;
 }
 
 TNRDPage* TNRDSortedPageList::NextByLRU() {
-  TNRDPage* best = nullptr;
-  std::int64_t bestCount = 0;
-  for (std::int32_t i = 0; i < ItemCount; ++i) {
-    const TNRDPageElement& e = ValueItems[static_cast<std::size_t>(i)];
-    if (e.LRUCount > LRULastFound && (best == nullptr || e.LRUCount < bestCount)) {
-      best = e.Page;
-      bestCount = e.LRUCount;
-    }
-  }
-  if (best != nullptr) LRULastFound = bestCount;
-  return best;
+  auto it = FByLRU.upper_bound(LRULastFound);
+  if (it == FByLRU.end()) return nullptr;
+  LRULastFound = it->first;
+  return it->second;
 }
 
 void TNRDSortedPageList::SetSize(std::int32_t newSize) {
+  for (std::int32_t i = std::max(newSize, 0); i < ItemCount; ++i) {
+    const TNRDPageElement& e = ValueItems[static_cast<std::size_t>(i)];
+    if (e.Page != nullptr) FByLRU.erase(e.LRUPos);
+  }
   if (newSize <= 0) {
     KeyItems.clear();
     KeyItems.shrink_to_fit();

@@ -27,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -169,9 +170,12 @@ class TNRDPageController {
   TNRDPage* LPage;
 };
 
+using TNRDLRUIndex = std::map<std::int64_t, TNRDPage*>;
+
 struct TNRDPageElement {
   TNRDPage* Page = nullptr;
   std::int64_t LRUCount = 0;
+  TNRDLRUIndex::iterator LRUPos;  // the page's entry in the list's index by use count
 };
 
 // Pages sorted by page number, each with the list's use counter value of its last use. Does not own
@@ -179,12 +183,18 @@ struct TNRDPageElement {
 class TNRDSortedPageList {
  public:
   explicit TNRDSortedPageList(std::int32_t size = 0);
+  // The use-count index holds positions into this list's own map: a copy would point into another.
+  TNRDSortedPageList(const TNRDSortedPageList&) = delete;
+  TNRDSortedPageList& operator=(const TNRDSortedPageList&) = delete;
 
   TNRDPage* Find(std::int32_t key) const;
   void Insert(TNRDPage* page);
   // 20165 on an empty list, 20166 when the number is not in the list. The page is not freed.
   void Delete(std::int32_t pageNo);
-  void Clear() { ItemCount = 0; }
+  void Clear() {
+    ItemCount = 0;
+    FByLRU.clear();
+  }
   // 20167 when the page is not in the list.
   void UpdateLRU(TNRDPage* page);
   // Least recently used page first; nil when there is none (further).
@@ -208,6 +218,9 @@ class TNRDSortedPageList {
  private:
   // Index of the key, or the index at which it would be inserted.
   std::int32_t Search(std::int32_t key, bool& found) const;
+  // The pages by their use count, so that the least recently used page is found without a scan.
+  // Use counts are unique within a list: every Insert and UpdateLRU takes a new one.
+  TNRDLRUIndex FByLRU;
 };
 
 struct TNRDSessionPageInfo {

@@ -191,16 +191,21 @@ TEST(NRDWriteBatch, OverlayMergesWritesAndSizeChanges) {
   const std::uint8_t a[4] = {1, 2, 3, 4};
   const std::uint8_t b[4] = {5, 6, 7, 8};
   batch.Write(a, 4, 10);
-  batch.Write(b, 4, 12);  // overlaps
-  batch.Write(a, 4, 16);  // touches: merges too
+  batch.Write(b, 4, 12);  // overlaps: merges
+  batch.Write(a, 4, 16);  // touches: stays apart
   batch.Write(b, 2, 40);
-  ASSERT_EQ(batch.Extents().size(), 2u);
-  EXPECT_EQ(batch.Extents().begin()->first, 10);
-  EXPECT_EQ(batch.Extents().begin()->second, (std::vector<std::uint8_t>{1, 2, 5, 6, 7, 8, 1, 2, 3, 4}));
+  batch.Write(b, 4, 8);   // overlaps the start of the merged extent
+  batch.Write(a, 2, 16);  // the same place again
+  ASSERT_EQ(batch.Extents().size(), 3u);
+  EXPECT_EQ(batch.Extents().begin()->first, 8);
+  EXPECT_EQ(batch.Extents().begin()->second, (std::vector<std::uint8_t>{5, 6, 7, 8, 5, 6, 7, 8}));
+  EXPECT_EQ(std::next(batch.Extents().begin())->second, (std::vector<std::uint8_t>{1, 2, 3, 4}));
   std::vector<std::uint8_t> view(50, 0xEE);
   batch.Overlay(view.data(), 50, 0);
-  EXPECT_EQ(view[9], 0xEE);
+  EXPECT_EQ(view[7], 0xEE);
+  EXPECT_EQ(view[9], 6);
   EXPECT_EQ(view[12], 5);
+  EXPECT_EQ(view[17], 2);
   EXPECT_EQ(view[41], 6);
   // Shrink below an extent, then grow: the cut bytes read as zero.
   batch.SetSize(41);

@@ -422,3 +422,58 @@ TEST(NRDDiskPageManager, CreateRefusesAFileAnotherOpenerHolds) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NRDDiskPageManager, CipherFailuresRaiseBeforeAnythingIsWritten) {
+  TempDir dir;
+  const std::string path = dir.File("cipherfail.at4");
+  const TNRDPassword password{"pw", craTwofish_128};
+  std::int32_t no = 0;
+  {
+    auto pm = CreateDb(path, 512, 4, password);
+    no = AddFilledPage(*pm, 0, 0x11);
+    pm->ApplyChanges(0);
+    const std::vector<std::uint8_t> before = ReadAll(path);
+    FillPage(*pm, 0, no, 0x22);
+    pm->Password()->CryptoAlgorithm = static_cast<TNRDCryptoAlgorithm>(200);
+    ExpectNRD([&] { pm->ApplyChanges(0); }, 30380, "Cannot encrypt page");
+    EXPECT_EQ(ReadAll(path), before);
+  }
+  // A page whose stored cipher is unknown cannot be decrypted: the read raises and keeps nothing.
+  std::vector<std::uint8_t> bytes = ReadAll(path);
+  bytes[380 + static_cast<std::size_t>(no) * 512 + 20] = 200;
+  WriteAll(path, bytes);
+  auto pm = OpenDb(path, password);
+  ExpectNRD([&] { pm->GetPage(0, no, AnyPageType); }, 30381, "Cannot decrypt page");
+  EXPECT_EQ(pm->SharedPages().Count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NRDDiskPageManager, ReadOnlyOpenRefusesEveryWrite) {
+  TempDir dir;
+  const std::string path = dir.File("ro.at4");
+  std::int32_t no = 0;
+  {
+    auto pm = CreateDb(path, 256, 4);
+    no = AddFilledPage(*pm, 0, 1);
+    pm->ApplyChanges(0);
+  }
+  const std::vector<std::uint8_t> before = ReadAll(path);
+  TNRDDiskPageManager pm;
+  pm.SetLockRetry(3, 1);
+  bool readOnly = true, repair = false, multi = false;
+  pm.OpenDatabase(path, {}, readOnly, repair, false, multi);
+  EXPECT_TRUE(pm.ReadOnly());
+  EXPECT_TRUE(pm.DatabaseFile().IsWritable()) << "locks need a writable descriptor";
+  FillPage(pm, 0, no, 2);
+  ExpectNRD([&] { pm.ApplyChanges(0); }, 10462, "Cannot Write to file");
+  EXPECT_NE(CodeOf([&] { pm.AddPage(0, ptTableRecord); }), 0);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(FirstDataByte(pm, 0, no), 1);
+}
+
+}  // namespace
