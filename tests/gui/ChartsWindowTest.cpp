@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <memory>
 
 namespace {
@@ -219,6 +220,39 @@ TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
   dialogs_->prints.push_back(true);
   form_->ToolButton1Click();
   EXPECT_EQ(sink_->calls, QStringList{QStringLiteral("PrintDocument DetectorProblems: Проблема")});
+}
+
+}  // namespace
+
+namespace {
+
+// A failing command ends at its boundary: the error is shown once, the wait cursor is gone, and the window
+// takes the next command.
+TEST(CommandBoundary, AFailingCommandShowsItsErrorAndRestoresTheCursor) {
+  guitest::EnsureApp();
+  QTemporaryDir dir;
+  TForm1::SetProgramDir(dir.path());
+  struct TRecordingForm : TForm1 {
+    QStringList errors;
+    void ShowError(const QString& text) override { errors << text; }
+  } form;
+  RunCommand(form, [] {
+    TBusyCursor busy;
+    throw std::runtime_error("disk full");
+  });
+  EXPECT_EQ(form.errors, QStringList{QStringLiteral("disk full")});
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(form.Busy());
+  {
+    TLongRun run(form);
+    ASSERT_TRUE(run.Started());
+    EXPECT_TRUE(form.ToolButton4->isEnabled());
+    TLongRun nested(form);
+    EXPECT_FALSE(nested.Started()) << "a second long run may not start while one runs";
+  }
+  EXPECT_FALSE(form.Busy());
+  EXPECT_FALSE(form.ToolButton4->isEnabled());
+  TForm1::SetProgramDir(QString());
 }
 
 }  // namespace
