@@ -25,6 +25,6 @@ int RunCard(ReportContext& ctx) {
   return 0;
 }
 
-const ReportRegistration kCard{"card", "card FILE ID [--rtf FILE]", &RunCard, {"--rtf"}};
+const ReportRegistration kCard{"card", "card FILE ID [--rtf FILE]", &RunCard, {"--rtf"}, {}, true};
 
 }  // namespace

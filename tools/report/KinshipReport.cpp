@@ -62,6 +62,6 @@ int RunKinship(ReportContext& ctx) {
 }
 
 const ReportRegistration kKinship{"kinship", "kinship FILE ID1 ID2 [--seed N] [--picture FILE]", &RunKinship,
-                                  {"--seed", "--picture"}};
+                                  {"--seed", "--picture"}, {}, true};
 
 }  // namespace
