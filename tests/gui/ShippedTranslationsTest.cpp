@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -144,6 +145,8 @@ TEST_F(ShippedWindow, EnglishLeavesNoRussianText) {
   TForm1& f = *form_;
   f.ComboBox9->setCurrentIndex(f.ComboBox9->findText(QStringLiteral("English.lng")));
   const QStringList left = RussianTexts(f);
+  // The event abbreviations of the descendant scheme still hold their defaults: they follow the language.
+  EXPECT_EQ(f.findChild<QLineEdit*>(QStringLiteral("Edit3"))->text(), QStringLiteral("b."));
   EXPECT_TRUE(left.isEmpty()) << left.join(QLatin1Char('\n')).toStdString();
   // Both files define every key once.
   for (const char* name : {"English.lng", "Ukrainian.lng"}) {
