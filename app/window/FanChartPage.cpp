@@ -153,7 +153,7 @@ void TFanChartPage::Build() {
     p->SetColor(int(defaults.Colors[size_t(i)]));
     row1->addWidget(p);
     f.Panels[i] = p;
-    connect(p, &platform::TPanel::Clicked, this, [this, p] { Panel13Click(p); });
+    connect(p, &platform::TPanel::Clicked, this, [this, p] { RunCommand(host(), [&] { Panel13Click(p); }); });
   }
   f.ComboBox6 = AddCombo(options, row1, "ComboBox6", QStringLiteral("FanTextStatic"),
                          {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},
