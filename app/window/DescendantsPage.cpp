@@ -70,6 +70,24 @@ void TDescendantsPage::FormShow() {
   for (QLineEdit* e : {Edit3, Edit4, Edit5}) e->setFixedHeight(18);
 }
 
+namespace {
+// Keys and built-in texts of the birth, marriage and death abbreviations.
+const char* const kAbbrevKeys[3] = {"AbbrevBirth", "AbbrevMarriage", "AbbrevDeath"};
+const char* const kAbbrevTexts[3] = {"род.", "бр.", "ум."};
+}  // namespace
+
+void TDescendantsPage::LanguageChanged() {
+  QLineEdit* edits[3] = {Edit3, Edit4, Edit5};
+  for (int i = 0; i < 3; ++i) {
+    const QString builtIn = QString::fromUtf8(kAbbrevTexts[i]);
+    const QString now = host().Lang(QLatin1String(kAbbrevKeys[i]), builtIn);
+    // A text the user typed stays; one of the defaults becomes the default of the new language.
+    const QString text = edits[i]->text();
+    if (text == builtIn || (!abbrevs_[i].isEmpty() && text == abbrevs_[i])) edits[i]->setText(now);
+    abbrevs_[i] = now;
+  }
+}
+
 void TDescendantsPage::SpeedButton7Click() {
   if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
