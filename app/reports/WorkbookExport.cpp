@@ -1,6 +1,7 @@
 #include "app/reports/WorkbookExport.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <stdexcept>
 
@@ -123,7 +124,8 @@ void BuildInformerBook(TSHEVRIX& book, const platform::TClientDataSet& cds, cons
 }
 
 void SaveWorkbook(TSHEVRIX& book, const QString& fileName) {
-  const std::string path = QFile::encodeName(fileName).toStdString();
+  // The library wants the folder in the name; a bare file name is in the current folder.
+  const std::string path = QFile::encodeName(QFileInfo(fileName).absoluteFilePath()).toStdString();
   const int rc = TZBookSave::From(&book).Charset("utf-8").Save(path);
   if (rc != 0)
     throw std::runtime_error("The workbook was not written: " + fileName.toStdString());
