@@ -144,7 +144,7 @@ void FillCalendarDataSet(platform::TClientDataSet& cds, const std::vector<TCalen
   cds.Reserve(rows.size());
   const QString format = QStringLiteral("dd.MM.yyyy");
   for (const TCalendarRow& r : rows)
-    cds.AppendRecord({r.DateCalend.toString(format), r.DateOrig.toString(format), CutText(r.Persons, 120), r.Type,
+    cds.AppendRecord({r.DateCalend.toString(format), r.DateOrig.toString(format), CutField(r.Persons, 120), r.Type,
                       r.Years ? QVariant(*r.Years) : QVariant(), r.Days ? QVariant(*r.Days) : QVariant()});
   cds.First();
   cds.EnableControls();

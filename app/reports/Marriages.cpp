@@ -69,14 +69,14 @@ int Generation(const TPers& e) { return static_cast<int>(e.Place.size()); }
 
 }  // namespace
 
-QString CutText(const QString& text, int n) {
+QString CutField(const QString& text, int n) {
   if (n <= 0 || text.size() <= n) return text;
   qsizetype cut = n;
   if (text[cut - 1].isHighSurrogate() && text[cut].isLowSurrogate()) --cut;
   return text.left(cut);
 }
 
-QString WrapText(const QString& text, int width) {
+QString WrapHint(const QString& text, int width) {
   QStringList out;
   for (const QString& para : text.split(QLatin1Char('\n'))) {
     QString line;
@@ -218,34 +218,34 @@ int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarri
       row[iFam] = static_cast<int>(f);
       row[DM] = fam.MARR_DATE.NORM;
       row[e_id] = ZeroPadInt(Generation(e), 2) + e.Place;
-      row[Prim_Marr] = CutText(QString(fam.MARR_NOTE).replace(kCrLf, QStringLiteral(", ") + kCrLf), 500);
+      row[Prim_Marr] = CutField(QString(fam.MARR_NOTE).replace(kCrLf, QStringLiteral(", ") + kCrLf), 500);
       QString mFam = h.SURN1;
       const QString fFam = o.MaidenName ? w.SURN0 : w.SURN1;
       if (mFam.isEmpty() && fFam != w.SURN1) mFam = w.SURN1;
-      row[M_Fam] = CutText(mFam, 30);
-      row[M_Im] = CutText(h.FIRS1, 30);
-      row[M_Ot] = CutText(h.PATR1, 30);
-      row[M_DR] = CutText(h.BIRT_DATE.NORM, 20);
-      row[M_DS] = CutText(h.DEAT_DATE.NORM, 20);
-      row[M_Place] = CutText(h.BIRT_PLAC, 20);
-      row[F_Fam] = CutText(fFam, 30);
-      row[F_Im] = CutText(w.FIRS1, 30);
-      row[F_Ot] = CutText(w.PATR1, 30);
-      row[F_DR] = CutText(w.BIRT_DATE.NORM, 20);
-      row[F_DS] = CutText(w.DEAT_DATE.NORM, 20);
-      row[F_Place] = CutText(w.BIRT_PLAC, 20);
+      row[M_Fam] = CutField(mFam, 30);
+      row[M_Im] = CutField(h.FIRS1, 30);
+      row[M_Ot] = CutField(h.PATR1, 30);
+      row[M_DR] = CutField(h.BIRT_DATE.NORM, 20);
+      row[M_DS] = CutField(h.DEAT_DATE.NORM, 20);
+      row[M_Place] = CutField(h.BIRT_PLAC, 20);
+      row[F_Fam] = CutField(fFam, 30);
+      row[F_Im] = CutField(w.FIRS1, 30);
+      row[F_Ot] = CutField(w.PATR1, 30);
+      row[F_DR] = CutField(w.BIRT_DATE.NORM, 20);
+      row[F_DS] = CutField(w.DEAT_DATE.NORM, 20);
+      row[F_Place] = CutField(w.BIRT_PLAC, 20);
       QStringList children;
       for (std::int64_t ch : fam.CHIL) {
         const TINDI& k = person(ch);
         children << k.FIRS1 + QLatin1Char(' ') + k.BIRT_DATE.NORM;
       }
-      row[R_DR] = CutText(children.join(QStringLiteral(", ") + kCrLf), 500);
+      row[R_DR] = CutField(children.join(QStringLiteral(", ") + kCrLf), 500);
       QString father;
       if (w.FAMC >= 1 && w.FAMC < families) {
         const std::int64_t fi = m.aFam[static_cast<std::size_t>(w.FAMC)].HUSB;
         if (fi >= 1) father = person(fi).FIO1;
       }
-      row[F_fio_O] = CutText(father, 50);
+      row[F_fio_O] = CutField(father, 50);
       const QString hId = QString::number(fam.HUSB), wId = QString::number(fam.WIFE);
       QString sign;
       if ((fam.WIFE > 0 && wId == root) || (fam.HUSB > 0 && hId == root))
@@ -256,8 +256,8 @@ int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarri
         sign = QStringLiteral(" .");
       else
         sign = QStringLiteral("*");
-      row[Main] = CutText(QString::number(Generation(e)) + sign, 5);
-      row[DM_CALC] = CutText(MarriageYears(m, f, currentYear), 9);
+      row[Main] = CutField(QString::number(Generation(e)) + sign, 5);
+      row[DM_CALC] = CutField(MarriageYears(m, f, currentYear), 9);
       row[Ok] = MarriageOk(fam.MARR_DATE.NORM, father, o.KnownRule);
       cds.AppendRecord(std::move(row));
       if (progress) progress(position, static_cast<int>(aPers.size()));

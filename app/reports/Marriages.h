@@ -67,7 +67,7 @@ int MarriageCellStyle(const QString& ok, const QString& main, bool calcColumn, c
 QString MarriageYears(const Model& m, std::int64_t f, int currentYear);
 
 // Text cut to at most n UTF-16 units without splitting a surrogate pair.
-QString CutText(const QString& text, int n);
+QString CutField(const QString& text, int n);
 // The text wrapped at blanks, hyphens and tabs to lines of at most `width` characters (longer words stay
 // whole), lines joined with LF.
-QString WrapText(const QString& text, int width);
+QString WrapHint(const QString& text, int width);

@@ -255,10 +255,10 @@ TEST(Marriages, CellStyleRuleAndCutTexts) {
               c.style)
         << c.ok << c.main << c.calc;
   const QString clef = QString::fromUtf16(u"abcdefghijklmnopqrs\U0001D11E");  // the pair at units 20-21
-  EXPECT_EQ(CutText(clef, 20), QStringLiteral("abcdefghijklmnopqrs"));
-  EXPECT_EQ(CutText(clef, 21), clef);
-  EXPECT_EQ(CutText(QStringLiteral("short"), 20), QStringLiteral("short"));
-  EXPECT_EQ(WrapText(QStringLiteral("one two three-four five"), 9), QStringLiteral("one two\nthree-\nfour five"));
+  EXPECT_EQ(CutField(clef, 20), QStringLiteral("abcdefghijklmnopqrs"));
+  EXPECT_EQ(CutField(clef, 21), clef);
+  EXPECT_EQ(CutField(QStringLiteral("short"), 20), QStringLiteral("short"));
+  EXPECT_EQ(WrapHint(QStringLiteral("one two three-four five"), 9), QStringLiteral("one two\nthree-\nfour five"));
 }
 
 TEST(Marriages, SampleTree) {
