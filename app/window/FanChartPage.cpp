@@ -5,6 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
@@ -122,8 +123,9 @@ void TFanChartPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  auto* row1 = new QHBoxLayout;
-  auto* row2 = new QHBoxLayout;
+  // The option rows wrap when the window is narrow, so that every control stays reachable.
+  auto* row1 = new platform::TFlowLayout;
+  auto* row2 = new platform::TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
 
@@ -153,7 +155,7 @@ void TFanChartPage::Build() {
     p->SetColor(int(defaults.Colors[size_t(i)]));
     row1->addWidget(p);
     f.Panels[i] = p;
-    connect(p, &platform::TPanel::Clicked, this, [this, p] { Panel13Click(p); });
+    connect(p, &platform::TPanel::Clicked, this, [this, p] { RunCommand(host(), [&] { Panel13Click(p); }); });
   }
   f.ComboBox6 = AddCombo(options, row1, "ComboBox6", QStringLiteral("FanTextStatic"),
                          {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},

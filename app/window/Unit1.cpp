@@ -26,7 +26,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <optional>
+
 #include "app/charts/Ancestors.h"
+#include "app/charts/ChartOutput.h"
 #include "app/core/DataModules.h"
 #include "app/core/FormSettings.h"
 #include "app/core/GedcomReader.h"
@@ -37,6 +40,7 @@
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
+#include "sources/At5Reader.h"
 
 namespace {
 
@@ -88,6 +92,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 TForm1::~TForm1() {
   pages_.clear();
+  SetChartTranslator(nullptr);  // it asks this window's translation file
   // Nothing may call back into the window while its widgets go.
   QObject::disconnect(focusConnection_);
   if (hintFilter_) qApp->removeEventFilter(this);
@@ -217,14 +222,14 @@ void TForm1::BuildShell() {
   split->setSizes({500, 700});
 
   // File commands
-  connect(ToolButton0, &QToolButton::clicked, this, &TForm1::ToolButton0Click);
-  connect(ToolButton6, &QToolButton::clicked, this, &TForm1::ToolButton6Click);
+  connect(ToolButton0, &QToolButton::clicked, this, [this] { RunCommand(*this, [this] { ToolButton0Click(); }); });
+  connect(ToolButton6, &QToolButton::clicked, this, [this] { RunCommand(*this, [this] { ToolButton6Click(); }); });
   connect(ToolButton4, &QToolButton::clicked, this, [this] {
     model().AbortFlag = true;
     ToolButton4->setEnabled(false);
   });
   connect(ToolButton7, &QToolButton::clicked, this, &QWidget::close);
-  connect(ComboBox9, &QComboBox::currentIndexChanged, this, [this] { ComboBox9Change(); });
+  connect(ComboBox9, &QComboBox::currentIndexChanged, this, [this] { RunCommand(*this, [this] { ComboBox9Change(); }); });
   // The window sees these keys before its controls.
   auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(esc, &QShortcut::activated, this, [this] { FormKeyDown(Qt::Key_Escape); });
@@ -239,11 +244,7 @@ void TForm1::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
-  try {
-    FormShow();
-  } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));
-  }
+  RunCommand(*this, [this] { FormShow(); });
 }
 
 void TForm1::FormShow() {
@@ -385,7 +386,16 @@ void TForm1::ShowError(const QString& text) {
 // --- Files ---
 
 void TForm1::At4_Indi(const QString&) {}
-void TForm1::At5_Indi(const QString&) {}
+void TForm1::At5_Indi(const QString& path, const GedProgress& progress) {
+  if (Edit21->text().isEmpty()) Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
+  std::unique_ptr<TDataModule3> own;
+  TDataModule3* dm = DataModule3();
+  if (!dm) {
+    own = std::make_unique<TDataModule3>();
+    dm = own.get();
+  }
+  TAt5Reader(model(), *dm).At5_Indi(path, Edit21->text(), progress);
+}
 
 void TForm1::OpenDataFiles(const QString& path) {
   if (busy_) return;
@@ -396,7 +406,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   ToolButton3->setEnabled(false);
   ToolButton2->setEnabled(false);
   ToolButton1->setEnabled(false);
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::optional<TBusyCursor> cursor(std::in_place);
   Edit2->setText(path);
   const QString ext = path.right(3).toUpper();
   ClientDataSet1->DisableControls();
@@ -415,7 +425,7 @@ void TForm1::OpenDataFiles(const QString& path) {
     else if (ext == QLatin1String("AT4"))
       At4_Indi(path);
     else if (ext == QLatin1String("AT5"))
-      At5_Indi(path);
+      At5_Indi(path, progress);
   } catch (const EGedcomRead& e) {
     error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
   } catch (const std::exception& e) {
@@ -434,7 +444,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   loadedPath_ = path;
   loadedSize_ = fi.exists() ? fi.size() : -1;
   loadedTime_ = fi.exists() ? fi.lastModified() : QDateTime();
-  QApplication::restoreOverrideCursor();
+  cursor.reset();
   ToolButton2->setEnabled(true);
   ToolButton1->setEnabled(true);
   ToolButton3->setEnabled(true);
@@ -472,7 +482,7 @@ QAction* TForm1::AddRecentItem(const QString& path, int position) {
   caption.replace(QLatin1Char('&'), QStringLiteral("&&"));  // captions stay exactly the paths
   auto* item = new QAction(caption, PopupMenu6);
   item->setData(path);
-  connect(item, &QAction::triggered, this, [this, item] { Npp6Click(item); });
+  connect(item, &QAction::triggered, this, [this, item] { RunCommand(*this, [&] { Npp6Click(item); }); });
   const QList<QAction*> items = PopupMenu6->actions();
   if (position < items.size())
     PopupMenu6->insertAction(items[position], item);

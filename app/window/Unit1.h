@@ -2,7 +2,7 @@
 // activation, closing, file opening, settings, translations, the person list and the root person.
 // Each report page is a class of its own (PageRegistry.h) that reaches the window through TPageHost.
 // Control conventions (objectName, "Tag", "HelpKeyword", Windows colours): platform/qt/Controls.h.
-// Main thread only. No exception leaves a command handler: each catches at its boundary.
+// Main thread only. No exception leaves a command: each runs through RunCommand (PageHost.h).
 #pragma once
 
 #include <QAction>
@@ -26,6 +26,7 @@
 #include "platform/qt/Controls.h"
 #include "platform/qt/DataGrid.h"
 #include "platform/qt/IniFile.h"
+#include "app/core/GedcomReader.h"
 #include "app/window/PageHost.h"
 #include "app/window/ReportPage.h"
 
@@ -61,9 +62,11 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Files
   void OpenDataFiles(const QString& path);
-  // Database readers; they read nothing until the database layers exist.
+  // Database readers. The ".at4" one reads nothing until the database engine exists. The ".at5" one
+  // reads through the program's data module (or a module of its own when there is none, as in tests),
+  // reporting to progress, which runs pending events, so Stop and Esc reach the abort flag.
   void At4_Indi(const QString& path);
-  void At5_Indi(const QString& path);
+  void At5_Indi(const QString& path, const GedProgress& progress = {});
   QString OpenDialogDir() const { return openDialogDir_; }
   QString OpenDialogFile() const { return openDialogFile_; }
   void ToolButton0Click();

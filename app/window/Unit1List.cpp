@@ -203,7 +203,7 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
     b->setObjectName(name);
     platform::SetHelpKeyword(b, key);
     platform::SetControlTag(b, 0);
-    connect(b, &QPushButton::clicked, this, [this, b] { Button8Click(b); });
+    connect(b, &QPushButton::clicked, this, [this, b] { RunCommand(*this, [&] { Button8Click(b); }); });
     return b;
   };
   Button8 = button(QStringLiteral("Button8"), QStringLiteral("Фамилия"), QStringLiteral("LastName"));
@@ -218,7 +218,7 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
       drop->setObjectName(b->objectName() + QStringLiteral("DropDown"));
       drop->setArrowType(Qt::DownArrow);
       drop->setToolTip(QStringLiteral("( )"));
-      connect(drop, &QToolButton::clicked, this, [this, b] { Button8DropDownClick(b); });
+      connect(drop, &QToolButton::clicked, this, [this, b] { RunCommand(*this, [&] { Button8DropDownClick(b); }); });
       l56->addWidget(drop, row, 1);
     }
     ++row;
@@ -268,9 +268,9 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
     const int mode = static_cast<int>(PopupMenu7->actions().indexOf(a));
     if (mode >= 0 && !busy_) RunCommand(*this, [&] { N1Click(mode); });
   });
-  connect(SpeedButton38, &QToolButton::clicked, this, &TForm1::SpeedButton38Click);
+  connect(SpeedButton38, &QToolButton::clicked, this, [this] { RunCommand(*this, [this] { SpeedButton38Click(); }); });
   connect(SpeedButton39, &QToolButton::clicked, this, listCommand(&TForm1::SpeedButton39Click));
-  connect(SpeedButton40, &QToolButton::clicked, this, &TForm1::SpeedButton40Click);
+  connect(SpeedButton40, &QToolButton::clicked, this, [this] { RunCommand(*this, [this] { SpeedButton40Click(); }); });
   connect(PageControl5, &QTabWidget::currentChanged, this, [this] { PageControl5Change(); });
   focusConnection_ = connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (Panel55->isVisible() && now && now->window() == this && now != Panel55 && !Panel55->isAncestorOf(now))
@@ -496,7 +496,7 @@ void TForm1::SpeedButton2Click() {
 void TForm1::N1Click(int mode) {
   if (!ClientDataSet1->Active() || busy_) return;
   Model& m = model();
-  QApplication::setOverrideCursor(Qt::WaitCursor);
+  TBusyCursor busy;
   Gauge5->setMaximum(static_cast<int>(std::max<std::size_t>(m.aIndi.size(), 1) - 1));
   const std::int64_t best =
       ChooseMainPerson(m, mode, [this](std::int64_t pos, std::int64_t) { Gauge5->setValue(static_cast<int>(pos)); });
@@ -513,7 +513,6 @@ void TForm1::N1Click(int mode) {
     RefreshGedcom(0);
     LocatePerson(best);
   }
-  QApplication::restoreOverrideCursor();
 }
 
 // --- Name template ---

@@ -1,6 +1,7 @@
 #include "engine/storage/NRDFreeSpace.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/storage/NRDDiskPageManager.h"
@@ -181,16 +182,22 @@ std::int32_t TNRDDatabaseFreeSpaceManager::AllocateNewPages(SystemPages& pages) 
   const bool wasEmpty = FLastUsedPageNo == -1;
   const std::int32_t oldLastPFS = wasEmpty ? -1 : std::max(FTotalPageCount - 1, 0) / FPFSPage_PagesAddressed;
   const std::int32_t oldLastEAM = wasEmpty ? -1 : std::max(FTotalPageCount - 1, 0) / FEAMPage_PagesAddressed;
+  // Page numbers are 32-bit: a damaged header near the limit raises instead of overflowing.
+  constexpr std::int64_t kLimit = std::numeric_limits<std::int32_t>::max() - 4;
+  if (FLastUsedPageNo >= kLimit || FTotalPageCount >= kLimit) {
+    throw ENRDException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {FLastUsedPageNo, FTotalPageCount});
+  }
   do {
     ++FLastUsedPageNo;
   } while (IsSystemPage(FLastUsedPageNo));
   const std::int32_t newPage = FLastUsedPageNo;
-  std::int32_t step = AddPagesStep();
-  if (static_cast<std::int64_t>(newPage) >= static_cast<std::int64_t>(FTotalPageCount) + step) {
-    step = newPage - FTotalPageCount + 1;
+  std::int64_t step = AddPagesStep();
+  if (newPage >= static_cast<std::int64_t>(FTotalPageCount) + step) step = newPage - FTotalPageCount + 1;
+  while (FTotalPageCount + step - 1 < kLimit && IsSystemPage(static_cast<std::int32_t>(FTotalPageCount + step - 1))) ++step;
+  if (FTotalPageCount + step > kLimit) {
+    throw ENRDException(30430, "Page: %d cannot be addressed. TotalPageCount=%d", {newPage, FTotalPageCount});
   }
-  while (IsSystemPage(FTotalPageCount + step - 1)) ++step;
-  LPageManager->ExtendFile(step);
+  LPageManager->ExtendFile(static_cast<std::int32_t>(step));
   FTotalPageCount = LPageManager->DBHeader()->TotalPageCount;
 
   const std::int32_t newLastPFS = (FTotalPageCount - 1) / FPFSPage_PagesAddressed;

@@ -24,6 +24,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <stdexcept>
 #include <memory>
 
 namespace {
@@ -205,8 +206,12 @@ TEST_F(ChartsWindow, EveryTabHasItsPageInOrder) {
 namespace {
 
 TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
-  auto* edit = new QTextEdit(Tab<TProblemsPage>());
-  edit->setObjectName(QStringLiteral("RichEdit1"));
+  // The page's own pane once the page is built; a stand-in while the tab has none.
+  auto* edit = Tab<TProblemsPage>()->findChild<QTextEdit*>(QStringLiteral("RichEdit1"));
+  if (!edit) {
+    edit = new QTextEdit(Tab<TProblemsPage>());
+    edit->setObjectName(QStringLiteral("RichEdit1"));
+  }
   edit->setPlainText(QStringLiteral("Проблема"));
   form_->PageControl1->setCurrentWidget(Tab<TProblemsPage>());
   const QString rtf = dir_.filePath(QStringLiteral("p.rtf"));
@@ -219,6 +224,39 @@ TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
   dialogs_->prints.push_back(true);
   form_->ToolButton1Click();
   EXPECT_EQ(sink_->calls, QStringList{QStringLiteral("PrintDocument DetectorProblems: Проблема")});
+}
+
+}  // namespace
+
+namespace {
+
+// A failing command ends at its boundary: the error is shown once, the wait cursor is gone, and the window
+// takes the next command.
+TEST(CommandBoundary, AFailingCommandShowsItsErrorAndRestoresTheCursor) {
+  guitest::EnsureApp();
+  QTemporaryDir dir;
+  TForm1::SetProgramDir(dir.path());
+  struct TRecordingForm : TForm1 {
+    QStringList errors;
+    void ShowError(const QString& text) override { errors << text; }
+  } form;
+  RunCommand(form, [] {
+    TBusyCursor busy;
+    throw std::runtime_error("disk full");
+  });
+  EXPECT_EQ(form.errors, QStringList{QStringLiteral("disk full")});
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_FALSE(form.Busy());
+  {
+    TLongRun run(form);
+    ASSERT_TRUE(run.Started());
+    EXPECT_TRUE(form.ToolButton4->isEnabled());
+    TLongRun nested(form);
+    EXPECT_FALSE(nested.Started()) << "a second long run may not start while one runs";
+  }
+  EXPECT_FALSE(form.Busy());
+  EXPECT_FALSE(form.ToolButton4->isEnabled());
+  TForm1::SetProgramDir(QString());
 }
 
 }  // namespace

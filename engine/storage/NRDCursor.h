@@ -1,0 +1,213 @@
+// The engine's cursor base: one open table for one session, with a current record, a current
+// index, a visible field list (projection) and a view restricted by a key range, filters and
+// DISTINCT. The data-set components and the SQL operators work only through it. The local cursor
+// implements the 48 operations; this base implements field access, positions, projection, range
+// and the view tests that every cursor shares.
+//
+// Field numbers are visible field numbers (FVisibleFieldDefs) unless DirectAccess is set, in which
+// case they are table field numbers (FFieldDefs). Record buffers come from the engine memory
+// manager. Not locked: the local cursor wraps its work in the database object's lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/foundation/NRDCipherPage.h"
+#include "engine/foundation/NRDCompression.h"
+#include "engine/foundation/NRDTypes.h"
+#include "engine/foundation/NRDVariant.h"
+#include "engine/storage/NRDExpressionHook.h"
+#include "engine/storage/NRDMetadata.h"
+
+namespace nrd {
+
+class TNRDBaseSession;
+class TNRDIndexPositionCache;
+class TNRDRecordBitmap;
+class TNRDStream;
+class TNRDIndexPosition;
+
+// A saved cursor position (SavePosition / RestorePosition).
+struct TNRDCursorPosition {
+  bool FirstPosition = false;
+  bool LastPosition = false;
+  TNRDPageItemID CurrentRecordID;
+};
+
+class TNRDCursor {
+ public:
+  TNRDCursor();
+  virtual ~TNRDCursor();
+  TNRDCursor(const TNRDCursor&) = delete;
+  TNRDCursor& operator=(const TNRDCursor&) = delete;
+  virtual const char* ClassName() const { return "TNRDCursor"; }
+
+  // ----- slots 0-47 (the local cursor's; the base raises 30339 except 11, 12 and 20) -----
+  virtual void CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs, TNRDConstraintDefs& constraintDefs);
+  virtual void DeleteTable();
+  virtual void EmptyTable();
+  virtual void RenameTable(const std::string& newTableName);
+  virtual void InternalInitFieldDefs();
+  virtual void OpenTableByFieldDefs(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs,
+                                    TNRDConstraintDefs& constraintDefs);
+  virtual void CloseTable();
+  virtual void LockTableData();
+  virtual void UnlockTableData();
+  virtual bool LockTable(TNRDLockType lockType, std::int32_t tryCount, std::int32_t delay, bool allowXIRWAfterSIRW);
+  virtual bool UnlockTable(TNRDLockType lockType, bool ignoreIfNoLock);
+  // In the cursor's own field definitions: 30345 unknown field, 30346 name taken.
+  virtual void RenameField(const std::string& fieldName, const std::string& newFieldName);
+  virtual TNRDIndexDefs& GetIndexDefs() { return FIndexDefs; }
+  virtual void AddIndex(TNRDIndexDef& indexDef);
+  virtual void DeleteIndex(const std::string& name);
+  virtual void DeleteAllIndexes();
+  virtual std::string FindOrCreateIndex(const std::vector<std::string>& fieldNamesList,
+                                        const std::vector<std::string>& ascDescList,
+                                        const std::vector<std::string>& caseSensitivityList, bool& isCreated);
+  virtual bool IndexExists(const std::vector<std::string>& fieldNamesList, const std::vector<std::string>& ascDescList,
+                           const std::vector<std::string>& caseSensitivityList);
+  virtual void CopyFieldValue(std::int32_t srcFieldNo, bool directAccess, std::int32_t destFieldNo,
+                              TNRDCursor& destCursor);
+  virtual void InternalInitRecord(void* recordBuffer, bool insertMode);
+  virtual void FreeRecordBuffer(void*& buffer);
+  virtual std::int64_t GetRecordCount();
+  virtual TNRDGetRecordResult GetRecordBuffer(TNRDGetRecordMode getRecordMode);
+  virtual void SetRecNo(std::int64_t value);
+  virtual std::int64_t GetRecNo();
+  virtual std::int32_t CompareRecordsOrder(const TNRDPageItemID& recordID1, const TNRDPageItemID& recordID2);
+  virtual void InternalFirst();
+  virtual void InternalLast();
+  virtual void InternalInsert();
+  virtual void InternalEdit();
+  virtual void InternalCancel(bool toInsert);
+  virtual void InternalPost(bool toInsert);
+  virtual void InternalDelete();
+  virtual bool IsRecordLocked();
+  virtual void ApplyDistinct(const std::vector<std::string>& fieldNamesList,
+                             const std::vector<std::string>& ascDescList,
+                             const std::vector<std::string>& caseSensitivityList);
+  virtual void ActivateFilters(const std::string& filterText, bool caseInsensitive, bool partialKey);
+  virtual void DeactivateFilters();
+  virtual bool Locate(const std::vector<std::string>& keyFields, const std::vector<TVariantValue>& keyValues,
+                      bool caseInsensitive, bool partialKey);
+  virtual bool FindKey(TNRDSearchCondition searchCondition);
+  virtual bool IsAnyRecordMatchCondition(const std::string& fieldName, TNRDDataOperator op, const TNRDVariant& value);
+  virtual TNRDStream* InternalCreateBlobStream(bool toInsert, bool toEdit, std::int32_t fieldNo,
+                                               TNRDBLOBOpenMode openMode, bool canDoGetRecordBuffer);
+  virtual void InternalCloseBLOB(std::int32_t fieldNo);
+  virtual void ClearBLOBStreams(bool writeOnly);
+  virtual std::int64_t LastAutoincValue(std::int32_t fieldNo);
+  virtual void BeginBatchUpdate();
+  virtual void EndBatchUpdate();
+  virtual void CancelBatchUpdate();
+  virtual bool CheckConstraints(bool toInsert);
+
+  // ----- shared by every cursor -----
+  // 10005 bad number; false for NULL.
+  bool GetFieldData(std::int32_t fieldNo, void* buffer, const void* recordBuffer) const;
+  // 10006 bad number; an empty text stores NULL.
+  void SetFieldData(std::int32_t fieldNo, const void* buffer, void* recordBuffer) const;
+  // 20191 (direct) / 10317 bad number. NULL gives a NULL bftUnknown value.
+  void GetFieldValue(TNRDVariant& value, std::int32_t fieldNo, bool directAccess) const;
+  // 20192 (direct) / 20193 bad number; 20056 when the value is longer than the field. A non-NULL
+  // empty text leaves the field zero-filled (no byte of the old value survives).
+  void SetFieldValue(TNRDVariant& value, std::int32_t fieldNo, bool directAccess, void* recordBuffer = nullptr);
+  void ClearStringFieldsGarbage(void* recordBuffer) const;
+
+  void* AllocateRecordBuffer() const;
+  void* AllocateKeyRecordBuffer() const;
+  void InternalInitKeyBuffer(void* recordBuffer);
+
+  std::unique_ptr<TNRDCursorPosition> SavePosition() const;
+  void RestorePosition(const TNRDCursorPosition& pos);
+
+  const std::string& IndexName() const { return FIndexName; }
+  void SetIndexName(const std::string& value);
+
+  // 10321 different lengths, 10322 no names, 10323 unknown field.
+  void ApplyProjection(const std::vector<std::string>& fieldNamesList, const std::vector<std::string>& aliasList);
+
+  bool IsIndexApplied() const { return FIndexID != -1; }
+  bool IsDistinctApplied() const { return FDistinctFieldCount > 0; }
+  bool IsFilterApplied() const {
+    return FFilterExpression != nullptr || static_cast<bool>(FilterRecord) || FSQLFilterExpression != nullptr;
+  }
+  bool IsRangeApplied() const { return FRangeStartBuffer != nullptr || FRangeEndBuffer != nullptr; }
+  bool IsViewRestricted() const { return IsFilterApplied() || IsRangeApplied() || IsDistinctApplied(); }
+
+  // The buffers are not copied; the caller keeps them alive while the range applies.
+  void ApplyRange(void* startBuffer, void* endBuffer, std::int32_t startKeyFieldCount, std::int32_t endKeyFieldCount,
+                  bool startExclusive, bool endExclusive);
+  void ResetRange();
+  void DisableRecordBitmap();
+  // Not owned: the SQL layer keeps the expression.
+  void SetSQLFilter(TNRDExpression* filterExpr, void* parentQueryAO, TNRDCursor* parentCursor);
+
+  std::int32_t SessionID() const;
+
+  bool FSettingProjection = false;
+  std::string FTableName;
+  std::string FIndexName;
+  std::int32_t FIndexID = -1;
+  bool FReadOnly = false;
+  bool FExclusive = false;
+  bool FInMemory = false;
+  bool FTemporary = false;
+  TNRDBaseSession* FSession = nullptr;
+  bool FIsOpen = false;
+  bool FPhysicalOrder = false;
+  TNRDIndexPosition* FCurrentRecordPositionInIndex = nullptr;  // the local cursor's
+  void* FCurrentRecordBuffer = nullptr;
+  void* FDistinctRecordBuffer = nullptr;
+  void* FEditRecordBuffer = nullptr;
+  TNRDPassword FPassword;
+  TNRDConstraintDefs FConstraintDefs;
+  TNRDCompression FBLOBCompression;
+  TNRDFieldDefs FFieldDefs;
+  TNRDFieldDefs FVisibleFieldDefs;
+  TNRDIndexDefs FIndexDefs;
+  std::vector<TNRDStream*> FBLOBStreams;  // the local cursor's
+  TNRDRecordBitmap* FRecordBitmap = nullptr;  // the local cursor's
+  TNRDIndexPositionCache* FIndexPositionCache = nullptr;  // the local cursor's
+  bool FTableLockedByCursor = false;
+  bool FBatchUpdate = false;
+  bool FDisableTempFiles = false;
+  bool FIsRepairing = false;
+  std::int32_t FErrorCode = 0;
+  std::string FErrorMessage;
+  bool FIsDesignMode = false;
+  std::int32_t FRecordBufferSize = 0;
+  std::int32_t FRecordSize = 0;
+  std::int32_t FKeyBufferSize = 0;
+  std::int32_t FKeyOffset = 0;
+  std::int32_t FKeyFieldCount = 0;
+  std::int32_t FFieldValuesOffset = 0;
+  std::int32_t FCalculatedFieldsOffset = 0;
+  std::int32_t FBookmarkOffset = 0;
+  TNRDExpression* FFilterExpression = nullptr;     // the local cursor's
+  TNRDExpression* FSQLFilterExpression = nullptr;  // the SQL layer's
+  void* FKeyBuffer = nullptr;
+  void* FRangeStartBuffer = nullptr;
+  void* FRangeEndBuffer = nullptr;
+  bool FRangeStartExclusive = false;
+  bool FRangeEndExclusive = false;
+  std::int32_t FRangeStartKeyFieldCount = 0;
+  std::int32_t FRangeEndKeyFieldCount = 0;
+  std::int32_t FDistinctFieldCount = 0;
+  TNRDPageItemID CurrentRecordID;
+  std::int32_t CurrentIndexID = -1;
+  bool FirstPosition = true;
+  bool LastPosition = false;
+  std::function<bool(TNRDCursor&)> FilterRecord;  // the data set's record filter
+  void* Dataset = nullptr;
+
+ protected:
+  [[noreturn]] void NotOverridden(const char* method) const;
+  const TNRDFieldDef& VisibleOrTableField(std::int32_t fieldNo, bool directAccess, int badCodeDirect,
+                                          int badCodeVisible, std::int32_t& tableFieldNo) const;
+};
+
+}  // namespace nrd

@@ -1,0 +1,110 @@
+// The place report page of the main window: the place list after a load, both kinds of report, the map
+// search through a fake opener, and "Выполнить" doing nothing here.
+// With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
+#include "tests/gui/GuiTestApp.h"
+#include "app/core/FormSettings.h"
+#include "app/core/Model.h"
+#include "app/core/PersonList.h"
+#include "app/window/PlacesPage.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PageSink.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using guitest::EnsureApp;
+
+class PlacesPageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    TForm1::SetProgramDir(dir_.path());
+    form_ = std::make_unique<TForm1>();
+    form_->resize(1280, 900);
+    form_->SetDialogs(std::make_unique<platform::TFakeDialogs>());
+    form_->SetPrinterSink(std::make_unique<platform::TRecordingPageSink>());
+    form_->OpenDataFiles(QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));
+    ASSERT_GT(TheModel().PersonCount(), 20);
+    Page()->SetUrlOpener([this](const QUrl& url) {
+      opened_.push_back(url);
+      return true;
+    });
+  }
+  void TearDown() override {
+    form_.reset();
+    TheModel().Reset();
+  }
+  TPlacesPage* Page() const { return form_->Page<TPlacesPage>(); }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+  std::vector<QUrl> opened_;
+};
+
+TEST_F(PlacesPageTest, PlaceListOfTheLoadedTree) {
+  TPlacesPage* p = Page();
+  QStringList items;
+  for (int i = 0; i < p->ComboBox13->count(); ++i) items << p->ComboBox13->itemText(i);
+  EXPECT_EQ(items, CollectPlaces(TheModel()));
+  EXPECT_EQ(p->ComboBox13->currentIndex(), 0);
+  EXPECT_TRUE(p->RadioButton1->isChecked());
+  EXPECT_TRUE(p->CheckBox76->isChecked());
+  EXPECT_EQ(p->SpinEdit15->maximum(), 2050);
+  for (QWidget* w : std::initializer_list<QWidget*>{p->RadioButton1, p->RadioButton2, p->CheckBox75, p->CheckBox76,
+                                                    p->CheckBox77, p->CheckBox78, p->SpinEdit15, p->SpinEdit16})
+    EXPECT_TRUE(IsPersistedControl(w)) << w->objectName().toStdString();
+}
+
+TEST_F(PlacesPageTest, SurnamesAndResidentsOfAPlaceAndTheMap) {
+  TPlacesPage* p = Page();
+  const QString tula = QStringLiteral("Тула");
+  p->ComboBox13->setCurrentIndex(p->ComboBox13->findText(tula));
+  ASSERT_EQ(p->ComboBox13->currentText(), tula);
+  p->Button15->click();
+  TPlaceOptions o;
+  o.Place = tula;
+  EXPECT_EQ(p->RichEdit6->toPlainText(), PlaceReportText(PlaceEntries(TheModel(), o), false));
+  EXPECT_TRUE(p->RichEdit6->toPlainText().contains(QStringLiteral(", ")));
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], PlaceMapUrl(tula));
+  EXPECT_TRUE(opened_[0].toEncoded().endsWith("q=%D0%A2%D1%83%D0%BB%D0%B0"));
+
+  p->RadioButton2->setChecked(true);
+  p->CheckBox76->setChecked(false);
+  p->Button15->click();
+  o.Residents = true;
+  EXPECT_EQ(p->RichEdit6->toPlainText(), PlaceEntries(TheModel(), o).join(u'\n'));
+  EXPECT_EQ(opened_.size(), 1u);
+}
+
+TEST_F(PlacesPageTest, RunCommandDoesNothingHere) {
+  TPlacesPage* p = Page();
+  form_->ShowPage(p->Tab());
+  form_->ToolButton3Click();
+  EXPECT_TRUE(p->RichEdit6->toPlainText().isEmpty());
+  EXPECT_TRUE(opened_.empty());
+}
+
+TEST_F(PlacesPageTest, Screenshot) {
+  const QString out = qEnvironmentVariable("REPORT_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "set REPORT_SCREENSHOT_DIR under a display to write a screenshot";
+  form_->show();
+  TPlacesPage* p = Page();
+  form_->ShowPage(p->Tab());
+  p->ComboBox13->setCurrentIndex(p->ComboBox13->findText(QStringLiteral("Москва")));
+  p->RadioButton2->setChecked(true);
+  p->Button15->click();
+  QApplication::processEvents();
+  form_->grab().save(QDir(out).filePath(QStringLiteral("places.png")));
+}
+
+}  // namespace
