@@ -9,6 +9,7 @@
 #include "app/core/Model.h"
 #include "app/reports/WorkbookExport.h"
 #include "app/window/MarriagesPage.h"
+#include "platform/qt/FlowLayout.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ std::optional<int> Number(const QVariant& v) {
 void TCalendarPage::Build() {
   QWidget* page = Tab();
   auto* layout = new QVBoxLayout(page);
-  auto* bar = new QHBoxLayout;
+  auto* bar = new platform::TFlowLayout;
   layout->addLayout(bar);
   SpeedButton42 = AddButton(page, bar, QStringLiteral("SpeedButton42"), QStringLiteral("Создать"), QStringLiteral("Create"));
   SpeedButton6 = AddButton(page, bar, QStringLiteral("SpeedButton6"), QStringLiteral("В Excel"), QStringLiteral("ToExcel"));
@@ -62,21 +63,20 @@ void TCalendarPage::Build() {
 
   auto* filter = new QGroupBox(QStringLiteral("Фильтр"), page);
   filter->setObjectName(QStringLiteral("GroupBox51"));
-  platform::SetHelpKeyword(filter, QStringLiteral("Filter"));
+  platform::SetHelpKeyword(filter, QStringLiteral("CalendarFilter"));
   auto* fl = new QHBoxLayout(filter);
   CheckBox51 = AddCheck(filter, fl, QStringLiteral("CheckBox51"), QStringLiteral("Только Живых"), QStringLiteral("OnlyAlive"), false);
-  CheckBox52 = AddCheck(filter, fl, QStringLiteral("CheckBox52"), QStringLiteral("Только Фаворитов"), QStringLiteral("OnlyFavorites"), false);
+  CheckBox52 = AddCheck(filter, fl, QStringLiteral("CheckBox52"), QStringLiteral("Только Фаворитов"), QStringLiteral("OnlyFavourites"), false);
   bar->addWidget(filter);
 
   auto* events = new QGroupBox(QStringLiteral("События"), page);
   events->setObjectName(QStringLiteral("GroupBox53"));
-  platform::SetHelpKeyword(events, QStringLiteral("Events"));
+  platform::SetHelpKeyword(events, QStringLiteral("CalendarEvents"));
   auto* el = new QHBoxLayout(events);
   CheckBox53 = EventBox(events, el, QStringLiteral("Panel53"), 0xDDFFDD, QStringLiteral("CheckBox53"), QStringLiteral("Рождения (*)"), QStringLiteral("BirthsEvent"));
   CheckBox54 = EventBox(events, el, QStringLiteral("Panel54"), 0xFFDDFF, QStringLiteral("CheckBox54"), QStringLiteral("Браки (x)"), QStringLiteral("MarriagesEvent"));
   CheckBox59 = EventBox(events, el, QStringLiteral("Panel59"), 0xFFDDDD, QStringLiteral("CheckBox59"), QString::fromUtf8("Смерти (┼)"), QStringLiteral("DeathsEvent"));
   bar->addWidget(events);
-  bar->addStretch();
 
   CDS_Informer = new platform::TClientDataSet(this);
   CDS_Informer->setObjectName(QStringLiteral("CDS_Informer"));

@@ -21,6 +21,8 @@ class TCalendarPage : public TReportPage {
   using TReportPage::TReportPage;
   void Build() override;
   void Run() override { SpeedButton42Click(); }
+  // Its report-menu item only shows the page.
+  void ReportMenuItem() override {}
   void Save() override { InformerToXLS(QString()); }
 
   void SpeedButton42Click();  // "Создать"

@@ -16,6 +16,7 @@
 #include "app/reports/WorkbookExport.h"
 #include "app/window/Unit1.h"
 #include "platform/qt/Dialogs.h"
+#include "platform/qt/FlowLayout.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ QString AskWorkbookName(TPageHost& host) {
 void TMarriagesPage::Build() {
   QWidget* page = Tab();
   auto* layout = new QVBoxLayout(page);
-  auto* bar = new QHBoxLayout;
+  auto* bar = new platform::TFlowLayout;
   layout->addLayout(bar);
   SpeedButton30 = AddButton(page, bar, QStringLiteral("SpeedButton30"), QStringLiteral("Создать"), QStringLiteral("Create"));
   SpeedButton31 = AddButton(page, bar, QStringLiteral("SpeedButton31"), QStringLiteral("В Excel"), QStringLiteral("ToExcel"));
@@ -126,16 +127,16 @@ void TMarriagesPage::Build() {
   CheckBox39 = AddCheck(include, il, QStringLiteral("CheckBox39"), QStringLiteral("Другие браки женщин"), QStringLiteral("OtherMarrWoman"), true);
   CheckBox33 = AddCheck(include, il, QStringLiteral("CheckBox33"), QStringLiteral("Известные браки"), QStringLiteral("KnownMarriage"), true);
 
-  auto* counts = new QVBoxLayout;
-  Label28 = new QLabel(page);
+  auto* countsBox = new QWidget(page);
+  auto* counts = new QVBoxLayout(countsBox);
+  Label28 = new QLabel(countsBox);
   Label28->setObjectName(QStringLiteral("Label28"));
-  Label30 = new QLabel(page);
+  Label30 = new QLabel(countsBox);
   Label30->setObjectName(QStringLiteral("Label30"));
   counts->addWidget(Label28);
   counts->addWidget(Label30);
   counts->addStretch();
-  bar->addLayout(counts);
-  bar->addStretch();
+  bar->addWidget(countsBox);
 
   CDS_Marriage = new platform::TClientDataSet(this);
   CDS_Marriage->setObjectName(QStringLiteral("CDS_Marriage"));

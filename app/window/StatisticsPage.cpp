@@ -6,7 +6,11 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PictureFile.h"
+#include "platform/qt/FlowLayout.h"
 
 namespace {
 
@@ -45,11 +49,9 @@ void TStatisticsPage::Build() {
   auto* options = new QWidget(page);
   options->setObjectName(QStringLiteral("Panel27"));
   platform::SetControlTag(options, 1);
-  auto* bar = new QHBoxLayout(options);
+  auto* bar = new platform::TFlowLayout(options);
   bar->setContentsMargins(0, 0, 0, 0);
-  auto* top = new QHBoxLayout;
-  layout->addLayout(top);
-  top->addWidget(options);
+  layout->addWidget(options);
   SpeedButton27 = new QToolButton(options);
   SpeedButton27->setObjectName(QStringLiteral("SpeedButton27"));
   SpeedButton27->setText(QStringLiteral("Создать"));
@@ -63,12 +65,12 @@ void TStatisticsPage::Build() {
 
   auto* filters = new QGroupBox(QStringLiteral("Фильтр"), options);
   filters->setObjectName(QStringLiteral("GroupBox35"));
-  platform::SetHelpKeyword(filters, QStringLiteral("Filter"));
+  platform::SetHelpKeyword(filters, QStringLiteral("StatFilter"));
   platform::SetControlTag(filters, 1);
   auto* grid = new QGridLayout(filters);
-  CheckBox35 = AddCheck(filters, QStringLiteral("CheckBox35"), QStringLiteral("С "), QStringLiteral("FromYear"));
+  CheckBox35 = AddCheck(filters, QStringLiteral("CheckBox35"), QStringLiteral("С "), QStringLiteral("YearFrom"));
   SpinEdit2 = AddSpin(filters, QStringLiteral("SpinEdit2"), 0, 2050, 0);
-  CheckBox36 = AddCheck(filters, QStringLiteral("CheckBox36"), QStringLiteral("По"), QStringLiteral("ToYear"));
+  CheckBox36 = AddCheck(filters, QStringLiteral("CheckBox36"), QStringLiteral("По"), QStringLiteral("YearTo"));
   SpinEdit3 = AddSpin(filters, QStringLiteral("SpinEdit3"), -999999, 999999, 0);
   CheckBox37 = AddCheck(filters, QStringLiteral("CheckBox37"), QStringLiteral("Имя"), QStringLiteral("FirstName"));
   Edit11 = new QLineEdit(filters);
@@ -88,17 +90,17 @@ void TStatisticsPage::Build() {
   RadioGroup3 = AddRadio(options, bar, QStringLiteral("RadioGroup3"), QStringLiteral("Пол"), QStringLiteral("StatSex"),
                          {QStringLiteral("Все"), QStringLiteral("Мужчины"), QStringLiteral("Женщины")});
 
-  // The scale is not kept: it sits outside the tagged panel.
-  auto* scale = new QLabel(QStringLiteral("Масштаб"), page);
+  // The scale is not kept: its box has no tag.
+  auto* scaleBox = new QWidget(options);
+  scaleBox->setObjectName(QStringLiteral("Panel4"));
+  auto* scaleRow = new QHBoxLayout(scaleBox);
+  auto* scale = new QLabel(QStringLiteral("Масштаб"), scaleBox);
   scale->setObjectName(QStringLiteral("Label27"));
-  platform::SetHelpKeyword(scale, QStringLiteral("Scale"));
-  SpinEdit4 = AddSpin(page, QStringLiteral("SpinEdit4"), 1, 20, 1);
-  auto* scaleRow = new QHBoxLayout;
+  platform::SetHelpKeyword(scale, QStringLiteral("StatScale"));
+  SpinEdit4 = AddSpin(scaleBox, QStringLiteral("SpinEdit4"), 1, 20, 1);
   scaleRow->addWidget(scale);
   scaleRow->addWidget(SpinEdit4);
-  scaleRow->addStretch();
-  top->addLayout(scaleRow);
-  top->addStretch();
+  bar->addWidget(scaleBox);
 
   ScrollBox3 = new QScrollArea(page);
   ScrollBox3->setObjectName(QStringLiteral("ScrollBox3"));
@@ -145,7 +147,6 @@ void TStatisticsPage::StatGedcom() {
   for (const TStatBar& b : r.Bars) bars.push_back({b.X, double(b.Count), b.Label});
   Chart1->SetBars(std::move(bars));
   Chart1->SetSubFooter(r.SubFooter);
-  active_ = true;
   host().OutputReady();
 }
 
@@ -164,13 +165,18 @@ void TStatisticsPage::RadioGroup1Click() {
 }
 
 void TStatisticsPage::Print() {
-  if (!active_) return;
+  // The chart on a landscape page, drawn at a landscape page's proportions so that it fills the page.
   host().SetPrinterLandscape(true);
-  // A landscape page's proportions, at a size that keeps the labels readable when it is fitted.
-  host().PrintPicture(Chart1->Picture(QSize(2200, 1500)));
+  PrintBitMap(Chart1->Picture(QSize(2200, 1500)), host().Dialogs(), host().Printer());
 }
 
 void TStatisticsPage::Save() {
-  if (!active_) return;
-  host().SavePicture(Chart1->Picture());
+  // Always a BMP, the suffix appended to whatever name was chosen.
+  QString name;
+  int index = 1;
+  if (!host().Dialogs().Save(kPictureSaveFilter, name, index)) return;
+  const QString error = platform::WritePicture(name + QStringLiteral(".bmp"), platform::TPictureFormat::Bmp, Chart1->Picture());
+  if (!error.isEmpty())
+    host().Dialogs().Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) +
+                             QLatin1Char(' ') + error);
 }

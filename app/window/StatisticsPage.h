@@ -37,7 +37,4 @@ class TStatisticsPage : public TReportPage {
   QLineEdit *Edit11 = nullptr, *Edit12 = nullptr;
   QScrollArea* ScrollBox3 = nullptr;
   platform::TBarChart* Chart1 = nullptr;
-
- private:
-  bool active_ = false;  // the series was filled once
 };
