@@ -5,6 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
+#include "app/window/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
@@ -122,8 +123,9 @@ void TFanChartPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  auto* row1 = new QHBoxLayout;
-  auto* row2 = new QHBoxLayout;
+  // Each row wraps when the page is narrower than it.
+  auto* row1 = new TFlowLayout;
+  auto* row2 = new TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
 
@@ -158,7 +160,6 @@ void TFanChartPage::Build() {
   f.ComboBox6 = AddCombo(options, row1, "ComboBox6", QStringLiteral("FanTextStatic"),
                          {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},
                          0);
-  row1->addStretch(1);
 
   f.Label9 = new QLabel(options);
   f.Label9->setObjectName(QStringLiteral("Label9"));
@@ -191,7 +192,6 @@ void TFanChartPage::Build() {
   f.SaveButton->setText(QStringLiteral("Сохранить"));
   platform::SetHelpKeyword(f.SaveButton, QStringLiteral("Save"));
   row2->addWidget(f.SaveButton);
-  row2->addStretch(1);
   outer->addWidget(options);
 
   f.ScrollBox1 = new QScrollArea(page);
