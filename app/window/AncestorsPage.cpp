@@ -1,11 +1,11 @@
 #include "app/window/AncestorsPage.h"
-#include "app/window/FlowLayout.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/Controls.h"
 
 namespace {
@@ -31,7 +31,7 @@ void TAncestorsPage::Build() {
   fill->setObjectName(QStringLiteral("GroupBox60"));
   platform::SetHelpKeyword(fill, QStringLiteral("Fill"));
   platform::SetControlTag(fill, 1);
-  auto* fl = new TFlowLayout(fill);  // wraps when the page is narrower than the row
+  auto* fl = new platform::TFlowLayout(fill);
   CheckBox60 = AddCheck(fill, fl, QStringLiteral("CheckBox60"), QStringLiteral("Полное имя"), QStringLiteral("FullName"), true);
   CheckBox61 = AddCheck(fill, fl, QStringLiteral("CheckBox61"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), true);
   CheckBox62 = AddCheck(fill, fl, QStringLiteral("CheckBox62"), QStringLiteral("Фам.при рожд."), QStringLiteral("BirthSurname"), true);
@@ -41,6 +41,7 @@ void TAncestorsPage::Build() {
   CheckBox70 = AddCheck(fill, fl, QStringLiteral("CheckBox70"), QStringLiteral("Место рождения"), QStringLiteral("BirthPlace"), true);
   CheckBox66 = AddCheck(fill, fl, QStringLiteral("CheckBox66"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
   CheckBox67 = AddCheck(fill, fl, QStringLiteral("CheckBox67"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
+  fl->addStretch();
   layout->addWidget(fill);
   BuildTree(layout, QStringLiteral("TreeView1"));
 

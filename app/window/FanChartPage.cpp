@@ -5,7 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
-#include "app/window/FlowLayout.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
@@ -123,9 +123,9 @@ void TFanChartPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  // Each row wraps when the page is narrower than it.
-  auto* row1 = new TFlowLayout;
-  auto* row2 = new TFlowLayout;
+  // The option rows wrap when the window is narrow, so that every control stays reachable.
+  auto* row1 = new platform::TFlowLayout;
+  auto* row2 = new platform::TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
 
@@ -160,6 +160,7 @@ void TFanChartPage::Build() {
   f.ComboBox6 = AddCombo(options, row1, "ComboBox6", QStringLiteral("FanTextStatic"),
                          {QStringLiteral("Текст - вниз"), QStringLiteral("Низом к центру"), QStringLiteral("Верхом к центру ")},
                          0);
+  row1->addStretch(1);
 
   f.Label9 = new QLabel(options);
   f.Label9->setObjectName(QStringLiteral("Label9"));
@@ -192,6 +193,7 @@ void TFanChartPage::Build() {
   f.SaveButton->setText(QStringLiteral("Сохранить"));
   platform::SetHelpKeyword(f.SaveButton, QStringLiteral("Save"));
   row2->addWidget(f.SaveButton);
+  row2->addStretch(1);
   outer->addWidget(options);
 
   f.ScrollBox1 = new QScrollArea(page);

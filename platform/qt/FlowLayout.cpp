@@ -1,10 +1,13 @@
-#include "app/window/FlowLayout.h"
+#include "platform/qt/FlowLayout.h"
 
 #include <QWidget>
 
 #include <algorithm>
 
-TFlowLayout::TFlowLayout(QWidget* parent, int spacing) : QLayout(parent), spacing_(spacing) {
+namespace platform {
+
+TFlowLayout::TFlowLayout(QWidget* parent, int hSpacing, int vSpacing)
+    : QLayout(parent), hSpacing_(hSpacing), vSpacing_(vSpacing) {
   setContentsMargins(0, 0, 0, 0);
 }
 
@@ -15,7 +18,7 @@ TFlowLayout::~TFlowLayout() {
 void TFlowLayout::addItem(QLayoutItem* item) { items_.append(item); }
 
 QLayoutItem* TFlowLayout::itemAt(int index) const {
-  return index >= 0 && index < items_.size() ? items_.at(index) : nullptr;
+  return index >= 0 && index < items_.size() ? items_[index] : nullptr;
 }
 
 QLayoutItem* TFlowLayout::takeAt(int index) {
@@ -33,12 +36,12 @@ QSize TFlowLayout::minimumSize() const {
 }
 
 QSize TFlowLayout::sizeHint() const {
-  // One line when there is room for it.
+  // One row when there is room for it.
   int width = 0, height = 0;
   for (const QLayoutItem* item : items_) {
     if (item->isEmpty()) continue;
     const QSize s = item->sizeHint();
-    width += (width > 0 ? spacing_ : 0) + s.width();
+    width += (width > 0 ? hSpacing_ : 0) + s.width();
     height = std::max(height, s.height());
   }
   const QMargins m = contentsMargins();
@@ -51,20 +54,36 @@ void TFlowLayout::setGeometry(const QRect& rect) {
 }
 
 int TFlowLayout::Arrange(const QRect& rect, bool apply) const {
-  const QRect area = rect.marginsRemoved(contentsMargins());
-  int x = area.x(), y = area.y(), lineHeight = 0;
+  const QMargins m = contentsMargins();
+  const QRect area = rect.adjusted(m.left(), m.top(), -m.right(), -m.bottom());
+  int x = area.x();
+  int y = area.y();
+  int rowHeight = 0;
+  // Items of one row share its height and are centred in it, as in a box layout.
+  QList<QPair<QLayoutItem*, QRect>> row;
+  const auto flush = [&] {
+    if (apply)
+      for (auto& [item, r] : row) {
+        r.moveTop(r.top() + (rowHeight - r.height()) / 2);
+        item->setGeometry(r);
+      }
+    row.clear();
+  };
   for (QLayoutItem* item : items_) {
     if (item->isEmpty()) continue;
-    const QSize s = item->sizeHint();
-    if (x > area.x() && x + s.width() > area.right() + 1) {  // wrap
+    const QSize s = item->sizeHint().boundedTo(item->maximumSize()).expandedTo(item->minimumSize());
+    if (x > area.x() && x + s.width() > area.right() + 1) {
+      flush();
       x = area.x();
-      y += lineHeight + spacing_;
-      lineHeight = 0;
+      y += rowHeight + vSpacing_;
+      rowHeight = 0;
     }
-    if (apply) item->setGeometry(QRect(QPoint(x, y), s));
-    x += s.width() + spacing_;
-    lineHeight = std::max(lineHeight, s.height());
+    row.append({item, QRect(QPoint(x, y), s)});
+    x += s.width() + hSpacing_;
+    rowHeight = std::max(rowHeight, s.height());
   }
-  const QMargins m = contentsMargins();
-  return y + lineHeight - rect.y() + m.bottom();
+  flush();
+  return y + rowHeight - rect.y() + m.bottom();
 }
+
+}  // namespace platform
