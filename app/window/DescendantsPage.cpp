@@ -1,5 +1,7 @@
 #include "app/window/DescendantsPage.h"
 
+#include "platform/qt/FlowLayout.h"
+
 #include <QHBoxLayout>
 
 #include "app/core/Model.h"
@@ -24,7 +26,7 @@ void TDescendantsPage::Build() {
   auto* layout = new QVBoxLayout(page);
   BuildBar(layout, QStringLiteral("SpeedButton7"), QStringLiteral("SpeedButton8"),
            QStringLiteral("PrintButtonDescendants"), QStringLiteral("SaveButtonDescendants"));
-  auto* opts = new QHBoxLayout;
+  auto* opts = new platform::TFlowLayout;
   layout->addLayout(opts);
   RadioGroup16 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup16"));
   RadioGroup16->SetItems({QStringLiteral("Без номеров"), QStringLiteral("Последовательн."), QStringLiteral("д'Абовилля"),
