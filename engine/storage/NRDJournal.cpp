@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
@@ -147,6 +148,12 @@ void TNRDWriteBatch::Overlay(void* buffer, std::int64_t count, std::int64_t pos)
 
 // ---------------------------------------------------------------------------------------------
 // TNRDJournal
+
+std::string TNRDJournal::JournalPath(const std::string& databaseFileName) {
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(databaseFileName, ec);
+  return (ec || resolved.empty() ? databaseFileName : resolved.string()) + "-journal";
+}
 
 std::vector<std::uint8_t> TNRDJournal::Build(std::int64_t originalSize, const std::vector<TNRDJournalRegion>& regions) {
   std::vector<std::uint8_t> out;
