@@ -182,12 +182,10 @@ TEST_F(KinshipPage, PrintsAndSavesWhatTheSubPageShows) {
   ASSERT_TRUE(t.open(QIODevice::ReadOnly));
   EXPECT_EQ(QString::fromUtf8(t.readAll()).count(QStringLiteral("\r\n")), 3);
   // The tree's picture cut for portrait pages, from the page's own save drop-down.
-  const QString parts = dir_.filePath(QStringLiteral("tree.png"));
   dialogs_->saves.push_back({dir_.filePath(QStringLiteral("tree.bmp")), 2});
   p->MenuItem3->trigger();
   EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("tree1.bmp"))));
   EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("tree2.bmp")))) << "three rows fit on one page";
-  (void)parts;
 }
 
 TEST_F(KinshipPage, Screenshots) {
