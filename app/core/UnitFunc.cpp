@@ -1,6 +1,8 @@
 // Small stateless helpers; see UnitFunc.h for the contracts.
 #include "app/core/UnitFunc.h"
 
+#include "platform/qt/Canvas.h"
+
 #include <QColor>
 #include <QFont>
 #include <QPainter>
@@ -487,16 +489,14 @@ int RoundEven(double v) { return int(std::nearbyint(v)); }
 
 QFont MakeRotatedFont(const QString& face, int height, int width, int escapement, int weight) {
   (void)escapement;  // the escapement is applied when drawing (DrawTextEscaped)
-  QFont f(face);
-  // Windows heights at 96 DPI: a negative height is the character height, a positive one the cell
-  // height; pixel sizes approximate both.
-  f.setPixelSize(std::max(1, std::abs(height)));
+  // The canvas's own Windows height rule (a negative height is the em height, a positive one the cell
+  // height), so that text measured on the canvas and text drawn rotated have one size.
+  platform::TCanvasFont cf;
+  cf.Name = face;
+  cf.Height = height;
+  cf.Weight = weight;
+  QFont f = platform::ToQFont(cf);
   if (width > 0 && height != 0) f.setStretch(std::clamp(width * 200 / std::abs(height), 1, 4000));
-  const int w = weight == 0 ? 400 : weight;
-  f.setWeight(QFont::Weight(std::clamp(w, 1, 1000)));
-  f.setItalic(false);
-  f.setUnderline(false);
-  f.setStrikeOut(false);
   f.setStyleStrategy(QFont::PreferAntialias);
   return f;
 }
@@ -515,11 +515,12 @@ void DrawTextEscaped(QPainter& canvas, const QFont& f, int escapement, int x, in
 
 void DrawRotatedText(QPainter& canvas, const QString& face, int height, int width, int weight,
                      const QString& text, double e, double d, double radius, double cx, double cy) {
+  // A line on the right half is turned over: its offset is mirrored first, so that the line keeps its
+  // place in the sector's order and lies along its own radius; the position uses the angle before the turn.
+  const bool turned = e > 90 && e < 270;
+  if (turned) d = -d;
   const double h = (-d - 90.0 - e) * M_PI / 180.0;
-  if (e > 90 && e < 270) {
-    d = -d;
-    e += 180;
-  }
+  if (turned) e += 180;
   const int x = RoundEven(cx + radius * std::sin(h));
   const int y = RoundEven(cy + radius * std::cos(h));
   const int esc = RoundEven(-10.0 * d - 10.0 * e);

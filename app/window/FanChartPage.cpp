@@ -5,6 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
@@ -122,8 +123,9 @@ void TFanChartPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  auto* row1 = new QHBoxLayout;
-  auto* row2 = new QHBoxLayout;
+  // The option rows wrap when the window is narrow, so that every control stays reachable.
+  auto* row1 = new platform::TFlowLayout;
+  auto* row2 = new platform::TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
 

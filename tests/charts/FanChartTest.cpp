@@ -23,6 +23,7 @@ struct TextCall {
   QString line;
   double angle = 0;
   double radius = 0;
+  double offset = 0;  // radial lines: the offset angle of the line within its sector
 };
 
 class RecordingText : public TFanTextSink {
@@ -31,8 +32,8 @@ class RecordingText : public TFanTextSink {
   void ArcText(int, int, const QString& line, double g, double radius, double, double, double) override {
     calls.push_back({"arc", line, g, radius});
   }
-  void RotatedText(int, int, const QString& line, double e, double, double radius, double, double) override {
-    calls.push_back({"radial", line, e, radius});
+  void RotatedText(int, int, const QString& line, double e, double d, double radius, double, double) override {
+    calls.push_back({"radial", line, e, radius, d});
   }
   std::vector<TextCall> calls;
 };
@@ -313,6 +314,15 @@ TEST(FanChartDraw, DescendantColoursByChildAndGeneration) {
   int radial = 0;
   for (const TextCall& call : c.text.calls) radial += call.kind == QStringLiteral("radial");
   EXPECT_GE(radial, 6);
+  // The lines of one sector come in order, each with a smaller offset than the one before: the routine
+  // that turns right-half lines over relies on that order (the first line mirrored most counter-clockwise).
+  for (std::size_t k = 1; k < c.text.calls.size(); ++k) {
+    const TextCall& a = c.text.calls[k - 1];
+    const TextCall& b = c.text.calls[k];
+    if (a.kind == QStringLiteral("radial") && b.kind == a.kind && a.angle == b.angle && a.radius == b.radius) {
+      EXPECT_GT(a.offset, b.offset) << b.line.toStdString();
+    }
+  }
 }
 
 TEST(FanChartDraw, FillsNeverLeakIntoTheBackground) {

@@ -206,8 +206,12 @@ TEST_F(ChartsWindow, EveryTabHasItsPageInOrder) {
 namespace {
 
 TEST_F(ChartsWindow, RichTextPagesSaveAsRtfAndPrintWithTheirTitles) {
-  auto* edit = new QTextEdit(Tab<TProblemsPage>());
-  edit->setObjectName(QStringLiteral("RichEdit1"));
+  // The page's own pane once the page is built; a stand-in while the tab has none.
+  auto* edit = Tab<TProblemsPage>()->findChild<QTextEdit*>(QStringLiteral("RichEdit1"));
+  if (!edit) {
+    edit = new QTextEdit(Tab<TProblemsPage>());
+    edit->setObjectName(QStringLiteral("RichEdit1"));
+  }
   edit->setPlainText(QStringLiteral("Проблема"));
   form_->PageControl1->setCurrentWidget(Tab<TProblemsPage>());
   const QString rtf = dir_.filePath(QStringLiteral("p.rtf"));

@@ -1,0 +1,139 @@
+#include "app/window/ProblemsPage.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDate>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/core/Model.h"
+#include "platform/qt/Controls.h"
+#include "platform/qt/RichText.h"
+
+namespace {
+
+// The screen cursor of a run that lets the user work on: the arrow with the hourglass.
+class TAppStartCursor {
+ public:
+  TAppStartCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
+  ~TAppStartCursor() { QApplication::restoreOverrideCursor(); }
+  TAppStartCursor(const TAppStartCursor&) = delete;
+  TAppStartCursor& operator=(const TAppStartCursor&) = delete;
+};
+
+}  // namespace
+
+void TProblemsPage::Build() {
+  QWidget* page = Tab();
+  auto* layout = new QHBoxLayout(page);
+  auto* left = new QVBoxLayout;
+  layout->addLayout(left);
+
+  SpeedButton11 = new QToolButton(page);
+  SpeedButton11->setObjectName(QStringLiteral("SpeedButton11"));
+  SpeedButton11->setText(QStringLiteral("Создать"));
+  SpeedButton11->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  platform::SetHelpKeyword(SpeedButton11, QStringLiteral("Create"));
+  left->addWidget(SpeedButton11);
+
+  // The check boxes and spin edits are settings: their group carries a Tag. The table of controls gives
+  // names, captions, keys, defaults and ranges, in page order; a spin edit stands beside its check box.
+  auto* group = new QGroupBox(QStringLiteral("Проверять события"), page);
+  group->setObjectName(QStringLiteral("GroupBox1"));
+  platform::SetControlTag(group, 1);
+  platform::SetHelpKeyword(group, QStringLiteral("CheckEventsGroup"));
+  auto* grid = new QGridLayout(group);
+  grid->setVerticalSpacing(2);
+  left->addWidget(group);
+  int row = -1, column = 1;
+  for (const TDetectorControl& c : DetectorControls()) {
+    const QString name = QString::fromUtf16(c.name);
+    if (c.min < c.max) {
+      auto* spin = new QSpinBox(group);
+      spin->setObjectName(name);
+      spin->setRange(c.min, c.max);
+      spin->setValue(c.def);
+      grid->addWidget(spin, row, column++);
+      QSpinBox** slot = name == u"Spin091"   ? &Spin091
+                        : name == u"Spin092" ? &Spin092
+                        : name == u"Spin101" ? &Spin101
+                        : name == u"Spin102" ? &Spin102
+                        : name == u"Spin111" ? &Spin111
+                        : name == u"Spin112" ? &Spin112
+                        : name == u"Spin121" ? &Spin121
+                        : name == u"Spin131" ? &Spin131
+                                             : &Spin141;
+      *slot = spin;
+      continue;
+    }
+    // CheckBox7 and CheckBox11 stand below the group, on the page itself (which carries a Tag too).
+    const bool inGroup = !name.startsWith(u"CheckBox");
+    auto* box = new QCheckBox(QString::fromUtf16(c.caption), inGroup ? static_cast<QWidget*>(group) : page);
+    box->setObjectName(name);
+    box->setChecked(c.def != 0);
+    platform::SetHelpKeyword(box, QString::fromUtf16(c.helpKeyword));
+    if (inGroup) {
+      grid->addWidget(box, ++row, 0);
+      column = 1;
+      Check[std::size_t(name.mid(5).toInt())] = box;
+    } else {
+      left->addWidget(box);
+      (name == u"CheckBox7" ? CheckBox7 : CheckBox11) = box;
+    }
+  }
+  grid->setColumnStretch(0, 1);
+  left->addStretch();
+
+  RichEdit1 = new platform::TRichEdit(page, QStringLiteral("RichEdit1"));
+  layout->addWidget(RichEdit1, 1);
+
+  connect(SpeedButton11, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton11Click(); }); });
+}
+
+TDetectorOptions TProblemsPage::Options() const {
+  TDetectorOptions o;
+  for (int n = 1; n <= 22; ++n) o.Check[std::size_t(n)] = Check[std::size_t(n)]->isChecked();
+  o.Spin091 = Spin091->value();
+  o.Spin092 = Spin092->value();
+  o.Spin101 = Spin101->value();
+  o.Spin102 = Spin102->value();
+  o.Spin111 = Spin111->value();
+  o.Spin112 = Spin112->value();
+  o.Spin121 = Spin121->value();
+  o.Spin131 = Spin131->value();
+  o.Spin141 = Spin141->value();
+  o.CheckBox7 = CheckBox7->isChecked();
+  o.CheckBox11 = CheckBox11->isChecked();
+  return o;
+}
+
+void TProblemsPage::SpeedButton11Click() {
+  if (host().Busy()) return;  // a file is being read or another run is under way
+  host().ShowPage(Tab());
+  DetectorGedcom();
+}
+
+void TProblemsPage::DetectorGedcom() {
+  // The messages are read afresh for every run, so that a newly chosen translation applies.
+  const TCheckCatalogue cat =
+      ReadCheckCatalogue([this](const QString& key, const QString& def) { return host().Lang(key, def); });
+  const TDetectorOptions o = Options();
+  TLongRun run(host());
+  if (!run.Started()) return;
+  {
+    TAppStartCursor cursor;
+    RichEdit1->clear();
+    TDetectorRichSink sink(RichEdit1->document());
+    ::DetectorGedcom(host().model(), o, cat, QDate::currentDate(), sink,
+                     [&](std::int64_t done, std::int64_t total) {
+                       if (done % 100 != 0 && done + 1 != total) return;
+                       sink.Flush();  // the pane shows the lines so far while events are processed
+                       host().Progress(done, total);
+                     });
+  }
+  host().OutputReady();
+}

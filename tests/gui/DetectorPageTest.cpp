@@ -1,0 +1,223 @@
+// The problem detector page on the sample tree: its controls and their defaults, runs from the page, the
+// toolbar and the report menu give the headless detector's lines in the pane, options from the controls,
+// printing and saving through the toolbar, the controls kept in the settings.
+// With FAN_SCREENSHOT_DIR set (run under a real display), Screenshot writes the page after a run.
+#include "tests/gui/GuiTestApp.h"
+#include "app/core/Model.h"
+#include "app/reports/Detector.h"
+#include "app/window/ProblemsPage.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/IniFile.h"
+#include "platform/qt/PageSink.h"
+#include "platform/qt/RichText.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using guitest::EnsureApp;
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+class DetectorPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    TForm1::SetProgramDir(dir_.path());
+    form_ = std::make_unique<TForm1>();
+    form_->resize(1280, 900);
+    auto dialogs = std::make_unique<platform::TFakeDialogs>();
+    auto sink = std::make_unique<platform::TRecordingPageSink>();
+    dialogs_ = dialogs.get();
+    sink_ = sink.get();
+    form_->SetDialogs(std::move(dialogs));
+    form_->SetPrinterSink(std::move(sink));
+    form_->OpenDataFiles(kSample);
+    ASSERT_GT(TheModel().PersonCount(), 100);
+  }
+  void TearDown() override {
+    form_.reset();
+    TheModel().Reset();
+  }
+  TProblemsPage* Page() const { return form_->Page<TProblemsPage>(); }
+  QString Pane() const { return Page()->RichEdit1->toPlainText(); }
+  // The pane as the headless detector writes it for these options.
+  static QString Expected(const TDetectorOptions& o) {
+    TDetectorList list;
+    DetectorGedcom(TheModel(), o, ReadCheckCatalogue(), QDate::currentDate(), list);
+    QString text;
+    for (const TDetectorFinding& f : list.findings) text += f.head + QStringLiteral(": ") + f.message + u'\n';
+    return text;
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+  platform::TFakeDialogs* dialogs_ = nullptr;
+  platform::TRecordingPageSink* sink_ = nullptr;
+};
+
+TEST_F(DetectorPage, ControlsCarryTheirNamesKeysAndDefaults) {
+  TProblemsPage* p = Page();
+  ASSERT_NE(p, nullptr);
+  const TDetectorOptions defaults;
+  for (const TDetectorControl& c : DetectorControls()) {
+    const QString name = QString::fromUtf16(c.name);
+    SCOPED_TRACE(name.toStdString());
+    if (c.min < c.max) {
+      auto* spin = p->Tab()->findChild<QSpinBox*>(name);
+      ASSERT_NE(spin, nullptr);
+      EXPECT_EQ(spin->value(), c.def);
+      EXPECT_EQ(spin->minimum(), c.min);
+      EXPECT_EQ(spin->maximum(), c.max);
+    } else {
+      auto* box = p->Tab()->findChild<QCheckBox*>(name);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(box->isChecked(), c.def != 0);
+      EXPECT_EQ(box->text(), QString::fromUtf16(c.caption));
+      EXPECT_EQ(platform::HelpKeyword(box), QString::fromUtf16(c.helpKeyword));
+    }
+  }
+  const TDetectorOptions read = p->Options();
+  EXPECT_EQ(read.Check, defaults.Check);
+  EXPECT_EQ(read.Spin121, 110);
+  EXPECT_FALSE(read.CheckBox7);
+  EXPECT_NE(p->Tab()->findChild<platform::TRichEdit*>(QStringLiteral("RichEdit1")), nullptr);
+}
+
+TEST_F(DetectorPage, RunsFromThePageTheToolbarAndTheMenuIntoThePane) {
+  TProblemsPage* p = Page();
+  p->SpeedButton11->click();
+  EXPECT_EQ(form_->PageControl1->currentWidget(), p->Tab());
+  const QString defaults = Expected(TDetectorOptions());
+  ASSERT_FALSE(defaults.isEmpty());
+  EXPECT_EQ(Pane(), defaults);
+  EXPECT_TRUE(form_->ToolButton1->isEnabled());
+  EXPECT_TRUE(form_->ToolButton2->isEnabled());
+  EXPECT_FALSE(form_->ToolButton4->isEnabled());  // "Прервать" only while running
+  EXPECT_FALSE(form_->Busy());
+
+  // Options come from the controls; "Выполнить" on the page runs again into a cleared pane.
+  p->Check[18]->setChecked(true);
+  p->Check[19]->setChecked(true);
+  p->CheckBox7->setChecked(true);
+  p->Spin121->setValue(95);
+  TDetectorOptions o;
+  o.Check[18] = o.Check[19] = true;
+  o.CheckBox7 = true;
+  o.Spin121 = 95;
+  form_->ToolButton3Click();
+  const QString more = Expected(o);
+  EXPECT_EQ(Pane(), more);
+  EXPECT_GT(more.count(u'\n'), defaults.count(u'\n'));
+  EXPECT_TRUE(more.contains(QStringLiteral(": 18.")));
+
+  // A line: bold head in the finding's colour, black message.
+  const QTextBlock first = p->RichEdit1->document()->begin();
+  const QTextFragment head = first.begin().fragment();
+  EXPECT_EQ(head.charFormat().fontWeight(), QFont::Bold);
+  const QColor c = head.charFormat().foreground().color();
+  EXPECT_TRUE(c == QColor(255, 0, 0) || c == QColor(0, 0, 255));
+
+  // Only favourites: nobody is marked before a root person is chosen.
+  p->CheckBox11->setChecked(true);
+  p->Run();
+  EXPECT_TRUE(Pane().isEmpty());
+}
+
+// While the detector runs the window is busy: a second run and opening a file are refused; Esc stops the
+// run before the next person and frees the window.
+TEST_F(DetectorPage, EscStopsTheRunAndOtherCommandsWait) {
+  TProblemsPage* p = Page();
+  for (int n = 1; n <= 22; ++n) p->Check[n]->setChecked(true);
+  const std::int64_t persons = TheModel().PersonCount();
+  bool busy = false, stopEnabled = false;
+  QTimer::singleShot(0, form_.get(), [&] {
+    busy = form_->Busy();
+    stopEnabled = form_->ToolButton4->isEnabled();
+    form_->ToolButton3Click();                            // refused: no second run inside this one
+    form_->OpenDataFiles(QStringLiteral("/nonexistent.ged"));  // refused: the model stays
+    form_->FormKeyDown(Qt::Key_Escape);
+  });
+  p->SpeedButton11Click();
+  EXPECT_TRUE(busy);
+  EXPECT_TRUE(stopEnabled);
+  EXPECT_EQ(TheModel().PersonCount(), persons);
+  // The first events are processed before the first person: nothing was checked.
+  EXPECT_TRUE(Pane().isEmpty());
+  EXPECT_FALSE(form_->Busy());
+  EXPECT_FALSE(form_->ToolButton4->isEnabled());
+  // The next run starts afresh.
+  p->SpeedButton11Click();
+  EXPECT_FALSE(Pane().isEmpty());
+}
+
+TEST_F(DetectorPage, PrintsAndSavesThroughTheToolbar) {
+  TProblemsPage* p = Page();
+  form_->PageControl1->setCurrentWidget(p->Tab());
+  form_->ToolButton3Click();
+  ASSERT_FALSE(Pane().isEmpty());
+  dialogs_->prints.push_back(true);
+  form_->ToolButton1Click();
+  ASSERT_EQ(sink_->calls.size(), 1);
+  EXPECT_EQ(sink_->calls[0], QStringLiteral("PrintDocument DetectorProblems: ") + Pane());
+
+  const QString file = dir_.filePath(QStringLiteral("problems.rtf"));
+  dialogs_->saves.push_back({file, 1});
+  form_->ToolButton2Click();
+  EXPECT_EQ(dialogs_->filters.last(), QStringLiteral("File RTF|*.rtf"));
+  QFile rtf(file);
+  ASSERT_TRUE(rtf.open(QIODevice::ReadOnly));
+  const QByteArray bytes = rtf.readAll();
+  EXPECT_TRUE(bytes.startsWith("{\\rtf"));
+  EXPECT_TRUE(bytes.contains("\\b")) << "the heads are bold";
+  EXPECT_TRUE(dialogs_->messages.isEmpty());
+}
+
+TEST_F(DetectorPage, ControlsAreSettings) {
+  TProblemsPage* p = Page();
+  p->Check[22]->setChecked(true);
+  p->Check[1]->setChecked(false);
+  p->Spin141->setValue(7);
+  p->CheckBox7->setChecked(true);
+  form_->IniSave();
+  const platform::TIniFile ini(TForm1::IniFileName());
+  EXPECT_EQ(ini.ReadInteger(QStringLiteral("Options"), QStringLiteral("Spin141"), 0), 7);
+  form_.reset();
+  form_ = std::make_unique<TForm1>();
+  form_->IniLoad();
+  p = Page();
+  EXPECT_TRUE(p->Check[22]->isChecked());
+  EXPECT_FALSE(p->Check[1]->isChecked());
+  EXPECT_EQ(p->Spin141->value(), 7);
+  EXPECT_TRUE(p->CheckBox7->isChecked());
+}
+
+TEST_F(DetectorPage, Screenshot) {
+  const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write the screenshot";
+  TProblemsPage* p = Page();
+  for (int n : {18, 19, 22}) p->Check[n]->setChecked(true);
+  p->CheckBox7->setChecked(true);
+  // Wide enough for the widest page (the report pages share one width), so that nothing scrolls away.
+  form_->resize(1600, 1000);
+  form_->show();
+  QApplication::processEvents();
+  p->SpeedButton11Click();
+  QApplication::processEvents();
+  form_->grab().save(QDir(out).filePath(QStringLiteral("detector-page.png")));
+}
+
+}  // namespace
