@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -20,6 +21,23 @@ std::string Lower(std::string_view s) {
   std::string r(s);
   for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return r;
+}
+
+// Finds a column by name in any case; names of up to 63 bytes are lowered on the stack.
+int FindName(const TColumnNames& names, std::string_view name) {
+  char buf[64];
+  std::string longName;
+  std::string_view key;
+  if (name.size() < sizeof buf) {
+    for (std::size_t i = 0; i < name.size(); ++i)
+      buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+    key = std::string_view(buf, name.size());
+  } else {
+    longName = Lower(name);
+    key = longName;
+  }
+  const auto it = names.find(key);
+  return it == names.end() ? -1 : it->second;
 }
 
 std::string_view TrimBlanks(std::string_view s) {
@@ -338,10 +356,7 @@ std::string TSqliteStatement::ColumnName(int i) const {
   return n ? n : "";
 }
 
-int TSqliteStatement::ColumnIndex(std::string_view name) const {
-  const auto it = names_.find(Lower(name));
-  return it == names_.end() ? -1 : it->second;
-}
+int TSqliteStatement::ColumnIndex(std::string_view name) const { return FindName(names_, name); }
 
 bool TSqliteStatement::ColumnIsNull(int i) const {
   return !row_ || i < 0 || i >= ColumnCount() || sqlite3_column_type(stmt_, i) == SQLITE_NULL;
@@ -375,6 +390,131 @@ TSqliteValue TSqliteStatement::Column(int i) const {
   }
 }
 
+void TSqliteStatement::Bind(int index, const TSqliteValue& v) {
+  switch (v.GetKind()) {
+    case TSqliteValue::Kind::Integer:
+      Bind(index, v.AsInteger());
+      break;
+    case TSqliteValue::Kind::Float:
+      Bind(index, v.AsFloat());
+      break;
+    case TSqliteValue::Kind::Text:
+      Bind(index, std::string_view(v.AsBytes()));
+      break;
+    case TSqliteValue::Kind::Blob:
+      BindBlob(index, v.AsBytes());
+      break;
+    default:
+      BindNull(index);
+  }
+}
+
+void TSqliteStatement::AppendTo(TSqliteRowSet& rows, int first, int count) const {
+  for (int i = first; i < first + count; ++i) {
+    TSqliteRowSet::Cell c;
+    if (row_ && i >= 0 && i < ColumnCount()) {
+      switch (sqlite3_column_type(stmt_, i)) {
+        case SQLITE_INTEGER:
+          c.kind = TSqliteValue::Kind::Integer;
+          c.n = sqlite3_column_int64(stmt_, i);
+          break;
+        case SQLITE_FLOAT: {
+          c.kind = TSqliteValue::Kind::Float;
+          const double d = sqlite3_column_double(stmt_, i);
+          std::memcpy(&c.n, &d, sizeof d);
+          break;
+        }
+        case SQLITE_TEXT: {
+          c.kind = TSqliteValue::Kind::Text;
+          const unsigned char* p = sqlite3_column_text(stmt_, i);
+          rows.AppendBytes(c, p, std::size_t(sqlite3_column_bytes(stmt_, i)));
+          break;
+        }
+        case SQLITE_BLOB: {
+          c.kind = TSqliteValue::Kind::Blob;
+          const void* p = sqlite3_column_blob(stmt_, i);
+          rows.AppendBytes(c, p, std::size_t(sqlite3_column_bytes(stmt_, i)));
+          break;
+        }
+        default:
+          break;
+      }
+    }
+    rows.cells_.push_back(c);
+  }
+}
+
+// ---------------------------------------------------------------- row set
+
+void TSqliteRowSet::Reset(int columns) {
+  columns_ = columns;
+  cells_.clear();
+  pool_.clear();
+}
+
+void TSqliteRowSet::AppendBytes(Cell& c, const void* p, std::size_t n) {
+  c.n = static_cast<std::int64_t>(pool_.size());
+  c.len = static_cast<std::uint32_t>(n);  // a value never exceeds the connection's length limit
+  if (p && n) pool_.append(static_cast<const char*>(p), n);
+}
+
+TSqliteValue TSqliteRowSet::Value(std::size_t row, int col) const {
+  const Cell& c = At(row, col);
+  switch (c.kind) {
+    case TSqliteValue::Kind::Integer:
+      return TSqliteValue::Integer(c.n);
+    case TSqliteValue::Kind::Float: {
+      double d = 0;
+      std::memcpy(&d, &c.n, sizeof d);
+      return TSqliteValue::Float(d);
+    }
+    case TSqliteValue::Kind::Text:
+      return TSqliteValue::Text(pool_.substr(std::size_t(c.n), c.len));
+    case TSqliteValue::Kind::Blob:
+      return TSqliteValue::Blob(pool_.substr(std::size_t(c.n), c.len));
+    default:
+      return TSqliteValue();
+  }
+}
+
+bool TSqliteRowSet::WholeNumber(std::size_t row, int col, std::int64_t& out) const {
+  const Cell& c = At(row, col);
+  if (c.kind == TSqliteValue::Kind::Integer) {
+    out = c.n;
+    return true;
+  }
+  if (c.kind == TSqliteValue::Kind::Float) {
+    double d = 0;
+    std::memcpy(&d, &c.n, sizeof d);
+    const TSqliteValue v = TSqliteValue::Float(d);
+    out = v.AsInteger();
+    return out != 0 || d == 0;
+  }
+  return false;
+}
+
+void TSqliteRowSet::Set(std::size_t row, int col, const TSqliteValue& v) {
+  Cell& c = cells_[row * std::size_t(columns_) + std::size_t(col)];
+  c = Cell();
+  c.kind = v.GetKind();
+  switch (v.GetKind()) {
+    case TSqliteValue::Kind::Integer:
+      c.n = v.AsInteger();
+      break;
+    case TSqliteValue::Kind::Float: {
+      const double d = v.AsFloat();
+      std::memcpy(&c.n, &d, sizeof d);
+      break;
+    }
+    case TSqliteValue::Kind::Text:
+    case TSqliteValue::Kind::Blob:
+      AppendBytes(c, v.AsBytes().data(), v.AsBytes().size());
+      break;
+    default:
+      break;
+  }
+}
+
 // ---------------------------------------------------------------- query
 
 void TSqliteQuery::SetSQL(const std::string& sql) {
@@ -393,24 +533,7 @@ void TSqliteQuery::SetParam(int index, TSqliteValue v) {
 }
 
 void TSqliteQuery::Bind(TSqliteStatement& st) const {
-  for (const auto& [i, v] : params_) {
-    switch (v.GetKind()) {
-      case TSqliteValue::Kind::Integer:
-        st.Bind(i, v.AsInteger());
-        break;
-      case TSqliteValue::Kind::Float:
-        st.Bind(i, v.AsFloat());
-        break;
-      case TSqliteValue::Kind::Text:
-        st.Bind(i, std::string_view(v.AsBytes()));
-        break;
-      case TSqliteValue::Kind::Blob:
-        st.BindBlob(i, v.AsBytes());
-        break;
-      default:
-        st.BindNull(i);
-    }
-  }
+  for (const auto& [i, v] : params_) st.Bind(i, v);
 }
 
 void TSqliteQuery::Open() {
@@ -427,7 +550,8 @@ void TSqliteQuery::Close() noexcept {
   stmt_.reset();
   eof_ = true;
   fetched_ = false;
-  count_ = 0;
+  rows_.Reset(0);
+  at_ = 0;
   read_ = 0;
 }
 
@@ -442,47 +566,91 @@ std::int64_t TSqliteQuery::ExecSQL() {
 
 void TSqliteQuery::FetchAll() {
   if (!Active()) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
-  // A trailing ";" or blanks would end the sub-select early.
-  std::string body = sql_;
-  while (!body.empty() && (body.back() == ';' || std::isspace(static_cast<unsigned char>(body.back()))))
-    body.pop_back();
-  TSqliteStatement st(conn_, "SELECT count(*) FROM (" + body + "\n)");
-  Bind(st);
-  count_ = st.Step() ? st.ColumnInteger(0) : 0;
+  if (fetched_) return;
+  const int n = stmt_->ColumnCount();
+  rows_.Reset(n);
+  const std::int64_t before = eof_ ? read_ : read_ - 1;  // rows already passed
+  if (!eof_) {
+    stmt_->AppendTo(rows_, 0, n);
+    while (stmt_->Step()) stmt_->AppendTo(rows_, 0, n);
+  }
+  stmt_->Reset();
   fetched_ = true;
+  at_ = 0;
+  read_ = before + static_cast<std::int64_t>(rows_.Rows());
+  eof_ = rows_.Rows() == 0;
 }
 
 void TSqliteQuery::Next() {
   if (Eof()) return;
+  if (fetched_) {
+    eof_ = ++at_ >= rows_.Rows();
+    return;
+  }
   eof_ = !stmt_->Step();
   if (!eof_) ++read_;
 }
 
 int TSqliteQuery::FieldCount() const { return stmt_ ? stmt_->ColumnCount() : 0; }
 
+int TSqliteQuery::FieldIndex(std::string_view name) const {
+  if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
+  const int i = stmt_->ColumnIndex(name);
+  if (i < 0) throw ESqliteError(SQLITE_ERROR, "field '" + std::string(name) + "' not found");
+  return i;
+}
+
 TSqliteValue TSqliteQuery::Field(int i) const {
   if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
   if (i < 0 || i >= stmt_->ColumnCount())
     throw ESqliteError(SQLITE_RANGE, "field index " + std::to_string(i) + " out of range");
-  return eof_ ? TSqliteValue() : stmt_->Column(i);
+  if (eof_) return TSqliteValue();
+  return fetched_ ? rows_.Value(at_, i) : stmt_->Column(i);
 }
 
-TSqliteValue TSqliteQuery::FieldByName(std::string_view name) const {
-  if (!stmt_) throw ESqliteError(SQLITE_MISUSE, "the query is not open");
-  const int i = stmt_->ColumnIndex(name);
-  if (i < 0) throw ESqliteError(SQLITE_ERROR, "field '" + std::string(name) + "' not found");
-  return eof_ ? TSqliteValue() : stmt_->Column(i);
-}
+TSqliteValue TSqliteQuery::FieldByName(std::string_view name) const { return Field(FieldIndex(name)); }
 
 // ---------------------------------------------------------------- table
 
-std::size_t TSqliteTable::KeyHash::operator()(const std::vector<std::int64_t>& k) const noexcept {
+std::uint64_t TSqliteTable::HashKey(const std::int64_t* keys) const {
   std::uint64_t h = 0x9E3779B97F4A7C15ull;
-  for (std::int64_t v : k) {
-    h ^= static_cast<std::uint64_t>(v) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  for (std::size_t i = 0; i < keys_.size(); ++i) {
+    h ^= static_cast<std::uint64_t>(keys[i]) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
     h *= 0xBF58476D1CE4E5B9ull;
   }
-  return static_cast<std::size_t>(h ^ (h >> 31));
+  return h ^ (h >> 31);
+}
+
+void TSqliteTable::BuildHash() {
+  const std::size_t rows = rows_.Rows();
+  if (rows >= 0x7FFFFFFFu) throw ESqliteError(SQLITE_TOOBIG, TableName + ": too many rows");
+  std::size_t cap = 16;
+  while (cap < rows * 2) cap *= 2;
+  slots_.assign(cap, 0);
+  const std::size_t n = keys_.size();
+  std::vector<std::int64_t> key(n), other(n);
+  for (std::size_t r = 0; r < rows; ++r) {
+    bool ok = true;
+    // Only numbers match an integer key, as the SQL comparison does; texts, NULL and fractions never.
+    for (std::size_t i = 0; i < n && ok; ++i) ok = rows_.WholeNumber(r, int(i) + 1, key[i]);
+    if (!ok) continue;
+    const std::uint64_t h = HashKey(key.data());
+    const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
+    for (std::size_t s = h & (cap - 1);; s = (s + 1) & (cap - 1)) {
+      if (slots_[s] == 0) {
+        slots_[s] = tag | static_cast<std::uint64_t>(r + 1);
+        break;
+      }
+      if ((slots_[s] & 0xFFFFFFFF00000000ull) != tag) continue;
+      const std::size_t other_row = static_cast<std::size_t>(slots_[s] & 0xFFFFFFFFull) - 1;
+      bool same = true;
+      for (std::size_t i = 0; i < n && same; ++i)
+        same = rows_.WholeNumber(other_row, int(i) + 1, other[i]) && other[i] == key[i];
+      // Rows come in row-id order: the first of equal keys stays, as an ordered index finds it first.
+      if (same) break;
+    }
+  }
+  dirty_ = false;
 }
 
 void TSqliteTable::Open() {
@@ -508,168 +676,153 @@ void TSqliteTable::Open() {
       names_.emplace(Lower(columns_.back()), i - 1);
     }
   }
-  for (const std::string& k : keys_)
-    if (names_.find(Lower(k)) == names_.end())
-      throw ESqliteError(SQLITE_ERROR, conn_.Path() + ": no such column: " + TableName + "." + k);
+  for (const std::string& k : keys_) (void)FieldIndex(k);
+  std::vector<std::string> fields;
+  if (Prefetch)
+    for (const std::string& f : SplitKeys(FieldNames)) {
+      (void)FieldIndex(f);
+      fields.push_back(f);
+    }
   useIndex_ = conn_.HasIndexOn(TableName, keys_) || !hasRowid_;
+  keyed_ = hasRowid_ && (Prefetch || !useIndex_);
   std::string order;
   for (const std::string& k : keys_) order += (order.empty() ? "" : ", ") + SqlIdent(k);
   if (hasRowid_) order += ", rowid";
   byKeys_.clear();
-  maps_.clear();
-  if (useIndex_) {
-    for (std::size_t n = 1; n <= keys_.size(); ++n) {
-      std::string where;
-      for (std::size_t i = 0; i < n; ++i)
-        where += (i ? " AND " : "") + SqlIdent(keys_[i]) + " = ?" + std::to_string(i + 1);
-      byKeys_.push_back(std::make_unique<TSqliteStatement>(conn_, sel + " WHERE " + where + " ORDER BY " + order + " LIMIT 1"));
+  for (std::size_t n = 1; n <= keys_.size(); ++n) {
+    std::string where;
+    for (std::size_t i = 0; i < n; ++i)
+      where += (i ? " AND " : "") + SqlIdent(keys_[i]) + " = ?" + std::to_string(i + 1);
+    byKeys_.push_back(std::make_unique<TSqliteStatement>(conn_, sel + " WHERE " + where + " ORDER BY " + order + " LIMIT 1"));
+  }
+  colMap_.assign(columns_.size(), -1);
+  if (keyed_) {
+    // One pass over the table in row-id order: row id, keys, prefetched columns.
+    std::string cols = "rowid";
+    int at = 1;
+    for (const std::string& k : keys_) {
+      cols += ", " + SqlIdent(k);
+      const int pos = FieldIndex(k);
+      if (colMap_[std::size_t(pos)] < 0) colMap_[std::size_t(pos)] = at;
+      ++at;
     }
-  } else {
-    byRowid_ = std::make_unique<TSqliteStatement>(conn_, sel + " WHERE rowid = ?1");
-    // One pass over the key columns into flat storage (key values, then the row id, per row); the map
-    // of the full key is built now, those of shorter prefixes on first use.
-    std::string cols;
-    for (const std::string& k : keys_) cols += ", " + SqlIdent(k);
-    TSqliteStatement st(conn_, "SELECT rowid" + cols + " FROM " + t);
-    const std::size_t n = keys_.size();
-    flat_.clear();
-    while (st.Step()) {
-      const std::size_t at = flat_.size();
-      bool ok = true;
-      for (std::size_t i = 0; i < n && ok; ++i) {
-        const TSqliteValue v = st.Column(int(i) + 1);
-        // Only numbers match an integer key, as the SQL comparison does; texts, NULL and fractions never.
-        const bool whole = v.GetKind() == TSqliteValue::Kind::Integer ||
-                           (v.GetKind() == TSqliteValue::Kind::Float && (v.AsInteger() != 0 || v.AsFloat() == 0));
-        if (whole)
-          flat_.push_back(v.AsInteger());
-        else
-          ok = false;
-      }
-      if (!ok) {
-        flat_.resize(at);
-        continue;
-      }
-      flat_.push_back(st.ColumnInteger(0));
+    for (const std::string& f : fields) {
+      cols += ", " + SqlIdent(f);
+      const int pos = FieldIndex(f);
+      if (colMap_[std::size_t(pos)] < 0) colMap_[std::size_t(pos)] = at;
+      ++at;
     }
-    maps_.resize(n);
-    built_.assign(n, false);
-    BuildMap(n);
+    rows_.Reset(at);
+    TSqliteStatement st(conn_, "SELECT " + cols + " FROM " + t + " ORDER BY rowid");
+    while (st.Step()) st.AppendTo(rows_, 0, at);
+    BuildHash();
   }
   row_.assign(columns_.size(), TSqliteValue());
   hasRow_ = false;
+  cachedRow_ = -1;
   active_ = true;
 }
 
-void TSqliteTable::BuildMap(std::size_t prefix) {
-  // For each prefix keep the row that comes first in key order, then row order: the row an ordered
-  // index would find first.
-  const std::size_t n = keys_.size();
-  const std::size_t stride = n + 1;
-  auto& map = maps_[prefix - 1];
-  map.clear();
-  map.reserve(flat_.size() / stride);
-  std::unordered_map<std::vector<std::int64_t>, std::size_t, KeyHash> firstAt;  // prefix -> row offset
-  const auto before = [&](std::size_t a, std::size_t b) {
-    for (std::size_t i = prefix; i < stride; ++i)
-      if (flat_[a + i] != flat_[b + i]) return flat_[a + i] < flat_[b + i];
-    return false;
-  };
-  for (std::size_t at = 0; at + stride <= flat_.size(); at += stride) {
-    std::vector<std::int64_t> key(flat_.begin() + std::ptrdiff_t(at), flat_.begin() + std::ptrdiff_t(at + prefix));
-    auto [it, inserted] = firstAt.try_emplace(std::move(key), at);
-    if (!inserted && before(at, it->second)) it->second = at;
-  }
-  for (auto& [k, at] : firstAt) map.emplace(k, flat_[at + n]);
-  built_[prefix - 1] = true;
-}
-
 void TSqliteTable::Close() noexcept {
-  flat_.clear();
-  built_.clear();
   byKeys_.clear();
-  byRowid_.reset();
-  maps_.clear();
+  byRowid_.clear();
+  rows_.Reset(0);
+  slots_.clear();
+  colMap_.clear();
   row_.clear();
   hasRow_ = false;
+  cachedRow_ = -1;
+  keyed_ = false;
   active_ = false;
 }
 
-void TSqliteTable::LoadRow(TSqliteStatement& st) {
-  rowid_ = st.ColumnInteger(0);
-  for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = st.Column(int(i) + 1);
-  hasRow_ = true;
-}
+bool TSqliteTable::FindKey(std::initializer_list<std::int64_t> keys) { return FindKey(keys.begin(), keys.size()); }
 
-bool TSqliteTable::FindKey(std::initializer_list<std::int64_t> keys) {
-  return FindKey(std::vector<std::int64_t>(keys));
-}
-
-bool TSqliteTable::FindKey(const std::vector<std::int64_t>& keys) {
+bool TSqliteTable::FindKey(const std::int64_t* keys, std::size_t n) {
   if (!active_) throw ESqliteError(SQLITE_MISUSE, TableName + ": the table is not open");
-  if (keys.empty() || keys.size() > keys_.size())
-    throw ESqliteError(SQLITE_RANGE, TableName + ": " + std::to_string(keys.size()) + " key values for " +
+  if (n == 0 || n > keys_.size())
+    throw ESqliteError(SQLITE_RANGE, TableName + ": " + std::to_string(n) + " key values for " +
                                          std::to_string(keys_.size()) + " key fields");
   hasRow_ = false;
-  for (auto& v : row_) v = TSqliteValue();
-  if (useIndex_) {
-    TSqliteStatement& st = *byKeys_[keys.size() - 1];
-    st.Reset();
-    for (std::size_t i = 0; i < keys.size(); ++i) st.Bind(int(i) + 1, keys[i]);
-    if (st.Step()) LoadRow(st);
-    st.Reset();
-    return hasRow_;
+  cachedRow_ = -1;
+  if (keyed_ && n == keys_.size()) {
+    if (dirty_) BuildHash();
+    const std::size_t cap = slots_.size();
+    std::int64_t v = 0;
+    const std::uint64_t h = HashKey(keys);
+    const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
+    for (std::size_t s = h & (cap - 1); slots_[s] != 0; s = (s + 1) & (cap - 1)) {
+      if ((slots_[s] & 0xFFFFFFFF00000000ull) != tag) continue;
+      const std::size_t r = static_cast<std::size_t>(slots_[s] & 0xFFFFFFFFull) - 1;
+      bool same = true;
+      for (std::size_t i = 0; i < n && same; ++i) same = rows_.WholeNumber(r, int(i) + 1, v) && v == keys[i];
+      if (same) {
+        cachedRow_ = static_cast<std::ptrdiff_t>(r);
+        rowid_ = rows_.Value(r, 0).AsInteger();
+        return hasRow_ = true;
+      }
+    }
+    return false;
   }
-  if (!built_[keys.size() - 1]) BuildMap(keys.size());
-  const auto& map = maps_[keys.size() - 1];
-  const auto it = map.find(keys);
-  if (it == map.end()) return false;
-  byRowid_->Reset();
-  byRowid_->Bind(1, it->second);
-  if (byRowid_->Step()) LoadRow(*byRowid_);
-  byRowid_->Reset();
+  TSqliteStatement& st = *byKeys_[n - 1];
+  st.Reset();
+  for (std::size_t i = 0; i < n; ++i) st.Bind(int(i) + 1, keys[i]);
+  if (st.Step()) {
+    rowid_ = st.ColumnInteger(0);
+    for (std::size_t i = 0; i < columns_.size(); ++i) row_[i] = st.Column(int(i) + 1);
+    hasRow_ = true;
+  }
+  st.Reset();
   return hasRow_;
 }
 
-TSqliteValue TSqliteTable::FieldByName(std::string_view name) const {
-  const auto it = names_.find(Lower(name));
-  if (it == names_.end()) throw ESqliteError(SQLITE_ERROR, TableName + ": field '" + std::string(name) + "' not found");
-  return hasRow_ ? row_[std::size_t(it->second)] : TSqliteValue();
+int TSqliteTable::FieldIndex(std::string_view name) const {
+  const int i = FindName(names_, name);
+  if (i < 0) throw ESqliteError(SQLITE_ERROR, conn_.Path() + ": no such column: " + TableName + "." + std::string(name));
+  return i;
 }
+
+TSqliteValue TSqliteTable::FieldByName(std::string_view name) const { return Field(FieldIndex(name)); }
 
 TSqliteValue TSqliteTable::Field(int i) const {
   if (i < 0 || i >= FieldCount()) throw ESqliteError(SQLITE_RANGE, TableName + ": field index out of range");
-  return hasRow_ ? row_[std::size_t(i)] : TSqliteValue();
+  if (!hasRow_) return TSqliteValue();
+  if (cachedRow_ < 0) return row_[std::size_t(i)];
+  const int at = colMap_[std::size_t(i)];
+  if (at >= 0) return rows_.Value(std::size_t(cachedRow_), at);
+  // Not kept in memory: read this one column of the row by its row id.
+  auto& st = byRowid_[i];
+  if (!st)
+    st = std::make_unique<TSqliteStatement>(
+        conn_, "SELECT " + SqlIdent(columns_[std::size_t(i)]) + " FROM " + SqlIdent(TableName) + " WHERE rowid = ?1");
+  st->Reset();
+  st->Bind(1, rowid_);
+  TSqliteValue v = st->Step() ? st->Column(0) : TSqliteValue();
+  st->Reset();
+  return v;
 }
 
 bool TSqliteTable::UpdateCurrent(std::string_view column, const TSqliteValue& v) {
   if (!hasRow_) throw ESqliteError(SQLITE_MISUSE, TableName + ": no current row");
   if (!hasRowid_) throw ESqliteError(SQLITE_MISUSE, TableName + ": the table has no row ids");
-  const auto it = names_.find(Lower(column));
-  if (it == names_.end()) throw ESqliteError(SQLITE_ERROR, TableName + ": field '" + std::string(column) + "' not found");
-  TSqliteStatement st(conn_, "UPDATE " + SqlIdent(TableName) + " SET " + SqlIdent(columns_[std::size_t(it->second)]) +
+  const int i = FieldIndex(column);
+  TSqliteStatement st(conn_, "UPDATE " + SqlIdent(TableName) + " SET " + SqlIdent(columns_[std::size_t(i)]) +
                                  " = ?1 WHERE rowid = ?2");
-  switch (v.GetKind()) {
-    case TSqliteValue::Kind::Integer:
-      st.Bind(1, v.AsInteger());
-      break;
-    case TSqliteValue::Kind::Float:
-      st.Bind(1, v.AsFloat());
-      break;
-    case TSqliteValue::Kind::Text:
-      st.Bind(1, std::string_view(v.AsBytes()));
-      break;
-    case TSqliteValue::Kind::Blob:
-      st.BindBlob(1, v.AsBytes());
-      break;
-    default:
-      st.BindNull(1);
-  }
+  st.Bind(1, v);
   st.Bind(2, rowid_);
   st.Step();
   const bool changed = sqlite3_changes64(conn_.Handle()) > 0;
-  if (changed) row_[std::size_t(it->second)] = v;
-  return changed;
+  if (!changed) return false;
+  if (cachedRow_ >= 0) {
+    const int at = colMap_[std::size_t(i)];
+    if (at >= 0) {
+      rows_.Set(std::size_t(cachedRow_), at, v);
+      if (at <= static_cast<int>(keys_.size())) dirty_ = true;  // a key changed: rehash before the next lookup
+    }
+  } else {
+    row_[std::size_t(i)] = v;
+  }
+  return true;
 }
 
 }  // namespace platform

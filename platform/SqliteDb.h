@@ -111,6 +111,15 @@ class TSqliteConnection {
   std::string path_;
 };
 
+class TSqliteRowSet;
+
+// Column names by lower-case name, looked up by std::string_view without allocating.
+struct TNameHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>()(s); }
+};
+using TColumnNames = std::unordered_map<std::string, int, TNameHash, std::equal_to<>>;
+
 // One prepared statement with its current row. Owned by a query or table; finalised by them.
 class TSqliteStatement {
  public:
@@ -125,6 +134,7 @@ class TSqliteStatement {
   void Bind(int index, std::string_view text);
   void BindBlob(int index, std::string_view bytes);
   void BindNull(int index);
+  void Bind(int index, const TSqliteValue& v);
   // Steps once; true when a row is current.
   bool Step();
 
@@ -136,17 +146,46 @@ class TSqliteStatement {
   TSqliteValue Column(int i) const;
   std::int64_t ColumnInteger(int i) const;
   bool ColumnIsNull(int i) const;
+  // Appends columns first..first+count-1 of the current row to the row set.
+  void AppendTo(TSqliteRowSet& rows, int first, int count) const;
 
  private:
   TSqliteConnection& conn_;
   sqlite3_stmt* stmt_ = nullptr;
   bool row_ = false;
-  std::unordered_map<std::string, int> names_;  // lower-case column name -> first position
+  TColumnNames names_;  // lower-case column name -> first position
 };
 
-// A query: SQL text, Open, then walk the rows with Eof/Next. FetchAll makes RecordCount exact by
-// counting the rows of the same text first; the count and the rows come from one snapshot when the
-// caller holds a transaction.
+// Rows kept in memory in a compact form: one 16-byte cell per value, texts and blobs in one pool.
+class TSqliteRowSet {
+ public:
+  void Reset(int columns);
+  int Columns() const { return columns_; }
+  std::size_t Rows() const { return columns_ ? cells_.size() / std::size_t(columns_) : 0; }
+  // REQUIRES: row < Rows(), 0 <= col < Columns().
+  TSqliteValue Value(std::size_t row, int col) const;
+  TSqliteValue::Kind Kind(std::size_t row, int col) const { return At(row, col).kind; }
+  // The value when it is an INTEGER or a whole REAL; false otherwise (the key rule of FindKey).
+  bool WholeNumber(std::size_t row, int col, std::int64_t& out) const;
+  void Set(std::size_t row, int col, const TSqliteValue& v);
+
+ private:
+  friend class TSqliteStatement;
+  struct Cell {
+    std::int64_t n = 0;  // INTEGER value, REAL bits, or the pool offset of a text or blob
+    std::uint32_t len = 0;
+    TSqliteValue::Kind kind = TSqliteValue::Kind::Null;
+  };
+  const Cell& At(std::size_t row, int col) const { return cells_[row * std::size_t(columns_) + std::size_t(col)]; }
+  void AppendBytes(Cell& c, const void* p, std::size_t n);
+  int columns_ = 0;
+  std::vector<Cell> cells_;
+  std::string pool_;
+};
+
+// A query: SQL text, Open, then walk the rows with Eof/Next. FetchAll reads the remaining rows into
+// memory at once (the statement runs once), after which RecordCount is exact and the walk reads from
+// memory.
 class TSqliteQuery {
  public:
   explicit TSqliteQuery(TSqliteConnection& conn) : conn_(conn) {}
@@ -161,10 +200,10 @@ class TSqliteQuery {
   // Runs a statement that returns no rows (INSERT, UPDATE, DELETE); returns the number of changed rows.
   std::int64_t ExecSQL();
 
-  // Counts the rows of the query text (runs it once as a sub-select). REQUIRES: Active().
+  // Fetches the current and all further rows into memory. REQUIRES: Active().
   void FetchAll();
-  // The count FetchAll took, or the number of rows read so far when it was not called.
-  std::int64_t RecordCount() const { return fetched_ ? count_ : read_; }
+  // All rows after FetchAll; before it, the number of rows read so far.
+  std::int64_t RecordCount() const { return read_; }
   bool Eof() const { return !Active() || eof_; }
   void Next();
 
@@ -172,6 +211,8 @@ class TSqliteQuery {
   // By position (0-based) or name; a missing column raises ESqliteError, a missing row reads NULL.
   TSqliteValue Field(int i) const;
   TSqliteValue FieldByName(std::string_view name) const;
+  // Position of a column by name (any case); raises ESqliteError when there is none.
+  int FieldIndex(std::string_view name) const;
 
  private:
   void Bind(TSqliteStatement& st) const;
@@ -181,35 +222,45 @@ class TSqliteQuery {
   std::unique_ptr<TSqliteStatement> stmt_;
   bool eof_ = true;
   bool fetched_ = false;
-  std::int64_t count_ = 0;
+  TSqliteRowSet rows_;
+  std::size_t at_ = 0;  // current row in rows_ after FetchAll
   std::int64_t read_ = 0;
 };
 
 // A table reached by key: IndexFieldNames lists the key columns (";"-separated, as "rec_table;f_id;
 // rec_id"); FindKey with the leading key values makes the first matching row (in key, then row order)
-// current. When the file has an index on those columns FindKey is one indexed statement; when it has
-// none, Open reads the key columns once into a hash map, so each FindKey is still one row read instead
-// of a scan of the table.
+// current. How a lookup runs:
+//   - with Prefetch, or when the file has no index on the key columns, Open reads the key columns (and
+//     the FieldNames columns, when Prefetch) of every row once into memory with a hash over the whole
+//     key: a FindKey with every key value then costs no SQL, and other columns are read by row id when
+//     asked for;
+//   - otherwise, and for lookups with fewer key values than key columns, FindKey is one SQL statement
+//     (indexed when the file has the index).
 class TSqliteTable {
  public:
   explicit TSqliteTable(TSqliteConnection& conn) : conn_(conn) {}
 
   std::string TableName;
   std::string IndexFieldNames;
+  bool Prefetch = false;
+  std::string FieldNames;  // with Prefetch: the columns kept in memory besides the keys (";"-separated)
 
   void Open();
   void Close() noexcept;
   bool Active() const { return active_; }
-  // True when the file's own index serves the lookups, false when the hash map does. REQUIRES: Active().
-  bool UsesFileIndex() const { return useIndex_; }
+  // True when full-key lookups run as SQL over the file's index, false when the in-memory hash serves
+  // them. REQUIRES: Active().
+  bool UsesFileIndex() const { return !keyed_; }
 
   // Integer key values for the first keys.size() key columns (1 to the number of key columns).
   bool FindKey(std::initializer_list<std::int64_t> keys);
-  bool FindKey(const std::vector<std::int64_t>& keys);
+  bool FindKey(const std::int64_t* keys, std::size_t n);
   // The current row (the last found); NULL values when there is none.
   bool HasRow() const { return hasRow_; }
   TSqliteValue FieldByName(std::string_view name) const;
   TSqliteValue Field(int i) const;
+  // Position of a column by name (any case); raises ESqliteError when there is none.
+  int FieldIndex(std::string_view name) const;
   int FieldCount() const { return static_cast<int>(columns_.size()); }
 
   // Sets one column of the current row (keyed by the row id) and returns true when a row changed.
@@ -217,26 +268,29 @@ class TSqliteTable {
   bool UpdateCurrent(std::string_view column, const TSqliteValue& v);
 
  private:
-  struct KeyHash {
-    std::size_t operator()(const std::vector<std::int64_t>& k) const noexcept;
-  };
-  void LoadRow(TSqliteStatement& st);
-  void BuildMap(std::size_t prefix);
+  std::uint64_t HashKey(const std::int64_t* keys) const;
+  void BuildHash();
   TSqliteConnection& conn_;
   bool active_ = false;
   bool useIndex_ = false;
   bool hasRowid_ = false;
+  bool keyed_ = false;
+  bool dirty_ = false;  // a key column was edited: the hash is rebuilt before the next keyed lookup
   std::vector<std::string> keys_;
   std::vector<std::string> columns_;
-  std::unordered_map<std::string, int> names_;
-  // One statement per number of leading keys used (index path), or the row-id fetch (hash path).
+  TColumnNames names_;
+  // SQL lookups: one statement per number of leading keys used.
   std::vector<std::unique_ptr<TSqliteStatement>> byKeys_;
-  std::unique_ptr<TSqliteStatement> byRowid_;
-  // Hash path: the key values and row id of every row (flat, n + 1 per row), and per key prefix
-  // (1..n columns, built on first use) -> the first row id in key order.
-  std::vector<std::int64_t> flat_;
-  std::vector<bool> built_;
-  std::vector<std::unordered_map<std::vector<std::int64_t>, std::int64_t, KeyHash>> maps_;
+  // In memory: column 0 the row id, 1..n the keys, then the prefetched columns; colMap_ gives each
+  // table column's place there (-1: read by row id on demand through byRowid_).
+  TSqliteRowSet rows_;
+  std::vector<int> colMap_;
+  // Open addressing: the key hash's upper 32 bits and row index + 1 (0 = empty slot), so a probe that
+  // meets another key rarely touches the row.
+  std::vector<std::uint64_t> slots_;
+  mutable std::unordered_map<int, std::unique_ptr<TSqliteStatement>> byRowid_;
+  // The current row: a row of rows_ (cachedRow_ >= 0) or the copy of a row read by SQL.
+  std::ptrdiff_t cachedRow_ = -1;
   std::vector<TSqliteValue> row_;
   std::int64_t rowid_ = 0;
   bool hasRow_ = false;

@@ -10,6 +10,6 @@ packages=(
   fonts-liberation2
   python3 python3-openpyxl libxml2-utils unzip
   libexpat1-dev
-  libreoffice-calc-nogui
+  libreoffice-calc-nogui libreoffice-writer-nogui
 )
 bash "$(dirname "$0")/install-packages.sh" "${packages[@]}"

@@ -82,7 +82,7 @@ class ReadScope {
 }  // namespace
 
 TAt5Reader::TAt5Reader(Model& model, TDataModule3& dm, TDateContext today)
-    : model_(model), dm_(dm), today_(std::move(today)) {}
+    : model_(model), dm_(dm), today_(std::move(today)), empty_(GDate_RDates(QString(), today_)) {}
 
 void TAt5Reader::At5_Indi(const QString& path, const QString& nameTemplate, const GedProgress& progress) {
   dm_.CloseAll();
@@ -99,8 +99,17 @@ void TAt5Reader::At5_Indi(const QString& path, const QString& nameTemplate, cons
   dm_.FDTable_ValuesLinks.Open();
 
   model_.Clear();  // also clears AbortFlag
-  model_.aIndi[0].BIRT_DATE = GDate_RDates(QString(), today_);
-  byUid_.clear();
+  model_.aIndi[0].BIRT_DATE = empty_;
+  // Room for every person at once: growing a vector of large records step by step moves them all
+  // several times. The persons read are at most the rows of Persons and at most the person rows.
+  {
+    platform::TSqliteQuery count(dm_.FDConnection1);
+    count.SetSQL("select count(*) from Persons");
+    count.Open();
+    const std::int64_t persons = std::min(count.Field(0).AsInteger(), dm_.FDQuery_.RecordCount());
+    if (persons > 0) model_.aIndi.reserve(std::size_t(persons) + 1);
+  }
+  byId_.clear();
 
   PersonPass(nameTemplate.isEmpty() ? QString::fromUtf16(kDefaultNameTemplate) : nameTemplate, progress);
   dm_.FDQuery_.Close();
@@ -121,7 +130,7 @@ void TAt5Reader::StartPerson(TINDI& p, std::int64_t id) {
 
   const std::int64_t birth = q.Field(3).AsInteger();
   // Every person gets a parsed birth date, as a GEDCOM or ".at4" person without one does.
-  p.BIRT_DATE = birth > 0 ? ADate_RDates5(kEvent, birth) : GDate_RDates(QString(), today_);
+  p.BIRT_DATE = birth > 0 ? ADate_RDates5(kEvent, birth) : empty_;
   p.BIRT_DATE.CALEN = QString::number(birth);
   // No event, no lookups: an event with id 0 must not lend its place to every person without a birth.
   if (birth > 0) {
@@ -165,7 +174,7 @@ void TAt5Reader::PersonPass(const QString& nameTemplate, const GedProgress& prog
       if (model_.AbortFlag) break;
       model_.aIndi.emplace_back();
       StartPerson(model_.aIndi.back(), id);
-      byUid_.try_emplace(model_.aIndi.back()._UID, model_.PersonCount());
+      byId_.try_emplace(id, model_.PersonCount());
       open = true;
       current = id;
     }
@@ -200,8 +209,11 @@ void TAt5Reader::PersonPass(const QString& nameTemplate, const GedProgress& prog
 
 std::int64_t TAt5Reader::PersonByUid(const QString& id) const {
   if (id.isEmpty()) return 0;
-  const auto it = byUid_.find(id);
-  return it == byUid_.end() ? 0 : it->second;
+  bool ok = false;
+  const qint64 n = id.toLongLong(&ok);
+  if (!ok || QString::number(n) != id) return 0;
+  const auto it = byId_.find(n);
+  return it == byId_.end() ? 0 : it->second;
 }
 
 void TAt5Reader::FamilyPass(const GedProgress& progress) {
@@ -330,8 +342,8 @@ QString TAt5Reader::fDate5(const QString&) const { return QString(); }
 
 TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   platform::TSqliteTable& t = dm_.FDTable_Dates;
-  if (iTable >= 1 && !t.FindKey({iTable, iRec})) return GDate_RDates(QString(), today_);
-  if (!t.HasRow()) return GDate_RDates(QString(), today_);
+  if (iTable >= 1 && !t.FindKey({iTable, iRec})) return empty_;
+  if (!t.HasRow()) return empty_;
   TDATES r;
   // Sort keys are stored as numbers of (at least) nine digits; the first eight are "yyyymmdd".
   r.SORT1 = ZeroPadInt(t.FieldByName("sortdate").AsInteger(), 9).left(8);

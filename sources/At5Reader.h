@@ -49,13 +49,16 @@ class TAt5Reader {
   void FamilyPass(const GedProgress& progress);
   void StartPerson(TINDI& p, std::int64_t id);
   void FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate);
-  // The person whose _UID is the id text, 0 when none.
+  // The person whose _UID is the id's text (its decimal text for a number), 0 when none.
   std::int64_t PersonByUid(const QString& id) const;
 
   Model& model_;
   TDataModule3& dm_;
   TDateContext today_;
-  std::unordered_map<QString, std::int64_t> byUid_;
+  TDATES empty_;  // the empty parsed date, made once
+  // Person index by id. Every _UID is the decimal text of an integer id, so a text id matches exactly
+  // when it is the canonical decimal text of a key here.
+  std::unordered_map<std::int64_t, std::int64_t> byId_;
 };
 
 // The reader as the program calls it, with the program's data module.

@@ -21,6 +21,14 @@ TDataModule3::TDataModule3(QObject* owner) : QObject(owner) {
   FDTable_Values.IndexFieldNames = "rec_table;f_id;rec_id";
   FDTable_ValuesLinks.TableName = "ValuesLinks";
   FDTable_ValuesLinks.IndexFieldNames = "rec_table;f_id;rec_id";
+  // A read looks up about ten values per person: the tables keep their keys and the columns the reader
+  // uses in memory, so a lookup costs no SQL (vblob, rarely needed, is read by row id when it is).
+  FDTable_Dates.Prefetch = true;
+  FDTable_Dates.FieldNames = "d;m;y;d2;m2;y2;isjulian;isdateBC;type;sortdate;sortdate2";
+  FDTable_Values.Prefetch = true;
+  FDTable_Values.FieldNames = "vstr";
+  FDTable_ValuesLinks.Prefetch = true;
+  FDTable_ValuesLinks.FieldNames = "vlink_id";
   // The first module made is the program's; later ones (tests, tools) are private to their maker.
   if (!g_dm3) g_dm3 = this;
 }

@@ -182,7 +182,7 @@ inline Tree MakeTree(std::int64_t n, std::uint64_t seed = 1) {
       if (t.persons[std::size_t(c - 1)].birth) fam.children.push_back(c);
     // Families without a father role have no couple event and one child, so their rows have one order.
     fam.fatherRole = f % 11 != 0;
-    if (!fam.fatherRole && fam.children.size() > 1) fam.children.resize(1);
+    if (!fam.fatherRole && fam.children.size() > 1) fam.children.erase(fam.children.begin() + 1, fam.children.end());
     if (fam.fatherRole && f % 5 != 0) {
       fam.marriage = event(1720 + int(f % 250), false);
       fam.marriage->cause.clear();

@@ -90,6 +90,30 @@ bool FillTree(const Model& m, TAncestorList& list, const QString& current, std::
   return true;
 }
 
+void FillTreeGenerations(const Model& m, std::vector<TPers>& a, std::int64_t p, int generations) {
+  a.clear();
+  if (p <= 0 || p >= std::int64_t(m.aIndi.size()) || generations < 1) return;
+  a.emplace_back();
+  a[0].ID = QString::number(p);
+  a[0].Place = QStringLiteral("0");
+  for (size_t i = 0; i < a.size(); ++i) {
+    const std::int64_t x = EntryIndex(m, a[i].ID);
+    FillFromPerson(m, a[i], x);
+    a[i].sex = Person(m, x).SEX;
+    ParentIds(m, a[i]);
+    if (a[i].Place.size() >= generations) continue;
+    for (int side = 0; side < 2; ++side) {
+      const QString& id = side == 0 ? a[i].ID1 : a[i].ID2;
+      if (id.isEmpty()) continue;
+      TPers e;
+      e.ID = id;
+      e.Place = a[i].Place + QLatin1Char(side == 0 ? '0' : '1');
+      e.iPot = std::int32_t(i);
+      a.push_back(std::move(e));
+    }
+  }
+}
+
 QString AncestorNodeText(const Model& m, const TPers& e, int level, const TAncestorTextOptions& o) {
   QString t;
   if (o.FullName) {

@@ -78,6 +78,10 @@ std::int64_t PersonIndexOf(const Model& m, const QString& indexText);
 // no person (then aPers is one empty entry with ID = current).
 bool FillTree(const Model& m, TAncestorList& list, const QString& current, std::uint64_t loadStamp);
 
+// The first `generations` generations of person p's ancestor list, entry for entry as FillTree builds
+// them (the person is generation 1). Leaves `a` empty when p is not a person of the model.
+void FillTreeGenerations(const Model& m, std::vector<TPers>& a, std::int64_t p, int generations);
+
 // Builds list.aPers and the scheme in `tree`. With schemePageActive false and a list already for
 // `current`, returns false at once. Returns true when it built (also an empty tree for no person).
 bool SxPrGedcom(const Model& m, TAncestorList& list, TTreeNodes& tree, const QString& current,

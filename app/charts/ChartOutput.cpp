@@ -146,7 +146,7 @@ bool SaveTree(const std::vector<TTreeRow>& rows, platform::TDialogs& dialogs) {
 
 bool SaveTreeSplit(const std::vector<TTreeRow>& rows, platform::TDialogs& dialogs, bool landscape) {
   QString name;
-  int index = 1;
+  int index = 3;  // the picture dialog opens on PNG
   if (!dialogs.Save(kPictureSaveFilter, name, index)) return false;
   return TreeToPict(rows, name, landscape ? TSplit::Landscape : TSplit::Portrait, dialogs);
 }
@@ -168,7 +168,7 @@ bool PrintBitMap(const QImage& bitmap, platform::TDialogs& dialogs, platform::TP
 bool SaveBitMap(const QImage& bitmap, platform::TDialogs& dialogs) {
   if (bitmap.isNull() || bitmap.width() <= 0 || bitmap.height() <= 0) return false;
   QString name;
-  int index = 1;
+  int index = 3;  // the picture dialog opens on PNG
   if (!dialogs.Save(kPictureSaveFilter, name, index)) return false;
   const auto format = FormatOf(name);
   if (!format) {

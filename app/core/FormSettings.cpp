@@ -57,9 +57,15 @@ void SaveControls(QWidget* form, TIniFile& ini) {
       case Kind::PageControl:
         ini.WriteInteger(kOptionsSection, key, static_cast<QTabWidget*>(w)->currentIndex());
         break;
-      case Kind::ComboBox:
-        ini.WriteInteger(kOptionsSection, key, static_cast<QComboBox*>(w)->currentIndex());
+      case Kind::ComboBox: {
+        // A box the user can type into keeps its text (a typed zoom is no item); the others their index.
+        const auto* c = static_cast<QComboBox*>(w);
+        if (c->isEditable())
+          ini.WriteString(kOptionsSection, key, c->currentText());
+        else
+          ini.WriteInteger(kOptionsSection, key, c->currentIndex());
         break;
+      }
       case Kind::None: break;
     }
   }
@@ -110,9 +116,21 @@ void LoadControls(QWidget* form, const TIniFile& ini) {
       }
       case Kind::ComboBox: {
         auto* c = static_cast<QComboBox*>(w);
-        const int v = ini.ReadInteger(kOptionsSection, key, c->currentIndex());
         const bool was = c->blockSignals(true);
-        c->setCurrentIndex(std::clamp(v, -1, c->count() - 1));
+        if (c->isEditable()) {
+          // Its text; a number that names an item is the index an older settings file kept. No key keeps
+          // the designed text.
+          const QString text = ini.ReadString(kOptionsSection, key, c->currentText());
+          bool isIndex = false;
+          const int v = text.trimmed().toInt(&isIndex);
+          if (isIndex && v >= 0 && v < c->count())
+            c->setCurrentIndex(v);
+          else if (!text.isEmpty())
+            c->setCurrentText(text);
+        } else {
+          const int v = ini.ReadInteger(kOptionsSection, key, c->currentIndex());
+          c->setCurrentIndex(std::clamp(v, -1, c->count() - 1));
+        }
         c->blockSignals(was);
         break;
       }

@@ -5,6 +5,7 @@
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/Controls.h"
 
 namespace {
@@ -30,7 +31,7 @@ void TAncestorsPage::Build() {
   fill->setObjectName(QStringLiteral("GroupBox60"));
   platform::SetHelpKeyword(fill, QStringLiteral("Fill"));
   platform::SetControlTag(fill, 1);
-  auto* fl = new QHBoxLayout(fill);
+  auto* fl = new platform::TFlowLayout(fill);
   CheckBox60 = AddCheck(fill, fl, QStringLiteral("CheckBox60"), QStringLiteral("Полное имя"), QStringLiteral("FullName"), true);
   CheckBox61 = AddCheck(fill, fl, QStringLiteral("CheckBox61"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), true);
   CheckBox62 = AddCheck(fill, fl, QStringLiteral("CheckBox62"), QStringLiteral("Фам.при рожд."), QStringLiteral("BirthSurname"), true);

@@ -1,5 +1,7 @@
 #include "app/window/DescendantsPage.h"
 
+#include "platform/qt/FlowLayout.h"
+
 #include <QHBoxLayout>
 
 #include "app/core/Model.h"
@@ -24,7 +26,7 @@ void TDescendantsPage::Build() {
   auto* layout = new QVBoxLayout(page);
   BuildBar(layout, QStringLiteral("SpeedButton7"), QStringLiteral("SpeedButton8"),
            QStringLiteral("PrintButtonDescendants"), QStringLiteral("SaveButtonDescendants"));
-  auto* opts = new QHBoxLayout;
+  auto* opts = new platform::TFlowLayout;
   layout->addLayout(opts);
   RadioGroup16 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup16"));
   RadioGroup16->SetItems({QStringLiteral("Без номеров"), QStringLiteral("Последовательн."), QStringLiteral("д'Абовилля"),
@@ -68,6 +70,24 @@ void TDescendantsPage::FormShow() {
   for (QLineEdit* e : {Edit3, Edit4, Edit5}) e->setFixedHeight(18);
 }
 
+namespace {
+// Keys and built-in texts of the birth, marriage and death abbreviations.
+const char* const kAbbrevKeys[3] = {"AbbrevBirth", "AbbrevMarriage", "AbbrevDeath"};
+const char* const kAbbrevTexts[3] = {"род.", "бр.", "ум."};
+}  // namespace
+
+void TDescendantsPage::LanguageChanged() {
+  QLineEdit* edits[3] = {Edit3, Edit4, Edit5};
+  for (int i = 0; i < 3; ++i) {
+    const QString builtIn = QString::fromUtf8(kAbbrevTexts[i]);
+    const QString now = host().Lang(QLatin1String(kAbbrevKeys[i]), builtIn);
+    // A text the user typed stays; one of the defaults becomes the default of the new language.
+    const QString text = edits[i]->text();
+    if (text == builtIn || (!abbrevs_[i].isEmpty() && text == abbrevs_[i])) edits[i]->setText(now);
+    abbrevs_[i] = now;
+  }
+}
+
 void TDescendantsPage::SpeedButton7Click() {
   if (host().Busy()) return;  // the model is being read
   host().ShowPage(Tab());
@@ -92,6 +112,10 @@ void TDescendantsPage::SxPotGedcom() {
   const std::int64_t p = host().CurrentPerson();
   TTreeNodes nodes;
   TBusyCursor busy;
-  const bool built = ::SxPotGedcom(host().model(), descendants_, nodes, p > 0 ? QString::number(p) : QString(), o);
+  // A long build shows its progress and stops on "Прервать" or Esc.
+  const TLongRun run(host());
+  const std::int64_t most = std::int64_t(1.5 * double(host().model().aIndi.size()));
+  const bool built = ::SxPotGedcom(host().model(), descendants_, nodes, p > 0 ? QString::number(p) : QString(), o,
+                                   [this, most](std::int64_t entries) { return !host().Progress(entries, most); });
   Show(nodes, built);
 }

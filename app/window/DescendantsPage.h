@@ -13,6 +13,8 @@ class TDescendantsPage : public TSchemePage {
   using TSchemePage::TSchemePage;
   void Build() override;
   void FormShow() override;
+  // The event abbreviations still holding a built-in default follow the language.
+  void LanguageChanged() override;
   void Run() override { SxPotGedcom(); }
 
   void SxPotGedcom();         // the scheme of the current person
@@ -24,4 +26,5 @@ class TDescendantsPage : public TSchemePage {
 
  private:
   std::vector<TPers2> descendants_;  // aPers2 of the last scheme
+  QString abbrevs_[3];               // the defaults of Edit3, Edit4, Edit5 in the current language
 };

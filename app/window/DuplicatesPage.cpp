@@ -59,7 +59,8 @@ void TDuplicatesPage::Build() {
   Gauge2->setTextVisible(false);
   Gauge2->setFixedHeight(8);
   Gauge2->hide();
-  bar->addWidget(Gauge2, 1);
+  bar->addWidget(Gauge2, 3);
+  bar->addStretch(1);  // keeps the button at the left while the gauge is hidden
 
   // The fields compared and their weights (1..10); the parents' weights follow from the person's.
   auto* fields = new QGroupBox(QStringLiteral("Анализируемые данные и их вес"), page);

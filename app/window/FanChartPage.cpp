@@ -5,6 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
 #include "platform/qt/Canvas.h"
@@ -122,8 +123,9 @@ void TFanChartPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  auto* row1 = new QHBoxLayout;
-  auto* row2 = new QHBoxLayout;
+  // The option rows wrap when the window is narrow, so that every control stays reachable.
+  auto* row1 = new platform::TFlowLayout;
+  auto* row2 = new platform::TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
 
@@ -295,7 +297,11 @@ void TFanChartPage::FillTree2() {
   o.Generations = SpinEdit1->value();
   o.FanType = ComboBox8->currentIndex();
   const std::int64_t p = host().CurrentPerson();
-  ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o);
+  // A long build shows its progress and stops on "Прервать" or Esc.
+  const TLongRun run(host());
+  const std::int64_t most = std::int64_t(1.5 * double(host().model().aIndi.size()));
+  ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o,
+              [this, most](std::int64_t entries) { return !host().Progress(entries, most); });
 }
 
 void TFanChartPage::fanChart(int iType) {

@@ -1,6 +1,7 @@
 #include "app/window/SchemeTree.h"
 
 #include "app/charts/ChartOutput.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/RtfWriter.h"
 
@@ -198,7 +199,7 @@ void PairYearsDates(QCheckBox* years, QCheckBox* dates) {
 void TSchemePage::BuildBar(QVBoxLayout* layout, const QString& create, const QString& expand,
                            const QString& print, const QString& save) {
   QWidget* page = Tab();
-  auto* bar = new QHBoxLayout;
+  auto* bar = new platform::TFlowLayout;
   layout->addLayout(bar);
   CreateButton = AddButton(page, bar, create, QStringLiteral("Создать"), QStringLiteral("Create"));
   ExpandButton = AddButton(page, bar, expand, QStringLiteral("Развернуть"), QStringLiteral("Expand"));

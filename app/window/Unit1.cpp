@@ -29,6 +29,7 @@
 #include <optional>
 
 #include "app/charts/Ancestors.h"
+#include "app/charts/ChartOutput.h"
 #include "app/core/DataModules.h"
 #include "app/core/FormSettings.h"
 #include "app/core/GedcomReader.h"
@@ -91,6 +92,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 
 TForm1::~TForm1() {
   pages_.clear();
+  SetChartTranslator(nullptr);  // it asks this window's translation file
   // Nothing may call back into the window while its widgets go.
   QObject::disconnect(focusConnection_);
   if (hintFilter_) qApp->removeEventFilter(this);

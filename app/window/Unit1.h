@@ -2,7 +2,7 @@
 // activation, closing, file opening, settings, translations, the person list and the root person.
 // Each report page is a class of its own (PageRegistry.h) that reaches the window through TPageHost.
 // Control conventions (objectName, "Tag", "HelpKeyword", Windows colours): platform/qt/Controls.h.
-// Main thread only. No exception leaves a command handler: each catches at its boundary.
+// Main thread only. No exception leaves a command: each runs through RunCommand (PageHost.h).
 #pragma once
 
 #include <QAction>

@@ -17,6 +17,11 @@ namespace platform {
 
 class TPageSink;
 
+// The extension ("bmp") of the filter pair at filterIndex (1-based) of a "Caption|*.ext|..." filter.
+QString FilterExtension(const QString& filter, int filterIndex);
+// fileName with that extension added when the name has none of its own (a name ending in "." takes it too).
+QString WithFilterExtension(const QString& fileName, const QString& filter, int filterIndex);
+
 class TDialogs {
  public:
   virtual ~TDialogs() = default;
@@ -58,6 +63,7 @@ class TFakeDialogs : public TDialogs {
   std::deque<bool> prints;        // consumed one per Print; empty queue = cancel
   std::deque<TColor> colors;      // consumed one per Color; empty queue = cancel
   QStringList filters;            // the filter of every Save asked
+  QList<int> openedOn;            // the filter index every Save opened on
   QStringList messages;
   int printAsked = 0;
 };

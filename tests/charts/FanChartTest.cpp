@@ -319,8 +319,9 @@ TEST(FanChartDraw, DescendantColoursByChildAndGeneration) {
   for (std::size_t k = 1; k < c.text.calls.size(); ++k) {
     const TextCall& a = c.text.calls[k - 1];
     const TextCall& b = c.text.calls[k];
-    if (a.kind == QStringLiteral("radial") && b.kind == a.kind && a.angle == b.angle && a.radius == b.radius)
+    if (a.kind == QStringLiteral("radial") && b.kind == a.kind && a.angle == b.angle && a.radius == b.radius) {
       EXPECT_GT(a.offset, b.offset) << b.line.toStdString();
+    }
   }
 }
 

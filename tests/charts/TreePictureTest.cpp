@@ -182,4 +182,42 @@ TEST(BitMap, PrintFitsThePageAndSaveChoosesByEnding) {
   EXPECT_EQ(d.messages.size(), 1);
 }
 
+// A name typed without an extension takes the chosen filter's: a picture saved as "File BMP" or
+// "File JPG" is written, a tree text gets ".txt" or ".csv". Each dialog opens on its designed filter.
+TEST(SaveDialogs, TypedNamesTakeTheChosenFiltersExtension) {
+  struct Case {
+    const char* typed;
+    int filter;
+    const char* written;
+  };
+  const Case tree[] = {{"plain", 1, "plain.txt"}, {"table", 2, "table.csv"}, {"pic", 3, "pic.bmp"},
+                       {"photo", 4, "photo.jpg"}, {"dotted.", 2, "dotted.csv"}, {"own.txt", 2, "own.txt"}};
+  QTemporaryDir dir;
+  for (const Case& c : tree) {
+    SCOPED_TRACE(c.typed);
+    platform::TFakeDialogs d;
+    d.saves.push_back({dir.filePath(QString::fromLatin1(c.typed)), c.filter});
+    EXPECT_TRUE(SaveTree(Rows(3), d));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QString::fromLatin1(c.written))));
+    EXPECT_TRUE(d.messages.isEmpty()) << d.messages.join(u'|').toStdString();
+    EXPECT_EQ(d.openedOn, QList<int>{1});
+  }
+  QImage bmp(20, 10, QImage::Format_RGB32);
+  bmp.fill(0xFF00FF00u);
+  const Case pictures[] = {{"a", 1, "a.jpg"}, {"b", 2, "b.bmp"}, {"c", 3, "c.png"}};
+  for (const Case& c : pictures) {
+    SCOPED_TRACE(c.typed);
+    platform::TFakeDialogs d;
+    d.saves.push_back({dir.filePath(QString::fromLatin1(c.typed)), c.filter});
+    EXPECT_TRUE(SaveBitMap(bmp, d));
+    EXPECT_EQ(QImage(dir.filePath(QString::fromLatin1(c.written))).size(), QSize(20, 10));
+    EXPECT_EQ(d.openedOn, QList<int>{3});
+  }
+  // The rule itself, on paths with dots in folder names and on filters with several masks.
+  EXPECT_EQ(platform::WithFilterExtension(QStringLiteral("/a.b/name"), kPictureSaveFilter, 2), QStringLiteral("/a.b/name.bmp"));
+  EXPECT_EQ(platform::WithFilterExtension(QStringLiteral("x"), QStringLiteral("Pics|*.png;*.gif"), 1), QStringLiteral("x.png"));
+  EXPECT_EQ(platform::WithFilterExtension(QStringLiteral("x"), QStringLiteral("All|*.*"), 1), QStringLiteral("x"));
+  EXPECT_EQ(platform::WithFilterExtension(QStringLiteral("x"), kPictureSaveFilter, 9), QStringLiteral("x"));
+}
+
 }  // namespace

@@ -179,6 +179,8 @@ TEST(NRDTableData, RenamesAndDeletesNeedTheTableToThemselves) {
   f.AddIndex("BY_NAME", {"NAME", "ID"});
   ExpectNRD([&] { f.table->RenameField("name", "Id"); }, 30344, "Field 'Id' already exists");
   ExpectNRD([&] { f.table->RenameField("nope", "x"); }, 30343);
+  // Its own name in other letters is taken too: names compare without regard to case.
+  ExpectNRD([&] { f.table->RenameField("NAME", "name"); }, 30344);
   f.table->RenameField("name", "Title");
   EXPECT_EQ(f.table->FieldManager().FFieldDefs.GetFieldDef(1)->FName, "Title");
   EXPECT_EQ(f.table->IndexManager().FIndexDefs.GetIndexDef(0)->GetIndexColumn(0).FFieldName, "Title");

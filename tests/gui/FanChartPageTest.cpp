@@ -109,6 +109,23 @@ TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
   EXPECT_EQ(Find<QSpinBox>("SpinEdit1")->value(), 13);
 }
 
+// The zoom box keeps its text across the settings file: the designed fit text stays after a first start,
+// a typed zoom (no item of the list) comes back as typed, and a chosen item too.
+TEST_F(FanPage, ZoomTextSurvivesTheSettingsFile) {
+  auto* zoom = Find<QComboBox>("ComboBox1");
+  EXPECT_EQ(zoom->currentText(), QStringLiteral("По гор."));
+  form_->IniSave();
+  form_->IniLoad();
+  EXPECT_EQ(zoom->currentText(), QStringLiteral("По гор."));
+  for (const QString& text : {QStringLiteral("37%"), QStringLiteral("50%"), QStringLiteral("По гор.")}) {
+    zoom->setCurrentText(text);
+    form_->IniSave();
+    zoom->setCurrentText(QStringLiteral("100%"));
+    form_->IniLoad();
+    EXPECT_EQ(zoom->currentText(), text);
+  }
+}
+
 TEST_F(FanPage, ZoomBoxFitsScalesAndShowsFullSize) {
   Build(3);
   const int w = Fan()->FanPicture().width();

@@ -230,9 +230,15 @@ TEST_F(At5Reader, ValueTextsLongTextsLineBreaksAndPlaces) {
          "INSERT INTO ValuesLinks VALUES (28,-1,100,0,7,900,0,14,0,0,NULL);" +
          "INSERT INTO ValuesLinks VALUES (28,-1,101,0,7,901,0,14,0,0,NULL);" +  // place without names
          "INSERT INTO ValuesLinks VALUES (63,-1,1,0,13,900,0,14,0,0,NULL);" + Value(14, 93, 900, "'Тула'") +
-         Value(14, 94, 900, "'Тула, Тульская губерния'"));
+         Value(14, 94, 900, "'Тула, Тульская губерния'") +
+         // Values of an event with id 0 must not reach the persons without a birth (birth_id 0).
+         Person(4, "1", 0) + "INSERT INTO ValuesLinks VALUES (28,-1,0,0,7,900,0,14,0,0,NULL);" +
+         Value(7, 37, 0, "'чужая заметка'"));
   const Model m = Read(path);
-  ASSERT_EQ(m.PersonCount(), 3);
+  ASSERT_EQ(m.PersonCount(), 4);
+  EXPECT_EQ(m.aIndi[4].BIRT_PLAC, u"");
+  EXPECT_EQ(m.aIndi[4].BIRT_NOTE, u"");
+  EXPECT_EQ(m.aIndi[4].BIRT_DATE.CALEN, u"0");
   EXPECT_EQ(m.aIndi[1].NOTE, whole);
   EXPECT_EQ(m.aIndi[2].NOTE, s120);
   EXPECT_EQ(m.aIndi[3].NOTE, s119);

@@ -165,11 +165,12 @@ TEST(SqliteQuery, WalksRowsCountsThemAndReadsByPositionAndName) {
   EXPECT_EQ(q.Field(0).AsString(), "b");
 }
 
-// Keyed lookups must find the same rows whether the file's index or the layer's hash map serves them.
-class SqliteTableKeys : public ::testing::TestWithParam<bool> {};
+// Keyed lookups must find the same rows whether the file's index, the layer's hash of the keys, or the
+// hash over prefetched rows serves them: 0 indexed, 1 no index, 2 indexed and prefetched.
+class SqliteTableKeys : public ::testing::TestWithParam<int> {};
 
 TEST_P(SqliteTableKeys, FindKeyFindsTheFirstRowInKeyOrder) {
-  const bool indexed = GetParam();
+  const bool indexed = GetParam() != 1;
   QTemporaryDir dir;
   std::string sql =
       "CREATE TABLE v (t INTEGER, f INTEGER, r INTEGER, s TEXT);"
@@ -183,8 +184,10 @@ TEST_P(SqliteTableKeys, FindKeyFindsTheFirstRowInKeyOrder) {
   TSqliteTable t(c);
   t.TableName = "V";
   t.IndexFieldNames = "t;f;r";
+  t.Prefetch = GetParam() == 2;
+  t.FieldNames = "s";
   t.Open();
-  EXPECT_EQ(t.UsesFileIndex(), indexed);
+  EXPECT_EQ(t.UsesFileIndex(), GetParam() == 0);
   EXPECT_TRUE(t.FindKey({13, 64, 7}));
   EXPECT_EQ(t.FieldByName("s").AsString(), "second");
   EXPECT_TRUE(t.FindKey({13, 64}));
@@ -219,9 +222,17 @@ TEST_P(SqliteTableKeys, FindKeyFindsTheFirstRowInKeyOrder) {
   ASSERT_TRUE(t.FindKey({7, 28, 1}));
   EXPECT_EQ(t.FieldByName("s").AsString(), "kept");
   ExpectError([&] { c.Commit(); }, "no transaction");
+  // A column outside the prefetched ones reads through the row id; an edited key is found under its new value.
+  ASSERT_TRUE(t.FindKey({13, 64, 8}));
+  EXPECT_EQ(t.FieldByName("f").AsInteger(), 64);
+  EXPECT_EQ(t.Field(3).AsString(), "other");
+  EXPECT_TRUE(t.UpdateCurrent("r", TSqliteValue::Integer(80)));
+  EXPECT_FALSE(t.FindKey({13, 64, 8}));
+  ASSERT_TRUE(t.FindKey({13, 64, 80}));
+  EXPECT_EQ(t.FieldByName("s").AsString(), "other");
 }
 
-INSTANTIATE_TEST_SUITE_P(IndexOrHash, SqliteTableKeys, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(IndexOrHash, SqliteTableKeys, ::testing::Values(0, 1, 2));
 
 TEST(SqliteTable, MissingTableOrKeyColumnIsAnError) {
   QTemporaryDir dir;

@@ -59,10 +59,12 @@ struct ReportContext {
 
 using ReportRun = int (*)(ReportContext&);
 
+// A word whose report draws (charts, pictures placed in text) passes draws = true: it then runs in a GUI
+// application on the offscreen platform, which fonts need; the others run in a plain core application.
 struct ReportRegistration {
   ReportRegistration(const char* word, const char* usage, ReportRun run,
                      std::initializer_list<const char*> valueOptions = {},
-                     std::initializer_list<const char*> flagOptions = {});
+                     std::initializer_list<const char*> flagOptions = {}, bool draws = false);
 };
 
 // Loads the file at `path` into `model` by its extension (".ged", ".at4", ".at5"), as the program opens it,

@@ -2,10 +2,14 @@
 // root person as the window does after opening a file, and runs the chosen report word.
 #include "tools/report/ReportCommand.h"
 
-#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 #include <map>
 #include <set>
 #include <string>
@@ -22,6 +26,7 @@ struct Word {
   ReportRun run = nullptr;
   std::set<QString> valueOptions;
   std::set<QString> flagOptions;
+  bool draws = false;
 };
 
 std::map<QString, Word>& Words() {
@@ -48,8 +53,9 @@ void PrintUsage() {
 
 ReportRegistration::ReportRegistration(const char* word, const char* usage, ReportRun run,
                                        std::initializer_list<const char*> valueOptions,
-                                       std::initializer_list<const char*> flagOptions) {
+                                       std::initializer_list<const char*> flagOptions, bool draws) {
   Word w;
+  w.draws = draws;
   w.usage = QString::fromUtf8(usage);
   w.run = run;
   for (const char* o : valueOptions) w.valueOptions.insert(QString::fromUtf8(o));
@@ -113,7 +119,22 @@ void LoadFamilyTree(Model& model, const QString& path) {
 }
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  // Reports that draw need fonts: a GUI application without a screen. It wants a private runtime folder,
+  // made here when the session has none, so that nothing but the report reaches the output.
+  const auto drawing = argc >= 2 ? Words().find(QString::fromLocal8Bit(argv[1])) : Words().end();
+  std::unique_ptr<QCoreApplication> app;
+  if (drawing != Words().end() && drawing->second.draws) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+      const QString runtime = QDir::tempPath() + QStringLiteral("/trevolan-runtime-") + QString::number(getuid());
+      QDir().mkpath(runtime);
+      QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+      qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    }
+    app = std::make_unique<QGuiApplication>(argc, argv);
+  } else {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  }
   const QStringList argvList = QCoreApplication::arguments();
   if (argvList.size() < 3) {
     PrintUsage();
