@@ -265,6 +265,27 @@ TEST_F(MarriagesPages, StatisticsChartClickLabelsPrintAndSave) {
   }
 }
 
+// The statistics options are kept in the settings file, all but the scale.
+TEST_F(MarriagesPages, StatisticsOptionsAreSettingsButNotTheScale) {
+  TStatisticsPage* p = Page<TStatisticsPage>();
+  p->RadioGroup2->SetItemIndex(2);
+  p->RadioGroup3->SetItemIndex(1);
+  p->CheckBox37->setChecked(true);
+  p->Edit11->setText(QStringLiteral("И*ан*"));
+  p->SpinEdit2->setValue(1850);
+  p->SpinEdit4->setValue(3);
+  form_->IniSave();
+  form_ = std::make_unique<TForm1>();
+  form_->IniLoad();
+  p = Page<TStatisticsPage>();
+  EXPECT_EQ(p->RadioGroup2->ItemIndex(), 2);
+  EXPECT_EQ(p->RadioGroup3->ItemIndex(), 1);
+  EXPECT_TRUE(p->CheckBox37->isChecked());
+  EXPECT_EQ(p->Edit11->text(), QStringLiteral("И*ан*"));
+  EXPECT_EQ(p->SpinEdit2->value(), 1850);
+  EXPECT_EQ(p->SpinEdit4->value(), 1);
+}
+
 TEST_F(MarriagesPages, ExportWritesTheCheckedColumns) {
   TExportPage& p = *Page<TExportPage>();
   ASSERT_EQ(p.CheckListBox1->count(), 42);
