@@ -236,6 +236,14 @@ TEST_F(MarriagesPages, StatisticsChartClickLabelsPrintAndSave) {
   for (const auto& b : chart.Bars()) ivan = ivan || b.label == u"Иван";
   EXPECT_TRUE(ivan);
 
+  // The scale widens the chart to a multiple of its area (panned by the scroll bar); 1 fills the area again.
+  const int area = p.ScrollBox3->viewport()->width();
+  p.SpinEdit4->setValue(3);
+  EXPECT_EQ(chart.width(), 3 * area);
+  p.SpinEdit4->setValue(1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(chart.width(), area);
+
   // The print command: the chart on a landscape page, here into a PDF file.
   auto* sink = dynamic_cast<platform::TPrinterSink*>(&form_->Printer());
   ASSERT_NE(sink, nullptr);
