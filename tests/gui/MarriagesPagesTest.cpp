@@ -104,6 +104,22 @@ TEST_F(MarriagesPages, MarriageListColoursFilterAndWorkbooks) {
     }
   }
   EXPECT_GT(coloured, 0);
+  // A cell whose text has line breaks is shown without them and marked for its selected colours.
+  int rdr = -1;
+  for (int c = 0; c < p.DataSource2->columnCount(); ++c)
+    if (p.DataSource2->Columns()[std::size_t(c)].field == u"R_DR") rdr = c;
+  ASSERT_GE(rdr, 0);
+  bool sawBreaks = false;
+  for (int pos = 0; pos < total; ++pos) {
+    const QModelIndex cell = p.DataSource2->index(pos, rdr);
+    const bool breaks = cds.ValueAt(pos, cds.FieldIndex(QStringLiteral("R_DR"))).toString().contains(u'\n');
+    EXPECT_EQ(cell.data(Qt::UserRole + 7).toBool(), breaks) << pos;
+    EXPECT_FALSE(cell.data(Qt::DisplayRole).toString().contains(u'\n'));
+    sawBreaks = sawBreaks || breaks;
+  }
+  EXPECT_TRUE(sawBreaks);
+  EXPECT_FALSE(p.DataSource2->index(0, 0).data(Qt::UserRole + 7).toBool());
+
   // The other marriages of men hidden, then all known ones: fewer rows, the counts follow.
   p.CheckBox34->setChecked(false);
   const int noMen = cds.RecordCount();
