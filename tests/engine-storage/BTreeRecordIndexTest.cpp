@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDFieldManager.h"
+#include "engine/storage/NRDRecordBitmap.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
 #include "tests/engine-storage/StorageTestUtil.h"
@@ -152,6 +154,46 @@ TEST(BTreeRecordIndex, FillsNavigatesAndNumbersInIndexOrder) {
   EXPECT_EQ(CodeOf([&] { index.DropIndex(1); }), 20119);
 }
 
+TEST(BTreeRecordIndex, RandomChangesKeepRecordNumbersInStepWithAModel) {
+  IndexFixture f;
+  TNRDBTreeRecordIndex index(&f.table->IndexManager());
+  index.CreateIndex(nullptr, f.def);  // no cursor: an empty tree, made by the engine session -2
+  f.pm.ApplyChanges(-2);
+  std::set<std::pair<std::string, std::int32_t>> model;
+  std::mt19937 rng(3);
+  std::int32_t nextId = 1;
+  for (int step = 0; step < 600; ++step) {
+    if (model.empty() || rng() % 10 < (step < 300 ? 7u : 3u)) {
+      std::string name(1 + rng() % 6, 'a');
+      for (char& c : name) c = static_cast<char>('a' + rng() % 2);
+      f.Add(nextId, name);
+      index.InsertEntry(1, f.table->Records().Records.at(nextId).data(), TNRDPageItemID{nextId, 0});
+      model.insert({name, nextId++});
+    } else {
+      auto it = model.begin();
+      std::advance(it, static_cast<long>(rng() % model.size()));
+      ASSERT_TRUE(index.DeleteEntry(1, f.table->Records().Records.at(it->second).data(), TNRDPageItemID{it->second, 0}));
+      model.erase(it);
+    }
+    ASSERT_NO_THROW(index.CheckIntegrity(1)) << step;
+    // Three sampled records: record number both ways.
+    for (int probe = 0; probe < 3 && !model.empty(); ++probe) {
+      const std::int64_t recNo = 1 + static_cast<std::int64_t>(rng() % model.size());
+      auto it = model.begin();
+      std::advance(it, static_cast<long>(recNo - 1));
+      ASSERT_EQ(index.GetRecordIDByRecNo(1, recNo).PageNo, it->second) << step;
+      ASSERT_EQ(index.GetRecNoByRecordID(1, TNRDPageItemID{it->second, 0}, f.table->Records().Records.at(it->second).data()),
+                recNo);
+    }
+    if (step % 20 == 0) {
+      std::vector<std::int32_t> ids;
+      for (auto& e : model) ids.push_back(e.second);
+      ASSERT_EQ(f.Walk(index, true), ids) << step;
+      ASSERT_EQ(f.Walk(index, false), ids) << step;
+    }
+  }
+}
+
 TEST(BTreeRecordIndex, UniqueChecksUseWholeValuesAndTreatNullsAsEqual) {
   IndexFixture f(true);
   f.Add(1, "Petrovich");
@@ -271,6 +313,39 @@ TEST(BTreeRecordIndex, IndexManagerBuildsItThroughTheCreator) {
   ASSERT_EQ(ids.size(), 20u);
   EXPECT_EQ(ids.front(), 1);  // "k99" first in descending order
   EXPECT_EQ(ids.back(), 20);
+}
+
+TEST(BTreeRecordIndex, DistinctKeepsTheFirstRecordOfEachKey) {
+  IndexFixture f;
+  // Names repeat every 4 records; "Petrovich"/"Petrova" share the kept bytes but differ.
+  const char* names[] = {"Ivanov", "Petrovich", "Petrova", "Ivanov"};
+  for (int id = 1; id <= 24; ++id) f.Add(id, names[id % 4]);
+  f.table->IndexManager().FIndexCreator = [](TNRDBaseIndexManager& m) {
+    return std::make_unique<TNRDBTreeRecordIndex>(&m);
+  };
+  TNRDIndexDef def;
+  def.FName = "BYNAME";
+  def.AssignByNames({"NAME"}, {""}, {""});
+  def.GetIndexColumn(0).FMaxIndexedSize = 4;
+  const std::int32_t indexID = f.table->IndexManager().CreateIndex(&f.cursor, def);
+  auto* index = static_cast<TNRDBTreeRecordIndex*>(f.table->IndexManager().OpenIndex(indexID));
+  TNRDRecordBitmap bitmap(f.table);
+  bitmap.FIndexBased = true;
+  bitmap.FActive = true;
+  TNRDKeyPath path;
+  ASSERT_TRUE(index->GetFirstIndexPosition(1, path));
+  do {
+    bitmap.ShowRecord(indexID, path);
+  } while (index->MoveToNextPosition(1, path));
+  index->ApplyDistinctToRecordBitmap(1, &bitmap, 1);
+  std::vector<std::int32_t> visible;
+  ASSERT_TRUE(index->GetFirstIndexPosition(1, path));
+  do {
+    if (bitmap.IsRecordVisible(indexID, path)) visible.push_back(index->GetReferenceAtPosition(1, path).PageNo);
+  } while (index->MoveToNextPosition(1, path));
+  // Ivanov (ids 3, 4, 7, 8, ...: first 3), Petrova (2), Petrovich (1).
+  EXPECT_EQ(visible, (std::vector<std::int32_t>{3, 2, 1}));
+  EXPECT_EQ(CodeOf([&] { index->ApplyDistinctToRecordBitmap(1, nullptr, 1); }), 20076);
 }
 
 }  // namespace
