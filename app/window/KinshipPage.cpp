@@ -6,11 +6,13 @@
 #include "app/window/SchemeTree.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/DataGrid.h"
+#include "platform/qt/FlowLayout.h"
 #include "platform/qt/RichText.h"
 
 #include <QDropEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
 #include <QTextCursor>
@@ -106,9 +108,10 @@ void TKinshipPage::Build() {
   options->setFrameShape(QFrame::NoFrame);
   auto* rows = new QVBoxLayout(options);
   rows->setContentsMargins(0, 0, 0, 0);
-  auto* row1 = new QHBoxLayout;
-  auto* row2 = new QHBoxLayout;
-  auto* row3 = new QHBoxLayout;
+  // Rows wrap when the page is narrow.
+  auto* row1 = new platform::TFlowLayout;
+  auto* row2 = new platform::TFlowLayout;
+  auto* row3 = new platform::TFlowLayout;
   rows->addLayout(row1);
   rows->addLayout(row2);
   rows->addLayout(row3);
@@ -121,7 +124,6 @@ void TKinshipPage::Build() {
   CheckBox20 = AddCheck(options, row2, "CheckBox20", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
   CheckBox19 = AddCheck(options, row2, "CheckBox19", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
   CheckBox12 = AddCheck(options, row2, "CheckBox12", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
-  row2->addSpacing(16);
   CheckBox25 = AddCheck(options, row2, "CheckBox25", QStringLiteral("Наименование"), false, QStringLiteral("RelationName"));
   CheckBox8 = AddCheck(options, row2, "CheckBox8", QStringLiteral("Аббревиатура"), false, QStringLiteral("RelationCode"));
   CheckBox57 = AddCheck(options, row2, "CheckBox57", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
@@ -133,7 +135,6 @@ void TKinshipPage::Build() {
   SpinEdit14->setRange(3, 100);
   SpinEdit14->setValue(30);
   row3->addWidget(SpinEdit14);
-  row3->addSpacing(16);
   AddLabel(options, row3, "Label64", QStringLiteral("Масштаб"), QStringLiteral("Scale"));
   ComboBox2 = new QComboBox(options);
   ComboBox2->setObjectName(QStringLiteral("ComboBox2"));
@@ -142,8 +143,31 @@ void TKinshipPage::Build() {
   ComboBox2->addItems(KinshipZoomItems());
   ComboBox2->setCurrentIndex(0);
   row3->addWidget(ComboBox2);
-  row3->addStretch(1);
   outer->addWidget(options);
+  // Print and save what the sub-page shows; the save button's drop-down also cuts the tree's picture into
+  // portrait or landscape pages. Not in the saved panel: buttons carry no setting.
+  PrintButton = AddButton(page, nullptr, "PrintButtonKinship", QStringLiteral("Печатать"), {});
+  SaveButton = AddButton(page, nullptr, "SaveButtonKinship", QStringLiteral("Сохранить"), {});
+  platform::SetHelpKeyword(PrintButton, QStringLiteral("Print"));
+  platform::SetHelpKeyword(SaveButton, QStringLiteral("Save"));
+  row3->addWidget(PrintButton);
+  row3->addWidget(SaveButton);
+  row3->addStretch(1);
+  PopupMenu8 = new QMenu(page);
+  PopupMenu8->setObjectName(QStringLiteral("PopupMenu8"));
+  QAction* one = PopupMenu8->addAction(QStringLiteral("Одним файлом"));
+  one->setStatusTip(QStringLiteral("SaveOneFile"));
+  MenuItem3 = PopupMenu8->addAction(QStringLiteral("Разбить для Портретной"));
+  MenuItem3->setStatusTip(QStringLiteral("SplitPortrait"));
+  MenuItem4 = PopupMenu8->addAction(QStringLiteral("Разбить для Альбомной"));
+  MenuItem4->setStatusTip(QStringLiteral("SplitLandscape"));
+  SaveButton->setMenu(PopupMenu8);
+  SaveButton->setPopupMode(QToolButton::MenuButtonPopup);
+  connect(one, &QAction::triggered, this, [this] { RunCommand(host(), [this] { Save(); }); });
+  connect(MenuItem3, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(false); }); });
+  connect(MenuItem4, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(true); }); });
+  connect(SaveButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { Save(); }); });
+  connect(PrintButton, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { Print(); }); });
 
   // The link list.
   auto* links = new QWidget(page);
@@ -341,6 +365,10 @@ void TKinshipPage::ReScalelink2Pers() {
   }
   Image5->setPixmap(QPixmap::fromImage(shown));
   Image5->resize(shown.size());
+}
+
+void TKinshipPage::MenuItemSplitClick(bool landscape) {
+  SaveTreeSplit(TreeRowsOf(TreeView3), host().Dialogs(), landscape);
 }
 
 void TKinshipPage::Print() {

@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -45,6 +46,8 @@ class TKinshipPage : public TRichTextPage {
   void ComboBox3Change(int index);
   void ComboBox2Change();     // zoom
   void ReScalelink2Pers();
+  // "Разбить для Портретной" / "Разбить для Альбомной": the tree's picture cut into page-sized files.
+  void MenuItemSplitClick(bool landscape);
 
   // The persons of the fields: person indexes, 0 when the field is empty (the current person).
   std::int64_t FirstPerson() const { return first_; }
@@ -74,6 +77,9 @@ class TKinshipPage : public TRichTextPage {
   QTextEdit* RichEdit2 = nullptr;
   QScrollArea* ScrollBox2 = nullptr;
   QLabel* Image5 = nullptr;
+  QToolButton *PrintButton = nullptr, *SaveButton = nullptr;
+  QMenu* PopupMenu8 = nullptr;
+  QAction *MenuItem3 = nullptr, *MenuItem4 = nullptr;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
@@ -148,6 +149,12 @@ void TNRDWriteBatch::Overlay(void* buffer, std::int64_t count, std::int64_t pos)
 // ---------------------------------------------------------------------------------------------
 // TNRDJournal
 
+std::string TNRDJournal::JournalPath(const std::string& databaseFileName) {
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::weakly_canonical(databaseFileName, ec);
+  return (ec || resolved.empty() ? databaseFileName : resolved.string()) + "-journal";
+}
+
 std::vector<std::uint8_t> TNRDJournal::Build(std::int64_t originalSize, const std::vector<TNRDJournalRegion>& regions) {
   std::vector<std::uint8_t> out;
   out.insert(out.end(), kMagic, kMagic + 8);
@@ -224,9 +231,24 @@ void TNRDJournal::Apply(platform::FileSystem& fs, platform::NativeFile& file, co
   // 2. The change set itself.
   bool applied = true;
   if (batch.MinSize() < batch.OriginalSize()) applied = file.SetSize(batch.MinSize());
+  // Adjacent extents (pages written in a row) go out in runs of up to 1 MB.
+  constexpr std::size_t kRun = 1 << 20;
+  std::vector<std::uint8_t> run;
+  std::int64_t runStart = 0;
+  auto flushRun = [&] {
+    if (applied && !run.empty()) applied = file.Write(run.data(), static_cast<std::int64_t>(run.size()), runStart);
+    run.clear();
+  };
   for (auto it = batch.Extents().begin(); applied && it != batch.Extents().end(); ++it) {
-    applied = file.Write(it->second.data(), static_cast<std::int64_t>(it->second.size()), it->first);
+    const bool joins = !run.empty() && runStart + static_cast<std::int64_t>(run.size()) == it->first &&
+                       run.size() + it->second.size() <= kRun;
+    if (!joins) {
+      flushRun();
+      runStart = it->first;
+    }
+    run.insert(run.end(), it->second.begin(), it->second.end());
   }
+  flushRun();
   std::int64_t size = 0;
   if (applied) applied = file.GetSize(size);
   if (applied && size != batch.Size()) applied = file.SetSize(batch.Size());

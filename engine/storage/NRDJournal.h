@@ -69,7 +69,9 @@ struct TNRDJournalRegion {
 
 class TNRDJournal {
  public:
-  static std::string JournalPath(const std::string& databaseFileName) { return databaseFileName + "-journal"; }
+  // "<file>-journal" beside the file, with the file's path resolved (links, "..") so that every
+  // opener finds the same journal whatever path it opened the file by.
+  static std::string JournalPath(const std::string& databaseFileName);
 
   // Writes the batch to the file through the journal (protocol above). On a failure after the file
   // was touched the before-images are written back at once; if even that fails the journal stays

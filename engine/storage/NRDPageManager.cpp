@@ -437,22 +437,34 @@ void TNRDPageManager::ApplyChanges(std::int32_t sessionID) {
   info->RemovedPageNumbers.SetSize(0);
   info->AddedPageNumbers.SetSize(0);
 
-  // Pages are written in ascending number. Each written page leaves the dirty list at once, so a
-  // failure in the middle leaves only the unwritten pages there.
-  while (dirty.Count() > 0) {
-    TNRDPage* page = dirty.Item(0);
-    InternalWritePage(page);
-    dirty.Delete(page->PageNo());
-    page->SetIsDirty(false);
-    DropSharedPage(page->PageNo());
-    if (FSharedPages.Count() < FCacheCapacity) {
-      FSharedPages.Insert(page);
-      page->SetParentList(&FSharedPages);
-    } else {
-      delete page;
+  // Pages are written in ascending number. A failure in the middle leaves only the unwritten pages
+  // in the dirty list: the written ones are clean and must not be written again.
+  std::vector<TNRDPage*> pages;
+  pages.reserve(static_cast<std::size_t>(dirty.Count()));
+  for (std::int32_t i = 0; i < dirty.Count(); ++i) pages.push_back(dirty.Item(i));
+  std::size_t written = 0;
+  try {
+    for (; written < pages.size(); ++written) InternalWritePage(pages[written]);
+  } catch (...) {
+    for (std::size_t i = 0; i < written; ++i) {
+      dirty.Delete(pages[i]->PageNo());
+      KeepCommittedPage(pages[i]);
     }
+    throw;
   }
   dirty.Clear();
+  for (TNRDPage* page : pages) KeepCommittedPage(page);
+}
+
+void TNRDPageManager::KeepCommittedPage(TNRDPage* page) {
+  page->SetIsDirty(false);
+  DropSharedPage(page->PageNo());
+  if (FSharedPages.Count() < FCacheCapacity) {
+    FSharedPages.Insert(page);
+    page->SetParentList(&FSharedPages);
+  } else {
+    delete page;
+  }
 }
 
 void TNRDPageManager::CancelChanges(std::int32_t sessionID) {

@@ -321,6 +321,8 @@ class TNRDPageManager {
 
  private:
   void EvictSharedPages();
+  // A written page: clean, into the shared cache while there is room, else freed.
+  void KeepCommittedPage(TNRDPage* page);
   void FreeSessionPages(TNRDSessionPageInfo& info);
 };
 

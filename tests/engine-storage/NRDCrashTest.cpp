@@ -334,3 +334,27 @@ TEST(NRDMultiUser, HeaderLockAndChangedPages) {
 }
 
 }  // namespace
+
+namespace {
+
+// The journal of a commit cut while the file was open through a link is found by an opener that
+// uses the real path.
+TEST(NRDCrashSafety, JournalIsFoundWhateverPathOpenedTheFile) {
+  CrashFixture fx;
+  const std::string link = fx.dir.File("link.at4");
+  ASSERT_EQ(::symlink(fx.path.c_str(), link.c_str()), 0);
+  {
+    FaultFileSystem fs;
+    fs.Granularity = kPageSize;
+    auto pm = OpenDb(link, {}, &fs);
+    fs.Budget = fs.Used + 150;
+    EXPECT_NE(CodeOf([&] { fx.Scenario(*pm); }), 0);
+  }
+  EXPECT_TRUE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
+  EXPECT_NE(ReadAll(fx.path), fx.initial);
+  { OpenDb(fx.path); }
+  EXPECT_EQ(ReadAll(fx.path), fx.initial);
+  EXPECT_FALSE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
+}
+
+}  // namespace

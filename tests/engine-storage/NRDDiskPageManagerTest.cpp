@@ -538,3 +538,58 @@ TEST(NRDDiskPageManager, DamagedFilesRaiseCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NRDDiskPageManager, TruncateDatabaseAndByteLocks) {
+  TempDir dir;
+  const std::string path = dir.File("trunc.at4");
+  {
+    auto pm = CreateDb(path, 256, 4);
+    for (int i = 0; i < 40; ++i) AddFilledPage(*pm, 0, 1);
+    pm->ApplyChanges(0);
+    pm->RemovePage(0, LastUsed(*pm));  // fewer free pages at the end than a step: no shrink
+    pm->ApplyChanges(0);
+    ASSERT_GT(TotalPages(*pm), LastUsed(*pm) + 1);
+    pm->TruncateDatabase();
+    EXPECT_EQ(TotalPages(*pm), LastUsed(*pm) + 1);
+    EXPECT_EQ(pm->DatabaseFile().GetSize(), 380 + static_cast<std::int64_t>(TotalPages(*pm)) * 256);
+    pm->TruncateFile(0);
+    pm->TruncateFile(TotalPages(*pm) + 1);
+    pm->ExtendFile(0);
+    EXPECT_EQ(TotalPages(*pm), LastUsed(*pm) + 1);
+  }
+  auto a = OpenDb(path, {}, nullptr, true);
+  auto b = OpenDb(path, {}, nullptr, true);
+  b->SetLockRetry(2, 1);
+  struct Lock {
+    const char* name;
+    std::function<bool(TNRDDiskPageManager&)> lock, unlock;
+  };
+  const Lock locks[] = {
+      {"tables", [](TNRDDiskPageManager& m) { return m.LockTables(); }, [](TNRDDiskPageManager& m) { return m.UnlockTables(); }},
+      {"free space", [](TNRDDiskPageManager& m) { return m.LockFreeSpaceManager(); },
+       [](TNRDDiskPageManager& m) { return m.UnlockFreeSpaceManager(); }},
+      {"object id", [](TNRDDiskPageManager& m) { return m.LockLastObjectID(); },
+       [](TNRDDiskPageManager& m) { return m.UnlockLastObjectID(); }},
+      {"page byte", [](TNRDDiskPageManager& m) { return m.LockPageByte(2, 7); },
+       [](TNRDDiskPageManager& m) { return m.UnlockPageByte(2, 7); }},
+  };
+  for (const Lock& l : locks) {
+    EXPECT_TRUE(l.lock(*a)) << l.name;
+    EXPECT_FALSE(l.lock(*b)) << l.name;
+    EXPECT_TRUE(l.unlock(*a)) << l.name;
+    EXPECT_FALSE(l.unlock(*a)) << l.name;
+    EXPECT_TRUE(l.lock(*b)) << l.name;
+    EXPECT_TRUE(l.unlock(*b)) << l.name;
+  }
+  ASSERT_TRUE(a->LockLastObjectID());
+  EXPECT_EQ(CodeOf([&] { b->GetNextObjectID(1, 0); }), 30401);
+  EXPECT_TRUE(a->UnlockLastObjectID());
+  ASSERT_TRUE(a->LockPageByte(3, 0));
+  EXPECT_TRUE(b->IsPageByteLocked(3, 0));
+  EXPECT_TRUE(b->IsPageRegionLocked(2, 250, 10));
+  EXPECT_FALSE(b->IsPageRegionLocked(3, 1, 10));
+}
+
+}  // namespace

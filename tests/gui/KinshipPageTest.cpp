@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -181,6 +182,54 @@ TEST_F(KinshipPage, PrintsAndSavesWhatTheSubPageShows) {
   QFile t(txt);
   ASSERT_TRUE(t.open(QIODevice::ReadOnly));
   EXPECT_EQ(QString::fromUtf8(t.readAll()).count(QStringLiteral("\r\n")), 3);
+  // The tree's picture cut for portrait pages, from the page's own save drop-down.
+  dialogs_->saves.push_back({dir_.filePath(QStringLiteral("tree.bmp")), 2});
+  p->MenuItem3->trigger();
+  EXPECT_TRUE(QFile::exists(dir_.filePath(QStringLiteral("tree1.bmp"))));
+  EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("tree2.bmp")))) << "three rows fit on one page";
+}
+
+// A long line of couples: the search over all links takes long enough to be stopped from the toolbar.
+TEST_F(KinshipPage, StopEndsTheSearchWhileTheButtonsAreDisabled) {
+  QByteArray ged = "0 HEAD\r\n1 CHAR UTF-8\r\n";
+  const int n = 3000;
+  for (int i = 1; i <= n; ++i) {
+    ged += "0 @I" + QByteArray::number(2 * i - 1) + "@ INDI\r\n1 NAME H" + QByteArray::number(i) + " /Line/\r\n1 SEX M\r\n";
+    ged += "1 FAMS @F" + QByteArray::number(i) + "@\r\n";
+    if (i > 1) ged += "1 FAMC @F" + QByteArray::number(i - 1) + "@\r\n";
+    ged += "0 @I" + QByteArray::number(2 * i) + "@ INDI\r\n1 NAME W" + QByteArray::number(i) + " /Wife/\r\n1 SEX F\r\n";
+    ged += "1 FAMS @F" + QByteArray::number(i) + "@\r\n";
+  }
+  for (int i = 1; i <= n; ++i) {
+    ged += "0 @F" + QByteArray::number(i) + "@ FAM\r\n1 HUSB @I" + QByteArray::number(2 * i - 1) + "@\r\n1 WIFE @I" +
+           QByteArray::number(2 * i) + "@\r\n";
+    if (i < n) ged += "1 CHIL @I" + QByteArray::number(2 * i + 1) + "@\r\n";
+  }
+  ged += "0 TRLR\r\n";
+  const QString path = dir_.filePath(QStringLiteral("line.ged"));
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(ged);
+  f.close();
+  form_->OpenDataFiles(path);
+  ASSERT_EQ(TheModel().PersonCount(), 2 * n);
+  TKinshipPage* p = Page();
+  Choose("@I1@", "@I6000@");
+  p->CheckBox15->setChecked(false);
+  p->SpinEdit14->setValue(100);
+  bool disabled = false, stopEnabled = false;
+  QTimer::singleShot(0, [&] {
+    disabled = !p->SpeedButton14->isEnabled() && !p->SpeedButton15->isEnabled() && !p->ComboBox3->isEnabled();
+    stopEnabled = form_->ToolButton4->isEnabled();
+    form_->ToolButton4->click();
+  });
+  p->SpeedButton14->click();
+  EXPECT_TRUE(disabled) << "the page's buttons are disabled while the search runs";
+  EXPECT_TRUE(stopEnabled);
+  EXPECT_TRUE(p->Kinship().Stopped);
+  EXPECT_TRUE(p->SpeedButton14->isEnabled());
+  EXPECT_FALSE(form_->Busy());
+  EXPECT_EQ(Items(), QStringList{QStringLiteral("Not found")});
 }
 
 TEST_F(KinshipPage, Screenshots) {
