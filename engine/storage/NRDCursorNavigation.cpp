@@ -263,6 +263,8 @@ bool FindKey(TNRDTableData& table, TNRDCursor& cursor, TNRDSearchCondition searc
 
 // ----- counts and record numbers --------------------------------------------------------------------
 
+static std::int64_t CountByStepping(TNRDTableData& table, TNRDCursor& cursor);
+
 std::int64_t GetRecordCount(TNRDTableData& table, TNRDCursor& cursor) {
   TNRDTableDataLock lock(table);
   if (!cursor.IsViewRestricted()) return table.InternalGetRecordCount(&cursor);
@@ -271,11 +273,54 @@ std::int64_t GetRecordCount(TNRDTableData& table, TNRDCursor& cursor) {
     return cursor.FRecordBitmap->RecordCount();
   }
   // Without a bitmap the view is counted by stepping through it once.
+  return CountByStepping(table, cursor);
+}
+
+namespace {
+// The next record of the view after the cursor's (or its first with restart), without moving
+// the cursor: the search of a step, with the DISTINCT group of the current record skipped.
+bool SearchNextInView(TNRDTableData& table, TNRDCursor& cursor, bool restart, TNRDPageItemID& found) {
+  if (restart || !cursor.IsDistinctApplied())
+    return SearchRecords(table, cursor, nullptr, false, nullptr, found, true, restart, nullptr);
+  struct TDistinctBuffer {
+    TNRDCursor& cursor;
+    ~TDistinctBuffer() {
+      if (cursor.FDistinctRecordBuffer != nullptr) GlobalMemoryManager().FreeMem(cursor.FDistinctRecordBuffer);
+      cursor.FDistinctRecordBuffer = nullptr;
+    }
+  } distinct{cursor};
+  cursor.FDistinctRecordBuffer = GlobalMemoryManager().AllocMem(RecordBufferSizeOf(table));
+  if (!ReadCurrentPhysical(table, cursor, cursor.FDistinctRecordBuffer)) return false;
+  return SearchRecords(table, cursor, nullptr, false, nullptr, found, true, false, nullptr);
+}
+
+// Numbers a restricted view that has no bitmap by stepping through it from its first record:
+// with recNo > 0 the cursor ends on that record; with recNo 0 the result is the number of the
+// record `target`, or -1. The cursor's position is kept when nothing was positioned.
+std::int64_t StepThroughView(TNRDTableData& table, TNRDCursor& cursor, std::int64_t recNo, TNRDPageItemID target) {
+  TPositionGuard guard(cursor);
+  TNRDPageItemID found;
+  std::int64_t n = 0;
+  for (bool restart = true; SearchNextInView(table, cursor, restart, found); restart = false) {
+    ++n;
+    cursor.CurrentRecordID = found;
+    cursor.FirstPosition = false;
+    cursor.LastPosition = false;
+    if (recNo > 0 && n == recNo) {
+      guard.Keep();
+      return n;
+    }
+    if (recNo == 0 && found.PageNo == target.PageNo && found.PageItemNo == target.PageItemNo) return n;
+  }
+  return -1;
+}
+}  // namespace
+
+static std::int64_t CountByStepping(TNRDTableData& table, TNRDCursor& cursor) {
   TPositionGuard guard(cursor);
   std::int64_t count = 0;
   TNRDPageItemID found;
-  for (bool restart = true;
-       SearchRecords(table, cursor, nullptr, false, nullptr, found, true, restart, nullptr); restart = false) {
+  for (bool restart = true; SearchNextInView(table, cursor, restart, found); restart = false) {
     ++count;
     cursor.CurrentRecordID = found;
     cursor.FirstPosition = false;
@@ -289,7 +334,11 @@ void SetRecNo(TNRDTableData& table, TNRDCursor& cursor, std::int64_t recNo) {
   const std::int64_t count = GetRecordCount(table, cursor);
   if (count <= 0) return;
   recNo = std::clamp<std::int64_t>(recNo, 1, count);
-  const bool restricted = cursor.IsViewRestricted() && cursor.FRecordBitmap != nullptr;
+  if (cursor.IsViewRestricted() && cursor.FRecordBitmap == nullptr) {
+    StepThroughView(table, cursor, recNo, TNRDPageItemID());
+    return;
+  }
+  const bool restricted = cursor.IsViewRestricted();
   TNRDPageItemID id = cursor.CurrentRecordID;
   if (cursor.IsIndexApplied()) {
     TNRDIndex* index = table.IndexManager().OpenIndex(cursor.FIndexID);
@@ -319,8 +368,10 @@ std::int64_t GetRecNo(TNRDTableData& table, TNRDCursor& cursor) {
   TNRDTableDataLock lock(table);
   if (cursor.FirstPosition || cursor.LastPosition) return -1;
   if (GetRecordCount(table, cursor) <= 0) return -1;
+  if (cursor.IsViewRestricted() && cursor.FRecordBitmap == nullptr)
+    return StepThroughView(table, cursor, 0, cursor.CurrentRecordID);
   RefreshRecordBitmap(table, cursor);
-  const bool restricted = cursor.IsViewRestricted() && cursor.FRecordBitmap != nullptr;
+  const bool restricted = cursor.IsViewRestricted();
   if (cursor.IsIndexApplied()) {
     TBuffer buffer(RecordBufferSizeOf(table));
     if (!ReadCurrentPhysical(table, cursor, buffer.get())) return -1;

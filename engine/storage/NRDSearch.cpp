@@ -677,7 +677,8 @@ struct TScan {
     TNRDPageItemID id, best;
     bool haveBest = false;
     bool first = true;
-    while (index->FindRecord(sessionID, first, true, start, end, dummy.get(), id, info.get())) {
+    // Every match is looked at; the direction is the one the start and end were ordered for.
+    while (index->FindRecord(sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
       if (remain) {
         if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
@@ -722,7 +723,8 @@ struct TScan {
     TNRDPageItemID id, bestID;
     bool haveBest = false;
     bool first = true;
-    while (index->FindRecord(sessionID, first, true, start, end, dummy.get(), id, info.get())) {
+    // Every match is looked at; the direction is the one the start and end were ordered for.
+    while (index->FindRecord(sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
       if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
       if (remain && !Passes(buffer.get(), id)) continue;
