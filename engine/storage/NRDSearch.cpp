@@ -8,6 +8,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDVariant.h"
+#include "engine/storage/NRDBTreeRecordIndex.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDCursorNavigation.h"
 #include "engine/storage/NRDFieldManager.h"
@@ -352,6 +353,41 @@ bool IsRangePair(const TNRDScanSearchCondition& a, const TNRDScanSearchCondition
          (IsUpperBound(a.Condition) && IsLowerBound(b.Condition));
 }
 
+// The B-tree record index scans and estimates by bounds; other indexes answer the condition forms.
+TNRDBTreeScanBound BoundOf(const TNRDScanSearchCondition& c) {
+  TNRDBTreeScanBound b;
+  b.Operator = c.Condition;
+  b.KeyFieldCount = c.KeyFieldCount;
+  b.KeyRecordBuffer = c.KeyRecordBuffer;
+  b.PartialCompare = c.PartialCompare;
+  return b;
+}
+
+bool IndexFindRecord(TNRDIndex* index, std::int32_t sessionID, bool restart, bool goForward,
+                     const TNRDScanSearchCondition* start, const TNRDScanSearchCondition* end, void* recordBuffer,
+                     TNRDPageItemID& recordID, void* searchInfo) {
+  if (auto* btree = dynamic_cast<TNRDBTreeRecordIndex*>(index)) {
+    const TNRDBTreeScanBound s = BoundOf(*start);
+    TNRDBTreeScanBound e;
+    if (end != nullptr) e = BoundOf(*end);
+    return btree->FindRecordByBounds(sessionID, restart, goForward, &s, end != nullptr ? &e : nullptr, recordBuffer,
+                                     recordID, static_cast<TNRDBTreeSearchInfo*>(searchInfo));
+  }
+  return index->FindRecord(sessionID, restart, goForward, start, end, recordBuffer, recordID, searchInfo);
+}
+
+std::int64_t IndexApproxRangeRecordCount(TNRDIndex* index, std::int32_t sessionID, std::int64_t tableRecordCount,
+                                         const TNRDScanSearchCondition* a, const TNRDScanSearchCondition* b) {
+  if (auto* btree = dynamic_cast<TNRDBTreeRecordIndex*>(index)) {
+    // The lower bound first: an upper bound given first trades places with a lower one.
+    if ((a->Condition == scLower || a->Condition == scLowerEqual) &&
+        (b->Condition == scGreater || b->Condition == scGreaterEqual))
+      std::swap(a, b);
+    return btree->GetApproxRangeRecordCountByBounds(sessionID, tableRecordCount, BoundOf(*a), BoundOf(*b));
+  }
+  return index->GetApproxRangeRecordCount(sessionID, tableRecordCount, a, b);
+}
+
 bool ReadPhysical(TNRDTableData& table, std::int32_t sessionID, const TNRDPageItemID& id, void* buffer) {
   TNRDNavigationInfo nav;
   nav.GetRecordMode = grmCurrent;
@@ -475,8 +511,8 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
     if (i + 1 < n && conditions.Item(i + 1)->IndexID == c.IndexID && IsRangePair(c, *conditions.Item(i + 1)))
       end = i + 1;
     TNRDIndex* index = table.IndexManager().OpenIndex(c.IndexID);
-    const double count = static_cast<double>(index->GetApproxRangeRecordCount(
-        sessionID, recordCount, &c, end != -1 ? conditions.Item(end) : &c));
+    const double count = static_cast<double>(IndexApproxRangeRecordCount(
+        index, sessionID, recordCount, &c, end != -1 ? conditions.Item(end) : &c));
     const double entriesPerPage = std::max<std::int32_t>(index->GetMaxEntriesPerPage(), 1);
     double cost = count / entriesPerPage;
     const bool otherOrder = cursor.FIndexID != -1 && cursor.FIndexID != c.IndexID;
@@ -649,7 +685,7 @@ struct TScan {
     std::unique_ptr<TPositionHolder> position;
     if (fillBitmap && bitmap != nullptr) position = std::make_unique<TPositionHolder>(index);
     bool first = restart;
-    while (index->FindRecord(sessionID, first, goForward, start, end, current.get(), id, info.get())) {
+    while (IndexFindRecord(index, sessionID, first, goForward, start, end, current.get(), id, info.get())) {
       first = false;
       if (remain || position) {
         if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
@@ -678,7 +714,7 @@ struct TScan {
     bool haveBest = false;
     bool first = true;
     // Every match is looked at; the direction is the one the start and end were ordered for.
-    while (index->FindRecord(sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
+    while (IndexFindRecord(index, sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
       if (remain) {
         if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
@@ -724,7 +760,7 @@ struct TScan {
     bool haveBest = false;
     bool first = true;
     // Every match is looked at; the direction is the one the start and end were ordered for.
-    while (index->FindRecord(sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
+    while (IndexFindRecord(index, sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
       if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
       if (remain && !Passes(buffer.get(), id)) continue;

@@ -94,7 +94,7 @@ TEST(ScanStep, EqualityOnFewerColumnsBesideABoundOnMore) {
   auto w = World(100);
   w->cursor.SetIndexName("IAB");
   const std::vector<std::uint8_t> bound = w->Record({3, 4, 0});
-  w->cursor.ApplyRange(nullptr, bound.data(), 0, 2, true, false);
+  w->cursor.ApplyRange(nullptr, bound.data(), 0, 2, false, true);
   AndExpression filter(w->Fields(), {{0, Op::EQ, 2}}, w->size);
   w->cursor.FFilterExpression = &filter;
   for (const auto& values : {WalkForward(*w, 0), WalkBackward(*w, 0)}) {
