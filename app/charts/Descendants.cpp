@@ -2,6 +2,7 @@
 
 #include "app/charts/Ancestors.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -32,6 +33,25 @@ bool IsAncestorEntry(const std::vector<TPers2>& a, size_t s, std::int64_t person
   }
 }
 
+// The distinct valid families of a person, in their first order: a family listed twice is one family.
+std::vector<const TFAM*> OwnFamilies(const Model& m, const TINDI& p, std::vector<std::int64_t>* indexes = nullptr) {
+  std::vector<const TFAM*> out;
+  for (std::size_t k = 0; k < p.FAMS.size(); ++k) {
+    const std::int64_t fi = p.FAMS[k];
+    const TFAM* f = Family(m, fi);
+    if (!f) continue;
+    bool seen = false;
+    for (std::size_t j = 0; j < k && !seen; ++j) seen = p.FAMS[j] == fi;
+    if (seen) continue;
+    out.push_back(f);
+    if (indexes) indexes->push_back(fi);
+  }
+  return out;
+}
+
+// How often the builds report progress (and may be stopped).
+constexpr std::size_t kProgressStep = 256;
+
 }  // namespace
 
 QString CutText(const QString& text, int n) {
@@ -40,7 +60,8 @@ QString CutText(const QString& text, int n) {
   return text.left(n);
 }
 
-bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFanListOptions& o) {
+bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFanListOptions& o,
+               const TDescendantProgress& progress) {
   auto& a = out.aPers2;
   a.clear();
   out.aCoord.clear();
@@ -50,7 +71,11 @@ bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFan
   first.ID = QString::number(root);
   first.iLevel = 1;
   a.push_back(first);
+  // The ancestor list's bound: no honest tree has more descendant entries than this.
+  const std::size_t bound = std::size_t(1.5 * double(m.aIndi.size()));
+  std::vector<std::int64_t> children;  // the distinct children of the family being expanded
   for (size_t s = 0; s < a.size(); ++s) {
+    if (progress && s % kProgressStep == 0 && s > 0 && !progress(std::int64_t(a.size()))) break;
     const std::int64_t p = EntryIndex(m, a[s].ID);
     const TINDI& P = Person(m, p);
     a[s].sex = P.SEX;
@@ -64,12 +89,13 @@ bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFan
     bool expand = o.Auto ? a[s].iLevel < kFanMaxLevels : a[s].iLevel < o.Generations;
     // A person met again on his own line of parents is listed but not expanded: a cycle ends there.
     if (expand && o.Auto && s > 0 && IsAncestorEntry(a, size_t(a[s].ID2), p)) expand = false;
-    if (!expand) continue;
-    for (const std::int64_t fi : P.FAMS) {
-      const TFAM* f = Family(m, fi);
-      if (!f) continue;
-      for (const std::int64_t c : f->CHIL) {
-        if (c <= 0 || c >= std::int64_t(m.aIndi.size())) continue;
+    if (!expand || a.size() > bound) continue;
+    for (const TFAM* f : OwnFamilies(m, P)) {
+      children.clear();
+      for (const std::int64_t c : f->CHIL)
+        if (c > 0 && c < std::int64_t(m.aIndi.size()) && std::find(children.begin(), children.end(), c) == children.end())
+          children.push_back(c);
+      for (const std::int64_t c : children) {
         TPers2 e;
         e.ID = QString::number(c);
         e.ID1 = std::int32_t(p);
@@ -110,7 +136,7 @@ bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFan
 }
 
 bool SxPotGedcom(const Model& m, std::vector<TPers2>& a, TTreeNodes& tree, const QString& current,
-                 const TDescendantOptions& o) {
+                 const TDescendantOptions& o, const TDescendantProgress& progress) {
   a.clear();
   tree.Clear();
   const std::int64_t root = PersonIndexOf(m, current);
@@ -127,7 +153,9 @@ bool SxPotGedcom(const Model& m, std::vector<TPers2>& a, TTreeNodes& tree, const
     k = 1;
   }
   a.push_back(first);
+  std::vector<std::int64_t> familyIndexes;
   for (size_t s = 0; s < a.size(); ++s) {
+    if (progress && s % kProgressStep == 0 && s > 0 && !progress(std::int64_t(a.size()))) break;
     const std::int64_t p = EntryIndex(m, a[s].ID);
     const TINDI& P = Person(m, p);
     const int node = a[s].Node;
@@ -158,9 +186,9 @@ bool SxPotGedcom(const Model& m, std::vector<TPers2>& a, TTreeNodes& tree, const
       if (o.EventNote && !P.DEAT_NOTE.isEmpty()) d += QStringLiteral(", ") + P.DEAT_NOTE;
       a[s].Date2 = d;
     }
-    for (const std::int64_t fi : P.FAMS) {
-      const TFAM* f = Family(m, fi);
-      if (!f) continue;
+    familyIndexes.clear();
+    const std::vector<const TFAM*> families = OwnFamilies(m, P, &familyIndexes);
+    for (const TFAM* f : families) {
       a[s].Count3 += 1;
       QString t = f->MARR_DATE.NORM;
       if (o.EventPlace && !f->MARR_PLAC.isEmpty()) t += QLatin1Char(' ') + f->MARR_PLAC;
@@ -169,11 +197,15 @@ bool SxPotGedcom(const Model& m, std::vector<TPers2>& a, TTreeNodes& tree, const
     }
     if (a[s].ER_ID != 0 || repeated) continue;
     const bool man = P.SEX == QLatin1String("M");
-    for (const std::int64_t fi : P.FAMS) {
-      const TFAM* f = Family(m, fi);
-      if (!f) continue;
+    for (std::size_t fk = 0; fk < families.size(); ++fk) {
+      const TFAM* f = families[fk];
+      const std::int64_t fi = familyIndexes[fk];
       for (size_t slot = 0; slot <= f->CHIL.size(); ++slot) {
         const std::int64_t child = slot == 0 ? 0 : f->CHIL[slot - 1];
+        // A child the family lists twice is one child.
+        if (slot > 1 && std::find(f->CHIL.begin(), f->CHIL.begin() + std::ptrdiff_t(slot - 1), child) !=
+                            f->CHIL.begin() + std::ptrdiff_t(slot - 1))
+          continue;
         const QString childSex = slot == 0 ? QString() : Person(m, child).SEX;
         bool take = false;
         switch (o.Filter) {

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct TPers2 {
@@ -55,8 +56,16 @@ struct TFanList {
   std::vector<TCoord> aCoord;
 };
 
+// Called every few hundred entries with the number of entries made; returns false to stop the build
+// (the list made so far stays). May be empty.
+using TDescendantProgress = std::function<bool(std::int64_t entries)>;
+
 // Builds the fan list of `current`; returns false (list empty) when it names no person.
-bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFanListOptions& o);
+// Bounded on any data: a family listed twice by a person, or a child listed twice by a family, is
+// expanded once, and the walk ends once 1.5 x (persons + 1) entries have been made (a person who is his
+// own descendant), as the ancestor list does.
+bool FillTree2(const Model& m, TFanList& out, const QString& current, const TFanListOptions& o,
+               const TDescendantProgress& progress = {});
 
 enum class TNumbering { None, Sequential, DAboville, Konovalov };  // RadioGroup16, in item order
 enum class TLineFilter { All, Men, Women, Line };                   // RadioGroup6, in item order
@@ -80,8 +89,9 @@ struct TDescendantOptions {
 
 // Builds the scheme of `current` into `tree` and the list into `aPers2`. Returns false (empty tree)
 // when `current` names no person.
+// A family listed twice by a person is counted and expanded once; every person is expanded once.
 bool SxPotGedcom(const Model& m, std::vector<TPers2>& aPers2, TTreeNodes& tree, const QString& current,
-                 const TDescendantOptions& o);
+                 const TDescendantOptions& o, const TDescendantProgress& progress = {});
 
 // The first `n` UTF-16 units of `text`, one fewer when that would split a surrogate pair.
 QString CutText(const QString& text, int n);

@@ -112,6 +112,10 @@ void TDescendantsPage::SxPotGedcom() {
   const std::int64_t p = host().CurrentPerson();
   TTreeNodes nodes;
   TBusyCursor busy;
-  const bool built = ::SxPotGedcom(host().model(), descendants_, nodes, p > 0 ? QString::number(p) : QString(), o);
+  // A long build shows its progress and stops on "Прервать" or Esc.
+  const TLongRun run(host());
+  const std::int64_t most = std::int64_t(1.5 * double(host().model().aIndi.size()));
+  const bool built = ::SxPotGedcom(host().model(), descendants_, nodes, p > 0 ? QString::number(p) : QString(), o,
+                                   [this, most](std::int64_t entries) { return !host().Progress(entries, most); });
   Show(nodes, built);
 }

@@ -297,7 +297,11 @@ void TFanChartPage::FillTree2() {
   o.Generations = SpinEdit1->value();
   o.FanType = ComboBox8->currentIndex();
   const std::int64_t p = host().CurrentPerson();
-  ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o);
+  // A long build shows its progress and stops on "Прервать" or Esc.
+  const TLongRun run(host());
+  const std::int64_t most = std::int64_t(1.5 * double(host().model().aIndi.size()));
+  ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o,
+              [this, most](std::int64_t entries) { return !host().Progress(entries, most); });
 }
 
 void TFanChartPage::fanChart(int iType) {

@@ -8,6 +8,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <new>
 
 class QImage;
 class QTextDocument;
@@ -95,10 +96,14 @@ class TLongRun {
 // The boundary of every command: runs `command`; an exception becomes the standard error message and
 // goes no further (no exception may cross the event loop). Cursor guards inside have been undone by then.
 void ReportCommandError(TPageHost& host, const char* what);
+// Memory ran out: a message in the user's language instead of the library's word.
+void ReportOutOfMemory(TPageHost& host);
 template <class F>
 void RunCommand(TPageHost& host, F&& command) {
   try {
     command();
+  } catch (const std::bad_alloc&) {
+    ReportOutOfMemory(host);
   } catch (const std::exception& e) {
     ReportCommandError(host, e.what());
   } catch (...) {

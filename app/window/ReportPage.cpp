@@ -9,6 +9,12 @@ TBusyCursor::~TBusyCursor() { QApplication::restoreOverrideCursor(); }
 
 void ReportCommandError(TPageHost& host, const char* what) { host.ShowError(QString::fromUtf8(what)); }
 
+void ReportOutOfMemory(TPageHost& host) {
+  host.ShowError(host.Lang(QStringLiteral("OutOfMemory"),
+                           QStringLiteral("Недостаточно памяти, чтобы выполнить команду. Уменьшите число поколений или "
+                                          "выберите другую персону.")));
+}
+
 // --- Rich-text pages ---
 
 const QTextDocument* TRichTextPage::Document() const {

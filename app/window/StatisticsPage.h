@@ -1,32 +1,40 @@
-// Placeholder of the statistics page until its report is built: it occupies its tab and gives out a
-// chart widget named "Chart1" when one is there (printed in landscape, saved as BMP).
-// Replace this class (keep its name) with the real page; see PageRegistry.h.
+// The page of the statistics chart ("Статистика"): grouping, event, year range, name masks, sex and the
+// scale; the bars drawn by our bar chart widget Chart1 with click labels and the undated count below;
+// printed on a landscape page and saved as a picture.
 #pragma once
 
-#include "app/charts/ChartOutput.h"
-#include "platform/qt/PictureFile.h"
+#include "app/reports/Statistics.h"
 #include "app/window/ReportPage.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include "platform/qt/BarChart.h"
+#include "platform/qt/Controls.h"
 
 class TStatisticsPage : public TReportPage {
  public:
   using TReportPage::TReportPage;
-  void Print() override {
-    // The chart on a landscape page.
-    if (auto* chart = Tab()->findChild<QWidget*>(QStringLiteral("Chart1"))) {
-      host().SetPrinterLandscape(true);
-      PrintBitMap(chart->grab().toImage(), host().Dialogs(), host().Printer());
-    }
-  }
-  void Save() override {
-    // Always a BMP, the suffix appended to whatever name was chosen.
-    auto* chart = Tab()->findChild<QWidget*>(QStringLiteral("Chart1"));
-    QString name;
-    int index = 1;
-    if (!chart || !host().Dialogs().Save(kPictureSaveFilter, name, index)) return;
-    const QString error =
-        platform::WritePicture(name + QStringLiteral(".bmp"), platform::TPictureFormat::Bmp, chart->grab().toImage());
-    if (!error.isEmpty())
-      host().Dialogs().Message(ChartText(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) +
-                               QLatin1Char(' ') + error);
-  }
+  void Build() override;
+  void Run() override { SpeedButton27Click(); }
+  void Print() override;
+  void Save() override;
+
+  void SpeedButton27Click();  // "Создать"
+  void StatGedcom();
+  void SpinEdit4Change();     // the scale
+  void RadioGroup1Click();    // the chart back to the width of its area
+
+  TStatOptions Options() const;
+
+  QToolButton* SpeedButton27 = nullptr;
+  platform::TRadioGroup *RadioGroup2 = nullptr, *RadioGroup1 = nullptr, *RadioGroup3 = nullptr;
+  QCheckBox *CheckBox35 = nullptr, *CheckBox36 = nullptr, *CheckBox37 = nullptr, *CheckBox38 = nullptr;
+  QSpinBox *SpinEdit2 = nullptr, *SpinEdit3 = nullptr, *SpinEdit4 = nullptr;
+  QLineEdit *Edit11 = nullptr, *Edit12 = nullptr;
+  QScrollArea* ScrollBox3 = nullptr;
+  platform::TBarChart* Chart1 = nullptr;
 };

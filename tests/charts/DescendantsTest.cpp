@@ -1,5 +1,6 @@
 #include "app/charts/Descendants.h"
 #include "Fixtures.h"
+#include "app/core/GedcomReader.h"
 
 #include <gtest/gtest.h>
 
@@ -228,6 +229,87 @@ TEST(FillTree2, AutoStopsAtTheDeepestDrawnLevelAndOnCycles) {
   o.Generations = 3;
   ASSERT_TRUE(FillTree2(chain.m, fan, Id(first), o));
   EXPECT_EQ(fan.aPers2.size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+Model FromGedcom(const QByteArray& text) {
+  Model m;
+  Ged_IndiFromBytes(m, text);
+  return m;
+}
+
+// Three hostile trees that once grew the descendant lists without bound: two persons who are each other's
+// spouse and child, a child listed 10,000 times, a person listing one family 10,000 times. Every build ends
+// at once with a short list, in every mode.
+TEST(DescendantLists, StayBoundedOnHostileTrees) {
+  const Model loop = FromGedcom(
+      "0 HEAD\n0 @I1@ INDI\n1 SEX M\n1 FAMS @F1@\n1 FAMC @F1@\n0 @I2@ INDI\n1 SEX F\n1 FAMS @F1@\n1 FAMC @F1@\n"
+      "0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 CHIL @I1@\n1 CHIL @I2@\n1 CHIL @I1@\n1 CHIL @I2@\n0 TRLR\n");
+  QByteArray many("0 HEAD\n0 @I1@ INDI\n1 SEX M\n1 FAMS @F1@\n0 @I2@ INDI\n1 SEX M\n1 FAMC @F1@\n0 @F1@ FAM\n1 HUSB @I1@\n");
+  for (int i = 0; i < 10000; ++i) many += "1 CHIL @I2@\n";
+  const Model manyChildren = FromGedcom(many);
+  QByteArray fams("0 HEAD\n0 @I1@ INDI\n1 SEX M\n");
+  for (int i = 0; i < 10000; ++i) fams += "1 FAMS @F1@\n";
+  fams += "0 @I2@ INDI\n1 SEX F\n";
+  for (int i = 0; i < 10000; ++i) fams += "1 FAMS @F1@\n";
+  fams += "0 @I3@ INDI\n1 SEX F\n1 FAMC @F1@\n0 @F1@ FAM\n1 HUSB @I1@\n1 WIFE @I2@\n1 MARR\n1 CHIL @I3@\n0 TRLR\n";
+  const Model manyFamilies = FromGedcom(fams);
+
+  for (const Model* m : {&loop, &manyChildren, &manyFamilies}) {
+    const std::size_t bound = std::size_t(1.5 * double(m->aIndi.size()));
+    for (const bool autoDepth : {false, true}) {
+      for (const int type : {0, 3, 4}) {
+        TFanList list;
+        TFanListOptions o;
+        o.Auto = autoDepth;
+        o.Generations = 13;
+        o.FanType = type;
+        ASSERT_TRUE(FillTree2(*m, list, QStringLiteral("1"), o));
+        EXPECT_LE(list.aPers2.size(), bound + 8) << "auto " << autoDepth << " type " << type;
+      }
+    }
+    std::vector<TPers2> scheme;
+    TTreeNodes nodes;
+    ASSERT_TRUE(SxPotGedcom(*m, scheme, nodes, QStringLiteral("1"), TDescendantOptions{}));
+    EXPECT_LE(nodes.Count(), 8);
+  }
+  // One family listed 10,000 times is one marriage, with one spouse and one child.
+  std::vector<TPers2> scheme;
+  TTreeNodes nodes;
+  ASSERT_TRUE(SxPotGedcom(manyFamilies, scheme, nodes, QStringLiteral("1"), TDescendantOptions{}));
+  ASSERT_EQ(nodes.Count(), 3);
+  EXPECT_EQ(scheme[0].Count3, 1);
+  // The one child of a family that lists him 10,000 times is in the fan once.
+  TFanList list;
+  ASSERT_TRUE(FillTree2(manyChildren, list, QStringLiteral("1"), TFanListOptions{}));
+  EXPECT_EQ(list.aPers2.size(), 2u);
+}
+
+// A long build can be stopped: the progress callback's "no" ends it with the entries made so far (the
+// entries not reached keep no name).
+TEST(DescendantLists, BuildsStopWhenAsked) {
+  TreeBuilder t;
+  const std::int64_t root = t.Person(QStringLiteral("R r"), QStringLiteral("M"));
+  std::vector<std::int64_t> kids;
+  for (int i = 0; i < 2000; ++i) kids.push_back(t.Person(QStringLiteral("K k"), QStringLiteral("M")));
+  const std::int64_t fam = t.Family(root, 0, {});
+  t.m.aFam[std::size_t(fam)].CHIL = kids;
+  for (std::int64_t k : kids) t.m.aIndi[std::size_t(k)].FAMC = fam;
+  int calls = 0;
+  TFanList list;
+  ASSERT_TRUE(FillTree2(t.m, list, Id(root), TFanListOptions{}, [&](std::int64_t) { return ++calls < 2; }));
+  EXPECT_EQ(calls, 2);
+  EXPECT_FALSE(list.aPers2[300].Name.isEmpty());
+  EXPECT_TRUE(list.aPers2.back().Name.isEmpty());
+  calls = 0;
+  std::vector<TPers2> scheme;
+  TTreeNodes nodes;
+  ASSERT_TRUE(SxPotGedcom(t.m, scheme, nodes, Id(root), TDescendantOptions{}, [&](std::int64_t) { return ++calls < 2; }));
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(scheme.back().Name.isEmpty());
 }
 
 }  // namespace

@@ -134,6 +134,21 @@ TEST_F(MainWindow, FileMessagesAreTranslated) {
   EXPECT_EQ(fake->messages.size(), 1);
 }
 
+// A command that runs out of memory ends with a message in the user's language, not the library's word.
+TEST_F(MainWindow, OutOfMemoryIsToldInTheUsersLanguage) {
+  QDir(dir_.path()).mkdir("LNG");
+  WriteFile(Path("LNG/English.lng"), "[Language]\r\nOutOfMemory=Memory ran out\r\n");
+  static QStringList warnings;
+  warnings.clear();
+  const QtMessageHandler previous = qInstallMessageHandler(
+      [](QtMsgType, const QMessageLogContext&, const QString& text) { warnings << text; });
+  TForm1& f = Show();
+  RunCommand(f, [] { throw std::bad_alloc(); });
+  qInstallMessageHandler(previous);
+  EXPECT_TRUE(warnings.contains(QStringLiteral("Memory ran out"))) << warnings.join('|').toStdString();
+  EXPECT_FALSE(warnings.join('|').contains(QStringLiteral("bad_alloc")));
+}
+
 TEST_F(MainWindow, ShippedTranslationsCoverEveryKey) {
   QDir(dir_.path()).mkdir("LNG");
   const QStringList files = {"English.lng", "Ukrainian.lng"};

@@ -1,0 +1,168 @@
+#include "app/window/CalendarPage.h"
+
+#include <QFont>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QVBoxLayout>
+
+#include "app/core/Model.h"
+#include "app/reports/WorkbookExport.h"
+#include "app/window/MarriagesPage.h"
+#include "platform/qt/FlowLayout.h"
+
+namespace {
+
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
+                    bool checked) {
+  auto* c = new QCheckBox(caption, parent);
+  c->setObjectName(name);
+  c->setChecked(checked);
+  platform::SetHelpKeyword(c, key);
+  layout->addWidget(c);
+  return c;
+}
+
+QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setText(caption);
+  platform::SetHelpKeyword(b, key);
+  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  layout->addWidget(b);
+  return b;
+}
+
+// An event box on a panel of the event's grid colour.
+QCheckBox* EventBox(QWidget* parent, QLayout* layout, const QString& panel, int color, const QString& name,
+                    const QString& caption, const QString& key) {
+  auto* p = new platform::TPanel(parent, panel);
+  p->SetColor(color);
+  auto* pl = new QHBoxLayout(p);
+  pl->setContentsMargins(4, 2, 4, 2);
+  QCheckBox* c = AddCheck(p, pl, name, caption, key, true);
+  layout->addWidget(p);
+  return c;
+}
+
+std::optional<int> Number(const QVariant& v) {
+  if (!v.isValid() || v.isNull() || v.toString().isEmpty()) return std::nullopt;
+  return v.toInt();
+}
+
+}  // namespace
+
+void TCalendarPage::Build() {
+  QWidget* page = Tab();
+  auto* layout = new QVBoxLayout(page);
+  auto* bar = new platform::TFlowLayout;
+  layout->addLayout(bar);
+  SpeedButton42 = AddButton(page, bar, QStringLiteral("SpeedButton42"), QStringLiteral("Создать"), QStringLiteral("Create"));
+  SpeedButton6 = AddButton(page, bar, QStringLiteral("SpeedButton6"), QStringLiteral("В Excel"), QStringLiteral("ToExcel"));
+  SpeedButton7 = AddButton(page, bar, QStringLiteral("SpeedButton7"), QStringLiteral("Сохранить"), QStringLiteral("Save"));
+
+  auto* filter = new QGroupBox(QStringLiteral("Фильтр"), page);
+  filter->setObjectName(QStringLiteral("GroupBox51"));
+  platform::SetHelpKeyword(filter, QStringLiteral("CalendarFilter"));
+  auto* fl = new QHBoxLayout(filter);
+  CheckBox51 = AddCheck(filter, fl, QStringLiteral("CheckBox51"), QStringLiteral("Только Живых"), QStringLiteral("OnlyAlive"), false);
+  CheckBox52 = AddCheck(filter, fl, QStringLiteral("CheckBox52"), QStringLiteral("Только Фаворитов"), QStringLiteral("OnlyFavourites"), false);
+  bar->addWidget(filter);
+
+  auto* events = new QGroupBox(QStringLiteral("События"), page);
+  events->setObjectName(QStringLiteral("GroupBox53"));
+  platform::SetHelpKeyword(events, QStringLiteral("CalendarEvents"));
+  auto* el = new QHBoxLayout(events);
+  CheckBox53 = EventBox(events, el, QStringLiteral("Panel53"), 0xDDFFDD, QStringLiteral("CheckBox53"), QStringLiteral("Рождения (*)"), QStringLiteral("BirthsEvent"));
+  CheckBox54 = EventBox(events, el, QStringLiteral("Panel54"), 0xFFDDFF, QStringLiteral("CheckBox54"), QStringLiteral("Браки (x)"), QStringLiteral("MarriagesEvent"));
+  CheckBox59 = EventBox(events, el, QStringLiteral("Panel59"), 0xFFDDDD, QStringLiteral("CheckBox59"), QString::fromUtf8("Смерти (┼)"), QStringLiteral("DeathsEvent"));
+  bar->addWidget(events);
+
+  CDS_Informer = new platform::TClientDataSet(this);
+  CDS_Informer->setObjectName(QStringLiteral("CDS_Informer"));
+  // The grid's model finds its fields when it is made: the dataset has them from the start, closed.
+  CreateCalendarDataSet(*CDS_Informer);
+  CDS_Informer->Close();
+  std::vector<platform::TDataSetModel::Column> columns;
+  for (const TReportColumn& c : CalendarColumns()) columns.push_back({c.field, c.title, c.width, false});
+  DataSource3 = new platform::TDataSetModel(CDS_Informer, columns, this);
+  DataSource3->setObjectName(QStringLiteral("DataSource3"));
+  DBGrid3 = new platform::TDBGrid(page, QStringLiteral("DBGrid3"), DataSource3);
+  platform::SetHelpKeyword(DBGrid3, QStringLiteral("InformerGrid"));
+  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid3->setColumnWidth(static_cast<int>(k), columns[k].width);
+  DBGrid3->verticalHeader()->setDefaultSectionSize(DBGrid3->fontMetrics().height() + 4);
+  layout->addWidget(DBGrid3, 1);
+
+  DataSource3->SetCellStyle([this](int row, int column, int role) -> QVariant {
+    const QString field = DataSource3->Columns()[static_cast<std::size_t>(column)].field;
+    const QString type = CDS_Informer->Value(row, 3).toString();
+    const std::optional<int> years = Number(CDS_Informer->Value(row, 4)), days = Number(CDS_Informer->Value(row, 5));
+    const bool jubileeCell = CalendarJubilee(years, days) && (field == u"Years" || field == u"Days");
+    switch (role) {
+      case Qt::BackgroundRole: {
+        const int style = CalendarCellStyle(type, QString(), years, days);
+        if (style == 2) return platform::ColorFromWin(0xDDFFDD);
+        if (style == 3) return platform::ColorFromWin(0xFFDDFF);
+        if (style == 4) return platform::ColorFromWin(0xFFDDDD);
+        return {};
+      }
+      case Qt::ForegroundRole:
+        return jubileeCell ? QVariant(platform::ColorFromWin(0x000080)) : QVariant(QColor(Qt::black));
+      case Qt::FontRole:
+        if (jubileeCell) {
+          QFont f = DBGrid3->font();
+          f.setBold(true);
+          return f;
+        }
+        return {};
+      case Qt::TextAlignmentRole:
+        if (field == u"Type") return int(Qt::AlignCenter);
+        return {};
+      default: return {};
+    }
+  });
+
+  OpenFile = OpenWithDesktop;
+  connect(SpeedButton42, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton42Click(); }); });
+  connect(SpeedButton6, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton6Click(); }); });
+  connect(SpeedButton7, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { Save(); }); });
+}
+
+TCalendarOptions TCalendarPage::Options() const {
+  TCalendarOptions o;
+  o.OnlyAlive = CheckBox51->isChecked();
+  o.OnlyFavorites = CheckBox52->isChecked();
+  o.Births = CheckBox53->isChecked();
+  o.Marriages = CheckBox54->isChecked();
+  o.Deaths = CheckBox59->isChecked();
+  o.Today = Today;
+  return o;
+}
+
+void TCalendarPage::SpeedButton42Click() {
+  if (host().Busy()) return;
+  host().ShowPage(Tab());
+  Informer();
+}
+
+void TCalendarPage::Informer() {
+  TBusyCursor busy;
+  host().model().AbortFlag = false;
+  FillCalendarDataSet(*CDS_Informer, ::Informer(host().model(), Options()));
+  DBGrid3->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  host().OutputReady();
+}
+
+void TCalendarPage::InformerToXLS(const QString& fileName) {
+  if (!CDS_Informer->Active()) return;
+  const QString name = fileName.isEmpty() ? AskWorkbookName(host()) : fileName;
+  if (name.isEmpty()) return;
+  TBusyCursor busy;
+  std::vector<TReportColumn> columns = GridColumns(DataSource3, DBGrid3);
+  ::InformerToXLS(*CDS_Informer, columns, name);
+}
+
+void TCalendarPage::SpeedButton6Click() {
+  if (!CDS_Informer->Active()) return;
+  WriteFixedWorkbook(QString::fromLatin1(kInformerWorkbook), [this](const QString& path) { InformerToXLS(path); }, OpenFile);
+}

@@ -1,0 +1,306 @@
+#include "app/window/MarriagesPage.h"
+
+#include <QDesktopServices>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QStyledItemDelegate>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/charts/Ancestors.h"
+#include "app/core/Model.h"
+#include "app/reports/WorkbookExport.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/FlowLayout.h"
+
+namespace {
+
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
+                    bool checked) {
+  auto* c = new QCheckBox(caption, parent);
+  c->setObjectName(name);
+  c->setChecked(checked);
+  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
+  layout->addWidget(c);
+  return c;
+}
+
+QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
+  auto* b = new QToolButton(parent);
+  b->setObjectName(name);
+  b->setText(caption);
+  platform::SetHelpKeyword(b, key);
+  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  layout->addWidget(b);
+  return b;
+}
+
+QGroupBox* AddGroup(QWidget* parent, QLayout* layout, const QString& name, const QString& title, const QString& key) {
+  auto* g = new QGroupBox(title, parent);
+  g->setObjectName(name);
+  platform::SetHelpKeyword(g, key);
+  layout->addWidget(g);
+  return g;
+}
+
+// "nn:ss.zz": minutes, seconds and hundredths.
+QString Elapsed(qint64 ms) {
+  return QStringLiteral("%1:%2.%3")
+      .arg(ms / 60000, 2, 10, QLatin1Char('0'))
+      .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+      .arg(ms / 10 % 100, 2, 10, QLatin1Char('0'));
+}
+
+QColor GridColor(int style) {
+  switch (style) {
+    case 2: return platform::ColorFromWin(0xCCFFCC);
+    case 3: return platform::ColorFromWin(0xCCFFFF);
+    case 4: return platform::ColorFromWin(0xFFFFCC);
+    case 5: return platform::ColorFromWin(0xCCCCFF);
+    default: return QColor();
+  }
+}
+
+// Asked of the grid's model: whether the cell's own text holds line breaks (the grid shows it without them).
+constexpr int kHasBreaksRole = Qt::UserRole + 7;
+
+// A selected cell whose text has line breaks is drawn in yellow on dark red.
+class TMarriageCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if ((option->state & QStyle::State_Selected) && index.data(kHasBreaksRole).toBool()) {
+      option->palette.setColor(QPalette::Highlight, platform::ColorFromWin(0x000080));
+      option->palette.setColor(QPalette::HighlightedText, QColor(0xFF, 0xFF, 0x00));
+    }
+  }
+};
+
+}  // namespace
+
+void OpenWithDesktop(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+
+void WriteFixedWorkbook(const QString& name, const std::function<void(const QString&)>& write,
+                        const std::function<void(const QString&)>& open) {
+  const QString path = QFileInfo(TForm1::IniFileName()).absolutePath() + QLatin1Char('/') + name;
+  if (!QFileInfo::exists(path) || QFile::remove(path)) write(path);
+  if (open) open(path);
+}
+
+std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view) {
+  std::vector<TReportColumn> out;
+  for (int k = 0; k < model->columnCount(); ++k)
+    out.push_back({model->Columns()[static_cast<std::size_t>(k)].field, model->ColumnTitle(k), view->columnWidth(k)});
+  return out;
+}
+
+QString AskWorkbookName(TPageHost& host) {
+  QString name;
+  int filter = 2;
+  if (!host.Dialogs().Save(QStringLiteral("Excel XML 2002 (*.xml)|*.xml|Excel|*.xlsx"), name, filter)) return {};
+  if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += filter == 1 ? QStringLiteral(".xml") : QStringLiteral(".xlsx");
+  return name;
+}
+
+void TMarriagesPage::Build() {
+  QWidget* page = Tab();
+  auto* layout = new QVBoxLayout(page);
+  auto* bar = new platform::TFlowLayout;
+  layout->addLayout(bar);
+  SpeedButton30 = AddButton(page, bar, QStringLiteral("SpeedButton30"), QStringLiteral("Создать"), QStringLiteral("Create"));
+  SpeedButton31 = AddButton(page, bar, QStringLiteral("SpeedButton31"), QStringLiteral("В Excel"), QStringLiteral("ToExcel"));
+
+  auto* limit = AddGroup(page, bar, QStringLiteral("GroupBox32"), QStringLiteral("Лимит поколений"), QStringLiteral("GenLimit"));
+  auto* ll = new QHBoxLayout(limit);
+  CheckBox32 = AddCheck(limit, ll, QStringLiteral("CheckBox32"), QString(), QString(), false);
+  SpinEdit5 = new QSpinBox(limit);
+  SpinEdit5->setObjectName(QStringLiteral("SpinEdit5"));
+  SpinEdit5->setRange(2, 12);
+  SpinEdit5->setValue(8);
+  ll->addWidget(SpinEdit5);
+
+  auto* women = AddGroup(page, bar, QStringLiteral("GroupBox58"), QStringLiteral("Фамилия женщин"), QStringLiteral("WomenSurname"));
+  auto* wl = new QHBoxLayout(women);
+  CheckBox58 = AddCheck(women, wl, QStringLiteral("CheckBox58"), QStringLiteral("Девичья"), QStringLiteral("MaidenName"), true);
+
+  RadioGroup4 = new platform::TRadioGroup(page, QStringLiteral("RadioGroup4"));
+  RadioGroup4->setTitle(QStringLiteral("Известные браки"));
+  platform::SetHelpKeyword(RadioGroup4, QStringLiteral("KnownMarriages"));
+  RadioGroup4->SetItems({QStringLiteral("Известна точная дата"), QStringLiteral("Известен отец невесты"),
+                         QStringLiteral("Известна дата или отец невесты"), QStringLiteral("Известна и дата и отец невесты")});
+  RadioGroup4->SetItemIndex(3);
+  bar->addWidget(RadioGroup4);
+
+  auto* include = AddGroup(page, bar, QStringLiteral("GroupBox34"), QStringLiteral("Включать в список"), QStringLiteral("IncludeInList"));
+  auto* il = new QVBoxLayout(include);
+  CheckBox34 = AddCheck(include, il, QStringLiteral("CheckBox34"), QStringLiteral("Другие браки мужчин"), QStringLiteral("OtherMarrMan"), true);
+  CheckBox39 = AddCheck(include, il, QStringLiteral("CheckBox39"), QStringLiteral("Другие браки женщин"), QStringLiteral("OtherMarrWoman"), true);
+  CheckBox33 = AddCheck(include, il, QStringLiteral("CheckBox33"), QStringLiteral("Известные браки"), QStringLiteral("KnownMarriage"), true);
+
+  auto* countsBox = new QWidget(page);
+  auto* counts = new QVBoxLayout(countsBox);
+  Label28 = new QLabel(countsBox);
+  Label28->setObjectName(QStringLiteral("Label28"));
+  Label30 = new QLabel(countsBox);
+  Label30->setObjectName(QStringLiteral("Label30"));
+  counts->addWidget(Label28);
+  counts->addWidget(Label30);
+  counts->addStretch();
+  bar->addWidget(countsBox);
+
+  CDS_Marriage = new platform::TClientDataSet(this);
+  CDS_Marriage->setObjectName(QStringLiteral("CDS_Marriage"));
+  CreateMarriageDataSet(*CDS_Marriage);
+  CDS_Marriage->Close();
+  std::vector<platform::TDataSetModel::Column> columns;
+  for (const TReportColumn& c : MarriageColumns()) columns.push_back({c.field, c.title, c.width, false});
+  DataSource2 = new platform::TDataSetModel(CDS_Marriage, columns, this);
+  DataSource2->setObjectName(QStringLiteral("DataSource2"));
+  DBGrid2 = new platform::TDBGrid(page, QStringLiteral("DBGrid2"), DataSource2);
+  platform::SetHelpKeyword(DBGrid2, QStringLiteral("MarriageGrid"));
+  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid2->setColumnWidth(static_cast<int>(k), columns[k].width);
+  DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 4);
+  DBGrid2->installEventFilter(this);
+  DBGrid2->setItemDelegate(new TMarriageCellDelegate(DBGrid2));
+  layout->addWidget(DBGrid2, 1);
+
+  const int ok = CDS_Marriage->FieldIndex(QStringLiteral("Ok")), main = CDS_Marriage->FieldIndex(QStringLiteral("Main")),
+            calc = CDS_Marriage->FieldIndex(QStringLiteral("DM_CALC"));
+  DataSource2->SetCellStyle([this, ok, main, calc](int row, int column, int role) -> QVariant {
+    if (role == kHasBreaksRole) {
+      const QString text = CDS_Marriage->Value(row, CDS_Marriage->FieldIndex(DataSource2->Columns()[std::size_t(column)].field)).toString();
+      return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    }
+    if (role != Qt::BackgroundRole && role != Qt::ForegroundRole) return {};
+    const bool calcColumn = DataSource2->Columns()[static_cast<std::size_t>(column)].field == QLatin1String("DM_CALC");
+    const int style = MarriageCellStyle(CDS_Marriage->Value(row, ok).toString(), CDS_Marriage->Value(row, main).toString(),
+                                        calcColumn, CDS_Marriage->Value(row, calc).toString());
+    if (style == 0) return {};
+    if (role == Qt::ForegroundRole) return QColor(Qt::black);
+    return GridColor(style);
+  });
+
+  OpenFile = OpenWithDesktop;
+  connect(SpeedButton30, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton30Click(); }); });
+  connect(SpeedButton31, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton31Click(); }); });
+  connect(RadioGroup4, &platform::TRadioGroup::ItemIndexChanged, this, [this] { RunCommand(host(), [this] { RadioGroup4Click(); }); });
+  for (QCheckBox* b : {CheckBox34, CheckBox39, CheckBox33})
+    connect(b, &QCheckBox::toggled, this, [this] { RunCommand(host(), [this] { CheckBox34Click(); }); });
+  connect(DBGrid2, &QTableView::clicked, this, [this](const QModelIndex& i) { DBGrid2CellClick(i); });
+}
+
+TMarriageOptions TMarriagesPage::Options() const {
+  TMarriageOptions o;
+  o.LimitGenerations = CheckBox32->isChecked();
+  o.Generations = SpinEdit5->value();
+  o.MaidenName = CheckBox58->isChecked();
+  o.KnownRule = RadioGroup4->ItemIndex();
+  o.OtherMen = CheckBox34->isChecked();
+  o.OtherWomen = CheckBox39->isChecked();
+  o.Known = CheckBox33->isChecked();
+  return o;
+}
+
+void TMarriagesPage::SpeedButton30Click() {
+  if (host().Busy()) return;
+  host().ShowPage(Tab());
+  Model& m = host().model();
+  const std::int64_t p = host().CurrentPerson();
+  FillTree(m, host().Ancestors(), p > 0 ? QString::number(p) : QString(), m.LoadCount);
+  MarriageGedcom();
+}
+
+void TMarriagesPage::MarriageGedcom() {
+  const std::vector<TPers>& list = host().Ancestors().aPers;
+  if (list.empty() || list.front().ID.isEmpty()) return;
+  TLongRun run(host());
+  if (!run.Started()) return;
+  TBusyCursor busy;
+  QElapsedTimer timer;
+  timer.start();
+  const int n = ::MarriageGedcom(host().model(), list, Options(), *CDS_Marriage, [&](int position, int count) {
+    Label28->setText(Elapsed(timer.elapsed()));
+    Label30->setText(QStringLiteral("%1/%2").arg(position).arg(count));
+    host().Progress(position, count);  // keeps the window live; the build itself runs to its end
+  });
+  if (n < 0) return;
+  total_ = n;
+  builtFor_ = host().model().LoadCount;
+  Label28->setText(Elapsed(timer.elapsed()));
+  ShowCounts();
+  host().OutputReady();
+}
+
+void TMarriagesPage::ShowCounts() {
+  if (!CDS_Marriage->Active()) return;
+  Label30->setText(QStringLiteral("%1/%2").arg(CDS_Marriage->RecordCount()).arg(total_));
+}
+
+void TMarriagesPage::RadioGroup4Click() {
+  if (!CDS_Marriage->Active()) return;
+  RecomputeMarriageOk(*CDS_Marriage, RadioGroup4->ItemIndex());
+  ApplyMarriageFilter(*CDS_Marriage, Options());
+  CDS_Marriage->First();
+  ShowCounts();
+}
+
+void TMarriagesPage::CheckBox34Click() {
+  if (!CDS_Marriage->Active()) return;
+  ApplyMarriageFilter(*CDS_Marriage, Options());
+  CDS_Marriage->First();
+  ShowCounts();
+}
+
+void TMarriagesPage::DBGrid2CellClick(const QModelIndex& index) {
+  if (!CDS_Marriage->Active() || !index.isValid()) return;
+  const int row = CDS_Marriage->RowAt(index.row());
+  if (row < 0) return;
+  const QString field = DataSource2->Columns()[static_cast<std::size_t>(index.column())].field;
+  QString hint;
+  if (field == QLatin1String("Prim_Marr")) {
+    hint = CDS_Marriage->Value(row, CDS_Marriage->FieldIndex(field)).toString();
+  } else {
+    const qint64 f = CDS_Marriage->Value(row, CDS_Marriage->FieldIndex(QStringLiteral("iFam"))).toLongLong();
+    const Model& m = host().model();
+    // The rows outlive a reload; their family numbers then name families of another tree.
+    if (m.LoadCount == builtFor_ && f > 0 && f < static_cast<qint64>(m.aFam.size()))
+      hint = m.aFam[static_cast<std::size_t>(f)].MARR_NOTE;
+    else
+      hint = CDS_Marriage->Value(row, CDS_Marriage->FieldIndex(QStringLiteral("Prim_Marr"))).toString();
+  }
+  DBGrid2->setToolTip(WrapHint(hint, 45));
+}
+
+void TMarriagesPage::DBGrid2Exit() { DBGrid2->setToolTip(QString()); }
+
+bool TMarriagesPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == DBGrid2 && event->type() == QEvent::FocusOut) DBGrid2Exit();
+  return TReportPage::eventFilter(watched, event);
+}
+
+void TMarriagesPage::MarriageToXLS(const QString& fileName) {
+  if (!CDS_Marriage->Active()) return;
+  const QString name = fileName.isEmpty() ? AskWorkbookName(host()) : fileName;
+  if (name.isEmpty()) return;
+  TBusyCursor busy;
+  ::MarriageToXLS(*CDS_Marriage, GridColumns(DataSource2, DBGrid2), name);
+}
+
+void TMarriagesPage::SpeedButton31Click() {
+  if (!CDS_Marriage->Active()) return;
+  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+}
+
+void TMarriagesPage::Print() {
+  if (!CDS_Marriage->Active()) return;
+  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+}

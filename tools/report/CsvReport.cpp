@@ -1,0 +1,31 @@
+// trevolan-report csv FILE OUT.csv: writes the CSV export of every person with the default columns (code,
+// full name, sex, birth and death dates and places, father, mother, and per family the spouse, the role,
+// the marriage date and the children). --set ExportFields=N,N,... checks exactly the items named (0..41)
+// instead.
+#include "tools/report/ReportCommand.h"
+
+#include "app/reports/CsvExport.h"
+
+namespace {
+
+int RunCsv(ReportContext& ctx) {
+  if (ctx.args.size() != 1) throw ReportUsageError(QStringLiteral("csv needs the output file"));
+  TCsvFields fields = DefaultCsvFields();
+  const QString chosen = ctx.Text(QStringLiteral("ExportFields"), QString());
+  if (!chosen.isEmpty()) {
+    fields.fill(false);
+    for (const QString& part : chosen.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+      bool ok = false;
+      const int i = part.trimmed().toInt(&ok);
+      if (!ok || i < 0 || i >= kCsvFieldCount) throw ReportUsageError(QStringLiteral("ExportFields: %1 is not 0..41").arg(part));
+      fields[static_cast<std::size_t>(i)] = true;
+    }
+  }
+  const TCsvResult r = GedcomDataExport(ctx.model, fields, CsvFieldCaptions());
+  if (!WriteCsvFile(ctx.args.front(), r.Lines)) throw std::runtime_error("cannot write " + ctx.args.front().toStdString());
+  return 0;
+}
+
+const ReportRegistration kCsv{"csv", "csv FILE OUT.csv [--set ExportFields=N,N,...]", &RunCsv};
+
+}  // namespace
