@@ -698,6 +698,12 @@ void TNRDBTreeNodeController::GetLastEntry(std::int32_t sessionID, std::uint8_t*
   child.Controller().GetLastEntry(sessionID, key, reference);
 }
 
+std::int64_t BTreeWalkBudget(TNRDPageManager* pageManager, std::int32_t sessionID) {
+  const TNRDSessionPageInfo* info = pageManager->FindSession(sessionID);
+  return static_cast<std::int64_t>(pageManager->GetPageCount()) + (info != nullptr ? info->AddedPageNumbers.ItemCount : 0) +
+         1;
+}
+
 // ----- path stepping -------------------------------------------------------------------------------
 
 bool BTreeMoveToNextPosition(TNRDPageManager* pageManager, TNRDBTreeKeyRef* keyRef, std::int32_t sessionID,

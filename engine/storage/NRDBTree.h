@@ -157,4 +157,8 @@ bool BTreeMoveToNextPosition(TNRDPageManager* pageManager, TNRDBTreeKeyRef* keyR
 bool BTreeMoveToPriorPosition(TNRDPageManager* pageManager, TNRDBTreeKeyRef* keyRef, std::int32_t sessionID,
                               TNRDKeyPath& path, int emptyCode, int linkCode);
 
+// An upper bound of the pages a walk along one level can visit: the pages of storage and those the
+// session added. A longer walk can only be a cycle.
+std::int64_t BTreeWalkBudget(TNRDPageManager* pageManager, std::int32_t sessionID);
+
 }  // namespace nrd

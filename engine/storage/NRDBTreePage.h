@@ -115,6 +115,7 @@ class TNRDBTreePage : public TNRDPageController {
     if (EntryCount() == 0) return false;
     return Controller().FindByCondition(sessionID, first, key, op, position);
   }
+  std::int32_t PageDataSize() const { return LPageManager->PageDataSize(); }
   // 20020 when the header does not describe a page of this tree.
   void CheckHeader() const;
 
@@ -122,7 +123,9 @@ class TNRDBTreePage : public TNRDPageController {
   TNRDPageManager* LPageManager;
 
  private:
-  std::uint8_t* D() const { return LPage->PageData(); }
+  // Read through on every use: the buffer moves when a page is enlarged, possibly through another
+  // view of the same page.
+  std::uint8_t* D() const { return LPage->PageBuffer() + LPageManager->PageHeaderSize(); }
   std::uint16_t Get16(int offset) const {
     return static_cast<std::uint16_t>(D()[offset] | D()[offset + 1] << 8);
   }

@@ -313,10 +313,10 @@ std::int32_t ModelFind(const Model& m, const std::string& key, TNRDSearchConditi
   return first ? hits.front() : hits.back();
 }
 
-TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
-  // 200-byte pages: 10 leaf entries (7-byte key + 6), 12 node entries, so a few hundred keys make
-  // three or four levels.
-  NameTree tree(200);
+// 200-byte pages: 10 leaf entries (7-byte key + 6), 12 node entries; 128-byte pages: 5 and 6, so a
+// few hundred keys make three to five levels.
+void RunModelCheck(std::int32_t pageSize, int steps, std::int32_t minDepth) {
+  NameTree tree(pageSize);
   Model model;
   std::mt19937 rng(2026);
   std::int32_t nextId = 1;
@@ -328,8 +328,8 @@ TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
     return s;
   };
   std::int32_t maxDepth = 0;
-  for (int step = 0; step < 1400; ++step) {
-    const bool grow = step < 700 ? rng() % 10 < 8 : rng() % 10 < 3;
+  for (int step = 0; step < steps; ++step) {
+    const bool grow = step < steps / 2 ? rng() % 10 < 8 : rng() % 10 < 3;
     if (grow || model.empty()) {
       const std::string name = randomName();
       const std::int32_t id = nextId++;
@@ -341,7 +341,7 @@ TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
       ASSERT_TRUE(tree.Delete(it->second)) << "step " << step;
       model.erase(it);
     }
-    ASSERT_NO_THROW(tree.Check()) << "step " << step;
+    ASSERT_NO_THROW(tree.Check()) << "page size " << pageSize << " step " << step;
     ASSERT_EQ(tree.Walk(true), ModelIds(model)) << "step " << step;
     maxDepth = std::max(maxDepth, tree.Depth());
     if (step % 25 == 0) {
@@ -353,7 +353,7 @@ TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
               << "step " << step << " key " << key << " op " << int(op) << " first " << first;
     }
   }
-  EXPECT_GE(maxDepth, 3);
+  EXPECT_GE(maxDepth, minDepth);
   // A record that is not in the tree is not deleted; draining the tree leaves one empty root leaf.
   tree.t.table->Records().Add(99999, tree.t.Record(99999, "abc"));
   EXPECT_FALSE(tree.Delete(99999));
@@ -368,6 +368,11 @@ TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
   EXPECT_TRUE(root.IsRoot());
   EXPECT_TRUE(root.IsLeaf());
   EXPECT_EQ(root.EntryCount(), 0);
+}
+
+TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
+  RunModelCheck(200, 1400, 3);
+  RunModelCheck(128, 700, 4);
 }
 
 TEST(BTree, RootSplitKeepsThePageNumberAndMergesReleasePages) {
