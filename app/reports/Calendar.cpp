@@ -119,8 +119,8 @@ std::vector<TCalendarRow> Informer(const Model& m, const TCalendarOptions& o) {
 }
 
 std::vector<TReportColumn> CalendarColumns() {
-  return {{QStringLiteral("DateCalend"), QStringLiteral("День"), 75},
-          {QStringLiteral("DateOrig"), QStringLiteral("Дата"), 75},
+  return {{QStringLiteral("DateCalend"), QStringLiteral("День"), 85},
+          {QStringLiteral("DateOrig"), QStringLiteral("Дата"), 85},
           {QStringLiteral("Persons"), QStringLiteral("Участники"), 330},
           {QStringLiteral("Type"), QStringLiteral("Тип"), 40},
           {QStringLiteral("Years"), QStringLiteral("Лет"), 45},

@@ -38,13 +38,37 @@ TCsvFields DefaultCsvFields() {
   return f;
 }
 
+namespace {
+
+// Appends the value as a quoted field with its ";": quotes doubled, a CR LF pair or a lone CR or LF as ". ".
+void AppendQuoted(QString& line, const QString& value) {
+  line += QLatin1Char('"');
+  const QChar* c = value.constData();
+  const qsizetype n = value.size();
+  qsizetype plain = 0;  // the start of the run not yet copied
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t u = c[i].unicode();
+    if (u != u'"' && u != u'\r' && u != u'\n') continue;
+    line.append(c + plain, i - plain);
+    if (u == u'"') {
+      line += QStringLiteral("\"\"");
+    } else {
+      line += QStringLiteral(". ");
+      if (u == u'\r' && i + 1 < n && c[i + 1] == u'\n') ++i;
+    }
+    plain = i + 1;
+  }
+  line.append(c + plain, n - plain);
+  line += QStringLiteral("\";");
+}
+
+}  // namespace
+
 QString CsvQuoted(const QString& value) {
-  QString v = value;
-  v.replace(QStringLiteral("\r\n"), QStringLiteral(". "));
-  v.replace(QLatin1Char('\r'), QStringLiteral(". "));
-  v.replace(QLatin1Char('\n'), QStringLiteral(". "));
-  v.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-  return QLatin1Char('"') + v + QStringLiteral("\";");
+  QString out;
+  out.reserve(value.size() + 3);
+  AppendQuoted(out, value);
+  return out;
 }
 
 TCsvResult GedcomDataExport(const Model& m, const TCsvFields& checked, const QStringList& captions,
@@ -83,8 +107,9 @@ TCsvResult GedcomDataExport(const Model& m, const TCsvFields& checked, const QSt
     const TINDI& father = person(parents.HUSB);
     const TINDI& mother = person(parents.WIFE);
     QString line;
+    line.reserve(256);
     auto q = [&](int item, const QString& v) {
-      if (on(item)) line += CsvQuoted(v);
+      if (on(item)) AppendQuoted(line, v);
     };
     auto bare = [&](int item, const QString& v) {
       if (on(item)) line += Bare(v);

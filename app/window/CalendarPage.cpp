@@ -80,6 +80,9 @@ void TCalendarPage::Build() {
 
   CDS_Informer = new platform::TClientDataSet(this);
   CDS_Informer->setObjectName(QStringLiteral("CDS_Informer"));
+  // The grid's model finds its fields when it is made: the dataset has them from the start, closed.
+  CreateCalendarDataSet(*CDS_Informer);
+  CDS_Informer->Close();
   std::vector<platform::TDataSetModel::Column> columns;
   for (const TReportColumn& c : CalendarColumns()) columns.push_back({c.field, c.title, c.width, false});
   DataSource3 = new platform::TDataSetModel(CDS_Informer, columns, this);

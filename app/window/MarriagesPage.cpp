@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QStyledItemDelegate>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -65,6 +66,24 @@ QColor GridColor(int style) {
     default: return QColor();
   }
 }
+
+// Asked of the grid's model: whether the cell's own text holds line breaks (the grid shows it without them).
+constexpr int kHasBreaksRole = Qt::UserRole + 7;
+
+// A selected cell whose text has line breaks is drawn in yellow on dark red.
+class TMarriageCellDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if ((option->state & QStyle::State_Selected) && index.data(kHasBreaksRole).toBool()) {
+      option->palette.setColor(QPalette::Highlight, platform::ColorFromWin(0x000080));
+      option->palette.setColor(QPalette::HighlightedText, QColor(0xFF, 0xFF, 0x00));
+    }
+  }
+};
 
 }  // namespace
 
@@ -151,11 +170,16 @@ void TMarriagesPage::Build() {
   for (std::size_t k = 0; k < columns.size(); ++k) DBGrid2->setColumnWidth(static_cast<int>(k), columns[k].width);
   DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 4);
   DBGrid2->installEventFilter(this);
+  DBGrid2->setItemDelegate(new TMarriageCellDelegate(DBGrid2));
   layout->addWidget(DBGrid2, 1);
 
   const int ok = CDS_Marriage->FieldIndex(QStringLiteral("Ok")), main = CDS_Marriage->FieldIndex(QStringLiteral("Main")),
             calc = CDS_Marriage->FieldIndex(QStringLiteral("DM_CALC"));
   DataSource2->SetCellStyle([this, ok, main, calc](int row, int column, int role) -> QVariant {
+    if (role == kHasBreaksRole) {
+      const QString text = CDS_Marriage->Value(row, CDS_Marriage->FieldIndex(DataSource2->Columns()[std::size_t(column)].field)).toString();
+      return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+    }
     if (role != Qt::BackgroundRole && role != Qt::ForegroundRole) return {};
     const bool calcColumn = DataSource2->Columns()[static_cast<std::size_t>(column)].field == QLatin1String("DM_CALC");
     const int style = MarriageCellStyle(CDS_Marriage->Value(row, ok).toString(), CDS_Marriage->Value(row, main).toString(),

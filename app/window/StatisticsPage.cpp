@@ -167,7 +167,7 @@ void TStatisticsPage::RadioGroup1Click() {
 void TStatisticsPage::Print() {
   // The chart on a landscape page, drawn at a landscape page's proportions so that it fills the page.
   host().SetPrinterLandscape(true);
-  PrintBitMap(Chart1->Picture(QSize(2200, 1500)), host().Dialogs(), host().Printer());
+  PrintBitMap(Chart1->Picture(QSize(1100, 750), 2), host().Dialogs(), host().Printer());
 }
 
 void TStatisticsPage::Save() {

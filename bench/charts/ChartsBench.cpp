@@ -15,10 +15,7 @@
 
 #include <cstdlib>
 
-#if __has_include("app/core/Unit1Charts.h")
-#include "app/core/Unit1Charts.h"
-#define TREVOLAN_HAVE_WINDOW 1
-#endif
+#include "app/window/SchemeTree.h"
 
 namespace {
 
@@ -95,10 +92,8 @@ void BM_DescendantScheme(benchmark::State& state) {
     std::vector<TPers2> list;
     TTreeNodes tree;
     SxPotGedcom(m, list, tree, QStringLiteral("1"), o);
-#ifdef TREVOLAN_HAVE_WINDOW
     QTreeWidget view;
     ShowTreeNodes(&view, tree);
-#endif
     nodes = size_t(tree.Count());
   }
   state.counters["nodes"] = double(nodes);

@@ -128,11 +128,13 @@ void TBarChart::Draw(QPainter& p, const QRect& area) const {
   p.restore();
 }
 
-QImage TBarChart::Picture(QSize size) const {
+QImage TBarChart::Picture(QSize size, int scale) const {
   if (size.isEmpty()) size = this->size();
-  QImage image(size, QImage::Format_RGB32);
+  scale = std::max(1, scale);
+  QImage image(size * scale, QImage::Format_RGB32);
   image.fill(Qt::white);
   QPainter p(&image);
+  p.scale(scale, scale);
   p.setFont(font());
   Draw(p, QRect(QPoint(0, 0), size));
   return image;

@@ -45,8 +45,9 @@ class TBarChart : public QWidget {
 
   // Paints the chart into `area` of the painter's device.
   void Draw(QPainter& p, const QRect& area) const;
-  // The chart as a picture of the given size (the widget's size when empty).
-  QImage Picture(QSize size = QSize()) const;
+  // The chart as a picture of the given size (the widget's size when empty), drawn `scale` times larger
+  // (texts and lines grow with it: a printed page gets readable labels).
+  QImage Picture(QSize size = QSize(), int scale = 1) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,380 @@
+// The pages of the marriage list, the calendar, the statistics chart and the CSV export on the sample
+// tree: building from their buttons, the grid colours and filters, the workbook files and the fixed
+// "В Excel" workbook, the chart's click labels, its landscape print (a PDF) and BMP save, the export file.
+// With MARRIAGES_SCREENSHOT_DIR set (under a display), writes the four pages in Russian and English.
+#include "tests/gui/GuiTestApp.h"
+
+#include "app/charts/Ancestors.h"
+#include "app/core/Model.h"
+#include "app/reports/Marriages.h"
+#include "app/window/CalendarPage.h"
+#include "app/window/ExportPage.h"
+#include "app/window/MarriagesPage.h"
+#include "app/window/StatisticsPage.h"
+#include "app/window/Unit1.h"
+#include "platform/qt/Dialogs.h"
+#include "platform/qt/PageSink.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using guitest::EnsureApp;
+
+const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
+
+std::int64_t DeepestPerson() {
+  std::int64_t best = 1;
+  std::size_t most = 0;
+  for (std::int64_t i = 1; i <= TheModel().PersonCount(); ++i) {
+    TAncestorList l;
+    FillTree(TheModel(), l, QString::number(i), 1);
+    if (l.aPers.size() > most) {
+      most = l.aPers.size();
+      best = i;
+    }
+  }
+  return best;
+}
+
+class MarriagesPages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    TForm1::SetProgramDir(dir_.path());
+    form_ = std::make_unique<TForm1>();
+    form_->resize(1200, 800);
+    auto dialogs = std::make_unique<platform::TFakeDialogs>();
+    dialogs_ = dialogs.get();
+    form_->SetDialogs(std::move(dialogs));
+    form_->OpenDataFiles(kSample);
+    ASSERT_GT(TheModel().PersonCount(), 20);
+    ASSERT_TRUE(form_->LocatePerson(DeepestPerson()));
+  }
+  void TearDown() override {
+    form_.reset();
+    TheModel().Reset();
+    TForm1::SetProgramDir(QString());
+  }
+  template <class P>
+  P* Page() const { return form_->Page<P>(); }
+  QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
+  platform::TFakeDialogs* dialogs_ = nullptr;
+};
+
+TEST_F(MarriagesPages, MarriageListColoursFilterAndWorkbooks) {
+  TMarriagesPage& p = *Page<TMarriagesPage>();
+  p.SpeedButton30Click();
+  EXPECT_EQ(form_->PageControl1->currentWidget(), p.Tab());
+  platform::TClientDataSet& cds = *p.CDS_Marriage;
+  ASSERT_TRUE(cds.Active());
+  const int total = cds.RecordCount();
+  ASSERT_GT(total, 5);
+  EXPECT_EQ(p.DataSource2->rowCount(), total);
+  EXPECT_EQ(p.DataSource2->data(p.DataSource2->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("1*"));
+  EXPECT_EQ(p.Label30->text(), QStringLiteral("%1/%1").arg(total));
+  // Every cell's colour follows the shared rule.
+  const int ok = cds.FieldIndex(QStringLiteral("Ok")), main = cds.FieldIndex(QStringLiteral("Main"));
+  int coloured = 0;
+  for (int pos = 0; pos < total; ++pos) {
+    const int style = MarriageCellStyle(cds.ValueAt(pos, ok).toString(), cds.ValueAt(pos, main).toString(), false, QString());
+    const QVariant bg = p.DataSource2->data(p.DataSource2->index(pos, 0), Qt::BackgroundRole);
+    if (style == 0) {
+      EXPECT_FALSE(bg.isValid()) << pos;
+    } else {
+      ++coloured;
+      const QColor expected = style == 2 ? QColor(0xCC, 0xFF, 0xCC) : style == 3 ? QColor(0xFF, 0xFF, 0xCC) : QColor(0xCC, 0xFF, 0xFF);
+      EXPECT_EQ(bg.value<QColor>(), expected) << pos;
+    }
+  }
+  EXPECT_GT(coloured, 0);
+  // A cell whose text has line breaks is shown without them and marked for its selected colours.
+  int rdr = -1;
+  for (int c = 0; c < p.DataSource2->columnCount(); ++c)
+    if (p.DataSource2->Columns()[std::size_t(c)].field == u"R_DR") rdr = c;
+  ASSERT_GE(rdr, 0);
+  bool sawBreaks = false;
+  for (int pos = 0; pos < total; ++pos) {
+    const QModelIndex cell = p.DataSource2->index(pos, rdr);
+    const bool breaks = cds.ValueAt(pos, cds.FieldIndex(QStringLiteral("R_DR"))).toString().contains(u'\n');
+    EXPECT_EQ(cell.data(Qt::UserRole + 7).toBool(), breaks) << pos;
+    EXPECT_FALSE(cell.data(Qt::DisplayRole).toString().contains(u'\n'));
+    sawBreaks = sawBreaks || breaks;
+  }
+  EXPECT_TRUE(sawBreaks);
+  EXPECT_FALSE(p.DataSource2->index(0, 0).data(Qt::UserRole + 7).toBool());
+
+  // The other marriages of men hidden, then all known ones: fewer rows, the counts follow.
+  p.CheckBox34->setChecked(false);
+  const int noMen = cds.RecordCount();
+  EXPECT_LT(noMen, total);
+  EXPECT_EQ(p.Label30->text(), QStringLiteral("%1/%2").arg(noMen).arg(total));
+  for (int pos = 0; pos < noMen; ++pos) {
+    const QString m = cds.ValueAt(pos, main).toString();
+    EXPECT_FALSE(m.endsWith(u'.') && !m.endsWith(QLatin1String(" ."))) << m.toStdString();
+  }
+  p.RadioGroup4->SetItemIndex(2);
+  p.CheckBox33->setChecked(false);
+  for (int pos = 0; pos < cds.RecordCount(); ++pos) EXPECT_EQ(cds.ValueAt(pos, ok).toString(), QStringLiteral("-"));
+
+  // A click on a cell shows the family's note as the hint; leaving the grid clears it.
+  p.DBGrid2->setToolTip(QString());
+  p.DBGrid2CellClick(p.DataSource2->index(0, 0));
+  p.DBGrid2Exit();
+  EXPECT_TRUE(p.DBGrid2->toolTip().isEmpty());
+
+  // The save command asks for a name; both formats by the chosen filter.
+  dialogs_->saves.push_back({Path("list"), 2});
+  dialogs_->saves.push_back({Path("list2.xml"), 1});
+  form_->ToolButton2Click();
+  form_->ToolButton2Click();
+  EXPECT_TRUE(QFile::exists(Path("list.xlsx")));
+  EXPECT_TRUE(QFile::exists(Path("list2.xml")));
+  QFile x(Path("list2.xml"));
+  ASSERT_TRUE(x.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(x.readAll().contains("ss:Name=\"Marriages\""));
+  // A cancelled dialog writes nothing.
+  form_->ToolButton2Click();
+  // "В Excel" writes the fixed file beside the settings and opens it; an old one is replaced.
+  QStringList opened;
+  p.OpenFile = [&](const QString& path) { opened << path; };
+  QFile::remove(Path("Marriage.XLSX"));
+  p.SpeedButton31->click();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(QFileInfo(opened[0]).canonicalFilePath(), QFileInfo(Path("Marriage.XLSX")).canonicalFilePath());
+  QFile f(Path("Marriage.XLSX"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.read(2), QByteArray("PK"));
+  f.close();
+  // The print command does the same.
+  form_->ToolButton1Click();
+  EXPECT_EQ(opened.size(), 2);
+}
+
+TEST_F(MarriagesPages, CalendarRowsColoursAndItsWorkbook) {
+  TCalendarPage& p = *Page<TCalendarPage>();
+  p.Today = QDate(2026, 12, 11);
+  p.SpeedButton42->click();
+  platform::TClientDataSet& cds = *p.CDS_Informer;
+  ASSERT_GT(cds.RecordCount(), 20);
+  EXPECT_EQ(cds.ValueAt(0, 0).toString(), QStringLiteral("11.12.2026"));
+  // The grid shows the dataset's texts.
+  for (int c = 0; c < p.DataSource3->columnCount(); ++c)
+    EXPECT_EQ(p.DataSource3->data(p.DataSource3->index(0, c), Qt::DisplayRole).toString(), cds.ValueAt(0, c).toString()) << c;
+  EXPECT_EQ(p.DataSource3->data(p.DataSource3->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("11.12.2026"));
+  bool sawJubilee = false;
+  for (int pos = 0; pos < cds.RecordCount(); ++pos) {
+    const QString type = cds.ValueAt(pos, 3).toString();
+    const QColor bg = p.DataSource3->data(p.DataSource3->index(pos, 2), Qt::BackgroundRole).value<QColor>();
+    const QColor expected = type == u"*" ? QColor(0xDD, 0xFF, 0xDD) : type == u"x" ? QColor(0xFF, 0xDD, 0xFF) : QColor(0xDD, 0xDD, 0xFF);
+    EXPECT_EQ(bg, expected) << pos;
+    const QVariant years = cds.ValueAt(pos, 4);
+    if (years.isValid() && !years.toString().isEmpty() && years.toInt() % 5 == 0) {
+      sawJubilee = true;
+      EXPECT_TRUE(p.DataSource3->data(p.DataSource3->index(pos, 4), Qt::FontRole).value<QFont>().bold());
+      EXPECT_EQ(p.DataSource3->data(p.DataSource3->index(pos, 4), Qt::ForegroundRole).value<QColor>(), QColor(0x80, 0, 0));
+    }
+  }
+  EXPECT_TRUE(sawJubilee);
+  // Only births: no other type.
+  p.CheckBox54->setChecked(false);
+  p.CheckBox59->setChecked(false);
+  p.SpeedButton42->click();
+  for (int pos = 0; pos < cds.RecordCount(); ++pos) EXPECT_EQ(cds.ValueAt(pos, 3).toString(), QStringLiteral("*"));
+  // "Сохранить" asks for the name; "В Excel" writes Informer.XLSX and opens it.
+  dialogs_->saves.push_back({Path("cal.xml"), 1});
+  p.SpeedButton7->click();
+  EXPECT_TRUE(QFile::exists(Path("cal.xml")));
+  QStringList opened;
+  p.OpenFile = [&](const QString& path) { opened << path; };
+  p.SpeedButton6->click();
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_TRUE(QFile::exists(Path("Informer.XLSX")));
+  // Its report-menu item only shows the page.
+  const int rows = cds.RecordCount();
+  p.ReportMenuItem();
+  EXPECT_EQ(cds.RecordCount(), rows);
+}
+
+TEST_F(MarriagesPages, StatisticsChartClickLabelsPrintAndSave) {
+  TStatisticsPage& p = *Page<TStatisticsPage>();
+  form_->show();
+  p.SpeedButton27->click();
+  QCoreApplication::processEvents();
+  platform::TBarChart& chart = *p.Chart1;
+  // By day: one bar per day of the year 2000 from the first one, the undated below.
+  ASSERT_GE(chart.Bars().size(), 300u);
+  EXPECT_EQ(chart.Bars().back().label, QStringLiteral("31.12"));
+  EXPECT_TRUE(chart.SubFooter().startsWith(QStringLiteral("Дата неизвестна: "))) << chart.SubFooter().toStdString();
+  // A click on the highest bar puts its label at the mouse.
+  std::size_t top = 0;
+  for (std::size_t i = 0; i < chart.Bars().size(); ++i)
+    if (chart.Bars()[i].value > chart.Bars()[top].value) top = i;
+  // The highest bar reaches the top of the plot: half the chart's height is inside it.
+  QPoint at;
+  for (int x = 0; x < chart.width() && at.isNull(); ++x)
+    if (chart.BarAt(QPoint(x, chart.height() / 2)) == int(top)) at = QPoint(x, chart.height() / 2);
+  ASSERT_FALSE(at.isNull());
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(at), chart.mapToGlobal(QPointF(at)), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(&chart, &press);
+  ASSERT_EQ(chart.ClickLabels().size(), 1u);
+  EXPECT_EQ(chart.ClickLabels()[0]->text(),
+            chart.Bars()[top].label + QStringLiteral(": ") + QString::number(int(chart.Bars()[top].value)));
+  EXPECT_EQ(chart.ClickLabels()[0]->pos(), at);
+  // By year from 1900: the labels go with the next drawing.
+  p.RadioGroup2->SetItemIndex(1);
+  p.CheckBox35->setChecked(true);
+  p.SpinEdit2->setValue(1900);
+  p.SpeedButton27->click();
+  EXPECT_TRUE(chart.ClickLabels().empty());
+  ASSERT_FALSE(chart.Bars().empty());
+  EXPECT_EQ(chart.Bars().front().label, QStringLiteral("1901"));
+  // Names: "Иван" counted.
+  p.RadioGroup2->SetItemIndex(2);
+  p.SpeedButton27->click();
+  bool ivan = false;
+  for (const auto& b : chart.Bars()) ivan = ivan || b.label == u"Иван";
+  EXPECT_TRUE(ivan);
+
+  // The scale widens the chart to a multiple of its area (panned by the scroll bar); 1 fills the area again.
+  const int area = p.ScrollBox3->viewport()->width();
+  p.SpinEdit4->setValue(3);
+  EXPECT_EQ(chart.width(), 3 * area);
+  p.SpinEdit4->setValue(1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(chart.width(), area);
+
+  // The print command: the chart on a landscape page, here into a PDF file.
+  auto* sink = dynamic_cast<platform::TPrinterSink*>(&form_->Printer());
+  ASSERT_NE(sink, nullptr);
+  sink->Printer().setOutputFormat(QPrinter::PdfFormat);
+  sink->Printer().setOutputFileName(Path("chart.pdf"));
+  sink->Printer().setPageOrientation(QPageLayout::Portrait);
+  dialogs_->prints.push_back(true);
+  form_->PageControl1->setCurrentWidget(p.Tab());
+  form_->ToolButton1Click();
+  QFile pdf(Path("chart.pdf"));
+  ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+  const QByteArray bytes = pdf.readAll();
+  EXPECT_TRUE(bytes.startsWith("%PDF"));
+  const QRegularExpressionMatch box =
+      QRegularExpression(QStringLiteral("/MediaBox \\[0 0 ([0-9.]+) ([0-9.]+)\\]")).match(QString::fromLatin1(bytes));
+  ASSERT_TRUE(box.hasMatch());
+  EXPECT_GT(box.captured(1).toDouble(), box.captured(2).toDouble()) << "a landscape page";
+  // The save command: a BMP of the chart, the suffix appended.
+  dialogs_->saves.push_back({Path("chart"), 2});
+  form_->ToolButton2Click();
+  QImageReader bmp(Path("chart.bmp"));
+  EXPECT_EQ(bmp.format(), QByteArray("bmp"));
+  EXPECT_EQ(bmp.size(), chart.size());
+  if (const QString out = qEnvironmentVariable("MARRIAGES_SCREENSHOT_DIR"); !out.isEmpty()) {
+    QFile::copy(Path("chart.pdf"), QDir(out).filePath(QStringLiteral("chart.pdf")));
+    QFile::copy(Path("chart.bmp"), QDir(out).filePath(QStringLiteral("chart.bmp")));
+  }
+}
+
+// The statistics options are kept in the settings file, all but the scale.
+TEST_F(MarriagesPages, StatisticsOptionsAreSettingsButNotTheScale) {
+  TStatisticsPage* p = Page<TStatisticsPage>();
+  p->RadioGroup2->SetItemIndex(2);
+  p->RadioGroup3->SetItemIndex(1);
+  p->CheckBox37->setChecked(true);
+  p->Edit11->setText(QStringLiteral("И*ан*"));
+  p->SpinEdit2->setValue(1850);
+  p->SpinEdit4->setValue(3);
+  form_->IniSave();
+  form_ = std::make_unique<TForm1>();
+  form_->IniLoad();
+  p = Page<TStatisticsPage>();
+  EXPECT_EQ(p->RadioGroup2->ItemIndex(), 2);
+  EXPECT_EQ(p->RadioGroup3->ItemIndex(), 1);
+  EXPECT_TRUE(p->CheckBox37->isChecked());
+  EXPECT_EQ(p->Edit11->text(), QStringLiteral("И*ан*"));
+  EXPECT_EQ(p->SpinEdit2->value(), 1850);
+  EXPECT_EQ(p->SpinEdit4->value(), 1);
+}
+
+TEST_F(MarriagesPages, ExportWritesTheCheckedColumns) {
+  TExportPage& p = *Page<TExportPage>();
+  ASSERT_EQ(p.CheckListBox1->count(), 42);
+  p.Button2->click();
+  for (int i = 0; i < 42; ++i) EXPECT_EQ(p.CheckListBox1->item(i)->checkState(), Qt::Checked);
+  p.Button4->click();
+  p.CheckListBox1->item(0)->setCheckState(Qt::Checked);
+  p.CheckListBox1->item(2)->setCheckState(Qt::Checked);
+  dialogs_->saves.push_back({Path("persons.csv"), 2});
+  p.Button3->click();
+  EXPECT_EQ(form_->PageControl1->currentWidget(), p.Tab());
+  EXPECT_EQ(dialogs_->filters.back(), QStringLiteral("File TXT|*.txt|File CSV|*.csv|File BMP|*.bmp|File JPG|*.jpg"));
+  QFile f(Path("persons.csv"));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = f.readAll().split('\n');
+  EXPECT_EQ(lines[0], QByteArray("\xEF\xBB\xBF\"Код (INDI)\";\"Полное имя (ФИО)\";\r"));
+  EXPECT_EQ(lines.size(), TheModel().PersonCount() + 2);  // the header, the persons, the empty end
+  EXPECT_TRUE(lines[1].startsWith("\"@I1@\";\"")) << lines[1].toStdString();
+  EXPECT_FALSE(p.Gauge3->isVisible());
+  // A cancelled dialog writes nothing.
+  QFile::remove(Path("persons.csv"));
+  p.Button3->click();
+  EXPECT_FALSE(QFile::exists(Path("persons.csv")));
+}
+
+// The four pages as the user sees them, in Russian (no translation file) and in English, for a look by eye.
+TEST(MarriagesPagesShots, Screenshots) {
+  const QString out = qEnvironmentVariable("MARRIAGES_SCREENSHOT_DIR");
+  if (out.isEmpty()) GTEST_SKIP() << "set MARRIAGES_SCREENSHOT_DIR under a display to write screenshots";
+  EnsureApp();
+  for (const char* lang : {"ru", "en"}) {
+    const bool english = QLatin1String(lang) == QLatin1String("en");
+    QTemporaryDir dir;
+    if (english) {
+      QDir(dir.path()).mkdir(QStringLiteral("LNG"));
+      const QString to = dir.filePath(QStringLiteral("LNG/English.lng"));
+      ASSERT_TRUE(QFile::copy(QStringLiteral(TREVOLAN_SOURCE_DIR "/LNG/English.lng"), to));
+      QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    TForm1::SetProgramDir(dir.path());
+    {
+      TForm1 f;
+      f.show();
+      if (english) f.ComboBox9->setCurrentIndex(f.ComboBox9->findText(QStringLiteral("English.lng")));
+      f.OpenDataFiles(kSample);
+      f.LocatePerson(DeepestPerson());
+      f.Page<TCalendarPage>()->Today = QDate(2026, 12, 11);
+      auto shot = [&](const char* page) {
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+        f.grab().save(QDir(out).filePath(QStringLiteral("%1-%2.png").arg(QLatin1String(lang), QLatin1String(page))));
+      };
+      f.Page<TMarriagesPage>()->SpeedButton30Click();
+      shot("marriages");
+      f.Page<TCalendarPage>()->SpeedButton42Click();
+      shot("calendar");
+      f.Page<TStatisticsPage>()->SpeedButton27Click();
+      shot("statistics");
+      f.Page<TStatisticsPage>()->Chart1->Picture().save(QDir(out).filePath(QStringLiteral("%1-chart.bmp").arg(QLatin1String(lang))), "BMP");
+      f.PageControl1->setCurrentWidget(f.Page<TExportPage>()->Tab());
+      f.Page<TExportPage>()->Button2Click();
+      shot("export");
+    }
+    TheModel().Reset();
+    TForm1::SetProgramDir(QString());
+  }
+}
+
+}  // namespace
