@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QSpinBox>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -127,13 +128,20 @@ void TProblemsPage::DetectorGedcom() {
   {
     TAppStartCursor cursor;
     RichEdit1->clear();
-    TDetectorRichSink sink(RichEdit1->document());
-    ::DetectorGedcom(host().model(), o, cat, QDate::currentDate(), sink,
-                     [&](std::int64_t done, std::int64_t total) {
-                       if (done % 100 != 0 && done + 1 != total) return;
-                       sink.Flush();  // the pane shows the lines so far while events are processed
-                       host().Progress(done, total);
-                     });
+    // The findings go into a document that no view shows yet, and the pane takes it when the run ends
+    // (also a stopped one). A shown pane would lay out every line as it comes: on a large tree with many
+    // findings that costs several times the run itself, while the pane lays a finished document out
+    // lazily, as far as it is seen.
+    auto* doc = new QTextDocument(RichEdit1);  // the pane deletes it with the next run's document
+    doc->setDefaultFont(RichEdit1->document()->defaultFont());
+    {
+      TDetectorRichSink sink(doc);
+      ::DetectorGedcom(host().model(), o, cat, QDate::currentDate(), sink,
+                       [&](std::int64_t done, std::int64_t total) {
+                         if (done % 100 == 0 || done + 1 == total) host().Progress(done, total);
+                       });
+    }
+    RichEdit1->setDocument(doc);
   }
   host().OutputReady();
 }

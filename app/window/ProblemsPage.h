@@ -2,7 +2,8 @@
 // "Проверять события"), "Требующие уточнений" and "Только фаворитов", and the findings in RichEdit1.
 // The page reads its controls into TDetectorOptions and runs the headless detector (app/reports/Detector.h)
 // as a long run: Open, Reload and Run are refused meanwhile, "Прервать" and Esc stop it before the next
-// person. Printing and saving are the rich-text pages' ("DetectorProblems").
+// person; the pane shows the findings when the run ends. Printing and saving are the rich-text pages'
+// ("DetectorProblems").
 #pragma once
 
 #include "app/reports/Detector.h"
