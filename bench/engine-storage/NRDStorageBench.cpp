@@ -4,6 +4,7 @@
 //   BM_DiskGetPut/<working set>: the same over a database file (misses read the file).
 //   BM_Commit/<pages>/<sync>: a commit of that many changed pages through the rollback journal,
 //     with (1) or without (0) waiting for the disk.
+//   BM_AddPages/<pages>/<sync>: a commit of that many new pages (each allocation a change set).
 // Run: build-test/bench/engine-storage/bench_engine_storage (a Release build gives the real figures).
 #include <cstring>
 #include <filesystem>
@@ -110,5 +111,31 @@ void BM_Commit(benchmark::State& state) {
 }
 BENCHMARK(BM_Commit)->Args({1, 0})->Args({10, 0})->Args({1000, 0})->Args({1, 1})->Args({10, 1})->Args({1000, 1})
     ->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+namespace {
+
+// BM_AddPages/<pages>/<sync>: a commit of that many new pages; every allocation is a change set of
+// its own (the free-space pages are written at once, outside the session's transaction).
+void BM_AddPages(benchmark::State& state) {
+  const auto count = static_cast<std::int32_t>(state.range(0));
+  BenchDb db(1, state.range(1) != 0);
+  for (auto _ : state) {
+    std::vector<std::int32_t> added;
+    for (std::int32_t i = 0; i < count; ++i) {
+      TNRDPage* page = db.pm->AddPage(0, 10);
+      added.push_back(page->PageNo());
+      db.pm->PutPage(page);
+    }
+    db.pm->ApplyChanges(0);
+    state.PauseTiming();
+    for (std::int32_t no : added) db.pm->RemovePage(0, no);
+    db.pm->ApplyChanges(0);
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * count);
+}
+BENCHMARK(BM_AddPages)->Args({100, 0})->Args({100, 1})->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -69,8 +69,9 @@ struct TableCursor {
     nrd::TNRDNavigationInfo nav;
     nav.GetRecordMode = mode;
     nav.RecordID = cursor.CurrentRecordID;
-    nav.FirstPosition = cursor.FirstPosition;
-    nav.LastPosition = cursor.LastPosition;
+    // A current read names its record by ID, wherever the cursor stood.
+    nav.FirstPosition = mode != nrd::grmCurrent && cursor.FirstPosition;
+    nav.LastPosition = mode != nrd::grmCurrent && cursor.LastPosition;
     nav.RecordBuffer = cursor.FCurrentRecordBuffer;
     nav.IndexID = -1;
     table->RecordManager().GetRecordBuffer(cursor.SessionID(), nav);
@@ -100,6 +101,8 @@ struct TableCursor {
     std::string out(static_cast<std::size_t>(s->Size()), '\0');
     s->SetPosition(0);
     if (!out.empty()) s->Read(out.data(), static_cast<std::int32_t>(out.size()));
+    s.reset();
+    table->ClearBlobsCacheInRecordBuffer(cursor.FCurrentRecordBuffer);
     return out;
   }
 

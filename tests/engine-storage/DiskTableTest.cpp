@@ -1,0 +1,390 @@
+// Disk tables: records and BLOB values of every size class through create, fill, read, update,
+// delete, empty, rename and delete, with the file closed and opened again between steps; record
+// page and BLOB page layouts; two processes on one file.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDMemory.h"
+#include "engine/storage/NRDBlobPages.h"
+#include "engine/storage/NRDDiskDatabase.h"
+#include "engine/storage/NRDDiskPageManager.h"
+#include "engine/storage/NRDDiskTable.h"
+#include "engine/storage/NRDFreeSpace.h"
+#include "engine/storage/NRDRecordPages.h"
+#include "tests/engine-foundation/EngineTestUtil.h"
+#include "tests/engine-storage/EngineTestTables.h"
+#include "tests/engine-storage/LockPeer.h"
+#include "tests/engine-storage/StorageTestUtil.h"
+
+using namespace nrd;
+using enginetest::ExpectNRD;
+using namespace enginetest_tables;
+
+namespace {
+
+// A database file and one connected session; Reopen closes the file and opens it again.
+struct DiskFixture {
+  storagetest::TempDir dir;
+  std::string file = dir.File("t.at4");
+  std::unique_ptr<TNRDDiskDatabaseData> db;
+  TestSession session;
+  explicit DiskFixture(bool multiUser = false, std::int32_t pageSize = 4096) {
+    TNRDDiskDatabaseData creator;
+    creator.FDatabaseName = file;
+    creator.FPageSize = pageSize;
+    creator.FMaxSessionCount = 8;
+    creator.CreateDatabase();
+    session.FMultiUser = multiUser;
+    Connect();
+  }
+  ~DiskFixture() { Disconnect(); }
+  void Connect() {
+    db = std::make_unique<TNRDDiskDatabaseData>();
+    db->FDatabaseName = file;
+    db->ConnectSession(&session);
+  }
+  void Disconnect() {
+    if (db) db->DisconnectSession(&session);
+    db.reset();
+  }
+  std::unique_ptr<TableCursor> Open(const std::string& name) {
+    auto t = std::make_unique<TableCursor>(*db, session, name);
+    t->Open();
+    return t;
+  }
+  void Close(std::unique_ptr<TableCursor>& t) {
+    t->table->CloseTable(&t->cursor);
+    t.reset();
+  }
+};
+
+TEST(RecordPages, SlotsPerPageAndTheLargestRecord) {
+  EXPECT_EQ(RecordSlotsPerPage(4056, 100), 40);
+  EXPECT_EQ(RecordSlotsPerPage(4056, 1000), 4);
+  EXPECT_EQ(RecordSlotsPerPage(4056, 4054), 1);
+  EXPECT_EQ(RecordSlotsPerPage(4056, 4055), 0);
+  // Exact integers where the floating-point form rounds: (8 x 4055) div (8 x 81 + 1) = 49.
+  EXPECT_EQ(RecordSlotsPerPage(4056, 81), 49);
+  EXPECT_EQ(RecordSlotsPerPage(65, 8), 7);
+  for (std::int32_t d : {100, 4056, 8152, 65495})
+    for (std::int32_t s : {1, 3, 7, 8, 9, 100, 1000}) {
+      const std::int32_t m = RecordSlotsPerPage(d, s);
+      EXPECT_LE((m + 7) / 8 + static_cast<std::int64_t>(m) * s, d) << d << " " << s;
+      EXPECT_GT(static_cast<std::int64_t>(m + 1) * (8 * s + 1), 8LL * (d - 1)) << d << " " << s;
+    }
+}
+
+TEST(DiskTable, LifecycleWithReopensAndBlobsOfEverySize) {
+  DiskFixture f;
+  {
+    TableCursor t(*f.db, f.session, "People");
+    t.Create(true);
+    t.cursor.FBatchUpdate = true;  // one commit for the lot
+    const std::vector<std::size_t> sizes = {0, 1, 300, 3900, 4100, 9000, 14000};
+    for (int i = 0; i < 140; ++i) {
+      t.Fill(i, "n" + std::to_string(i));
+      const std::size_t size = sizes[static_cast<std::size_t>(i) % sizes.size()];
+      if (size > 0) t.SetBlob(Pattern(size, static_cast<unsigned>(i)));
+      TNRDCursor* c = &t.cursor;
+      ASSERT_TRUE(t.table->InsertRecord(c)) << i;
+    }
+    t.table->ApplyChanges(0, false);
+    EXPECT_EQ(t.table->InternalGetRecordCount(&t.cursor), 140);
+    t.table->CloseTable(&t.cursor);
+  }
+  f.Disconnect();
+  f.Connect();
+  auto t = f.Open("PEOPLE");
+  EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 140);
+  const std::vector<std::size_t> sizes = {0, 1, 300, 3900, 4100, 9000, 14000};
+  std::vector<std::int32_t> ids = t->ScanIds();
+  ASSERT_EQ(ids.size(), 140u);
+  std::map<std::int32_t, TNRDPageItemID> where;
+  t->cursor.FirstPosition = true;
+  while (t->Read(grmNext) == grrOK) {
+    const int i = t->Id();
+    where[i] = t->cursor.CurrentRecordID;
+    const std::size_t size = sizes[static_cast<std::size_t>(i) % sizes.size()];
+    ASSERT_EQ(t->GetBlob(), size == 0 ? "<null>" : Pattern(size, static_cast<unsigned>(i))) << i;
+  }
+  // Record numbers and positions.
+  t->table->InternalSetRecNo(&t->cursor, 1);
+  EXPECT_EQ(t->table->InternalGetRecNo(&t->cursor), 1);
+  t->table->InternalSetRecNo(&t->cursor, 130);
+  EXPECT_EQ(t->table->InternalGetRecNo(&t->cursor), 130);
+  // Update: a value grows from shared to a chain, another becomes empty.
+  t->cursor.CurrentRecordID = where[1];
+  ASSERT_EQ(t->Read(grmCurrent), grrOK);
+  t->SetBlob(Pattern(50000, 99));
+  ASSERT_TRUE(t->table->UpdateRecord(&t->cursor));
+  t->cursor.CurrentRecordID = where[6];
+  ASSERT_EQ(t->Read(grmCurrent), grrOK);
+  t->SetBlob("");
+  ASSERT_TRUE(t->table->UpdateRecord(&t->cursor));
+  // Delete every second record.
+  for (int i = 0; i < 140; i += 2) {
+    t->cursor.CurrentRecordID = where[i];
+    ASSERT_EQ(t->Read(grmCurrent), grrOK) << i;
+    ASSERT_TRUE(t->table->DeleteRecord(&t->cursor)) << i;
+  }
+  f.Close(t);
+  f.Disconnect();
+  f.Connect();
+  t = f.Open("people");
+  EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 70);
+  t->cursor.CurrentRecordID = where[1];
+  ASSERT_EQ(t->Read(grmCurrent), grrOK);
+  EXPECT_EQ(t->GetBlob(), Pattern(50000, 99));
+  t->cursor.FirstPosition = true;
+  int seen = 0;
+  while (t->Read(grmNext) == grrOK) {
+    const int i = t->Id();
+    EXPECT_EQ(i % 2, 1);
+    const std::size_t size = sizes[static_cast<std::size_t>(i) % sizes.size()];
+    if (i != 1 && i != 6) {
+      ASSERT_EQ(t->GetBlob(), size == 0 ? "<null>" : Pattern(size, static_cast<unsigned>(i))) << i;
+    }
+    ++seen;
+  }
+  EXPECT_EQ(seen, 70);
+  f.Close(t);
+  // Empty: no record and no BLOB page is left; the freed pages are free in the file.
+  TNRDDiskPageManager& pm = *f.db->DiskPageManager();
+  {
+    TableCursor e(*f.db, f.session, "People");
+    e.table->EmptyTable(&e.cursor);
+  }
+  t = f.Open("People");
+  EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 0);
+  EXPECT_EQ(t->ScanIds(), std::vector<std::int32_t>{});
+  std::int32_t used = 0;
+  for (std::int32_t p = 0; p < pm.GetPageCount(); ++p) used += pm.FreeSpaceManager()->GetPageUsageFromPFS(p) ? 1 : 0;
+  EXPECT_LT(used, 30);  // system pages, the table's files and its two empty page indexes
+  ASSERT_TRUE(t->Insert(5));
+  f.Close(t);
+  // Rename and delete, reopening between.
+  {
+    TableCursor r(*f.db, f.session, "People");
+    r.table->RenameTable("Persons", &r.cursor);
+  }
+  f.Disconnect();
+  f.Connect();
+  std::vector<std::string> names;
+  f.db->GetTablesList(names);
+  EXPECT_EQ(names, std::vector<std::string>{"Persons"});
+  t = f.Open("Persons");
+  EXPECT_EQ(t->ScanIds(), std::vector<std::int32_t>{5});
+  f.Close(t);
+  {
+    TableCursor d(*f.db, f.session, "Persons");
+    d.table->DeleteTable(&d.cursor, false);
+  }
+  names.clear();
+  f.db->GetTablesList(names);
+  EXPECT_TRUE(names.empty());
+  ExpectNRD([&] { f.Open("Persons"); }, 30396);
+}
+
+TEST(DiskTable, RecordPagesAreFreedAndSlotsReused) {
+  DiskFixture f;
+  auto t = std::make_unique<TableCursor>(*f.db, f.session, "R");
+  t->Create(false);
+  auto& rm = static_cast<TNRDDiskTableData*>(t->table)->DiskRecords();
+  const std::int32_t m = rm.MaxRecordsOnPage();
+  t->cursor.FBatchUpdate = true;  // one commit for the lot
+  for (int i = 0; i < 2 * m; ++i) ASSERT_TRUE(t->Insert(i));
+  t->table->ApplyChanges(0, false);
+  TNRDPageItemID first, middle;
+  t->cursor.FirstPosition = true;
+  ASSERT_EQ(t->Read(grmNext), grrOK);
+  first = t->cursor.CurrentRecordID;
+  middle = TNRDPageItemID{first.PageNo, 3};
+  t->cursor.CurrentRecordID = middle;
+  ASSERT_EQ(t->Read(grmCurrent), grrOK);
+  ASSERT_TRUE(t->table->DeleteRecord(&t->cursor));
+  ASSERT_TRUE(t->Insert(1000));
+  EXPECT_EQ(t->cursor.CurrentRecordID.PageNo, middle.PageNo);  // the lowest free slot again
+  EXPECT_EQ(t->cursor.CurrentRecordID.PageItemNo, 3);
+  // Deleting every record of the first page frees it.
+  for (int s = 0; s < m; ++s) {
+    t->cursor.CurrentRecordID = TNRDPageItemID{first.PageNo, static_cast<std::uint16_t>(s)};
+    ASSERT_EQ(t->Read(grmCurrent), grrOK);
+    ASSERT_TRUE(t->table->DeleteRecord(&t->cursor));
+  }
+  t->table->ApplyChanges(0, false);
+  EXPECT_FALSE(f.db->DiskPageManager()->FreeSpaceManager()->GetPageUsageFromPFS(first.PageNo));
+  // Moving prior from a record whose page went lands on the last record.
+  t->cursor.CurrentRecordID = first;
+  EXPECT_EQ(t->Read(grmPrior), grrOK);
+  EXPECT_EQ(t->Id(), 2 * m - 1);
+  EXPECT_EQ(t->table->GetBitmapRecordCount(0) % m, 0);
+  const TNRDPageItemID id{7, 2};
+  EXPECT_EQ(t->table->BitmapRecNoToRecordID(t->table->RecordIDToBitmapRecNo(id)), id);
+  t->table->CloseTable(&t->cursor);
+}
+
+TEST(DiskTable, TooLargeRecordsAndBadCreates) {
+  DiskFixture f(false, 1024);
+  TableCursor a(*f.db, f.session, "Wide");
+  TNRDFieldDefs fields;
+  // One String(n) field: disk size n + 1 plus a 1-byte null bitmap; data area 984 bytes.
+  storagetest::DefineFields(fields, {{"S", aftString, 982}});  // 984 bytes: PageDataSize
+  ExpectNRD([&] { a.table->CreateTable(&a.cursor, fields, TNRDIndexDefs(), TNRDConstraintDefs()); }, 20174);
+  std::vector<std::string> names;
+  f.db->GetTablesList(names);
+  EXPECT_TRUE(names.empty());  // nothing of the failed table is left
+  TableCursor b(*f.db, f.session, "Narrow");
+  TNRDFieldDefs fits;
+  storagetest::DefineFields(fits, {{"S", aftString, 980}});  // 982 bytes: PageDataSize - 2
+  b.table->CreateTable(&b.cursor, fits, TNRDIndexDefs(), TNRDConstraintDefs());
+  b.table->OpenTable(&b.cursor);
+  EXPECT_EQ(static_cast<TNRDDiskTableData*>(b.table)->DiskRecords().MaxRecordsOnPage(), 1);
+  b.table->CloseTable(&b.cursor);
+  TableCursor c(*f.db, f.session, "NARROW");
+  ExpectNRD([&] { c.table->CreateTable(&c.cursor, fits, TNRDIndexDefs(), TNRDConstraintDefs()); }, 30395);
+  ExpectNRD([&] { c.table->CreateTable(&c.cursor, TNRDFieldDefs(), TNRDIndexDefs(), TNRDConstraintDefs()); }, 20128);
+}
+
+// The BLOB manager's layouts: threshold, chains whose list starts on a new page or on a page with
+// no room, item number 255 left out, a damaged locator refused.
+TEST(BlobPages, SharedEntriesChainsAndTheirPageLists) {
+  DiskFixture f;
+  auto t = std::make_unique<TableCursor>(*f.db, f.session, "B");
+  t->Create(true);
+  TNRDDiskBlobManager& bm = *static_cast<TNRDDiskTableData*>(t->table)->BlobManager();
+  TNRDDiskPageManager& pm = *f.db->DiskPageManager();
+  const std::int32_t d = pm.PageDataSize();
+  ASSERT_EQ(d, 4056);
+  auto value = [](std::int64_t n, unsigned seed) {
+    TNRDDiskBLOBCacheEntry e;
+    e.NumBlocks = 1;
+    e.UncompressedSize = n;
+    e.BlobData = static_cast<std::uint8_t*>(GlobalMemoryManager().GetMem(n));
+    const std::string p = Pattern(static_cast<std::size_t>(n), seed);
+    std::memcpy(e.BlobData, p.data(), static_cast<std::size_t>(n));
+    return e;
+  };
+  struct Case {
+    std::int64_t size;
+    bool chain;
+  } cases[] = {
+      {4031, false}, {4032, true},                       // the threshold
+      {d - 32 + d, true},                                // fills two pages: the list on a new page
+      {d - 32 + 2 * d, true},                            // fills three pages exactly
+      {d - 32 + d - 2, true},                            // 2 bytes left: the list goes on on a new page
+      {d - 32 + d - 4, true},                            // room for one entry
+      {200000, true}, {10, false}, {d - 32, false},
+  };
+  for (const Case& c : cases) {
+    TNRDDiskBLOBCacheEntry e = value(c.size, static_cast<unsigned>(c.size));
+    const TNRDPageItemID ref = bm.StoreValue(0, e);
+    EXPECT_EQ(ref.PageItemNo == 0xFFFF, c.chain) << c.size;
+    TNRDDiskBLOBCacheEntry back;
+    bm.LoadValue(0, ref, back);
+    ASSERT_NE(back.BlobData, nullptr);
+    ASSERT_EQ(GlobalMemoryManager().GetMemoryBufferSize(back.BlobData), c.size);
+    EXPECT_EQ(std::memcmp(back.BlobData, e.BlobData, static_cast<std::size_t>(c.size)), 0) << c.size;
+    if (c.chain) {
+      std::vector<std::int32_t> data, list;
+      std::int64_t stored = 0;
+      bm.ChainPages(0, ref.PageNo, data, list, stored);
+      EXPECT_EQ(stored, c.size);
+      EXPECT_EQ(static_cast<std::int64_t>(data.size()), 1 + (c.size - (d - 32) + d - 1) / d) << c.size;
+    }
+    const std::int32_t before = pm.FreeSpaceManager() != nullptr ? pm.GetPageCount() : 0;
+    (void)before;
+    bm.DeleteStoredValue(0, ref);
+    GlobalMemoryManager().FreeMem(e.BlobData);
+    GlobalMemoryManager().FreeMem(back.BlobData);
+  }
+  pm.ApplyChanges(0);
+  // Shared page item numbers skip 255; deleting the last entry frees the page.
+  std::vector<TNRDPageItemID> refs;
+  for (int i = 0; i < 300; ++i) {
+    TNRDDiskBLOBCacheEntry e = value(1, 1);
+    refs.push_back(bm.StoreValue(0, e));
+    GlobalMemoryManager().FreeMem(e.BlobData);
+  }
+  for (const auto& r : refs) EXPECT_NE(r.PageItemNo, 255);
+  const std::int32_t page = refs[0].PageNo;
+  for (const auto& r : refs) bm.DeleteStoredValue(0, r);
+  pm.ApplyChanges(0);
+  EXPECT_FALSE(pm.FreeSpaceManager()->GetPageUsageFromPFS(page));
+  ExpectNRD([&] { bm.DeleteStoredValue(0, TNRDPageItemID{refs.back().PageNo, 3}); }, 20153);  // a freed page
+  t->table->CloseTable(&t->cursor);
+}
+
+TEST(DiskTable, TwoProcessesSeeEachOthersCommits) {
+  DiskFixture f(true);
+  {
+    TableCursor t(*f.db, f.session, "Shared");
+    t.Create(false);
+    t.table->CloseTable(&t.cursor);
+  }
+  auto t = f.Open("Shared");
+  auto* table = static_cast<TNRDDiskTableData*>(t->table);
+  // The peer inserts under an RW lock, reading the table's counters first.
+  LockPeer peer(f.file, [](const std::string& cmd, std::istringstream& line, TNRDDiskDatabaseData& db,
+                           TestSession& s) -> std::string {
+    if (cmd != "I") return "?";
+    int from = 0, count = 0;
+    line >> from >> count;
+    TableCursor c(db, s, "Shared");
+    c.Open();
+    auto* dt = static_cast<TNRDDiskTableData*>(c.table);
+    for (int i = from; i < from + count; ++i) {
+      if (!dt->LockTable(s.FSessionID, ltRW, 100, 10, false)) return "locked";
+      dt->LoadMostUpdated(s.FSessionID);
+      const bool ok = c.Insert(i);
+      dt->UnlockTable(s.FSessionID, ltRW, false);
+      if (!ok) return "failed";
+    }
+    std::string n = std::to_string(dt->InternalGetRecordCount(&c.cursor));
+    c.table->CloseTable(&c.cursor);
+    return n;
+  });
+  EXPECT_EQ(peer.Ask("I 0 50"), "50");
+  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 50);
+  for (int i = 100; i < 110; ++i) {
+    ASSERT_TRUE(table->LockTable(f.session.FSessionID, ltRW, 100, 10, false));
+    table->LoadMostUpdated(f.session.FSessionID);
+    ASSERT_TRUE(t->Insert(i));
+    table->UnlockTable(f.session.FSessionID, ltRW, false);
+  }
+  EXPECT_EQ(peer.Ask("I 50 5"), "65");
+  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 65);
+  std::vector<std::int32_t> ids;
+  t->cursor.FirstPosition = true;
+  while (table->GetRecordBuffer(&t->cursor, grmNext) == grrOK) ids.push_back(t->Id());
+  EXPECT_EQ(ids.size(), 65u);
+  // Opening the table exclusively fails while the other process has it open.
+  {
+    LockPeer holder(f.file, [](const std::string& cmd, std::istringstream&, TNRDDiskDatabaseData& db,
+                               TestSession& s) -> std::string {
+      static std::unique_ptr<TableCursor> keep;
+      if (cmd == "O") {
+        keep = std::make_unique<TableCursor>(db, s, "Shared");
+        keep->Open();
+        return "1";
+      }
+      if (cmd == "X") {
+        keep->table->CloseTable(&keep->cursor);
+        keep.reset();
+        return "1";
+      }
+      return "?";
+    });
+    ASSERT_EQ(holder.Ask("O"), "1");
+    TableCursor ex(*f.db, f.session, "Shared");
+    ex.cursor.FExclusive = true;
+    f.Close(t);
+    TNRDDiskTableData* shared = static_cast<TNRDDiskTableData*>(ex.table);
+    (void)shared;
+    ExpectNRD([&] { ex.table->OpenTable(&ex.cursor); }, 20208);
+    ASSERT_EQ(holder.Ask("X"), "1");
+  }
+}
+
+}  // namespace
