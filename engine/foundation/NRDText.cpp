@@ -91,6 +91,7 @@ const char* LocaleName(int lcid) {
 struct CollatorEntry {
   int lcid;
   bool ignoreCase;
+  bool ignoreNonSpace;
   UCollator* collator;
 };
 
@@ -99,10 +100,10 @@ class CollatorCache {
   ~CollatorCache() {
     for (auto& e : entries_) ucol_close(e.collator);
   }
-  UCollator* Get(int lcid, bool ignoreCase) {
+  UCollator* Get(int lcid, bool ignoreCase, bool ignoreNonSpace) {
     int effective = (lcid == LOCALE_USER_DEFAULT || lcid == LOCALE_SYSTEM_DEFAULT || lcid == 0) ? gDefaultLocale.load() : lcid;
     for (auto& e : entries_)
-      if (e.lcid == effective && e.ignoreCase == ignoreCase) return e.collator;
+      if (e.lcid == effective && e.ignoreCase == ignoreCase && e.ignoreNonSpace == ignoreNonSpace) return e.collator;
     const char* name = LocaleName(effective);
     if (name == nullptr) return nullptr;
     UErrorCode status = U_ZERO_ERROR;
@@ -110,7 +111,9 @@ class CollatorCache {
     if (U_FAILURE(status) || c == nullptr) return nullptr;
     // String sort: punctuation and symbols take part in the order.
     ucol_setAttribute(c, UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, &status);
-    ucol_setAttribute(c, UCOL_STRENGTH, ignoreCase ? UCOL_SECONDARY : UCOL_TERTIARY, &status);
+    ucol_setAttribute(c, UCOL_STRENGTH,
+                      ignoreNonSpace ? UCOL_PRIMARY : ignoreCase ? UCOL_SECONDARY : UCOL_TERTIARY, &status);
+    if (ignoreNonSpace && !ignoreCase) ucol_setAttribute(c, UCOL_CASE_LEVEL, UCOL_ON, &status);
     ucol_setAttribute(c, UCOL_NORMALIZATION_MODE, UCOL_OFF, &status);
     // Scripts in the platform's order (Latin before Cyrillic), not the locale's own reordering.
     ucol_setReorderCodes(c, nullptr, 0, &status);
@@ -118,7 +121,7 @@ class CollatorCache {
       ucol_close(c);
       return nullptr;
     }
-    entries_.push_back({effective, ignoreCase, c});
+    entries_.push_back({effective, ignoreCase, ignoreNonSpace, c});
     return c;
   }
 
@@ -126,9 +129,9 @@ class CollatorCache {
   std::vector<CollatorEntry> entries_;
 };
 
-UCollator* CollatorFor(int lcid, bool ignoreCase) {
+UCollator* CollatorFor(int lcid, unsigned flags) {
   thread_local CollatorCache cache;
-  return cache.Get(lcid, ignoreCase);
+  return cache.Get(lcid, (flags & NORM_IGNORECASE) != 0, (flags & NORM_IGNORENONSPACE) != 0);
 }
 
 int ToResult(UCollationResult r) {
@@ -194,7 +197,7 @@ int DefaultLocale() { return gDefaultLocale.load(); }
 int CompareStringW(int locale, unsigned flags, const char16_t* text1, int length1, const char16_t* text2,
                    int length2) {
   int n1 = Length(text1, length1), n2 = Length(text2, length2);
-  UCollator* c = CollatorFor(locale, (flags & NORM_IGNORECASE) != 0);
+  UCollator* c = CollatorFor(locale, flags);
   if (c == nullptr) return 0;
   if (n1 == n2 && (n1 == 0 || std::memcmp(text1, text2, static_cast<std::size_t>(n1) * 2) == 0)) return CSTR_EQUAL;
   return ToResult(ucol_strcoll(c, reinterpret_cast<const UChar*>(text1), n1, reinterpret_cast<const UChar*>(text2), n2));
@@ -202,7 +205,7 @@ int CompareStringW(int locale, unsigned flags, const char16_t* text1, int length
 
 int CompareStringA(int locale, unsigned flags, const char* text1, int length1, const char* text2, int length2) {
   int n1 = Length(text1, length1), n2 = Length(text2, length2);
-  UCollator* c = CollatorFor(locale, (flags & NORM_IGNORECASE) != 0);
+  UCollator* c = CollatorFor(locale, flags);
   if (c == nullptr) return 0;
   if (n1 == n2 && (n1 == 0 || std::memcmp(text1, text2, static_cast<std::size_t>(n1)) == 0)) return CSTR_EQUAL;
   const CodePageTables& t = Tables();

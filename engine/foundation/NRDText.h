@@ -31,6 +31,8 @@ inline constexpr int LOCALE_USER_DEFAULT = 0x0400;
 inline constexpr int LOCALE_SYSTEM_DEFAULT = 0x0800;
 inline constexpr int LOCALE_INVARIANT = 0x007F;
 inline constexpr unsigned NORM_IGNORECASE = 0x0001;
+// Base letters only: accents (and, with NORM_IGNORECASE, case) do not count.
+inline constexpr unsigned NORM_IGNORENONSPACE = 0x0002;
 inline constexpr unsigned SORT_STRINGSORT = 0x1000;
 inline constexpr int CSTR_LESS_THAN = 1;
 inline constexpr int CSTR_EQUAL = 2;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
@@ -20,6 +21,23 @@ bool IsTextType(TNRDBaseFieldType t) {
   return t == bftChar || t == bftVarchar || t == bftWideChar || t == bftWideVarchar;
 }
 bool IsWideTextType(TNRDBaseFieldType t) { return t == bftWideChar || t == bftWideVarchar; }
+
+// Kept texts of two cut values are equal in their base letters (primary collation strength).
+bool BaseLettersEqual(const TNRDKeyPart& part, const std::uint8_t* v1, const std::uint8_t* v2,
+                      std::int32_t valueBytes) {
+  const unsigned flags = SORT_STRINGSORT | NORM_IGNORECASE | NORM_IGNORENONSPACE;
+  if (IsWideTextType(part.DataType)) {
+    const std::int32_t n = valueBytes / 2;
+    std::u16string a(static_cast<std::size_t>(n), u'\0'), b(static_cast<std::size_t>(n), u'\0');
+    for (std::int32_t i = 0; i < n; ++i) {
+      a[static_cast<std::size_t>(i)] = static_cast<char16_t>(v1[2 * i] | v1[2 * i + 1] << 8);
+      b[static_cast<std::size_t>(i)] = static_cast<char16_t>(v2[2 * i] | v2[2 * i + 1] << 8);
+    }
+    return CompareStringW(LOCALE_USER_DEFAULT, flags, a.data(), n, b.data(), n) == CSTR_EQUAL;
+  }
+  return CompareStringA(LOCALE_USER_DEFAULT, flags, reinterpret_cast<const char*>(v1), valueBytes,
+                        reinterpret_cast<const char*>(v2), valueBytes) == CSTR_EQUAL;
+}
 
 // True when a cut value has no terminator among its kept bytes (it may go on beyond them).
 bool FillsKeptWidth(const TNRDKeyPart& part, const std::uint8_t* value, std::int32_t valueBytes) {
@@ -284,6 +302,14 @@ int TNRDRecordKeyRef::CompareShortKeys(std::uint8_t* key1, const std::uint8_t* k
     const std::int32_t stored = part.ShortSize - 1;
     int r = CompareKeyValues(v1, v2, part.DataType, part.DataType, v1[-1] != 0, v2[-1] != 0, length,
                              part.CaseInsensitive, LOCALE_USER_DEFAULT, stored, stored);
+    // Two values that both fill the kept width and differ there only in case or accents may be
+    // ordered the other way by their whole texts: the collation weighs such a difference below a
+    // difference of base letters further on ("Семё|нов" against "Семе|нова"). Their kept bytes
+    // only tell that they tie.
+    if (r != 0 && part.AddedSize != 0 && IsTextType(part.DataType) && v1[-1] == 0 && v2[-1] == 0 &&
+        FillsKeptWidth(part, v1, valueBytes) && FillsKeptWidth(part, v2, valueBytes) &&
+        BaseLettersEqual(part, v1, v2, valueBytes))
+      r = 0;
     if (r == 0 && part.AddedSize != 0) {
       if (!mayUseFullKeys) return 0;
       if (reference2 != nullptr && v1[-1] == 0 && v2[-1] == 0 && FillsKeptWidth(part, v1, valueBytes)) {
