@@ -721,6 +721,7 @@ void TSqliteTable::Open() {
   hasRow_ = false;
   cachedRow_ = -1;
   active_ = true;
+  ++generation_;
 }
 
 void TSqliteTable::Close() noexcept {

@@ -251,6 +251,8 @@ class TSqliteTable {
   // True when full-key lookups run as SQL over the file's index, false when the in-memory hash serves
   // them. REQUIRES: Active().
   bool UsesFileIndex() const { return !keyed_; }
+  // Counts the Open calls: column positions a caller found stay valid while it is unchanged.
+  std::uint64_t Generation() const { return generation_; }
 
   // Integer key values for the first keys.size() key columns (1 to the number of key columns).
   bool FindKey(std::initializer_list<std::int64_t> keys);
@@ -275,6 +277,7 @@ class TSqliteTable {
   bool useIndex_ = false;
   bool hasRowid_ = false;
   bool keyed_ = false;
+  std::uint64_t generation_ = 0;
   bool dirty_ = false;  // a key column was edited: the hash is rebuilt before the next keyed lookup
   std::vector<std::string> keys_;
   std::vector<std::string> columns_;

@@ -308,14 +308,45 @@ void TAt5Reader::FamilyPass(const GedProgress& progress) {
   q.Close();
 }
 
+const TAt5Reader::Columns& TAt5Reader::Cols() {
+  const platform::TSqliteTable& v = dm_.FDTable_Values;
+  const platform::TSqliteTable& l = dm_.FDTable_ValuesLinks;
+  const platform::TSqliteTable& t = dm_.FDTable_Dates;
+  if (v.Active() && cols_.values != v.Generation()) {
+    cols_.vstr = v.FieldIndex("vstr");
+    cols_.vblob = v.FieldIndex("vblob");
+    cols_.values = v.Generation();
+  }
+  if (l.Active() && cols_.links != l.Generation()) {
+    cols_.vlink = l.FieldIndex("vlink_id");
+    cols_.links = l.Generation();
+  }
+  if (t.Active() && cols_.dates != t.Generation()) {
+    cols_.d = t.FieldIndex("d");
+    cols_.m = t.FieldIndex("m");
+    cols_.y = t.FieldIndex("y");
+    cols_.d2 = t.FieldIndex("d2");
+    cols_.m2 = t.FieldIndex("m2");
+    cols_.y2 = t.FieldIndex("y2");
+    cols_.julian = t.FieldIndex("isjulian");
+    cols_.bc = t.FieldIndex("isdateBC");
+    cols_.type = t.FieldIndex("type");
+    cols_.sort1 = t.FieldIndex("sortdate");
+    cols_.sort2 = t.FieldIndex("sortdate2");
+    cols_.dates = t.Generation();
+  }
+  return cols_;
+}
+
 QString TAt5Reader::fDesc5(int iTable, int iField, std::int64_t iRec, int iFull, int iCRLF) {
   platform::TSqliteTable& t = dm_.FDTable_Values;
   if (iTable > 0 && !t.FindKey({iTable, iField, iRec})) return QString();
   if (!t.HasRow()) return QString();
-  QString r = dbvalues::Text(t.FieldByName("vstr"));
+  const Columns& c = Cols();
+  QString r = dbvalues::Text(t.Field(c.vstr));
   if (r.size() >= kShortTextLimit && iFull != 0) {
     // The whole text is in vblob; an empty vblob leaves the short text rather than losing it.
-    const QString whole = dbvalues::Utf8Bytes(t.FieldByName("vblob").AsBytes());
+    const QString whole = dbvalues::Utf8Bytes(t.Field(c.vblob).AsBytes());
     if (!whole.isEmpty()) r = whole;
   }
   if (iCRLF == 0) r = dbvalues::CrLfToBlank(r);
@@ -325,17 +356,17 @@ QString TAt5Reader::fDesc5(int iTable, int iField, std::int64_t iRec, int iFull,
 QString TAt5Reader::fValue5(int iTable, int iField, std::int64_t iRec) {
   platform::TSqliteTable& t = dm_.FDTable_Values;
   if (!t.FindKey({iTable, iField, iRec})) return QString();
-  return dbvalues::Text(t.FieldByName("vstr"));
+  return dbvalues::Text(t.Field(Cols().vstr));
 }
 
 QString TAt5Reader::fPlace5(int iTable, int iField, std::int64_t iRec, int iType) {
   platform::TSqliteTable& links = dm_.FDTable_ValuesLinks;
   if (!links.FindKey({iTable, iField, iRec})) return QString();
-  const platform::TSqliteValue place = links.FieldByName("vlink_id");
+  const platform::TSqliteValue place = links.Field(Cols().vlink);
   if (place.IsNull()) return QString();
   platform::TSqliteTable& values = dm_.FDTable_Values;
   if (!values.FindKey({kPlace, iType == 1 ? kPlaceShort : kPlaceFull, place.AsInteger()})) return QString();
-  return dbvalues::Text(values.FieldByName("vstr"));
+  return dbvalues::Text(values.Field(Cols().vstr));
 }
 
 QString TAt5Reader::fDate5(const QString&) const { return QString(); }
@@ -344,28 +375,34 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   platform::TSqliteTable& t = dm_.FDTable_Dates;
   if (iTable >= 1 && !t.FindKey({iTable, iRec})) return empty_;
   if (!t.HasRow()) return empty_;
+  const Columns& c = Cols();
   TDATES r;
   // Sort keys are stored as numbers of (at least) nine digits; the first eight are "yyyymmdd".
-  r.SORT1 = ZeroPadInt(t.FieldByName("sortdate").AsInteger(), 9).left(8);
-  r.SORT2 = ZeroPadInt(t.FieldByName("sortdate2").AsInteger(), 9).left(8);
+  r.SORT1 = ZeroPadInt(t.Field(c.sort1).AsInteger(), 9).left(8);
+  r.SORT2 = ZeroPadInt(t.Field(c.sort2).AsInteger(), 9).left(8);
   r.DDATE = kUnknownDate;
-  const auto part = [&t](const char* column, int width, const char16_t* unknown) {
-    const platform::TSqliteValue v = t.FieldByName(column);
+  const auto part = [&t](int column, int width, const char16_t* unknown) {
+    const platform::TSqliteValue v = t.Field(column);
     return v.IsNull() ? QString::fromUtf16(unknown) : ZeroPadInt(v.AsInteger(), width);
   };
-  const auto dateText = [&](const char* d, const char* m, const char* y) {
-    const QString year = part(y, 4, u"????");
-    QString s = part(d, 2, u"??") + u'.' + part(m, 2, u"??") + u'.' + year;
-    if (s == u"??.??.????")
-      s = QStringLiteral("?");
-    else if (s.startsWith(u"??.??"))
-      s = year;
+  // "dd.mm.yyyy" with "??" and "????" for unknown parts; "?" when nothing is known; the year alone when
+  // day and month are unknown.
+  const auto dateText = [&](int d, int m, const QString& year) {
+    QString s = part(d, 2, u"??");
+    s.reserve(10);
+    s += u'.';
+    s += part(m, 2, u"??");
+    s += u'.';
+    s += year;
+    if (s == u"??.??.????") return QStringLiteral("?");
+    if (s.startsWith(u"??.??")) return year;
     return s;
   };
-  const QString t1 = dateText("d", "m", "y");
-  const QString t2 = dateText("d2", "m2", "y2");
-  r.YEARS = part("y", 4, u"????");
-  const int type = static_cast<int>(std::clamp<std::int64_t>(t.FieldByName("type").AsInteger(), -1, 100));
+  r.YEARS = part(c.y, 4, u"????");
+  const QString t1 = dateText(c.d, c.m, r.YEARS);
+  const int type = static_cast<int>(std::clamp<std::int64_t>(t.Field(c.type).AsInteger(), -1, 100));
+  // The second date is shown only by the range types.
+  const auto t2 = [&] { return dateText(c.d2, c.m2, part(c.y2, 4, u"????")); };
   switch (type) {
     case dbvalues::dtExact:
       r.NORM = t1;
@@ -383,19 +420,18 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
       r.NORM = u'>' + t1;
       break;
     case dbvalues::dtBetween:
-      r.NORM = t1 + QStringLiteral("..") + t2;
+      r.NORM = t1 + QStringLiteral("..") + t2();
       break;
     case dbvalues::dtOr:
-      r.NORM = t1 + u'(' + t2 + u')';
+      r.NORM = t1 + u'(' + t2() + u')';
       break;
     case dbvalues::dtFromTo:
-      r.NORM = t1 + u'-' + t2;
+      r.NORM = t1 + u'-' + t2();
       break;
     default:
       break;
   }
-  dbvalues::SetGedcomDateText(r, type, dbvalues::Boolean(t.FieldByName("isjulian")),
-                              dbvalues::Boolean(t.FieldByName("isdateBC")));
+  dbvalues::SetGedcomDateText(r, type, dbvalues::Boolean(t.Field(c.julian)), dbvalues::Boolean(t.Field(c.bc)));
   return r;
 }
 

@@ -49,6 +49,13 @@ class TAt5Reader {
   void FamilyPass(const GedProgress& progress);
   void StartPerson(TINDI& p, std::int64_t id);
   void FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate);
+  // Column positions in the value tables, found again whenever a table was (re)opened.
+  struct Columns {
+    std::uint64_t values = 0, links = 0, dates = 0;  // table generations the positions belong to
+    int vstr = 0, vblob = 0, vlink = 0;
+    int d = 0, m = 0, y = 0, d2 = 0, m2 = 0, y2 = 0, julian = 0, bc = 0, type = 0, sort1 = 0, sort2 = 0;
+  };
+  const Columns& Cols();
   // The person whose _UID is the id's text (its decimal text for a number), 0 when none.
   std::int64_t PersonByUid(const QString& id) const;
 
@@ -56,6 +63,7 @@ class TAt5Reader {
   TDataModule3& dm_;
   TDateContext today_;
   TDATES empty_;  // the empty parsed date, made once
+  Columns cols_;
   // Person index by id. Every _UID is the decimal text of an integer id, so a text id matches exactly
   // when it is the canonical decimal text of a key here.
   std::unordered_map<std::int64_t, std::int64_t> byId_;

@@ -1,10 +1,13 @@
 // The marriage list and its workbooks on a full pedigree: the root's ancestors numbered as in an ahnentafel
 // (person k has father 2k and mother 2k+1), 2^17 - 1 = 131071 persons and 65535 families, so the list has
 // 65535 rows. Reported: building the list into its dataset (with the ancestor list made once), and
-// writing the shown rows as XLSX and as Excel 2003 XML, with the rows and the bytes written.
+// writing the shown rows as XLSX and as Excel 2003 XML, with the rows and the bytes written. And the
+// calendar's workbook of 100k persons: 100k persons sharing a birthday within the two years give 100k
+// anniversary rows (40 years: every row a jubilee), written as XLSX.
 #include "app/reports/WorkbookExport.h"
 
 #include "app/charts/Ancestors.h"
+#include "app/reports/Calendar.h"
 #include "app/core/UnitFunc.h"
 #include "platform/qt/ClientDataSet.h"
 
@@ -84,6 +87,30 @@ void Write(benchmark::State& state, const char* name) {
 void BM_WorkbookMarriageXlsx(benchmark::State& state) { Write(state, "Marriage.xlsx"); }
 void BM_WorkbookMarriageXml2003(benchmark::State& state) { Write(state, "Marriage.xml"); }
 
+void BM_WorkbookInformerXlsx(benchmark::State& state) {
+  Model m;
+  const int persons = int(state.range(0));
+  for (int i = 1; i <= persons; ++i) {
+    TINDI p;
+    p.FIO1 = QStringLiteral("Фамилия%1 Имя%2 Отчество").arg(i % 997).arg(i % 101);
+    const QDate birth(1987, 7, 1);
+    p.BIRT_DATE.NORM = birth.toString(QStringLiteral("dd.MM.yyyy"));
+    p.BIRT_DATE.YEARS = QString::number(birth.year());
+    p.BIRT_DATE.DDATE = DateToSerial(birth);
+    m.aIndi.push_back(std::move(p));
+  }
+  TCalendarOptions o;
+  o.Today = QDate(2026, 12, 11);
+  platform::TClientDataSet cds;
+  FillCalendarDataSet(cds, Informer(m, o));
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("Informer.xlsx"));
+  for (auto _ : state) InformerToXLS(cds, CalendarColumns(), path);
+  state.counters["rows"] = cds.RecordCount();
+  state.counters["bytes"] = double(QFile(path).size());
+}
+
+BENCHMARK(BM_WorkbookInformerXlsx)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WorkbookMarriageList)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WorkbookMarriageXlsx)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WorkbookMarriageXml2003)->Unit(benchmark::kMillisecond);

@@ -33,6 +33,8 @@ TNRDCursor::~TNRDCursor() {
   FreeEngineBuffer(FDistinctRecordBuffer);
   FreeEngineBuffer(FEditRecordBuffer);
   FreeEngineBuffer(FKeyBuffer);
+  FreeEngineBuffer(FRangeStartBuffer);
+  FreeEngineBuffer(FRangeEndBuffer);
 }
 
 void TNRDCursor::NotOverridden(const char* method) const {
@@ -267,10 +269,34 @@ void TNRDCursor::ApplyProjection(const std::vector<std::string>& fieldNamesList,
   FSettingProjection = false;
 }
 
-void TNRDCursor::ApplyRange(void* startBuffer, void* endBuffer, std::int32_t startKeyFieldCount,
+namespace {
+// An owned copy of a range bound (null for an open bound).
+void* CopyRangeBuffer(const void* source, std::int32_t size) {
+  if (source == nullptr) return nullptr;
+  if (size <= 0) throw ENRDException(10016, "Nil pointer occured");
+  void* copy = GlobalMemoryManager().GetMem(size);
+  std::memcpy(copy, source, static_cast<std::size_t>(size));
+  return copy;
+}
+}  // namespace
+
+std::int32_t TNRDCursor::RangeBufferSize() const { return FKeyBufferSize > 0 ? FKeyBufferSize : FRecordBufferSize; }
+
+void TNRDCursor::ApplyRange(const void* startBuffer, const void* endBuffer, std::int32_t startKeyFieldCount,
                             std::int32_t endKeyFieldCount, bool startExclusive, bool endExclusive) {
-  FRangeStartBuffer = startBuffer;
-  FRangeEndBuffer = endBuffer;
+  // Copied before the old bounds go: a caller may pass the cursor's own bounds back.
+  void* start = CopyRangeBuffer(startBuffer, RangeBufferSize());
+  void* end = nullptr;
+  try {
+    end = CopyRangeBuffer(endBuffer, RangeBufferSize());
+  } catch (...) {
+    FreeEngineBuffer(start);
+    throw;
+  }
+  FreeEngineBuffer(FRangeStartBuffer);
+  FreeEngineBuffer(FRangeEndBuffer);
+  FRangeStartBuffer = start;
+  FRangeEndBuffer = end;
   FRangeStartKeyFieldCount = startKeyFieldCount;
   FRangeEndKeyFieldCount = endKeyFieldCount;
   FRangeStartExclusive = startExclusive;
@@ -279,8 +305,8 @@ void TNRDCursor::ApplyRange(void* startBuffer, void* endBuffer, std::int32_t sta
 }
 
 void TNRDCursor::ResetRange() {
-  FRangeStartBuffer = nullptr;
-  FRangeEndBuffer = nullptr;
+  FreeEngineBuffer(FRangeStartBuffer);
+  FreeEngineBuffer(FRangeEndBuffer);
   DisableRecordBitmap();
 }
 

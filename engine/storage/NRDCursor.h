@@ -138,10 +138,12 @@ class TNRDCursor {
   bool IsRangeApplied() const { return FRangeStartBuffer != nullptr || FRangeEndBuffer != nullptr; }
   bool IsViewRestricted() const { return IsFilterApplied() || IsRangeApplied() || IsDistinctApplied(); }
 
-  // The buffers are not copied; the caller keeps them alive while the range applies.
-  void ApplyRange(void* startBuffer, void* endBuffer, std::int32_t startKeyFieldCount, std::int32_t endKeyFieldCount,
+  // The bounds (null: open) are copied (RangeBufferSize bytes each) and owned by the cursor.
+  // 10016 when the cursor has no key or record buffer size to copy them with.
+  void ApplyRange(const void* startBuffer, const void* endBuffer, std::int32_t startKeyFieldCount, std::int32_t endKeyFieldCount,
                   bool startExclusive, bool endExclusive);
   void ResetRange();
+  std::int32_t RangeBufferSize() const;
   void DisableRecordBitmap();
   // Not owned: the SQL layer keeps the expression.
   void SetSQLFilter(TNRDExpression* filterExpr, void* parentQueryAO, TNRDCursor* parentCursor);

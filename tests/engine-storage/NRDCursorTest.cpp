@@ -170,6 +170,7 @@ TEST(NRDCursor, IndexNamesRangesAndViews) {
   bitmap.FActive = true;
   f.cursor.FRecordBitmap = &bitmap;
   std::uint8_t start[4] = {}, end[4] = {};
+  f.cursor.FKeyBufferSize = sizeof(start);  // the bounds are copied at the key buffer's size
   f.cursor.ApplyRange(start, end, 1, 2, true, false);
   EXPECT_FALSE(bitmap.FActive);  // the view changed: the bitmap is rebuilt on demand
   EXPECT_EQ(bitmap.Size(), 0);
