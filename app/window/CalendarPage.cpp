@@ -1,4 +1,5 @@
 #include "app/window/CalendarPage.h"
+#include "app/window/PageControls.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -12,26 +13,6 @@
 #include "platform/qt/FlowLayout.h"
 
 namespace {
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
-                    bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
-  auto* b = new QToolButton(parent);
-  b->setObjectName(name);
-  b->setText(caption);
-  platform::SetHelpKeyword(b, key);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  layout->addWidget(b);
-  return b;
-}
 
 // An event box on a panel of the event's grid colour.
 QCheckBox* EventBox(QWidget* parent, QLayout* layout, const QString& panel, int color, const QString& name,
