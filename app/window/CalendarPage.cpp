@@ -59,19 +59,12 @@ void TCalendarPage::Build() {
   CheckBox59 = EventBox(events, el, QStringLiteral("Panel59"), 0xFFDDDD, QStringLiteral("CheckBox59"), QString::fromUtf8("Смерти (┼)"), QStringLiteral("DeathsEvent"));
   bar->addWidget(events);
 
-  CDS_Informer = new platform::TClientDataSet(this);
-  CDS_Informer->setObjectName(QStringLiteral("CDS_Informer"));
-  // The grid's model finds its fields when it is made: the dataset has them from the start, closed.
-  CreateCalendarDataSet(*CDS_Informer);
-  CDS_Informer->Close();
-  std::vector<platform::TDataSetModel::Column> columns;
-  for (const TReportColumn& c : CalendarColumns()) columns.push_back({c.field, c.title, c.width, false});
-  DataSource3 = new platform::TDataSetModel(CDS_Informer, columns, this);
-  DataSource3->setObjectName(QStringLiteral("DataSource3"));
-  DBGrid3 = new platform::TDBGrid(page, QStringLiteral("DBGrid3"), DataSource3);
-  platform::SetHelpKeyword(DBGrid3, QStringLiteral("InformerGrid"));
-  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid3->setColumnWidth(static_cast<int>(k), columns[k].width);
-  DBGrid3->verticalHeader()->setDefaultSectionSize(DBGrid3->fontMetrics().height() + 4);
+  const TReportGrid grid = MakeReportGrid(this, page, QStringLiteral("CDS_Informer"), QStringLiteral("DataSource3"),
+                                         QStringLiteral("DBGrid3"), QStringLiteral("InformerGrid"),
+                                         CreateCalendarDataSet, CalendarColumns());
+  CDS_Informer = grid.data;
+  DataSource3 = grid.model;
+  DBGrid3 = grid.grid;
   layout->addWidget(DBGrid3, 1);
 
   DataSource3->SetCellStyle([this](int row, int column, int role) -> QVariant {

@@ -130,18 +130,12 @@ void TMarriagesPage::Build() {
   counts->addStretch();
   bar->addWidget(countsBox);
 
-  CDS_Marriage = new platform::TClientDataSet(this);
-  CDS_Marriage->setObjectName(QStringLiteral("CDS_Marriage"));
-  CreateMarriageDataSet(*CDS_Marriage);
-  CDS_Marriage->Close();
-  std::vector<platform::TDataSetModel::Column> columns;
-  for (const TReportColumn& c : MarriageColumns()) columns.push_back({c.field, c.title, c.width, false});
-  DataSource2 = new platform::TDataSetModel(CDS_Marriage, columns, this);
-  DataSource2->setObjectName(QStringLiteral("DataSource2"));
-  DBGrid2 = new platform::TDBGrid(page, QStringLiteral("DBGrid2"), DataSource2);
-  platform::SetHelpKeyword(DBGrid2, QStringLiteral("MarriageGrid"));
-  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid2->setColumnWidth(static_cast<int>(k), columns[k].width);
-  DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 4);
+  const TReportGrid grid = MakeReportGrid(this, page, QStringLiteral("CDS_Marriage"), QStringLiteral("DataSource2"),
+                                         QStringLiteral("DBGrid2"), QStringLiteral("MarriageGrid"),
+                                         CreateMarriageDataSet, MarriageColumns());
+  CDS_Marriage = grid.data;
+  DataSource2 = grid.model;
+  DBGrid2 = grid.grid;
   DBGrid2->installEventFilter(this);
   DBGrid2->setItemDelegate(new TMarriageCellDelegate(DBGrid2));
   layout->addWidget(DBGrid2, 1);

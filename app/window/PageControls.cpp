@@ -2,6 +2,7 @@
 
 #include "platform/qt/Controls.h"
 
+#include <QHeaderView>
 #include <QLatin1Char>
 
 QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
@@ -30,4 +31,23 @@ QString Elapsed(qint64 ms) {
       .arg(ms / 60000, 2, 10, QLatin1Char('0'))
       .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
       .arg(ms / 10 % 100, 2, 10, QLatin1Char('0'));
+}
+
+TReportGrid MakeReportGrid(QObject* owner, QWidget* page, const QString& dataName, const QString& modelName,
+                           const QString& gridName, const QString& key, void (*create)(platform::TClientDataSet&),
+                           const std::vector<TReportColumn>& reportColumns) {
+  TReportGrid g{};
+  g.data = new platform::TClientDataSet(owner);
+  g.data->setObjectName(dataName);
+  create(*g.data);
+  g.data->Close();
+  std::vector<platform::TDataSetModel::Column> columns;
+  for (const TReportColumn& c : reportColumns) columns.push_back({c.field, c.title, c.width, false});
+  g.model = new platform::TDataSetModel(g.data, columns, owner);
+  g.model->setObjectName(modelName);
+  g.grid = new platform::TDBGrid(page, gridName, g.model);
+  platform::SetHelpKeyword(g.grid, key);
+  for (std::size_t k = 0; k < columns.size(); ++k) g.grid->setColumnWidth(static_cast<int>(k), columns[k].width);
+  g.grid->verticalHeader()->setDefaultSectionSize(g.grid->fontMetrics().height() + 4);
+  return g;
 }
