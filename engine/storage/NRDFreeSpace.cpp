@@ -115,6 +115,46 @@ std::int32_t TNRDDatabaseFreeSpaceManager::GetPage(std::int32_t) {
   return result;
 }
 
+std::vector<std::int32_t> TNRDDatabaseFreeSpaceManager::GetPages(std::int32_t count) {
+  std::vector<std::int32_t> result;
+  if (count < 1) return result;
+  LPageManager->RunChangeSet(20231, [&] {
+    result.clear();  // a retried body starts over
+    LoadHeaderState();
+    SystemPages pages(LPageManager);
+    try {
+      for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t pageNo = FindFreePage(pages);
+        if (pageNo == -1) pageNo = AllocateNewPages(pages);
+        FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
+        result.push_back(pageNo);
+      }
+    } catch (...) {
+      SaveHeaderState();
+      throw;
+    }
+    SaveHeaderState();
+  });
+  return result;
+}
+
+void TNRDDatabaseFreeSpaceManager::FreePages(const std::vector<std::int32_t>& pageNos) {
+  if (pageNos.empty()) return;
+  LPageManager->RunChangeSet(20232, [&] {
+    LoadHeaderState();
+    try {
+      SystemPages pages(LPageManager);
+      for (std::int32_t pageNo : pageNos) UpdatePageUsage(pages, pageNo, false);
+      FLastUsedPageNo = FindLastUsedPage(pages);
+      ShrinkFile(pages);
+    } catch (...) {
+      SaveHeaderState();
+      throw;
+    }
+    SaveHeaderState();
+  });
+}
+
 void TNRDDatabaseFreeSpaceManager::FreePage(std::int32_t pageNo) {
   LPageManager->RunChangeSet(20232, [&] {
     LoadHeaderState();
