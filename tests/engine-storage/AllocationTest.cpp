@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -130,14 +132,14 @@ TEST(Allocation, BulkInsertCutAtEveryWriteLeavesOldOrNewState) {
   std::set<std::int32_t> newUsed;
   {
     FaultFileSystem fs;
+    fs.Granularity = 4 * kPageSize;  // a cut may also fall inside one write
     auto pm = OpenDb(path, {}, &fs);
     scenario(*pm, newPages);
     ops = fs.Used;
     newUsed = UsedPages(*pm);
   }
-  ASSERT_GT(ops, kAdded);
+  ASSERT_GT(ops, 40);
   const std::set<std::int32_t> oldUsed(fixed.begin(), fixed.end());
-  const std::set<std::int32_t> mayLeak(newPages.begin(), newPages.end());
   int olds = 0;
   int news = 0;
   for (std::int64_t k = 0; k <= ops; ++k) {
@@ -145,6 +147,7 @@ TEST(Allocation, BulkInsertCutAtEveryWriteLeavesOldOrNewState) {
     WriteAll(path, initial);
     {
       FaultFileSystem fs;
+      fs.Granularity = 4 * kPageSize;
       auto pm = OpenDb(path, {}, &fs);
       fs.Budget = fs.Used + k;
       std::vector<std::int32_t> added;
@@ -160,9 +163,15 @@ TEST(Allocation, BulkInsertCutAtEveryWriteLeavesOldOrNewState) {
     for (std::int32_t no : fixed) ASSERT_EQ(FirstDataByte(*pm, 0, no), first);
     if (first == 1) {
       ++olds;
+      // The leak: pages the cut transaction had taken (handed out or still in its reserve, which
+      // never holds more than the transaction used so far, plus one).
+      std::size_t leaked = 0;
       for (std::int32_t no : used) {
-        EXPECT_TRUE(oldUsed.count(no) != 0 || mayLeak.count(no) != 0) << "page " << no << " used but never allocated";
+        if (oldUsed.count(no) != 0) continue;
+        ++leaked;
+        EXPECT_GT(no, *oldUsed.rbegin()) << "page " << no << " used but never allocated";
       }
+      EXPECT_LE(leaked, 2u * kAdded + 1);
       for (std::int32_t no : oldUsed) EXPECT_EQ(used.count(no), 1u);
     } else {
       ASSERT_EQ(first, 2);
@@ -191,8 +200,15 @@ TEST(Allocation, TwoProcessesNeverGetTheSamePage) {
   constexpr int kRounds = 12;
   constexpr int kPerRound = 40;
   auto child = [&](std::uint8_t id) {
-    auto pm = OpenDb(path, {}, nullptr, true);
-    pm->SetLockRetry(5000, 1);
+    // The other writer may hold the header lock for a while: wait for it, also when opening.
+    auto pm = std::make_unique<TNRDDiskPageManager>();
+    pm->SetLockRetry(20000, 1);
+    pm->DatabaseFile().SetSynchronous(false);
+    bool readOnly = false;
+    bool repair = false;
+    bool multiUser = true;
+    pm->OpenDatabase(path, {}, readOnly, repair, false, multiUser);
+    if (!multiUser) throw std::runtime_error("not opened multi-user");
     for (int round = 0; round < kRounds; ++round) {
       for (int i = 0; i < kPerRound; ++i) {
         TNRDPage* page = pm->AddPage(0, ptTableRecord);
@@ -218,7 +234,8 @@ TEST(Allocation, TwoProcessesNeverGetTheSamePage) {
       int rc = 0;
       try {
         child(id);
-      } catch (...) {
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "writer %d: %s\n", id, e.what());
         rc = 5;
       }
       ::_exit(rc);
