@@ -542,6 +542,7 @@ std::int32_t TNRDDiskPageManager::TakeReservedPage(std::int32_t sessionID) {
     const std::int32_t count = std::clamp(reserve.Run, 1, limit);
     std::vector<std::int32_t> pages = FDatabaseFreeSpaceManager->GetPages(count);
     if (pages.empty()) throw ENRDException(20064, "Invalid page number");
+    std::sort(pages.begin(), pages.end());  // handed out in file order
     reserve.Pages = std::move(pages);
     reserve.Next = 0;
     reserve.Run = count > limit / 2 ? limit : count * 2;

@@ -145,8 +145,8 @@ void TNRDDatabaseFreeSpaceManager::FreePages(const std::vector<std::int32_t>& pa
     try {
       SystemPages pages(LPageManager);
       for (std::int32_t pageNo : pageNos) UpdatePageUsage(pages, pageNo, false);
+      // The file keeps its size: the pages stay free inside it for the next run.
       FLastUsedPageNo = FindLastUsedPage(pages);
-      ShrinkFile(pages);
     } catch (...) {
       SaveHeaderState();
       throw;
@@ -282,6 +282,9 @@ bool TNRDDatabaseFreeSpaceManager::PageUsage(SystemPages& pages, std::int32_t pa
 }
 
 bool TNRDDatabaseFreeSpaceManager::GetPageUsageFromPFS(std::int32_t pageNo) {
+  // A bitmap page inside the file is in use, also when it lies above the last used data page
+  // (whose PFS page the lookup below would not read).
+  if (pageNo >= 0 && pageNo < FTotalPageCount && IsSystemPage(pageNo)) return true;
   SystemPages pages(LPageManager);
   return PageUsage(pages, pageNo, 30430);
 }

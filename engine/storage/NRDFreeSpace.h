@@ -42,7 +42,8 @@ class TNRDDatabaseFreeSpaceManager {
   std::vector<std::int32_t> GetPages(std::int32_t count);
   // 20232 when the header is locked; 30427 for a page that is already free.
   void FreePage(std::int32_t pageNo);
-  // Frees every page of the list in one change set (an unused reserve); 30427 as FreePage.
+  // Frees every page of the list in one change set (an unused reserve), without shrinking the
+  // file; 30427 as FreePage.
   void FreePages(const std::vector<std::int32_t>& pageNos);
   bool GetPageUsageFromPFS(std::int32_t pageNo);
   // 30434 for a PFS or EAM page.
