@@ -1,5 +1,7 @@
 // nrd-check FILE [--password TEXT]: opens a database read-only and runs the B-tree integrity check
-// over every index it finds (see engine/storage/NRDBTreeCheck.h for what it sees today).
+// over every index it finds (see engine/storage/NRDBTreeCheck.h for what it sees today), then the
+// check of every table: records, BLOB values and pages, free space accounting
+// (engine/storage/NRDTableCheck.h).
 // Exit 0 when all is sound, 1 when damage is found, 2 when the file cannot be opened (the engine's
 // message on stderr).
 #include <exception>
@@ -8,6 +10,7 @@
 
 #include "engine/storage/NRDBTreeCheck.h"
 #include "engine/storage/NRDDiskPageManager.h"
+#include "engine/storage/NRDTableCheck.h"
 
 int main(int argc, char** argv) {
   std::string file;
@@ -35,7 +38,8 @@ int main(int argc, char** argv) {
     std::cerr << e.what() << "\n";
     return 2;
   }
-  const bool sound = nrd::CheckDatabaseIndexes(pm, std::cout);
+  bool sound = nrd::CheckDatabaseIndexes(pm, std::cout);
+  sound = nrd::CheckDatabaseTables(pm, std::cout) && sound;
   try {
     pm.CloseDatabase();
   } catch (const std::exception&) {

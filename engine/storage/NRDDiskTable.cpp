@@ -331,7 +331,7 @@ void TNRDDiskTableData::OpenTable(TNRDCursor* cursor) {
   TNRDTableData::OpenTable(cursor);
   const bool exclusive = cursor != nullptr && cursor->FExclusive;
   const std::int32_t sessionID = CursorSession(cursor);
-  if (!LockTable(sessionID, exclusive ? ltX : ltIS, 50, 100, true)) {
+  if (!LockTable(sessionID, exclusive ? ltX : ltIS, FOpenLockTries, 100, true)) {
     TNRDTableData::CloseTable(cursor);
     if (FCursorList.empty()) FreeManagers();
     if (exclusive)

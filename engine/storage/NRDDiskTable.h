@@ -105,6 +105,8 @@ class TNRDDiskTableData : public TNRDTableData {
   bool FExclusive = false;
   bool FIsChangingTableList = false;
   std::int32_t FLastUsedTableState = -1;
+  // Tries of the table lock an open takes (100 ms apart); tests shorten them.
+  std::int32_t FOpenLockTries = 50;
 
  private:
   TNRDDiskPageManager& Pages() const;

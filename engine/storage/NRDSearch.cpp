@@ -388,6 +388,25 @@ std::int64_t IndexApproxRangeRecordCount(TNRDIndex* index, std::int32_t sessionI
   return index->GetApproxRangeRecordCount(sessionID, tableRecordCount, a, b);
 }
 
+// Whether a condition taken from a comparison reaches the end of the index where the NULL keys
+// lie (the low end of an ascending column, the high end of a descending one). The index holds those
+// keys in the range, but no comparison accepts a NULL, so such a comparison is not taken out of its
+// expression: it is still tested for each record the range yields.
+bool RangeReachesNulls(TNRDTableData& table, const TNRDScanSearchCondition& c) {
+  if (!c.CreatedFromExpression || c.Condition == scEqual || c.Condition == scNone) return false;
+  const TNRDIndexDef* def = table.IndexManager().FIndexDefs.GetIndexDefByObjectId(c.IndexID);
+  const std::int32_t column = std::max(c.KeyFieldCount, 1) - 1;
+  if (def == nullptr || column >= def->ColumnCount()) return true;
+  const bool towardLow = c.Condition == scLower || c.Condition == scLowerEqual;
+  return towardLow != def->GetIndexColumn(column).FDescending;
+}
+
+// The chosen number when its condition's nodes may leave their expressions, else -1.
+std::int32_t Extractable(TNRDTableData& table, const TNRDScanSearchConditionArray& conditions, std::int32_t no) {
+  if (no < 0 || no >= conditions.Count() || RangeReachesNulls(table, *conditions.Item(no))) return -1;
+  return no;
+}
+
 bool ReadPhysical(TNRDTableData& table, std::int32_t sessionID, const TNRDPageItemID& id, void* buffer) {
   TNRDNavigationInfo nav;
   nav.GetRecordMode = grmCurrent;
@@ -519,7 +538,8 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
     bool perRecord = static_cast<bool>(cursor.FilterRecord) || otherOrder;
     if (!perRecord) {
       // What would still be tested per record with this candidate's nodes taken out.
-      conditions.ExtractChosenConditionsFromExpressions(i, end);
+      const std::int32_t xi = Extractable(table, conditions, i), xe = Extractable(table, conditions, end);
+      conditions.ExtractChosenConditionsFromExpressions(xi, xe);
       try {
         for (std::int32_t l = 0; l < n && !perRecord; ++l) {
           if (l == i || l == end) continue;
@@ -532,10 +552,10 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
           }
         }
       } catch (...) {
-        conditions.ReturnExtractedConditionsToExpressions(i, end);
+        conditions.ReturnExtractedConditionsToExpressions(xi, xe);
         throw;
       }
-      conditions.ReturnExtractedConditionsToExpressions(i, end);
+      conditions.ReturnExtractedConditionsToExpressions(xi, xe);
     }
     if (perRecord) cost += count * recordSize / pageDataSize;
     if (otherOrder) cost += count / entriesPerPage;
@@ -879,7 +899,9 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   }
 
   merged->RemoveUnusedConditionsCreatedFromExpressions(scanNo, endNo);
-  merged->ExtractChosenConditionsFromExpressions(scanNo, endNo);
+  const std::int32_t extractScan = Extractable(table, *merged, scanNo);
+  const std::int32_t extractEnd = Extractable(table, *merged, endNo);
+  merged->ExtractChosenConditionsFromExpressions(extractScan, extractEnd);
   bool found = false;
   try {
     TScan scan(table, cursor, *merged, fillBitmap, bitmap, goForward, restart, scanNo, endNo);
@@ -892,10 +914,10 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
     else
       found = scan.OtherIndexScan(foundRecordID);
   } catch (...) {
-    merged->ReturnExtractedConditionsToExpressions(scanNo, endNo);
+    merged->ReturnExtractedConditionsToExpressions(extractScan, extractEnd);
     throw;
   }
-  merged->ReturnExtractedConditionsToExpressions(scanNo, endNo);
+  merged->ReturnExtractedConditionsToExpressions(extractScan, extractEnd);
 
   if (bitmap != nullptr && fillBitmap) bitmap->FActive = true;
   if (bitmap != nullptr && restart && bitmap->FActive && cursor.IsDistinctApplied() && cursor.FIndexID != -1) {

@@ -25,8 +25,16 @@
 // - A scan that follows another index than the cursor's order, asked to continue from the current
 //   record, fills the cursor's bitmap once and walks its bits; without a bitmap it scans onward in
 //   the cursor's order, so stepping through a view never re-enumerates every match per step.
+// - A comparison whose key condition reaches the NULL keys of its column (x < 5 on an ascending
+//   column: NULLs sort lowest) stays in its expression and is tested per record, since the index
+//   range holds those NULL keys and no comparison accepts a NULL.
+// - A scan through another index than the cursor's enumerates its matches in the direction its
+//   start and end were ordered for.
 // - The "every bit at once" fill is taken only when the table's bitmap positions are dense (the
 //   first record at bit 0, the last at bit count - 1); a table with gaps is read record by record.
+//
+// The B-tree record index is driven through its bound forms (FindRecordByBounds and the bound
+// estimate); any other index through the condition forms of the index interface.
 //
 // Errors are ENRDException with the codes of the operations; a contradiction is no error.
 // Temporary conditions, buffers and search infos are freed on every path, and nodes taken from the

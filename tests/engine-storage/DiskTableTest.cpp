@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <sstream>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
@@ -13,6 +14,7 @@
 #include "engine/storage/NRDDiskTable.h"
 #include "engine/storage/NRDFreeSpace.h"
 #include "engine/storage/NRDRecordPages.h"
+#include "engine/storage/NRDTableCheck.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/EngineTestTables.h"
 #include "tests/engine-storage/LockPeer.h"
@@ -48,6 +50,11 @@ struct DiskFixture {
   void Disconnect() {
     if (db) db->DisconnectSession(&session);
     db.reset();
+  }
+  // The file's tables and pages as the nrd-check tool sees them.
+  void ExpectSound() {
+    std::ostringstream out;
+    EXPECT_TRUE(CheckDatabaseTables(*db->DiskPageManager(), out)) << out.str();
   }
   std::unique_ptr<TableCursor> Open(const std::string& name) {
     auto t = std::make_unique<TableCursor>(*db, session, name);
@@ -96,6 +103,7 @@ TEST(DiskTable, LifecycleWithReopensAndBlobsOfEverySize) {
   }
   f.Disconnect();
   f.Connect();
+  f.ExpectSound();
   auto t = f.Open("PEOPLE");
   EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 140);
   const std::vector<std::size_t> sizes = {0, 1, 300, 3900, 4100, 9000, 14000};
@@ -132,6 +140,7 @@ TEST(DiskTable, LifecycleWithReopensAndBlobsOfEverySize) {
   f.Close(t);
   f.Disconnect();
   f.Connect();
+  f.ExpectSound();
   t = f.Open("people");
   EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 70);
   t->cursor.CurrentRecordID = where[1];
@@ -156,6 +165,7 @@ TEST(DiskTable, LifecycleWithReopensAndBlobsOfEverySize) {
     TableCursor e(*f.db, f.session, "People");
     e.table->EmptyTable(&e.cursor);
   }
+  f.ExpectSound();
   t = f.Open("People");
   EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 0);
   EXPECT_EQ(t->ScanIds(), std::vector<std::int32_t>{});
@@ -185,6 +195,71 @@ TEST(DiskTable, LifecycleWithReopensAndBlobsOfEverySize) {
   f.db->GetTablesList(names);
   EXPECT_TRUE(names.empty());
   ExpectNRD([&] { f.Open("Persons"); }, 30396);
+  f.ExpectSound();  // no page of the deleted table is left used
+}
+
+TEST(TableCheck, FindsDamagedRecordPagesAndLostPages) {
+  DiskFixture f;
+  auto t = std::make_unique<TableCursor>(*f.db, f.session, "C");
+  t->Create(false);
+  t->cursor.FBatchUpdate = true;
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(t->Insert(i));
+  t->table->ApplyChanges(0, false);
+  const TNRDPageItemID id = t->cursor.CurrentRecordID;
+  t->table->CloseTable(&t->cursor);
+  t.reset();
+  f.ExpectSound();
+  TNRDDiskPageManager& pm = *f.db->DiskPageManager();
+  // A slot bit cleared behind the record manager's back.
+  TNRDPage* page = pm.GetPage(0, id.PageNo, ptTableRecord);
+  page->PageData()[0] ^= 1;
+  page->SetIsDirty(true);
+  pm.PutPage(page);
+  pm.ApplyChanges(0);
+  std::ostringstream out;
+  EXPECT_FALSE(CheckDatabaseTables(pm, out));
+  EXPECT_NE(out.str().find("table C damaged"), std::string::npos) << out.str();
+  // A page taken and never given to anything.
+  TNRDPage* lost = pm.AddPage(0, ptTableBlob);
+  const std::int32_t lostNo = lost->PageNo();
+  pm.PutPage(lost);
+  pm.ApplyChanges(0);
+  std::ostringstream out2;
+  EXPECT_FALSE(CheckDatabaseTables(pm, out2));
+  EXPECT_NE(out2.str().find("page " + std::to_string(lostNo) + " is used but belongs to nothing"), std::string::npos)
+      << out2.str();
+}
+
+TEST(DiskTable, ALeavingSessionRollsBackItsOwnTransaction) {
+  DiskFixture f(true);
+  {
+    TableCursor t(*f.db, f.session, "Tx");
+    t.Create(false);
+    t.table->CloseTable(&t.cursor);
+  }
+  TestSession a;
+  a.FMultiUser = true;
+  f.db->ConnectSession(&a);
+  const std::int32_t slot = a.FSessionID;
+  {
+    TableCursor t(*f.db, a, "Tx");
+    t.Open();
+    a.FInTransaction = true;
+    ASSERT_TRUE(t.Insert(1));
+    EXPECT_TRUE(f.db->DiskPageManager()->HasChanges(slot));
+    t.table->CloseTable(&t.cursor);
+  }
+  f.db->DisconnectSession(&a);
+  EXPECT_FALSE(f.db->DiskPageManager()->HasChanges(slot));  // nothing left for the slot's next owner
+  TestSession b;
+  b.FMultiUser = true;
+  f.db->ConnectSession(&b);
+  EXPECT_EQ(b.FSessionID, slot);
+  f.db->Commit(b.FSessionID, false);
+  auto t = f.Open("Tx");
+  EXPECT_EQ(t->table->InternalGetRecordCount(&t->cursor), 0);
+  f.Close(t);
+  f.db->DisconnectSession(&b);
 }
 
 TEST(DiskTable, RecordPagesAreFreedAndSlotsReused) {
@@ -345,20 +420,20 @@ TEST(DiskTable, TwoProcessesSeeEachOthersCommits) {
     c.table->CloseTable(&c.cursor);
     return n;
   });
-  EXPECT_EQ(peer.Ask("I 0 50"), "50");
-  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 50);
-  for (int i = 100; i < 110; ++i) {
+  EXPECT_EQ(peer.Ask("I 0 20"), "20");
+  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 20);
+  for (int i = 100; i < 105; ++i) {
     ASSERT_TRUE(table->LockTable(f.session.FSessionID, ltRW, 100, 10, false));
     table->LoadMostUpdated(f.session.FSessionID);
     ASSERT_TRUE(t->Insert(i));
     table->UnlockTable(f.session.FSessionID, ltRW, false);
   }
-  EXPECT_EQ(peer.Ask("I 50 5"), "65");
-  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 65);
+  EXPECT_EQ(peer.Ask("I 50 5"), "30");
+  EXPECT_EQ(table->InternalGetRecordCount(&t->cursor), 30);
   std::vector<std::int32_t> ids;
   t->cursor.FirstPosition = true;
   while (table->GetRecordBuffer(&t->cursor, grmNext) == grrOK) ids.push_back(t->Id());
-  EXPECT_EQ(ids.size(), 65u);
+  EXPECT_EQ(ids.size(), 30u);
   // Opening the table exclusively fails while the other process has it open.
   {
     LockPeer holder(f.file, [](const std::string& cmd, std::istringstream&, TNRDDiskDatabaseData& db,
@@ -380,9 +455,14 @@ TEST(DiskTable, TwoProcessesSeeEachOthersCommits) {
     TableCursor ex(*f.db, f.session, "Shared");
     ex.cursor.FExclusive = true;
     f.Close(t);
+    static_cast<TNRDDiskTableData*>(ex.table)->FOpenLockTries = 2;
     TNRDDiskTableData* shared = static_cast<TNRDDiskTableData*>(ex.table);
     (void)shared;
     ExpectNRD([&] { ex.table->OpenTable(&ex.cursor); }, 20208);
+    // Deleting it fails the same way and leaves it listed.
+    TableCursor del(*f.db, f.session, "Shared");
+    ExpectNRD([&] { del.table->DeleteTable(&del.cursor, false); }, 20208);
+    EXPECT_TRUE(f.db->TableExists("Shared"));
     ASSERT_EQ(holder.Ask("X"), "1");
   }
 }

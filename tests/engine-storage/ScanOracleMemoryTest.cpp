@@ -53,7 +53,7 @@ struct MemoryWorld {
     for (int i = 0; i < n; ++i) {
       const std::vector<std::uint8_t> r = Record({static_cast<std::int32_t>(rng() % 5),
                                                   static_cast<std::int32_t>(rng() % 5),
-                                                  static_cast<std::int32_t>(rng() % 7)});
+                                                  rng() % 8 == 0 ? kNull : static_cast<std::int32_t>(rng() % 7)});
       std::memcpy(cursor.FCurrentRecordBuffer, r.data(), r.size());
       TNRDCursor* c = &cursor;
       if (!table->InsertRecord(c)) ADD_FAILURE() << "insert";
@@ -80,8 +80,10 @@ struct MemoryWorld {
   std::int32_t IndexID(const std::string& name) const { return cursor.FIndexDefs.GetIndexDefByName(name)->FObjectID; }
   std::vector<std::uint8_t> Record(const std::vector<std::int32_t>& values) const {
     std::vector<std::uint8_t> r(static_cast<std::size_t>(size), 0);
-    for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t i = 0; i < values.size(); ++i) {
       SetFieldDataToBuffer(static_cast<std::int32_t>(i), Fields(), &values[i], r.data());
+      if (values[i] == kNull) SetFieldNull(r.data(), static_cast<std::int32_t>(i), true);
+    }
     return r;
   }
   void UseBitmap() {
@@ -112,4 +114,50 @@ TEST(ScanOracle, MemoryEngineViewsMatchBruteForce) {
   }
   EXPECT_GT(stats.nonEmptyViews, 100);
   EXPECT_GT(stats.steps, 2000);
+}
+
+// A filtered view's bitmap follows the table: after another cursor inserts a record that passes
+// the filter, the next count rebuilds the bitmap and shows it.
+TEST(ScanMemory, AnotherCursorsInsertReachesTheFilteredCount) {
+  std::mt19937 rng(99);
+  MemoryWorld w(rng, true);
+  AndExpression filter(w.Fields(), {{2, Op::EQ, 3}}, w.size);
+  w.cursor.FFilterExpression = &filter;
+  w.cursor.SetIndexName("IAB");
+  const std::int64_t before = GetRecordCount(*w.table, w.cursor);
+
+  TNRDCursor other;
+  other.FTableName = "T";
+  other.FSession = &w.session;
+  ASSERT_EQ(w.db.FindOrCreateTableData(&other), w.table);
+  w.table->OpenTable(&other);
+  other.FRecordBufferSize = w.size;
+  other.FCurrentRecordBuffer = GlobalMemoryManager().AllocMem(w.size);
+  for (std::int32_t c : {3, 4}) {
+    const std::vector<std::uint8_t> r = w.Record({1, 1, c});
+    std::memcpy(other.FCurrentRecordBuffer, r.data(), r.size());
+    TNRDCursor* p = &other;
+    ASSERT_TRUE(w.table->InsertRecord(p));
+  }
+  EXPECT_EQ(GetRecordCount(*w.table, w.cursor), before + 1);
+  w.table->CloseTable(&other);
+  w.cursor.FFilterExpression = nullptr;
+}
+
+// A comparison's range that runs to the NULL keys does not bring them in: C < 5 and C <= 4 through
+// the index on C, ascending or descending, never give a record whose C is NULL.
+TEST(ScanMemory, RangesTowardNullKeysLeaveThemOut) {
+  for (int seed = 0; seed < 6; ++seed) {
+    std::mt19937 rng(static_cast<unsigned>(seed));
+    MemoryWorld w(rng, seed % 2 == 0);
+    for (const Comparison& part : {Comparison{2, Op::LT, 5}, Comparison{2, Op::GT, 1}, Comparison{2, Op::LE, 4}}) {
+      AndExpression search(w.Fields(), {part}, w.size);
+      w.cursor.FFilterExpression = &search;
+      w.cursor.FirstPosition = true;
+      w.cursor.LastPosition = false;
+      while (GetRecordBuffer(*w.table, w.cursor, grmNext) == grrOK)
+        EXPECT_FALSE(IsFieldNull(w.cursor.FCurrentRecordBuffer, 2));
+      w.cursor.FFilterExpression = nullptr;
+    }
+  }
 }

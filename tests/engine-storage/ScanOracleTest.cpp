@@ -18,7 +18,7 @@ std::unique_ptr<StandInWorld> MakeWorld(std::mt19937& rng, bool withBitmap) {
   for (int i = 0; i < n; ++i) {
     const auto slot = static_cast<std::int32_t>(rng() % 80);
     w->Put(slot, {static_cast<std::int32_t>(rng() % 5), static_cast<std::int32_t>(rng() % 5),
-                  static_cast<std::int32_t>(rng() % 7)});
+                  rng() % 8 == 0 ? kNull : static_cast<std::int32_t>(rng() % 7)});
   }
   if (withBitmap) w->UseBitmap();
   return w;

@@ -28,6 +28,9 @@ namespace scantest {
 
 using namespace nrd;
 
+// The value that stands for NULL in the tests' value lists.
+inline constexpr std::int32_t kNull = -1000;
+
 inline std::int32_t FieldOf(const TNRDFieldDefs& defs, const void* record, std::int32_t fieldNo) {
   std::int32_t v = 0;
   GetFieldDataFromBuffer(fieldNo, defs, &v, record);
@@ -64,15 +67,19 @@ class AndExpression : public TNRDExpression, public TNRDScanExpression {
   // Every comparison, extracted or not.
   bool Matches(const void* record) const {
     for (const Comparison& c : parts_)
-      if (!Compare(c.op, FieldOf(fields_, record, c.field), c.value)) return false;
+      if (!Holds(c, record)) return false;
     return true;
+  }
+  // A comparison with NULL is not true.
+  bool Holds(const Comparison& c, const void* record) const {
+    return !IsFieldNull(record, c.field) && Compare(c.op, FieldOf(fields_, record, c.field), c.value);
   }
 
   void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
     ++evaluations;
     bool ok = true;
     for (const Comparison& c : parts_)
-      if (!c.extracted && !Compare(c.op, FieldOf(fields_, record_, c.field), c.value)) ok = false;
+      if (!c.extracted && !Holds(c, record_)) ok = false;
     value.SetAsBoolean(ok);
   }
   void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
@@ -289,6 +296,11 @@ class VectorIndex : public TNRDIndex {
     for (std::int32_t i = 0; i < count && i < FIndexDef.ColumnCount(); ++i) {
       const TNRDIndexColumn& col = FIndexDef.GetIndexColumn(i);
       const std::int32_t f = Fields().GetDefNumberByName(col.FFieldName);
+      const bool nx = IsFieldNull(a, f), ny = IsFieldNull(b, f);
+      if (nx || ny) {
+        if (nx && ny) continue;
+        return nx != col.FDescending ? -1 : 1;  // NULL is the lowest key
+      }
       const std::int32_t x = FieldOf(Fields(), a, f), y = FieldOf(Fields(), b, f);
       if (x != y) return (x < y) != col.FDescending ? -1 : 1;
     }
@@ -484,8 +496,10 @@ struct StandInWorld {
   }
   std::vector<std::uint8_t> Record(const std::vector<std::int32_t>& values) const {
     std::vector<std::uint8_t> r(static_cast<std::size_t>(size), 0);
-    for (std::size_t i = 0; i < values.size(); ++i)
+    for (std::size_t i = 0; i < values.size(); ++i) {
       SetFieldDataToBuffer(static_cast<std::int32_t>(i), Fields(), &values[i], r.data());
+      if (values[i] == kNull) SetFieldNull(r.data(), static_cast<std::int32_t>(i), true);
+    }
     return r;
   }
   void Put(std::int32_t slot, const std::vector<std::int32_t>& values) { table->Put(slot, Record(values)); }

@@ -16,6 +16,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -203,6 +205,35 @@ TEST_F(DetectorPage, ControlsAreSettings) {
   EXPECT_FALSE(p->Check[1]->isChecked());
   EXPECT_EQ(p->Spin141->value(), 7);
   EXPECT_TRUE(p->CheckBox7->isChecked());
+}
+
+// Under a translation file the page's captions and the messages of a run come from it; the numbers of years
+// take the locale's decimal separator.
+TEST_F(DetectorPage, TranslatedCaptionsAndMessages) {
+  QDir(dir_.path()).mkdir(QStringLiteral("LNG"));
+  const QString to = dir_.filePath(QStringLiteral("LNG/English.lng"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(TREVOLAN_SOURCE_DIR "/LNG/English.lng"), to));
+  QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  form_ = std::make_unique<TForm1>();
+  form_->show();
+  QCoreApplication::processEvents();
+  form_->OpenDataFiles(kSample);
+  form_->ComboBox9->setCurrentIndex(form_->ComboBox9->findText(QStringLiteral("English.lng")));
+  TProblemsPage* p = Page();
+  EXPECT_EQ(p->Check[1]->text(), QStringLiteral("1.Child older than parent"));
+  EXPECT_EQ(p->CheckBox7->text(), QStringLiteral("Needing clarification"));
+  p->Check[19]->setChecked(true);
+  p->Spin121->setValue(90);
+  p->SpeedButton11Click();
+  const QString pane = Pane();
+  EXPECT_TRUE(pane.contains(QStringLiteral(": 19.Maiden name unchanged after marriage, Father: "))) << pane.toStdString();
+  EXPECT_TRUE(pane.contains(QStringLiteral(": 8.Age gap of children "))) << pane.toStdString();
+  EXPECT_FALSE(pane.contains(QStringLiteral("Девичья"))) << pane.toStdString();
+  // 12.1/12.2 lines over 90 years: "is 93,4 years" under the program's Russian number format.
+  const QString point = QLocale().decimalPoint();
+  const QRegularExpression years(QStringLiteral(" is \\d+") + QRegularExpression::escape(point) +
+                                 QStringLiteral("\\d years"));
+  EXPECT_TRUE(years.match(pane).hasMatch()) << pane.toStdString();
 }
 
 TEST_F(DetectorPage, Screenshot) {

@@ -11,7 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <string>
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -247,6 +251,36 @@ TEST(DetectorRun, GedcomFileAllChecks) {
   QFile expected(dir + QStringLiteral("problems-all.txt"));
   ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
   EXPECT_EQ(DetectorRun(m, all), QString::fromUtf8(expected.readAll()).split(u'\n', Qt::SkipEmptyParts));
+}
+
+// The report command, when it has been built beside this test: the lines of the file above, and its exit codes.
+TEST(DetectorRun, ReportCommand) {
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  const std::filesystem::path tool = self.parent_path().parent_path().parent_path() / "tools" / "trevolan-report";
+  if (ec || !std::filesystem::exists(tool)) GTEST_SKIP() << "trevolan-report is not built";
+  const std::string dir = TREVOLAN_SOURCE_DIR "/tests/data/reports/detector/";
+  const auto run = [&](const std::string& args, std::string* out) {
+    const std::string command = "'" + tool.string() + "' detector " + args + " 2>/dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out->append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  std::string sets;
+  for (int n = 1; n <= 22; ++n) sets += " --set Check" + std::to_string(n) + "=1";
+  std::string out;
+  EXPECT_EQ(run("'" + dir + "problems.ged' --today 2026-12-11" + sets, &out), 0);
+  QFile expected(QString::fromStdString(dir + "problems-all.txt"));
+  ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QString::fromStdString(out), QString::fromUtf8(expected.readAll()));
+  out.clear();
+  EXPECT_EQ(run("'" + dir + "problems.ged' --set Spin121=10", &out), 2);  // outside 90..150
+  EXPECT_EQ(run("'" + dir + "problems.ged' --set Check3=maybe", &out), 2);
+  EXPECT_EQ(run("'" + dir + "no-such-file.ged'", &out), 1);
+  EXPECT_TRUE(out.empty());
 }
 
 TEST(DetectorRichText, HeadBoldColouredMessageBlack) {
