@@ -4,7 +4,8 @@
 // metadata. Pages come from the index manager's page manager for this index (the temporary one for
 // temporary indexes).
 //
-// Positions are key paths (NRDBTreeKeys.h). Navigation steps along the level chains; record numbers
+// Positions are key paths (NRDBTreeKeys.h). Navigation continues from the cursor's cached position
+// when it still holds, else searches the record's entry, and steps along the level chains; record numbers
 // walk the leaf chain (one page read per leaf). A search resets the key reference's compare
 // settings when it ends.
 //
@@ -124,6 +125,8 @@ class TNRDBTreeRecordIndex : public TNRDIndex {
   void MakeKeyRef();
   bool PositionByBound(std::int32_t sessionID, bool first, const TNRDBTreeScanBound& bound, TNRDKeyPath& position);
   bool FullKeysEqual(const void* buffer1, const void* buffer2);
+  // The path still leads from the root to the record (page numbers, counts, links, reference).
+  bool CachedPathHolds(std::int32_t sessionID, const TNRDKeyPath& path, const TNRDPageItemID& recordID);
 
   std::unique_ptr<TNRDRecordKeyRef> FKeyRef;
   std::vector<std::uint8_t> FKey;

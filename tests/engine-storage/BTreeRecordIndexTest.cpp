@@ -16,6 +16,7 @@
 #include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDRecordBitmap.h"
+#include "engine/storage/NRDSearch.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
 #include "tests/engine-storage/StorageTestUtil.h"
@@ -192,6 +193,49 @@ TEST(BTreeRecordIndex, RandomChangesKeepRecordNumbersInStepWithAModel) {
       ASSERT_EQ(f.Walk(index, false), ids) << step;
     }
   }
+}
+
+TEST(BTreeRecordIndex, NavigationContinuesFromTheCachedPositionWhileItHolds) {
+  IndexFixture f;
+  std::vector<std::pair<std::string, std::int32_t>> rows;
+  for (int id = 1; id <= 120; ++id) {
+    rows.push_back({"k" + std::to_string((id * 53) % 120 + 1000), id});
+    f.Add(id, rows.back().first);
+  }
+  TNRDBTreeRecordIndex index(&f.table->IndexManager());
+  index.CreateIndex(&f.cursor, f.def);
+  TNRDIndexPositionCache cache;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(f.Fields().GetMemoryRecordBufferSize()));
+  TNRDNavigationInfo nav;
+  nav.GetRecordMode = grmNext;
+  nav.FirstPosition = true;
+  nav.RecordBuffer = buffer.data();
+  std::vector<std::int32_t> walked;
+  const std::int32_t nameOffset = f.Fields().GetFieldDef(1)->FMemoryOffset;
+  for (;;) {
+    index.GetRecordBuffer(1, nav, &cache, 7);
+    if (nav.GetRecordResult != grrOK) break;
+    walked.push_back(nav.RecordID.PageNo);
+    // A search by this buffer's key would find nothing: only the cached path can go on.
+    std::memcpy(buffer.data() + nameOffset, "zzz", 4);
+    if (walked.size() == 60) break;
+  }
+  auto expected = SortedIds(rows);
+  ASSERT_EQ(walked, std::vector<std::int32_t>(expected.begin(), expected.begin() + 60));
+  // The tree changes while the table state given stays the same: the cached path no longer holds
+  // and the record's own key is searched again.
+  std::memcpy(buffer.data(), f.table->Records().Records.at(walked.back()).data(), buffer.size());
+  for (int id = 121; id <= 200; ++id) {
+    rows.push_back({"k" + std::to_string(id + 900), id});
+    f.Add(id, rows.back().first);
+    index.InsertEntry(1, f.table->Records().Records.at(id).data(), TNRDPageItemID{id, 0});
+  }
+  expected = SortedIds(rows);
+  const auto at = std::find(expected.begin(), expected.end(), walked.back());
+  ASSERT_NE(at, expected.end());
+  index.GetRecordBuffer(1, nav, &cache, 7);
+  ASSERT_EQ(nav.GetRecordResult, grrOK);
+  EXPECT_EQ(nav.RecordID.PageNo, *(at + 1));
 }
 
 TEST(BTreeRecordIndex, UniqueChecksUseWholeValuesAndTreatNullsAsEqual) {
