@@ -66,6 +66,15 @@ const TNRDKeyPath* AsKeyPath(const TNRDIndexPosition* position) {
   return path;
 }
 
+TNRDBTreeScanBound BoundOfCondition(const TNRDScanSearchCondition& condition) {
+  TNRDBTreeScanBound bound;
+  bound.Operator = condition.Condition;
+  bound.KeyFieldCount = condition.KeyFieldCount;
+  bound.KeyRecordBuffer = condition.KeyRecordBuffer;
+  bound.PartialCompare = condition.PartialCompare;
+  return bound;
+}
+
 }  // namespace
 
 void SetIndexRecordSourceFactory(TNRDIndexRecordSourceFactory factory) { SourceFactory() = std::move(factory); }
@@ -574,6 +583,45 @@ bool TNRDBTreeRecordIndex::FindRecordByBounds(std::int32_t sessionID, bool resta
     searchInfo->ScanStarted = true;
   }
   return true;
+}
+
+bool TNRDBTreeRecordIndex::FindRecord(std::int32_t sessionID, bool restart, bool goForward,
+                                      const TNRDScanSearchCondition* startScanCondition,
+                                      const TNRDScanSearchCondition* endScanCondition, void* recordBuffer,
+                                      TNRDPageItemID& recordID, void* searchInfo) {
+  TNRDBTreeScanBound start, end;
+  if (startScanCondition != nullptr) start = BoundOfCondition(*startScanCondition);
+  if (endScanCondition != nullptr) end = BoundOfCondition(*endScanCondition);
+  return FindRecordByBounds(sessionID, restart, goForward, startScanCondition != nullptr ? &start : nullptr,
+                            endScanCondition != nullptr ? &end : nullptr, recordBuffer, recordID,
+                            static_cast<TNRDBTreeSearchInfo*>(searchInfo));
+}
+
+std::int32_t TNRDBTreeRecordIndex::CompareConditions(const TNRDScanSearchCondition* condition1,
+                                                     const TNRDScanSearchCondition*) {
+  if (condition1 == nullptr) return 0;
+  switch (condition1->Condition) {
+    case scGreater:
+    case scGreaterEqual:
+      return -1;
+    case scLower:
+    case scLowerEqual:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+std::int64_t TNRDBTreeRecordIndex::GetApproxRangeRecordCount(std::int32_t sessionID, std::int64_t tableRecordCount,
+                                                             const TNRDScanSearchCondition* rangeCondition1,
+                                                             const TNRDScanSearchCondition* rangeCondition2) {
+  RootPageNo(20125);
+  if (rangeCondition1 == nullptr || rangeCondition2 == nullptr) throw ENRDException(20077, "Pointer is nil");
+  const bool firstIsLower = CompareConditions(rangeCondition1, rangeCondition2) < 0;
+  const TNRDScanSearchCondition& lower = firstIsLower ? *rangeCondition1 : *rangeCondition2;
+  const TNRDScanSearchCondition& upper = firstIsLower ? *rangeCondition2 : *rangeCondition1;
+  return GetApproxRangeRecordCountByBounds(sessionID, tableRecordCount, BoundOfCondition(lower),
+                                           BoundOfCondition(upper));
 }
 
 std::int64_t TNRDBTreeRecordIndex::GetApproxRangeRecordCountByBounds(std::int32_t sessionID,

@@ -86,8 +86,17 @@ class TNRDBTreeRecordIndex : public TNRDIndex {
                                    std::int32_t distinctFieldCount) override;
   void* CreateSearchInfo() override { return new TNRDBTreeSearchInfo(); }
   void FreeSearchInfo(void* searchInfo) override { delete static_cast<TNRDBTreeSearchInfo*>(searchInfo); }
+  bool FindRecord(std::int32_t sessionID, bool restart, bool goForward, const TNRDScanSearchCondition* startScanCondition,
+                  const TNRDScanSearchCondition* endScanCondition, void* recordBuffer, TNRDPageItemID& recordID,
+                  void* searchInfo) override;
   std::int32_t CompareRecordBuffersByIndex(const void* buffer1, const void* buffer2,
                                            std::int32_t indexFieldCount) override;
+  // -1 for a lower bound (scGreater, scGreaterEqual), 1 for an upper one, else 0.
+  std::int32_t CompareConditions(const TNRDScanSearchCondition* condition1,
+                                 const TNRDScanSearchCondition* condition2) override;
+  std::int64_t GetApproxRangeRecordCount(std::int32_t sessionID, std::int64_t tableRecordCount,
+                                         const TNRDScanSearchCondition* rangeCondition1,
+                                         const TNRDScanSearchCondition* rangeCondition2) override;
   bool CanInsertRecord(std::int32_t sessionID, const void* recordBuffer) override;
   bool CanUpdateRecord(std::int32_t sessionID, const void* oldRecordBuffer, const void* newRecordBuffer) override;
   void InsertRecord(TNRDCursor* cursor) override;

@@ -334,6 +334,34 @@ TEST(BTreeRecordIndex, RangeScansAndEstimatesFollowTheBounds) {
   EXPECT_GE(estimate, 0);
   EXPECT_LE(estimate, 200);
   EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(expected.size()), 30.0);
+  // The same scan through the index interface's condition forms.
+  TNRDScanSearchCondition from(true), to(true);
+  from.Condition = scGreaterEqual;
+  from.KeyFieldCount = 1;
+  from.KeyRecordBuffer = low.data();
+  from.PartialCompare = true;
+  to.Condition = scLowerEqual;
+  to.KeyFieldCount = 1;
+  to.KeyRecordBuffer = high.data();
+  {
+    TNRDIndex& generic = index;
+    void* info = generic.CreateSearchInfo();
+    std::vector<std::int32_t> got;
+    TNRDPageItemID found;
+    std::vector<std::uint8_t> dummy(64, 0);
+    for (bool restart = true; generic.FindRecord(1, restart, true, &from, &to, dummy.data(), found, info); restart = false)
+      got.push_back(found.PageNo);
+    generic.FreeSearchInfo(info);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(generic.CompareConditions(&from, &to), -1);
+    EXPECT_EQ(generic.CompareConditions(&to, &from), 1);
+    from.PartialCompare = false;
+    TNRDScanSearchCondition below(true);
+    below.Condition = scLower;
+    below.KeyFieldCount = 1;
+    below.KeyRecordBuffer = beyond.data();
+    EXPECT_EQ(generic.GetApproxRangeRecordCount(1, 200, &below, &from), estimate);
+  }
   TNRDBTreeSearchInfo started;
   started.ScanStarted = true;
   TNRDPageItemID id;
