@@ -5,6 +5,11 @@
 
 #include <array>
 #include <bitset>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -126,6 +131,433 @@ bool StrToIntDefNotMinusOne(const QString& s) {
 
 }  // namespace
 
+// ---------------------------------------------------------------- fast path
+//
+// Most date texts are short GEDCOM or Russian/Ukrainian dates made of digits, blanks, dots, month words
+// and GEDCOM qualifier words. For such a text the steps of the general parser act on each word on its
+// own: a month word or qualifier word consists of letters only, the texts that replace them contain no
+// letters, so no replacement can reach across the digits, blanks and dots between two words. The fast
+// path therefore looks each word up once in a table computed from the very same replacement tables,
+// builds the normalised text in a small buffer and derives the keys from views into it. A text with any
+// other character, any other word or more than kFastMax characters takes the general path.
+namespace {
+
+constexpr int kFastMax = 64;
+
+// A letter after upper-casing, as far as the fast path admits letters (Latin A-Z, Cyrillic U+0400-U+042F).
+bool FastLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= 0x400 && c <= 0x42F); }
+
+// What the month and qualifier steps make of one word standing alone.
+struct FastWord {
+  std::int8_t month[3] = {-1, -1, -1};  // by script 1 or 2: month 1..12, 0 when it stays, -1 when unusable
+  bool qualifier = false;               // a GEDCOM qualifier word: replaced by symbol in the qualifier step
+  char16_t symbol = 0;                  // its symbol; 0 when the word is removed
+};
+
+class FastWords {
+ public:
+  FastWords() {
+    std::vector<QString> words(MonthWords().begin(), MonthWords().end());
+    for (const Qualifier& q : Qualifiers()) words.push_back(q.gedcom);
+    for (const QString& w : words) {
+      const std::u16string key(reinterpret_cast<const char16_t*>(w.constData()), std::size_t(w.size()));
+      if (map_.count(key)) continue;
+      FastWord f;
+      for (int script = 1; script <= 2; ++script) {
+        QString r = w;
+        const std::size_t count = script == 1 ? 12 : MonthWords().size();
+        for (std::size_t i = 0; i < count; ++i)
+          if (r.contains(MonthWords()[i])) r.replace(MonthWords()[i], MonthMarks()[i % 12]);
+        if (r == w) f.month[script] = 0;
+        for (int m = 0; m < 12; ++m)
+          if (r == MonthMarks()[std::size_t(m)]) f.month[script] = std::int8_t(m + 1);
+      }
+      QString r = w;
+      for (const Qualifier& q : Qualifiers())
+        if (r.contains(q.gedcom)) r.replace(q.gedcom, q.symbol);
+      for (const Qualifier& q : Qualifiers()) {
+        if (w == q.gedcom && r == q.symbol && q.symbol.size() <= 1) {
+          f.qualifier = true;
+          f.symbol = q.symbol.isEmpty() ? char16_t(0) : q.symbol[0].unicode();
+        }
+      }
+      map_.emplace(key, f);
+    }
+  }
+  const FastWord* Find(const char16_t* p, int n) const {
+    const auto it = map_.find(std::u16string_view(p, std::size_t(n)));
+    return it == map_.end() ? nullptr : &it->second;
+  }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::u16string_view v) const { return std::hash<std::u16string_view>()(v); }
+  };
+  std::unordered_map<std::u16string, FastWord, Hash, std::equal_to<>> map_;
+};
+
+const FastWords& TheFastWords() {
+  static const FastWords k;
+  return k;
+}
+
+// A growing text in a fixed buffer; Push fails when full.
+struct FastBuf {
+  char16_t c[256];
+  int n = 0;
+  bool Push(char16_t ch) {
+    if (n >= int(sizeof c / sizeof c[0])) return false;
+    c[n++] = ch;
+    return true;
+  }
+  std::u16string_view View() const { return {c, std::size_t(n)}; }
+};
+
+int ScriptOf(std::u16string_view t) {
+  int r = 0;
+  for (char16_t u : t) {
+    if (u >= 0x0410) return 2;
+    if (u > u'?' && u != u'~') r = 1;
+  }
+  return r;
+}
+
+// A sort key of at most 8 characters.
+struct FastKey {
+  char16_t c[8];
+  int n = 0;
+  std::u16string_view View() const { return {c, std::size_t(n)}; }
+  void Add(std::u16string_view v) {
+    for (char16_t ch : v) c[n++] = ch;
+  }
+};
+
+// The key of a date text, as SortKeyFromDateText gives it.
+FastKey KeyOf(std::u16string_view t) {
+  FastKey k;
+  if (t.size() <= 5) {
+    if (!t.empty() && t[0] == u'~') t = t.substr(1, 5);
+    for (std::size_t i = t.size(); i < 4; ++i) k.c[k.n++] = u'0';
+    k.Add(t.substr(0, std::size_t(4 - k.n)));
+    return k;
+  }
+  if (t.size() == 8 && t.find(u'.') == std::u16string_view::npos) {
+    k.Add(t.substr(4, 4));
+    k.Add(t.substr(2, 2));
+    k.Add(t.substr(0, 2));
+    return k;
+  }
+  std::u16string_view fields[3];
+  int parts = 0;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= t.size(); ++i) {
+    if (i == t.size() || t[i] == u'.') {
+      if (parts == 3) {
+        k.Add(u"00000000");
+        return k;
+      }
+      fields[parts++] = t.substr(start, i - start);
+      start = i + 1;
+    }
+  }
+  if (parts != 2 && parts != 3) {
+    k.Add(u"00000000");
+    return k;
+  }
+  const auto padded = [&k](std::u16string_view v, std::size_t width) {
+    for (std::size_t i = v.size(); i < width; ++i) k.c[k.n++] = u'0';
+    k.Add(v.substr(0, width));
+  };
+  padded(fields[parts - 1], 4);
+  padded(fields[parts - 2], 2);
+  if (parts == 3) padded(fields[0], 2);
+  return k;
+}
+
+// Field n (1 or 2) of t split at any of the delimiters; empty when there are fewer fields.
+std::u16string_view FieldOf(std::u16string_view t, int n, char16_t d1, char16_t d2 = 0) {
+  int field = 1;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= t.size(); ++i) {
+    if (i == t.size() || t[i] == d1 || (d2 && t[i] == d2)) {
+      if (field == n) return t.substr(start, i - start);
+      ++field;
+      start = i + 1;
+    }
+  }
+  return {};
+}
+
+QString ToQString(std::u16string_view v) { return QString(reinterpret_cast<const QChar*>(v.data()), qsizetype(v.size())); }
+
+std::u16string_view ViewOf(const QString& s) {
+  return {reinterpret_cast<const char16_t*>(s.constData()), std::size_t(s.size())};
+}
+
+// The year text reads as an integer other than -1.
+bool YearReadable(std::u16string_view y) {
+  bool digits = !y.empty() && y.size() <= 9;
+  for (char16_t ch : y) digits = digits && ch >= u'0' && ch <= u'9';
+  if (digits) return true;
+  return StrToIntDefNotMinusOne(ToQString(y));
+}
+
+const QString& Zeros8() {
+  static const QString k = u"00000000"_qs;
+  return k;
+}
+
+// Fills r (apart from ORIG) and returns true when the text is one the fast path reads; false leaves r as
+// it was.
+bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
+  const QChar* p = text.constData();
+  qsizetype b = 0, e = text.size();
+  while (b < e && p[b].unicode() <= u' ') ++b;
+  while (e > b && p[e - 1].unicode() <= u' ') --e;
+  if (e - b > kFastMax) return false;
+
+  // Upper-cased text; every admitted character has a simple upper-case form.
+  char16_t s[kFastMax];
+  int len = 0;
+  for (qsizetype i = b; i < e; ++i) {
+    char16_t c = p[i].unicode();
+    if (c >= u'a' && c <= u'z') {
+      c = char16_t(c - 32);
+    } else if (c >= 0x430 && c <= 0x44F) {
+      c = char16_t(c - 0x20);
+    } else if (c >= 0x450 && c <= 0x45F) {
+      c = char16_t(c - 0x50);
+    } else if (!FastLetter(c)) {
+      switch (c) {
+        case u' ': case u'.': case u'-': case u'?': case u'~': case u'<': case u'=': case u'>':
+        case u',': case u'/': case u'@': case u'#':
+          break;
+        default:
+          if (c < u'0' || c > u'9') return false;
+      }
+    }
+    s[len++] = c;
+  }
+
+  // Calendar escape: only as the very beginning of the text, and no other "@" or "#".
+  int start = 0;
+  const QString* calen = nullptr;
+  if (len >= 3 && s[0] == u'@' && s[1] == u'#' && s[2] == u'D') {
+    for (const QString& esc : CalendarEscapes()) {
+      if (esc.size() <= len && ViewOf(esc) == std::u16string_view(s, std::size_t(esc.size()))) {
+        calen = &esc;
+        start = int(esc.size());
+        break;
+      }
+    }
+    if (!calen) return false;
+  }
+  for (int i = start; i < len; ++i)
+    if (s[i] == u'@' || s[i] == u'#') return false;
+
+  // Month words to ".mm.", word by word.
+  const FastWords& words = TheFastWords();
+  const std::u16string_view w0(s + start, std::size_t(len - start));
+  const int script0 = ScriptOf(w0);
+  FastBuf w1;
+  for (std::size_t i = 0; i < w0.size();) {
+    if (!FastLetter(w0[i])) {
+      w1.Push(w0[i]);
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < w0.size() && FastLetter(w0[j])) ++j;
+    const FastWord* f = words.Find(w0.data() + i, int(j - i));
+    if (!f || script0 == 0 || f->month[script0] < 0) return false;
+    const int m = f->month[script0];
+    if (m > 0) {
+      w1.Push(u'.');
+      w1.Push(char16_t(u'0' + m / 10));
+      w1.Push(char16_t(u'0' + m % 10));
+      w1.Push(u'.');
+    } else {
+      if (!f->qualifier) return false;
+      for (std::size_t k = i; k < j; ++k) w1.Push(w0[k]);
+    }
+    i = j;
+  }
+  const std::u16string_view v1 = w1.View();
+  const int c = ScriptOf(v1);
+  if (c == 2 || v1.find(u"B.C.") != std::u16string_view::npos) return false;
+
+  // Qualifier type, then the words to their symbols, blanks dropped.
+  const QString* stype = nullptr;
+  if (c != 0) {
+    static const QString kTypes[] = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
+                                     u"BEF"_qs, u"AFT"_qs, u"FRO"_qs};
+    static const QString kOr = u"OR"_qs;
+    const std::u16string_view head = v1.substr(0, 3);
+    for (const QString& t : kTypes) {
+      if (head == ViewOf(t)) {
+        stype = &t;
+        break;
+      }
+    }
+    if (!stype && v1.find(u" OR ") != std::u16string_view::npos) stype = &kOr;
+  }
+  FastBuf w2;
+  for (std::size_t i = 0; i < v1.size();) {
+    if (v1[i] == u' ') {
+      ++i;
+      continue;
+    }
+    if (!FastLetter(v1[i])) {
+      w2.Push(v1[i]);
+      ++i;
+      continue;
+    }
+    std::size_t j = i;
+    while (j < v1.size() && FastLetter(v1[j])) ++j;
+    const FastWord* f = words.Find(v1.data() + i, int(j - i));
+    if (!f || !f->qualifier) return false;
+    if (f->symbol) w2.Push(f->symbol);
+    i = j;
+  }
+
+  // The first two fields completed: "1.05.1900" -> "01.05.1900", ".05.1900" -> "??.05.1900",
+  // "12.05." -> "12.05.????".
+  FastBuf w;
+  {
+    const std::u16string_view v2 = w2.View();
+    std::size_t from = 0;
+    int field = 1;
+    for (std::size_t i = 0; i <= v2.size(); ++i) {
+      if (i == v2.size() || IsRangeDelim(QChar(v2[i]))) {
+        const std::u16string_view f = v2.substr(from, i - from);
+        if (field <= 2 && !f.empty()) {
+          const bool zero = f.size() >= 2 && f[0] >= u'1' && f[0] <= u'9' && f[1] == u'.';
+          if (zero) w.Push(u'0');
+          if (!zero && f[0] == u'.') {
+            w.Push(u'?');
+            w.Push(u'?');
+          }
+          for (char16_t ch : f) w.Push(ch);
+          if (f.back() == u'.')
+            for (int k = 0; k < 4; ++k) w.Push(u'?');
+        } else {
+          for (char16_t ch : f) w.Push(ch);
+        }
+        if (i == v2.size()) break;
+        w.Push(v2[i]);
+        ++field;
+        from = i + 1;
+      }
+    }
+  }
+  if (w.n >= int(sizeof w.c / sizeof w.c[0]) - 2) return false;  // a buffer ran full
+
+  // Range keys.
+  const std::u16string_view today = ViewOf(ctx.today);
+  const std::u16string_view zeros = u"00000000";
+  FastKey k1, k2;
+  std::u16string_view s1, s2;
+  const std::u16string_view v = w.View();
+  const auto has = [&v](char16_t ch) { return v.find(ch) != std::u16string_view::npos; };
+  QString norm;
+  if (v.empty()) {
+    s1 = zeros;
+    s2 = today;
+  } else if (has(u'=')) {
+    k1 = KeyOf(FieldOf(v, 1, u'='));
+    k2 = KeyOf(FieldOf(v, 2, u'='));
+    s1 = k1.View();
+    s2 = k2.View();
+    norm.reserve(w.n + 4);
+    for (char16_t ch : v) {
+      if (ch == u'=')
+        norm += u".."_qs;
+      else
+        norm += QChar(ch);
+    }
+  } else if (has(u'-')) {
+    k1 = KeyOf(FieldOf(v, 1, u'-'));
+    k2 = KeyOf(FieldOf(v, 2, u'-'));
+    s1 = k1.View();
+    s2 = k2.View();
+  } else if (has(u'<')) {
+    s1 = zeros;
+    k2 = KeyOf(FieldOf(v, 2, u'<'));
+    s2 = k2.View();
+  } else if (has(u'>')) {
+    k1 = KeyOf(FieldOf(v, 2, u'>'));
+    s1 = k1.View();
+    s2 = today;
+  } else if (has(u'~')) {
+    k1 = KeyOf(FieldOf(v, 2, u'~'));
+    s1 = k1.View();
+    s2 = s1;
+  } else if (has(u'(')) {
+    k1 = KeyOf(FieldOf(v, 1, u'(', u')'));
+    k2 = KeyOf(FieldOf(v, 2, u'(', u')'));
+    s1 = k1.View();
+    s2 = k2.View();
+    w.Push(u')');
+    if (s1 > s2) std::swap(s1, s2);
+  } else {
+    k1 = KeyOf(v);
+    s1 = k1.View();
+    s2 = s1 == zeros ? today : s1;
+  }
+  if (norm.isNull()) norm = ToQString(w.View());
+
+  r.DDATE = DmyToDate(norm);
+  r.CALEN = calen ? *calen : QString();
+  r.STYPE = stype ? *stype : QString();
+
+  if (s1.size() == 8) {
+    if (s1 == zeros) {
+      r.SORT1 = Zeros8();
+    } else {
+      r.SORT1 = ToQString(s1);
+      r.SORT1.replace(u'?', u'0');
+    }
+  } else if (s1.size() == 6) {
+    r.SORT1 = ToQString(s1) + u"00"_qs;
+  } else if (s1.size() == 4) {
+    r.SORT1 = ToQString(s1) + u"0000"_qs;
+  }
+  if (s2.data() == today.data() && s2.size() == 8) {
+    r.SORT2 = ctx.today;
+  } else if (s2.size() == 8) {
+    r.SORT2 = ToQString(s2);
+    r.SORT2.replace(u'?', u'9');
+  } else if (s2.size() == 6) {
+    r.SORT2 = ToQString(s2) + u"99"_qs;
+  } else {
+    r.SORT2 = ToQString(s2) + u"9999"_qs;
+  }
+
+  std::u16string_view years;
+  if (s1.substr(0, 4) != u"0000")
+    years = s1.substr(0, 4);
+  else if (s2.substr(0, 4) != ViewOf(ctx.year))
+    years = s2.substr(0, 4);
+
+  if (v.empty()) {
+    r.NORM = u"?"_qs;
+    r.YEARS = ToQString(years);
+  } else {
+    r.NORM = norm;
+    if (years.empty() || !YearReadable(years)) {
+      r.YEARS.clear();
+      r.SORT1 = Zeros8();
+      r.SORT2 = ctx.today;
+    } else {
+      r.YEARS = ToQString(years);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 TDateContext TDateContext::ForDate(const QDate& d) {
   TDateContext c;
   c.today = DateKey(d);
@@ -159,6 +591,7 @@ class CharsPresent {
 TDATES GDate_RDates(const QString& text, const TDateContext& ctx) {
   TDATES r;
   r.ORIG = text;
+  if (FastRDates(text, ctx, r)) return r;
   const QString s = TrimCtl(text.toUpper());
   QString w = s;
 

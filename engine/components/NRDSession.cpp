@@ -8,6 +8,7 @@
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
+#include "engine/storage/NRDBTreeRecordIndex.h"
 #include "engine/storage/NRDMemoryEngine.h"
 
 namespace nrd {
@@ -85,6 +86,8 @@ void EngineStartup() {
   std::lock_guard<std::mutex> lock(StartupLock());
   EngineGlobals& g = G();
   if (g.startCount++ > 0) return;
+  // Indexes of every engine are B-trees.
+  RegisterBTreeRecordIndex();
   g.databases = std::make_unique<TNRDDatabaseDataList>();
   g.memory = new TNRDMemoryDatabaseData();
   g.memory->FDatabaseName = "MEMORY";
