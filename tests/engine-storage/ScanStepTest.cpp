@@ -209,3 +209,34 @@ TEST(ScanStep, RecordNumbersWithoutAView) {
     EXPECT_EQ(e.NativeError, 10272);
   }
 }
+
+// Before the first record nothing is prior, after the last nothing is next, also in a view.
+TEST(ScanStep, NoWrapAroundAtTheEnds) {
+  auto w = World(30);
+  AndExpression filter(w->Fields(), {{2, Op::GE, 5}}, w->size);
+  w->cursor.FFilterExpression = &filter;
+  w->cursor.FirstPosition = true;
+  w->cursor.LastPosition = false;
+  EXPECT_EQ(GetRecordBuffer(*w->table, w->cursor, grmPrior), grrBOF);
+  EXPECT_TRUE(w->cursor.FirstPosition);
+  w->cursor.FirstPosition = false;
+  w->cursor.LastPosition = true;
+  EXPECT_EQ(GetRecordBuffer(*w->table, w->cursor, grmNext), grrEOF);
+  EXPECT_TRUE(w->cursor.LastPosition);
+  w->cursor.FFilterExpression = nullptr;
+}
+
+// The range bounds are the cursor's own copies: the caller may reuse its buffers at once.
+TEST(ScanStep, RangeBoundsAreCopied) {
+  auto w = World(40);
+  w->UseBitmap();
+  w->cursor.SetIndexName("IC");
+  std::vector<std::uint8_t> low = w->Record({0, 0, 2}), high = w->Record({0, 0, 4});
+  w->cursor.ApplyRange(low.data(), high.data(), 1, 1, false, false);
+  low = w->Record({0, 0, 0});
+  high = w->Record({0, 0, 9});
+  EXPECT_EQ(GetRecordCount(*w->table, w->cursor), 12);
+  for (std::int32_t v : WalkForward(*w, 2)) EXPECT_TRUE(v >= 2 && v <= 4);
+  w->cursor.ApplyRange(w->cursor.FRangeStartBuffer, nullptr, 1, 0, true, false);  // its own bound again
+  EXPECT_EQ(GetRecordCount(*w->table, w->cursor), 28);
+}
