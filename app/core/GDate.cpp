@@ -303,6 +303,38 @@ bool YearReadable(std::u16string_view y) {
   return StrToIntDefNotMinusOne(ToQString(y));
 }
 
+// DmyToDate for a text whose day, month and year positions hold plain digits, by arithmetic on the
+// proleptic Gregorian calendar; any other text is left to DmyToDate itself.
+TDateTime DayOfDmy(const QString& text) {
+  const qsizetype n = text.size();
+  if (n == 0 || n < 7) return kUnknownDate;
+  if (n < 10) return DmyToDate(text);
+  const QChar* p = text.constData();
+  int value[3] = {0, 0, 0};
+  static constexpr int kFrom[3] = {0, 3, 6}, kLen[3] = {2, 2, 4};
+  for (int f = 0; f < 3; ++f) {
+    for (int i = kFrom[f]; i < kFrom[f] + kLen[f]; ++i) {
+      const char16_t c = p[i].unicode();
+      if (c == u'+' || c == u'-') return DmyToDate(text);
+      if (c < u'0' || c > u'9') return kUnknownDate;
+      value[f] = value[f] * 10 + (c - u'0');
+    }
+  }
+  const int d = value[0], m = value[1], y = value[2];
+  if (y < 1 || m < 1 || m > 12 || d < 1) return kUnknownDate;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDays[m - 1] + (m == 2 && leap ? 1 : 0)) return kUnknownDate;
+  // Days from 1 March of year 0, then shifted to the day count's origin, 30 December 1899.
+  const int yy = m <= 2 ? y - 1 : y;
+  const int era = yy / 400;
+  const int yoe = yy - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long days1970 = (long long)era * 146097 + doe - 719468;
+  return TDateTime(days1970 + 25569);
+}
+
 const QString& Zeros8() {
   static const QString k = u"00000000"_qs;
   return k;
@@ -507,51 +539,56 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   }
   if (norm.isNull()) norm = ToQString(w.View());
 
-  r.DDATE = DmyToDate(norm);
+  r.DDATE = DayOfDmy(norm);
   r.CALEN = calen ? *calen : QString();
   r.STYPE = stype ? *stype : QString();
-
-  if (s1.size() == 8) {
-    if (s1 == zeros) {
-      r.SORT1 = Zeros8();
-    } else {
-      r.SORT1 = ToQString(s1);
-      r.SORT1.replace(u'?', u'0');
-    }
-  } else if (s1.size() == 6) {
-    r.SORT1 = ToQString(s1) + u"00"_qs;
-  } else if (s1.size() == 4) {
-    r.SORT1 = ToQString(s1) + u"0000"_qs;
-  }
-  if (s2.data() == today.data() && s2.size() == 8) {
-    r.SORT2 = ctx.today;
-  } else if (s2.size() == 8) {
-    r.SORT2 = ToQString(s2);
-    r.SORT2.replace(u'?', u'9');
-  } else if (s2.size() == 6) {
-    r.SORT2 = ToQString(s2) + u"99"_qs;
-  } else {
-    r.SORT2 = ToQString(s2) + u"9999"_qs;
-  }
 
   std::u16string_view years;
   if (s1.substr(0, 4) != u"0000")
     years = s1.substr(0, 4);
   else if (s2.substr(0, 4) != ViewOf(ctx.year))
     years = s2.substr(0, 4);
-
   if (v.empty()) {
     r.NORM = u"?"_qs;
-    r.YEARS = ToQString(years);
   } else {
     r.NORM = norm;
     if (years.empty() || !YearReadable(years)) {
+      // Not a date after all: the open range and no year.
       r.YEARS.clear();
       r.SORT1 = Zeros8();
       r.SORT2 = ctx.today;
-    } else {
-      r.YEARS = ToQString(years);
+      return true;
     }
+  }
+  r.YEARS = ToQString(years);
+
+  // Bounds: unknown digits become 0 below and 9 above; a year or a "yyyymm" key is completed.
+  char16_t lo[12];
+  int nlo = 0;
+  if (s1.size() == 8 || s1.size() == 6 || s1.size() == 4) {
+    for (char16_t ch : s1) lo[nlo++] = ch == u'?' && s1.size() == 8 ? u'0' : ch;
+    while (nlo < 8 && s1.size() != 8) lo[nlo++] = u'0';
+  }
+  const std::u16string_view lov(lo, std::size_t(nlo));
+  if (lov == zeros)
+    r.SORT1 = Zeros8();
+  else
+    r.SORT1 = ToQString(lov);  // empty for a key of another length
+  if (s2.data() == today.data() && s2.size() == 8) {
+    r.SORT2 = ctx.today;
+  } else if (s2.size() > 8) {  // only a today of another form
+    r.SORT2 = ToQString(s2) + u"9999"_qs;
+  } else {
+    char16_t hi[12];
+    int nhi = 0;
+    for (char16_t ch : s2) hi[nhi++] = ch == u'?' && s2.size() == 8 ? u'9' : ch;
+    const int fill = s2.size() == 8 ? 0 : s2.size() == 6 ? 2 : 4;
+    for (int k = 0; k < fill; ++k) hi[nhi++] = u'9';
+    const std::u16string_view hiv(hi, std::size_t(nhi));
+    if (hiv == lov)
+      r.SORT2 = r.SORT1;  // an exact day: both bounds share one text
+    else
+      r.SORT2 = ToQString(hiv);
   }
   return true;
 }
