@@ -151,8 +151,16 @@ bool FastLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= 0x400 && 
 struct FastWord {
   std::int8_t month[3] = {-1, -1, -1};  // by script 1 or 2: month 1..12, 0 when it stays, -1 when unusable
   bool qualifier = false;               // a GEDCOM qualifier word: replaced by symbol in the qualifier step
+  bool isOr = false;                    // the word "OR"
   char16_t symbol = 0;                  // its symbol; 0 when the word is removed
+  const QString* stype = nullptr;       // the qualifier type its first three letters name, if any
 };
+
+const std::array<QString, 7>& QualifierTypes() {
+  static const std::array<QString, 7> k = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
+                                           u"BEF"_qs, u"AFT"_qs, u"FRO"_qs};
+  return k;
+}
 
 class FastWords {
  public:
@@ -181,6 +189,10 @@ class FastWords {
           f.symbol = q.symbol.isEmpty() ? char16_t(0) : q.symbol[0].unicode();
         }
       }
+      f.isOr = w == u"OR"_qs;
+      if (w.size() >= 3)
+        for (const QString& t : QualifierTypes())
+          if (w.left(3) == t) f.stype = &t;
       map_.emplace(key, f);
     }
   }
@@ -202,6 +214,19 @@ const FastWords& TheFastWords() {
   return k;
 }
 
+// A bit for each range delimiter, 0 for any other character.
+int DelimBit(char16_t c) {
+  switch (c) {
+    case u'(': return 1;
+    case u'-': return 2;
+    case u'<': return 4;
+    case u'=': return 8;
+    case u'>': return 16;
+    case u'~': return 32;
+    default: return 0;
+  }
+}
+
 // A growing text in a fixed buffer; Push fails when full.
 struct FastBuf {
   char16_t c[256];
@@ -213,15 +238,6 @@ struct FastBuf {
   }
   std::u16string_view View() const { return {c, std::size_t(n)}; }
 };
-
-int ScriptOf(std::u16string_view t) {
-  int r = 0;
-  for (char16_t u : t) {
-    if (u >= 0x0410) return 2;
-    if (u > u'?' && u != u'~') r = 1;
-  }
-  return r;
-}
 
 // A sort key of at most 8 characters.
 struct FastKey {
@@ -349,9 +365,13 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   while (e > b && p[e - 1].unicode() <= u' ') --e;
   if (e - b > kFastMax) return false;
 
-  // Upper-cased text; every admitted character has a simple upper-case form.
+  // Upper-cased text; every admitted character has a simple upper-case form. The same pass notes
+  // what the script test and the calendar escape need.
   char16_t s[kFastMax];
   int len = 0;
+  bool cyrillic = false;  // a character from U+0410 on
+  int lastLetter = -1;    // the last character above "?" other than "~"
+  int lastAt = -1;        // the last "@" or "#"
   for (qsizetype i = b; i < e; ++i) {
     char16_t c = p[i].unicode();
     if (c >= u'a' && c <= u'z') {
@@ -363,12 +383,17 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     } else if (!FastLetter(c)) {
       switch (c) {
         case u' ': case u'.': case u'-': case u'?': case u'~': case u'<': case u'=': case u'>':
-        case u',': case u'/': case u'@': case u'#':
+        case u',': case u'/':
+          break;
+        case u'@': case u'#':
+          lastAt = len;
           break;
         default:
           if (c < u'0' || c > u'9') return false;
       }
     }
+    if (c >= 0x410) cyrillic = true;
+    if (c > u'?' && c != u'~') lastLetter = len;
     s[len++] = c;
   }
 
@@ -385,17 +410,53 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     }
     if (!calen) return false;
   }
-  for (int i = start; i < len; ++i)
-    if (s[i] == u'@' || s[i] == u'#') return false;
+  if (lastAt >= start) return false;
 
-  // Month words to ".mm.", word by word.
+  // One pass over the words: month words to ".mm.", qualifier words to their symbols, blanks dropped,
+  // and each of the first two fields (between the range delimiters) completed as it closes:
+  // "1.05.1900" -> "01.05.1900", ".05.1900" -> "??.05.1900", "12.05." -> "12.05.????".
   const FastWords& words = TheFastWords();
   const std::u16string_view w0(s + start, std::size_t(len - start));
-  const int script0 = ScriptOf(w0);
-  FastBuf w1;
+  const int script0 = cyrillic ? 2 : lastLetter >= start ? 1 : 0;
+  FastBuf w;
+  int field = 1;
+  int fieldStart = 0;
+  unsigned seen = 0;  // the range delimiters written, as bits
+  const auto closeField = [&w, &field, &fieldStart] {
+    if (field > 2 || w.n == fieldStart) return;
+    const char16_t first = w.c[fieldStart];
+    int insert = 0;
+    if (w.n - fieldStart >= 2 && first >= u'1' && first <= u'9' && w.c[fieldStart + 1] == u'.')
+      insert = 1;
+    else if (first == u'.')
+      insert = 2;
+    if (insert) {
+      for (int k = w.n - 1; k >= fieldStart; --k) w.c[k + insert] = w.c[k];
+      for (int k = 0; k < insert; ++k) w.c[fieldStart + k] = insert == 1 ? u'0' : u'?';
+      w.n += insert;
+    }
+    if (w.c[w.n - 1] == u'.')
+      for (int k = 0; k < 4; ++k) w.c[w.n++] = u'?';
+  };
+  const auto put = [&](char16_t ch) {
+    const int bit = DelimBit(ch);
+    if (bit) {
+      closeField();
+      seen |= unsigned(bit);
+      ++field;
+      w.c[w.n++] = ch;
+      fieldStart = w.n;
+    } else {
+      w.c[w.n++] = ch;
+    }
+  };
+  const QString* stype = nullptr;
+  bool orWord = false;
   for (std::size_t i = 0; i < w0.size();) {
-    if (!FastLetter(w0[i])) {
-      w1.Push(w0[i]);
+    if (w.n > kFastMax * 2) return false;  // cannot happen: at most four characters per three read
+    const char16_t ch = w0[i];
+    if (!FastLetter(ch)) {
+      if (ch != u' ') put(ch);
       ++i;
       continue;
     }
@@ -405,85 +466,25 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     if (!f || script0 == 0 || f->month[script0] < 0) return false;
     const int m = f->month[script0];
     if (m > 0) {
-      w1.Push(u'.');
-      w1.Push(char16_t(u'0' + m / 10));
-      w1.Push(char16_t(u'0' + m % 10));
-      w1.Push(u'.');
+      w.c[w.n++] = u'.';
+      w.c[w.n++] = char16_t(u'0' + m / 10);
+      w.c[w.n++] = char16_t(u'0' + m % 10);
+      w.c[w.n++] = u'.';
     } else {
+      // A word that stays through the month step: only a GEDCOM qualifier word is read here. The type
+      // is the first three characters of the text when they name one, else "OR" for " OR ".
       if (!f->qualifier) return false;
-      for (std::size_t k = i; k < j; ++k) w1.Push(w0[k]);
+      if (i == 0) stype = f->stype;
+      if (f->isOr && i > 0 && w0[i - 1] == u' ' && j < w0.size() && w0[j] == u' ') orWord = true;
+      if (f->symbol) put(f->symbol);
     }
     i = j;
   }
-  const std::u16string_view v1 = w1.View();
-  const int c = ScriptOf(v1);
-  if (c == 2 || v1.find(u"B.C.") != std::u16string_view::npos) return false;
-
-  // Qualifier type, then the words to their symbols, blanks dropped.
-  const QString* stype = nullptr;
-  if (c != 0) {
-    static const QString kTypes[] = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
-                                     u"BEF"_qs, u"AFT"_qs, u"FRO"_qs};
+  closeField();
+  if (!stype && orWord) {
     static const QString kOr = u"OR"_qs;
-    const std::u16string_view head = v1.substr(0, 3);
-    for (const QString& t : kTypes) {
-      if (head == ViewOf(t)) {
-        stype = &t;
-        break;
-      }
-    }
-    if (!stype && v1.find(u" OR ") != std::u16string_view::npos) stype = &kOr;
+    stype = &kOr;
   }
-  FastBuf w2;
-  for (std::size_t i = 0; i < v1.size();) {
-    if (v1[i] == u' ') {
-      ++i;
-      continue;
-    }
-    if (!FastLetter(v1[i])) {
-      w2.Push(v1[i]);
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j < v1.size() && FastLetter(v1[j])) ++j;
-    const FastWord* f = words.Find(v1.data() + i, int(j - i));
-    if (!f || !f->qualifier) return false;
-    if (f->symbol) w2.Push(f->symbol);
-    i = j;
-  }
-
-  // The first two fields completed: "1.05.1900" -> "01.05.1900", ".05.1900" -> "??.05.1900",
-  // "12.05." -> "12.05.????".
-  FastBuf w;
-  {
-    const std::u16string_view v2 = w2.View();
-    std::size_t from = 0;
-    int field = 1;
-    for (std::size_t i = 0; i <= v2.size(); ++i) {
-      if (i == v2.size() || IsRangeDelim(QChar(v2[i]))) {
-        const std::u16string_view f = v2.substr(from, i - from);
-        if (field <= 2 && !f.empty()) {
-          const bool zero = f.size() >= 2 && f[0] >= u'1' && f[0] <= u'9' && f[1] == u'.';
-          if (zero) w.Push(u'0');
-          if (!zero && f[0] == u'.') {
-            w.Push(u'?');
-            w.Push(u'?');
-          }
-          for (char16_t ch : f) w.Push(ch);
-          if (f.back() == u'.')
-            for (int k = 0; k < 4; ++k) w.Push(u'?');
-        } else {
-          for (char16_t ch : f) w.Push(ch);
-        }
-        if (i == v2.size()) break;
-        w.Push(v2[i]);
-        ++field;
-        from = i + 1;
-      }
-    }
-  }
-  if (w.n >= int(sizeof w.c / sizeof w.c[0]) - 2) return false;  // a buffer ran full
 
   // Range keys.
   const std::u16string_view today = ViewOf(ctx.today);
@@ -491,7 +492,7 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   FastKey k1, k2;
   std::u16string_view s1, s2;
   const std::u16string_view v = w.View();
-  const auto has = [&v](char16_t ch) { return v.find(ch) != std::u16string_view::npos; };
+  const auto has = [seen](char16_t ch) { return (seen & unsigned(DelimBit(ch))) != 0; };
   QString norm;
   if (v.empty()) {
     s1 = zeros;
