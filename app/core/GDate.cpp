@@ -351,6 +351,48 @@ TDateTime DayOfDmy(const QString& text) {
   return TDateTime(days1970 + 25569);
 }
 
+// The texts that most dates share: the years 1000 to 2099 and their bounds "yyyy0000" and "yyyy9999",
+// made once; a date of such a year refers to them instead of holding copies. Any other text is made anew.
+class YearTexts {
+ public:
+  static const YearTexts& Get() {
+    static const YearTexts k;
+    return k;
+  }
+  QString Year(std::u16string_view v) const {
+    const int i = v.size() == 4 ? Index(v) : -1;
+    return i >= 0 ? year_[std::size_t(i)] : ToQString(v);
+  }
+  // fill '0': a lower bound, '9': an upper bound.
+  QString Bound(std::u16string_view v, char16_t fill) const {
+    if (v.size() == 8 && v[4] == fill && v[5] == fill && v[6] == fill && v[7] == fill) {
+      const int i = Index(v);
+      if (i >= 0) return fill == u'0' ? low_[std::size_t(i)] : high_[std::size_t(i)];
+    }
+    return ToQString(v);
+  }
+
+ private:
+  static constexpr int kFirst = 1000, kCount = 1100;
+  YearTexts() {
+    for (int i = 0; i < kCount; ++i) {
+      year_[std::size_t(i)] = QString::number(kFirst + i);
+      low_[std::size_t(i)] = year_[std::size_t(i)] + u"0000"_qs;
+      high_[std::size_t(i)] = year_[std::size_t(i)] + u"9999"_qs;
+    }
+  }
+  // The table index of the year in the first four characters, or -1.
+  static int Index(std::u16string_view v) {
+    int y = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (v[k] < u'0' || v[k] > u'9') return -1;
+      y = y * 10 + (v[k] - u'0');
+    }
+    return y >= kFirst && y < kFirst + kCount ? y - kFirst : -1;
+  }
+  std::array<QString, kCount> year_, low_, high_;
+};
+
 const QString& Zeros8() {
   static const QString k = u"00000000"_qs;
   return k;
@@ -561,7 +603,7 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
       return true;
     }
   }
-  r.YEARS = ToQString(years);
+  r.YEARS = YearTexts::Get().Year(years);
 
   // Bounds: unknown digits become 0 below and 9 above; a year or a "yyyymm" key is completed.
   char16_t lo[12];
@@ -574,7 +616,7 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   if (lov == zeros)
     r.SORT1 = Zeros8();
   else
-    r.SORT1 = ToQString(lov);  // empty for a key of another length
+    r.SORT1 = YearTexts::Get().Bound(lov, u'0');  // empty for a key of another length
   if (s2.data() == today.data() && s2.size() == 8) {
     r.SORT2 = ctx.today;
   } else if (s2.size() > 8) {  // only a today of another form
@@ -589,7 +631,7 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     if (hiv == lov)
       r.SORT2 = r.SORT1;  // an exact day: both bounds share one text
     else
-      r.SORT2 = ToQString(hiv);
+      r.SORT2 = YearTexts::Get().Bound(hiv, u'9');
   }
   return true;
 }
