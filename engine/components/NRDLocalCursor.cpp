@@ -2,12 +2,15 @@
 // lock, with re-read and compare before every change.
 #include "engine/components/NRDLocalCursor.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/storage/NRDConstraints.h"
+#include "engine/storage/NRDDiskTable.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDIndexManager.h"
 #include "engine/storage/NRDRecordBitmap.h"
@@ -234,14 +237,35 @@ void TNRDLocalCursor::UnlockTableData() {
 
 // Cross-session table locks exist only on multi-user disk tables; every other table is always
 // "locked" for this cursor.
-bool TNRDLocalCursor::LockTable(TNRDLockType, std::int32_t, std::int32_t, bool) {
+bool TNRDLocalCursor::LockTable(TNRDLockType lockType, std::int32_t tryCount, std::int32_t delay,
+                                bool allowXIRWAfterSIRW) {
   if (FTableData == nullptr) throw ENRDException(20221, "Pointer is nil");
+  if (TNRDDiskTableData* disk = Disk()) return disk->LockTable(SessionID(), lockType, tryCount, delay, allowXIRWAfterSIRW);
   return true;
 }
 
-bool TNRDLocalCursor::UnlockTable(TNRDLockType, bool) {
+bool TNRDLocalCursor::UnlockTable(TNRDLockType lockType, bool ignoreIfNoLock) {
   if (FTableData == nullptr) throw ENRDException(20222, "Pointer is nil");
+  if (TNRDDiskTableData* disk = Disk()) return disk->UnlockTable(SessionID(), lockType, ignoreIfNoLock);
   return true;
+}
+
+TNRDDiskTableData* TNRDLocalCursor::Disk() const { return dynamic_cast<TNRDDiskTableData*>(FTableData); }
+
+bool TNRDLocalCursor::MultiUserDisk() const {
+  return FSession != nullptr && FSession->FMultiUser && Disk() != nullptr;
+}
+
+bool TNRDLocalCursor::LockTableWaiting(TNRDLockType lockType, int attempts, int sleepMS) {
+  // The table object's lock is left during each sleep so that other sessions of this process
+  // can finish what blocks us.
+  for (int i = 0; i < attempts; ++i) {
+    if (Disk()->LockTable(SessionID(), lockType, 1, 0, true)) return true;
+    UnlockTableData();
+    std::this_thread::sleep_for(std::chrono::milliseconds(sleepMS));
+    LockTableData();
+  }
+  return false;
 }
 
 void TNRDLocalCursor::RenameField(const std::string& fieldName, const std::string& newFieldName) {
@@ -484,20 +508,57 @@ void TNRDLocalCursor::InternalEdit() {
     FErrorCode = -9;
     return;
   }
+  const bool multi = MultiUserDisk();
+  const TNRDLockType lockType = InTransaction() ? ltXIRW : ltSIRW;
+  if (multi) {
+    if (!Disk()->LockTable(SessionID(), lockType, 900, 100, true)) {
+      FErrorCode = -13;
+      return;
+    }
+    if (!Disk()->LockRecord(SessionID(), CurrentRecordID, 15, 100)) {
+      Disk()->UnlockTable(SessionID(), lockType, false);
+      FErrorCode = -12;
+      return;
+    }
+  }
+  const TNRDPageItemID id = CurrentRecordID;
   std::vector<std::uint8_t> copy;
   const bool found = ReadStored(copy);
   if (!found) FErrorCode = -6;
   else if (!FTableData->FieldManager().CompareRecordBuffers(copy.data(), FCurrentRecordBuffer)) FErrorCode = -4;
   // The caller keeps the values it read, whatever the outcome.
-  FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
+  if (found) FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   std::memcpy(FCurrentRecordBuffer, copy.data(), copy.size());
+  CurrentRecordID = id;
+  if (multi && FErrorCode != 0) {
+    Disk()->UnlockRecord(SessionID(), id);
+    Disk()->UnlockTable(SessionID(), lockType, false);
+  }
 }
 
 void TNRDLocalCursor::InternalPost(bool toInsert) {
   TableLock lock(*this);
   FErrorCode = 0;
+  const bool multi = MultiUserDisk();
+  if (multi && !LockTableWaiting(InTransaction() ? ltXIRW : ltRW, 2250, 40)) {
+    FErrorCode = -13;
+    return;
+  }
+  PostProper(toInsert);
+  if (!multi) return;
+  if (!toInsert && FErrorCode != -8) {
+    Disk()->UnlockRecord(SessionID(), CurrentRecordID);
+    Disk()->UnlockTable(SessionID(), ltSIRW, InTransaction());
+  }
+  if (!InTransaction()) Disk()->UnlockTable(SessionID(), ltRW, false);
+}
+
+void TNRDLocalCursor::PostProper(bool toInsert) {
   try {
-    if (toInsert) FTableData->FieldManager().ApplyAutoincsToRecordBuffer(FSession, FCurrentRecordBuffer);
+    if (toInsert) {
+      if (TNRDDiskTableData* disk = Disk()) disk->LoadMostUpdated(SessionID());
+      FTableData->FieldManager().ApplyAutoincsToRecordBuffer(FSession, FCurrentRecordBuffer);
+    }
     if (!IsTemporaryTable())
       FTableData->ConstraintManager().CheckConstraints(SessionID(), FCurrentRecordBuffer, FEditRecordBuffer, toInsert,
                                                       CurrentRecordID, true, true);
@@ -518,6 +579,7 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
     return;
   }
   TakeBookmarkID();
+  const TNRDPageItemID id = CurrentRecordID;
   std::vector<std::uint8_t> values;
   const bool found = ReadStored(values);
   if (!found) FErrorCode = -6;
@@ -526,6 +588,7 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
     FErrorCode = -4;
   if (found) FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   std::memcpy(FCurrentRecordBuffer, values.data(), values.size());
+  CurrentRecordID = id;
   if (FErrorCode != 0) return;
   FErrorCode = FTableData->UpdateRecord(this) ? 0 : -2;
 }
@@ -534,23 +597,53 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
   TableLock lock(*this);
   FErrorCode = 0;
   ClearBLOBStreams(true);
+  TNRDDiskTableData* disk = Disk();
+  if (disk != nullptr && FCurrentRecordBuffer != nullptr) disk->ClearModifiedBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
   if (toInsert && FCurrentRecordBuffer != nullptr) FTableData->ClearBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
+  if (!toInsert && MultiUserDisk()) {
+    disk->UnlockRecord(SessionID(), CurrentRecordID);
+    if (!InTransaction()) disk->UnlockTable(SessionID(), ltSIRW, true);
+  }
 }
 
 void TNRDLocalCursor::InternalDelete() {
   TableLock lock(*this);
   FErrorCode = 0;
+  const bool multi = MultiUserDisk();
+  const TNRDLockType lockType = InTransaction() ? ltXIRW : ltRW;
+  TakeBookmarkID();
+  const TNRDPageItemID id = CurrentRecordID;
+  if (multi) {
+    if (!LockTableWaiting(lockType, 900, 100)) {
+      FErrorCode = -13;
+      return;
+    }
+    if (!Disk()->LockRecord(SessionID(), id, 15, 100)) {
+      Disk()->UnlockTable(SessionID(), lockType, false);
+      FErrorCode = -12;
+      return;
+    }
+  }
+  DeleteProper();
+  if (multi) {
+    Disk()->UnlockRecord(SessionID(), id);
+    if (!InTransaction()) Disk()->UnlockTable(SessionID(), ltRW, false);
+  }
+}
+
+void TNRDLocalCursor::DeleteProper() {
   if (IsTemporaryTable()) {
     FErrorCode = -10;
     return;
   }
-  TakeBookmarkID();
+  const TNRDPageItemID id = CurrentRecordID;
   std::vector<std::uint8_t> copy;
   const bool found = ReadStored(copy);
   if (!found) FErrorCode = -7;
   else if (!FTableData->FieldManager().CompareRecordBuffers(copy.data(), FCurrentRecordBuffer)) FErrorCode = -5;
   if (found) FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   std::memcpy(FCurrentRecordBuffer, copy.data(), copy.size());
+  CurrentRecordID = id;
   if (FErrorCode != 0) return;
   FErrorCode = FTableData->DeleteRecord(this) ? 0 : -3;
 }
@@ -558,6 +651,7 @@ void TNRDLocalCursor::InternalDelete() {
 bool TNRDLocalCursor::IsRecordLocked() {
   TableLock lock(*this);
   TakeBookmarkID();
+  if (TNRDDiskTableData* disk = Disk()) return disk->IsRecordLocked(SessionID(), CurrentRecordID);
   return false;
 }
 
@@ -644,7 +738,16 @@ TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit
     RestorePosition(*pos);
     if (!ok) return nullptr;
   }
-  TNRDStream* engine = FTableData->InternalCreateBlobStream(this, toInsert, phys, openMode);
+  const bool multi = MultiUserDisk();
+  if (multi && !Disk()->LockTable(SessionID(), ltS, 2250, 40, true)) return nullptr;
+  TNRDStream* engine = nullptr;
+  try {
+    engine = FTableData->InternalCreateBlobStream(this, toInsert, phys, openMode);
+  } catch (...) {
+    if (multi) Disk()->UnlockTable(SessionID(), ltS, false);
+    throw;
+  }
+  if (multi) Disk()->UnlockTable(SessionID(), ltS, false);
   if (engine == nullptr) return nullptr;
   auto* stream = new TNRDLocalBLOBStream(std::unique_ptr<TNRDStream>(engine), openMode, phys);
   FBLOBStreams.push_back(stream);

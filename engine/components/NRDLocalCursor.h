@@ -21,6 +21,8 @@
 
 namespace nrd {
 
+class TNRDDiskTableData;
+
 // The expression layer's parsers for cursor conditions; registered at start-up by the SQL layer.
 class TNRDCursorExpressionFactory {
  public:
@@ -120,6 +122,12 @@ class TNRDLocalCursor : public TNRDCursor {
   bool ReadStored(std::vector<std::uint8_t>& copy);
   std::vector<std::string> PhysicalNames(const std::vector<std::string>& names) const;
   void FreeStream(std::size_t i);
+  TNRDDiskTableData* Disk() const;
+  // A disk table of a multi-user session: the only tables with cross-session locks.
+  bool MultiUserDisk() const;
+  bool LockTableWaiting(TNRDLockType lockType, int attempts, int sleepMS);
+  void PostProper(bool toInsert);
+  void DeleteProper();
 
   TNRDTableData* FTableData = nullptr;
   TNRDDatabaseData* FDatabaseData = nullptr;
