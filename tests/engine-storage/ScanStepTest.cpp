@@ -240,3 +240,36 @@ TEST(ScanStep, RangeBoundsAreCopied) {
   w->cursor.ApplyRange(w->cursor.FRangeStartBuffer, nullptr, 1, 0, true, false);  // its own bound again
   EXPECT_EQ(GetRecordCount(*w->table, w->cursor), 28);
 }
+
+// Reading needs a record manager, an index manager and a buffer; each missing one has its code.
+TEST(ScanStep, ReadRecordRefusesMissingParts) {
+  storagetest::FakeDatabase db;
+  auto* bare = new TNRDTableData(&db);  // owned by db
+  TNRDNavigationInfo nav;
+  std::uint8_t buffer[16] = {};
+  nav.RecordBuffer = buffer;
+  auto codeOf = [&](TNRDTableData& t) {
+    try {
+      ReadRecord(t, 0, nav, 0, nullptr);
+    } catch (const ENRDException& e) {
+      return e.NativeError;
+    }
+    return 0;
+  };
+  EXPECT_EQ(codeOf(*bare), 10015);
+  auto w = World(3);
+  w->table->FIndexManager.swap(bare->FIndexManager);  // none on the bare table
+  EXPECT_EQ(codeOf(*w->table), 10380);
+  w->table->FIndexManager.swap(bare->FIndexManager);
+  nav.RecordBuffer = nullptr;
+  EXPECT_EQ(codeOf(*w->table), 10016);
+
+  TNRDScanSearchConditionArray array;
+  array.Items.push_back(nullptr);
+  try {
+    array.Delete(0);
+    FAIL();
+  } catch (const ENRDException& e) {
+    EXPECT_EQ(e.NativeError, 10414);
+  }
+}
