@@ -544,6 +544,15 @@ void TNRDLocalSession::SetSuppressDBHeaderErrors(bool value) {
   if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) disk->SetSuppressDBHeaderErrors(value);
 }
 
+void TNRDLocalSession::TruncateDatabase() {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) disk->TruncateDatabase();
+}
+
+std::int32_t TNRDLocalSession::GetDBFileConnectionsCount() {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) return disk->GetDBFileConnectionsCount();
+  return 0;
+}
+
 void TNRDLocalSession::FlushBuffers() {
   if (FDatabaseData != nullptr) FDatabaseData->FlushBuffers();
 }

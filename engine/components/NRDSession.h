@@ -189,6 +189,9 @@ class TNRDLocalSession : public TNRDBaseSession {
   void Commit(bool doFlushBuffers) override;
   void Rollback() override;
   void FlushBuffers() override;
+  // A disk database's; nothing (0) for the others.
+  void TruncateDatabase();
+  std::int32_t GetDBFileConnectionsCount();
 
   // Whether a list item is this session's database object.
   bool IsOwnDatabaseData(const TNRDDatabaseData& item) const;

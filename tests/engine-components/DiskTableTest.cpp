@@ -110,6 +110,7 @@ TEST_F(DiskTable, RecordsAndBlobsSurviveReopening) {
   std::vector<std::string> tables;
   s.GetTablesList(tables);
   EXPECT_EQ(tables, std::vector<std::string>{"Values"});
+  EXPECT_GE(s.GetDBFileConnectionsCount(), 1);
   FileTable ds(s, "values");
   ds.Open();
   EXPECT_EQ(ds.RecordCount(), 2);
