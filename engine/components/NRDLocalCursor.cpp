@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "engine/components/NRDDataSet.h"
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
@@ -756,6 +757,9 @@ TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit
 
 void TNRDLocalCursor::FreeStream(std::size_t i) {
   TNRDStream* s = FBLOBStreams[i];
+  // A data-set stream still open over this one must not reach it after it is gone.
+  if (auto* ls = dynamic_cast<TNRDLocalBLOBStream*>(s))
+    if (auto* user = dynamic_cast<TNRDBLOBStream*>(ls->FUserBLOBStream)) user->DetachEngineStream();
   FBLOBStreams.erase(FBLOBStreams.begin() + static_cast<std::ptrdiff_t>(i));
   delete s;
 }

@@ -204,6 +204,16 @@ TEST_F(MemoryTable, BlobFieldsThroughStreams) {
   ds.FieldByName("Note").Clear();
   ds.Post();
   EXPECT_TRUE(ds.FieldByName("Note").IsNull());
+
+  // A stream kept open past a cancel goes quiet instead of reaching a freed engine stream.
+  ds.Edit();
+  auto kept = ds.CreateBlobStream(ds.FieldByName("Note"), bmWrite);
+  EXPECT_EQ(kept->Write("abc", 3), 3);
+  ds.Cancel();
+  EXPECT_EQ(kept->Write("abc", 3), 0);
+  EXPECT_EQ(kept->GetSize(), 0);
+  kept.reset();
+  EXPECT_TRUE(ds.FieldByName("Note").IsNull());
 }
 
 TEST_F(MemoryTable, ChangeByAnotherCursorIsReported) {
