@@ -74,7 +74,8 @@ bool IsExactDatePair(const TIDD& X, const TIDD& Y, double& R1, double& R2);
 //   ">>" X and Y closer than T (only when one of them is known to the month);
 //   "<<" X and Y farther apart than T (only when one of them is known to the year).
 // Returns 0 (no finding), kDetectorRed (certain) or, when P is 1, kDetectorBlue (possible); Diff gets
-// the gap in days that the finding is about (0 when there is none).
+// the gap in days that a finding is about. Without a finding Diff is 0 when nothing was compared, else
+// the last gap worked out; callers read it only for a finding.
 std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, std::int64_t T, int P,
                                double& Diff);
 
