@@ -6,6 +6,7 @@
 // message on stderr).
 #include <exception>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "engine/storage/NRDBTreeCheck.h"
@@ -38,8 +39,16 @@ int main(int argc, char** argv) {
     std::cerr << e.what() << "\n";
     return 2;
   }
-  bool sound = nrd::CheckDatabaseIndexes(pm, std::cout);
+  // The index check ends with its own verdict line; the tool gives one verdict for both checks, last.
+  std::ostringstream indexes;
+  bool sound = nrd::CheckDatabaseIndexes(pm, indexes);
+  std::string indexLines = indexes.str();
+  if (!indexLines.empty() && indexLines.back() == '\n') indexLines.pop_back();
+  const std::size_t lastLine = indexLines.rfind('\n');
+  indexLines = lastLine == std::string::npos ? std::string() : indexLines.substr(0, lastLine + 1);
+  std::cout << indexLines;
   sound = nrd::CheckDatabaseTables(pm, std::cout) && sound;
+  std::cout << (sound ? "ok" : "damaged") << "\n";
   try {
     pm.CloseDatabase();
   } catch (const std::exception&) {

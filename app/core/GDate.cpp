@@ -151,8 +151,16 @@ bool FastLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= 0x400 && 
 struct FastWord {
   std::int8_t month[3] = {-1, -1, -1};  // by script 1 or 2: month 1..12, 0 when it stays, -1 when unusable
   bool qualifier = false;               // a GEDCOM qualifier word: replaced by symbol in the qualifier step
+  bool isOr = false;                    // the word "OR"
   char16_t symbol = 0;                  // its symbol; 0 when the word is removed
+  const QString* stype = nullptr;       // the qualifier type its first three letters name, if any
 };
+
+const std::array<QString, 7>& QualifierTypes() {
+  static const std::array<QString, 7> k = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
+                                           u"BEF"_qs, u"AFT"_qs, u"FRO"_qs};
+  return k;
+}
 
 class FastWords {
  public:
@@ -181,6 +189,10 @@ class FastWords {
           f.symbol = q.symbol.isEmpty() ? char16_t(0) : q.symbol[0].unicode();
         }
       }
+      f.isOr = w == u"OR"_qs;
+      if (w.size() >= 3)
+        for (const QString& t : QualifierTypes())
+          if (w.left(3) == t) f.stype = &t;
       map_.emplace(key, f);
     }
   }
@@ -202,6 +214,19 @@ const FastWords& TheFastWords() {
   return k;
 }
 
+// A bit for each range delimiter, 0 for any other character.
+int DelimBit(char16_t c) {
+  switch (c) {
+    case u'(': return 1;
+    case u'-': return 2;
+    case u'<': return 4;
+    case u'=': return 8;
+    case u'>': return 16;
+    case u'~': return 32;
+    default: return 0;
+  }
+}
+
 // A growing text in a fixed buffer; Push fails when full.
 struct FastBuf {
   char16_t c[256];
@@ -213,15 +238,6 @@ struct FastBuf {
   }
   std::u16string_view View() const { return {c, std::size_t(n)}; }
 };
-
-int ScriptOf(std::u16string_view t) {
-  int r = 0;
-  for (char16_t u : t) {
-    if (u >= 0x0410) return 2;
-    if (u > u'?' && u != u'~') r = 1;
-  }
-  return r;
-}
 
 // A sort key of at most 8 characters.
 struct FastKey {
@@ -303,6 +319,80 @@ bool YearReadable(std::u16string_view y) {
   return StrToIntDefNotMinusOne(ToQString(y));
 }
 
+// DmyToDate for a text whose day, month and year positions hold plain digits, by arithmetic on the
+// proleptic Gregorian calendar; any other text is left to DmyToDate itself.
+TDateTime DayOfDmy(const QString& text) {
+  const qsizetype n = text.size();
+  if (n == 0 || n < 7) return kUnknownDate;
+  if (n < 10) return DmyToDate(text);
+  const QChar* p = text.constData();
+  int value[3] = {0, 0, 0};
+  static constexpr int kFrom[3] = {0, 3, 6}, kLen[3] = {2, 2, 4};
+  for (int f = 0; f < 3; ++f) {
+    for (int i = kFrom[f]; i < kFrom[f] + kLen[f]; ++i) {
+      const char16_t c = p[i].unicode();
+      if (c == u'+' || c == u'-') return DmyToDate(text);
+      if (c < u'0' || c > u'9') return kUnknownDate;
+      value[f] = value[f] * 10 + (c - u'0');
+    }
+  }
+  const int d = value[0], m = value[1], y = value[2];
+  if (y < 1 || m < 1 || m > 12 || d < 1) return kUnknownDate;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDays[m - 1] + (m == 2 && leap ? 1 : 0)) return kUnknownDate;
+  // Days from 1 March of year 0, then shifted to the day count's origin, 30 December 1899.
+  const int yy = m <= 2 ? y - 1 : y;
+  const int era = yy / 400;
+  const int yoe = yy - era * 400;
+  const int doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const long long days1970 = (long long)era * 146097 + doe - 719468;
+  return TDateTime(days1970 + 25569);
+}
+
+// The texts that most dates share: the years 1000 to 2099 and their bounds "yyyy0000" and "yyyy9999",
+// made once; a date of such a year refers to them instead of holding copies. Any other text is made anew.
+class YearTexts {
+ public:
+  static const YearTexts& Get() {
+    static const YearTexts k;
+    return k;
+  }
+  QString Year(std::u16string_view v) const {
+    const int i = v.size() == 4 ? Index(v) : -1;
+    return i >= 0 ? year_[std::size_t(i)] : ToQString(v);
+  }
+  // fill '0': a lower bound, '9': an upper bound.
+  QString Bound(std::u16string_view v, char16_t fill) const {
+    if (v.size() == 8 && v[4] == fill && v[5] == fill && v[6] == fill && v[7] == fill) {
+      const int i = Index(v);
+      if (i >= 0) return fill == u'0' ? low_[std::size_t(i)] : high_[std::size_t(i)];
+    }
+    return ToQString(v);
+  }
+
+ private:
+  static constexpr int kFirst = 1000, kCount = 1100;
+  YearTexts() {
+    for (int i = 0; i < kCount; ++i) {
+      year_[std::size_t(i)] = QString::number(kFirst + i);
+      low_[std::size_t(i)] = year_[std::size_t(i)] + u"0000"_qs;
+      high_[std::size_t(i)] = year_[std::size_t(i)] + u"9999"_qs;
+    }
+  }
+  // The table index of the year in the first four characters, or -1.
+  static int Index(std::u16string_view v) {
+    int y = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      if (v[k] < u'0' || v[k] > u'9') return -1;
+      y = y * 10 + (v[k] - u'0');
+    }
+    return y >= kFirst && y < kFirst + kCount ? y - kFirst : -1;
+  }
+  std::array<QString, kCount> year_, low_, high_;
+};
+
 const QString& Zeros8() {
   static const QString k = u"00000000"_qs;
   return k;
@@ -317,9 +407,13 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   while (e > b && p[e - 1].unicode() <= u' ') --e;
   if (e - b > kFastMax) return false;
 
-  // Upper-cased text; every admitted character has a simple upper-case form.
+  // Upper-cased text; every admitted character has a simple upper-case form. The same pass notes
+  // what the script test and the calendar escape need.
   char16_t s[kFastMax];
   int len = 0;
+  bool cyrillic = false;  // a character from U+0410 on
+  int lastLetter = -1;    // the last character above "?" other than "~"
+  int lastAt = -1;        // the last "@" or "#"
   for (qsizetype i = b; i < e; ++i) {
     char16_t c = p[i].unicode();
     if (c >= u'a' && c <= u'z') {
@@ -331,12 +425,17 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     } else if (!FastLetter(c)) {
       switch (c) {
         case u' ': case u'.': case u'-': case u'?': case u'~': case u'<': case u'=': case u'>':
-        case u',': case u'/': case u'@': case u'#':
+        case u',': case u'/':
+          break;
+        case u'@': case u'#':
+          lastAt = len;
           break;
         default:
           if (c < u'0' || c > u'9') return false;
       }
     }
+    if (c >= 0x410) cyrillic = true;
+    if (c > u'?' && c != u'~') lastLetter = len;
     s[len++] = c;
   }
 
@@ -353,17 +452,53 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     }
     if (!calen) return false;
   }
-  for (int i = start; i < len; ++i)
-    if (s[i] == u'@' || s[i] == u'#') return false;
+  if (lastAt >= start) return false;
 
-  // Month words to ".mm.", word by word.
+  // One pass over the words: month words to ".mm.", qualifier words to their symbols, blanks dropped,
+  // and each of the first two fields (between the range delimiters) completed as it closes:
+  // "1.05.1900" -> "01.05.1900", ".05.1900" -> "??.05.1900", "12.05." -> "12.05.????".
   const FastWords& words = TheFastWords();
   const std::u16string_view w0(s + start, std::size_t(len - start));
-  const int script0 = ScriptOf(w0);
-  FastBuf w1;
+  const int script0 = cyrillic ? 2 : lastLetter >= start ? 1 : 0;
+  FastBuf w;
+  int field = 1;
+  int fieldStart = 0;
+  unsigned seen = 0;  // the range delimiters written, as bits
+  const auto closeField = [&w, &field, &fieldStart] {
+    if (field > 2 || w.n == fieldStart) return;
+    const char16_t first = w.c[fieldStart];
+    int insert = 0;
+    if (w.n - fieldStart >= 2 && first >= u'1' && first <= u'9' && w.c[fieldStart + 1] == u'.')
+      insert = 1;
+    else if (first == u'.')
+      insert = 2;
+    if (insert) {
+      for (int k = w.n - 1; k >= fieldStart; --k) w.c[k + insert] = w.c[k];
+      for (int k = 0; k < insert; ++k) w.c[fieldStart + k] = insert == 1 ? u'0' : u'?';
+      w.n += insert;
+    }
+    if (w.c[w.n - 1] == u'.')
+      for (int k = 0; k < 4; ++k) w.c[w.n++] = u'?';
+  };
+  const auto put = [&](char16_t ch) {
+    const int bit = DelimBit(ch);
+    if (bit) {
+      closeField();
+      seen |= unsigned(bit);
+      ++field;
+      w.c[w.n++] = ch;
+      fieldStart = w.n;
+    } else {
+      w.c[w.n++] = ch;
+    }
+  };
+  const QString* stype = nullptr;
+  bool orWord = false;
   for (std::size_t i = 0; i < w0.size();) {
-    if (!FastLetter(w0[i])) {
-      w1.Push(w0[i]);
+    if (w.n > kFastMax * 2) return false;  // cannot happen: at most four characters per three read
+    const char16_t ch = w0[i];
+    if (!FastLetter(ch)) {
+      if (ch != u' ') put(ch);
       ++i;
       continue;
     }
@@ -373,85 +508,25 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
     if (!f || script0 == 0 || f->month[script0] < 0) return false;
     const int m = f->month[script0];
     if (m > 0) {
-      w1.Push(u'.');
-      w1.Push(char16_t(u'0' + m / 10));
-      w1.Push(char16_t(u'0' + m % 10));
-      w1.Push(u'.');
+      w.c[w.n++] = u'.';
+      w.c[w.n++] = char16_t(u'0' + m / 10);
+      w.c[w.n++] = char16_t(u'0' + m % 10);
+      w.c[w.n++] = u'.';
     } else {
+      // A word that stays through the month step: only a GEDCOM qualifier word is read here. The type
+      // is the first three characters of the text when they name one, else "OR" for " OR ".
       if (!f->qualifier) return false;
-      for (std::size_t k = i; k < j; ++k) w1.Push(w0[k]);
+      if (i == 0) stype = f->stype;
+      if (f->isOr && i > 0 && w0[i - 1] == u' ' && j < w0.size() && w0[j] == u' ') orWord = true;
+      if (f->symbol) put(f->symbol);
     }
     i = j;
   }
-  const std::u16string_view v1 = w1.View();
-  const int c = ScriptOf(v1);
-  if (c == 2 || v1.find(u"B.C.") != std::u16string_view::npos) return false;
-
-  // Qualifier type, then the words to their symbols, blanks dropped.
-  const QString* stype = nullptr;
-  if (c != 0) {
-    static const QString kTypes[] = {u"ABT"_qs, u"EST"_qs, u"CAL"_qs, u"BET"_qs,
-                                     u"BEF"_qs, u"AFT"_qs, u"FRO"_qs};
+  closeField();
+  if (!stype && orWord) {
     static const QString kOr = u"OR"_qs;
-    const std::u16string_view head = v1.substr(0, 3);
-    for (const QString& t : kTypes) {
-      if (head == ViewOf(t)) {
-        stype = &t;
-        break;
-      }
-    }
-    if (!stype && v1.find(u" OR ") != std::u16string_view::npos) stype = &kOr;
+    stype = &kOr;
   }
-  FastBuf w2;
-  for (std::size_t i = 0; i < v1.size();) {
-    if (v1[i] == u' ') {
-      ++i;
-      continue;
-    }
-    if (!FastLetter(v1[i])) {
-      w2.Push(v1[i]);
-      ++i;
-      continue;
-    }
-    std::size_t j = i;
-    while (j < v1.size() && FastLetter(v1[j])) ++j;
-    const FastWord* f = words.Find(v1.data() + i, int(j - i));
-    if (!f || !f->qualifier) return false;
-    if (f->symbol) w2.Push(f->symbol);
-    i = j;
-  }
-
-  // The first two fields completed: "1.05.1900" -> "01.05.1900", ".05.1900" -> "??.05.1900",
-  // "12.05." -> "12.05.????".
-  FastBuf w;
-  {
-    const std::u16string_view v2 = w2.View();
-    std::size_t from = 0;
-    int field = 1;
-    for (std::size_t i = 0; i <= v2.size(); ++i) {
-      if (i == v2.size() || IsRangeDelim(QChar(v2[i]))) {
-        const std::u16string_view f = v2.substr(from, i - from);
-        if (field <= 2 && !f.empty()) {
-          const bool zero = f.size() >= 2 && f[0] >= u'1' && f[0] <= u'9' && f[1] == u'.';
-          if (zero) w.Push(u'0');
-          if (!zero && f[0] == u'.') {
-            w.Push(u'?');
-            w.Push(u'?');
-          }
-          for (char16_t ch : f) w.Push(ch);
-          if (f.back() == u'.')
-            for (int k = 0; k < 4; ++k) w.Push(u'?');
-        } else {
-          for (char16_t ch : f) w.Push(ch);
-        }
-        if (i == v2.size()) break;
-        w.Push(v2[i]);
-        ++field;
-        from = i + 1;
-      }
-    }
-  }
-  if (w.n >= int(sizeof w.c / sizeof w.c[0]) - 2) return false;  // a buffer ran full
 
   // Range keys.
   const std::u16string_view today = ViewOf(ctx.today);
@@ -459,7 +534,7 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   FastKey k1, k2;
   std::u16string_view s1, s2;
   const std::u16string_view v = w.View();
-  const auto has = [&v](char16_t ch) { return v.find(ch) != std::u16string_view::npos; };
+  const auto has = [seen](char16_t ch) { return (seen & unsigned(DelimBit(ch))) != 0; };
   QString norm;
   if (v.empty()) {
     s1 = zeros;
@@ -507,51 +582,56 @@ bool FastRDates(const QString& text, const TDateContext& ctx, TDATES& r) {
   }
   if (norm.isNull()) norm = ToQString(w.View());
 
-  r.DDATE = DmyToDate(norm);
+  r.DDATE = DayOfDmy(norm);
   r.CALEN = calen ? *calen : QString();
   r.STYPE = stype ? *stype : QString();
-
-  if (s1.size() == 8) {
-    if (s1 == zeros) {
-      r.SORT1 = Zeros8();
-    } else {
-      r.SORT1 = ToQString(s1);
-      r.SORT1.replace(u'?', u'0');
-    }
-  } else if (s1.size() == 6) {
-    r.SORT1 = ToQString(s1) + u"00"_qs;
-  } else if (s1.size() == 4) {
-    r.SORT1 = ToQString(s1) + u"0000"_qs;
-  }
-  if (s2.data() == today.data() && s2.size() == 8) {
-    r.SORT2 = ctx.today;
-  } else if (s2.size() == 8) {
-    r.SORT2 = ToQString(s2);
-    r.SORT2.replace(u'?', u'9');
-  } else if (s2.size() == 6) {
-    r.SORT2 = ToQString(s2) + u"99"_qs;
-  } else {
-    r.SORT2 = ToQString(s2) + u"9999"_qs;
-  }
 
   std::u16string_view years;
   if (s1.substr(0, 4) != u"0000")
     years = s1.substr(0, 4);
   else if (s2.substr(0, 4) != ViewOf(ctx.year))
     years = s2.substr(0, 4);
-
   if (v.empty()) {
     r.NORM = u"?"_qs;
-    r.YEARS = ToQString(years);
   } else {
     r.NORM = norm;
     if (years.empty() || !YearReadable(years)) {
+      // Not a date after all: the open range and no year.
       r.YEARS.clear();
       r.SORT1 = Zeros8();
       r.SORT2 = ctx.today;
-    } else {
-      r.YEARS = ToQString(years);
+      return true;
     }
+  }
+  r.YEARS = YearTexts::Get().Year(years);
+
+  // Bounds: unknown digits become 0 below and 9 above; a year or a "yyyymm" key is completed.
+  char16_t lo[12];
+  int nlo = 0;
+  if (s1.size() == 8 || s1.size() == 6 || s1.size() == 4) {
+    for (char16_t ch : s1) lo[nlo++] = ch == u'?' && s1.size() == 8 ? u'0' : ch;
+    while (nlo < 8 && s1.size() != 8) lo[nlo++] = u'0';
+  }
+  const std::u16string_view lov(lo, std::size_t(nlo));
+  if (lov == zeros)
+    r.SORT1 = Zeros8();
+  else
+    r.SORT1 = YearTexts::Get().Bound(lov, u'0');  // empty for a key of another length
+  if (s2.data() == today.data() && s2.size() == 8) {
+    r.SORT2 = ctx.today;
+  } else if (s2.size() > 8) {  // only a today of another form
+    r.SORT2 = ToQString(s2) + u"9999"_qs;
+  } else {
+    char16_t hi[12];
+    int nhi = 0;
+    for (char16_t ch : s2) hi[nhi++] = ch == u'?' && s2.size() == 8 ? u'9' : ch;
+    const int fill = s2.size() == 8 ? 0 : s2.size() == 6 ? 2 : 4;
+    for (int k = 0; k < fill; ++k) hi[nhi++] = u'9';
+    const std::u16string_view hiv(hi, std::size_t(nhi));
+    if (hiv == lov)
+      r.SORT2 = r.SORT1;  // an exact day: both bounds share one text
+    else
+      r.SORT2 = YearTexts::Get().Bound(hiv, u'9');
   }
   return true;
 }

@@ -1392,15 +1392,19 @@ void TDataSet::Delete() {
   if (FOldBuffer != nullptr) FreeRecordBuffer(FOldBuffer);
   FModified = false;
   SetState(dsBrowse);
-  // The next record takes the deleted one's place, else the prior one.
-  bool found = GetRecord(FTempBuffer, gmNext) == grOK;
+  // The record that takes the deleted one's place: where the cursor now stands (an engine
+  // moves it there), else the next one, else the prior one.
+  const TBookmark deleted = GetBookmarkData(FActiveBuffer);
+  bool found = GetRecord(FTempBuffer, gmCurrent) == grOK;
+  if (!found) {
+    InternalSetToRecord(FActiveBuffer);
+    found = GetRecord(FTempBuffer, gmNext) == grOK;
+  }
   if (!found) {
     InternalSetToRecord(FActiveBuffer);
     found = GetRecord(FTempBuffer, gmPrior) == grOK;
-    FEof = found;
-  } else {
-    FEof = false;
   }
+  FEof = found && CompareBookmarks(GetBookmarkData(FTempBuffer), deleted) < 0;
   if (found) {
     std::swap(FTempBuffer, FActiveBuffer);
     FRecordPresent = true;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDText.h"
@@ -472,6 +473,7 @@ TNRDBLOBStream::TNRDBLOBStream(TField& field, TBlobStreamMode mode) : FField(&fi
   FBLOBStream = ds->InternalCreateBlobStream(named, mode);
   if (FBLOBStream == nullptr) return;
   FDataSet = ds;
+  if (auto* local = dynamic_cast<TNRDLocalBLOBStream*>(FBLOBStream)) local->FUserBLOBStream = this;
   SetBlockSize(FBLOBStream->BlockSize());
   if (mode == bmWrite) {
     FBLOBStream->SetPosition(0);
@@ -483,6 +485,7 @@ TNRDBLOBStream::~TNRDBLOBStream() {
   if (FBLOBStream == nullptr) return;
   const bool modified = FBLOBStream->Modified();
   FModified = modified;
+  if (auto* local = dynamic_cast<TNRDLocalBLOBStream*>(FBLOBStream)) local->FUserBLOBStream = nullptr;
   try {
     FDataSet->CloseBlob(*FField);
     if (modified) {

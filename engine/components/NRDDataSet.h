@@ -117,6 +117,9 @@ class TNRDBLOBStream : public TNRDStream {
   void SetSize(std::int64_t newSize) override;
   void Truncate();
   TNRDStream* BLOBStream() const { return FBLOBStream; }
+  // Called by the cursor when it closes the engine stream under this one (a post or a cancel);
+  // afterwards the stream reads and writes nothing.
+  void DetachEngineStream() { FBLOBStream = nullptr; }
 
  private:
   TField* FField;

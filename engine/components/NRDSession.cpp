@@ -8,7 +8,10 @@
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
+#include "engine/storage/NRDBTreeRecordIndex.h"
+#include "engine/storage/NRDDiskDatabase.h"
 #include "engine/storage/NRDMemoryEngine.h"
+#include "engine/storage/NRDTempEngine.h"
 
 namespace nrd {
 
@@ -85,13 +88,16 @@ void EngineStartup() {
   std::lock_guard<std::mutex> lock(StartupLock());
   EngineGlobals& g = G();
   if (g.startCount++ > 0) return;
+  // Indexes of every engine are B-trees.
+  RegisterBTreeRecordIndex();
   g.databases = std::make_unique<TNRDDatabaseDataList>();
   g.memory = new TNRDMemoryDatabaseData();
   g.memory->FDatabaseName = "MEMORY";
   g.databases->Add(g.memory);
-  if (g.tempMaker) {
-    g.temporary = g.tempMaker();
-    if (g.temporary != nullptr) g.databases->Add(g.temporary);
+  g.temporary = g.tempMaker ? g.tempMaker() : new TNRDTemporaryDatabaseData();
+  if (g.temporary != nullptr) {
+    g.temporary->FDatabaseName = "TEMP";
+    g.databases->Add(g.temporary);
   }
   g.sessions = std::make_unique<TNRDSessionList>();
   g.defaultSession = new TNRDSession(nullptr);
@@ -422,8 +428,17 @@ TNRDDatabaseData* TNRDLocalSession::FindDatabaseData() {
 TNRDDatabaseData* TNRDLocalSession::CreateDatabaseData() {
   if (IsMemoryDatabaseName(FDatabaseName) || IsTemporaryDatabaseName(FDatabaseName))
     throw ENRDException(20001, "Error creating table handle");
-  if (!G().diskMaker) throw ENRDException(20001, "Error creating table handle");
-  TNRDDatabaseData* d = G().diskMaker(*this);
+  TNRDDatabaseData* d = nullptr;
+  if (G().diskMaker) {
+    d = G().diskMaker(*this);
+  } else {
+    auto* disk = new TNRDDiskDatabaseData();
+    disk->FPassword = FPassword;
+    disk->FMaxSessionCount = FMaxSessionCount > 0 ? FMaxSessionCount : disk->FMaxSessionCount;
+    disk->FPageSize = FPageSize;
+    disk->FPageCountInExtent = FPageCountInExtent;
+    d = disk;
+  }
   if (d == nullptr) throw ENRDException(20001, "Error creating table handle");
   d->FDatabaseName = FDatabaseFileName;
   d->FReadOnly = FReadOnly;
@@ -462,6 +477,15 @@ void TNRDLocalSession::SetConnected(bool value) {
     }
     FDatabaseData = d;
     FReadOnly = FReadOnly || d->FReadOnly;
+    if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(d)) {
+      if (disk->GetEncrypted() && !disk->FPassword.Password.empty() &&
+          disk->FPassword.Password != FPassword.Password)
+        throw ENRDException(20298, "Database password is invalid.");
+      FPassword = disk->FPassword;
+      FPageSize = disk->FPageSize;
+      FPageCountInExtent = disk->FPageCountInExtent;
+      FMaxSessionCount = disk->FMaxSessionCount;
+    }
     return;
   }
   TNRDDatabaseData* d = FDatabaseData;
@@ -509,6 +533,24 @@ void TNRDLocalSession::Rollback() {
   if (!FInTransaction) throw ENRDException(20229, "Database is not within a transaction. Cannot perform operation");
   if (FDatabaseData != nullptr) FDatabaseData->Rollback(FSessionID);
   FInTransaction = false;
+}
+
+bool TNRDLocalSession::GetSuppressDBHeaderErrors() {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) return disk->GetSuppressDBHeaderErrors();
+  return false;
+}
+
+void TNRDLocalSession::SetSuppressDBHeaderErrors(bool value) {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) disk->SetSuppressDBHeaderErrors(value);
+}
+
+void TNRDLocalSession::TruncateDatabase() {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) disk->TruncateDatabase();
+}
+
+std::int32_t TNRDLocalSession::GetDBFileConnectionsCount() {
+  if (auto* disk = dynamic_cast<TNRDDiskDatabaseData*>(FDatabaseData)) return disk->GetDBFileConnectionsCount();
+  return 0;
 }
 
 void TNRDLocalSession::FlushBuffers() {

@@ -54,6 +54,7 @@ class TNRDDatabaseDataList {
 // Makers of database objects the storage engines provide: "TEMP" at start-up, and a disk database
 // object for a local session (its file name, read-only flag and session name already copied from
 // the session; the maker fills in the rest). A maker returns a new object the list will own.
+// Without makers, "TEMP" is the temporary engine's database and files are disk databases.
 using TNRDTempDatabaseMaker = std::function<TNRDDatabaseData*()>;
 using TNRDDiskDatabaseMaker = std::function<TNRDDatabaseData*(TNRDLocalSession& session)>;
 void RegisterTemporaryDatabaseMaker(TNRDTempDatabaseMaker maker);
@@ -174,8 +175,9 @@ class TNRDLocalSession : public TNRDBaseSession {
 
   bool GetConnected() override { return FDatabaseData != nullptr; }
   void SetConnected(bool value) override;
-  bool GetSuppressDBHeaderErrors() override { return FSuppressDBHeaderErrors; }
-  void SetSuppressDBHeaderErrors(bool value) override { FSuppressDBHeaderErrors = value; }
+  // The disk database object's flag; false for other databases.
+  bool GetSuppressDBHeaderErrors() override;
+  void SetSuppressDBHeaderErrors(bool value) override;
   // 20092 when the file is open in this process already.
   void CreateDatabase() override;
   void DeleteDatabase() override {}
@@ -187,6 +189,9 @@ class TNRDLocalSession : public TNRDBaseSession {
   void Commit(bool doFlushBuffers) override;
   void Rollback() override;
   void FlushBuffers() override;
+  // A disk database's; nothing (0) for the others.
+  void TruncateDatabase();
+  std::int32_t GetDBFileConnectionsCount();
 
   // Whether a list item is this session's database object.
   bool IsOwnDatabaseData(const TNRDDatabaseData& item) const;
@@ -201,7 +206,6 @@ class TNRDLocalSession : public TNRDBaseSession {
 
  private:
   TNRDDatabaseData* FDatabaseData = nullptr;
-  bool FSuppressDBHeaderErrors = false;
 };
 
 // The stream a table object hands to a local cursor for one BLOB field, as the cursor keeps it:

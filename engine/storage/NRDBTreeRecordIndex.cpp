@@ -9,6 +9,7 @@
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDRecordBitmap.h"
+#include "engine/storage/NRDSearch.h"
 #include "engine/storage/NRDTableData.h"
 
 namespace nrd {
@@ -63,6 +64,15 @@ const TNRDKeyPath* AsKeyPath(const TNRDIndexPosition* position) {
   const auto* path = dynamic_cast<const TNRDKeyPath*>(position);
   if (path == nullptr) throw ENRDException(20020, "Internal index error");
   return path;
+}
+
+TNRDBTreeScanBound BoundOfCondition(const TNRDScanSearchCondition& condition) {
+  TNRDBTreeScanBound bound;
+  bound.Operator = condition.Condition;
+  bound.KeyFieldCount = condition.KeyFieldCount;
+  bound.KeyRecordBuffer = condition.KeyRecordBuffer;
+  bound.PartialCompare = condition.PartialCompare;
+  return bound;
 }
 
 }  // namespace
@@ -326,18 +336,45 @@ void TNRDBTreeRecordIndex::GetRecordIDByIndexPosition(std::int32_t sessionID, co
 
 // ----- navigation ------------------------------------------------------------------------------------
 
+bool TNRDBTreeRecordIndex::CachedPathHolds(std::int32_t sessionID, const TNRDKeyPath& path,
+                                           const TNRDPageItemID& recordID) {
+  if (path.Count <= 0 || path.Items[0].PageNo != FIndexDef.FRootPageNo) return false;
+  TNRDBTreePage page(PageManager(), FKeyRef.get());
+  for (std::int32_t level = 0; level < path.Count; ++level) {
+    const TNRDKeyPathItem& item = path.Items[level];
+    page.Get(sessionID, item.PageNo);
+    const bool leaf = level == path.Count - 1;
+    if (page.IsLeaf() != leaf || page.EntryCount() != item.EntryCount || item.EntryNo < 0 ||
+        item.EntryNo >= item.EntryCount)
+      return false;
+    if (leaf) return TNRDPageItemID::Decode(page.GetPReference(item.EntryNo)) == recordID;
+    if (page.ChildPageNo(item.EntryNo) != path.Items[level + 1].PageNo) return false;
+  }
+  return false;
+}
+
 void TNRDBTreeRecordIndex::GetRecordBuffer(std::int32_t sessionID, TNRDNavigationInfo& navigationInfo,
-                                           TNRDIndexPositionCache*, std::int32_t) {
+                                           TNRDIndexPositionCache* indexPositionCache, std::int32_t tableState) {
   if (navigationInfo.GetRecordMode == grmCurrent)
     throw ENRDException(20053, "Invalid 'get record' mode for index: grmCurrent");
   RootPageNo(20123);
   TNRDKeyPath path;
   bool found;
   bool step = false;
+  const TNRDKeyPath* cached =
+      indexPositionCache != nullptr ? dynamic_cast<const TNRDKeyPath*>(indexPositionCache->Position.get()) : nullptr;
   if (navigationInfo.FirstPosition) {
     found = GetFirstIndexPosition(sessionID, path);
   } else if (navigationInfo.LastPosition) {
     found = GetLastIndexPosition(sessionID, path);
+  } else if (cached != nullptr && indexPositionCache->IndexID == FIndexDef.FObjectID &&
+             indexPositionCache->RecordID == navigationInfo.RecordID && indexPositionCache->TableState == tableState &&
+             CachedPathHolds(sessionID, *cached, navigationInfo.RecordID)) {
+    // The cursor's last position still names its record: no search. (Every level is looked at,
+    // as a table state that does not change with the table must not lead a step astray.)
+    path.Assign(*cached);
+    found = true;
+    step = true;
   } else {
     found = GetIndexPosition(sessionID, navigationInfo.RecordID, navigationInfo.RecordBuffer, &path);
     step = true;
@@ -368,6 +405,14 @@ void TNRDBTreeRecordIndex::GetRecordBuffer(std::int32_t sessionID, TNRDNavigatio
     throw;
   }
   navigationInfo.GetRecordMode = mode;
+  if (indexPositionCache != nullptr) {
+    auto position = std::make_unique<TNRDKeyPath>();
+    position->Assign(path);
+    indexPositionCache->Position = std::move(position);
+    indexPositionCache->IndexID = FIndexDef.FObjectID;
+    indexPositionCache->TableState = tableState;
+    indexPositionCache->RecordID = navigationInfo.RecordID;
+  }
 }
 
 void TNRDBTreeRecordIndex::GetClosestRecordBuffer(std::int32_t sessionID, TNRDNavigationInfo& navigationInfo,
@@ -538,6 +583,45 @@ bool TNRDBTreeRecordIndex::FindRecordByBounds(std::int32_t sessionID, bool resta
     searchInfo->ScanStarted = true;
   }
   return true;
+}
+
+bool TNRDBTreeRecordIndex::FindRecord(std::int32_t sessionID, bool restart, bool goForward,
+                                      const TNRDScanSearchCondition* startScanCondition,
+                                      const TNRDScanSearchCondition* endScanCondition, void* recordBuffer,
+                                      TNRDPageItemID& recordID, void* searchInfo) {
+  TNRDBTreeScanBound start, end;
+  if (startScanCondition != nullptr) start = BoundOfCondition(*startScanCondition);
+  if (endScanCondition != nullptr) end = BoundOfCondition(*endScanCondition);
+  return FindRecordByBounds(sessionID, restart, goForward, startScanCondition != nullptr ? &start : nullptr,
+                            endScanCondition != nullptr ? &end : nullptr, recordBuffer, recordID,
+                            static_cast<TNRDBTreeSearchInfo*>(searchInfo));
+}
+
+std::int32_t TNRDBTreeRecordIndex::CompareConditions(const TNRDScanSearchCondition* condition1,
+                                                     const TNRDScanSearchCondition*) {
+  if (condition1 == nullptr) return 0;
+  switch (condition1->Condition) {
+    case scGreater:
+    case scGreaterEqual:
+      return -1;
+    case scLower:
+    case scLowerEqual:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+std::int64_t TNRDBTreeRecordIndex::GetApproxRangeRecordCount(std::int32_t sessionID, std::int64_t tableRecordCount,
+                                                             const TNRDScanSearchCondition* rangeCondition1,
+                                                             const TNRDScanSearchCondition* rangeCondition2) {
+  RootPageNo(20125);
+  if (rangeCondition1 == nullptr || rangeCondition2 == nullptr) throw ENRDException(20077, "Pointer is nil");
+  const bool firstIsLower = CompareConditions(rangeCondition1, rangeCondition2) < 0;
+  const TNRDScanSearchCondition& lower = firstIsLower ? *rangeCondition1 : *rangeCondition2;
+  const TNRDScanSearchCondition& upper = firstIsLower ? *rangeCondition2 : *rangeCondition1;
+  return GetApproxRangeRecordCountByBounds(sessionID, tableRecordCount, BoundOfCondition(lower),
+                                           BoundOfCondition(upper));
 }
 
 std::int64_t TNRDBTreeRecordIndex::GetApproxRangeRecordCountByBounds(std::int32_t sessionID,

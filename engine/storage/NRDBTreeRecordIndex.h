@@ -4,7 +4,8 @@
 // metadata. Pages come from the index manager's page manager for this index (the temporary one for
 // temporary indexes).
 //
-// Positions are key paths (NRDBTreeKeys.h). Navigation steps along the level chains; record numbers
+// Positions are key paths (NRDBTreeKeys.h). Navigation continues from the cursor's cached position
+// when it still holds, else searches the record's entry, and steps along the level chains; record numbers
 // walk the leaf chain (one page read per leaf). A search resets the key reference's compare
 // settings when it ends.
 //
@@ -85,8 +86,17 @@ class TNRDBTreeRecordIndex : public TNRDIndex {
                                    std::int32_t distinctFieldCount) override;
   void* CreateSearchInfo() override { return new TNRDBTreeSearchInfo(); }
   void FreeSearchInfo(void* searchInfo) override { delete static_cast<TNRDBTreeSearchInfo*>(searchInfo); }
+  bool FindRecord(std::int32_t sessionID, bool restart, bool goForward, const TNRDScanSearchCondition* startScanCondition,
+                  const TNRDScanSearchCondition* endScanCondition, void* recordBuffer, TNRDPageItemID& recordID,
+                  void* searchInfo) override;
   std::int32_t CompareRecordBuffersByIndex(const void* buffer1, const void* buffer2,
                                            std::int32_t indexFieldCount) override;
+  // -1 for a lower bound (scGreater, scGreaterEqual), 1 for an upper one, else 0.
+  std::int32_t CompareConditions(const TNRDScanSearchCondition* condition1,
+                                 const TNRDScanSearchCondition* condition2) override;
+  std::int64_t GetApproxRangeRecordCount(std::int32_t sessionID, std::int64_t tableRecordCount,
+                                         const TNRDScanSearchCondition* rangeCondition1,
+                                         const TNRDScanSearchCondition* rangeCondition2) override;
   bool CanInsertRecord(std::int32_t sessionID, const void* recordBuffer) override;
   bool CanUpdateRecord(std::int32_t sessionID, const void* oldRecordBuffer, const void* newRecordBuffer) override;
   void InsertRecord(TNRDCursor* cursor) override;
@@ -124,6 +134,8 @@ class TNRDBTreeRecordIndex : public TNRDIndex {
   void MakeKeyRef();
   bool PositionByBound(std::int32_t sessionID, bool first, const TNRDBTreeScanBound& bound, TNRDKeyPath& position);
   bool FullKeysEqual(const void* buffer1, const void* buffer2);
+  // The path still leads from the root to the record (page numbers, counts, links, reference).
+  bool CachedPathHolds(std::int32_t sessionID, const TNRDKeyPath& path, const TNRDPageItemID& recordID);
 
   std::unique_ptr<TNRDRecordKeyRef> FKeyRef;
   std::vector<std::uint8_t> FKey;

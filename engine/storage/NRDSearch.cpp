@@ -298,7 +298,7 @@ class TScratchBuffer {
 // An index position of an index, freed at scope end.
 class TPositionHolder {
  public:
-  TPositionHolder(TNRDIndex* index) : index_(index), p_(index->CreateIndexPosition()) {}
+  explicit TPositionHolder(TNRDIndex* index) : index_(index), p_(index->CreateIndexPosition()) {}
   ~TPositionHolder() {
     try {
       index_->FreeIndexPosition(p_);

@@ -59,7 +59,7 @@ class Engine : public ::testing::Test {
 
 TEST_F(Engine, StartupIsCountedAndMakesTheDefaultObjects) {
   EXPECT_TRUE(EngineStarted());
-  EXPECT_EQ(DatabaseDataList().Count(), 1);  // "MEMORY" (no "TEMP" maker registered here)
+  EXPECT_EQ(DatabaseDataList().Count(), 2);  // "MEMORY" and "TEMP"
   EXPECT_EQ(DatabaseDataList().Items()[0], MemoryDatabaseData());
   EXPECT_EQ(SessionList().FindSession("")->SessionName(), "Default");
   EXPECT_TRUE(DefaultSession().IsDefault());
@@ -155,7 +155,7 @@ TEST_F(Engine, LocalSessionsShareDatabaseObjectsByFile) {
   mem.SetConnected(true);
   EXPECT_EQ(mem.DatabaseData(), MemoryDatabaseData());
   mem.SetConnected(false);
-  EXPECT_EQ(DatabaseDataList().Count(), 1);  // the memory database stays
+  EXPECT_EQ(DatabaseDataList().Count(), 2);  // the memory and temporary databases stay
 
   const std::string file = File("family.at4");
   const auto link = dir / "link.at4";
@@ -182,7 +182,7 @@ TEST_F(Engine, LocalSessionsShareDatabaseObjectsByFile) {
   EXPECT_EQ(FakeDiskDatabase::Freed, 0);  // b still uses it
   b.SetConnected(false);
   EXPECT_EQ(FakeDiskDatabase::Freed, 1);
-  EXPECT_EQ(DatabaseDataList().Count(), 2);
+  EXPECT_EQ(DatabaseDataList().Count(), 3);
 
   // Multi-user: one object per session name.
   TNRDLocalSession m1, m2;

@@ -16,6 +16,7 @@
 #include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDRecordBitmap.h"
+#include "engine/storage/NRDSearch.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
 #include "tests/engine-storage/StorageTestUtil.h"
@@ -194,6 +195,49 @@ TEST(BTreeRecordIndex, RandomChangesKeepRecordNumbersInStepWithAModel) {
   }
 }
 
+TEST(BTreeRecordIndex, NavigationContinuesFromTheCachedPositionWhileItHolds) {
+  IndexFixture f;
+  std::vector<std::pair<std::string, std::int32_t>> rows;
+  for (int id = 1; id <= 120; ++id) {
+    rows.push_back({"k" + std::to_string((id * 53) % 120 + 1000), id});
+    f.Add(id, rows.back().first);
+  }
+  TNRDBTreeRecordIndex index(&f.table->IndexManager());
+  index.CreateIndex(&f.cursor, f.def);
+  TNRDIndexPositionCache cache;
+  std::vector<std::uint8_t> buffer(static_cast<std::size_t>(f.Fields().GetMemoryRecordBufferSize()));
+  TNRDNavigationInfo nav;
+  nav.GetRecordMode = grmNext;
+  nav.FirstPosition = true;
+  nav.RecordBuffer = buffer.data();
+  std::vector<std::int32_t> walked;
+  const std::int32_t nameOffset = f.Fields().GetFieldDef(1)->FMemoryOffset;
+  for (;;) {
+    index.GetRecordBuffer(1, nav, &cache, 7);
+    if (nav.GetRecordResult != grrOK) break;
+    walked.push_back(nav.RecordID.PageNo);
+    // A search by this buffer's key would find nothing: only the cached path can go on.
+    std::memcpy(buffer.data() + nameOffset, "zzz", 4);
+    if (walked.size() == 60) break;
+  }
+  auto expected = SortedIds(rows);
+  ASSERT_EQ(walked, std::vector<std::int32_t>(expected.begin(), expected.begin() + 60));
+  // The tree changes while the table state given stays the same: the cached path no longer holds
+  // and the record's own key is searched again.
+  std::memcpy(buffer.data(), f.table->Records().Records.at(walked.back()).data(), buffer.size());
+  for (int id = 121; id <= 200; ++id) {
+    rows.push_back({"k" + std::to_string(id + 900), id});
+    f.Add(id, rows.back().first);
+    index.InsertEntry(1, f.table->Records().Records.at(id).data(), TNRDPageItemID{id, 0});
+  }
+  expected = SortedIds(rows);
+  const auto at = std::find(expected.begin(), expected.end(), walked.back());
+  ASSERT_NE(at, expected.end());
+  index.GetRecordBuffer(1, nav, &cache, 7);
+  ASSERT_EQ(nav.GetRecordResult, grrOK);
+  EXPECT_EQ(nav.RecordID.PageNo, *(at + 1));
+}
+
 TEST(BTreeRecordIndex, UniqueChecksUseWholeValuesAndTreatNullsAsEqual) {
   IndexFixture f(true);
   f.Add(1, "Petrovich");
@@ -290,6 +334,34 @@ TEST(BTreeRecordIndex, RangeScansAndEstimatesFollowTheBounds) {
   EXPECT_GE(estimate, 0);
   EXPECT_LE(estimate, 200);
   EXPECT_NEAR(static_cast<double>(estimate), static_cast<double>(expected.size()), 30.0);
+  // The same scan through the index interface's condition forms.
+  TNRDScanSearchCondition from(true), to(true);
+  from.Condition = scGreaterEqual;
+  from.KeyFieldCount = 1;
+  from.KeyRecordBuffer = low.data();
+  from.PartialCompare = true;
+  to.Condition = scLowerEqual;
+  to.KeyFieldCount = 1;
+  to.KeyRecordBuffer = high.data();
+  {
+    TNRDIndex& generic = index;
+    void* info = generic.CreateSearchInfo();
+    std::vector<std::int32_t> got;
+    TNRDPageItemID found;
+    std::vector<std::uint8_t> dummy(64, 0);
+    for (bool restart = true; generic.FindRecord(1, restart, true, &from, &to, dummy.data(), found, info); restart = false)
+      got.push_back(found.PageNo);
+    generic.FreeSearchInfo(info);
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(generic.CompareConditions(&from, &to), -1);
+    EXPECT_EQ(generic.CompareConditions(&to, &from), 1);
+    from.PartialCompare = false;
+    TNRDScanSearchCondition below(true);
+    below.Condition = scLower;
+    below.KeyFieldCount = 1;
+    below.KeyRecordBuffer = beyond.data();
+    EXPECT_EQ(generic.GetApproxRangeRecordCount(1, 200, &below, &from), estimate);
+  }
   TNRDBTreeSearchInfo started;
   started.ScanStarted = true;
   TNRDPageItemID id;

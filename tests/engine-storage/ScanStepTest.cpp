@@ -209,3 +209,67 @@ TEST(ScanStep, RecordNumbersWithoutAView) {
     EXPECT_EQ(e.NativeError, 10272);
   }
 }
+
+// Before the first record nothing is prior, after the last nothing is next, also in a view.
+TEST(ScanStep, NoWrapAroundAtTheEnds) {
+  auto w = World(30);
+  AndExpression filter(w->Fields(), {{2, Op::GE, 5}}, w->size);
+  w->cursor.FFilterExpression = &filter;
+  w->cursor.FirstPosition = true;
+  w->cursor.LastPosition = false;
+  EXPECT_EQ(GetRecordBuffer(*w->table, w->cursor, grmPrior), grrBOF);
+  EXPECT_TRUE(w->cursor.FirstPosition);
+  w->cursor.FirstPosition = false;
+  w->cursor.LastPosition = true;
+  EXPECT_EQ(GetRecordBuffer(*w->table, w->cursor, grmNext), grrEOF);
+  EXPECT_TRUE(w->cursor.LastPosition);
+  w->cursor.FFilterExpression = nullptr;
+}
+
+// The range bounds are the cursor's own copies: the caller may reuse its buffers at once.
+TEST(ScanStep, RangeBoundsAreCopied) {
+  auto w = World(40);
+  w->UseBitmap();
+  w->cursor.SetIndexName("IC");
+  std::vector<std::uint8_t> low = w->Record({0, 0, 2}), high = w->Record({0, 0, 4});
+  w->cursor.ApplyRange(low.data(), high.data(), 1, 1, false, false);
+  low = w->Record({0, 0, 0});
+  high = w->Record({0, 0, 9});
+  EXPECT_EQ(GetRecordCount(*w->table, w->cursor), 12);
+  for (std::int32_t v : WalkForward(*w, 2)) EXPECT_TRUE(v >= 2 && v <= 4);
+  w->cursor.ApplyRange(w->cursor.FRangeStartBuffer, nullptr, 1, 0, true, false);  // its own bound again
+  EXPECT_EQ(GetRecordCount(*w->table, w->cursor), 28);
+}
+
+// Reading needs a record manager, an index manager and a buffer; each missing one has its code.
+TEST(ScanStep, ReadRecordRefusesMissingParts) {
+  storagetest::FakeDatabase db;
+  auto* bare = new TNRDTableData(&db);  // owned by db
+  TNRDNavigationInfo nav;
+  std::uint8_t buffer[16] = {};
+  nav.RecordBuffer = buffer;
+  auto codeOf = [&](TNRDTableData& t) {
+    try {
+      ReadRecord(t, 0, nav, 0, nullptr);
+    } catch (const ENRDException& e) {
+      return e.NativeError;
+    }
+    return 0;
+  };
+  EXPECT_EQ(codeOf(*bare), 10015);
+  auto w = World(3);
+  w->table->FIndexManager.swap(bare->FIndexManager);  // none on the bare table
+  EXPECT_EQ(codeOf(*w->table), 10380);
+  w->table->FIndexManager.swap(bare->FIndexManager);
+  nav.RecordBuffer = nullptr;
+  EXPECT_EQ(codeOf(*w->table), 10016);
+
+  TNRDScanSearchConditionArray array;
+  array.Items.push_back(nullptr);
+  try {
+    array.Delete(0);
+    FAIL();
+  } catch (const ENRDException& e) {
+    EXPECT_EQ(e.NativeError, 10414);
+  }
+}

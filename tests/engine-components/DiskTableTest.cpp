@@ -1,0 +1,193 @@
+// Tables of a database file opened as data sets through the local session and cursor: records
+// and BLOB values survive closing and reopening; two sessions in two processes editing one table
+// meet the record lock.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "engine/components/NRDAdvDefs.h"
+#include "engine/components/NRDDataSet.h"
+#include "engine/components/NRDLocalCursor.h"
+#include "engine/components/NRDSession.h"
+#include "engine/foundation/NRDExcept.h"
+
+using namespace nrd;
+
+namespace {
+
+class FileTable : public TNRDDataSet {
+ public:
+  FileTable(TNRDLocalSession& session, std::string table) : session_(session), table_(std::move(table)) {}
+  ~FileTable() override { Close(); }
+
+ protected:
+  std::unique_ptr<TNRDCursor> CreateHandle() override {
+    auto c = std::make_unique<TNRDLocalCursor>();
+    c->FSession = &session_;
+    c->FTableName = table_;
+    TNRDFieldDefs f;
+    TNRDIndexDefs i;
+    TNRDConstraintDefs k;
+    c->OpenTableByFieldDefs(f, i, k);
+    return c;
+  }
+
+ private:
+  TNRDLocalSession& session_;
+  std::string table_;
+};
+
+class DiskTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
+    EngineStartup();
+    dir_ = std::filesystem::temp_directory_path() / ("trevolan-disk-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir_);
+    file_ = (dir_ / "family.at4").string();
+    TNRDLocalSession creator;
+    creator.FDatabaseFileName = file_;
+    creator.CreateDatabase();
+  }
+  void TearDown() override {
+    if (!CursorNavigationAvailable()) return;
+    EngineShutdown();
+    std::filesystem::remove_all(dir_);
+  }
+  void Connect(TNRDLocalSession& s, bool multiUser, const std::string& name) {
+    s.FDatabaseName = "Family";
+    s.FDatabaseFileName = file_;
+    s.FMultiUser = multiUser;
+    s.FSessionName = name;
+    s.SetConnected(true);
+  }
+  void CreateValuesTable(TNRDLocalSession& s) {
+    TNRDAdvFieldDefs adv;
+    adv.Add("ID", aftInteger, 0, true);
+    adv.Add("Name", aftString, 30, false);
+    adv.Add("vblob", aftBlob, 0, false);
+    TNRDIndexDefs indexes;
+    TNRDFieldDefs fields;
+    TNRDConstraintDefs constraints;
+    AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
+    TNRDLocalCursor c;
+    c.FSession = &s;
+    c.FTableName = "Values";
+    c.CreateTable(fields, indexes, constraints);
+  }
+  std::filesystem::path dir_;
+  std::string file_;
+};
+
+}  // namespace
+
+TEST_F(DiskTable, RecordsAndBlobsSurviveReopening) {
+  {
+    TNRDLocalSession s;
+    Connect(s, false, "");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    for (int i = 1; i <= 3; ++i) ds.AppendRecord({IntValue(i), TextValue("v" + std::to_string(i))});
+    ds.First();
+    ds.Edit();
+    {
+      auto stream = ds.CreateBlobStream(ds.FieldByName("vblob"), bmWrite);
+      const std::string bytes(150000, '\x7f');
+      stream->Write(bytes.data(), static_cast<std::int32_t>(bytes.size()));
+    }
+    ds.Post();
+    ds.Next();
+    ds.Delete();
+    ds.Close();
+    s.SetConnected(false);
+  }
+  TNRDLocalSession s;
+  Connect(s, false, "");
+  std::vector<std::string> tables;
+  s.GetTablesList(tables);
+  EXPECT_EQ(tables, std::vector<std::string>{"Values"});
+  EXPECT_GE(s.GetDBFileConnectionsCount(), 1);
+  FileTable ds(s, "values");
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 2);
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "v1");
+  EXPECT_EQ(ds.FieldByName("vblob").AsBytes(), std::string(150000, '\x7f'));
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "v3");
+  EXPECT_TRUE(ds.FieldByName("vblob").IsNull());
+}
+
+TEST_F(DiskTable, TwoProcessesMeetTheRecordLock) {
+  {
+    TNRDLocalSession s;
+    Connect(s, true, "setup");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    ds.AppendRecord({IntValue(1), TextValue("one")});
+  }
+  int toChild[2], toParent[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(toParent), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // The other process: holds the record in edit until told to let go.
+    int code = 1;
+    try {
+      TNRDLocalSession s;
+      Connect(s, true, "child");
+      FileTable ds(s, "Values");
+      ds.Open();
+      ds.Edit();
+      char c = 'e';
+      if (::write(toParent[1], &c, 1) != 1) ::_exit(2);
+      if (::read(toChild[0], &c, 1) != 1) ::_exit(3);
+      ds.FieldByName("Name").SetAsString("child");
+      ds.Post();
+      c = 'p';
+      if (::write(toParent[1], &c, 1) != 1) ::_exit(4);
+      code = 0;
+    } catch (...) {
+      code = 5;
+    }
+    ::_exit(code);
+  }
+  char c = 0;
+  ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+  TNRDLocalSession s;
+  Connect(s, true, "parent");
+  FileTable ds(s, "Values");
+  ds.Open();
+  try {
+    ds.Edit();
+    FAIL() << "the record held by the other process was edited";
+  } catch (const ENRDEngineError& e) {
+    EXPECT_EQ(e.FErrorCode, -12);
+  }
+  EXPECT_EQ(ds.State(), dsBrowse);
+  c = 'g';
+  ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+  ASSERT_EQ(::read(toParent[0], &c, 1), 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // What we read is out of date: the change is reported, and seen after a refresh.
+  try {
+    ds.Edit();
+    FAIL();
+  } catch (const ENRDEngineError& e) {
+    EXPECT_EQ(e.FErrorCode, -4);
+  }
+  ds.Refresh();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "child");
+  ds.Edit();
+  ds.FieldByName("Name").SetAsString("parent");
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "parent");
+  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+}

@@ -1,0 +1,265 @@
+// Tables of the database "MEMORY" opened as data sets through the local session and the local
+// cursor: create, navigate, edit, insert, delete, bookmarks, BLOB streams, constraint failures,
+// a change by another cursor, and Locate and filters through a stand-in expression layer.
+#include <gtest/gtest.h>
+
+#include "engine/components/NRDAdvDefs.h"
+#include "engine/components/NRDDataSet.h"
+#include "engine/components/NRDLocalCursor.h"
+#include "engine/components/NRDSession.h"
+#include "engine/foundation/NRDExcept.h"
+#include "engine/storage/NRDSearch.h"
+
+using namespace nrd;
+
+namespace {
+
+// Stands in for the expression layer: equality of fields with values, and a filter text of the
+// form "Field=Value".
+class EqualsExpression : public TNRDExpression, public TNRDScanExpression {
+ public:
+  EqualsExpression(TNRDCursor& cursor, std::vector<std::string> fields, std::vector<TVariantValue> values, bool ci)
+      : cursor_(cursor), fields_(std::move(fields)), values_(std::move(values)), ci_(ci) {}
+  void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
+    void* saved = cursor_.FCurrentRecordBuffer;
+    if (buffer_ != nullptr) cursor_.FCurrentRecordBuffer = buffer_;
+    bool all = true;
+    for (std::size_t i = 0; i < fields_.size() && all; ++i) {
+      TNRDVariant v, key;
+      cursor_.GetFieldValue(v, cursor_.FVisibleFieldDefs.GetDefNumberByName(fields_[i]), false);
+      key.SetAsVariant(values_[i]);
+      all = !v.IsNull() && v.Compare(key, false, ci_, false) == cmprEqual;
+    }
+    cursor_.FCurrentRecordBuffer = saved;
+    value.SetAsBoolean(all);
+  }
+  void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
+  void CreateIndexScanConditions(const TNRDIndexDefs&, TNRDScanSearchConditionArray&, std::int32_t) override {}
+  bool ExtendMultiFieldIndexCondition(TNRDScanSearchCondition&, const TNRDIndexDef&) override { return false; }
+  void RemoveExtractedNodes(const TNRDScanSearchConditionArray&, std::int32_t, std::int32_t) override {}
+  void AddNode(void*) override {}
+  void AssignCursorBuffer(void* recordBuffer) override { buffer_ = recordBuffer; }
+  bool IsEmpty() const override { return false; }
+
+ private:
+  TNRDCursor& cursor_;
+  std::vector<std::string> fields_;
+  std::vector<TVariantValue> values_;
+  bool ci_;
+  void* buffer_ = nullptr;
+};
+
+class StubExpressions : public TNRDCursorExpressionFactory {
+ public:
+  std::unique_ptr<TNRDExpression> ParseForFilter(TNRDCursor& c, const std::string& text, bool ci, bool) override {
+    const auto eq = text.find('=');
+    return std::make_unique<EqualsExpression>(c, std::vector<std::string>{text.substr(0, eq)},
+                                              std::vector<TVariantValue>{TextValue(text.substr(eq + 1))}, ci);
+  }
+  std::unique_ptr<TNRDExpression> ParseForLocate(TNRDCursor& c, const std::vector<std::string>& fields,
+                                                 const std::vector<TVariantValue>& values, bool ci, bool) override {
+    return std::make_unique<EqualsExpression>(c, fields, values, ci);
+  }
+  std::unique_ptr<TNRDExpression> ParseForIsAnyRecordMatchCondition(TNRDCursor& c, const std::string& field,
+                                                                    TNRDDataOperator, const TNRDVariant& v) override {
+    return std::make_unique<EqualsExpression>(c, std::vector<std::string>{field},
+                                              std::vector<TVariantValue>{v.AsVariant()}, false);
+  }
+};
+
+// A data set over one table of the session's database.
+class TableDataSet : public TNRDDataSet {
+ public:
+  TableDataSet(TNRDLocalSession& session, std::string table) : session_(session), table_(std::move(table)) {}
+  ~TableDataSet() override { Close(); }
+
+ protected:
+  std::unique_ptr<TNRDCursor> CreateHandle() override {
+    auto c = std::make_unique<TNRDLocalCursor>();
+    c->FSession = &session_;
+    c->FTableName = table_;
+    c->FInMemory = true;
+    TNRDFieldDefs f;
+    TNRDIndexDefs i;
+    TNRDConstraintDefs k;
+    c->OpenTableByFieldDefs(f, i, k);
+    return c;
+  }
+
+ private:
+  TNRDLocalSession& session_;
+  std::string table_;
+};
+
+class MemoryTable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
+    EngineStartup();
+    SetCursorExpressionFactory(&stub_);
+    session_.FDatabaseName = "Memory";
+    session_.SetConnected(true);
+    TNRDAdvFieldDefs adv;
+    adv.Add("ID", aftInteger, 0, true);
+    adv.Add("Name", aftString, 20, false);
+    adv.Add("Note", aftMemo, 0, false);
+    TFieldDefs plain;
+    AdvFieldDefsToFieldDefs(adv, plain);
+    TNRDIndexDefs indexes;
+    MakeEngineIndexDef("PK", "ID", ixPrimary | ixUnique, false, "", "", "", plain, *indexes.AddCreated());
+    TNRDFieldDefs fields;
+    TNRDConstraintDefs constraints;
+    AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
+    TNRDLocalCursor c;
+    c.FSession = &session_;
+    c.FTableName = "People";
+    c.CreateTable(fields, indexes, constraints);
+  }
+  void TearDown() override {
+    if (!CursorNavigationAvailable()) return;
+    session_.SetConnected(false);
+    SetCursorExpressionFactory(nullptr);
+    EngineShutdown();
+  }
+  StubExpressions stub_;
+  TNRDLocalSession session_;
+};
+
+std::vector<std::string> Names(TDataSet& ds) {
+  std::vector<std::string> r;
+  for (ds.First(); !ds.Eof(); ds.Next()) r.push_back(ds.FieldByName("Name").AsString());
+  return r;
+}
+
+using Strings = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(MemoryTable, NavigateEditInsertDelete) {
+  TableDataSet ds(session_, "people");  // names match without regard to case
+  ds.SetName("People");
+  ds.Open();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.FieldByName("ID").Required());
+  ds.AppendRecord({IntValue(1), TextValue("Anna")});
+  ds.AppendRecord({IntValue(2), TextValue("Boris")});
+  ds.AppendRecord({IntValue(3), TextValue("Clara")});
+  EXPECT_EQ(ds.RecordCount(), 3);
+  EXPECT_EQ(Names(ds), (Strings{"Anna", "Boris", "Clara"}));
+  ds.Last();
+  EXPECT_EQ(ds.RecNo(), 3);
+  ds.Prior();
+  ds.Edit();
+  ds.FieldByName("Name").SetAsString("Bob");
+  ds.Post();
+  EXPECT_EQ(Names(ds), (Strings{"Anna", "Bob", "Clara"}));
+  ds.First();
+  ds.Delete();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "Bob");
+  EXPECT_EQ(ds.RecordCount(), 2);
+
+  // Bookmarks.
+  ds.Last();
+  const TBookmark b = ds.GetBookmark();
+  ds.First();
+  ds.GotoBookmark(b);
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "Clara");
+  EXPECT_TRUE(ds.BookmarkValid(b));
+  EXPECT_EQ(ds.CompareBookmarks(ds.GetBookmark(), b), 0);
+
+  // A required field left empty, and a duplicate primary key, are refused by the engine.
+  ds.Append();
+  ds.FieldByName("Name").SetAsString("NoId");
+  EXPECT_THROW(ds.Post(), EDatabaseError);
+  ds.FieldByName("ID").SetAsInteger(2);
+  try {
+    ds.Post();
+    FAIL();
+  } catch (const ENRDEngineError& e) {
+    EXPECT_EQ(e.FErrorCode, -8);
+  }
+  ds.Cancel();
+  EXPECT_EQ(ds.RecordCount(), 2);
+}
+
+TEST_F(MemoryTable, BlobFieldsThroughStreams) {
+  TableDataSet ds(session_, "People");
+  ds.Open();
+  ds.Append();
+  ds.FieldByName("ID").SetAsInteger(7);
+  {
+    auto s = ds.CreateBlobStream(ds.FieldByName("Note"), bmWrite);
+    const std::string text(250000, 'n');
+    s->Write(text.data(), static_cast<std::int32_t>(text.size()));
+  }
+  ds.Post();
+  ds.Close();
+  ds.Open();
+  EXPECT_EQ(ds.FieldByName("Note").AsBytes(), std::string(250000, 'n'));
+  ds.Edit();
+  ds.FieldByName("Note").SetAsString("short");
+  ds.Post();
+  EXPECT_EQ(ds.FieldByName("Note").AsString(), "short");
+  ds.Edit();
+  ds.FieldByName("Note").Clear();
+  ds.Post();
+  EXPECT_TRUE(ds.FieldByName("Note").IsNull());
+
+  // A stream kept open past a cancel goes quiet instead of reaching a freed engine stream.
+  ds.Edit();
+  auto kept = ds.CreateBlobStream(ds.FieldByName("Note"), bmWrite);
+  EXPECT_EQ(kept->Write("abc", 3), 3);
+  ds.Cancel();
+  EXPECT_EQ(kept->Write("abc", 3), 0);
+  EXPECT_EQ(kept->GetSize(), 0);
+  kept.reset();
+  EXPECT_TRUE(ds.FieldByName("Note").IsNull());
+}
+
+TEST_F(MemoryTable, ChangeByAnotherCursorIsReported) {
+  TableDataSet a(session_, "People"), b(session_, "People");
+  a.Open();
+  a.AppendRecord({IntValue(1), TextValue("Anna")});
+  b.Open();
+  EXPECT_EQ(b.FieldByName("Name").AsString(), "Anna");
+  a.Edit();
+  a.FieldByName("Name").SetAsString("Ann");
+  a.Post();
+  try {
+    b.Edit();
+    FAIL();
+  } catch (const ENRDEngineError& e) {
+    EXPECT_EQ(e.FErrorCode, -4);
+  }
+  EXPECT_EQ(b.FieldByName("Name").AsString(), "Anna");  // the values b read stay
+  b.Refresh();
+  b.Edit();
+  a.Delete();
+  b.FieldByName("Name").SetAsString("x");
+  try {
+    b.Post();
+    FAIL();
+  } catch (const ENRDEngineError& e) {
+    EXPECT_EQ(e.FErrorCode, -6);
+  }
+  b.Cancel();
+}
+
+TEST_F(MemoryTable, LocateAndFilterThroughTheExpressionLayer) {
+  TableDataSet ds(session_, "People");
+  ds.Open();
+  for (int i = 1; i <= 4; ++i) ds.AppendRecord({IntValue(i), TextValue(i % 2 ? "odd" : "even")});
+  EXPECT_TRUE(ds.Locate("ID", {IntValue(3)}, 0));
+  EXPECT_EQ(ds.RecNo(), 3);
+  EXPECT_FALSE(ds.Locate("ID", {IntValue(9)}, 0));
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+  EXPECT_EQ(ValueToText(ds.Lookup("ID", {IntValue(2)}, "Name")), "even");
+  ds.SetFilter("Name=EVEN");
+  ds.SetFilterOptions(foCaseInsensitive);
+  ds.SetFiltered(true);
+  std::vector<int> ids;
+  for (ds.First(); !ds.Eof(); ds.Next()) ids.push_back(ds.FieldByName("ID").AsInteger());
+  EXPECT_EQ(ids, (std::vector<int>{2, 4}));
+  ds.SetFiltered(false);
+  EXPECT_EQ(ds.RecordCount(), 4);
+}
