@@ -1,4 +1,5 @@
 #include "app/window/DuplicatesPage.h"
+#include "app/window/PageControls.h"
 
 #include "app/core/Model.h"
 
@@ -11,23 +12,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-QCheckBox* AddCheck(QWidget* parent, const QString& name, const QString& caption, const QString& key, bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  platform::SetHelpKeyword(c, key);
-  return c;
-}
-
-QSpinBox* AddSpin(QWidget* parent, const QString& name, int min, int max, int value, int step = 1) {
-  auto* s = new QSpinBox(parent);
-  s->setObjectName(name);
-  s->setRange(min, max);
-  s->setSingleStep(step);
-  s->setValue(value);
-  return s;
-}
 
 QRadioButton* AddRadio(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
                        const QString& key, bool checked) {
@@ -88,15 +72,15 @@ void TDuplicatesPage::Build() {
   };
   int row = 0;
   for (const Row& r : rows) {
-    *r.check = AddCheck(fields, QString::fromLatin1(r.checkName), QString::fromUtf8(r.caption),
-                        QString::fromLatin1(r.key), true);
-    *r.spin = AddSpin(fields, QString::fromLatin1(r.spinName), 1, 10, r.weight);
+    *r.check = MakeCheck(fields, QString::fromLatin1(r.checkName), QString::fromUtf8(r.caption),
+                         QString::fromLatin1(r.key), true);
+    *r.spin = MakeSpin(fields, QString::fromLatin1(r.spinName), 1, 10, r.weight);
     grid->addWidget(*r.check, row, 0);
     grid->addWidget(*r.spin, row, 1);
     ++row;
   }
-  CheckBox73 = AddCheck(fields, QStringLiteral("CheckBox73"), QStringLiteral("Отец"), QStringLiteral("Father"), true);
-  CheckBox74 = AddCheck(fields, QStringLiteral("CheckBox74"), QStringLiteral("Мать"), QStringLiteral("Mother"), true);
+  CheckBox73 = MakeCheck(fields, QStringLiteral("CheckBox73"), QStringLiteral("Отец"), QStringLiteral("Father"), true);
+  CheckBox74 = MakeCheck(fields, QStringLiteral("CheckBox74"), QStringLiteral("Мать"), QStringLiteral("Mother"), true);
   grid->addWidget(CheckBox73, row, 0);
   grid->addWidget(CheckBox74, row + 1, 0);
   left->addWidget(fields);
@@ -119,13 +103,13 @@ void TDuplicatesPage::Build() {
   label->setObjectName(QStringLiteral("ThresholdLabel"));
   platform::SetHelpKeyword(label, QStringLiteral("ShowAbovePercent"));
   threshold->addWidget(label);
-  SpinEdit12 = AddSpin(content, QStringLiteral("SpinEdit12"), 10, 100, 75, 5);
+  SpinEdit12 = MakeSpin(content, QStringLiteral("SpinEdit12"), 10, 100, 75, 5);
   threshold->addWidget(SpinEdit12);
   threshold->addStretch();
-  CheckBox47 = AddCheck(content, QStringLiteral("CheckBox47"), QStringLiteral("Исключать братьев/сестер"),
-                        QStringLiteral("ExcludeSiblings"), true);
-  CheckBox49 = AddCheck(content, QStringLiteral("CheckBox49"), QStringLiteral("Детализировать расчет"),
-                        QStringLiteral("DetailCalculation"), true);
+  CheckBox47 = MakeCheck(content, QStringLiteral("CheckBox47"), QStringLiteral("Исключать братьев/сестер"),
+                         QStringLiteral("ExcludeSiblings"), true);
+  CheckBox49 = MakeCheck(content, QStringLiteral("CheckBox49"), QStringLiteral("Детализировать расчет"),
+                         QStringLiteral("DetailCalculation"), true);
   cl->addWidget(CheckBox47);
   cl->addWidget(CheckBox49);
   RadioButton3 = AddRadio(content, cl, QStringLiteral("RadioButton3"), QStringLiteral("Только текущая персона"),

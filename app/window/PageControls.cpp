@@ -5,14 +5,29 @@
 #include <QHeaderView>
 #include <QLatin1Char>
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
-                    bool checked) {
+QCheckBox* MakeCheck(QWidget* parent, const QString& name, const QString& caption, const QString& key,
+                     bool checked) {
   auto* c = new QCheckBox(caption, parent);
   c->setObjectName(name);
   c->setChecked(checked);
   if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
+  return c;
+}
+
+QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
+                    bool checked) {
+  QCheckBox* c = MakeCheck(parent, name, caption, key, checked);
   layout->addWidget(c);
   return c;
+}
+
+QSpinBox* MakeSpin(QWidget* parent, const QString& name, int min, int max, int value, int step) {
+  auto* s = new QSpinBox(parent);
+  s->setObjectName(name);
+  s->setRange(min, max);
+  s->setSingleStep(step);
+  s->setValue(value);
+  return s;
 }
 
 QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,

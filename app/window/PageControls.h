@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QLayout>
+#include <QSpinBox>
 #include <QString>
 #include <QToolButton>
 #include <QWidget>
@@ -15,9 +16,16 @@
 
 #include <vector>
 
-// A check box; an empty key gives it no help keyword.
+// A check box for the caller to place; an empty key gives it no help keyword.
+QCheckBox* MakeCheck(QWidget* parent, const QString& name, const QString& caption, const QString& key,
+                     bool checked = false);
+
+// The same check box put in the layout.
 QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
                     bool checked = false);
+
+// A spin box for the caller to place.
+QSpinBox* MakeSpin(QWidget* parent, const QString& name, int min, int max, int value, int step = 1);
 
 // A tool button that shows its caption only.
 QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,

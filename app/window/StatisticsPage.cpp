@@ -1,4 +1,5 @@
 #include "app/window/StatisticsPage.h"
+#include "app/window/PageControls.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,13 +15,6 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, const QString& name, const QString& caption, const QString& key) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  platform::SetHelpKeyword(c, key);
-  return c;
-}
-
 platform::TRadioGroup* AddRadio(QWidget* parent, QLayout* layout, const QString& name, const QString& title,
                                 const QString& key, const QStringList& items) {
   auto* g = new platform::TRadioGroup(parent, name);
@@ -30,14 +24,6 @@ platform::TRadioGroup* AddRadio(QWidget* parent, QLayout* layout, const QString&
   g->SetItemIndex(0);
   layout->addWidget(g);
   return g;
-}
-
-QSpinBox* AddSpin(QWidget* parent, const QString& name, int min, int max, int value) {
-  auto* s = new QSpinBox(parent);
-  s->setObjectName(name);
-  s->setRange(min, max);
-  s->setValue(value);
-  return s;
 }
 
 }  // namespace
@@ -68,14 +54,14 @@ void TStatisticsPage::Build() {
   platform::SetHelpKeyword(filters, QStringLiteral("StatFilter"));
   platform::SetControlTag(filters, 1);
   auto* grid = new QGridLayout(filters);
-  CheckBox35 = AddCheck(filters, QStringLiteral("CheckBox35"), QStringLiteral("С "), QStringLiteral("YearFrom"));
-  SpinEdit2 = AddSpin(filters, QStringLiteral("SpinEdit2"), 0, 2050, 0);
-  CheckBox36 = AddCheck(filters, QStringLiteral("CheckBox36"), QStringLiteral("По"), QStringLiteral("YearTo"));
-  SpinEdit3 = AddSpin(filters, QStringLiteral("SpinEdit3"), -999999, 999999, 0);
-  CheckBox37 = AddCheck(filters, QStringLiteral("CheckBox37"), QStringLiteral("Имя"), QStringLiteral("FirstName"));
+  CheckBox35 = MakeCheck(filters, QStringLiteral("CheckBox35"), QStringLiteral("С "), QStringLiteral("YearFrom"));
+  SpinEdit2 = MakeSpin(filters, QStringLiteral("SpinEdit2"), 0, 2050, 0);
+  CheckBox36 = MakeCheck(filters, QStringLiteral("CheckBox36"), QStringLiteral("По"), QStringLiteral("YearTo"));
+  SpinEdit3 = MakeSpin(filters, QStringLiteral("SpinEdit3"), -999999, 999999, 0);
+  CheckBox37 = MakeCheck(filters, QStringLiteral("CheckBox37"), QStringLiteral("Имя"), QStringLiteral("FirstName"));
   Edit11 = new QLineEdit(filters);
   Edit11->setObjectName(QStringLiteral("Edit11"));
-  CheckBox38 = AddCheck(filters, QStringLiteral("CheckBox38"), QStringLiteral("Фамилия"), QStringLiteral("LastName"));
+  CheckBox38 = MakeCheck(filters, QStringLiteral("CheckBox38"), QStringLiteral("Фамилия"), QStringLiteral("LastName"));
   Edit12 = new QLineEdit(filters);
   Edit12->setObjectName(QStringLiteral("Edit12"));
   grid->addWidget(CheckBox35, 0, 0);
@@ -97,7 +83,7 @@ void TStatisticsPage::Build() {
   auto* scale = new QLabel(QStringLiteral("Масштаб"), scaleBox);
   scale->setObjectName(QStringLiteral("Label27"));
   platform::SetHelpKeyword(scale, QStringLiteral("StatScale"));
-  SpinEdit4 = AddSpin(scaleBox, QStringLiteral("SpinEdit4"), 1, 20, 1);
+  SpinEdit4 = MakeSpin(scaleBox, QStringLiteral("SpinEdit4"), 1, 20, 1);
   scaleRow->addWidget(scale);
   scaleRow->addWidget(SpinEdit4);
   bar->addWidget(scaleBox);

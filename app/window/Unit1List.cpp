@@ -16,6 +16,7 @@
 #include "app/core/PersonList.h"
 #include "app/core/Relatives.h"
 #include "app/window/Unit1.h"
+#include "app/window/PageControls.h"
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
 
@@ -40,13 +41,6 @@ QToolButton* MakeSpeedButton(QWidget* parent, const QString& name, const QString
   b->setToolTip(hint);
   platform::SetHelpKeyword(b, key);
   return b;
-}
-
-QCheckBox* MakeCheckBox(QWidget* parent, const QString& name, const QString& text, const QString& key) {
-  auto* c = new QCheckBox(text, parent);
-  c->setObjectName(name);
-  platform::SetHelpKeyword(c, key);
-  return c;
 }
 
 QLineEdit* MakeEdit(QWidget* parent, const QString& name) {
@@ -133,8 +127,8 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
                                  QStringLiteral("NameFilter"), QStringLiteral("Показывать только найденных"));
   SpeedButton1->setCheckable(true);
   lf->addWidget(SpeedButton1);
-  cbFavorit = MakeCheckBox(findPanel, QStringLiteral("cbFavorit"), QStringLiteral("Фавориты"), QStringLiteral("Favourites"));
-  cbLive = MakeCheckBox(findPanel, QStringLiteral("cbLive"), QStringLiteral("Живые"), QStringLiteral("Live"));
+  cbFavorit = MakeCheck(findPanel, QStringLiteral("cbFavorit"), QStringLiteral("Фавориты"), QStringLiteral("Favourites"));
+  cbLive = MakeCheck(findPanel, QStringLiteral("cbLive"), QStringLiteral("Живые"), QStringLiteral("Live"));
   lf->addWidget(cbFavorit);
   lf->addWidget(cbLive);
   l1->addWidget(findPanel);
@@ -159,13 +153,13 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
   auto* l2 = new QGridLayout(p2);
   l2->addWidget(MakeLabel(p2, QStringLiteral("Label3"), QStringLiteral("Кого считать фаворитами"),
                           QStringLiteral("WhoIsFavor")), 0, 0, 1, 3);
-  CheckBox71 = MakeCheckBox(p2, QStringLiteral("CheckBox71"), QStringLiteral("Предки, уровень родства"),
-                            QStringLiteral("ParentsLevel"));
+  CheckBox71 = MakeCheck(p2, QStringLiteral("CheckBox71"), QStringLiteral("Предки, уровень родства"),
+                         QStringLiteral("ParentsLevel"));
   Edit19 = MakeEdit(p2, QStringLiteral("Edit19"));
   Edit19->setMaximumWidth(40);
   UpDown2 = new platform::TUpDown(p2, QStringLiteral("UpDown2"), Edit19, 1, 2, 1);
-  CheckBox72 = MakeCheckBox(p2, QStringLiteral("CheckBox72"), QStringLiteral("Потомки, уровень родства"),
-                            QStringLiteral("ChildsLevel"));
+  CheckBox72 = MakeCheck(p2, QStringLiteral("CheckBox72"), QStringLiteral("Потомки, уровень родства"),
+                         QStringLiteral("ChildsLevel"));
   Edit20 = MakeEdit(p2, QStringLiteral("Edit20"));
   Edit20->setMaximumWidth(40);
   UpDown3 = new platform::TUpDown(p2, QStringLiteral("UpDown3"), Edit20, 1, 10, 1);
