@@ -66,3 +66,18 @@ TReportGrid MakeReportGrid(QObject* owner, QWidget* page, const QString& dataNam
   g.grid->verticalHeader()->setDefaultSectionSize(g.grid->fontMetrics().height() + 4);
   return g;
 }
+
+TSplitSaveMenu AddSplitSaveMenu(QWidget* page, QToolButton* save) {
+  TSplitSaveMenu m{};
+  m.menu = new QMenu(page);
+  m.menu->setObjectName(QStringLiteral("PopupMenu8"));
+  m.whole = m.menu->addAction(QStringLiteral("Одним файлом"));
+  m.whole->setStatusTip(QStringLiteral("SaveOneFile"));
+  m.portrait = m.menu->addAction(QStringLiteral("Разбить для Портретной"));
+  m.portrait->setStatusTip(QStringLiteral("SplitPortrait"));
+  m.landscape = m.menu->addAction(QStringLiteral("Разбить для Альбомной"));
+  m.landscape->setStatusTip(QStringLiteral("SplitLandscape"));
+  save->setMenu(m.menu);
+  save->setPopupMode(QToolButton::MenuButtonPopup);
+  return m;
+}

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QLayout>
+#include <QMenu>
 #include <QSpinBox>
 #include <QString>
 #include <QToolButton>
@@ -44,3 +45,13 @@ struct TReportGrid {
 TReportGrid MakeReportGrid(QObject* owner, QWidget* page, const QString& dataName, const QString& modelName,
                            const QString& gridName, const QString& key, void (*create)(platform::TClientDataSet&),
                            const std::vector<TReportColumn>& reportColumns);
+
+// The save button's drop-down of a picture page: the whole picture in one file, or cut for portrait or
+// landscape pages.
+struct TSplitSaveMenu {
+  QMenu* menu;
+  QAction* whole;
+  QAction* portrait;
+  QAction* landscape;
+};
+TSplitSaveMenu AddSplitSaveMenu(QWidget* page, QToolButton* save);

@@ -1,5 +1,6 @@
 #include "app/window/SchemeTree.h"
 #include "app/window/PageControls.h"
+#include "app/window/PageControls.h"
 
 #include "app/charts/ChartOutput.h"
 #include "platform/qt/FlowLayout.h"
@@ -196,17 +197,11 @@ void TSchemePage::BuildBar(QVBoxLayout* layout, const QString& create, const QSt
   PrintButton = AddButton(page, bar, print, QStringLiteral("Печатать"), QStringLiteral("Print"));
   SaveButton = AddButton(page, bar, save, QStringLiteral("Сохранить"), QStringLiteral("Save"));
   bar->addStretch();
-  // The save button's drop-down: whole, or the picture cut for portrait or landscape pages.
-  PopupMenu8 = new QMenu(page);
-  PopupMenu8->setObjectName(QStringLiteral("PopupMenu8"));
-  QAction* one = PopupMenu8->addAction(QStringLiteral("Одним файлом"));
-  one->setStatusTip(QStringLiteral("SaveOneFile"));
-  MenuItem3 = PopupMenu8->addAction(QStringLiteral("Разбить для Портретной"));
-  MenuItem3->setStatusTip(QStringLiteral("SplitPortrait"));
-  MenuItem4 = PopupMenu8->addAction(QStringLiteral("Разбить для Альбомной"));
-  MenuItem4->setStatusTip(QStringLiteral("SplitLandscape"));
-  SaveButton->setMenu(PopupMenu8);
-  SaveButton->setPopupMode(QToolButton::MenuButtonPopup);
+  const TSplitSaveMenu split = AddSplitSaveMenu(page, SaveButton);
+  PopupMenu8 = split.menu;
+  QAction* one = split.whole;
+  MenuItem3 = split.portrait;
+  MenuItem4 = split.landscape;
   connect(one, &QAction::triggered, this, [this] { RunCommand(host(), [this] { Save(); }); });
   connect(MenuItem3, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(false); }); });
   connect(MenuItem4, &QAction::triggered, this, [this] { RunCommand(host(), [this] { MenuItemSplitClick(true); }); });
