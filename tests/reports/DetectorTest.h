@@ -4,6 +4,7 @@
 
 #include "app/core/GDate.h"
 #include "app/core/Model.h"
+#include "tests/reports/FamilyLinks.h"
 #include "app/reports/Detector.h"
 
 #include <QDate>
@@ -58,15 +59,7 @@ struct DetTree {
       f.MARR = QStringLiteral("x");
       f.MARR_DATE = GDate_RDates(marr, ctx);
     }
-    const std::int64_t fi = std::int64_t(m.aFam.size());
-    for (std::int64_t c : children) {
-      f.CHIL.push_back(c);
-      m.aIndi[std::size_t(c)].FAMC = fi;
-    }
-    m.aFam.push_back(f);
-    if (husb) m.aIndi[std::size_t(husb)].FAMS.push_back(fi);
-    if (wife) m.aIndi[std::size_t(wife)].FAMS.push_back(fi);
-    return fi;
+    return reportstest::AddFamily(m, f, children);
   }
 
   void Event(std::int64_t person, const QString& even, const QString& type, const QString& date) {

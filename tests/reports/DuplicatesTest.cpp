@@ -2,6 +2,7 @@
 // searched), the planted duplicates of a GEDCOM fixture in each mode, the pruned scan against the plain
 // all-pairs scan on random trees, and the written report.
 #include "app/reports/Duplicates.h"
+#include "tests/reports/FamilyLinks.h"
 #include "tests/reports/ReportsTestApp.h"
 
 #include "app/core/GDate.h"
@@ -165,15 +166,7 @@ struct Tree {
     f.HUSB = husb;
     f.WIFE = wife;
     if (!marriage.isEmpty()) f.MARR_DATE = GDate_RDates(marriage);
-    const std::int64_t fi = std::int64_t(m.aFam.size());
-    for (std::int64_t c : children) {
-      f.CHIL.push_back(c);
-      m.aIndi[std::size_t(c)].FAMC = fi;
-    }
-    m.aFam.push_back(f);
-    if (husb) m.aIndi[std::size_t(husb)].FAMS.push_back(fi);
-    if (wife) m.aIndi[std::size_t(wife)].FAMS.push_back(fi);
-    return fi;
+    return reportstest::AddFamily(m, f, children);
   }
   std::vector<std::pair<std::int64_t, std::int64_t>> Pairs(const TDuplicateOptions& o, std::int64_t current = 0) {
     m.aPers4.clear();

@@ -4,6 +4,7 @@
 
 #include "app/core/GDate.h"
 #include "app/core/Model.h"
+#include "tests/reports/FamilyLinks.h"
 #include "tests/reports/ReportsTestApp.h"
 
 #include <QGuiApplication>
@@ -59,15 +60,7 @@ struct Tree {
     f.WIFE = wife;
     f.MARR_DATE = GDate_RDates(marr, ctx);
     if (!noMarriage) f.MARR = QStringLiteral("x");
-    const std::int64_t fi = std::int64_t(m.aFam.size());
-    for (std::int64_t c : children) {
-      f.CHIL.push_back(c);
-      m.aIndi[std::size_t(c)].FAMC = fi;
-    }
-    m.aFam.push_back(f);
-    if (husb) m.aIndi[std::size_t(husb)].FAMS.push_back(fi);
-    if (wife) m.aIndi[std::size_t(wife)].FAMS.push_back(fi);
-    return fi;
+    return reportstest::AddFamily(m, f, children);
   }
 };
 
