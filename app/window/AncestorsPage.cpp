@@ -1,4 +1,5 @@
 #include "app/window/AncestorsPage.h"
+#include "app/window/PageControls.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -7,20 +8,6 @@
 #include "app/core/Model.h"
 #include "platform/qt/FlowLayout.h"
 #include "platform/qt/Controls.h"
-
-namespace {
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
-                    const QString& key, bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-}  // namespace
 
 void TAncestorsPage::Build() {
   QWidget* page = Tab();

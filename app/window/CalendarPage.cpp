@@ -1,4 +1,5 @@
 #include "app/window/CalendarPage.h"
+#include "app/window/PageControls.h"
 
 #include <QFont>
 #include <QGroupBox>
@@ -12,26 +13,6 @@
 #include "platform/qt/FlowLayout.h"
 
 namespace {
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
-                    bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
-  auto* b = new QToolButton(parent);
-  b->setObjectName(name);
-  b->setText(caption);
-  platform::SetHelpKeyword(b, key);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  layout->addWidget(b);
-  return b;
-}
 
 // An event box on a panel of the event's grid colour.
 QCheckBox* EventBox(QWidget* parent, QLayout* layout, const QString& panel, int color, const QString& name,
@@ -78,19 +59,12 @@ void TCalendarPage::Build() {
   CheckBox59 = EventBox(events, el, QStringLiteral("Panel59"), 0xFFDDDD, QStringLiteral("CheckBox59"), QString::fromUtf8("Смерти (┼)"), QStringLiteral("DeathsEvent"));
   bar->addWidget(events);
 
-  CDS_Informer = new platform::TClientDataSet(this);
-  CDS_Informer->setObjectName(QStringLiteral("CDS_Informer"));
-  // The grid's model finds its fields when it is made: the dataset has them from the start, closed.
-  CreateCalendarDataSet(*CDS_Informer);
-  CDS_Informer->Close();
-  std::vector<platform::TDataSetModel::Column> columns;
-  for (const TReportColumn& c : CalendarColumns()) columns.push_back({c.field, c.title, c.width, false});
-  DataSource3 = new platform::TDataSetModel(CDS_Informer, columns, this);
-  DataSource3->setObjectName(QStringLiteral("DataSource3"));
-  DBGrid3 = new platform::TDBGrid(page, QStringLiteral("DBGrid3"), DataSource3);
-  platform::SetHelpKeyword(DBGrid3, QStringLiteral("InformerGrid"));
-  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid3->setColumnWidth(static_cast<int>(k), columns[k].width);
-  DBGrid3->verticalHeader()->setDefaultSectionSize(DBGrid3->fontMetrics().height() + 4);
+  const TReportGrid grid = MakeReportGrid(this, page, QStringLiteral("CDS_Informer"), QStringLiteral("DataSource3"),
+                                         QStringLiteral("DBGrid3"), QStringLiteral("InformerGrid"),
+                                         CreateCalendarDataSet, CalendarColumns());
+  CDS_Informer = grid.data;
+  DataSource3 = grid.model;
+  DBGrid3 = grid.grid;
   layout->addWidget(DBGrid3, 1);
 
   DataSource3->SetCellStyle([this](int row, int column, int role) -> QVariant {

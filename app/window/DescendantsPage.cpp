@@ -1,4 +1,5 @@
 #include "app/window/DescendantsPage.h"
+#include "app/window/PageControls.h"
 
 #include "platform/qt/FlowLayout.h"
 
@@ -7,19 +8,6 @@
 #include "app/core/Model.h"
 
 #include <algorithm>
-
-namespace {
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
-                    const QString& key) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-}  // namespace
 
 void TDescendantsPage::Build() {
   QWidget* page = Tab();

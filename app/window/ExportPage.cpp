@@ -1,4 +1,5 @@
 #include "app/window/ExportPage.h"
+#include "app/window/PageControls.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -12,19 +13,12 @@
 
 namespace {
 
-QPushButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
+QPushButton* AddPushButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
   auto* b = new QPushButton(caption, parent);
   b->setObjectName(name);
   platform::SetHelpKeyword(b, key);
   layout->addWidget(b);
   return b;
-}
-
-QString Elapsed(qint64 ms) {
-  return QStringLiteral("%1:%2.%3")
-      .arg(ms / 60000, 2, 10, QLatin1Char('0'))
-      .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
-      .arg(ms / 10 % 100, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace
@@ -49,9 +43,9 @@ void TExportPage::Build() {
 
   auto* side = new QVBoxLayout;
   layout->addLayout(side, 1);
-  Button2 = AddButton(page, side, QStringLiteral("Button2"), QStringLiteral("Все выделить"), QStringLiteral("SelectAll"));
-  Button4 = AddButton(page, side, QStringLiteral("Button4"), QStringLiteral("Все снять"), QStringLiteral("UnselectAll"));
-  Button3 = AddButton(page, side, QStringLiteral("Button3"), QStringLiteral("Экспорт"), QStringLiteral("ExportRun"));
+  Button2 = AddPushButton(page, side, QStringLiteral("Button2"), QStringLiteral("Все выделить"), QStringLiteral("SelectAll"));
+  Button4 = AddPushButton(page, side, QStringLiteral("Button4"), QStringLiteral("Все снять"), QStringLiteral("UnselectAll"));
+  Button3 = AddPushButton(page, side, QStringLiteral("Button3"), QStringLiteral("Экспорт"), QStringLiteral("ExportRun"));
   Gauge3 = new QProgressBar(page);
   Gauge3->setObjectName(QStringLiteral("Gauge3"));
   Gauge3->hide();

@@ -5,6 +5,7 @@
 #include "app/charts/FanChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/FanChartPage.h"
+#include "app/window/PageControls.h"
 #include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
 #include "app/core/FormSettings.h"
@@ -83,16 +84,6 @@ class TPanFilter : public QObject {
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const char* name, const QString& caption, bool checked,
-                    const QString& key = QString()) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(QLatin1String(name));
-  c->setChecked(checked);
-  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
 // Items are translated: the keyword ends in "Static".
 QComboBox* AddCombo(QWidget* parent, QLayout* layout, const char* name, const QString& key, const QStringList& items,
                     int index) {
@@ -140,7 +131,7 @@ void TFanChartPage::Build() {
   f.SpinEdit1->setRange(2, 15);
   f.SpinEdit1->setValue(8);
   row1->addWidget(f.SpinEdit1);
-  f.CheckBox82 = AddCheck(options, row1, "CheckBox82", QStringLiteral("Авто"), false, QStringLiteral("Auto"));
+  f.CheckBox82 = AddCheck(options, row1, QStringLiteral("CheckBox82"), QStringLiteral("Авто"), QStringLiteral("Auto"), false);
   f.ComboBox8 = AddCombo(options, row1, "ComboBox8", QStringLiteral("FanTypeStatic"),
                          {QStringLiteral("Полный круг"), QStringLiteral("Секторная"), QStringLiteral("Сотовая пропорц"),
                           QStringLiteral("Сотовая оптим.1"), QStringLiteral("Сотовая оптим.2")},
@@ -165,15 +156,15 @@ void TFanChartPage::Build() {
   f.Label9 = new QLabel(options);
   f.Label9->setObjectName(QStringLiteral("Label9"));
   row2->addWidget(f.Label9);
-  f.CheckBox1 = AddCheck(options, row2, "CheckBox1", QStringLiteral("Фамилия"), true, QStringLiteral("LastName"));
-  f.CheckBox2 = AddCheck(options, row2, "CheckBox2", QStringLiteral("Фам.при рожд."), true, QStringLiteral("BirthSurname"));
-  f.CheckBox9 = AddCheck(options, row2, "CheckBox9", QStringLiteral("(в скобки)"), true, QStringLiteral("InBrackets"));
-  f.CheckBox3 = AddCheck(options, row2, "CheckBox3", QStringLiteral("Имя"), true, QStringLiteral("FirstName"));
-  f.CheckBox4 = AddCheck(options, row2, "CheckBox4", QStringLiteral("Отчество"), true, QStringLiteral("Patronymic"));
-  f.CheckBox5 = AddCheck(options, row2, "CheckBox5", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
-  f.CheckBox6 = AddCheck(options, row2, "CheckBox6", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
-  f.CheckBox10 = AddCheck(options, row2, "CheckBox10", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
-  f.CheckBox88 = AddCheck(options, row2, "CheckBox88", QStringLiteral("Сгладить"), true, QStringLiteral("Smooth"));
+  f.CheckBox1 = AddCheck(options, row2, QStringLiteral("CheckBox1"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), true);
+  f.CheckBox2 = AddCheck(options, row2, QStringLiteral("CheckBox2"), QStringLiteral("Фам.при рожд."), QStringLiteral("BirthSurname"), true);
+  f.CheckBox9 = AddCheck(options, row2, QStringLiteral("CheckBox9"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), true);
+  f.CheckBox3 = AddCheck(options, row2, QStringLiteral("CheckBox3"), QStringLiteral("Имя"), QStringLiteral("FirstName"), true);
+  f.CheckBox4 = AddCheck(options, row2, QStringLiteral("CheckBox4"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), true);
+  f.CheckBox5 = AddCheck(options, row2, QStringLiteral("CheckBox5"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
+  f.CheckBox6 = AddCheck(options, row2, QStringLiteral("CheckBox6"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
+  f.CheckBox10 = AddCheck(options, row2, QStringLiteral("CheckBox10"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), false);
+  f.CheckBox88 = AddCheck(options, row2, QStringLiteral("CheckBox88"), QStringLiteral("Сгладить"), QStringLiteral("Smooth"), true);
   f.CheckBox88->setVisible(false);
   f.ComboBox1 = new QComboBox(options);
   f.ComboBox1->setObjectName(QStringLiteral("ComboBox1"));

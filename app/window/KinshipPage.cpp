@@ -1,4 +1,5 @@
 #include "app/window/KinshipPage.h"
+#include "app/window/PageControls.h"
 
 #include "app/charts/ChartOutput.h"
 #include "app/charts/KinshipPicture.h"
@@ -21,17 +22,7 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const char* name, const QString& caption, bool checked,
-                    const QString& key = QString()) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(QLatin1String(name));
-  c->setChecked(checked);
-  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const char* name, const QString& text, const QString& hint) {
+QToolButton* AddHintButton(QWidget* parent, QLayout* layout, const char* name, const QString& text, const QString& hint) {
   auto* b = new QToolButton(parent);
   b->setObjectName(QLatin1String(name));
   b->setText(text);
@@ -64,17 +55,17 @@ void TKinshipPage::Build() {
   persons->setObjectName(QStringLiteral("Panel62"));
   auto* pg = new QGridLayout(persons);
   pg->setContentsMargins(0, 0, 0, 0);
-  SpeedButton14 = AddButton(persons, nullptr, "SpeedButton14", QStringLiteral("Создать"), {});
+  SpeedButton14 = AddHintButton(persons, nullptr, "SpeedButton14", QStringLiteral("Создать"), {});
   platform::SetHelpKeyword(SpeedButton14, QStringLiteral("Create"));
-  SpeedButton17 = AddButton(persons, nullptr, "SpeedButton17", QStringLiteral("⇅"), QStringLiteral("Поменять местами"));
+  SpeedButton17 = AddHintButton(persons, nullptr, "SpeedButton17", QStringLiteral("⇅"), QStringLiteral("Поменять местами"));
   Edit6 = new QLineEdit(persons);
   Edit6->setObjectName(QStringLiteral("Edit6"));
   Edit7 = new QLineEdit(persons);
   Edit7->setObjectName(QStringLiteral("Edit7"));
-  SpeedButton15 = AddButton(persons, nullptr, "SpeedButton15", QStringLiteral("◄"), QStringLiteral("Текущая персона"));
-  SpeedButton18 = AddButton(persons, nullptr, "SpeedButton18", QStringLiteral("✕"), QStringLiteral("Очистить"));
-  SpeedButton16 = AddButton(persons, nullptr, "SpeedButton16", QStringLiteral("◄"), QStringLiteral("Текущая персона"));
-  SpeedButton19 = AddButton(persons, nullptr, "SpeedButton19", QStringLiteral("✕"), QStringLiteral("Очистить"));
+  SpeedButton15 = AddHintButton(persons, nullptr, "SpeedButton15", QStringLiteral("◄"), QStringLiteral("Текущая персона"));
+  SpeedButton18 = AddHintButton(persons, nullptr, "SpeedButton18", QStringLiteral("✕"), QStringLiteral("Очистить"));
+  SpeedButton16 = AddHintButton(persons, nullptr, "SpeedButton16", QStringLiteral("◄"), QStringLiteral("Текущая персона"));
+  SpeedButton19 = AddHintButton(persons, nullptr, "SpeedButton19", QStringLiteral("✕"), QStringLiteral("Очистить"));
   pg->addWidget(SpeedButton14, 0, 0);
   pg->addWidget(AddLabel(persons, nullptr, "Label61", QStringLiteral("1:")), 0, 1);
   pg->addWidget(Edit6, 0, 2);
@@ -115,20 +106,20 @@ void TKinshipPage::Build() {
   rows->addLayout(row1);
   rows->addLayout(row2);
   rows->addLayout(row3);
-  CheckBox24 = AddCheck(options, row1, "CheckBox24", QStringLiteral("Фамилия"), true, QStringLiteral("LastName"));
-  CheckBox23 = AddCheck(options, row1, "CheckBox23", QStringLiteral("Фамилия при рожден."), true, QStringLiteral("LastNameBirth"));
-  CheckBox13 = AddCheck(options, row1, "CheckBox13", QStringLiteral("(в скобки)"), true, QStringLiteral("InBrackets"));
-  CheckBox22 = AddCheck(options, row1, "CheckBox22", QStringLiteral("Имя"), true, QStringLiteral("FirstName"));
-  CheckBox21 = AddCheck(options, row1, "CheckBox21", QStringLiteral("Отчество"), true, QStringLiteral("Patronymic"));
+  CheckBox24 = AddCheck(options, row1, QStringLiteral("CheckBox24"), QStringLiteral("Фамилия"), QStringLiteral("LastName"), true);
+  CheckBox23 = AddCheck(options, row1, QStringLiteral("CheckBox23"), QStringLiteral("Фамилия при рожден."), QStringLiteral("LastNameBirth"), true);
+  CheckBox13 = AddCheck(options, row1, QStringLiteral("CheckBox13"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), true);
+  CheckBox22 = AddCheck(options, row1, QStringLiteral("CheckBox22"), QStringLiteral("Имя"), QStringLiteral("FirstName"), true);
+  CheckBox21 = AddCheck(options, row1, QStringLiteral("CheckBox21"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), true);
   row1->addStretch(1);
-  CheckBox20 = AddCheck(options, row2, "CheckBox20", QStringLiteral("Годы жизни"), true, QStringLiteral("YearsLife"));
-  CheckBox19 = AddCheck(options, row2, "CheckBox19", QStringLiteral("Даты жизни"), false, QStringLiteral("DatesLife"));
-  CheckBox12 = AddCheck(options, row2, "CheckBox12", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
-  CheckBox25 = AddCheck(options, row2, "CheckBox25", QStringLiteral("Наименование"), false, QStringLiteral("RelationName"));
-  CheckBox8 = AddCheck(options, row2, "CheckBox8", QStringLiteral("Аббревиатура"), false, QStringLiteral("RelationCode"));
-  CheckBox57 = AddCheck(options, row2, "CheckBox57", QStringLiteral("(в скобки)"), false, QStringLiteral("InBrackets"));
+  CheckBox20 = AddCheck(options, row2, QStringLiteral("CheckBox20"), QStringLiteral("Годы жизни"), QStringLiteral("YearsLife"), true);
+  CheckBox19 = AddCheck(options, row2, QStringLiteral("CheckBox19"), QStringLiteral("Даты жизни"), QStringLiteral("DatesLife"), false);
+  CheckBox12 = AddCheck(options, row2, QStringLiteral("CheckBox12"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), false);
+  CheckBox25 = AddCheck(options, row2, QStringLiteral("CheckBox25"), QStringLiteral("Наименование"), QStringLiteral("RelationName"), false);
+  CheckBox8 = AddCheck(options, row2, QStringLiteral("CheckBox8"), QStringLiteral("Аббревиатура"), QStringLiteral("RelationCode"), false);
+  CheckBox57 = AddCheck(options, row2, QStringLiteral("CheckBox57"), QStringLiteral("(в скобки)"), QStringLiteral("InBrackets"), false);
   row2->addStretch(1);
-  CheckBox15 = AddCheck(options, row3, "CheckBox15", QStringLiteral("Только кровные"), true, QStringLiteral("OnlyBlood"));
+  CheckBox15 = AddCheck(options, row3, QStringLiteral("CheckBox15"), QStringLiteral("Только кровные"), QStringLiteral("OnlyBlood"), true);
   AddLabel(options, row3, "Label63", QStringLiteral("Максимальная длина"), QStringLiteral("MaxLen"));
   SpinEdit14 = new QSpinBox(options);
   SpinEdit14->setObjectName(QStringLiteral("SpinEdit14"));
@@ -146,8 +137,8 @@ void TKinshipPage::Build() {
   outer->addWidget(options);
   // Print and save what the sub-page shows; the save button's drop-down also cuts the tree's picture into
   // portrait or landscape pages. Not in the saved panel: buttons carry no setting.
-  PrintButton = AddButton(page, nullptr, "PrintButtonKinship", QStringLiteral("Печатать"), {});
-  SaveButton = AddButton(page, nullptr, "SaveButtonKinship", QStringLiteral("Сохранить"), {});
+  PrintButton = AddHintButton(page, nullptr, "PrintButtonKinship", QStringLiteral("Печатать"), {});
+  SaveButton = AddHintButton(page, nullptr, "SaveButtonKinship", QStringLiteral("Сохранить"), {});
   platform::SetHelpKeyword(PrintButton, QStringLiteral("Print"));
   platform::SetHelpKeyword(SaveButton, QStringLiteral("Save"));
   row3->addWidget(PrintButton);

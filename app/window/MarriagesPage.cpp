@@ -1,4 +1,5 @@
 #include "app/window/MarriagesPage.h"
+#include "app/window/PageControls.h"
 
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -21,40 +22,12 @@
 
 namespace {
 
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
-                    bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  if (!key.isEmpty()) platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key) {
-  auto* b = new QToolButton(parent);
-  b->setObjectName(name);
-  b->setText(caption);
-  platform::SetHelpKeyword(b, key);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  layout->addWidget(b);
-  return b;
-}
-
 QGroupBox* AddGroup(QWidget* parent, QLayout* layout, const QString& name, const QString& title, const QString& key) {
   auto* g = new QGroupBox(title, parent);
   g->setObjectName(name);
   platform::SetHelpKeyword(g, key);
   layout->addWidget(g);
   return g;
-}
-
-// "nn:ss.zz": minutes, seconds and hundredths.
-QString Elapsed(qint64 ms) {
-  return QStringLiteral("%1:%2.%3")
-      .arg(ms / 60000, 2, 10, QLatin1Char('0'))
-      .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
-      .arg(ms / 10 % 100, 2, 10, QLatin1Char('0'));
 }
 
 QColor GridColor(int style) {
@@ -157,18 +130,12 @@ void TMarriagesPage::Build() {
   counts->addStretch();
   bar->addWidget(countsBox);
 
-  CDS_Marriage = new platform::TClientDataSet(this);
-  CDS_Marriage->setObjectName(QStringLiteral("CDS_Marriage"));
-  CreateMarriageDataSet(*CDS_Marriage);
-  CDS_Marriage->Close();
-  std::vector<platform::TDataSetModel::Column> columns;
-  for (const TReportColumn& c : MarriageColumns()) columns.push_back({c.field, c.title, c.width, false});
-  DataSource2 = new platform::TDataSetModel(CDS_Marriage, columns, this);
-  DataSource2->setObjectName(QStringLiteral("DataSource2"));
-  DBGrid2 = new platform::TDBGrid(page, QStringLiteral("DBGrid2"), DataSource2);
-  platform::SetHelpKeyword(DBGrid2, QStringLiteral("MarriageGrid"));
-  for (std::size_t k = 0; k < columns.size(); ++k) DBGrid2->setColumnWidth(static_cast<int>(k), columns[k].width);
-  DBGrid2->verticalHeader()->setDefaultSectionSize(DBGrid2->fontMetrics().height() + 4);
+  const TReportGrid grid = MakeReportGrid(this, page, QStringLiteral("CDS_Marriage"), QStringLiteral("DataSource2"),
+                                         QStringLiteral("DBGrid2"), QStringLiteral("MarriageGrid"),
+                                         CreateMarriageDataSet, MarriageColumns());
+  CDS_Marriage = grid.data;
+  DataSource2 = grid.model;
+  DBGrid2 = grid.grid;
   DBGrid2->installEventFilter(this);
   DBGrid2->setItemDelegate(new TMarriageCellDelegate(DBGrid2));
   layout->addWidget(DBGrid2, 1);

@@ -1,4 +1,5 @@
 #include "app/window/SchemeTree.h"
+#include "app/window/PageControls.h"
 
 #include "app/charts/ChartOutput.h"
 #include "platform/qt/FlowLayout.h"
@@ -45,17 +46,6 @@ QIcon StateIcon(int state) {
   else
     p.drawRect(2, 2, 11, 11);
   return QIcon(QPixmap::fromImage(img));
-}
-
-QToolButton* AddButton(QWidget* parent, QLayout* layout, const QString& name, const QString& caption,
-                       const QString& key) {
-  auto* b = new QToolButton(parent);
-  b->setObjectName(name);
-  b->setText(caption);
-  platform::SetHelpKeyword(b, key);
-  b->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  layout->addWidget(b);
-  return b;
 }
 
 QTreeWidget* AddTree(QWidget* parent, const QString& name) {

@@ -1,4 +1,5 @@
 #include "app/window/SurnameChainsPage.h"
+#include "app/window/PageControls.h"
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
@@ -8,20 +9,6 @@
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
-
-namespace {
-
-QCheckBox* AddCheck(QWidget* parent, QLayout* layout, const QString& name, const QString& caption, const QString& key,
-                    bool checked) {
-  auto* c = new QCheckBox(caption, parent);
-  c->setObjectName(name);
-  c->setChecked(checked);
-  platform::SetHelpKeyword(c, key);
-  layout->addWidget(c);
-  return c;
-}
-
-}  // namespace
 
 void TSurnameChainsPage::Build() {
   // The options above, the report below at the page's full width (its lines are long).

@@ -1,5 +1,6 @@
 #include "engine/storage/NRDDiskPageManager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -257,6 +258,17 @@ void TNRDDiskPageManager::OpenDatabase(const std::string& databaseFileName, cons
 }
 
 void TNRDDiskPageManager::CloseDatabase() {
+  if (FDatabaseFile->IsOpened() && FDatabaseFreeSpaceManager) {
+    // Unused reserves go back to the free space; should that fail they stay marked used (a leak).
+    for (const auto& entry : FReserves) {
+      const std::int32_t sessionID = entry.first;
+      try {
+        if (HasReserve(sessionID)) RunChangeSet(20232, [&] { ReturnReserve(sessionID); });
+      } catch (...) {
+      }
+    }
+  }
+  FReserves.clear();
   if (FDatabaseFile->IsOpened()) {
     try {
       FDatabaseFile->CloseFile();
@@ -515,9 +527,43 @@ bool TNRDDiskPageManager::ReadStoredPageState(std::int32_t pageNo, std::int32_t&
 
 void TNRDDiskPageManager::InternalAddPage(TNRDPage* page) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
-  page->SetPageNo(FDatabaseFreeSpaceManager->GetPage(-1));
+  page->SetPageNo(TakeReservedPage(page->SessionID()));
   page->AllocPageBuffer();
 }
+
+std::int32_t TNRDDiskPageManager::TakeReservedPage(std::int32_t sessionID) {
+  // A change set that is running may still be rolled back, taking its allocations with it: a
+  // reserve filled inside it could then hold pages the file calls free.
+  if (FDatabaseFile->InBatch()) return FDatabaseFreeSpaceManager->GetPage(-1);
+  TPageReserve& reserve = FReserves[sessionID];
+  if (reserve.Next >= reserve.Pages.size()) {
+    constexpr std::int32_t kMinRunLimit = 64;
+    const std::int32_t limit = std::max(kMinRunLimit, FDatabaseFreeSpaceManager->TotalPageCount() / 8);
+    const std::int32_t count = std::clamp(reserve.Run, 1, limit);
+    std::vector<std::int32_t> pages = FDatabaseFreeSpaceManager->GetPages(count);
+    if (pages.empty()) throw ENRDException(20064, "Invalid page number");
+    std::sort(pages.begin(), pages.end());  // handed out in file order
+    reserve.Pages = std::move(pages);
+    reserve.Next = 0;
+    reserve.Run = count > limit / 2 ? limit : count * 2;
+  }
+  return reserve.Pages[reserve.Next++];
+}
+
+bool TNRDDiskPageManager::HasReserve(std::int32_t sessionID) const {
+  auto it = FReserves.find(sessionID);
+  return it != FReserves.end() && it->second.Next < it->second.Pages.size();
+}
+
+void TNRDDiskPageManager::ReturnReserve(std::int32_t sessionID) {
+  auto it = FReserves.find(sessionID);
+  if (it == FReserves.end() || it->second.Next >= it->second.Pages.size()) return;
+  const TPageReserve& reserve = it->second;
+  FDatabaseFreeSpaceManager->FreePages(
+      std::vector<std::int32_t>(reserve.Pages.begin() + static_cast<std::ptrdiff_t>(reserve.Next), reserve.Pages.end()));
+}
+
+void TNRDDiskPageManager::ForgetReserve(std::int32_t sessionID) { FReserves.erase(sessionID); }
 
 void TNRDDiskPageManager::InternalRemovePage(std::int32_t pageNo) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
@@ -616,7 +662,13 @@ TNRDPage* TNRDDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t page
 }
 
 void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
-  if (!HasChanges(sessionID)) return;
+  if (!HasChanges(sessionID)) {
+    if (HasReserve(sessionID)) {
+      RunChangeSet(20213, [&] { ReturnReserve(sessionID); });
+    }
+    ForgetReserve(sessionID);
+    return;
+  }
   CheckCanApply(sessionID);
   RunChangeSet(
       20213,
@@ -625,20 +677,29 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
         FDBHeader.WriteChangesState = 1;
         WriteDBHeader();
         TNRDPageManager::ApplyChanges(sessionID);
+        ReturnReserve(sessionID);
         FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);
         FDBHeader.WriteChangesState = 2;
         WriteDBHeader();
       },
       [&] { DiscardSession(sessionID); });
+  // Only now are the unused pages free in the file; a failed commit keeps the reserve, whose pages
+  // its rolled-back change set left marked used.
+  ForgetReserve(sessionID);
 }
 
 void TNRDDiskPageManager::CancelChanges(std::int32_t sessionID) {
   const TNRDSessionPageInfo* info = FindSession(sessionID);
-  if (info == nullptr || info->AddedPageNumbers.ItemCount == 0) {
+  if ((info == nullptr || info->AddedPageNumbers.ItemCount == 0) && !HasReserve(sessionID)) {
     TNRDPageManager::CancelChanges(sessionID);
+    ForgetReserve(sessionID);
     return;
   }
-  RunChangeSet(20232, [&] { TNRDPageManager::CancelChanges(sessionID); });
+  RunChangeSet(20232, [&] {
+    TNRDPageManager::CancelChanges(sessionID);
+    ReturnReserve(sessionID);
+  });
+  ForgetReserve(sessionID);
 }
 
 }  // namespace nrd

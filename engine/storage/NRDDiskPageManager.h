@@ -21,6 +21,16 @@
 //   H+376   4  LastObjectID
 //   H+380      page 0; page n at H+380 + n*PageSize. Page header: see TNRDDiskPageHeader.
 //
+// New pages: a session takes page numbers from a reserve of its own, which the free space manager
+// fills with a run of pages in one change set; the run doubles each time the reserve runs dry in
+// the same transaction (from 1 up to an eighth of the file, at least 64), so a bulk insert pays
+// the journal and its syncs a few dozen times instead of once per page. The unused rest of the
+// reserve is freed inside the session's commit or rollback change set. The reserved pages are
+// marked used in the file from the moment they are taken, so no other session or process can get
+// them; a crash in between leaves them marked used but unreferenced, the same leak an allocation
+// of a transaction that never commits leaves. An allocation inside a running change set (which
+// may still be rolled back) takes a single page and keeps no reserve.
+//
 // Commit: the session's removed pages are released, its dirty pages written and the header's State
 // advanced, all as one change set of the database file under the header lock; the change set reaches
 // the file through the rollback journal (NRDJournal.h), so a commit cut at any point leaves the old
@@ -33,6 +43,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -203,6 +214,20 @@ class TNRDDiskPageManager : public TNRDPageManager {
   // After a failed or rolled-back change set: the cached pages and the header come from the file.
   void DropCachedState();
   void RecoverJournalUnderLock();
+  // A page number for a new page of the session, from its reserve.
+  std::int32_t TakeReservedPage(std::int32_t sessionID);
+  bool HasReserve(std::int32_t sessionID) const;
+  // Frees the unused rest of the session's reserve (inside the caller's change set); the reserve
+  // itself is dropped by ForgetReserve once that change set has reached the file.
+  void ReturnReserve(std::int32_t sessionID);
+  void ForgetReserve(std::int32_t sessionID);
+
+  struct TPageReserve {
+    std::vector<std::int32_t> Pages;
+    std::size_t Next = 0;  // Pages[Next..] are still to hand out
+    std::int32_t Run = 1;  // the size of the next run
+  };
+  std::map<std::int32_t, TPageReserve> FReserves;  // by session
   TNRDPageCipher& Cipher();
 
   std::unique_ptr<TNRDDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;

@@ -115,6 +115,46 @@ std::int32_t TNRDDatabaseFreeSpaceManager::GetPage(std::int32_t) {
   return result;
 }
 
+std::vector<std::int32_t> TNRDDatabaseFreeSpaceManager::GetPages(std::int32_t count) {
+  std::vector<std::int32_t> result;
+  if (count < 1) return result;
+  LPageManager->RunChangeSet(20231, [&] {
+    result.clear();  // a retried body starts over
+    LoadHeaderState();
+    SystemPages pages(LPageManager);
+    try {
+      for (std::int32_t i = 0; i < count; ++i) {
+        std::int32_t pageNo = FindFreePage(pages);
+        if (pageNo == -1) pageNo = AllocateNewPages(pages);
+        FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
+        result.push_back(pageNo);
+      }
+    } catch (...) {
+      SaveHeaderState();
+      throw;
+    }
+    SaveHeaderState();
+  });
+  return result;
+}
+
+void TNRDDatabaseFreeSpaceManager::FreePages(const std::vector<std::int32_t>& pageNos) {
+  if (pageNos.empty()) return;
+  LPageManager->RunChangeSet(20232, [&] {
+    LoadHeaderState();
+    try {
+      SystemPages pages(LPageManager);
+      for (std::int32_t pageNo : pageNos) UpdatePageUsage(pages, pageNo, false);
+      // The file keeps its size: the pages stay free inside it for the next run.
+      FLastUsedPageNo = FindLastUsedPage(pages);
+    } catch (...) {
+      SaveHeaderState();
+      throw;
+    }
+    SaveHeaderState();
+  });
+}
+
 void TNRDDatabaseFreeSpaceManager::FreePage(std::int32_t pageNo) {
   LPageManager->RunChangeSet(20232, [&] {
     LoadHeaderState();
@@ -242,6 +282,9 @@ bool TNRDDatabaseFreeSpaceManager::PageUsage(SystemPages& pages, std::int32_t pa
 }
 
 bool TNRDDatabaseFreeSpaceManager::GetPageUsageFromPFS(std::int32_t pageNo) {
+  // A bitmap page inside the file is in use, also when it lies above the last used data page
+  // (whose PFS page the lookup below would not read).
+  if (pageNo >= 0 && pageNo < FTotalPageCount && IsSystemPage(pageNo)) return true;
   SystemPages pages(LPageManager);
   return PageUsage(pages, pageNo, 30430);
 }

@@ -12,7 +12,9 @@
 //
 // Every operation re-reads the database header and runs under the header byte lock, inside one
 // change set of the database file (so an allocation or release is wholly done or not at all); the
-// bitmap pages bypass the page cache and the session's transaction.
+// bitmap pages bypass the page cache and the session's transaction. GetPages and FreePages take or
+// give back a whole run of pages in one change set, so that a caller pays the journal and its
+// syncs once per run rather than once per page.
 // Departures for soundness: a shrink never leaves the file ending with a PFS or EAM page, whose
 // partner bitmap page would otherwise be missing when the file grows again; and an EAM page cut off
 // by a shrink loses its used bit in the PFS page that stays, so that growing again can write it anew.
@@ -35,8 +37,14 @@ class TNRDDatabaseFreeSpaceManager {
 
   // A newly allocated page number (the argument is not used). 20231 when the header is locked.
   std::int32_t GetPage(std::int32_t desiredStartPageNo);
+  // `count` newly allocated page numbers, taken in one change set (a run for a session's reserve).
+  // 20231 when the header is locked.
+  std::vector<std::int32_t> GetPages(std::int32_t count);
   // 20232 when the header is locked; 30427 for a page that is already free.
   void FreePage(std::int32_t pageNo);
+  // Frees every page of the list in one change set (an unused reserve), without shrinking the
+  // file; 30427 as FreePage.
+  void FreePages(const std::vector<std::int32_t>& pageNos);
   bool GetPageUsageFromPFS(std::int32_t pageNo);
   // 30434 for a PFS or EAM page.
   void CheckPageNoForSystemPages(std::int32_t pageNo) const;

@@ -338,6 +338,7 @@ TNRDPage* TNRDPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
 TNRDPage* TNRDPageManager::AddPage(std::int32_t sessionID, std::uint16_t pageType) {
   TNRDSessionPageInfo& info = GetSession(sessionID);
   auto page = std::make_unique<TNRDPage>(this);
+  page->SetSessionID(sessionID);  // the store may hand out numbers per session
   InternalAddPage(page.get());
   if (page->PageNo() == -1) throw ENRDException(20064, "Invalid page number");
   page->SetSessionID(sessionID);

@@ -1,5 +1,5 @@
 // The scheme pages and the run, print and save commands of the main window, on a small GEDCOM file.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/charts/ChartOutput.h"
 #include "app/core/Model.h"
 #include "app/window/AncestorsPage.h"
@@ -30,6 +30,7 @@
 namespace {
 
 using guitest::EnsureApp;
+using guitest::ByXref;
 
 // Kid's parents are first cousins: the grandparents G1 and G2 appear twice among her ancestors.
 const char kGedcom[] =
@@ -47,46 +48,22 @@ const char kGedcom[] =
     "0 @F4@ FAM\n1 HUSB @I2@\n1 WIFE @I3@\n1 CHIL @I1@\n"
     "0 TRLR\n";
 
-class ChartsWindow : public ::testing::Test {
+class ChartsWindow : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
     const QString ged = dir_.filePath(QStringLiteral("t.ged"));
     QFile f(ged);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(kGedcom);
     f.close();
-    form_ = std::make_unique<TForm1>();
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    auto sink = std::make_unique<platform::TRecordingPageSink>();
-    dialogs_ = dialogs.get();
-    sink_ = sink.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::move(sink));
-    form_->OpenDataFiles(ged);
-    ASSERT_GE(TheModel().PersonCount(), 7);
-    ASSERT_TRUE(form_->LocatePerson(PersonIndex(QStringLiteral("@I1@"))));
+    MakeWindow(QSize());
+    ASSERT_NO_FATAL_FAILURE(Open(ged, 6));
+    ASSERT_TRUE(form_->LocatePerson(ByXref("@I1@")));
   }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
-  }
-  static std::int64_t PersonIndex(const QString& xref) {
-    for (size_t i = 1; i < TheModel().aIndi.size(); ++i)
-      if (TheModel().aIndi[i].INDI == xref) return std::int64_t(i);
-    return 0;
-  }
-
-  QTemporaryDir dir_;
   TAncestorsPage* Ancestors() const { return form_->Page<TAncestorsPage>(); }
   TDescendantsPage* Descendants() const { return form_->Page<TDescendantsPage>(); }
   template <class P>
   QWidget* Tab() const { return form_->Page<P>()->Tab(); }
-
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
-  platform::TRecordingPageSink* sink_ = nullptr;
 };
 
 TEST_F(ChartsWindow, RunShowsTheAncestorSchemeWithLinkedRepeats) {
@@ -144,7 +121,7 @@ TEST_F(ChartsWindow, SavesTheSchemeAsCsvAndPrintsIt) {
 }
 
 TEST_F(ChartsWindow, DescendantSchemeFromTheReportMenu) {
-  ASSERT_TRUE(form_->LocatePerson(PersonIndex(QStringLiteral("@I6@"))));
+  ASSERT_TRUE(form_->LocatePerson(ByXref("@I6@")));
   QAction* item = nullptr;
   for (QAction* a : form_->PopupMenu5->actions())
     if (a->statusTip() == QLatin1String("FullChartDescendants")) item = a;

@@ -2,7 +2,7 @@
 // toolbar and the report menu give the headless detector's lines in the pane, options from the controls,
 // printing and saving through the toolbar, the controls kept in the settings.
 // With FAN_SCREENSHOT_DIR set (run under a real display), Screenshot writes the page after a run.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/reports/Detector.h"
 #include "app/window/ProblemsPage.h"
@@ -30,29 +30,13 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::kSample;
 
-const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
-
-class DetectorPage : public ::testing::Test {
+class DetectorPage : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    auto sink = std::make_unique<platform::TRecordingPageSink>();
-    dialogs_ = dialogs.get();
-    sink_ = sink.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::move(sink));
-    form_->OpenDataFiles(kSample);
-    ASSERT_GT(TheModel().PersonCount(), 100);
-  }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
+    MakeWindow();
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 100));
   }
   TProblemsPage* Page() const { return form_->Page<TProblemsPage>(); }
   QString Pane() const { return Page()->RichEdit1->toPlainText(); }
@@ -64,11 +48,6 @@ class DetectorPage : public ::testing::Test {
     for (const TDetectorFinding& f : list.findings) text += f.head + QStringLiteral(": ") + f.message + u'\n';
     return text;
   }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
-  platform::TRecordingPageSink* sink_ = nullptr;
 };
 
 TEST_F(DetectorPage, ControlsCarryTheirNamesKeysAndDefaults) {

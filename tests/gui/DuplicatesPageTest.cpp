@@ -1,7 +1,7 @@
 // The duplicate search page of the main window: its controls and their saving, a search of the planted
 // duplicates from the page's button and from "Выполнить", the gauge, and the output commands.
 // With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/FormSettings.h"
 #include "app/core/Model.h"
 #include "app/window/DuplicatesPage.h"
@@ -20,34 +20,12 @@
 
 namespace {
 
-using guitest::EnsureApp;
-
-class DuplicatesPageTest : public ::testing::Test {
+class DuplicatesPageTest : public guitest::WindowFixture {
  protected:
-  void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    dialogs_ = dialogs.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::make_unique<platform::TRecordingPageSink>());
-  }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
-  }
-  void Open(const QString& file) {
-    form_->OpenDataFiles(file);
-    ASSERT_GT(TheModel().PersonCount(), 0);
-  }
+  void SetUp() override { MakeWindow(); }
+  void Open(const QString& file) { WindowFixture::Open(file, 0); }
   TDuplicatesPage* Page() const { return form_->Page<TDuplicatesPage>(); }
   QString Text() const { return Page()->RichEdit4->toPlainText(); }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
 };
 
 const QString kPlanted = QStringLiteral(TREVOLAN_SOURCE_DIR "/tests/data/reports/duplicates/planted.ged");

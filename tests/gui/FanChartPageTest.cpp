@@ -2,7 +2,7 @@
 // the zoom box, the colour panels and their settings key, printing and saving in parts.
 // With FAN_SCREENSHOT_DIR set (run under a real display), ScreenshotsOfEveryType writes the page in each
 // layout type for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/charts/Ancestors.h"
 #include "app/charts/FanChart.h"
 #include "app/core/Model.h"
@@ -29,50 +29,15 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::DeepestPerson;
+using guitest::kSample;
 
-const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
-
-class FanPage : public ::testing::Test {
+class FanPage : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1200, 800);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    auto sink = std::make_unique<platform::TRecordingPageSink>();
-    dialogs_ = dialogs.get();
-    sink_ = sink.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::move(sink));
-    form_->OpenDataFiles(kSample);
-    ASSERT_GT(TheModel().PersonCount(), 20);
+    MakeWindow(QSize(1200, 800));
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
     ASSERT_TRUE(form_->LocatePerson(DeepestPerson()));
-  }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
-  }
-  // The person with the most ancestors.
-  static std::int64_t DeepestPerson() {
-    std::int64_t best = 1;
-    size_t most = 0;
-    for (std::int64_t i = 1; i <= TheModel().PersonCount(); ++i) {
-      TAncestorList l;
-      FillTree(TheModel(), l, QString::number(i), 1);
-      if (l.aPers.size() > most) {
-        most = l.aPers.size();
-        best = i;
-      }
-    }
-    return best;
-  }
-  template <class T>
-  T* Find(const char* name) {
-    T* w = form_->findChild<T*>(QLatin1String(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
   }
   TFanChartPage* Fan() const { return form_->Page<TFanChartPage>(); }
   QWidget* Image2() { return Find<QWidget>("Image2"); }
@@ -82,11 +47,6 @@ class FanPage : public ::testing::Test {
     Find<QComboBox>("ComboBox12")->setCurrentIndex(direction);
     Fan()->SpeedButton4Click();
   }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
-  platform::TRecordingPageSink* sink_ = nullptr;
 };
 
 TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {

@@ -1,7 +1,7 @@
 // The kinship detector page of the main window on the sample tree: choosing the persons, the search from
 // the page and from the toolbar, the link list, the three views, the zoom, printing and saving by sub-page.
 // With KINSHIP_SCREENSHOT_DIR set (run under a real display), Screenshots writes the page for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/window/KinshipPage.h"
 #include "app/window/Unit1.h"
@@ -22,36 +22,14 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::ByXref;
+using guitest::kSample;
 
-const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
-
-std::int64_t ByXref(const char* xref) {
-  const Model& m = TheModel();
-  for (size_t i = 1; i < m.aIndi.size(); ++i)
-    if (m.aIndi[i].INDI == QLatin1String(xref)) return std::int64_t(i);
-  return 0;
-}
-
-class KinshipPage : public ::testing::Test {
+class KinshipPage : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    auto sink = std::make_unique<platform::TRecordingPageSink>();
-    dialogs_ = dialogs.get();
-    sink_ = sink.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::move(sink));
-    form_->OpenDataFiles(kSample);
-    ASSERT_GT(TheModel().PersonCount(), 20);
-  }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
+    MakeWindow();
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
   }
   TKinshipPage* Page() const { return form_->Page<TKinshipPage>(); }
   // Chooses the two persons with the page's buttons, as a user does from the list.
@@ -66,11 +44,6 @@ class KinshipPage : public ::testing::Test {
     for (int i = 0; i < Page()->ComboBox3->count(); ++i) out << Page()->ComboBox3->itemText(i);
     return out;
   }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
-  platform::TRecordingPageSink* sink_ = nullptr;
 };
 
 TEST_F(KinshipPage, ChoosesThePersonsByButtons) {

@@ -2,7 +2,7 @@
 // tree: building from their buttons, the grid colours and filters, the workbook files and the fixed
 // "В Excel" workbook, the chart's click labels, its landscape print (a PDF) and BMP save, the export file.
 // With MARRIAGES_SCREENSHOT_DIR set (under a display), writes the four pages in Russian and English.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
@@ -33,49 +33,24 @@
 namespace {
 
 using guitest::EnsureApp;
+using guitest::DeepestPerson;
+using guitest::kSample;
 
-const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
-
-std::int64_t DeepestPerson() {
-  std::int64_t best = 1;
-  std::size_t most = 0;
-  for (std::int64_t i = 1; i <= TheModel().PersonCount(); ++i) {
-    TAncestorList l;
-    FillTree(TheModel(), l, QString::number(i), 1);
-    if (l.aPers.size() > most) {
-      most = l.aPers.size();
-      best = i;
-    }
-  }
-  return best;
-}
-
-class MarriagesPages : public ::testing::Test {
+class MarriagesPages : public guitest::WindowFixture {
  protected:
+  // Printing here goes the window's own way, to a PDF.
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1200, 800);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    dialogs_ = dialogs.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->OpenDataFiles(kSample);
-    ASSERT_GT(TheModel().PersonCount(), 20);
+    MakeWindow(QSize(1200, 800), false);
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
     ASSERT_TRUE(form_->LocatePerson(DeepestPerson()));
   }
   void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
+    WindowFixture::TearDown();
     TForm1::SetProgramDir(QString());
   }
   template <class P>
   P* Page() const { return form_->Page<P>(); }
   QString Path(const char* name) const { return dir_.filePath(QLatin1String(name)); }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
 };
 
 TEST_F(MarriagesPages, MarriageListColoursFilterAndWorkbooks) {

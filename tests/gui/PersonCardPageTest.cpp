@@ -1,7 +1,7 @@
 // The person card page of the main window on the sample tree: the card follows every move of the person
 // list, its links move the list, "ID Gedcom" redraws it, and it saves as RTF with its picture.
 // With KINSHIP_SCREENSHOT_DIR set (run under a real display), Screenshot writes the page for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/window/PersonCardPage.h"
 #include "app/window/Unit1.h"
@@ -22,37 +22,17 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::ByXref;
+using guitest::kSample;
 
-const QString kSample = QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged");
-
-std::int64_t ByXref(const char* xref) {
-  const Model& m = TheModel();
-  for (size_t i = 1; i < m.aIndi.size(); ++i)
-    if (m.aIndi[i].INDI == QLatin1String(xref)) return std::int64_t(i);
-  return 0;
-}
-
-class PersonCardPage : public ::testing::Test {
+class PersonCardPage : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    auto dialogs = std::make_unique<platform::TFakeDialogs>();
-    dialogs_ = dialogs.get();
-    form_->SetDialogs(std::move(dialogs));
-    form_->SetPrinterSink(std::make_unique<platform::TRecordingPageSink>());
-    form_->OpenDataFiles(kSample);
-    ASSERT_GT(TheModel().PersonCount(), 20);
+    MakeWindow();
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
     form_->show();
     form_->PageControl1->setCurrentWidget(Page()->Tab());
     QApplication::processEvents();
-  }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
   }
   TPersonCardPage* Page() const { return form_->Page<TPersonCardPage>(); }
   QString Text() const { return Page()->RichEdit5->toPlainText(); }
@@ -80,10 +60,6 @@ class PersonCardPage : public ::testing::Test {
     QApplication::sendEvent(vp, &press);
     QApplication::sendEvent(vp, &release);
   }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
-  platform::TFakeDialogs* dialogs_ = nullptr;
 };
 
 TEST_F(PersonCardPage, FollowsEveryMoveOfTheList) {

@@ -1,7 +1,7 @@
 // The place report page of the main window: the place list after a load, both kinds of report, the map
 // search through a fake opener, and "Выполнить" doing nothing here.
 // With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/FormSettings.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
@@ -21,32 +21,20 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::kSample;
 
-class PlacesPageTest : public ::testing::Test {
+class PlacesPageTest : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    form_->SetDialogs(std::make_unique<platform::TFakeDialogs>());
-    form_->SetPrinterSink(std::make_unique<platform::TRecordingPageSink>());
-    form_->OpenDataFiles(QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));
-    ASSERT_GT(TheModel().PersonCount(), 20);
+    MakeWindow();
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
     Page()->SetUrlOpener([this](const QUrl& url) {
       opened_.push_back(url);
       return true;
     });
   }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
-  }
   TPlacesPage* Page() const { return form_->Page<TPlacesPage>(); }
 
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
   std::vector<QUrl> opened_;
 };
 

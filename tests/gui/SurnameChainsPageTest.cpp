@@ -1,7 +1,7 @@
 // The surname chains page of the main window: the chain options shown only for the whole chain, the
 // report of the current person from the page's button and from "Выполнить", the paragraph spacing.
 // With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/FormSettings.h"
 #include "app/core/Model.h"
 #include "app/window/SurnameChainsPage.h"
@@ -20,33 +20,20 @@
 
 namespace {
 
-using guitest::EnsureApp;
+using guitest::kSample;
 
-class SurnameChainsPageTest : public ::testing::Test {
+class SurnameChainsPageTest : public guitest::WindowFixture {
  protected:
   void SetUp() override {
-    EnsureApp();
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->resize(1280, 900);
-    form_->SetDialogs(std::make_unique<platform::TFakeDialogs>());
-    form_->SetPrinterSink(std::make_unique<platform::TRecordingPageSink>());
-    form_->OpenDataFiles(QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));
-    ASSERT_GT(TheModel().PersonCount(), 20);
+    MakeWindow();
+    ASSERT_NO_FATAL_FAILURE(Open(kSample, 20));
     for (std::int64_t i = 1; i <= TheModel().PersonCount(); ++i) {
       if (TheModel().aIndi[std::size_t(i)].INDI == u"@I120@") {
         ASSERT_TRUE(form_->LocatePerson(i));
       }
     }
   }
-  void TearDown() override {
-    form_.reset();
-    TheModel().Reset();
-  }
   TSurnameChainsPage* Page() const { return form_->Page<TSurnameChainsPage>(); }
-
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
 };
 
 const QString kLines = QStringLiteral(

@@ -136,7 +136,7 @@ TEST(Calendar, JubileesAndTheDataSet) {
   EXPECT_EQ(CalendarCellStyle(QStringLiteral("x"), QStringLiteral("Persons"), 25, {}), 3);
   EXPECT_EQ(CalendarCellStyle(QStringLiteral("┼"), QStringLiteral("Persons"), 25, {}), 4);
 
-  mtree::EnsureCoreApp();
+  mtree::EnsureApp();
   platform::TClientDataSet cds;
   FillCalendarDataSet(cds, {{QDate(2026, 12, 14), QDate(1971, 12, 14), QStringLiteral("А + Б"), QStringLiteral("x"), 55, {}}});
   ASSERT_EQ(cds.RecordCount(), 1);

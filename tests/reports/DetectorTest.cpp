@@ -1,5 +1,6 @@
 // The problem detector's date comparisons, numbers, message catalogue, run and rich-text output.
 #include "tests/reports/DetectorTest.h"
+#include "tests/reports/ReportsTestApp.h"
 
 #include "app/core/GedcomReader.h"
 #include "app/core/PersonList.h"
@@ -284,12 +285,7 @@ TEST(DetectorRun, ReportCommand) {
 }
 
 TEST(DetectorRichText, HeadBoldColouredMessageBlack) {
-  if (!QCoreApplication::instance()) {
-    static int argc = 1;
-    static char name[] = "reports_tests";
-    static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
-  }
+  reportstest::EnsureApp();
   QTextDocument doc;
   {
     TDetectorRichSink sink(&doc);

@@ -2,6 +2,7 @@
 // searched), the planted duplicates of a GEDCOM fixture in each mode, the pruned scan against the plain
 // all-pairs scan on random trees, and the written report.
 #include "app/reports/Duplicates.h"
+#include "tests/reports/ReportsTestApp.h"
 
 #include "app/core/GDate.h"
 #include "app/core/GedcomReader.h"
@@ -21,15 +22,7 @@
 
 namespace {
 
-void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "reports_tests";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
-}
+using reportstest::EnsureApp;
 
 TPers4 Rec(const QString& sex, const QString& fam, const QString& im, const QString& ot, int yearR = 0,
            TDateTime dayR = kUnknownDate) {

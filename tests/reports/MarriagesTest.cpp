@@ -41,7 +41,7 @@ struct Built {
 };
 
 void Build(Built& b, const Model& m, std::int64_t person, TMarriageOptions o = {}) {
-  mtree::EnsureCoreApp();
+  mtree::EnsureApp();
   if (o.CurrentYear == 0) o.CurrentYear = 2026;
   TAncestorList list;
   FillTree(m, list, QString::number(person), 1);
@@ -262,7 +262,7 @@ TEST(Marriages, CellStyleRuleAndCutTexts) {
 }
 
 TEST(Marriages, SampleTree) {
-  mtree::EnsureCoreApp();
+  mtree::EnsureApp();
   // Loaded as the program does: every family of the sample root's ancestors, once each.
   Model m;
   Ged_Indi(m, QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));

@@ -4,6 +4,7 @@
 
 #include "app/core/GDate.h"
 #include "app/core/Model.h"
+#include "tests/reports/ReportsTestApp.h"
 
 #include <QGuiApplication>
 #include <QDate>
@@ -18,16 +19,7 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 
 namespace mtree {
 
-// The same kind of application object the other report tests make, whichever runs first.
-inline void EnsureCoreApp() {
-  if (QCoreApplication::instance()) return;
-  static int argc = 1;
-  static char name[] = "reports_tests";
-  static char* argv[] = {name, nullptr};
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
-}
+using reportstest::EnsureApp;
 
 inline const QDate kToday(2026, 12, 11);
 

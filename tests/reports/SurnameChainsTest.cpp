@@ -2,6 +2,7 @@
 // surname variants, life parts and places, counts and averages, the skip options, looped data, the
 // generation numbers, the written colours and the lines of the sample tree.
 #include "app/reports/SurnameChains.h"
+#include "tests/reports/ReportsTestApp.h"
 
 #include "app/core/GedcomReader.h"
 #include "app/core/PersonList.h"
@@ -16,15 +17,7 @@
 
 namespace {
 
-void EnsureApp() {
-  if (QCoreApplication::instance()) return;
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static int argc = 1;
-  static char name[] = "reports_tests";
-  static char* argv[] = {name, nullptr};
-  static QGuiApplication* app = new QGuiApplication(argc, argv);
-  (void)app;
-}
+using reportstest::EnsureApp;
 
 struct Kin {
   Model m;

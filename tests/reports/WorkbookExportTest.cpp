@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 // Four marriage rows of the four colours; the second has its estimate reversed.
 void MarriageRows(platform::TClientDataSet& cds) {
-  mtree::EnsureCoreApp();
+  mtree::EnsureApp();
   CreateMarriageDataSet(cds);
   auto row = [&](const char* main, const char* husband, const char* calc, const char* ok, const char* eid) {
     platform::TClientDataSet::Row r(22);
@@ -86,7 +86,7 @@ TEST(WorkbookExport, MarriageBookFollowsTheGrid) {
 }
 
 TEST(WorkbookExport, EmptyListAndFailedWrite) {
-  mtree::EnsureCoreApp();
+  mtree::EnsureApp();
   platform::TClientDataSet cds;
   CreateCalendarDataSet(cds);
   TSHEVRIX book;
