@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/core/UnitFunc.h"
@@ -42,24 +42,8 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   f.write(bytes);
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public guitest::ShownWindowFixture {
  protected:
-  void SetUp() override {
-    EnsureApp();
-    ASSERT_TRUE(dir_.isValid());
-    TForm1::SetProgramDir(dir_.path());
-  }
-  void TearDown() override {
-    form_.reset();
-    TForm1::SetProgramDir(QString());
-  }
-  // A new window, shown (which loads settings and translations).
-  TForm1& Show() {
-    form_ = std::make_unique<TForm1>();
-    form_->show();
-    QCoreApplication::processEvents();
-    return *form_;
-  }
   void Close() {
     form_->close();
     form_.reset();
@@ -75,8 +59,6 @@ class MainWindow : public ::testing::Test {
     for (int pos = 0; pos < f.ClientDataSet1->RecordCount(); ++pos) out << f.ClientDataSet1->ValueAt(pos, pfFio).toString();
     return out;
   }
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
 };
 
 TEST_F(MainWindow, FirstStartPicksEnglishAndKeepsRussianForMissingKeys) {

@@ -24,7 +24,7 @@
 #include "app/window/Unit1.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/IniFile.h"
-#include "tests/gui/GuiTestApp.h"
+#include "tests/gui/WindowFixture.h"
 
 namespace {
 
@@ -116,27 +116,18 @@ QStringList RussianTexts(TForm1& f) {
   return out;
 }
 
-class ShippedWindow : public ::testing::Test {
+class ShippedWindow : public guitest::ShownWindowFixture {
  protected:
   void SetUp() override {
-    guitest::EnsureApp();
+    ASSERT_NO_FATAL_FAILURE(ShownWindowFixture::SetUp());
     QDir(dir_.path()).mkdir(QStringLiteral("LNG"));
     for (const char* name : {"English.lng", "Ukrainian.lng"}) {
       const QString to = dir_.filePath(QStringLiteral("LNG/") + QLatin1String(name));
       ASSERT_TRUE(QFile::copy(QStringLiteral(TREVOLAN_SOURCE_DIR "/LNG/") + QLatin1String(name), to));
       QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    TForm1::SetProgramDir(dir_.path());
-    form_ = std::make_unique<TForm1>();
-    form_->show();
-    QCoreApplication::processEvents();
+    Show();
   }
-  void TearDown() override {
-    form_.reset();
-    TForm1::SetProgramDir(QString());
-  }
-  QTemporaryDir dir_;
-  std::unique_ptr<TForm1> form_;
 };
 
 // Under the English file no Russian caption, hint, item, tab or menu item is left on the window; every

@@ -9,6 +9,7 @@
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/PageSink.h"
 
+#include <QCoreApplication>
 #include <QSize>
 #include <QString>
 #include <QTemporaryDir>
@@ -83,6 +84,30 @@ class WindowFixture : public ::testing::Test {
   std::unique_ptr<TForm1> form_;
   platform::TFakeDialogs* dialogs_ = nullptr;
   platform::TRecordingPageSink* sink_ = nullptr;
+};
+
+// The window as it starts for a user: real dialogs, shown (which loads its settings and translations),
+// its program folder a temporary one that a test may fill first.
+class ShownWindowFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnsureApp();
+    ASSERT_TRUE(dir_.isValid());
+    TForm1::SetProgramDir(dir_.path());
+  }
+  void TearDown() override {
+    form_.reset();
+    TForm1::SetProgramDir(QString());
+  }
+  TForm1& Show() {
+    form_ = std::make_unique<TForm1>();
+    form_->show();
+    QCoreApplication::processEvents();
+    return *form_;
+  }
+
+  QTemporaryDir dir_;
+  std::unique_ptr<TForm1> form_;
 };
 
 }  // namespace guitest
