@@ -672,6 +672,12 @@ TDATES GDate_RDates(const QString& text, const TDateContext& ctx) {
   TDATES r;
   r.ORIG = text;
   if (FastRDates(text, ctx, r)) return r;
+  return GDate_RDatesGeneral(text, ctx);
+}
+
+TDATES GDate_RDatesGeneral(const QString& text, const TDateContext& ctx) {
+  TDATES r;
+  r.ORIG = text;
   const QString s = TrimCtl(text.toUpper());
   QString w = s;
 

@@ -22,3 +22,6 @@ struct TDateContext {
 TDATES GDate_RDates(const QString& text, const TDateContext& ctx);
 // Parses a date text against the current date.
 TDATES GDate_RDates(const QString& text);
+// The general algorithm alone. GDate_RDates first tries a fast path for the common shapes of date text,
+// which must give exactly this routine's result; the tests compare the two.
+TDATES GDate_RDatesGeneral(const QString& text, const TDateContext& ctx);
