@@ -245,16 +245,7 @@ void TNRDDiskTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& fie
       FTableMetadataFile->CreateFile(-2);
       FTableMostUpdatedFile = std::make_unique<TNRDInternalDBTransactedAccessFile>(&Pages(), ptTableMostUpdated);
       FTableMostUpdatedFile->CreateFile(-2);
-      TNRDFieldDefs fields;
-      fields.Assign(fieldDefs);
-      TNRDIndexDefs indexes;
-      indexes.Assign(indexDefs);
-      TNRDConstraintDefs constraints;
-      constraints.Assign(constraintDefs);
-      InitFieldManager(fields);
-      InitIndexManager(indexes);
-      InitConstraintManager(constraints);
-      CreateRecordManager();
+      InitManagers(fieldDefs, indexDefs, constraintDefs);
       FBlobManager = std::make_unique<TNRDDiskBlobManager>(&Pages(), FFieldManager.get(), FRecordManager.get());
       SaveMostUpdated(-2);
       DiskRecords().CreateRecordPageIndex();

@@ -421,16 +421,7 @@ void TNRDMemoryTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& f
   TNRDTableDataLock lock(*this);
   if (fieldDefs.GetCount() == 0) throw ENRDException(10025, "Error creating table - no fields were specified");
   if (cursor != nullptr) FTableName = cursor->FTableName;
-  TNRDFieldDefs fields;
-  fields.Assign(fieldDefs);
-  TNRDIndexDefs indexes;
-  indexes.Assign(indexDefs);
-  TNRDConstraintDefs constraints;
-  constraints.Assign(constraintDefs);
-  InitFieldManager(fields);
-  InitIndexManager(indexes);
-  InitConstraintManager(constraints);
-  CreateRecordManager();
+  InitManagers(fieldDefs, indexDefs, constraintDefs);
   if (cursor != nullptr) InitCursorRecordSize(*cursor);
   FIndexManager->CreateIndexesByIndexDefs(cursor);
   ApplyChanges(CursorSession(cursor), CursorInTransaction(cursor));

@@ -194,6 +194,20 @@ std::int32_t TNRDTableData::GetRecordBufferSize() const {
   return FFieldManager->FFieldDefs.GetMemoryRecordBufferSize();
 }
 
+
+void TNRDTableData::InitManagers(const TNRDFieldDefs& fieldDefs, const TNRDIndexDefs& indexDefs,
+                                 const TNRDConstraintDefs& constraintDefs) {
+  TNRDFieldDefs fields;
+  fields.Assign(fieldDefs);
+  TNRDIndexDefs indexes;
+  indexes.Assign(indexDefs);
+  TNRDConstraintDefs constraints;
+  constraints.Assign(constraintDefs);
+  InitFieldManager(fields);
+  InitIndexManager(indexes);
+  InitConstraintManager(constraints);
+  CreateRecordManager();
+}
 void TNRDTableData::InitCursorRecordSize(TNRDCursor& cursor) {
   const TNRDFieldDefs* defs = FFieldManager ? &FFieldManager->FFieldDefs : nullptr;
   cursor.FFieldValuesOffset = defs != nullptr && defs->GetCount() > 0 ? defs->GetFieldDef(0)->FMemoryOffset : 0;

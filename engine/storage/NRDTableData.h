@@ -106,6 +106,10 @@ class TNRDTableData {
   // 30058 for a foreign-key (or unknown) kind; links the copies and names unnamed ones.
   virtual void InitConstraintManager(TNRDConstraintDefs& constraintDefs);
   virtual void InitCursorRecordSize(TNRDCursor& cursor);
+  // The step every engine's CreateTable shares: the field, index and constraint managers from copies of
+  // the definitions, then the record manager.
+  void InitManagers(const TNRDFieldDefs& fieldDefs, const TNRDIndexDefs& indexDefs,
+                    const TNRDConstraintDefs& constraintDefs);
   virtual void ApplyChanges(std::int32_t sessionID, bool inTransaction);
   virtual void CancelChanges(std::int32_t sessionID, bool inTransaction);
   virtual void CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& fieldDefs, const TNRDIndexDefs& indexDefs,

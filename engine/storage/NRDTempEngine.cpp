@@ -318,16 +318,7 @@ void TNRDTemporaryTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs
   FRecordManager.reset();
   FOwnPageManager = std::make_unique<TNRDTemporaryPageManager>(FDisableTempFiles, FTestPageBudget);
   FPageManager = FOwnPageManager.get();
-  TNRDFieldDefs fields;
-  fields.Assign(fieldDefs);
-  TNRDIndexDefs indexes;
-  indexes.Assign(indexDefs);
-  TNRDConstraintDefs constraints;
-  constraints.Assign(constraintDefs);
-  InitFieldManager(fields);
-  InitIndexManager(indexes);
-  InitConstraintManager(constraints);
-  CreateRecordManager();
+  InitManagers(fieldDefs, indexDefs, constraintDefs);
   if (cursor != nullptr) InitCursorRecordSize(*cursor);
   if (FFieldManager->BlobFieldsPresent()) NewBLOBFile();
   else FBLOBFile.reset();
