@@ -1148,32 +1148,22 @@ void TDataSet::EnableControls() {
 
 // ----- navigation -----
 
-void TDataSet::First() {
-  CheckBrowseMode();
-  DoBeforeScroll();
-  InternalFirst();
-  if (GetRecord(FTempBuffer, gmNext) == grOK) {
-    std::swap(FTempBuffer, FActiveBuffer);
-    FRecordPresent = true;
-    FBof = true;
-    FEof = false;
-  } else {
-    ClearActive();
-  }
-  CalculateFields(FActiveBuffer);
-  DataEvent(deDataSetChange, nullptr);
-  DoAfterScroll();
-}
+void TDataSet::First() { MoveToEnd(false); }
 
-void TDataSet::Last() {
+void TDataSet::Last() { MoveToEnd(true); }
+
+void TDataSet::MoveToEnd(bool last) {
   CheckBrowseMode();
   DoBeforeScroll();
-  InternalLast();
-  if (GetRecord(FTempBuffer, gmPrior) == grOK) {
+  if (last)
+    InternalLast();
+  else
+    InternalFirst();
+  if (GetRecord(FTempBuffer, last ? gmPrior : gmNext) == grOK) {
     std::swap(FTempBuffer, FActiveBuffer);
     FRecordPresent = true;
-    FBof = false;
-    FEof = true;
+    FBof = !last;
+    FEof = last;
   } else {
     ClearActive();
   }

@@ -556,6 +556,8 @@ class TDataSet : public TComponent {
   void DestroyFields();
   void CalculateFields(void* buffer);
   void ClearActive();
+  // First and Last: move to one end and make its record the active one.
+  void MoveToEnd(bool last);
   // Re-reads the current record of the cursor into the active buffer; false when none.
   bool ReadCurrent();
   void* ActiveBuffer() const { return FActiveBuffer; }
