@@ -316,7 +316,8 @@ class TXml2003Writer {
         if (rect.Right - rect.Left > 0) a.Add(u"ss:MergeAcross", Dec(rect.Right - rect.Left));
         if (rect.Bottom - rect.Top > 0) a.Add(u"ss:MergeDown", Dec(rect.Bottom - rect.Top));
       }
-      if (!cell.Formula().empty()) a.Add(u"ss:Formula", cell.Formula());
+      // The workbook keeps formulas in A1 notation; readers take ss:Formula as R1C1.
+      if (!cell.Formula().empty()) a.Add(u"ss:Formula", FormulaA1ToR1C1(cell.Formula(), c, r));
       if (!cell.HRef().empty()) {
         a.Add(u"ss:HRef", cell.HRef());
         if (!cell.HRefScreenTip().empty()) a.Add(u"x:HRefScreenTip", cell.HRefScreenTip());

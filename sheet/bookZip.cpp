@@ -92,15 +92,66 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-TZxTargetFile::TZxTargetFile(std::string target) : FTarget(std::move(target)) {
+std::string ResolveTargetPath(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0) return current;
+    link.resize(static_cast<std::size_t>(n));
+    if (link.empty()) return current;
+    // A relative link is read from the folder that holds the link.
+    if (link.front() != '/') {
+      const std::string folder = FolderOf(current);
+      link = (folder == "/" ? std::string("/") : folder + "/") + link;
+    }
+    current = std::move(link);
+  }
+  return current;
+}
+
+namespace {
+
+std::string NotRegularMessage(const std::string& fileName) {
+  return ReplaceFirst("Невозможно записать %s: это не обычный файл", "%s", fileName);
+}
+
+std::string SameAsInputMessage(const std::string& fileName) {
+  return ReplaceFirst("Невозможно записать %s: это исходный файл", "%s", fileName);
+}
+
+// Throws for a target that is refused; `resolved` is the target with its links followed.
+void CheckResolved(const std::string& target, const std::string& resolved, const std::string& input) {
   struct stat st {};
-  if (::stat(FTarget.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw EZxZipGen(CannotReplaceMessage(FTarget));
-  // A hidden name beside the target, so the rename stays inside one file system.
+  if (::stat(resolved.c_str(), &st) == 0) {
+    // A folder keeps the layer's old message: the old "file" cannot be removed.
+    if (S_ISDIR(st.st_mode)) throw EZxZipGen(CannotReplaceMessage(target), TZxFileFault::ffNotRegular);
+    if (!S_ISREG(st.st_mode)) throw EZxZipGen(NotRegularMessage(target), TZxFileFault::ffNotRegular);
+    struct stat in {};
+    if (!input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == st.st_dev && in.st_ino == st.st_ino)
+      throw EZxZipGen(SameAsInputMessage(target), TZxFileFault::ffSameAsInput);
+  } else if (errno == ELOOP) {
+    throw EZxZipGen(NotRegularMessage(target), TZxFileFault::ffNotRegular, ELOOP);
+  }
+}
+
+}  // namespace
+
+void CheckTargetFile(const std::string& target, const std::string& input) {
+  CheckResolved(target, ResolveTargetPath(target), input);
+}
+
+TZxTargetFile::TZxTargetFile(std::string target, const std::string& input)
+    : FTarget(std::move(target)), FFinal(ResolveTargetPath(FTarget)) {
+  CheckResolved(FTarget, FFinal, input);
+  // A hidden name beside the file that is replaced, so the rename stays inside one file system.
   static std::atomic<unsigned> counter{0};
-  const std::string folder = FolderOf(FTarget);
-  const auto slash = FTarget.find_last_of('/');
+  const std::string folder = FolderOf(FFinal);
+  const auto slash = FFinal.find_last_of('/');
   // Cut so that the temporary name stays within the file system's name limit.
-  const std::string base = (slash == std::string::npos ? FTarget : FTarget.substr(slash + 1)).substr(0, 160);
+  const std::string base = (slash == std::string::npos ? FFinal : FFinal.substr(slash + 1)).substr(0, 160);
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string candidate = (folder == "/" ? std::string("/") : folder + "/") + "." + base + "." +
                             std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
@@ -108,11 +159,16 @@ TZxTargetFile::TZxTargetFile(std::string target) : FTarget(std::move(target)) {
     if (FFd >= 0) {
       FTemp = std::move(candidate);
       FBuffer.reserve(kFileBufferSize);
+      // The file that is replaced keeps its permissions.
+      struct stat old {};
+      if (::stat(FFinal.c_str(), &old) == 0) (void)::fchmod(FFd, old.st_mode & 07777);
       return;
     }
     if (errno != EEXIST) break;
   }
-  throw EZxZipGen("Сжатие Zip: невозможно создать файл " + FTarget + ": " + ErrnoText(errno));
+  const int err = errno;
+  throw EZxZipGen("Сжатие Zip: невозможно создать файл " + FTarget + ": " + ErrnoText(err), TZxFileFault::ffCreate,
+                  err);
 }
 
 TZxTargetFile::~TZxTargetFile() { Abandon(); }
@@ -122,13 +178,15 @@ void TZxTargetFile::FlushBuffer() {
   if (FFd < 0 || !WriteAll(FFd, FBuffer.data(), FBuffer.size())) {
     const int err = FFd < 0 ? EBADF : errno;
     FBuffer.clear();
-    throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(err));
+    throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(err), TZxFileFault::ffWrite, err);
   }
   FBuffer.clear();
 }
 
 void TZxTargetFile::WriteBuffer(const void* data, std::size_t size) {
-  if (FFd < 0) throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(EBADF));
+  if (FFd < 0)
+    throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(EBADF), TZxFileFault::ffWrite,
+                    EBADF);
   const char* p = static_cast<const char*>(data);
   FPosition += size;
   if (FBuffer.size() + size <= kFileBufferSize) {
@@ -137,8 +195,11 @@ void TZxTargetFile::WriteBuffer(const void* data, std::size_t size) {
   }
   FlushBuffer();
   if (size >= kFileBufferSize) {
-    if (!WriteAll(FFd, p, size))
-      throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(errno));
+    if (!WriteAll(FFd, p, size)) {
+      const int err = errno;
+      throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(err), TZxFileFault::ffWrite,
+                      err);
+    }
   } else {
     FBuffer.append(p, size);
   }
@@ -157,12 +218,13 @@ void TZxTargetFile::Commit() {
     const int err = errno;
     ::unlink(FTemp.c_str());
     FTemp.clear();
-    throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(err));
+    throw EZxZipGen("Сжатие Zip: ошибка записи в файл " + FTarget + ": " + ErrnoText(err), TZxFileFault::ffWrite, err);
   }
-  if (::rename(FTemp.c_str(), FTarget.c_str()) != 0) {
+  if (::rename(FTemp.c_str(), FFinal.c_str()) != 0) {
+    const int err = errno;
     ::unlink(FTemp.c_str());
     FTemp.clear();
-    throw EZxZipGen(CannotReplaceMessage(FTarget));
+    throw EZxZipGen(CannotReplaceMessage(FTarget), TZxFileFault::ffReplace, err);
   }
   FTemp.clear();
 }

@@ -27,10 +27,28 @@
 #include "sheet/zxmlwriter.h"
 
 
-// The error of the zip layer; the message is UTF-8 text.
+// What went wrong with a file a writer was given, so that a caller that speaks another language than the
+// library's messages can say it in its own words.
+enum class TZxFileFault {
+  ffNone,         // not a file fault (misuse, limits, compression)
+  ffNotRegular,   // the target exists and is no regular file (folder, FIFO, device, socket)
+  ffSameAsInput,  // the target is the very file the data was read from
+  ffCreate,       // the temporary file could not be created
+  ffWrite,        // the disk refused bytes
+  ffReplace       // the finished file could not be renamed over the target
+};
+
+// The error of the zip layer; the message is UTF-8 text. File errors also carry their kind and errno.
 class EZxZipGen : public EZxError {
  public:
-  explicit EZxZipGen(const std::string& message) : EZxError(message) {}
+  explicit EZxZipGen(const std::string& message, TZxFileFault fault = TZxFileFault::ffNone, int err = 0)
+      : EZxError(message), FFault(fault), FErrno(err) {}
+  TZxFileFault Fault() const { return FFault; }
+  int Errno() const { return FErrno; }
+
+ private:
+  TZxFileFault FFault;
+  int FErrno;
 };
 
 // A part or file stream of this layer: a byte sink (WriteBuffer takes every byte or throws) that the
@@ -53,14 +71,20 @@ class TZxMemoryStream : public TZxStream {
   std::string FBytes;
 };
 
+// The one way this project writes a whole file (workbooks, zip packages, the CSV export).
 // A file written under a temporary name in its target's folder and renamed over the target by Commit,
 // so an old file stays intact until the new one is complete. Output is buffered; Write throws EZxZipGen
 // when the disk refuses bytes. Destruction without Commit removes the temporary file (never throws).
+//
+// Link rule: a symbolic link is written through. The file it names (links followed to the end; a link
+// that names no file yet names the file it would create) is what gets replaced; the link stays a link.
+// Only a regular file is ever replaced: a folder, FIFO, device or socket is refused before anything is
+// written, and so is the file named as `input` (same device and inode), the file the data came from.
 class TZxTargetFile : public TZxStream {
  public:
-  // Creates the temporary file; throws EZxZipGen when it cannot be created or when the target exists
-  // and cannot be replaced by a file.
-  explicit TZxTargetFile(std::string target);
+  // Creates the temporary file; throws EZxZipGen (ffNotRegular, ffSameAsInput, ffCreate) when the target
+  // is refused or the temporary file cannot be created.
+  explicit TZxTargetFile(std::string target, const std::string& input = {});
   ~TZxTargetFile() override;
   TZxTargetFile(const TZxTargetFile&) = delete;
   TZxTargetFile& operator=(const TZxTargetFile&) = delete;
@@ -75,11 +99,14 @@ class TZxTargetFile : public TZxStream {
   // Closes and removes the temporary file; the target is untouched. Never throws.
   void Abandon() noexcept;
   const std::string& Target() const { return FTarget; }
+  // The file that Commit replaces: Target with its links followed.
+  const std::string& FinalPath() const { return FFinal; }
   const std::string& TempName() const { return FTemp; }
 
  private:
   void FlushBuffer();
   std::string FTarget;
+  std::string FFinal;
   std::string FTemp;
   int FFd = -1;
   std::string FBuffer;
@@ -88,6 +115,16 @@ class TZxTargetFile : public TZxStream {
 
 // The message raised when an existing target cannot be replaced.
 std::string CannotReplaceMessage(const std::string& fileName);
+
+// The file a path names with its symbolic links followed to the end; a link whose file does not exist
+// yet gives that file's path. A path that is no link comes back unchanged. Gives up after 40 links (a
+// loop) and then returns the path reached so far, which the writer's checks refuse.
+std::string ResolveTargetPath(const std::string& path);
+
+// Throws EZxZipGen (ffNotRegular or ffSameAsInput) when a file writer would refuse `target`: it exists
+// (links followed) and is no regular file, or it is the file `input` names (device and inode; an empty
+// or missing input never matches). Lets a caller refuse before it builds what it would write.
+void CheckTargetFile(const std::string& target, const std::string& input = {});
 
 // The folder part of a path: everything before the last slash ("." when there is none, "/" for the root).
 std::string FolderOf(const std::string& path);

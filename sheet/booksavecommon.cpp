@@ -171,7 +171,21 @@ bool SameTitleIgnoringCase(const std::u16string& a, const std::u16string& b) {
 }
 
 std::u16string SanitizeSheetTitle(const std::u16string& title) {
-  std::u16string s = TrimTitle(title);
+  // First drop what the XML encoder would drop (control characters, lone surrogates, U+FFFE and U+FFFF),
+  // so that titles are made unique as they will be written: "A\x01B" and "AB" are one title.
+  std::u16string kept;
+  kept.reserve(title.size());
+  for (std::size_t i = 0; i < title.size(); ++i) {
+    const char16_t c = title[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < title.size() && title[i + 1] >= 0xDC00 && title[i + 1] <= 0xDFFF) {
+      kept.push_back(c);
+      kept.push_back(title[++i]);
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    if (c == u'\t' || c == u'\n' || c == u'\r' || IsXmlAllowedChar(c)) kept.push_back(c);
+  }
+  std::u16string s = TrimTitle(kept);
   for (char16_t& c : s) {
     switch (c) {
       case u':': case u'\\': case u'/': case u'?': case u'*': case u'[': case u']': c = u';'; break;
@@ -318,8 +332,106 @@ bool IsFiniteNumberText(const std::u16string& s) {
 
 }  // namespace
 
+namespace {
+
+// The error values a spreadsheet holds; any other text in an error cell is written as text.
+bool IsErrorValueText(const std::u16string& text) {
+  static const char16_t* const kErrors[] = {u"#NULL!", u"#DIV/0!", u"#VALUE!", u"#REF!",
+                                            u"#NAME?", u"#NUM!",   u"#N/A",    u"#GETTING_DATA"};
+  for (const char16_t* e : kErrors)
+    if (text == e) return true;
+  return false;
+}
+
+bool AsciiLetter(char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); }
+bool AsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+// A character that continues a name (function, defined name, sheet name without quotes).
+bool NameChar(char16_t c) { return AsciiLetter(c) || AsciiDigit(c) || c == u'_' || c == u'.' || c >= 0x80; }
+
+// One part of an R1C1 reference: absolute "R5", relative "R[-2]", or the cell's own "R".
+std::u16string R1C1Part(char16_t letter, bool absolute, long long index, long long own) {
+  std::u16string out(1, letter);
+  if (absolute) return out + Decimal(index);
+  if (index != own) out += u"[" + Decimal(index - own) + u"]";
+  return out;
+}
+
+}  // namespace
+
+std::u16string FormulaA1ToR1C1(const std::u16string& formula, int column, int row) {
+  std::u16string out;
+  out.reserve(formula.size() + 8);
+  const std::size_t n = formula.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const char16_t c = formula[i];
+    // Texts and quoted sheet names are copied as they stand (a doubled quote stays inside).
+    if (c == u'"' || c == u'\'') {
+      std::size_t j = i + 1;
+      while (j < n) {
+        if (formula[j] == c) {
+          if (j + 1 < n && formula[j + 1] == c) {
+            j += 2;
+            continue;
+          }
+          ++j;
+          break;
+        }
+        ++j;
+      }
+      out.append(formula, i, j - i);
+      i = j;
+      continue;
+    }
+    const bool startsName = (c == u'$' || AsciiLetter(c)) && (i == 0 || !(NameChar(formula[i - 1]) || formula[i - 1] == u'$'));
+    if (!startsName) {
+      out.push_back(c);
+      ++i;
+      continue;
+    }
+    // A reference: [$]letters(1..3)[$]digits, not followed by a name character or "(" (a function).
+    std::size_t j = i;
+    const bool colAbs = formula[j] == u'$';
+    if (colAbs) ++j;
+    const std::size_t letters = j;
+    while (j < n && AsciiLetter(formula[j]) && j - letters < 4) ++j;
+    const std::size_t letterCount = j - letters;
+    bool rowAbs = false;
+    if (j < n && formula[j] == u'$') {
+      rowAbs = true;
+      ++j;
+    }
+    const std::size_t digits = j;
+    while (j < n && AsciiDigit(formula[j]) && j - digits < 8) ++j;
+    const std::size_t digitCount = j - digits;
+    if (letterCount >= 1 && letterCount <= 3 && digitCount >= 1 && (j >= n || !(NameChar(formula[j]) || formula[j] == u'('))) {
+      long long col = 0;
+      for (std::size_t k = letters; k < letters + letterCount; ++k)
+        col = col * 26 + ((formula[k] | 0x20) - u'a' + 1);
+      long long r = 0;
+      for (std::size_t k = digits; k < digits + digitCount; ++k) r = r * 10 + (formula[k] - u'0');
+      if (col <= 16384 && r >= 1 && r <= 1048576) {
+        out += R1C1Part(u'R', rowAbs, r, static_cast<long long>(row) + 1);
+        out += R1C1Part(u'C', colAbs, col, static_cast<long long>(column) + 1);
+        i = j;
+        continue;
+      }
+    }
+    // Not a reference: the whole name is copied.
+    std::size_t k = i + (colAbs ? 1 : 0);
+    while (k < n && (NameChar(formula[k]) || formula[k] == u'$')) ++k;
+    out.append(formula, i, k - i);
+    i = k;
+  }
+  return out;
+}
+
 TZCellType WrittenCellType(const TZCell& cell, std::u16string& value) {
   const TZCellType type = cell.CellType();
+  if (type == ZEError && !IsErrorValueText(cell.Data())) {
+    value = cell.Data();
+    return ZEString;
+  }
   if ((type == ZENumber || type == ZEBoolean) && !cell.Data().empty()) {
     std::u16string trimmed = TrimValue(cell.Data());
     const bool valid = type == ZENumber ? IsFiniteNumberText(trimmed) : (trimmed == u"0" || trimmed == u"1");

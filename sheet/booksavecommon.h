@@ -52,6 +52,10 @@ void MakeTitlesUnique(std::vector<std::u16string>& titles);
 
 // A1-notation letters of a 0-based column: 0 A, 25 Z, 26 AA, 702 AAA; negative gives empty.
 std::u16string ColumnLetters(int column);
+// A formula in A1 notation rewritten in R1C1 notation for the cell at the 0-based column and row, as
+// Excel 2003 XML reads ss:Formula: in cell A1, "=C1*3" gives "=RC[2]*3" and "=$C$2" gives "=R2C3".
+// Texts in quotes, quoted sheet names, function names and other names are copied unchanged.
+std::u16string FormulaA1ToR1C1(const std::u16string& formula, int column, int row);
 
 // The angle folded into -90..90 modulo 180 (135 gives -45, 270 gives -90).
 int NormalizeRotation(int angle);
@@ -70,5 +74,6 @@ std::vector<std::u16string> SplitAtChar(const std::u16string& text, char16_t sep
 // The type a cell's value is written with, and the text of that value. A number cell whose text is no
 // finite decimal number (optional sign, digits with an optional point, optional exponent; blanks around
 // it dropped) and a Boolean cell whose text is neither 0 nor 1 are written as text: readers refuse the
-// whole workbook over one such value. Every other cell keeps its type and its text.
+// whole workbook over one such value. An error cell whose text is no error value ("#DIV/0!", "#N/A" ...)
+// is written as text too. Every other cell keeps its type and its text.
 TZCellType WrittenCellType(const TZCell& cell, std::u16string& value);

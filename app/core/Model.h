@@ -30,7 +30,9 @@ struct TDATES {
   QString SORT2;        // upper bound "yyyymmdd" (unknown digits as 9; today for an open end)
   QString STYPE;        // "ABT", "EST", "CAL", "BET", "BEF", "AFT", "FRO", "OR", "B.C." or empty
   QString YEARS;        // the year shown for the date (four characters, may hold "?") or empty
-  TDateTime DDATE = 0;  // the exact day, kUnknownDate when not complete; 0 when no parser filled it
+  // The exact day, kUnknownDate when not complete and in a record no parser filled. Day 0 is an ordinary
+  // day (30 December 1899), never a mark.
+  TDateTime DDATE = kUnknownDate;
   QString CALEN;        // calendar escape found in the text ("@#DJULIAN@" ...) or a reader's event id
 };
 

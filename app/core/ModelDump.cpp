@@ -45,9 +45,13 @@ class Writer {
                                                                                    : DateTimeToDmy(v));
   }
   void Date(const char* key, const TDATES& d, const char* indent = "  ") {
-    if (d.ORIG.isEmpty() && d.NORM.isEmpty() && d.DDATE == 0) return;
+    // Every parsed date has a display text; a record without texts is one no reader filled.
+    if (d.ORIG.isEmpty() && d.NORM.isEmpty() && d.DDATE == kUnknownDate) return;
     const QString sort2 = d.SORT2 == today_ ? QStringLiteral("today") : d.SORT2;
-    QString day = d.DDATE == kUnknownDate ? QStringLiteral("unknown") : DateTimeToDmy(d.DDATE);
+    // DateTimeToDmy gives the empty text for 0 (an unset stamp), but here day 0 is 30 December 1899.
+    QString day = d.DDATE == kUnknownDate ? QStringLiteral("unknown")
+                  : d.DDATE == 0          ? QStringLiteral("30.12.1899")
+                                          : DateTimeToDmy(d.DDATE);
     out_ += QStringLiteral("%1%2 ORIG=\"%3\" NORM=\"%4\" SORT1=%5 SORT2=%6 YEARS=%7 STYPE=%8 DDATE=%9")
                 .arg(QLatin1String(indent), QLatin1String(key), Esc(d.ORIG), Esc(d.NORM), d.SORT1, sort2,
                      d.YEARS, d.STYPE, day);

@@ -32,7 +32,7 @@ int TwoDigits(const QString& s, int at) {
 }
 
 bool MakeEvent(const TDATES& d, const QString* type, Event& e) {
-  if (d.DDATE == kUnknownDate || d.DDATE == 0) return false;
+  if (d.DDATE == kUnknownDate) return false;
   e.day = static_cast<std::int64_t>(std::floor(d.DDATE));
   e.date = SerialToDate(static_cast<TDateTime>(e.day));
   if (!e.date.isValid()) return false;

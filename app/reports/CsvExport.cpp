@@ -1,6 +1,6 @@
 #include "app/reports/CsvExport.h"
 
-#include <QSaveFile>
+#include <QFile>
 
 #include <algorithm>
 
@@ -40,9 +40,29 @@ TCsvFields DefaultCsvFields() {
 
 namespace {
 
-// Appends the value as a quoted field with its ";": quotes doubled, a CR LF pair or a lone CR or LF as ". ".
+// A value that a spreadsheet program would take for a formula.
+bool FormulaLike(const QString& value) {
+  if (value.isEmpty()) return false;
+  const char16_t c = value.front().unicode();
+  return c == u'=' || c == u'+' || c == u'-' || c == u'@';
+}
+
+// A plain cross-reference identifier: "@", letters, digits or "_", "@". Only these pass unneutralised in
+// the identifier column.
+bool PlainReference(const QString& value) {
+  if (value.size() < 3 || value.front() != u'@' || value.back() != u'@') return false;
+  for (qsizetype i = 1; i + 1 < value.size(); ++i) {
+    const char16_t c = value[i].unicode();
+    if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_')) return false;
+  }
+  return true;
+}
+
+// Appends the value as a quoted field with its ";": quotes doubled, a CR LF pair or a lone CR or LF as ". ",
+// a formula-like start behind an apostrophe.
 void AppendQuoted(QString& line, const QString& value) {
   line += QLatin1Char('"');
+  if (FormulaLike(value)) line += QLatin1Char('\'');
   const QChar* c = value.constData();
   const qsizetype n = value.size();
   qsizetype plain = 0;  // the start of the run not yet copied
@@ -111,10 +131,17 @@ TCsvResult GedcomDataExport(const Model& m, const TCsvFields& checked, const QSt
     auto q = [&](int item, const QString& v) {
       if (on(item)) AppendQuoted(line, v);
     };
+    auto identifier = [&](int item, const QString& v) {
+      if (!on(item)) return;
+      if (PlainReference(v))
+        line += QLatin1Char('"') + v + QStringLiteral("\";");
+      else
+        AppendQuoted(line, v);
+    };
     auto bare = [&](int item, const QString& v) {
       if (on(item)) line += Bare(v);
     };
-    q(0, p.INDI);
+    identifier(0, p.INDI);
     q(1, p._UID);
     q(2, p.FIO1);
     q(3, p.SEX);
@@ -206,18 +233,24 @@ TCsvResult GedcomDataExport(const Model& m, const TCsvFields& checked, const QSt
   return r;
 }
 
-bool WriteCsvFile(const QString& path, const QStringList& lines) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  QByteArray bytes("\xEF\xBB\xBF");
-  for (const QString& l : lines) {
-    bytes += l.toUtf8();
-    bytes += "\r\n";
-    if (bytes.size() > (1 << 20)) {
-      if (file.write(bytes) != bytes.size()) return false;
-      bytes.clear();
+bool WriteCsvFile(const QString& path, const QStringList& lines, const QString& input, TCsvWriteError* error) {
+  try {
+    TZxTargetFile file(QFile::encodeName(path).toStdString(),
+                       input.isEmpty() ? std::string() : QFile::encodeName(input).toStdString());
+    QByteArray bytes("\xEF\xBB\xBF");
+    for (const QString& l : lines) {
+      bytes += l.toUtf8();
+      bytes += "\r\n";
+      if (bytes.size() > (1 << 20)) {
+        file.WriteBuffer(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        bytes.clear();
+      }
     }
+    file.WriteBuffer(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    file.Commit();
+    return true;
+  } catch (const EZxZipGen& e) {
+    if (error) *error = {e.Fault(), e.Errno(), QString::fromUtf8(e.what())};
+    return false;
   }
-  if (file.write(bytes) != bytes.size()) return false;
-  return file.commit();
 }

@@ -4,7 +4,10 @@
 //
 // The file is UTF-8 with a byte-order mark, lines end with CR LF. A value is written between double
 // quotes with its quotes doubled and every line break (CR LF, lone CR or LF) as ". "; the always empty and
-// the date-time fields are bare. The header names as many family groups as the largest family count among
+// the date-time fields are bare. A value that begins with "=", "+", "-" or "@" gets a leading apostrophe,
+// as spreadsheet users write it, so that a spreadsheet program shows it as text instead of running it as
+// a formula (a stranger's tree may hold a name "=HYPERLINK(...)"); the identifier column keeps a plain
+// cross-reference such as "@I1@" as it is. The header names as many family groups as the largest family count among
 // the exported persons, and every line is padded to that many groups, so the columns line up.
 //
 // Headless: reads the Model, reports progress through a callback that may stop the run.
@@ -12,6 +15,7 @@
 
 #include "app/core/Model.h"
 #include "app/reports/Statistics.h"
+#include "sheet/bookZip.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,8 +45,20 @@ TCsvResult GedcomDataExport(const Model& m, const TCsvFields& checked, const QSt
                             const TLangFn& lang = {},
                             const std::function<bool(std::int64_t, std::int64_t)>& progress = {});
 
-// One value as a quoted field with its ";".
+// One value as a quoted field with its ";" (a formula-like start neutralised, see above).
 QString CsvQuoted(const QString& value);
-// Writes the lines to `path` as UTF-8 with a BOM, CR LF after each line. False when the file cannot be
-// written (then no partial file is left).
-bool WriteCsvFile(const QString& path, const QStringList& lines);
+
+// Why WriteCsvFile wrote nothing: the kind of fault, errno where the system gave one, and the file
+// layer's message.
+struct TCsvWriteError {
+  TZxFileFault fault = TZxFileFault::ffNone;
+  int err = 0;
+  QString message;
+};
+// Writes the lines to `path` as UTF-8 with a BOM, CR LF after each line, through the project's one
+// whole-file writer (TZxTargetFile: written beside the target and renamed over it, links written through,
+// only a regular file replaced). `input`, when given, is the file the tree was read from: it is never
+// overwritten. False when the file cannot be written (then no partial file is left and an old file is
+// untouched); `error` (may be null) then says why.
+bool WriteCsvFile(const QString& path, const QStringList& lines, const QString& input = {},
+                  TCsvWriteError* error = nullptr);

@@ -49,7 +49,25 @@ TIDD DatedItem(const TDATES& d) {
   return x;
 }
 
-bool HasDate(const TIDD& x) { return x.Today || !x.DateOrig.isEmpty(); }
+// A bound that names a day no calendar has (29 February 1900, 31 April 1901). Unknown parts ("00", "99")
+// and open bounds are not such days. The day count of an impossible day would fall back to 1 January of
+// year 1 and give absurd gaps, so an item with one takes no part in comparisons.
+bool ImpossibleDay(const QString& key) {
+  if (key.size() != 8) return false;
+  int v[8];
+  for (int i = 0; i < 8; ++i) {
+    const char16_t c = key[i].unicode();
+    if (c < u'0' || c > u'9') return false;
+    v[i] = c - u'0';
+  }
+  const int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3], m = v[4] * 10 + v[5], d = v[6] * 10 + v[7];
+  if (y < 1 || m < 1 || m > 12 || d < 1 || d > 31) return false;
+  return !QDate(y, m, d).isValid();
+}
+
+bool HasDate(const TIDD& x) {
+  return x.Today || (!x.DateOrig.isEmpty() && !ImpossibleDay(x.Date1) && !ImpossibleDay(x.Date2));
+}
 
 // D(k): a sort key as a whole day count.
 std::int64_t D(const QString& key) { return std::int64_t(std::floor(SortKeyToDateClamped(key))); }

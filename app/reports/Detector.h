@@ -9,7 +9,8 @@
 //
 // Dates are compared through TIDD items whose bounds are "yyyymmdd" sort keys compared as texts
 // (IsExactDatePair) or turned into day counts (CompareDateRanges). An item with an empty DateOrig has no
-// date and never compares, except the "today" item of a living person in check 12 (flag Today).
+// date and never compares, except the "today" item of a living person in check 12 (flag Today). Nor does
+// an item whose bound names an impossible day (29 February 1900): it has no place in any order.
 //
 // Links out of range of aIndi or aFam are treated as no link: nothing is read out of bounds, whatever the
 // model holds. The run polls and clears Model::AbortFlag and changes nothing else in the model.

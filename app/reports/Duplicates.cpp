@@ -20,7 +20,7 @@ constexpr TColor kRed = 255;
 constexpr TColor kBlue = 0xFF0000;
 const QString kCrLf = QStringLiteral("\r\n");
 
-// A date whose text is empty is unknown, also when no parser filled its day number (which is then 0).
+// A date whose text is empty is unknown, whatever its day number says.
 TDateTime DayOf(const TDATES& d) {
   if (d.ORIG.isEmpty() && d.NORM.isEmpty()) return kUnknownDate;
   return d.DDATE;

@@ -9,6 +9,7 @@
 #include "app/reports/Calendar.h"
 #include "platform/qt/ClientDataSet.h"
 #include "sheet/bookSave.h"
+#include "sheet/bookZip.h"
 #include "sheet/shevrix.h"
 
 namespace {
@@ -123,24 +124,28 @@ void BuildInformerBook(TSHEVRIX& book, const platform::TClientDataSet& cds, cons
   }
 }
 
-void SaveWorkbook(TSHEVRIX& book, const QString& fileName) {
+void SaveWorkbook(TSHEVRIX& book, const QString& fileName, const QString& input) {
   // The library wants the folder in the name; a bare file name is in the current folder.
   const std::string path = QFile::encodeName(QFileInfo(fileName).absoluteFilePath()).toStdString();
+  // Refused targets are refused before the package is made; the writer checks them again itself.
+  CheckTargetFile(path, input.isEmpty() ? std::string() : QFile::encodeName(input).toStdString());
   const int rc = TZBookSave::From(&book).Charset("utf-8").Save(path);
   if (rc != 0)
     throw std::runtime_error("The workbook was not written: " + fileName.toStdString());
 }
 
-void MarriageToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName) {
+void MarriageToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName,
+                   const QString& input) {
   if (!cds.Active() || fileName.isEmpty()) return;
   TSHEVRIX book;
   BuildMarriageBook(book, cds, columns);
-  SaveWorkbook(book, fileName);
+  SaveWorkbook(book, fileName, input);
 }
 
-void InformerToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName) {
+void InformerToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName,
+                   const QString& input) {
   if (!cds.Active() || fileName.isEmpty()) return;
   TSHEVRIX book;
   BuildInformerBook(book, cds, columns);
-  SaveWorkbook(book, fileName);
+  SaveWorkbook(book, fileName, input);
 }

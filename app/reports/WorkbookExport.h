@@ -24,10 +24,15 @@ void BuildMarriageBook(TSHEVRIX& book, const platform::TClientDataSet& cds, cons
 void BuildInformerBook(TSHEVRIX& book, const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns);
 
 // Build and write; nothing happens when the dataset is not open. `fileName` ends in ".xlsx" or ".xml".
-void MarriageToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName);
-void InformerToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName);
-// Writes the book to the file by its extension; raises std::runtime_error when it was not written.
-void SaveWorkbook(TSHEVRIX& book, const QString& fileName);
+// `input`, when given, is the file the tree was read from, which is never overwritten.
+void MarriageToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName,
+                   const QString& input = {});
+void InformerToXLS(const platform::TClientDataSet& cds, const std::vector<TReportColumn>& columns, const QString& fileName,
+                   const QString& input = {});
+// Writes the book to the file by its extension through the project's one whole-file writer (TZxTargetFile:
+// links written through, only a regular file replaced, never `input`). Raises EZxZipGen for a refused
+// target (before anything is written) and std::runtime_error when the file was not written.
+void SaveWorkbook(TSHEVRIX& book, const QString& fileName, const QString& input = {});
 
 // The fixed files of the "В Excel" buttons.
 inline constexpr const char* kMarriageWorkbook = "Marriage.XLSX";

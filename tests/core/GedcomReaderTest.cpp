@@ -221,7 +221,7 @@ TEST_F(GedcomReader, EmptyDatesAndElementZero) {
   EXPECT_EQ(P(1).BIRT_DATE.NORM, Q("?"));
   EXPECT_EQ(P(1).BIRT_DATE.DDATE, kUnknownDate);
   EXPECT_TRUE(P(1).DEAT_DATE.NORM.isEmpty());  // no death record: the date stays unfilled
-  EXPECT_EQ(P(1).DEAT_DATE.DDATE, 0);
+  EXPECT_EQ(P(1).DEAT_DATE.DDATE, kUnknownDate);
   EXPECT_EQ(P(2).DEAT_DATE.NORM, Q("?"));
   EXPECT_EQ(P(2).DEAT_DATE.DDATE, kUnknownDate);
   EXPECT_EQ(P(1).iPr, -1);
@@ -371,6 +371,19 @@ TEST_F(GedcomReader, ProgressIsReported) {
   });
   EXPECT_GT(calls, 5);
   EXPECT_EQ(lastMax, 300);
+}
+
+// 30 December 1899 is day 0 of the day count: an ordinary day, apart from the unknown and the unfilled date.
+TEST_F(GedcomReader, DayZeroIsAnOrdinaryDate) {
+  LoadText("0 HEAD\n0 @I1@ INDI\n1 BIRT\n2 DATE 30 DEC 1899\n0 @I2@ INDI\n1 BIRT\n2 DATE 31 DEC 1899\n");
+  EXPECT_EQ(P(1).BIRT_DATE.DDATE, 0.0);
+  EXPECT_EQ(P(2).BIRT_DATE.DDATE, 1.0);
+  EXPECT_EQ(P(1).DEAT_DATE.DDATE, kUnknownDate);  // no death record
+  const QString dump = DumpModel(m, QStringLiteral("20260101"));
+  EXPECT_TRUE(dump.contains(Q("NORM=\"30.12.1899\" SORT1=18991230 SORT2=18991230 YEARS=1899 STYPE= DDATE=30.12.1899\n")))
+      << dump.toStdString();
+  EXPECT_TRUE(dump.contains(Q("DDATE=31.12.1899\n")));
+  EXPECT_FALSE(dump.contains(Q("DEAT")));  // an unfilled date is not dumped
 }
 
 // Every file of the shared sample corpus loads into a sound model.

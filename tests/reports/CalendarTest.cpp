@@ -46,6 +46,18 @@ TEST(Calendar, AnniversariesAndThousandDays) {
   EXPECT_TRUE(near.front().endsWith(QStringLiteral("D27000"))) << near.front().toStdString();
 }
 
+// 30 December 1899 is day 0 of the day count and an ordinary date: its anniversaries are listed.
+TEST(Calendar, DayZeroIsAnOrdinaryDate) {
+  Tree t;
+  t.Person(QStringLiteral("Ветров Андрей"), QStringLiteral("M"), QStringLiteral("30 DEC 1899"));
+  t.Person(QStringLiteral("Ветров Павел"), QStringLiteral("M"), QStringLiteral("31 DEC 1899"));
+  TCalendarOptions o;
+  o.Today = QDate(2026, 12, 20);
+  const QStringList rows = RunCalendar(t.m, o);
+  EXPECT_TRUE(rows.contains(QStringLiteral("30.12.2026 30.12.1899 * Ветров Андрей Y127"))) << rows.join(u'|').toStdString();
+  EXPECT_TRUE(rows.contains(QStringLiteral("31.12.2026 31.12.1899 * Ветров Павел Y127"))) << rows.join(u'|').toStdString();
+}
+
 TEST(Calendar, EventsFiltersAndMarriages) {
   Tree t;
   const auto h = t.Person(QStringLiteral("Орлов Степан"), QStringLiteral("M"), QStringLiteral("10 DEC 1940"),

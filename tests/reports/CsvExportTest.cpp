@@ -6,7 +6,11 @@
 #include "tests/reports/MarriagesTestTree.h"
 #include "tests/sheet/BookSaveTestUtil.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <sys/stat.h>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -53,6 +57,78 @@ TEST(CsvExport, ChosenColumnsQuotingAndBareFields) {
   t.P(p).INSE = 45000.5;  // 15.03.2023 12:00
   const TCsvResult r = GedcomDataExport(t.m, Only({23}), captions);
   EXPECT_EQ(r.Lines[1], QStringLiteral("15.03.2023 12:00:00;"));
+}
+
+// Values that a spreadsheet program would run as formulas are written behind an apostrophe, in every
+// quoted column; the identifier column keeps a plain cross-reference as it is.
+TEST(CsvExport, FormulaLikeValuesAreNeutralised) {
+  struct Case {
+    const char* indi;
+    const char* name;
+    const char* line;  // columns 0 (code), 2 (full name), 11 (note)
+  } cases[] = {
+      {"@I1@", "=HYPERLINK(\"http://x\";\"y\")", "\"@I1@\";\"'=HYPERLINK(\"\"http://x\"\";\"\"y\"\")\";\"\";"},
+      {"@P_12@", "+1+2", "\"@P_12@\";\"'+1+2\";\"\";"},
+      {"@I3@", "-2+3", "\"@I3@\";\"'-2+3\";\"\";"},
+      {"@I4@", "@SUM(A1)", "\"@I4@\";\"'@SUM(A1)\";\"\";"},
+      {"=1+1", "Иванов", "\"'=1+1\";\"Иванов\";\"\";"},
+      {"@=1+1@", "a=b", "\"'@=1+1@\";\"a=b\";\"\";"},
+      {"@I7@", " =1", "\"@I7@\";\" =1\";\"\";"},
+  };
+  for (const Case& c : cases) {
+    Tree t;
+    const auto p = t.Person(QString::fromUtf8(c.name), QStringLiteral("M"));
+    t.P(p).INDI = QString::fromUtf8(c.indi);
+    const TCsvResult r = GedcomDataExport(t.m, Only({0, 2, 11}), CsvFieldCaptions());
+    ASSERT_EQ(r.Lines.size(), 2) << c.name;
+    EXPECT_EQ(r.Lines[1], QString::fromUtf8(c.line)) << c.name;
+  }
+  // The lists of siblings and children are values too.
+  Tree t;
+  const auto father = t.Person(QStringLiteral("Отец"), QStringLiteral("M"));
+  const auto a = t.Person(QStringLiteral("Иванов =cmd"), QStringLiteral("M"));
+  const auto b = t.Person(QStringLiteral("Иванов Пётр"), QStringLiteral("M"));
+  t.P(a).FIRS1 = QStringLiteral("=cmd");
+  t.Family(father, 0, {a, b});
+  const TCsvResult r = GedcomDataExport(t.m, Only({32}), CsvFieldCaptions());
+  EXPECT_EQ(r.Lines[3], QStringLiteral("\"'=cmd ?\";"));
+}
+
+// The writer follows the project's one whole-file rule: a link is written through, a FIFO or the tree's
+// own file is refused with its reason and left as it was.
+TEST(CsvExport, WriterTargets) {
+  QTemporaryDir dir;
+  const QString real = dir.filePath(QStringLiteral("real.csv")), link = dir.filePath(QStringLiteral("link.csv"));
+  const QString tree = dir.filePath(QStringLiteral("tree.ged")), fifo = dir.filePath(QStringLiteral("pipe.csv"));
+  {
+    QFile f(tree);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("0 HEAD\r\n");
+  }
+  ASSERT_TRUE(QFile::link(real, link));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+  const QStringList lines{QStringLiteral("\"a\";")};
+  ASSERT_TRUE(WriteCsvFile(link, lines, tree));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  QFile back(real);
+  ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+  EXPECT_EQ(back.readAll(), QByteArray("\xEF\xBB\xBF\"a\";\r\n"));
+
+  struct Case {
+    QString target;
+    TZxFileFault fault;
+  } cases[] = {{fifo, TZxFileFault::ffNotRegular}, {tree, TZxFileFault::ffSameAsInput}};
+  for (const Case& c : cases) {
+    TCsvWriteError error;
+    EXPECT_FALSE(WriteCsvFile(c.target, lines, tree, &error)) << c.target.toStdString();
+    EXPECT_EQ(error.fault, c.fault) << c.target.toStdString();
+    EXPECT_FALSE(error.message.isEmpty());
+  }
+  EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+  QFile t(tree);
+  ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+  EXPECT_EQ(t.readAll(), QByteArray("0 HEAD\r\n"));
+  EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::System | QDir::Hidden).size(), 4);
 }
 
 // A man with two marriages, his wife, a child, the wife's sibling, and a person of unknown sex.

@@ -175,6 +175,27 @@ TEST(DetectorChecks, GapsAndAges) {
   });
 }
 
+// A date that names a day no calendar has takes no part in any comparison; a real leap day does.
+TEST(DetectorChecks, ImpossibleDaysNeverCompare) {
+  RunCases({
+      {"2 and 12: 29 February 1900 and 31 April 1901",
+       [](DetTree& t) {
+         t.Person(S("Leap"), S("M"), S("29 FEB 1900"), S("01.01.1890"));
+         t.Person(S("April"), S("F"), S("31 APR 1901"), S("01.01.1960"));
+         t.Person(S("Living"), S("M"), S("29 FEB 1900"));
+         t.Person(S("Real"), S("M"), S("29 FEB 1904"), S("01.01.1890"));
+       },
+       OnlyChecks({2, 12}, true),
+       {S("@I4@\tred\t2.Рождение (29.02.1904) после смерти (01.01.1890)")}},
+      {"1 and 9: a child born on an impossible day",
+       [](DetTree& t) {
+         const auto mother = t.Person(S("Mother"), S("F"), S("01.01.1900"));
+         t.Family(0, mother, {t.Person(S("Kid"), S("M"), S("30 FEB 1850"))});
+       },
+       OnlyChecks({1, 9}, true), {}},
+  });
+}
+
 // Checks 14 to 22: the structure of the tree; always blue.
 TEST(DetectorChecks, Structure) {
   RunCases({

@@ -256,7 +256,7 @@ TEST(DuplicateScan, EmptyDateTextCountsAsUnknown) {
   // scores "unknown" (30 per point), not "two different days" (0).
   const auto a = t.Person("M", "Соколов", "Иван", "Петрович", {}, "12 MAR 1910");
   const auto b = t.Person("M", "Соколов", "Иван", "Петрович");
-  EXPECT_EQ(t.m.aIndi[std::size_t(b)].DEAT_DATE.DDATE, 0.0);
+  EXPECT_EQ(t.m.aIndi[std::size_t(b)].DEAT_DATE.DDATE, kUnknownDate);
   BuildDuplicateRecords(t.m);
   EXPECT_EQ(t.m.aPers4[std::size_t(b)].dDateS, kUnknownDate);
   QString detail = QStringLiteral("M");

@@ -92,7 +92,7 @@ TEST(Xml2003, RowsAndCellsSkipping) {
   EXPECT_TRUE(Has(doc, "   <Row ss:Index=\"1\">\r\n    <Cell ss:Index=\"3\">\r\n     <ss:Data ss:Type=\"String\">third"
                        "</ss:Data>\r\n    </Cell>\r\n    <Cell/>\r\n   </Row>"));
   EXPECT_TRUE(Has(doc, "   <Row ss:Index=\"2\">\r\n    <Cell>\r\n     <ss:Data ss:Type=\"String\">x</ss:Data>"));
-  EXPECT_TRUE(Has(doc, "<Cell ss:Index=\"4\" ss:Formula=\"=A1&amp;&quot;&lt;&quot;\">\r\n     <ss:Data "
+  EXPECT_TRUE(Has(doc, "<Cell ss:Index=\"4\" ss:Formula=\"=R[-2]C[-3]&amp;&quot;&lt;&quot;\">\r\n     <ss:Data "
                        "ss:Type=\"String\"></ss:Data>"));
   EXPECT_TRUE(Has(doc, "<Table ss:ExpandedColumnCount=\"4\" ss:ExpandedRowCount=\"3\" x:FullRows=\"1\" "
                        "x:FullColumns=\"1\">\r\n   <Row"));  // default widths: no Column elements

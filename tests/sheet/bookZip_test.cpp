@@ -260,3 +260,86 @@ TEST_F(ZipGenTest, LongTargetNameStillGetsATemporaryFile) {
   TZxZipGen::Free(gen);
   EXPECT_EQ(ListDir(dir_), std::vector<std::string>{name});
 }
+
+// The one whole-file writer: a link is written through (the file it names is replaced, the link stays),
+// only a regular file is replaced, the input file never is, and a refusal leaves everything as it was.
+TEST_F(ZipGenTest, TargetFileLinkAndIdentityRules) {
+  const auto write = [](const std::string& target, const std::string& input = {}) {
+    TZxTargetFile f(target, input);
+    f.Write("new");
+    f.Commit();
+  };
+  const auto faultOf = [&](const std::string& target, const std::string& input = {}) {
+    try {
+      write(target, input);
+    } catch (const EZxZipGen& e) {
+      return e.Fault();
+    }
+    return TZxFileFault::ffNone;
+  };
+
+  // Written through links: absolute, relative from another folder, two in a chain, one to no file yet.
+  WriteFile(Path("real.txt"), "old");
+  fs::create_directory(Path("sub"));
+  fs::create_symlink(Path("real.txt"), Path("abs.lnk"));
+  fs::create_symlink("../real.txt", Path("sub/rel.lnk"));
+  fs::create_symlink(Path("abs.lnk"), Path("chain.lnk"));
+  fs::create_symlink("later.txt", Path("dangling.lnk"));
+  for (const char* link : {"abs.lnk", "sub/rel.lnk", "chain.lnk"}) {
+    SCOPED_TRACE(link);
+    WriteFile(Path("real.txt"), "old");
+    write(Path(link));
+    EXPECT_TRUE(fs::is_symlink(Path(link)));
+    EXPECT_EQ(ReadFile(Path("real.txt")), "new");
+  }
+  write(Path("dangling.lnk"));
+  EXPECT_TRUE(fs::is_symlink(Path("dangling.lnk")));
+  EXPECT_EQ(ReadFile(Path("later.txt")), "new");
+
+  // The replaced file keeps its permissions.
+  fs::permissions(Path("real.txt"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  write(Path("real.txt"));
+  EXPECT_EQ(fs::status(Path("real.txt")).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+  // Refusals: nothing written, nothing replaced, no temporary file left.
+  ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+  fs::create_symlink(Path("pipe"), Path("pipe.lnk"));
+  fs::create_symlink(Path("loop.lnk"), Path("loop.lnk"));
+  WriteFile(Path("tree.ged"), "0 HEAD");
+  fs::create_symlink(Path("tree.ged"), Path("tree.lnk"));
+  fs::create_hard_link(Path("tree.ged"), Path("tree-hard.ged"));
+  struct Refusal {
+    std::string target, input;
+    TZxFileFault fault;
+  } refusals[] = {
+      {Path("pipe"), "", TZxFileFault::ffNotRegular},
+      {Path("pipe.lnk"), "", TZxFileFault::ffNotRegular},
+      {"/dev/full", "", TZxFileFault::ffNotRegular},
+      {"/dev/null", "", TZxFileFault::ffNotRegular},
+      {Path("sub"), "", TZxFileFault::ffNotRegular},
+      {Path("loop.lnk"), "", TZxFileFault::ffNotRegular},
+      {Path("tree.ged"), Path("tree.ged"), TZxFileFault::ffSameAsInput},
+      {Path("tree.lnk"), Path("tree.ged"), TZxFileFault::ffSameAsInput},
+      {Path("tree.ged"), Path("tree.lnk"), TZxFileFault::ffSameAsInput},
+      {Path("tree-hard.ged"), Path("tree.ged"), TZxFileFault::ffSameAsInput},
+      {Path("no/such/dir/x"), "", TZxFileFault::ffCreate},
+  };
+  const auto before = ListDir(dir_);
+  for (const Refusal& r : refusals) {
+    SCOPED_TRACE(r.target);
+    EXPECT_EQ(faultOf(r.target, r.input), r.fault);
+    // The check alone refuses what no file may replace; a folder that is missing shows only on creation.
+    if (r.fault != TZxFileFault::ffCreate) {
+      EXPECT_THROW(CheckTargetFile(r.target, r.input), EZxZipGen);
+    }
+  }
+  EXPECT_EQ(ListDir(dir_), before);
+  EXPECT_EQ(fs::status(Path("pipe")).type(), fs::file_type::fifo);
+  EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+  EXPECT_EQ(ReadFile(Path("tree.ged")), "0 HEAD");
+  // Another file than the input, and a missing input, are fine.
+  EXPECT_NO_THROW(CheckTargetFile(Path("real.txt"), Path("tree.ged")));
+  EXPECT_NO_THROW(CheckTargetFile(Path("new.txt"), Path("missing.ged")));
+}
+

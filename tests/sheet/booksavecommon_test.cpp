@@ -22,6 +22,27 @@ TEST(ZxSaveCommon, ColumnLetters) {
   EXPECT_EQ(ColumnLetters(std::numeric_limits<int>::max()).size(), 7u);
 }
 
+// Excel 2003 XML reads ss:Formula in R1C1 notation; the workbook keeps A1.
+TEST(ZxSaveCommon, FormulaA1ToR1C1) {
+  struct Case {
+    const char16_t* a1;
+    int column, row;
+    const char16_t* r1c1;
+  } cases[] = {
+      {u"=C1*3", 0, 0, u"=RC[2]*3"},
+      {u"=A1", 0, 0, u"=RC"},
+      {u"=A1", 3, 2, u"=R[-2]C[-3]"},
+      {u"=$C$1+$C1+C$1", 1, 4, u"=R1C3+R[-4]C3+R1C[1]"},
+      {u"=SUM(a1:B10)", 0, 0, u"=SUM(RC:R[9]C[1])"},
+      {u"=LOG10(A2)&\"B2\"", 0, 0, u"=LOG10(R[1]C)&\"B2\""},
+      {u"=Sheet1!A1+'My A1'!B2", 0, 0, u"=Sheet1!RC+'My A1'!R[1]C[1]"},
+      {u"=\"a\"\"A1\"&TRUE", 0, 0, u"=\"a\"\"A1\"&TRUE"},
+      {u"=XFD1048576+XFE1+A0+ABCD1+1E5", 0, 0, u"=R[1048575]C[16383]+XFE1+A0+ABCD1+1E5"},
+      {u"=my_name1+A1B", 0, 0, u"=my_name1+A1B"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(U8(FormulaA1ToR1C1(c.a1, c.column, c.row)), U8(c.r1c1)) << U8(c.a1);
+}
+
 TEST(ZxSaveCommon, Rotation) {
   struct Case {
     int angle, normalized, xlsx;
@@ -141,6 +162,10 @@ TEST(ZxSaveCommon, PageListTitles) {
   EXPECT_EQ(Titles(book, {0, 1}, {u"Я", u"я"}), (V{u"Я", u"я(1)"}));
   EXPECT_EQ(Titles(book, {0}, {u"  A:B/C\\D?E*F[G]H \t"}), (V{u"A;B;C;D;E;F;G;H"}));
   EXPECT_EQ(Titles(book, {0, 1, 2}, {u"X(1)", u"X", u"X"}), (V{u"X(1)", u"X", u"X(2)"}));
+  // Characters the XML encoder drops are gone before titles are made unique.
+  EXPECT_EQ(Titles(book, {0, 1}, {u"A\x01" u"B", u"AB"}), (V{u"AB", u"AB(1)"}));
+  EXPECT_EQ(Titles(book, {0, 1}, {u"C\xFFFF", u"C\xD800"}), (V{u"C", u"C(1)"}));
+  EXPECT_EQ(Titles(book, {0}, {u"\x02"}), (V{u"Sheet 1"}));
   // A number in parentheses at the top of the range does not overflow.
   EXPECT_EQ(Titles(book, {0, 1}, {u"T(2147483647)", u"T(2147483647)"}), (V{u"T(2147483647)", u"T(1)"}));
 

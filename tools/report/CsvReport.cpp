@@ -1,10 +1,13 @@
 // trevolan-report csv FILE OUT.csv: writes the CSV export of every person with the default columns (code,
 // full name, sex, birth and death dates and places, father, mother, and per family the spouse, the role,
 // the marriage date and the children). --set ExportFields=N,N,... checks exactly the items named (0..41)
-// instead.
+// instead. Values that a spreadsheet program would run as formulas (a start "=", "+", "-" or "@") are
+// written behind an apostrophe; the identifier column keeps "@I1@". OUT must be a regular file or a new
+// one (a link is written through) and never the tree that was read.
 #include "tools/report/ReportCommand.h"
 
 #include "app/reports/CsvExport.h"
+#include "tools/report/OutputFile.h"
 
 namespace {
 
@@ -21,8 +24,12 @@ int RunCsv(ReportContext& ctx) {
       fields[static_cast<std::size_t>(i)] = true;
     }
   }
+  const QString out = ctx.args.front();
+  CheckOutputFile(out, ctx.file);
   const TCsvResult r = GedcomDataExport(ctx.model, fields, CsvFieldCaptions());
-  if (!WriteCsvFile(ctx.args.front(), r.Lines)) throw std::runtime_error("cannot write " + ctx.args.front().toStdString());
+  TCsvWriteError error;
+  if (!WriteCsvFile(out, r.Lines, ctx.file, &error))
+    throw std::runtime_error(OutputFaultText(error.fault, error.err, out).toStdString());
   return 0;
 }
 

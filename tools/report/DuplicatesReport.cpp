@@ -27,8 +27,12 @@ TDuplicateOptions ReadOptions(const ReportContext& ctx) {
   o.DeathWeight = ctx.Int(QStringLiteral("SpinEdit10"), o.DeathWeight);
   o.Father = ctx.Bool(QStringLiteral("CheckBox73"), o.Father);
   o.Mother = ctx.Bool(QStringLiteral("CheckBox74"), o.Mother);
-  o.Similarity = ctx.Int(QStringLiteral("RadioGroup5"), 0) == 1;
+  // Every value is checked against what its control can hold, as the weights are below.
+  const int mode = ctx.Int(QStringLiteral("RadioGroup5"), 0);
+  if (mode != 0 && mode != 1) throw ReportUsageError(QStringLiteral("RadioGroup5 is 0 (exact) or 1 (similarity)"));
+  o.Similarity = mode == 1;
   o.Threshold = ctx.Int(QStringLiteral("SpinEdit12"), o.Threshold);
+  if (o.Threshold < 10 || o.Threshold > 100) throw ReportUsageError(QStringLiteral("SpinEdit12 is 10..100"));
   o.ExcludeSiblings = ctx.Bool(QStringLiteral("CheckBox47"), o.ExcludeSiblings);
   o.Details = ctx.Bool(QStringLiteral("CheckBox49"), o.Details);
   if (ctx.Bool(QStringLiteral("RadioButton4"), false)) o.Who = TDuplicateWho::Men;
