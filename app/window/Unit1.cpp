@@ -405,10 +405,8 @@ void TForm1::OpenDataFiles(const QString& path) {
   busy_ = true;
   Model& m = model();
   m.AbortFlag = false;
+  LockCommands(true);
   ToolButton4->setEnabled(true);
-  ToolButton3->setEnabled(false);
-  ToolButton2->setEnabled(false);
-  ToolButton1->setEnabled(false);
   std::optional<TBusyCursor> cursor(std::in_place);
   Edit2->setText(path);
   const QString ext = path.right(3).toUpper();
@@ -448,6 +446,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   loadedSize_ = fi.exists() ? fi.size() : -1;
   loadedTime_ = fi.exists() ? fi.lastModified() : QDateTime();
   cursor.reset();
+  LockCommands(false);
   ToolButton2->setEnabled(true);
   ToolButton1->setEnabled(true);
   ToolButton3->setEnabled(true);
