@@ -69,6 +69,17 @@ bool FillTree(const Model& m, TAncestorList& list, const QString& current, std::
     FillFromPerson(m, a[i], p);
     a[i].sex = Person(m, p).SEX;
     ParentIds(m, a[i]);
+    // A person who is his own descendant on this entry's path closes a loop in the data: his ancestors
+    // are already listed along that path, so the entry gets no parents and the loop ends here.
+    bool loop = false;
+    for (size_t k = i; k > 0 && !loop;) {
+      k = size_t(a[k].iPot);
+      loop = a[k].ID == a[i].ID;
+    }
+    if (loop) {
+      a[i].ID1.clear();
+      a[i].ID2.clear();
+    }
     if (!a[i].ID1.isEmpty()) {
       TPers f;
       f.ID = a[i].ID1;
@@ -83,8 +94,12 @@ bool FillTree(const Model& m, TAncestorList& list, const QString& current, std::
       mo.iPot = std::int32_t(i);
       a.push_back(std::move(mo));
     }
-    if (double(i) > bound) break;
     if (i + 1 == a.size()) break;
+    // The bound ends runaway expansion of deep trees, but never before every slot of the generations a
+    // chart can draw is filled: with intermarriage a loop-free tree has more entries than persons. The
+    // list is in generation order, so the next entry's generation tells when those are complete; they
+    // hold at most 2^kAncestorFullGenerations - 1 entries.
+    if (double(i) > bound && a[i + 1].Place.size() > kAncestorFullGenerations) break;
   }
   list.builtBy = TAncestorBuilder::FillTree;
   return true;

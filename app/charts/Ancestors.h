@@ -3,7 +3,9 @@
 // scheme built with it as a tree of nodes. Headless: reads a Model, writes the list and a TTreeNodes.
 //
 // FillTree builds the full expansion (a person reached along two paths occurs twice, with his whole
-// ancestry), bounded to 1.5 x the person count so that a loop in the data ends. SxPrGedcom expands
+// ancestry). A person met again on his own path (a loop in the data) gets no parents there. The walk
+// stops past 1.5 x the person count, but never before the first kAncestorFullGenerations generations
+// are complete. SxPrGedcom expands
 // every person once; a repeated person is a leaf linked to his first node.
 // A list is reused by FillTree only when FillTree itself built it for the same person and the same
 // load of the model (the caller's load stamp).
@@ -43,6 +45,9 @@ struct TPers {
   double rAn2 = 0;
   std::int32_t iPot = 0;  // index of the child entry whose parent this entry is
 };
+
+// The generations FillTree always completes: the deepest ring of the fan chart (the person is generation 1).
+inline constexpr int kAncestorFullGenerations = 13;
 
 enum class TAncestorBuilder { None, FillTree, Scheme };
 

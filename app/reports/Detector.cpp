@@ -324,7 +324,7 @@ class TChecks {
         std::int32_t color = 0;
         if (PairFinding(c, rd_.DateS, &color))
           Emit(color, Fmt(Msg(kMsg5_1), {NameOrPlaceholder(c.PID), c.DateOrig,
-                                         color == kDetectorRed ? QString() : QStringLiteral("возможно "),
+                                         color == kDetectorRed ? QString() : cat_.Possibly,
                                          rd_.DateS.DateOrig}));
       } else if (Male()) {
         double diff = 0;
@@ -665,6 +665,7 @@ TCheckCatalogue ReadCheckCatalogue(const TDetectorTranslate& translate) {
   c.CheckValues[0] = tr(u"CheckValue1", u"(отсутствует в событии)");
   c.CheckValues[1] = u' ' + tr(u"CheckValue2", u"составляет") + u' ';
   c.CheckValues[2] = u' ' + tr(u"CheckValue3", u"может составлять") + u' ';
+  c.Possibly = tr(u"CheckValue4", u"возможно") + u' ';
   for (const TCatalogueEntry& e : kMessages) c.CheckMessageTexts[std::size_t(e.slot)] = tr(e.key, e.def);
   // Keys beginning with "*" are empty when the file lacks them and are never written back.
   c.Mother = tr(u"*M", u"");

@@ -84,6 +84,7 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
 struct TCheckCatalogue {
   std::array<QString, 3> CheckValues;         // 1: placeholder; 2, 3: " value " with blanks around
   std::array<QString, 44> CheckMessageTexts;  // message n (or n.1) in slot 2(n-1), n.2 in the next slot
+  QString Possibly = QStringLiteral("возможно ");  // "CheckValue4" and a blank: a possible finding of check 5
   QString Mother;                             // "*M": the missing parent of a man's child
   QString Father;                             // "*F": the missing parent of a woman's child
   QString DecimalPoint = QStringLiteral(".");  // of the numbers of years (the locale's)

@@ -140,6 +140,45 @@ TEST(Ancestors, AManWhoIsHisOwnGrandfatherEndsBothBuilds) {
   EXPECT_EQ(tree.Count(), 5);  // a, b, "0", a (repeated), "0"
 }
 
+// 49 persons, 13 full generations: every person of generations 2..13 is one of two couples whose
+// children marry each other, so the pedigree has 8191 slots, all known, and no loop.
+TEST(FillTree, IntermarriageFillsEveryGenerationAChartDraws) {
+  TreeBuilder t;
+  const auto root = t.Person(QStringLiteral("Root R"), QStringLiteral("M"));
+  std::int64_t famA = 0, famB = 0;  // the two families of the generation below
+  for (int g = 2; g <= kAncestorFullGenerations; ++g) {
+    const QString n = QString::number(g);
+    const auto ma = t.Person(QStringLiteral("Ma ") + n, QStringLiteral("M"));
+    const auto fa = t.Person(QStringLiteral("Fa ") + n, QStringLiteral("F"));
+    const auto mb = t.Person(QStringLiteral("Mb ") + n, QStringLiteral("M"));
+    const auto fb = t.Person(QStringLiteral("Fb ") + n, QStringLiteral("F"));
+    const auto a = t.Family(ma, fa, {});
+    const auto b = t.Family(mb, fb, {});
+    if (g == 2) {
+      t.m.aFam[size_t(a)].CHIL.push_back(root);
+      t.m.aIndi[size_t(root)].FAMC = a;
+    } else {
+      // The husbands of the generation below are sons of family a, the wives daughters of family b.
+      for (const auto f : {famA, famB}) {
+        const TFAM& below = t.m.aFam[size_t(f)];
+        t.m.aFam[size_t(a)].CHIL.push_back(below.HUSB);
+        t.m.aIndi[size_t(below.HUSB)].FAMC = a;
+        t.m.aFam[size_t(b)].CHIL.push_back(below.WIFE);
+        t.m.aIndi[size_t(below.WIFE)].FAMC = b;
+      }
+    }
+    famA = a;
+    famB = b;
+  }
+  ASSERT_EQ(t.m.aIndi.size(), 50u);
+  TAncestorList list;
+  ASSERT_TRUE(FillTree(t.m, list, Id(root), 1));
+  std::vector<int> filled(kAncestorFullGenerations + 2, 0);
+  for (const TPers& e : list.aPers)
+    if (!e.Name.isEmpty()) ++filled[size_t(e.Place.size())];
+  for (int g = 1; g <= kAncestorFullGenerations; ++g) EXPECT_EQ(filled[size_t(g)], 1 << (g - 1)) << "generation " << g;
+}
+
 TEST(SxPrGedcom, ReturnsAtOnceOffItsPageForTheSamePerson) {
   ThreeGenerations t;
   TAncestorList list;

@@ -131,14 +131,17 @@ TEST(DetectorCatalogue, KeysDefaultsAndStarKeys) {
     asked[key] = def;
     return key.startsWith(u'*') ? QString() : QStringLiteral("T:") + key;
   });
-  // 3 value texts, 27 messages, "*M" and "*F".
-  EXPECT_EQ(asked.size(), 32u);
+  // 4 value texts, 27 messages, "*M" and "*F".
+  EXPECT_EQ(asked.size(), 33u);
   EXPECT_EQ(asked.at(QStringLiteral("*M")), QString());
   EXPECT_EQ(asked.at(QStringLiteral("*F")), QString());
   EXPECT_EQ(asked.at(QStringLiteral("CheckValue3")), QStringLiteral("может составлять"));
   EXPECT_EQ(cat.CheckValues[0], "T:CheckValue1");
   EXPECT_EQ(cat.CheckValues[1], " T:CheckValue2 ");
   EXPECT_EQ(cat.CheckValues[2], " T:CheckValue3 ");
+  // The word of a possible finding of check 5 is translated too, with its blank after it.
+  EXPECT_EQ(asked.at(QStringLiteral("CheckValue4")), QStringLiteral("возможно"));
+  EXPECT_EQ(cat.Possibly, "T:CheckValue4 ");
   EXPECT_EQ(cat.CheckMessageTexts[0], "T:CheckMessages1");
   EXPECT_EQ(cat.CheckMessageTexts[1], QString());  // check 1 has no second message
   EXPECT_EQ(cat.CheckMessageTexts[18], "T:CheckMessages10.1");
@@ -150,6 +153,7 @@ TEST(DetectorCatalogue, KeysDefaultsAndStarKeys) {
 
   const TCheckCatalogue ru = ReadCheckCatalogue();
   EXPECT_EQ(ru.CheckValues[1], QStringLiteral(" составляет "));
+  EXPECT_EQ(ru.Possibly, QStringLiteral("возможно "));
   EXPECT_EQ(ru.CheckMessageTexts[43], QString());
   EXPECT_TRUE(ru.Mother.isEmpty());
   EXPECT_TRUE(ru.Father.isEmpty());

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <filesystem>
 #include <fstream>
@@ -304,6 +305,9 @@ TEST_F(ZipGenTest, TargetFileLinkAndIdentityRules) {
 
   // Refusals: nothing written, nothing replaced, no temporary file left.
   ASSERT_EQ(::mkfifo(Path("pipe").c_str(), 0600), 0);
+  // A device of our own (the null device's numbers) where the system allows one: a writer that failed
+  // this test must never be able to replace a device the system uses.
+  const bool device = ::mknod(Path("null.dev").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
   fs::create_symlink(Path("pipe"), Path("pipe.lnk"));
   fs::create_symlink(Path("loop.lnk"), Path("loop.lnk"));
   WriteFile(Path("tree.ged"), "0 HEAD");
@@ -315,8 +319,6 @@ TEST_F(ZipGenTest, TargetFileLinkAndIdentityRules) {
   } refusals[] = {
       {Path("pipe"), "", TZxFileFault::ffNotRegular},
       {Path("pipe.lnk"), "", TZxFileFault::ffNotRegular},
-      {"/dev/full", "", TZxFileFault::ffNotRegular},
-      {"/dev/null", "", TZxFileFault::ffNotRegular},
       {Path("sub"), "", TZxFileFault::ffNotRegular},
       {Path("loop.lnk"), "", TZxFileFault::ffNotRegular},
       {Path("tree.ged"), Path("tree.ged"), TZxFileFault::ffSameAsInput},
@@ -325,8 +327,10 @@ TEST_F(ZipGenTest, TargetFileLinkAndIdentityRules) {
       {Path("tree-hard.ged"), Path("tree.ged"), TZxFileFault::ffSameAsInput},
       {Path("no/such/dir/x"), "", TZxFileFault::ffCreate},
   };
+  std::vector<Refusal> cases(std::begin(refusals), std::end(refusals));
+  if (device) cases.push_back({Path("null.dev"), "", TZxFileFault::ffNotRegular});
   const auto before = ListDir(dir_);
-  for (const Refusal& r : refusals) {
+  for (const Refusal& r : cases) {
     SCOPED_TRACE(r.target);
     EXPECT_EQ(faultOf(r.target, r.input), r.fault);
     // The check alone refuses what no file may replace; a folder that is missing shows only on creation.
@@ -336,7 +340,9 @@ TEST_F(ZipGenTest, TargetFileLinkAndIdentityRules) {
   }
   EXPECT_EQ(ListDir(dir_), before);
   EXPECT_EQ(fs::status(Path("pipe")).type(), fs::file_type::fifo);
-  EXPECT_EQ(fs::status("/dev/null").type(), fs::file_type::character);
+  if (device) {
+    EXPECT_EQ(fs::status(Path("null.dev")).type(), fs::file_type::character);
+  }
   EXPECT_EQ(ReadFile(Path("tree.ged")), "0 HEAD");
   // Another file than the input, and a missing input, are fine.
   EXPECT_NO_THROW(CheckTargetFile(Path("real.txt"), Path("tree.ged")));
