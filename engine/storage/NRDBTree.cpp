@@ -700,7 +700,7 @@ void TNRDBTreeNodeController::GetLastEntry(std::int32_t sessionID, std::uint8_t*
 
 std::int64_t BTreeWalkBudget(TNRDPageManager* pageManager, std::int32_t sessionID) {
   const TNRDSessionPageInfo* info = pageManager->FindSession(sessionID);
-  return static_cast<std::int64_t>(pageManager->GetPageCount()) + (info != nullptr ? info->AddedPageNumbers.ItemCount : 0) +
+  return static_cast<std::int64_t>(pageManager->PageCountBound()) + (info != nullptr ? info->AddedPageNumbers.ItemCount : 0) +
          1;
 }
 

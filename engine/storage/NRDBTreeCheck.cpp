@@ -162,7 +162,7 @@ bool CheckIndexTreeRoots(TNRDPageManager& pm, std::ostream& out, std::int32_t se
     try {
       TNRDPage* page = pm.GetPage(sessionID, no, AnyPageType, false);
       const std::uint8_t* data = page->PageData();
-      const bool isIndexRoot = page->PageHeader()->PageType == kIndexPageType &&
+      const bool isIndexRoot = page->PageHeader()->PageType == ptTableIndex &&
                                page->PageHeader()->State != PageStateRemoved && data[0] == 1;
       const auto keySize = static_cast<std::uint16_t>(data[12] | data[13] << 8);
       pm.PutPage(page);

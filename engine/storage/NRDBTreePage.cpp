@@ -13,7 +13,7 @@ TNRDBTreePage::~TNRDBTreePage() {
 
 void TNRDBTreePage::Get(std::int32_t sessionID, std::int32_t pageNo) {
   Put();
-  LPage = LPageManager->GetPage(sessionID, pageNo, kIndexPageType, true);
+  LPage = LPageManager->GetPage(sessionID, pageNo, ptTableIndex, true);
   try {
     CheckHeader();
   } catch (...) {
@@ -24,7 +24,7 @@ void TNRDBTreePage::Get(std::int32_t sessionID, std::int32_t pageNo) {
 
 void TNRDBTreePage::Add(std::int32_t sessionID) {
   Put();
-  LPage = LPageManager->AddPage(sessionID, kIndexPageType);
+  LPage = LPageManager->AddPage(sessionID, ptTableIndex);
   Init();
 }
 

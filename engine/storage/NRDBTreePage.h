@@ -1,4 +1,4 @@
-// B-tree index pages (page type 12): the header, entry addressing and block copies of entries.
+// B-tree index pages (page type ptTableIndex, "TableIndex Page"): the header, entry addressing and block copies of entries.
 //
 // Data area layout (from the first byte after the page header; little-endian):
 //   0   1  IsRoot          1 on the root page of a tree
@@ -29,7 +29,6 @@
 
 namespace nrd {
 
-inline constexpr std::uint16_t kIndexPageType = 12;
 inline constexpr std::int32_t kIndexPageHeaderSize = 18;
 
 class TNRDBTreePage : public TNRDPageController {

@@ -78,6 +78,23 @@ inline constexpr std::int32_t PageStateRemoved = 0x7FFFFFFF;
 // GetPage accepts a page of any type with this expected type.
 inline constexpr std::uint16_t AnyPageType = 255;
 
+// Page types, as stored in PageType; the names are those of PageTypeName.
+enum : std::uint16_t {
+  ptUnknown = 0,
+  ptEmpty = 1,
+  ptEAM = 2,
+  ptPFS = 3,
+  ptFileSystemDirectory = 4,
+  ptActiveSessionList = 5,
+  ptTableList = 6,
+  ptTableLocks = 7,
+  ptTableMetaData = 8,
+  ptTableMostUpdated = 9,
+  ptTableRecord = 10,
+  ptTableBlob = 11,
+  ptTableIndex = 12,
+};
+
 struct TNRDPageTableStateInfo {
   std::int32_t TableState = 0;
   bool IsTableStateValueAssigned = false;
@@ -243,6 +260,9 @@ class TNRDPageManager {
   TNRDPageManager& operator=(const TNRDPageManager&) = delete;
 
   virtual std::int32_t GetPageCount() { return FPageCount; }
+  // An upper bound of the page count for read paths that only need a limit (walk budgets, damage
+  // checks of references): it never waits for or takes a lock.
+  virtual std::int32_t PageCountBound() { return GetPageCount(); }
   // Whether a shared page may be used by the session without comparing it with storage.
   virtual bool IsPageCurrent(std::int32_t sessionID, TNRDPage* page);
   virtual void RememberPageTableState(std::int32_t sessionID, TNRDPage* page);

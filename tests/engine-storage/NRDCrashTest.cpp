@@ -279,7 +279,8 @@ TEST(NRDCrashSafety, ChildKilledAtRandomDuringManyCommits) {
 namespace {
 
 // A writer killed mid-commit while another opener has the file open: that opener rolls the commit
-// back as soon as it takes the header lock, and its own commit then goes through.
+// back as soon as it takes the header lock. Its own change, made on a page read while the killed
+// commit was half in the file, is refused; made again on the page as restored, it goes through.
 TEST(NRDCrashSafety, OtherOpenerRollsBackUnderTheHeaderLock) {
   CrashFixture fx;
   auto survivor = OpenDb(fx.path, {}, nullptr, true);
@@ -302,6 +303,9 @@ TEST(NRDCrashSafety, OtherOpenerRollsBackUnderTheHeaderLock) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_TRUE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
+  FillPage(*survivor, 0, fx.pages[100], 0x77);
+  EXPECT_EQ(CodeOf([&] { survivor->ApplyChanges(0); }), 20302);
+  EXPECT_FALSE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
   FillPage(*survivor, 0, fx.pages[100], 0x77);
   survivor->ApplyChanges(0);
   EXPECT_FALSE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
