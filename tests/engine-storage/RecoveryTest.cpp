@@ -76,7 +76,7 @@ struct Connection {
 };
 
 // A file with one table (id, name, BLOB) of kInitialRecords records.
-std::vector<std::uint8_t> MakeTableFile(const std::string& file) {
+std::vector<std::uint8_t> MakeTableFile(const std::string& file, std::size_t blobSize = 700) {
   {
     TNRDDiskDatabaseData creator;
     creator.FDatabaseName = file;
@@ -92,7 +92,7 @@ std::vector<std::uint8_t> MakeTableFile(const std::string& file) {
   }
   {
     Connection c(file);
-    c.InsertLocked(0, kInitialRecords, 700);
+    c.InsertLocked(0, kInitialRecords, blobSize);
   }
   return ReadAll(file);
 }
@@ -196,7 +196,7 @@ TEST(Recovery, ChangesReadBeforeARollbackAreRefused) {
 TEST(Recovery, ReadersDoNotNeedTheHeaderLock) {
   TempDir dir;
   const std::string file = dir.File("t.at4");
-  MakeTableFile(file);
+  MakeTableFile(file, 3000);  // values longer than a page: chains of BLOB pages
   Connection reader(file);
   TableCursor& t = reader.Table();
   auto committer = storagetest::OpenDb(file, {}, nullptr, true);
@@ -208,7 +208,7 @@ TEST(Recovery, ReadersDoNotNeedTheHeaderLock) {
   t.cursor.LastPosition = false;
   while (t.Read(grmNext) == grrOK) {
     ids.push_back(t.Id());
-    EXPECT_EQ(t.GetBlob(), Pattern(700, static_cast<unsigned>(t.Id())));
+    EXPECT_EQ(t.GetBlob(), Pattern(3000, static_cast<unsigned>(t.Id())));
   }
   reader.Disk().UnlockTable(reader.Id(), ltS, false);
   EXPECT_EQ(ids.size(), static_cast<std::size_t>(kInitialRecords));
