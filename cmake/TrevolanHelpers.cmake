@@ -13,10 +13,13 @@ function(trevolan_add_subdirs)
   endforeach()
 endfunction()
 
-# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ...):
-# one GoogleTest executable registered with ctest under one label.
+# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [GROUPS group=filter ...]):
+# one GoogleTest executable registered with ctest under one label. With GROUPS the executable is
+# registered once per group (ctest name "name.group", run with that gtest filter) and once more as
+# "name.rest" for every test no group names, so that `ctest -j` runs the groups side by side and
+# no test is left out.
 function(trevolan_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS;GROUPS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${T_NAME} PRIVATE
@@ -24,8 +27,27 @@ function(trevolan_add_gtest)
     TREVOLAN_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
   # One ctest entry per suite executable: a sanitized process per test case costs more to start than most
   # cases take to run. Pass --gtest_filter through the executable to run single cases.
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
-  set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL}
+  if(NOT T_GROUPS)
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
+    return()
+  endif()
+  set(named "")
+  foreach(group IN LISTS T_GROUPS)
+    string(REPLACE "=" ";" parts "${group}")
+    list(GET parts 0 group_name)
+    list(GET parts 1 group_filter)
+    add_test(NAME ${T_NAME}.${group_name} COMMAND ${T_NAME} --gtest_brief=1 --gtest_filter=${group_filter})
+    set_tests_properties(${T_NAME}.${group_name} PROPERTIES LABELS ${T_LABEL}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
+    # The rest excludes what the group runs (its positive patterns).
+    string(REGEX REPLACE "-.*$" "" positive "${group_filter}")
+    list(APPEND named "${positive}")
+  endforeach()
+  list(JOIN named ":" excluded)
+  add_test(NAME ${T_NAME}.rest COMMAND ${T_NAME} --gtest_brief=1 --gtest_filter=-${excluded})
+  set_tests_properties(${T_NAME}.rest PROPERTIES LABELS ${T_LABEL}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
 endfunction()
 
@@ -42,10 +64,11 @@ function(trevolan_glob_library)
   target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
 endfunction()
 
-# trevolan_glob_gtest(NAME name LABEL label LIBS ...): one test executable of every .cpp in the current
-# folder; skipped while a library it needs does not exist yet.
+# trevolan_glob_gtest(NAME name LABEL label LIBS ... [GROUPS ...]): one test executable of every .cpp in
+# the current folder (GROUPS as for trevolan_add_gtest); skipped while a library it needs does not
+# exist yet.
 function(trevolan_glob_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL" "LIBS;GROUPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -55,7 +78,7 @@ function(trevolan_glob_gtest)
       return()
     endif()
   endforeach()
-  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} SOURCES ${sources} LIBS ${T_LIBS})
+  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} SOURCES ${sources} LIBS ${T_LIBS} GROUPS ${T_GROUPS})
 endfunction()
 
 # trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.
