@@ -1,6 +1,7 @@
 #include "engine/storage/NRDBTreePage.h"
 
 #include "engine/foundation/NRDExcept.h"
+#include "engine/storage/NRDPageTypes.h"
 
 namespace nrd {
 

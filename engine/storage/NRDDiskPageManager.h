@@ -53,6 +53,7 @@
 #include "engine/storage/NRDDatabaseFile.h"
 #include "engine/storage/NRDFreeSpace.h"
 #include "engine/storage/NRDPageManager.h"
+#include "engine/storage/NRDPageTypes.h"
 
 namespace nrd {
 

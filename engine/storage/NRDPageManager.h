@@ -78,23 +78,6 @@ inline constexpr std::int32_t PageStateRemoved = 0x7FFFFFFF;
 // GetPage accepts a page of any type with this expected type.
 inline constexpr std::uint16_t AnyPageType = 255;
 
-// Page types, as stored in PageType; the names are those of PageTypeName.
-enum : std::uint16_t {
-  ptUnknown = 0,
-  ptEmpty = 1,
-  ptEAM = 2,
-  ptPFS = 3,
-  ptFileSystemDirectory = 4,
-  ptActiveSessionList = 5,
-  ptTableList = 6,
-  ptTableLocks = 7,
-  ptTableMetaData = 8,
-  ptTableMostUpdated = 9,
-  ptTableRecord = 10,
-  ptTableBlob = 11,
-  ptTableIndex = 12,
-};
-
 struct TNRDPageTableStateInfo {
   std::int32_t TableState = 0;
   bool IsTableStateValueAssigned = false;
