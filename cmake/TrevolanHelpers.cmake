@@ -39,31 +39,51 @@ function(trevolan_glob_sources var)
   set(${var} ${sources} PARENT_SCOPE)
 endfunction()
 
-# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [SHARDS n] [READERS filter]):
+# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [SHARDS n] [READERS filter] [GROUPS ...]):
 # one GoogleTest executable registered with ctest under one label.
-# SHARDS splits the cases over n ctest entries `name.0` ... (GoogleTest's own sharding: case k runs in
-# entry k mod n), so that one long suite does not hold up a parallel run; every case still runs once.
+# GROUPS (group=filter ...) registers the executable once per group (ctest name `name.group`, run with
+# that GoogleTest filter) and as `name` for every case no group names, so that `ctest -j` runs a long
+# suite's groups side by side and no case is left out.
+# SHARDS splits the cases of `name` (those no group or READERS names) over n ctest entries `name.0` ...
+# (GoogleTest's own sharding: case k runs in entry k mod n); every case still runs once.
 # READERS is a GoogleTest filter naming the cases that hand our files to the outside readers (LibreOffice,
 # openpyxl): they take seconds each, so they run as the ctest entry `name.readers` under the label
 # `readers` (./test.sh runs it; a quick loop can leave it out with -LE readers). That entry fails when a
 # case skips or the filter selects no case at all, so a renamed case or a missing reader cannot slip out
 # of the run unnoticed.
 function(trevolan_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "SOURCES;LIBS;GROUPS" ${ARGN})
   trevolan_require_targets(${T_LIBS})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${T_NAME} PRIVATE
     TREVOLAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TREVOLAN_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
-  # One ctest entry per suite executable (or shard): a sanitized process per test case costs more to start
-  # than most cases take to run. Pass --gtest_filter through the executable to run single cases.
+  # One ctest entry per suite executable (or group, or shard): a sanitized process per test case costs more
+  # to start than most cases take to run. Pass --gtest_filter through the executable to run single cases.
   if(NOT T_SHARDS)
     set(T_SHARDS 1)
   endif()
   set(filter)
+  set(excluded)
+  foreach(group IN LISTS T_GROUPS)
+    string(REPLACE "=" ";" parts "${group}")
+    list(GET parts 0 group_name)
+    list(GET parts 1 group_filter)
+    trevolan_add_gtest_entries(${T_NAME}.${group_name} ${T_NAME} ${T_LABEL} 1
+      --gtest_brief=1 --gtest_filter=${group_filter})
+    # The remaining entry leaves out what the group runs (its positive patterns).
+    string(REGEX REPLACE "-.*$" "" positive "${group_filter}")
+    list(APPEND excluded "${positive}")
+  endforeach()
   if(T_READERS)
-    set(filter --gtest_filter=-${T_READERS})
+    list(APPEND excluded "${T_READERS}")
+  endif()
+  if(excluded)
+    list(JOIN excluded ":" excluded)
+    set(filter --gtest_filter=-${excluded})
+  endif()
+  if(T_READERS)
     trevolan_add_gtest_entries(${T_NAME}.readers ${T_NAME} readers 1 --gtest_filter=${T_READERS})
     set_tests_properties(${T_NAME}.readers PROPERTIES
       FAIL_REGULAR_EXPRESSION "\\[  PASSED  \\] 0 tests;\\[  SKIPPED \\]")
@@ -98,13 +118,13 @@ function(trevolan_glob_library)
   target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
 endfunction()
 
-# trevolan_glob_gtest(NAME name LABEL label LIBS ... [SHARDS n] [READERS filter]): one test executable of
-# every .cpp in the current folder (see trevolan_add_gtest).
+# trevolan_glob_gtest(NAME name LABEL label LIBS ... [SHARDS n] [READERS filter] [GROUPS ...]): one test
+# executable of every .cpp in the current folder (see trevolan_add_gtest).
 function(trevolan_glob_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "LIBS;GROUPS" ${ARGN})
   trevolan_glob_sources(sources)
   trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SHARDS "${T_SHARDS}"
-    SOURCES ${sources} LIBS ${T_LIBS})
+    SOURCES ${sources} LIBS ${T_LIBS} GROUPS ${T_GROUPS})
 endfunction()
 
 # trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.
