@@ -806,8 +806,8 @@ struct StackData {
 
 // Escapes text for XML but keeps well-formed, properly nested tag pairs as markup. Kept tags have XML names
 // (optionally prefixed html, ss, x or o) and blank-separated, unique, quoted attributes; everything else is
-// escaped. LF and CR LF become "&#10;". The result is well-formed element content; kept tells whether a tag
-// pair was preserved.
+// escaped. LF and CR LF become "&#10;", a lone CR "&#13;". The result is well-formed element content;
+// kept tells whether a tag pair was preserved.
 std::u16string CorrectMarkupText(const std::u16string& text, bool& kept);
 std::u16string CorrectMarkupText(const std::u16string& text);
 

@@ -256,10 +256,11 @@ std::u16string CorrectMarkupText(const std::u16string& source, bool& kept) {
         if (i == 0 || text[i - 1] != u'\r') pending.append(u"&#10;");
         break;
       case u'\r':
+        // A lone CR as a reference: a raw one is read back as LF by every conformant parser.
         if (i + 1 < n && text[i + 1] == u'\n')
           pending.append(u"&#10;");
         else
-          pending.push_back(c);
+          pending.append(u"&#13;");
         break;
       case u'"': pending.append(u"&quot;"); break;
       case u'\'': pending.append(u"&apos;"); break;

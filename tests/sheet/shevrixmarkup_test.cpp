@@ -35,7 +35,7 @@ TEST(ZxMarkup, CasesOfTheEscaping) {
       {u"1\r\n2", u"1&#10;2", false},
       {u"1\n2", u"1&#10;2", false},
       {u"\n", u"&#10;", false},
-      {u"1\r2\r", u"1\r2\r", false},
+      {u"1\r2\r", u"1&#13;2&#13;", false},
       {u"x<y and more", u"x&lt;y and more", false},
       {u"\"q\" 'a' >", u"&quot;q&quot; &apos;a&apos; &gt;", false},
       {u"&#10;&amp;&nbsp;R&D;", u"&#10;&amp;&amp;nbsp;R&amp;D;", false},
