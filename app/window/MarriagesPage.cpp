@@ -2,6 +2,7 @@
 #include "app/window/PageControls.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
@@ -19,6 +20,7 @@
 #include "app/window/Unit1.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/FlowLayout.h"
+#include "platform/qt/MessageFormat.h"
 
 namespace {
 
@@ -60,13 +62,15 @@ class TMarriageCellDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-void OpenWithDesktop(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool OpenWithDesktop(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
-void WriteFixedWorkbook(const QString& name, const std::function<void(const QString&)>& write,
-                        const std::function<void(const QString&)>& open) {
+void WriteFixedWorkbook(TPageHost& host, const QString& name, const std::function<void(const QString&)>& write,
+                        const std::function<bool(const QString&)>& open) {
   const QString path = QFileInfo(TForm1::IniFileName()).absolutePath() + QLatin1Char('/') + name;
   if (!QFileInfo::exists(path) || QFile::remove(path)) write(path);
-  if (open) open(path);
+  if (open && open(path)) return;
+  host.Dialogs().Message(platform::FormatMsg(
+      host.Lang(QStringLiteral("WorkbookWritten"), QStringLiteral("Таблица записана в файл \"%s\"")), {QDir::toNativeSeparators(path)}));
 }
 
 std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view) {
@@ -270,10 +274,10 @@ void TMarriagesPage::MarriageToXLS(const QString& fileName) {
 
 void TMarriagesPage::SpeedButton31Click() {
   if (!CDS_Marriage->Active()) return;
-  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+  WriteFixedWorkbook(host(), QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
 }
 
 void TMarriagesPage::Print() {
   if (!CDS_Marriage->Active()) return;
-  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+  WriteFixedWorkbook(host(), QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
 }

@@ -38,7 +38,7 @@ class TMarriagesPage : public TReportPage {
   TMarriageOptions Options() const;
 
   // Opens a written file with the desktop's default application (tests replace it).
-  std::function<void(const QString&)> OpenFile;
+  std::function<bool(const QString&)> OpenFile;  // true when a program opened the file
 
   QToolButton *SpeedButton30 = nullptr, *SpeedButton31 = nullptr;
   QCheckBox *CheckBox32 = nullptr, *CheckBox58 = nullptr, *CheckBox34 = nullptr, *CheckBox39 = nullptr,
@@ -61,12 +61,13 @@ class TMarriagesPage : public TReportPage {
 
 // The fixed workbook of a page: the file in the folder chosen for the settings (the program's folder when
 // it is writable). An old file that cannot be deleted stays and is opened as it is; a new one is written
-// by `write` (which raises when it fails, and then nothing is opened).
-void WriteFixedWorkbook(const QString& name, const std::function<void(const QString&)>& write,
-                        const std::function<void(const QString&)>& open);
+// by `write` (which raises when it fails, and then nothing is opened). When no program opens it (`open`
+// returns false) the user is told where the file is.
+void WriteFixedWorkbook(TPageHost& host, const QString& name, const std::function<void(const QString&)>& write,
+                        const std::function<bool(const QString&)>& open);
 // The grid's columns as shown: fields, titles (translated) and widths.
 std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view);
-// The desktop's opener.
-void OpenWithDesktop(const QString& path);
+// The desktop's opener; false when no program took the file.
+bool OpenWithDesktop(const QString& path);
 // The file name asked for by the save dialog of the workbook exports; empty when cancelled.
 QString AskWorkbookName(TPageHost& host);
