@@ -9,7 +9,7 @@
 
 #include "app/core/Model.h"
 #include "app/reports/WorkbookExport.h"
-#include "app/window/MarriagesPage.h"
+#include "app/window/PageWorkbooks.h"
 #include "platform/qt/FlowLayout.h"
 
 namespace {

@@ -31,12 +31,13 @@
 #include "app/charts/Ancestors.h"
 #include "app/charts/ChartOutput.h"
 #include "app/core/DataModules.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "app/core/GedcomReader.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
+#include "app/window/FormTranslation.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
@@ -82,6 +83,8 @@ QString TForm1::IniFileName() {
   QDir().mkpath(config);
   return config + QLatin1Char('/') + name;
 }
+
+QString TForm1::SettingsFolder() const { return QFileInfo(IniFileName()).absolutePath() + QLatin1Char('/'); }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   g_form = this;

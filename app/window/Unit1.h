@@ -167,6 +167,7 @@ class TForm1 : public QWidget, public TPageHost {
   TAncestorList& Ancestors() override;
   QString Lang(const QString& key, const QString& def) const override;
   QWidget* Window() override { return this; }
+  QString SettingsFolder() const override;
   void ShowPage(QWidget* tab) override;
   bool IsCurrentPage(const QWidget* tab) const override;
   void OutputReady() override;
