@@ -174,7 +174,14 @@ bool TNRDExpression::GetResult() {
   return v->AsBoolean();
 }
 
+namespace {
+std::int64_t gStorageEvaluations = 0;
+}
+
+std::int64_t StorageEvaluationCount() { return gStorageEvaluations; }
+
 void TNRDExpression::GetValue(TNRDBaseSession*, TNRDVariant& value) {
+  ++gStorageEvaluations;
   TNRDVariant* v = GetValue(true);
   if (v == nullptr) {
     value.Clear(bftUnknown);

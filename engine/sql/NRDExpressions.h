@@ -464,6 +464,10 @@ TNRDDataOperator MirrorCompareOperator(TNRDDataOperator op);
 TNRDDataOperator NegateCompareOperator(TNRDDataOperator op);
 bool IsExpressionDefaultValue(const TNRDVariant& value);
 
+// Evaluations made through storage's door since start (filters, WHERE parts, defaults): lets tests
+// and diagnostics see how many records an expression was asked about.
+std::int64_t StorageEvaluationCount();
+
 // Installs the expression layer behind storage's and the cursor's hooks (idempotent).
 void InstallExpressionHooks();
 void RemoveExpressionHooks();
