@@ -85,7 +85,7 @@ class SqlHooks : public ::testing::TestWithParam<bool> {
   }
 
   // People(ID primary key, Surname, Born (a year; YEAR itself is a reserved word), Added default CURRENT_DATE, Rank 0..10 default 5),
-  // with an index on Born when asked, filled with kRows rows.
+  // with indexes on Born and (case-insensitive) on Surname when asked, filled with kRows rows.
   void CreatePeople(bool yearIndex) {
     TNRDAdvFieldDefs adv;
     adv.Add("ID", aftInteger, 0, true);
@@ -100,7 +100,11 @@ class SqlHooks : public ::testing::TestWithParam<bool> {
     AdvFieldDefsToFieldDefs(adv, plain);
     TNRDIndexDefs indexes;
     MakeEngineIndexDef("PK", "ID", ixPrimary | ixUnique, false, "", "", "", plain, *indexes.AddCreated());
-    if (yearIndex) MakeEngineIndexDef("ByBorn", "Born", 0, false, "", "", "", plain, *indexes.AddCreated());
+    if (yearIndex) {
+      MakeEngineIndexDef("ByBorn", "Born", 0, false, "", "", "", plain, *indexes.AddCreated());
+      MakeEngineIndexDef("BySurname", "Surname", ixCaseInsensitive, false, "", "Surname", "", plain,
+                         *indexes.AddCreated());
+    }
     TNRDFieldDefs fields;
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
@@ -238,6 +242,53 @@ TEST_P(SqlHooks, AnIndexServesTheFilter) {
   EXPECT_GE(withoutIndex, kRows);
   EXPECT_LE(withIndex, 3 * inRange);
   EXPECT_GT(withIndex, 0);
+}
+
+// Which conditions of a filter an index can serve: each row lists the key conditions the expression
+// offers for the indexes on Born (ascending) and on Surname (case-insensitive), as "index:condition".
+TEST_P(SqlHooks, WhichConditionsAnIndexCanServe) {
+  CreatePeople(true);
+  TNRDLocalCursor cursor;
+  cursor.FSession = &session_;
+  cursor.FTableName = "People";
+  cursor.FInMemory = memory_;
+  TNRDFieldDefs f;
+  TNRDIndexDefs i;
+  TNRDConstraintDefs k;
+  cursor.OpenTableByFieldDefs(f, i, k);
+  const TNRDIndexDefs& defs = cursor.GetIndexDefs();
+  auto offered = [&](const std::string& filter, bool caseInsensitive = false) {
+    sql::TNRDExpression e;
+    e.ParseForFilter(&cursor, filter, caseInsensitive, true);
+    TNRDScanSearchConditionArray conditions;
+    e.CreateIndexScanConditions(defs, conditions, cursor.SessionID());
+    std::string r;
+    static const char* names[] = {"none", "=", "<", ">", "<=", ">="};
+    for (std::int32_t n = 0; n < conditions.Count(); ++n) {
+      const TNRDScanSearchCondition& c = *conditions.Item(n);
+      const TNRDIndexDef* def = defs.GetIndexDefByObjectId(c.IndexID);
+      r += (r.empty() ? "" : " ") + (def != nullptr ? def->FName : std::string("?")) + ":" + names[c.Condition];
+    }
+    return r;
+  };
+  const std::pair<const char*, const char*> cases[] = {
+      {"Born = 1800", "ByBorn:="},
+      {"1800 < Born", "ByBorn:>"},
+      {"Born <= 1800 AND ID > 5", "ByBorn:<= PK:>"},
+      {"Born <> 1800", ""},
+      {"Born = 1800 OR ID = 1", ""},
+      {"NOT (Born = 1800)", ""},
+      {"Born IS NULL", "ByBorn:="},
+      {"Born IS NOT NULL", "ByBorn:>"},
+      {"Born = NULL", ""},
+      {"Born + 0 = 1800", ""},
+      {"Surname LIKE 'Sm%'", ""},        // a prefix comparison is partial: never a key
+      {"Surname = 'Smith'", ""},         // case-sensitive against a case-insensitive index
+      {"UPPER(Surname) = 'SMITH'", "BySurname:="},
+      {"UPPER(Surname) = 'Smith'", ""},
+  };
+  for (const auto& [filter, expected] : cases) EXPECT_EQ(offered(filter), expected) << filter;
+  EXPECT_EQ(offered("Surname = 'smith'", true), "BySurname:=");
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, SqlHooks, ::testing::Values(true, false),
