@@ -97,11 +97,13 @@ void CreateOurs(TNRDLocalSession& session, const std::vector<Row>& rows, bool in
   ds.Open();
   std::vector<std::string> ansi;
   for (const char* s : kSurnames) ansi.push_back(Utf8ToAnsi(s));
+  session.StartTransaction();
   for (std::size_t i = 0; i < rows.size(); ++i) {
     std::size_t k = 0;
     while (rows[i].surname != kSurnames[k]) ++k;
     ds.AppendRecord({IntValue(static_cast<std::int64_t>(i)), TextValue(ansi[k]), IntValue(rows[i].year)});
   }
+  session.Commit(true);
 }
 
 std::int64_t CountOurs(TNRDLocalSession& session, const std::string& filter) {

@@ -114,10 +114,13 @@ class SqlHooks : public ::testing::TestWithParam<bool> {
     c.CreateTable(fields, indexes, constraints);
     TableSet ds(session_, "People", memory_);
     ds.Open();
+    // One transaction: a disk table then writes its pages once, not once per record.
+    session_.StartTransaction();
     for (int i = 0; i < kRows; ++i) {
       const Row r = RowOf(i);
       ds.AppendRecord({IntValue(r.id), TextValue(r.surname), IntValue(r.year)});
     }
+    session_.Commit(true);
   }
 
   // The rows the filter lets through, counted while the data set is walked.
