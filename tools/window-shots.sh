@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Writes a picture of every page of the main window, in Russian, English and Ukrainian, for a look by eye:
 #   tools/window-shots.sh OUTDIR [TREE.ged]
-# Uses the trevolan-shots program of build-test/ (./test.sh builds it) or of the folder in $TREVOLAN_BUILD,
+# Uses the trevolan-shots program (tests/gui/shots/) of build-test/ (./test.sh builds it) or of $TREVOLAN_BUILD,
 # under a virtual X server when xvfb-run is there, else on Qt's offscreen platform.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:?usage: tools/window-shots.sh OUTDIR [TREE.ged]}
 shift
 build=${TREVOLAN_BUILD:-$root/build-test}
-shots=$build/tools/trevolan-shots
+shots=$build/tests/gui/shots/trevolan-shots
 if [ ! -x "$shots" ]; then
   echo "no $shots: build it first (cmake --build $build --target trevolan-shots)" >&2
   exit 1

@@ -3,7 +3,8 @@
 // sample by default), chooses the root with the most ancestors, builds every report page and writes the
 // window as it shows each page, the three views of the kinship page and the person panel's levels and
 // name template, as OUTDIR/<language>-<nn>-<page>.png. The program folder is a temporary one, so the
-// user's settings stay as they are. Run it under a display (tools/window-shots.sh uses Xvfb); on the
+// user's settings stay as they are. It drives the window, so it lives with the window tests, not with the
+// headless tools. Run it under a display (tools/window-shots.sh uses Xvfb); on the
 // offscreen platform the pictures are drawn the same way without window decorations.
 #include <QApplication>
 #include <QCoreApplication>
