@@ -709,7 +709,11 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   r.DDATE = kUnknownDate;
   const auto part = [&t](int column, int width, const char16_t* unknown) {
     const platform::TSqliteValue v = t.Field(column);
-    return v.IsNull() ? QString::fromUtf16(unknown) : ZeroPadInt(v.AsInteger(), width);
+    if (v.IsNull()) return QString::fromUtf16(unknown);
+    // A year that four digits cannot hold (or none, 0 and below) would garble the text and the day
+    // ("01.01.12345" read as a day of 1234): it is an unknown year.
+    if (width == 4 && (v.AsInteger() < 1 || v.AsInteger() > 9999)) return QString::fromUtf16(unknown);
+    return ZeroPadInt(v.AsInteger(), width);
   };
   // "dd.mm.yyyy" with "??" and "????" for unknown parts; "?" when nothing is known; the year alone when
   // day and month are unknown.

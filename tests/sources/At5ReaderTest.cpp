@@ -322,8 +322,12 @@ TEST_F(At5Reader, DatesByTypeAndKnownParts) {
       {"NULL,NULL,1900,NULL,NULL,NULL,0,1,0,NULL,NULL", u"1900", u"1900", u"B.C.", u"1900", u"", u"00000000"},
       {"NULL,NULL,NULL,NULL,NULL,NULL,0,0,0,NULL,NULL", u"?", u"", u"", u"????", u"", u"00000000"},
       {"1,1,1900,NULL,NULL,NULL,0,0,99,NULL,NULL", u"", u"", u"", u"1900", u"", u"00000000"},
-      // Values of the wrong type read as 0.
-      {"'x',x'01',1900.5,NULL,NULL,NULL,'maybe',0,'y',NULL,NULL", u"00.00.0000", u"00.00.0000", u"", u"0000", u"", u"00000000"},
+      // Values of the wrong type read as 0 (and year 0 is no year).
+      {"'x',x'01',1900.5,NULL,NULL,NULL,'maybe',0,'y',NULL,NULL", u"00.00.????", u"00.00.", u"", u"????", u"", u"00000000"},
+      // Years outside 1..9999 are unknown years, never a garbled text or another year's day.
+      {"1,1,12345,NULL,NULL,NULL,0,0,0,NULL,NULL", u"01.01.????", u"01 JAN ", u"", u"????", u"", u"00000000"},
+      {"1,1,-5,NULL,NULL,NULL,0,0,0,NULL,NULL", u"01.01.????", u"01 JAN ", u"", u"????", u"", u"00000000"},
+      {"NULL,NULL,1900,NULL,NULL,10000,0,0,8,NULL,NULL", u"1900-?", u"FROM 1900 TO ", u"FROM", u"1900", u"", u"00000000"},
   };
   std::string sql;
   for (std::size_t i = 0; i < std::size(cases); ++i) sql += DateRow(std::int64_t(i + 1), cases[i].row);
