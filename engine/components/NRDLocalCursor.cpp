@@ -556,6 +556,8 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
 
 void TNRDLocalCursor::PostProper(bool toInsert) {
   try {
+    // What a stream still open for writing holds is part of the record being posted.
+    WriteOpenBLOBStreams();
     if (toInsert) {
       if (TNRDDiskTableData* disk = Disk()) disk->LoadMostUpdated(SessionID());
       FTableData->FieldManager().ApplyAutoincsToRecordBuffer(FSession, FCurrentRecordBuffer);
@@ -601,6 +603,9 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
   TNRDDiskTableData* disk = Disk();
   if (disk != nullptr && FCurrentRecordBuffer != nullptr) disk->ClearModifiedBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
   if (toInsert && FCurrentRecordBuffer != nullptr) FTableData->ClearBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
+  // Values written during an edit are dropped; the stored record keeps its own.
+  if (!toInsert && disk == nullptr && FCurrentRecordBuffer != nullptr)
+    FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   if (!toInsert && MultiUserDisk()) {
     disk->UnlockRecord(SessionID(), CurrentRecordID);
     if (!InTransaction()) disk->UnlockTable(SessionID(), ltSIRW, true);
@@ -776,6 +781,15 @@ void TNRDLocalCursor::InternalCloseBLOB(std::int32_t fieldNo) {
     if (ls->OpenMode() != bomRead && FCurrentRecordBuffer != nullptr)
       FTableData->WriteBLOBFieldToRecordBuffer(this, phys, &ls->TemporaryStream());
     FreeStream(i);
+  }
+}
+
+void TNRDLocalCursor::WriteOpenBLOBStreams() {
+  if (FCurrentRecordBuffer == nullptr) return;
+  for (TNRDStream* s : FBLOBStreams) {
+    auto* ls = dynamic_cast<TNRDLocalBLOBStream*>(s);
+    if (ls == nullptr) throw ENRDException(10121, "Nil pointer occured");
+    if (ls->OpenMode() != bomRead) FTableData->WriteBLOBFieldToRecordBuffer(this, ls->FieldNo(), &ls->TemporaryStream());
   }
 }
 

@@ -122,6 +122,8 @@ class TNRDLocalCursor : public TNRDCursor {
   bool ReadStored(std::vector<std::uint8_t>& copy);
   std::vector<std::string> PhysicalNames(const std::vector<std::string>& names) const;
   void FreeStream(std::size_t i);
+  // Writes the content of every stream open for writing into the current record buffer.
+  void WriteOpenBLOBStreams();
   TNRDDiskTableData* Disk() const;
   // A disk table of a multi-user session: the only tables with cross-session locks.
   bool MultiUserDisk() const;
