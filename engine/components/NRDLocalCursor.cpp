@@ -455,7 +455,9 @@ std::int32_t TNRDLocalCursor::CompareRecordsOrder(const TNRDPageItemID& id1, con
           r = 1;
           decided = true;
         } else if (TNRDIndex* index = FTableData->IndexManager().OpenIndex(FIndexID)) {
-          r = index->CompareRecordBuffersByIndex(b1, b2, -1);
+          // Every column of the index decides, as its order does.
+          const TNRDIndexDef* def = FTableData->IndexManager().FIndexDefs.GetIndexDefByObjectId(FIndexID);
+          r = index->CompareRecordBuffersByIndex(b1, b2, def != nullptr ? def->ColumnCount() : -1);
           decided = r != 0;
         }
       }
