@@ -86,6 +86,16 @@ bool TNRDLocalCursor::IsTemporaryTable() const {
 
 bool TNRDLocalCursor::InTransaction() const { return FSession != nullptr && FSession->FInTransaction; }
 
+bool TNRDLocalCursor::IsDatabaseReadOnly() const {
+  return (FDatabaseData != nullptr && FDatabaseData->FReadOnly) || (FSession != nullptr && FSession->FReadOnly);
+}
+
+void TNRDLocalCursor::CheckWritable(int code) const {
+  // A file another process holds, or one opened read-only, is refused here, before any page or
+  // lock of it is touched.
+  if (IsDatabaseReadOnly()) throw ENRDException(code, "Dataset is in read only mode");
+}
+
 // ----- table operations -------------------------------------------------------------------------------------
 
 void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs,
@@ -505,6 +515,7 @@ bool TNRDLocalCursor::ReadStored(std::vector<std::uint8_t>& copy) {
 }
 
 void TNRDLocalCursor::InternalEdit() {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   if (IsTemporaryTable()) {
@@ -540,6 +551,7 @@ void TNRDLocalCursor::InternalEdit() {
 }
 
 void TNRDLocalCursor::InternalPost(bool toInsert) {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -615,6 +627,7 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
 }
 
 void TNRDLocalCursor::InternalDelete() {
+  CheckWritable(10069);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -725,6 +738,7 @@ bool TNRDLocalCursor::IsAnyRecordMatchCondition(const std::string& fieldName, TN
 
 TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit, std::int32_t fieldNo,
                                                       TNRDBLOBOpenMode openMode, bool canDoGetRecordBuffer) {
+  if (openMode != bomRead) CheckWritable(10107);
   TableLock lock(*this);
   if (fieldNo < 0 || fieldNo >= FVisibleFieldDefs.GetCount())
     throw ENRDException(10110, kInvalidFieldNo, {fieldNo, FVisibleFieldDefs.GetCount()});

@@ -116,6 +116,10 @@ class TNRDLocalCursor : public TNRDCursor {
   TNRDTableData& Table(int code) const;
   bool IsTemporaryTable() const;
   bool InTransaction() const;
+  // The database object or the session is read-only (a file held by another process included).
+  bool IsDatabaseReadOnly() const;
+  // Raises `code` "Dataset is in read only mode" on a read-only database.
+  void CheckWritable(int code) const;
   // The record's ID from the bookmark of the current record buffer.
   void TakeBookmarkID();
   // The stored record of CurrentRecordID read into a scratch copy; false when it is gone.
