@@ -1,6 +1,7 @@
 // The memory engine: page manager, record manager, table and database objects of "MEMORY".
 #include "engine/storage/NRDMemoryEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -25,8 +26,10 @@ std::int64_t FlagBytes(std::int64_t slots) { return (slots + 7) / 8; }
 // ----- page manager -------------------------------------------------------------------------------
 TNRDMemoryPageManager::TNRDMemoryPageManager() {
   SetPageSizes(kMemoryPageSize, 0);
-  // Pages are borrowed views of blocks that live as long as the manager: caching them costs nothing.
-  FCacheCapacity = 1 << 30;
+  // Pages are borrowed views of blocks that live as long as the manager, so a page missing from the
+  // cache costs only a lookup; the cache stays small because every apply of a change looks through
+  // it (an unbounded cache made each insert cost the size of the table's indexes).
+  FCacheCapacity = 64;
 }
 
 TNRDMemoryPageManager::~TNRDMemoryPageManager() {
@@ -200,9 +203,13 @@ bool TNRDMemoryRecordManager::IsSlotDeleted(std::int64_t slot) const {
 }
 
 bool TNRDMemoryRecordManager::Grow() {
-  const std::int64_t newCount = FAllocatedRecordCount + FAllocRecordsBy;
+  // The block grows by half its slots (at least the step): a growth copies every record, so a
+  // fixed step would make appending quadratic. Near the block's 2^31 - 1 bytes it takes what fits.
+  constexpr std::int64_t kMaxBytes = 2147483647LL;
+  std::int64_t newCount = FAllocatedRecordCount + std::max<std::int64_t>(FAllocRecordsBy, FAllocatedRecordCount / 2);
+  if (newCount * FRecordBufferSize > kMaxBytes) newCount = kMaxBytes / FRecordBufferSize;
+  if (newCount <= FAllocatedRecordCount) return false;
   const std::int64_t bytes = newCount * FRecordBufferSize;
-  if (bytes > 2147483647LL) return false;
   if (FRecordBuffer == nullptr) {
     FRecordBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().GetMem(bytes));
     FDeleteFlagBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().AllocMem(FlagBytes(newCount)));
