@@ -260,3 +260,29 @@ TEST_F(DiskTable, ReadOnlyDatabaseRefusesEveryChangeWithItsOwnError) {
   EXPECT_EQ(ds.RecordCount(), 1);
   EXPECT_EQ(ds.FieldByName("Name").AsString(), "one");
 }
+
+TEST_F(DiskTable, DeleteWhileEditingDeletesOnesOwnRecord) {
+  // The edit holds the record lock; the delete must not meet it as if another session held it,
+  // and the values typed into the edit are not a change by another session either.
+  for (bool multiUser : {true, false}) {
+    TNRDLocalSession s;
+    Connect(s, multiUser, multiUser ? "editor" : "");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    ds.AppendRecord({IntValue(1), TextValue("one")});
+    ds.AppendRecord({IntValue(2), TextValue("two")});
+    ds.First();
+    ds.Edit();
+    ds.FieldByName("Name").SetAsString("typed");
+    ds.Delete();
+    EXPECT_EQ(ds.State(), dsBrowse);
+    EXPECT_EQ(ds.RecordCount(), 1) << multiUser;
+    EXPECT_EQ(ds.FieldByName("Name").AsString(), "two");
+    // Nothing of the edit is left held: the next record is edited and posted as usual.
+    ds.Edit();
+    ds.FieldByName("Name").SetAsString("second");
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName("Name").AsString(), "second");
+  }
+}
