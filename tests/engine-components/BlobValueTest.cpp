@@ -50,7 +50,6 @@ class BlobTable : public TNRDDataSet {
 class BlobValues : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
     EngineStartup();
     if (GetParam()) {
       dir_ = std::filesystem::temp_directory_path() / ("trevolan-blobs-" + std::to_string(::getpid()));
@@ -78,7 +77,6 @@ class BlobValues : public ::testing::TestWithParam<bool> {
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {
-    if (!CursorNavigationAvailable()) return;
     session_.SetConnected(false);
     EngineShutdown();
     if (!dir_.empty()) std::filesystem::remove_all(dir_);

@@ -58,7 +58,6 @@ void CreateThings(TNRDLocalSession& s) {
 class Lifetimes : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
     if (GetParam()) {
       dir_ = std::filesystem::temp_directory_path() / ("trevolan-lifetimes-" + std::to_string(::getpid()));
       std::filesystem::create_directories(dir_);
