@@ -42,6 +42,7 @@
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
 #include "sources/At5Reader.h"
+#include "sources/FamilyTreeFile.h"
 
 namespace {
 
@@ -246,7 +247,17 @@ void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  if (const QScreen* s = screen()) {
+    // The designed size where the screen has room for it; on a smaller screen the window takes what the
+    // screen leaves (the report pages scroll), so that the tool bar and the language box stay on it.
+    const QRect avail = s->availableGeometry();
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty()) frame = QSize(8, 32);  // not yet known before the first show: a typical title bar
+    resize(std::min(width(), avail.width() - frame.width()), std::min(height(), avail.height() - frame.height()));
+    QRect r(QPoint(0, 0), size() + frame);
+    r.moveCenter(avail.center());
+    move(std::max(r.left(), avail.left()), std::max(r.top(), avail.top()));
+  }
   RunCommand(*this, [this] { FormShow(); });
 }
 
@@ -340,7 +351,7 @@ void TForm1::FormKeyDown(int key) {
     model().AbortFlag = true;
     ToolButton4->setEnabled(false);
   } else if (key == Qt::Key_F1) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(ProgramDir() + QStringLiteral("Trevolan.chm")));
+    RunCommand(*this, [this] { ToolButton5Click(); });
   }
 }
 
@@ -388,18 +399,6 @@ void TForm1::ShowError(const QString& text) {
 
 // --- Files ---
 
-void TForm1::At4_Indi(const QString&) {}
-void TForm1::At5_Indi(const QString& path, const GedProgress& progress) {
-  if (Edit21->text().isEmpty()) Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
-  std::unique_ptr<TDataModule3> own;
-  TDataModule3* dm = DataModule3();
-  if (!dm) {
-    own = std::make_unique<TDataModule3>();
-    dm = own.get();
-  }
-  TAt5Reader(model(), *dm).At5_Indi(path, Edit21->text(), progress);
-}
-
 void TForm1::OpenDataFiles(const QString& path) {
   if (busy_) return;
   busy_ = true;
@@ -415,20 +414,18 @@ void TForm1::OpenDataFiles(const QString& path) {
   ClientDataSet1->Open();
   m.Clear();
   const auto progress = [this](std::int64_t pos, std::int64_t max) {
-    Gauge5->setMaximum(static_cast<int>(std::min<std::int64_t>(max, INT32_MAX)));
+    SetGaugeMaximum(max);
     Gauge5->setValue(static_cast<int>(std::min<std::int64_t>(pos, INT32_MAX)));
     QCoreApplication::processEvents();
   };
   QString error;
   try {
-    if (ext == QLatin1String("GED"))
-      Ged_Indi(m, path, progress, Edit21->text());
-    else if (ext == QLatin1String("AT4"))
-      At4_Indi(path);
-    else if (ext == QLatin1String("AT5"))
-      At5_Indi(path, progress);
-  } catch (const EGedcomRead& e) {
-    error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
+    // The ".at5" reader puts the default name template into an empty field.
+    if (FamilyTreeType(path) == TFamilyTreeType::At5 && Edit21->text().isEmpty())
+      Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
+    LoadFamilyTree(m, path, progress, Edit21->text());
+  } catch (const EFamilyTreeRead& e) {
+    error = platform::FormatMsg(Lang(e.Key(), e.DefaultText()), e.Args());
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   }

@@ -62,11 +62,6 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Files
   void OpenDataFiles(const QString& path);
-  // Database readers. The ".at4" one reads nothing until the database engine exists. The ".at5" one
-  // reads through the program's data module (or a module of its own when there is none, as in tests),
-  // reporting to progress, which runs pending events, so Stop and Esc reach the abort flag.
-  void At4_Indi(const QString& path);
-  void At5_Indi(const QString& path, const GedProgress& progress = {});
   QString OpenDialogDir() const { return openDialogDir_; }
   QString OpenDialogFile() const { return openDialogFile_; }
   void ToolButton0Click();
@@ -152,7 +147,8 @@ class TForm1 : public QWidget, public TPageHost {
   void ToolButton3Click();  // run the report of the active page
   void ToolButton1Click();  // print the active page
   void ToolButton2Click();  // save the active page
-  void ToolButton5Click();  // help file
+  void ToolButton5Click();  // help file, or a message that none is installed
+  static QString HelpFileName();  // beside the program, named like it, ".chm"
   QMenu* PopupMenu4 = nullptr;  // the page control's context menu
   // Output services; tests put fakes in their place.
   void SetDialogs(std::unique_ptr<platform::TDialogs> dialogs);
@@ -199,11 +195,13 @@ class TForm1 : public QWidget, public TPageHost {
   void CloseIfPending();
   void WireCommands();
   void PersInfo();  // tells every page that the current person changed
+  void ShowRecordCounter();  // "current/count" of the person list
   // The one gate of a load or a long run: every control that could change the model, the person list or
   // the shared lists is disabled (the tool bar but Stop, Help and Exit; the language box; the person panel;
   // the content of every report page), and each gets its own state back afterwards. The page tabs stay
   // live, so the user can look at other pages meanwhile.
   void LockCommands(bool locked);
+  void SetGaugeMaximum(std::int64_t maximum);
   QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
   QAction* AddRecentItem(const QString& path, int position);
 
