@@ -76,6 +76,16 @@ bool TNRDLocalCursor::IsTemporaryTable() const {
 
 bool TNRDLocalCursor::InTransaction() const { return FSession != nullptr && FSession->FInTransaction; }
 
+bool TNRDLocalCursor::IsDatabaseReadOnly() const {
+  return (FDatabaseData != nullptr && FDatabaseData->FReadOnly) || (FSession != nullptr && FSession->FReadOnly);
+}
+
+void TNRDLocalCursor::CheckWritable(int code) const {
+  // A file another process holds, or one opened read-only, is refused here, before any page or
+  // lock of it is touched.
+  if (IsDatabaseReadOnly()) throw ENRDException(code, "Dataset is in read only mode");
+}
+
 // ----- table operations -------------------------------------------------------------------------------------
 
 void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs,
@@ -427,7 +437,9 @@ std::int32_t TNRDLocalCursor::CompareRecordsOrder(const TNRDPageItemID& id1, con
           r = 1;
           decided = true;
         } else if (TNRDIndex* index = FTableData->IndexManager().OpenIndex(FIndexID)) {
-          r = index->CompareRecordBuffersByIndex(b1, b2, -1);
+          // Every column of the index decides, as its order does.
+          const TNRDIndexDef* def = FTableData->IndexManager().FIndexDefs.GetIndexDefByObjectId(FIndexID);
+          r = index->CompareRecordBuffersByIndex(b1, b2, def != nullptr ? def->ColumnCount() : -1);
           decided = r != 0;
         }
       }
@@ -475,6 +487,7 @@ bool TNRDLocalCursor::ReadStored(std::vector<std::uint8_t>& copy) {
 }
 
 void TNRDLocalCursor::InternalEdit() {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   if (IsTemporaryTable()) {
@@ -510,6 +523,7 @@ void TNRDLocalCursor::InternalEdit() {
 }
 
 void TNRDLocalCursor::InternalPost(bool toInsert) {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -528,6 +542,8 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
 
 void TNRDLocalCursor::PostProper(bool toInsert) {
   try {
+    // What a stream still open for writing holds is part of the record being posted.
+    WriteOpenBLOBStreams();
     if (toInsert) {
       if (TNRDDiskTableData* disk = Disk()) disk->LoadMostUpdated(SessionID());
       FTableData->FieldManager().ApplyAutoincsToRecordBuffer(FSession, FCurrentRecordBuffer);
@@ -573,6 +589,9 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
   TNRDDiskTableData* disk = Disk();
   if (disk != nullptr && FCurrentRecordBuffer != nullptr) disk->ClearModifiedBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
   if (toInsert && FCurrentRecordBuffer != nullptr) FTableData->ClearBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
+  // Values written during an edit are dropped; the stored record keeps its own.
+  if (!toInsert && disk == nullptr && FCurrentRecordBuffer != nullptr)
+    FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   if (!toInsert && MultiUserDisk()) {
     disk->UnlockRecord(SessionID(), CurrentRecordID);
     if (!InTransaction()) disk->UnlockTable(SessionID(), ltSIRW, true);
@@ -580,6 +599,7 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
 }
 
 void TNRDLocalCursor::InternalDelete() {
+  CheckWritable(10069);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -677,6 +697,7 @@ bool TNRDLocalCursor::IsAnyRecordMatchCondition(const std::string& fieldName, TN
 
 TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit, std::int32_t fieldNo,
                                                       TNRDBLOBOpenMode openMode, bool canDoGetRecordBuffer) {
+  if (openMode != bomRead) CheckWritable(10107);
   TableLock lock(*this);
   if (fieldNo < 0 || fieldNo >= FVisibleFieldDefs.GetCount())
     throw ENRDException(10110, kInvalidFieldNo, {fieldNo, FVisibleFieldDefs.GetCount()});
@@ -734,6 +755,15 @@ void TNRDLocalCursor::InternalCloseBLOB(std::int32_t fieldNo) {
     if (ls->OpenMode() != bomRead && FCurrentRecordBuffer != nullptr)
       FTableData->WriteBLOBFieldToRecordBuffer(this, phys, &ls->TemporaryStream());
     FreeStream(i);
+  }
+}
+
+void TNRDLocalCursor::WriteOpenBLOBStreams() {
+  if (FCurrentRecordBuffer == nullptr) return;
+  for (TNRDStream* s : FBLOBStreams) {
+    auto* ls = dynamic_cast<TNRDLocalBLOBStream*>(s);
+    if (ls == nullptr) throw ENRDException(10121, "Nil pointer occured");
+    if (ls->OpenMode() != bomRead) FTableData->WriteBLOBFieldToRecordBuffer(this, ls->FieldNo(), &ls->TemporaryStream());
   }
 }
 
