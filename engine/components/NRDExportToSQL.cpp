@@ -155,7 +155,7 @@ std::string TNRDTable::ExportToSQL() {
           } else if (IsBlobColumn(t) || t == aftBytes || t == aftVarBytes) {
             const std::string bytes = f.AsBytes();
             out += "MIMETOBIN('" +
-                   TStringFormat_MIME64::Class()->ToStr(bytes.data(), static_cast<int>(bytes.size())) + "')";
+                   TStringFormat_MIME64::Class()->StrTo(bytes.data(), static_cast<int>(bytes.size())) + "')";
           } else {
             out += f.AsString();
           }
