@@ -1,22 +1,53 @@
 # Shared helpers for the project's CMake files.
 
-# trevolan_add_subdirs(): adds every direct subfolder that has a CMakeLists.txt,
-# so each layer's tests and benchmarks join the build without editing this file.
+# trevolan_add_subdirs([EXCEPT folder...]): adds every direct subfolder, so each layer's tests and
+# benchmarks join the build without editing this file. A subfolder without a CMakeLists.txt stops the
+# configure (name it in EXCEPT when it only holds data): a folder that silently drops out takes its tests
+# with it.
 function(trevolan_add_subdirs)
+  cmake_parse_arguments(S "" "" "EXCEPT" ${ARGN})
   file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
   list(SORT children)
   foreach(child IN LISTS children)
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
-       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
+    if(NOT IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} OR child IN_LIST S_EXCEPT)
+      continue()
+    endif()
+    if(NOT EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${child} has no CMakeLists.txt")
+    endif()
+    add_subdirectory(${child})
+  endforeach()
+endfunction()
+
+# trevolan_require_targets(name...): stops the configure when one of our own libraries or tools is not
+# defined, instead of letting a test or benchmark drop out of the build without a word.
+function(trevolan_require_targets)
+  foreach(lib IN LISTS ARGN)
+    if(lib MATCHES "^trevolan[_-]" AND NOT TARGET ${lib})
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR} needs ${lib}, which is not defined")
     endif()
   endforeach()
 endfunction()
 
-# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ...):
-# one GoogleTest executable registered with ctest under one label.
+# trevolan_glob_sources(var): every .cpp of the current folder (not recursive); a folder that declares a
+# target and has no source is a mistake, not an empty target.
+function(trevolan_glob_sources var)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR} has no .cpp file")
+  endif()
+  set(${var} ${sources} PARENT_SCOPE)
+endfunction()
+
+# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [READERS filter]):
+# one GoogleTest executable registered with ctest under one label. READERS is a GoogleTest filter naming the
+# cases that hand our files to the outside readers (LibreOffice, openpyxl): they take seconds each, so they
+# run as a second ctest entry `name.readers` under the label `readers` (./test.sh runs it; a quick loop can
+# leave it out with -LE readers). That entry fails when its filter selects no case at all or a case skips, so
+# a renamed case or a missing reader cannot slip out of the run unnoticed.
 function(trevolan_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "SOURCES;LIBS" ${ARGN})
+  trevolan_require_targets(${T_LIBS})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${T_NAME} PRIVATE
@@ -24,7 +55,15 @@ function(trevolan_add_gtest)
     TREVOLAN_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
   # One ctest entry per suite executable: a sanitized process per test case costs more to start than most
   # cases take to run. Pass --gtest_filter through the executable to run single cases.
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
+  set(filter)
+  if(T_READERS)
+    set(filter --gtest_filter=-${T_READERS})
+    add_test(NAME ${T_NAME}.readers COMMAND ${T_NAME} --gtest_filter=${T_READERS})
+    set_tests_properties(${T_NAME}.readers PROPERTIES LABELS readers
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900
+      FAIL_REGULAR_EXPRESSION "\\[  PASSED  \\] 0 tests;\\[  SKIPPED \\]")
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1 ${filter})
   set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
 endfunction()
@@ -33,62 +72,49 @@ endfunction()
 # (not recursive). Headers are included as "folder/File.h" from the project root.
 function(trevolan_glob_library)
   cmake_parse_arguments(L "" "NAME" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(NOT sources)
-    return()
-  endif()
+  trevolan_glob_sources(sources)
+  trevolan_require_targets(${L_LIBS})
   add_library(${L_NAME} STATIC ${sources})
   target_include_directories(${L_NAME} PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
 endfunction()
 
-# trevolan_glob_gtest(NAME name LABEL label LIBS ...): one test executable of every .cpp in the current
-# folder; skipped while a library it needs does not exist yet.
+# trevolan_glob_gtest(NAME name LABEL label LIBS ... [READERS filter]): one test executable of every .cpp
+# in the current folder (see trevolan_add_gtest).
 function(trevolan_glob_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(NOT sources)
-    return()
-  endif()
-  foreach(lib IN LISTS T_LIBS)
-    if(lib MATCHES "^trevolan_" AND NOT TARGET ${lib})
-      return()
-    endif()
-  endforeach()
-  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} SOURCES ${sources} LIBS ${T_LIBS})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "LIBS" ${ARGN})
+  trevolan_glob_sources(sources)
+  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SOURCES ${sources} LIBS ${T_LIBS})
 endfunction()
 
 # trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.
 function(trevolan_glob_bench)
   cmake_parse_arguments(B "" "NAME" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  if(NOT sources)
-    return()
-  endif()
-  foreach(lib IN LISTS B_LIBS)
-    if(lib MATCHES "^trevolan_" AND NOT TARGET ${lib})
-      return()
-    endif()
-  endforeach()
+  trevolan_glob_sources(sources)
+  trevolan_require_targets(${B_LIBS})
   add_executable(${B_NAME} ${sources})
   target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark benchmark::benchmark_main)
 endfunction()
 
-# trevolan_glob_qt_library(NAME name [EXCLUDE regex] [LIBS ...]): like trevolan_glob_library, with Qt's
-# automoc, for the application layers.
+# trevolan_glob_qt_library(NAME name [EXCLUDE regex] [INCLUDE regex] [LIBS ...]): like
+# trevolan_glob_library, with Qt's automoc, for the application layers. EXCLUDE and INCLUDE filter the
+# sources (and the headers, by the same names) when one folder holds two libraries.
 function(trevolan_glob_qt_library)
   cmake_parse_arguments(L "" "NAME;EXCLUDE;INCLUDE" "LIBS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  trevolan_glob_sources(sources)
+  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(L_EXCLUDE)
     list(FILTER sources EXCLUDE REGEX "${L_EXCLUDE}")
+    list(FILTER headers EXCLUDE REGEX "${L_EXCLUDE}")
   endif()
   if(L_INCLUDE)
     list(FILTER sources INCLUDE REGEX "${L_INCLUDE}")
+    list(FILTER headers INCLUDE REGEX "${L_INCLUDE}")
   endif()
   if(NOT sources)
-    return()
+    message(FATAL_ERROR "${L_NAME}: no source of ${CMAKE_CURRENT_SOURCE_DIR} passes the filters")
   endif()
-  file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  trevolan_require_targets(${L_LIBS})
   add_library(${L_NAME} STATIC ${sources} ${headers})
   set_target_properties(${L_NAME} PROPERTIES AUTOMOC ON)
   target_include_directories(${L_NAME} PUBLIC ${PROJECT_SOURCE_DIR})

@@ -1,5 +1,6 @@
 #include "app/charts/FanChart.h"
 
+#include "app/charts/RotatedText.h"
 #include "app/core/UnitFunc.h"
 #include "platform/qt/LargeImage.h"
 

@@ -1,6 +1,7 @@
 #include "app/charts/KinshipPicture.h"
 
 #include "app/charts/PersonCard.h"
+#include "app/charts/RotatedText.h"
 #include "app/core/UnitFunc.h"
 
 #include <QTextCursor>

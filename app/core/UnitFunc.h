@@ -1,7 +1,6 @@
 // Small stateless helpers shared by the readers, reports and charts: field access in delimited texts,
 // padding, conversions between day counts, "dd.mm.yyyy" texts and "yyyymmdd" sort keys, binary digit
-// texts, the display-name template, rotated text for the fan chart, coloured appends to rich-text panes,
-// colour blending, a similarity score, word capitalisation, a random permutation and the number inside a
+// texts, the display-name template, coloured appends to rich-text documents, colour blending, a similarity score, word capitalisation, a random permutation and the number inside a
 // GEDCOM cross-reference.
 // Texts are UTF-16 (QString); positions are 1-based; lengths count UTF-16 units.
 // Dates are day counts (days since 30 December 1899, time as fraction); kUnknownDate (-1000000) is "unknown".
@@ -20,11 +19,8 @@
 #include <initializer_list>
 #include <vector>
 
-class QFont;
-class QPainter;
 class QTextCursor;
 class QTextDocument;
-class QTextEdit;
 
 // A set of delimiter characters with codes 0..255; a character of code 256 or more is never a member.
 class TCharSet {
@@ -133,20 +129,3 @@ void AppendRich(QTextDocument* pane, const QString& text, TColor color, TFontSty
 // The same at a cursor, which ends after the text: a long report keeps one cursor at the end of its
 // document instead of finding the end for every append.
 void InsertRich(QTextCursor& cursor, const QString& text, TColor color, TFontStyles style, TColor backColor = -1);
-void InsertRich(QTextEdit* pane, const QString& text, TColor color, TFontStyles style, bool atEnd,
-                TColor backColor = -1);
-void AppendRich(QTextEdit* pane, const QString& text, TColor color, TFontStyles style, bool atEnd);
-
-// --- Rotated text (angles in degrees, escapement in tenths of a degree) ---
-
-// A font of the given face and Windows height (negative: character height in pixels; positive: cell
-// height), width (0 = default), escapement and weight (0 = 400).
-QFont MakeRotatedFont(const QString& face, int height, int width, int escapement, int weight);
-// Draws text centred-top at its place on a circle, turned over on the left half.
-void DrawRotatedText(QPainter& canvas, const QString& face, int height, int width, int weight,
-                     const QString& text, double e, double d, double radius, double cx, double cy);
-// Draws text one character per font along an arc of span a centred on angle g.
-void DrawArcText(QPainter& canvas, const QString& face, int height, int width, int weight,
-                 const QString& text, double g, double radius, double cx, double cy, double a);
-// Draws text at (x, y) in font f rotated by escapement/10 degrees counter-clockwise, anchored centre-top.
-void DrawTextEscaped(QPainter& canvas, const QFont& f, int escapement, int x, int y, const QString& text);

@@ -2,14 +2,11 @@
 // A translation file is an ini file with the sections "Language" (";" in a value stands for a line break),
 // "*Language" (keys beginning with "*", used as they stand, never written) and "Transliteration".
 // Missing keys are written back with their default, so running the program fills a new file.
-// Controls are translated by their "HelpKeyword"; the texts they were designed with are remembered on the
-// first translation and are the defaults of every later one, so switching languages never copies one
-// language's texts into another file. Main thread only.
+// Walking a window's controls to translate them is the window's job (app/window/FormTranslation.h);
+// this file only looks texts up. Main thread only.
 #pragma once
 
 #include <QString>
-#include <QWidget>
-#include <memory>
 
 #include "platform/qt/IniFile.h"
 
@@ -17,10 +14,6 @@
 inline constexpr char16_t kTitleMark = u'\x202A';
 
 QString GetLangString(const QString& key, platform::TIniFile* file, const QString& def);
-
-// Replaces `file` by the translation file at `path` and translates `window` and the controls it owns.
-// A missing path leaves `file` empty and the window as it is.
-void TranslateForm(QWidget* window, const QString& path, std::unique_ptr<platform::TIniFile>& file);
 
 // Letter-by-letter transliteration by the file's "Transliteration" table; variant 1 "ISO9", 2 "ГОСТ",
 // 3 "Другой".

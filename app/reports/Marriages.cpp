@@ -182,7 +182,7 @@ QString MarriageYears(const Model& m, std::int64_t f, int currentYear) {
 }
 
 int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarriageOptions& o,
-                   platform::TClientDataSet& cds, const std::function<void(int, int)>& progress) {
+                   platform::TClientDataSet& cds, const std::function<bool(int, int)>& progress) {
   if (aPers.empty() || aPers.front().ID.isEmpty()) return -1;
   const std::int64_t persons = static_cast<std::int64_t>(m.aIndi.size());
   const std::int64_t families = static_cast<std::int64_t>(m.aFam.size());
@@ -204,9 +204,10 @@ int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarri
     return m.aIndi[static_cast<std::size_t>(i >= 0 && i < persons ? i : 0)];
   };
   int position = 0;
+  bool stopped = false;
   for (const TPers& e : aPers) {
     ++position;
-    if (beyond(e)) break;
+    if (stopped || beyond(e)) break;
     const TINDI& c = person(IndexOf(e.ID, persons));
     for (std::int64_t f : c.FAMS) {
       if (f <= 0 || f >= families || listed[static_cast<std::size_t>(f)]) continue;
@@ -260,7 +261,10 @@ int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarri
       row[DM_CALC] = CutField(MarriageYears(m, f, currentYear), 9);
       row[Ok] = MarriageOk(fam.MARR_DATE.NORM, father, o.KnownRule);
       cds.AppendRecord(std::move(row));
-      if (progress) progress(position, static_cast<int>(aPers.size()));
+      if (progress && progress(position, static_cast<int>(aPers.size()))) {
+        stopped = true;
+        break;
+      }
     }
   }
   const int total = cds.TotalRows();

@@ -45,9 +45,10 @@ void CreateMarriageDataSet(platform::TClientDataSet& cds);
 
 // Rebuilds CDS_Marriage from the ancestor list and applies the view filter; returns the number of rows
 // (the total). Nothing happens (returns -1) when the list is empty or its first entry names no person.
-// `progress` (may be empty) gets the entry's place and the number of entries after each row.
+// `progress` (may be empty) gets the entry's place and the number of entries after each row; when it
+// returns true the build stops there and keeps the rows made so far (the user pressed Stop).
 int MarriageGedcom(const Model& m, const std::vector<TPers>& aPers, const TMarriageOptions& o,
-                   platform::TClientDataSet& cds, const std::function<void(int, int)>& progress = {});
+                   platform::TClientDataSet& cds, const std::function<bool(int, int)>& progress = {});
 
 // "+" or "-" by the rule of RadioGroup4 (0 exact date, 1 bride's father, 2 either, 3 both).
 QString MarriageOk(const QString& dm, const QString& fatherName, int rule);

@@ -9,7 +9,7 @@
 
 #include "app/core/Model.h"
 #include "app/reports/WorkbookExport.h"
-#include "app/window/MarriagesPage.h"
+#include "app/window/PageWorkbooks.h"
 #include "platform/qt/FlowLayout.h"
 
 namespace {
@@ -138,5 +138,5 @@ void TCalendarPage::InformerToXLS(const QString& fileName) {
 
 void TCalendarPage::SpeedButton6Click() {
   if (!CDS_Informer->Active()) return;
-  WriteFixedWorkbook(QString::fromLatin1(kInformerWorkbook), [this](const QString& path) { InformerToXLS(path); }, OpenFile);
+  WriteFixedWorkbook(host(), QString::fromLatin1(kInformerWorkbook), [this](const QString& path) { InformerToXLS(path); }, OpenFile);
 }

@@ -8,7 +8,7 @@
 #include "app/window/PageControls.h"
 #include "platform/qt/FlowLayout.h"
 #include "platform/qt/IniFile.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "platform/qt/Canvas.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/PageSink.h"

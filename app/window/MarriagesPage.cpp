@@ -1,7 +1,6 @@
 #include "app/window/MarriagesPage.h"
 #include "app/window/PageControls.h"
 
-#include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
@@ -10,13 +9,11 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QStyledItemDelegate>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
 #include "app/reports/WorkbookExport.h"
-#include "app/window/Unit1.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/FlowLayout.h"
 
@@ -59,30 +56,6 @@ class TMarriageCellDelegate : public QStyledItemDelegate {
 };
 
 }  // namespace
-
-void OpenWithDesktop(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
-
-void WriteFixedWorkbook(const QString& name, const std::function<void(const QString&)>& write,
-                        const std::function<void(const QString&)>& open) {
-  const QString path = QFileInfo(TForm1::IniFileName()).absolutePath() + QLatin1Char('/') + name;
-  if (!QFileInfo::exists(path) || QFile::remove(path)) write(path);
-  if (open) open(path);
-}
-
-std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view) {
-  std::vector<TReportColumn> out;
-  for (int k = 0; k < model->columnCount(); ++k)
-    out.push_back({model->Columns()[static_cast<std::size_t>(k)].field, model->ColumnTitle(k), view->columnWidth(k)});
-  return out;
-}
-
-QString AskWorkbookName(TPageHost& host) {
-  QString name;
-  int filter = 2;
-  if (!host.Dialogs().Save(QStringLiteral("Excel XML 2002 (*.xml)|*.xml|Excel|*.xlsx"), name, filter)) return {};
-  if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += filter == 1 ? QStringLiteral(".xml") : QStringLiteral(".xlsx");
-  return name;
-}
 
 void TMarriagesPage::Build() {
   QWidget* page = Tab();
@@ -194,10 +167,16 @@ void TMarriagesPage::MarriageGedcom() {
   TBusyCursor busy;
   QElapsedTimer timer;
   timer.start();
+  // Reporting after every row let repainting the window take most of the build's time: the labels and the
+  // gauge follow the first row, then every 100 rows or 50 ms. Stop ends the build with the rows made so far.
+  int rows = 0;
+  qint64 reported = 0;
   const int n = ::MarriageGedcom(host().model(), list, Options(), *CDS_Marriage, [&](int position, int count) {
-    Label28->setText(Elapsed(timer.elapsed()));
+    if (++rows % 100 != 1 && timer.elapsed() - reported < 50) return false;
+    reported = timer.elapsed();
+    Label28->setText(Elapsed(reported));
     Label30->setText(QStringLiteral("%1/%2").arg(position).arg(count));
-    host().Progress(position, count);  // keeps the window live; the build itself runs to its end
+    return host().Progress(position, count);
   });
   if (n < 0) return;
   total_ = n;
@@ -264,10 +243,10 @@ void TMarriagesPage::MarriageToXLS(const QString& fileName) {
 
 void TMarriagesPage::SpeedButton31Click() {
   if (!CDS_Marriage->Active()) return;
-  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+  WriteFixedWorkbook(host(), QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
 }
 
 void TMarriagesPage::Print() {
   if (!CDS_Marriage->Active()) return;
-  WriteFixedWorkbook(QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
+  WriteFixedWorkbook(host(), QString::fromLatin1(kMarriageWorkbook), [this](const QString& path) { MarriageToXLS(path); }, OpenFile);
 }

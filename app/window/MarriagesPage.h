@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/reports/Marriages.h"
+#include "app/window/PageWorkbooks.h"
 #include "app/window/ReportPage.h"
 
 #include <QCheckBox>
@@ -58,15 +59,3 @@ class TMarriagesPage : public TReportPage {
   int total_ = 0;
   std::uint64_t builtFor_ = 0;  // the model's load the rows were built from
 };
-
-// The fixed workbook of a page: the file in the folder chosen for the settings (the program's folder when
-// it is writable). An old file that cannot be deleted stays and is opened as it is; a new one is written
-// by `write` (which raises when it fails, and then nothing is opened).
-void WriteFixedWorkbook(const QString& name, const std::function<void(const QString&)>& write,
-                        const std::function<void(const QString&)>& open);
-// The grid's columns as shown: fields, titles (translated) and widths.
-std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view);
-// The desktop's opener.
-void OpenWithDesktop(const QString& path);
-// The file name asked for by the save dialog of the workbook exports; empty when cancelled.
-QString AskWorkbookName(TPageHost& host);

@@ -37,6 +37,9 @@ class TPageHost {
   // Translated text of `key`, the Russian default when the translation file lacks it.
   virtual QString Lang(const QString& key, const QString& def) const = 0;
   virtual QWidget* Window() = 0;
+  // The folder of the settings file, with a trailing "/": the program's folder when it is writable, else
+  // the per-user configuration folder. Files a page keeps beside the program (fixed workbooks) go there.
+  virtual QString SettingsFolder() const = 0;
 
   // Page control: shows a page; tells which page shows.
   virtual void ShowPage(QWidget* tab) = 0;

@@ -31,12 +31,13 @@
 #include "app/charts/Ancestors.h"
 #include "app/charts/ChartOutput.h"
 #include "app/core/DataModules.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "app/core/GedcomReader.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/core/UnitFunc.h"
 #include "app/core/trans.h"
+#include "app/window/FormTranslation.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
@@ -82,6 +83,8 @@ QString TForm1::IniFileName() {
   QDir().mkpath(config);
   return config + QLatin1Char('/') + name;
 }
+
+QString TForm1::SettingsFolder() const { return QFileInfo(IniFileName()).absolutePath() + QLatin1Char('/'); }
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent) {
   g_form = this;
@@ -402,10 +405,8 @@ void TForm1::OpenDataFiles(const QString& path) {
   busy_ = true;
   Model& m = model();
   m.AbortFlag = false;
+  LockCommands(true);
   ToolButton4->setEnabled(true);
-  ToolButton3->setEnabled(false);
-  ToolButton2->setEnabled(false);
-  ToolButton1->setEnabled(false);
   std::optional<TBusyCursor> cursor(std::in_place);
   Edit2->setText(path);
   const QString ext = path.right(3).toUpper();
@@ -445,6 +446,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   loadedSize_ = fi.exists() ? fi.size() : -1;
   loadedTime_ = fi.exists() ? fi.lastModified() : QDateTime();
   cursor.reset();
+  LockCommands(false);
   ToolButton2->setEnabled(true);
   ToolButton1->setEnabled(true);
   ToolButton3->setEnabled(true);

@@ -166,6 +166,7 @@ class TForm1 : public QWidget, public TPageHost {
   TAncestorList& Ancestors() override;
   QString Lang(const QString& key, const QString& def) const override;
   QWidget* Window() override { return this; }
+  QString SettingsFolder() const override;
   void ShowPage(QWidget* tab) override;
   bool IsCurrentPage(const QWidget* tab) const override;
   void OutputReady() override;
@@ -198,6 +199,11 @@ class TForm1 : public QWidget, public TPageHost {
   void CloseIfPending();
   void WireCommands();
   void PersInfo();  // tells every page that the current person changed
+  // The one gate of a load or a long run: every control that could change the model, the person list or
+  // the shared lists is disabled (the tool bar but Stop, Help and Exit; the language box; the person panel;
+  // the content of every report page), and each gets its own state back afterwards. The page tabs stay
+  // live, so the user can look at other pages meanwhile.
+  void LockCommands(bool locked);
   QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
   QAction* AddRecentItem(const QString& path, int position);
 
@@ -207,7 +213,8 @@ class TForm1 : public QWidget, public TPageHost {
   bool activatedOnce_ = false;
   bool busy_ = false;
   bool closed_ = false;
-  bool closePending_ = false;  // closing was asked for during a load; it closes when the load ends
+  bool closePending_ = false;
+  std::vector<std::pair<QWidget*, bool>> lockedStates_;  // the locked controls and their states before  // closing was asked for during a load; it closes when the load ends
   // Size and modification time of the file read last, to reopen on activation only when it changed.
   qint64 loadedSize_ = -1;
   QDateTime loadedTime_;

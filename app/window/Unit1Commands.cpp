@@ -61,14 +61,35 @@ void TForm1::ShowPage(QWidget* tab) { PageControl1->setCurrentWidget(tab); }
 bool TForm1::IsCurrentPage(const QWidget* tab) const { return PageControl1->currentWidget() == tab; }
 
 void TForm1::OutputReady() {
-  ToolButton1->setEnabled(true);
-  ToolButton2->setEnabled(true);
+  for (QWidget* w : {static_cast<QWidget*>(ToolButton1), static_cast<QWidget*>(ToolButton2)}) {
+    bool locked = false;
+    for (auto& [control, enabled] : lockedStates_)
+      if (control == w) enabled = locked = true;  // enabled once the run has ended
+    if (!locked) w->setEnabled(true);
+  }
+}
+
+void TForm1::LockCommands(bool locked) {
+  if (locked) {
+    if (!lockedStates_.empty()) return;
+    std::vector<QWidget*> controls = {ToolButton0, ToolButton6, ToolButton1, ToolButton2, ToolButton3, ComboBox9,
+                                      PageControl5};
+    for (const auto& page : pages_) controls.push_back(page->Tab());
+    for (QWidget* w : controls) {
+      lockedStates_.emplace_back(w, w->isEnabled());
+      w->setEnabled(false);
+    }
+    return;
+  }
+  for (const auto& [control, enabled] : lockedStates_) control->setEnabled(enabled);
+  lockedStates_.clear();
 }
 
 bool TForm1::BeginLongRun() {
   if (busy_) return false;
   busy_ = true;
   model().AbortFlag = false;
+  LockCommands(true);
   ToolButton4->setEnabled(true);
   return true;
 }
@@ -76,6 +97,7 @@ bool TForm1::BeginLongRun() {
 void TForm1::EndLongRun() {
   ToolButton4->setEnabled(false);
   Gauge5->setValue(0);
+  LockCommands(false);
   busy_ = false;
   CloseIfPending();
 }

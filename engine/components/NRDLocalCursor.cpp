@@ -14,14 +14,8 @@
 #include "engine/storage/NRDDiskTable.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDIndexManager.h"
-#include "engine/storage/NRDRecordBitmap.h"
-
-#if __has_include("engine/storage/NRDCursorNavigation.h")
 #include "engine/storage/NRDCursorNavigation.h"
-#define NRD_HAS_CURSOR_NAVIGATION 1
-#else
-#define NRD_HAS_CURSOR_NAVIGATION 0
-#endif
+#include "engine/storage/NRDRecordBitmap.h"
 
 namespace nrd {
 
@@ -33,9 +27,6 @@ constexpr const char* kInvalidFieldNo = "Invalid field number - FieldNo = %d, Fi
 
 [[noreturn]] void NoExpressions() { throw ENRDException(30039, "Not implemented yet"); }
 
-#if !NRD_HAS_CURSOR_NAVIGATION
-[[noreturn]] void NoNavigation() { throw ENRDException(30039, "Not implemented yet"); }
-#endif
 
 // Holds the table object's lock for a scope.
 class TableLock {
@@ -53,7 +44,6 @@ class TableLock {
 
 void SetCursorExpressionFactory(TNRDCursorExpressionFactory* factory) { gCursorExpressions = factory; }
 TNRDCursorExpressionFactory* GetCursorExpressionFactory() { return gCursorExpressions; }
-bool CursorNavigationAvailable() { return NRD_HAS_CURSOR_NAVIGATION != 0; }
 
 TNRDLocalCursor::TNRDLocalCursor() {
   FIndexID = -1;
@@ -392,15 +382,10 @@ void TNRDLocalCursor::FreeRecordBuffer(void*& buffer) {
 // ----- navigation -------------------------------------------------------------------------------------------
 
 std::int64_t TNRDLocalCursor::GetRecordCount() {
-#if NRD_HAS_CURSOR_NAVIGATION
   return nrd::GetRecordCount(Table(10003), *this);
-#else
-  NoNavigation();
-#endif
 }
 
 TNRDGetRecordResult TNRDLocalCursor::GetRecordBuffer(TNRDGetRecordMode getRecordMode) {
-#if NRD_HAS_CURSOR_NAVIGATION
   TableLock lock(*this);
   const TNRDGetRecordResult r = nrd::GetRecordBuffer(*FTableData, *this, getRecordMode);
   if (r == grrOK && FCurrentRecordBuffer != nullptr && FBookmarkOffset > 0) {
@@ -409,27 +394,14 @@ TNRDGetRecordResult TNRDLocalCursor::GetRecordBuffer(TNRDGetRecordMode getRecord
     p[6] = 0;
   }
   return r;
-#else
-  (void)getRecordMode;
-  NoNavigation();
-#endif
 }
 
 void TNRDLocalCursor::SetRecNo(std::int64_t value) {
-#if NRD_HAS_CURSOR_NAVIGATION
   nrd::SetRecNo(Table(10003), *this, value);
-#else
-  (void)value;
-  NoNavigation();
-#endif
 }
 
 std::int64_t TNRDLocalCursor::GetRecNo() {
-#if NRD_HAS_CURSOR_NAVIGATION
   return nrd::GetRecNo(Table(10003), *this);
-#else
-  NoNavigation();
-#endif
 }
 
 std::int32_t TNRDLocalCursor::CompareRecordsOrder(const TNRDPageItemID& id1, const TNRDPageItemID& id2) {
@@ -687,31 +659,18 @@ bool TNRDLocalCursor::Locate(const std::vector<std::string>& keyFields, const st
   if (gCursorExpressions == nullptr) NoExpressions();
   std::unique_ptr<TNRDExpression> e =
       gCursorExpressions->ParseForLocate(*this, keyFields, keyValues, caseInsensitive, partialKey);
-#if NRD_HAS_CURSOR_NAVIGATION
   return nrd::Locate(Table(10003), *this, e.get());
-#else
-  NoNavigation();
-#endif
 }
 
 bool TNRDLocalCursor::FindKey(TNRDSearchCondition searchCondition) {
-#if NRD_HAS_CURSOR_NAVIGATION
   return nrd::FindKey(Table(10003), *this, searchCondition);
-#else
-  (void)searchCondition;
-  NoNavigation();
-#endif
 }
 
 bool TNRDLocalCursor::IsAnyRecordMatchCondition(const std::string& fieldName, TNRDDataOperator op,
                                                 const TNRDVariant& value) {
   if (gCursorExpressions == nullptr) NoExpressions();
   std::unique_ptr<TNRDExpression> e = gCursorExpressions->ParseForIsAnyRecordMatchCondition(*this, fieldName, op, value);
-#if NRD_HAS_CURSOR_NAVIGATION
   return nrd::Locate(Table(10003), *this, e.get());
-#else
-  NoNavigation();
-#endif
 }
 
 // ----- BLOB streams -----------------------------------------------------------------------------------------
@@ -731,8 +690,7 @@ TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit
                             {fieldNo, FVisibleFieldDefs.GetFieldDef(fieldNo)->FName});
     }
   // A stored value is read from the record as it is now, not as the caller last saw it.
-  if (!toInsert && !toEdit && canDoGetRecordBuffer && FBLOBStreams.empty() && FCurrentRecordBuffer != nullptr &&
-      CursorNavigationAvailable()) {
+  if (!toInsert && !toEdit && canDoGetRecordBuffer && FBLOBStreams.empty() && FCurrentRecordBuffer != nullptr) {
     const auto pos = SavePosition();
     FirstPosition = LastPosition = false;
     const bool ok = GetRecordBuffer(grmCurrent) == grrOK;

@@ -40,9 +40,6 @@ class TNRDCursorExpressionFactory {
 void SetCursorExpressionFactory(TNRDCursorExpressionFactory* factory);
 TNRDCursorExpressionFactory* GetCursorExpressionFactory();
 
-// True when storage's cursor navigation is built in.
-bool CursorNavigationAvailable();
-
 class TNRDLocalCursor : public TNRDCursor {
  public:
   TNRDLocalCursor();

@@ -1,6 +1,6 @@
 // Radial texts of the fan chart: the lines of a sector in order on both halves of the circle, each along
 // its own radius and inside its sector, and drawn at the size the canvas measures them.
-#include "app/core/UnitFunc.h"
+#include "app/charts/RotatedText.h"
 #include "platform/qt/Canvas.h"
 
 #include <QImage>

@@ -43,7 +43,6 @@ class FileTable : public TNRDDataSet {
 class DiskTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
     EngineStartup();
     dir_ = std::filesystem::temp_directory_path() / ("trevolan-disk-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir_);
@@ -53,7 +52,6 @@ class DiskTable : public ::testing::Test {
     creator.CreateDatabase();
   }
   void TearDown() override {
-    if (!CursorNavigationAvailable()) return;
     EngineShutdown();
     std::filesystem::remove_all(dir_);
   }

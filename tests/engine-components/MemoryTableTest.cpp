@@ -94,7 +94,6 @@ class TableDataSet : public TNRDDataSet {
 class MemoryTable : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
     EngineStartup();
     SetCursorExpressionFactory(&stub_);
     session_.FDatabaseName = "Memory";
@@ -116,7 +115,6 @@ class MemoryTable : public ::testing::Test {
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {
-    if (!CursorNavigationAvailable()) return;
     session_.SetConnected(false);
     SetCursorExpressionFactory(nullptr);
     EngineShutdown();

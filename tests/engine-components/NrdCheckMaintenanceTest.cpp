@@ -8,8 +8,6 @@
 
 #include "ComponentsFixture.h"
 
-#ifdef NRD_CHECK_PATH
-
 using namespace nrd;
 
 namespace {
@@ -72,4 +70,3 @@ TEST_F(NrdCheckTool, MaintenanceThenTheCheck) {
   EXPECT_FALSE(std::filesystem::exists(file_ + ".tmp"));
 }
 
-#endif

@@ -16,8 +16,9 @@
 #include <QToolButton>
 
 #include "tests/gui/GuiTestApp.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "app/core/trans.h"
+#include "app/window/FormTranslation.h"
 #include "platform/qt/Controls.h"
 #include "platform/qt/IniFile.h"
 

@@ -2,7 +2,7 @@
 // search through a fake opener, and "Выполнить" doing nothing here.
 // With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "app/core/Model.h"
 #include "app/core/PersonList.h"
 #include "app/window/PlacesPage.h"

@@ -2,7 +2,7 @@
 // report of the current person from the page's button and from "Выполнить", the paragraph spacing.
 // With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 #include "app/core/Model.h"
 #include "app/window/SurnameChainsPage.h"
 #include "app/window/Unit1.h"

@@ -135,7 +135,7 @@ TEST(CsvExport, FileReadBackByPythonCsv) {
   EXPECT_TRUE(bytes.endsWith(";\r\n"));
   EXPECT_FALSE(WriteCsvFile(dir.filePath(QStringLiteral("no/such/folder.csv")), r.Lines));
 
-  if (!HavePython()) GTEST_SKIP() << "python3 not installed";
+  ASSERT_TRUE(HavePython()) << "python3 missing (scripts/install-deps.sh installs it)";
   // Each record as its field count and the fields joined with "|" (the ";" after the last field makes an
   // empty last field).
   const std::string script =

@@ -254,12 +254,10 @@ TEST(DetectorRun, GedcomFileAllChecks) {
   EXPECT_EQ(DetectorRun(m, all), QString::fromUtf8(expected.readAll()).split(u'\n', Qt::SkipEmptyParts));
 }
 
-// The report command, when it has been built beside this test: the lines of the file above, and its exit codes.
+// The report command (built with this test): the lines of the file above, and its exit codes.
 TEST(DetectorRun, ReportCommand) {
-  std::error_code ec;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  const std::filesystem::path tool = self.parent_path().parent_path().parent_path() / "tools" / "trevolan-report";
-  if (ec || !std::filesystem::exists(tool)) GTEST_SKIP() << "trevolan-report is not built";
+  const std::filesystem::path tool = TREVOLAN_REPORT_TOOL;
+  ASSERT_TRUE(std::filesystem::exists(tool)) << tool;
   const std::string dir = TREVOLAN_SOURCE_DIR "/tests/data/reports/detector/";
   const auto run = [&](const std::string& args, std::string* out) {
     const std::string command = "'" + tool.string() + "' detector " + args + " 2>/dev/null";

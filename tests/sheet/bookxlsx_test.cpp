@@ -233,7 +233,7 @@ TEST_F(XlsxTest, PackageOrderPagesAndIndependentReaders) {
   }
   const std::string file = Path("pages.xlsx");
   EXPECT_EQ(SaveBookAsXlsx(book, file, {2, 0}, {}, nullptr, false, "", u"UTF-8", nullptr), 0);
-  if (!HavePython()) GTEST_SKIP() << "python3 not installed";
+  ASSERT_TRUE(HavePython()) << "python3 missing (scripts/install-deps.sh installs it)";
   const std::string script =
       "import zipfile,sys\n"
       "z=zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None\n"
@@ -256,22 +256,20 @@ TEST_F(XlsxTest, MarriageBookReadByOpenpyxlXmllintAndUnzip) {
   ASSERT_TRUE(fs::exists(file));
   EXPECT_EQ(ListDir(dir_), std::vector<std::string>{"Marriage.XLSX"});
 
-  if (HaveProgram("unzip")) {
-    EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(file) + " >/dev/null 2>&1"), 0);
-    if (HaveProgram("xmllint")) {
-      const auto parts = dir_ / "parts";
-      ASSERT_EQ(RunCommand("unzip -q " + ShellQuote(file) + " -d " + ShellQuote(parts.string())), 0);
-      int checked = 0;
-      for (const auto& e : fs::recursive_directory_iterator(parts)) {
-        if (!e.is_regular_file()) continue;
-        EXPECT_EQ(RunCommand("xmllint --noout " + ShellQuote(e.path().string()) + " 2>/dev/null"), 0) << e.path();
-        EXPECT_EQ(ReadFile(e.path().string()).rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u) << e.path();
-        ++checked;
-      }
-      EXPECT_EQ(checked, 9);
-    }
+  ASSERT_TRUE(HaveProgram("unzip")) << "unzip missing (scripts/install-deps.sh installs it)";
+  ASSERT_TRUE(HaveProgram("xmllint")) << "xmllint missing (scripts/install-deps.sh installs it)";
+  EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(file) + " >/dev/null 2>&1"), 0);
+  const auto parts = dir_ / "parts";
+  ASSERT_EQ(RunCommand("unzip -q " + ShellQuote(file) + " -d " + ShellQuote(parts.string())), 0);
+  int checked = 0;
+  for (const auto& e : fs::recursive_directory_iterator(parts)) {
+    if (!e.is_regular_file()) continue;
+    EXPECT_EQ(RunCommand("xmllint --noout " + ShellQuote(e.path().string()) + " 2>/dev/null"), 0) << e.path();
+    EXPECT_EQ(ReadFile(e.path().string()).rfind("<?xml version=\"1.0\" encoding=\"utf-8\"?>", 0), 0u) << e.path();
+    ++checked;
   }
-  if (!HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl not installed";
+  EXPECT_EQ(checked, 9);
+  ASSERT_TRUE(HaveOpenpyxl()) << "python3-openpyxl missing (scripts/install-deps.sh installs it)";
   const std::string script =
       "import sys, warnings, zipfile\n"
       "warnings.simplefilter('ignore')\n"

@@ -236,7 +236,7 @@ TEST_F(CharsetTest, ACodePageWithoutConverterWritesItsOwnBytes) {
   EXPECT_EQ(error, "No converter for the charset x-no-such-charset");
   EXPECT_FALSE(fs::exists(Path("none.xml")));
 
-  if (!HavePython()) GTEST_SKIP() << "python3 not installed";
+  ASSERT_TRUE(HavePython()) << "python3 missing (scripts/install-deps.sh installs it)";
   const std::string script =
       "import sys, xml.etree.ElementTree as ET\n"
       "ns='{urn:schemas-microsoft-com:office:spreadsheet}'\n"
@@ -244,7 +244,7 @@ TEST_F(CharsetTest, ACodePageWithoutConverterWritesItsOwnBytes) {
       "ws=root.find(ns+'Worksheet')\n"
       "print(ws.get(ns+'Name'), ws.find('.//'+ns+'Data').text)\n";
   EXPECT_EQ(RunPython(script, {Path("cp.xml")}), "Лист Отчёт 中 €\n");
-  if (!HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl not installed";
+  ASSERT_TRUE(HaveOpenpyxl()) << "python3-openpyxl missing (scripts/install-deps.sh installs it)";
   const std::string read =
       "import sys, warnings\nwarnings.simplefilter('ignore')\nimport openpyxl\n"
       "wb=openpyxl.load_workbook(sys.argv[1]); print(wb.sheetnames[0], wb.active['A1'].value)\n";
@@ -265,7 +265,7 @@ class ReadersTest : public ::testing::Test {
 // Every border style at every weight and every fill pattern in one package, loaded by openpyxl: each
 // cell reads back with its line and its pattern.
 TEST_F(ReadersTest, OpenpyxlLoadsEveryBorderAndFill) {
-  if (!HaveOpenpyxl()) GTEST_SKIP() << "python3-openpyxl not installed";
+  ASSERT_TRUE(HaveOpenpyxl()) << "python3-openpyxl missing (scripts/install-deps.sh installs it)";
   // The expected XLSX name of each line style (rows) at weights 0..3 (columns); "-" no line.
   const char* const kLines[8][4] = {
       {"-", "-", "-", "-"},
@@ -336,9 +336,9 @@ TEST_F(ReadersTest, OpenpyxlLoadsEveryBorderAndFill) {
 // A book of hostile sheet titles and cell texts written in both formats and converted by LibreOffice to
 // one CSV file per sheet: the titles and the values read back as written.
 TEST_F(ReadersTest, LibreOfficeReadsHostileTextsInBothFormats) {
-  if (!HaveProgram("soffice")) GTEST_SKIP() << "LibreOffice (libreoffice-calc-nogui) not installed";
-  if (!HaveProgram("timeout")) GTEST_SKIP() << "timeout not available";
-  if (!HavePython()) GTEST_SKIP() << "python3 not installed";
+  ASSERT_TRUE(HaveProgram("soffice")) << "LibreOffice missing (scripts/install-deps.sh installs it)";
+  ASSERT_TRUE(HaveProgram("timeout")) << "timeout missing (scripts/install-deps.sh installs it)";
+  ASSERT_TRUE(HavePython()) << "python3 missing (scripts/install-deps.sh installs it)";
   const std::vector<std::u16string> titles = {u"'Quoted'", u"Отчёт", u"ОТЧЁТ", u"A:B"};
   const std::vector<std::u16string> written = {u"Quoted", u"Отчёт", u"ОТЧЁТ(1)", u"A;B"};
   const std::vector<std::u16string> texts = {
@@ -377,7 +377,7 @@ TEST_F(ReadersTest, LibreOfficeReadsHostileTextsInBothFormats) {
                               " --outdir " + ShellQuote(out) + " " + ShellQuote(Path("hx.xlsx")) + " " +
                               ShellQuote(Path("hm.xml")) + " >/dev/null 2>&1";
   const int rc = RunCommand(command);
-  if (rc == 124) GTEST_SKIP() << "LibreOffice did not finish in time";
+  ASSERT_NE(rc, 124) << "LibreOffice did not finish in time";
   ASSERT_EQ(rc, 0);
   // Each CSV file as "== <sheet>" and its cells, one row per line, "|" between cells, CR as "<CR>" and
   // LF as "<LF>", tab as "<TAB>".

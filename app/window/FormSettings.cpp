@@ -1,4 +1,4 @@
-#include "app/core/FormSettings.h"
+#include "app/window/FormSettings.h"
 
 #include <QCheckBox>
 #include <QComboBox>

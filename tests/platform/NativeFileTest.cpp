@@ -6,17 +6,35 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "platform/FileLocks.h"
 #include "platform/NativeFile.h"
-#include "tests/engine-storage/StorageTestUtil.h"
 
 using namespace platform;
-using storagetest::TempDir;
 
 namespace {
+
+// A scratch folder removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "platformXXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 std::unique_ptr<NativeFile> OpenRW(const std::string& path, FileShare share = FileShare::DenyNone,
                                    FileDisposition disposition = FileDisposition::OpenExisting) {
