@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName(QStringLiteral("Trevolan"));
   // The engine's password question and wait form are the application's Qt dialogs.
   TNRDQtDialogs engineDialogs;
-  nrd::SetNRDDialogs(&engineDialogs);
+  platform::SetEngineDialogs(&engineDialogs);
   auto* dm2 = new TDataModule2(&app);
   auto* dm3 = new TDataModule3(&app);
   int rc = 0;
@@ -25,6 +25,6 @@ int main(int argc, char* argv[]) {
   }
   delete dm3;
   delete dm2;
-  nrd::SetNRDDialogs(nullptr);
+  platform::SetEngineDialogs(nullptr);
   return rc;
 }

@@ -14,20 +14,20 @@
 #include <QTimer>
 #include <vector>
 
-#include "engine/components/NRDDialogs.h"
+#include "platform/EngineDialogs.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
 
-class TfrmWait : public QDialog, public nrd::TNRDWaitForm {
+class TfrmWait : public QDialog, public platform::TEngineWaitForm {
   Q_OBJECT
 
  public:
   explicit TfrmWait(QWidget* parent = nullptr);
   ~TfrmWait() override;
 
-  // nrd::TNRDWaitForm
+  // platform::TEngineWaitForm
   void Show(const std::string& text) override;
   void SetPosition(int percentDone) override;
   bool Terminated() const override { return FTerminated; }

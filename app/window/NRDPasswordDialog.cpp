@@ -78,7 +78,7 @@ bool TNRDPassDialog::ShowPasswordDialog(const std::string& name, std::string& pa
   return true;
 }
 
-std::unique_ptr<nrd::TNRDWaitForm> TNRDQtDialogs::CreateWaitForm() { return std::make_unique<TfrmWait>(nullptr); }
+std::unique_ptr<platform::TEngineWaitForm> TNRDQtDialogs::CreateWaitForm() { return std::make_unique<TfrmWait>(nullptr); }
 
 bool TNRDQtDialogs::ShowPasswordDialog(const std::string& name, std::string& password) {
   return TNRDPassDialog::ShowPasswordDialog(name, password, parent_);
@@ -89,10 +89,10 @@ bool TNRDQtDialogs::Confirm(const std::string& text) {
          QMessageBox::Yes;
 }
 
-void TNRDQtDialogs::ShowMessage(nrd::TNRDMessageKind kind, const std::string& text) {
+void TNRDQtDialogs::ShowMessage(platform::TEngineMessageKind kind, const std::string& text) {
   switch (kind) {
-    case nrd::TNRDMessageKind::Information: QMessageBox::information(parent_, QString(), FromAnsi(text)); break;
-    case nrd::TNRDMessageKind::Warning: QMessageBox::warning(parent_, QString(), FromAnsi(text)); break;
-    case nrd::TNRDMessageKind::Error: QMessageBox::critical(parent_, QString(), FromAnsi(text)); break;
+    case platform::TEngineMessageKind::Information: QMessageBox::information(parent_, QString(), FromAnsi(text)); break;
+    case platform::TEngineMessageKind::Warning: QMessageBox::warning(parent_, QString(), FromAnsi(text)); break;
+    case platform::TEngineMessageKind::Error: QMessageBox::critical(parent_, QString(), FromAnsi(text)); break;
   }
 }

@@ -4,13 +4,13 @@
 //
 // TNRDQtDialogs is the application's implementation of the engine's dialogs: this password
 // dialog, the wait form (NRDDlgWait.h) and the repair question and messages as message boxes.
-// Register one instance with nrd::SetNRDDialogs at start-up.
+// Register one instance with platform::SetEngineDialogs at start-up.
 #pragma once
 
 #include <QDialog>
 #include <functional>
 
-#include "engine/components/NRDDialogs.h"
+#include "platform/EngineDialogs.h"
 
 class QLabel;
 class QLineEdit;
@@ -38,13 +38,13 @@ class TNRDPassDialog : public QDialog {
   void cbOkClick();
 };
 
-class TNRDQtDialogs : public nrd::TNRDDialogs {
+class TNRDQtDialogs : public platform::TEngineDialogs {
  public:
   explicit TNRDQtDialogs(QWidget* parent = nullptr) : parent_(parent) {}
-  std::unique_ptr<nrd::TNRDWaitForm> CreateWaitForm() override;
+  std::unique_ptr<platform::TEngineWaitForm> CreateWaitForm() override;
   bool ShowPasswordDialog(const std::string& name, std::string& password) override;
   bool Confirm(const std::string& text) override;
-  void ShowMessage(nrd::TNRDMessageKind kind, const std::string& text) override;
+  void ShowMessage(platform::TEngineMessageKind kind, const std::string& text) override;
 
  private:
   QWidget* parent_;

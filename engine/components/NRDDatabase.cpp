@@ -12,7 +12,7 @@
 #include <fstream>
 
 #include "engine/components/NRDDataSet.h"
-#include "engine/components/NRDDialogs.h"
+#include "platform/EngineDialogs.h"
 #include "engine/components/NRDSession.h"
 #include "engine/components/NRDTable.h"
 #include "engine/foundation/NRDExcept.h"
@@ -22,11 +22,6 @@
 namespace nrd {
 
 namespace {
-
-TNRDDialogs*& RegisteredDialogs() {
-  static TNRDDialogs* dialogs = nullptr;
-  return dialogs;
-}
 
 // Whether a session component still exists (a database may outlive the engine's shutdown).
 bool SessionAlive(TNRDSession* session) {
@@ -73,13 +68,6 @@ void SyncPath(const std::string& name, int flags) {
 
 }  // namespace
 
-TNRDDialogs* SetNRDDialogs(TNRDDialogs* dialogs) {
-  TNRDDialogs* old = RegisteredDialogs();
-  RegisteredDialogs() = dialogs;
-  return old;
-}
-
-TNRDDialogs* NRDDialogs() { return RegisteredDialogs(); }
 
 // ----- files --------------------------------------------------------------------------------------------------
 
@@ -263,7 +251,7 @@ bool TNRDDatabase::RequestPassword() {
     return cont;
   }
   if (FSilentMode) return false;
-  TNRDDialogs* dialogs = NRDDialogs();
+  platform::TEngineDialogs* dialogs = platform::EngineDialogs();
   if (dialogs == nullptr) return false;
   std::string typed = FPassword;
   if (!dialogs->ShowPasswordDialog("", typed)) return false;
@@ -299,7 +287,7 @@ void TNRDDatabase::Open() {
         bool doRepair = false;
         if (OnNeedRepair) {
           OnNeedRepair(*this, doRepair);
-        } else if (TNRDDialogs* dialogs = NRDDialogs()) {
+        } else if (platform::TEngineDialogs* dialogs = platform::EngineDialogs()) {
           doRepair = dialogs->Confirm("Database file was not correctly closed last time. Do you want to repair it?");
         }
         if (doRepair) {
@@ -309,7 +297,8 @@ void TNRDDatabase::Open() {
           try {
             const std::string repairLog = RepairDatabase();
             if (!repairLog.empty())
-              if (TNRDDialogs* dialogs = NRDDialogs()) dialogs->ShowMessage(TNRDMessageKind::Warning, repairLog);
+              if (platform::TEngineDialogs* dialogs = platform::EngineDialogs())
+                dialogs->ShowMessage(platform::TEngineMessageKind::Warning, repairLog);
           } catch (const std::exception& e) {
             FNoRequestAutoRepair = false;
             throw ENRDException(20238, "Cannot convert database to the new format: %s", {std::string(e.what())});
@@ -516,7 +505,7 @@ bool TNRDDatabase::RebuildDatabase(const std::string& newDatabaseFileName, std::
   if (!FSilentMode) {
     if (!doBefore)
       doBefore = [this, waitText](TComponent&) {
-        if (TNRDDialogs* dialogs = NRDDialogs()) {
+        if (platform::TEngineDialogs* dialogs = platform::EngineDialogs()) {
           frmWait = dialogs->CreateWaitForm();
           frmWait->SetPosition(0);
           frmWait->Show(waitText);

@@ -24,12 +24,15 @@
 #include "engine/components/NRDDB.h"
 #include "engine/foundation/NRDCipherPage.h"
 
+namespace platform {
+class TEngineWaitForm;
+}
+
 namespace nrd {
 
 class TNRDDataSet;
 class TNRDSession;
 class TNRDLocalSession;
-class TNRDWaitForm;
 
 using TNRDNotifyEvent = std::function<void(TComponent& sender)>;
 using TNRDProgressEvent = std::function<void(TComponent& sender, std::int32_t percentDone, bool& continue_)>;
@@ -187,7 +190,7 @@ class TNRDDatabase : public TComponent {
   bool FMultiUser = false;
   std::int32_t FMaxConnections = 500;
   bool FDisableTempFiles = false;
-  std::unique_ptr<TNRDWaitForm> frmWait;
+  std::unique_ptr<platform::TEngineWaitForm> frmWait;
 };
 
 // Moves a finished file over its target: syncs `from`, renames it to `to` and syncs the folder.

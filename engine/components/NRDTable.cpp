@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/components/NRDDialogs.h"
+#include "platform/EngineDialogs.h"
 #include "engine/components/NRDLocalCursor.h"
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
@@ -723,7 +723,7 @@ TNRDTable::WaitHandlers TNRDTable::DefaultWait(const char* text, const TNRDNotif
   if (!h.before)
     h.before = [this, text, silent](TComponent&) {
       if (silent || (Database() != nullptr && Database()->SilentMode())) return;
-      if (TNRDDialogs* dialogs = NRDDialogs()) {
+      if (platform::TEngineDialogs* dialogs = platform::EngineDialogs()) {
         frmWait = dialogs->CreateWaitForm();
         frmWait->SetPosition(0);
         frmWait->Show(text);

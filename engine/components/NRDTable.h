@@ -26,6 +26,10 @@
 #include "engine/components/NRDDataSet.h"
 #include "engine/components/NRDDatabase.h"
 
+namespace platform {
+class TEngineWaitForm;
+}
+
 namespace nrd {
 
 class TNRDLocalCursor;
@@ -206,7 +210,7 @@ class TNRDTable : public TNRDDataSet {
   void* FKeyBuffer = nullptr;  // the one being edited
   bool FKeyModified = false;
   TNRDExportToSqlOptions FExportToSqlOptions;
-  std::unique_ptr<TNRDWaitForm> frmWait;
+  std::unique_ptr<platform::TEngineWaitForm> frmWait;
 };
 
 }  // namespace nrd

@@ -17,7 +17,6 @@
 class ComponentsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!nrd::CursorNavigationAvailable()) GTEST_SKIP() << "cursor navigation is not built in";
     nrd::EngineStartup();
     static int counter = 0;
     dir_ = std::filesystem::temp_directory_path() /
@@ -26,7 +25,6 @@ class ComponentsTest : public ::testing::Test {
     file_ = (dir_ / "family.at4").string();
   }
   void TearDown() override {
-    if (!nrd::CursorNavigationAvailable()) return;
     dbs_.clear();
     nrd::EngineShutdown();
     std::filesystem::remove_all(dir_);

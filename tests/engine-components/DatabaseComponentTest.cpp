@@ -9,7 +9,7 @@
 #include <random>
 
 #include "ComponentsFixture.h"
-#include "engine/components/NRDDialogs.h"
+#include "platform/EngineDialogs.h"
 #include "engine/foundation/NRDExcept.h"
 #include "FileSound.h"
 
@@ -29,7 +29,7 @@ int NativeError(const std::function<void()>& f) {
 }
 
 // Answers the password dialog from a list; records every wait form shown.
-class FakeDialogs : public TNRDDialogs {
+class FakeDialogs : public platform::TEngineDialogs {
  public:
   std::vector<std::string> answers;
   int asked = 0;
@@ -37,7 +37,7 @@ class FakeDialogs : public TNRDDialogs {
   std::vector<int> positions;
   int abortAt = -1;  // the wait form's Abort is pressed once progress reaches this
 
-  class Form : public TNRDWaitForm {
+  class Form : public platform::TEngineWaitForm {
    public:
     explicit Form(FakeDialogs& d) : d_(d) {}
     void Show(const std::string& text) override { d_.waitTexts.push_back(text); }
@@ -55,23 +55,23 @@ class FakeDialogs : public TNRDDialogs {
   };
   int closed = 0;
 
-  std::unique_ptr<TNRDWaitForm> CreateWaitForm() override { return std::make_unique<Form>(*this); }
+  std::unique_ptr<platform::TEngineWaitForm> CreateWaitForm() override { return std::make_unique<Form>(*this); }
   bool ShowPasswordDialog(const std::string&, std::string& password) override {
     if (asked >= static_cast<int>(answers.size())) return false;
     password = answers[static_cast<std::size_t>(asked++)];
     return true;
   }
   bool Confirm(const std::string&) override { return false; }
-  void ShowMessage(TNRDMessageKind, const std::string&) override {}
+  void ShowMessage(platform::TEngineMessageKind, const std::string&) override {}
 };
 
 class DialogsScope {
  public:
-  explicit DialogsScope(TNRDDialogs* d) : old_(SetNRDDialogs(d)) {}
-  ~DialogsScope() { SetNRDDialogs(old_); }
+  explicit DialogsScope(platform::TEngineDialogs* d) : old_(platform::SetEngineDialogs(d)) {}
+  ~DialogsScope() { platform::SetEngineDialogs(old_); }
 
  private:
-  TNRDDialogs* old_;
+  platform::TEngineDialogs* old_;
 };
 
 // A table "T" of n records (id, text, blob) in the database `dbName`.

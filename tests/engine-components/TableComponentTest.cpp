@@ -45,7 +45,6 @@ class TableComponent : public ComponentsTest {
  protected:
   void SetUp() override {
     ComponentsTest::SetUp();
-    if (IsSkipped()) return;
     Database("Family", file_);
     people_ = Table("Family", "People");
     CreatePeople(*people_);

@@ -25,7 +25,6 @@ class TableTransfer : public ComponentsTest {
  protected:
   void SetUp() override {
     ComponentsTest::SetUp();
-    if (IsSkipped()) return;
     Database("Family", file_);
   }
   std::unique_ptr<TNRDTable> Make(const std::string& name, const std::vector<std::pair<int, std::string>>& rows) {

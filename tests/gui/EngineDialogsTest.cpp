@@ -119,7 +119,7 @@ TEST(EnginePasswordDialog, WrongPasswordOfADatabaseAsksThroughTheDialog) {
     db.CreateDatabase();
   }
   TNRDQtDialogs dialogs;
-  nrd::TNRDDialogs* old = nrd::SetNRDDialogs(&dialogs);
+  platform::TEngineDialogs* old = platform::SetEngineDialogs(&dialogs);
   int asked = 0;
   TNRDPassDialog::OnShown() = [&asked](TNRDPassDialog& d) {
     d.Pass->setText(++asked == 1 ? "wrong again" : "right");
@@ -136,7 +136,7 @@ TEST(EnginePasswordDialog, WrongPasswordOfADatabaseAsksThroughTheDialog) {
     EXPECT_EQ(db.Password(), "right");
   }
   TNRDPassDialog::OnShown() = nullptr;
-  nrd::SetNRDDialogs(old);
+  platform::SetEngineDialogs(old);
   nrd::EngineShutdown();
   std::filesystem::remove_all(dir);
 }
