@@ -45,8 +45,11 @@ endfunction()
 # run as a second ctest entry `name.readers` under the label `readers` (./test.sh runs it; a quick loop can
 # leave it out with -LE readers). That entry fails when its filter selects no case at all or a case skips, so
 # a renamed case or a missing reader cannot slip out of the run unnoticed.
+# GROUPS (group=filter ...) registers the executable once per group (ctest name `name.group`, run with
+# that GoogleTest filter) and as `name` for every case no group names, so that `ctest -j` runs a long
+# suite's groups side by side and no case is left out.
 function(trevolan_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "SOURCES;LIBS;GROUPS" ${ARGN})
   trevolan_require_targets(${T_LIBS})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
@@ -56,8 +59,26 @@ function(trevolan_add_gtest)
   # One ctest entry per suite executable: a sanitized process per test case costs more to start than most
   # cases take to run. Pass --gtest_filter through the executable to run single cases.
   set(filter)
+  set(excluded)
+  foreach(group IN LISTS T_GROUPS)
+    string(REPLACE "=" ";" parts "${group}")
+    list(GET parts 0 group_name)
+    list(GET parts 1 group_filter)
+    add_test(NAME ${T_NAME}.${group_name} COMMAND ${T_NAME} --gtest_brief=1 --gtest_filter=${group_filter})
+    set_tests_properties(${T_NAME}.${group_name} PROPERTIES LABELS ${T_LABEL}
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
+    # The remaining entry leaves out what the group runs (its positive patterns).
+    string(REGEX REPLACE "-.*$" "" positive "${group_filter}")
+    list(APPEND excluded "${positive}")
+  endforeach()
   if(T_READERS)
-    set(filter --gtest_filter=-${T_READERS})
+    list(APPEND excluded "${T_READERS}")
+  endif()
+  if(excluded)
+    list(JOIN excluded ":" excluded)
+    set(filter --gtest_filter=-${excluded})
+  endif()
+  if(T_READERS)
     add_test(NAME ${T_NAME}.readers COMMAND ${T_NAME} --gtest_filter=${T_READERS})
     set_tests_properties(${T_NAME}.readers PROPERTIES LABELS readers
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900
@@ -79,12 +100,13 @@ function(trevolan_glob_library)
   target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
 endfunction()
 
-# trevolan_glob_gtest(NAME name LABEL label LIBS ... [READERS filter]): one test executable of every .cpp
-# in the current folder (see trevolan_add_gtest).
+# trevolan_glob_gtest(NAME name LABEL label LIBS ... [READERS filter] [GROUPS ...]): one test executable of
+# every .cpp in the current folder (see trevolan_add_gtest).
 function(trevolan_glob_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "LIBS;GROUPS" ${ARGN})
   trevolan_glob_sources(sources)
-  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SOURCES ${sources} LIBS ${T_LIBS})
+  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SOURCES ${sources} LIBS ${T_LIBS}
+    GROUPS ${T_GROUPS})
 endfunction()
 
 # trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.

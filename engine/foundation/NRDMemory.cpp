@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "engine/foundation/NRDByteOrder.h"
 #include "engine/foundation/NRDExcept.h"
 
 namespace nrd {
@@ -25,13 +26,8 @@ struct MethodRow {
 };
 constexpr MethodRow kMethodTable[] = {{2147483647LL + static_cast<std::int64_t>(kHeaderSize + kTailSize), 0}};
 
-void PutU32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t GetU32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
+void PutU32(std::uint8_t* p, std::uint32_t v) { PutLE32(p, v); }
+std::uint32_t GetU32(const std::uint8_t* p) { return GetLE32(p); }
 
 std::int64_t HeaderSize(const void* user) {
   return static_cast<std::int32_t>(GetU32(static_cast<const std::uint8_t*>(user) - 16));

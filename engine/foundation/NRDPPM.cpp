@@ -15,6 +15,8 @@
 
 #include <sys/mman.h>
 
+#include "engine/foundation/NRDByteOrder.h"
+
 namespace nrd {
 
 namespace {
@@ -924,10 +926,7 @@ std::mutex& PpmLock() {
   return lock;
 }
 
-std::uint32_t ReadLE32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-         (std::uint32_t(p[3]) << 24);
-}
+std::uint32_t ReadLE32(const std::uint8_t* p) { return GetLE32(p); }
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 // Bit array stream form: Size i32 | NonZeroBitCount i32 | ceil(Size/8) bytes (only when Size > 0).
 #pragma once
 
+#include "engine/foundation/NRDByteOrder.h"
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -81,27 +82,7 @@ enum TNRDDateTimeExtractField : std::uint8_t {
   dtefYear, dtefMonth, dtefDay, dtefHour, dtefMinute, dtefSecond
 };
 
-// ----- Little-endian byte codecs -------------------------------------------------------------
-inline void PutLE16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-inline void PutLE32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline void PutLE64(std::uint8_t* p, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline std::uint16_t GetLE16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t GetLE32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-inline std::uint64_t GetLE64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(GetLE32(p)) | static_cast<std::uint64_t>(GetLE32(p + 4)) << 32;
-}
+// Little-endian byte codecs: NRDByteOrder.h.
 
 // ----- Records ---------------------------------------------------------------------------------
 // The structs use natural alignment in memory (no packed members, so references to fields are

@@ -20,13 +20,7 @@ namespace {
   throw ENRDException(code, text, {pageNo, entryNo});
 }
 
-void EncodePageNo(std::int32_t pageNo, std::uint8_t* p) {
-  const auto v = static_cast<std::uint32_t>(pageNo);
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
+void EncodePageNo(std::int32_t pageNo, std::uint8_t* p) { PutLE32(p, static_cast<std::uint32_t>(pageNo)); }
 
 }  // namespace
 
@@ -700,7 +694,7 @@ void TNRDBTreeNodeController::GetLastEntry(std::int32_t sessionID, std::uint8_t*
 
 std::int64_t BTreeWalkBudget(TNRDPageManager* pageManager, std::int32_t sessionID) {
   const TNRDSessionPageInfo* info = pageManager->FindSession(sessionID);
-  return static_cast<std::int64_t>(pageManager->GetPageCount()) + (info != nullptr ? info->AddedPageNumbers.ItemCount : 0) +
+  return static_cast<std::int64_t>(pageManager->PageCountBound()) + (info != nullptr ? info->AddedPageNumbers.ItemCount : 0) +
          1;
 }
 

@@ -162,9 +162,9 @@ bool CheckIndexTreeRoots(TNRDPageManager& pm, std::ostream& out, std::int32_t se
     try {
       TNRDPage* page = pm.GetPage(sessionID, no, AnyPageType, false);
       const std::uint8_t* data = page->PageData();
-      const bool isIndexRoot = page->PageHeader()->PageType == kIndexPageType &&
+      const bool isIndexRoot = page->PageHeader()->PageType == ptTableIndex &&
                                page->PageHeader()->State != PageStateRemoved && data[0] == 1;
-      const auto keySize = static_cast<std::uint16_t>(data[12] | data[13] << 8);
+      const std::uint16_t keySize = GetLE16(data + 12);
       pm.PutPage(page);
       if (isIndexRoot) {
         roots.push_back(no);

@@ -134,8 +134,8 @@ int TNRDBTreeKeyRef::CompareReferences(const std::uint8_t* reference1, const std
     const auto p1 = static_cast<std::int32_t>(GetLE32(reference1));
     const auto p2 = static_cast<std::int32_t>(GetLE32(reference2));
     if (p1 != p2) return p1 < p2 ? -1 : 1;
-    const std::uint16_t i1 = static_cast<std::uint16_t>(reference1[4] | reference1[5] << 8);
-    const std::uint16_t i2 = static_cast<std::uint16_t>(reference2[4] | reference2[5] << 8);
+    const std::uint16_t i1 = GetLE16(reference1 + 4);
+    const std::uint16_t i2 = GetLE16(reference2 + 4);
     return (i1 > i2) - (i1 < i2);
   }
   for (std::int32_t i = 0; i < size; ++i)

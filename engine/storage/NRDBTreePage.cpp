@@ -1,6 +1,7 @@
 #include "engine/storage/NRDBTreePage.h"
 
 #include "engine/foundation/NRDExcept.h"
+#include "engine/storage/NRDPageTypes.h"
 
 namespace nrd {
 
@@ -13,7 +14,7 @@ TNRDBTreePage::~TNRDBTreePage() {
 
 void TNRDBTreePage::Get(std::int32_t sessionID, std::int32_t pageNo) {
   Put();
-  LPage = LPageManager->GetPage(sessionID, pageNo, kIndexPageType, true);
+  LPage = LPageManager->GetPage(sessionID, pageNo, ptTableIndex, true);
   try {
     CheckHeader();
   } catch (...) {
@@ -24,7 +25,7 @@ void TNRDBTreePage::Get(std::int32_t sessionID, std::int32_t pageNo) {
 
 void TNRDBTreePage::Add(std::int32_t sessionID) {
   Put();
-  LPage = LPageManager->AddPage(sessionID, kIndexPageType);
+  LPage = LPageManager->AddPage(sessionID, ptTableIndex);
   Init();
 }
 

@@ -1,4 +1,4 @@
-// B-tree index pages (page type 12): the header, entry addressing and block copies of entries.
+// B-tree index pages (page type ptTableIndex, "TableIndex Page"): the header, entry addressing and block copies of entries.
 //
 // Data area layout (from the first byte after the page header; little-endian):
 //   0   1  IsRoot          1 on the root page of a tree
@@ -24,12 +24,12 @@
 #include <cstdint>
 #include <cstring>
 
+#include "engine/foundation/NRDByteOrder.h"
 #include "engine/storage/NRDBTree.h"
 #include "engine/storage/NRDPageManager.h"
 
 namespace nrd {
 
-inline constexpr std::uint16_t kIndexPageType = 12;
 inline constexpr std::int32_t kIndexPageHeaderSize = 18;
 
 class TNRDBTreePage : public TNRDPageController {
@@ -126,19 +126,8 @@ class TNRDBTreePage : public TNRDPageController {
   // Read through on every use: the buffer moves when a page is enlarged, possibly through another
   // view of the same page.
   std::uint8_t* D() const { return LPage->PageBuffer() + LPageManager->PageHeaderSize(); }
-  std::uint16_t Get16(int offset) const {
-    return static_cast<std::uint16_t>(D()[offset] | D()[offset + 1] << 8);
-  }
-  void Put16(int offset, std::uint16_t v) {
-    D()[offset] = static_cast<std::uint8_t>(v);
-    D()[offset + 1] = static_cast<std::uint8_t>(v >> 8);
-  }
-  static void PutLE32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-    p[2] = static_cast<std::uint8_t>(v >> 16);
-    p[3] = static_cast<std::uint8_t>(v >> 24);
-  }
+  std::uint16_t Get16(int offset) const { return GetLE16(D() + offset); }
+  void Put16(int offset, std::uint16_t v) { PutLE16(D() + offset, v); }
 
   TNRDBTreeLeafController FLeafController;
   TNRDBTreeNodeController FNodeController;

@@ -316,7 +316,7 @@ void TNRDDiskBlobManager::ChainPages(std::int32_t sessionID, std::int32_t firstP
   }
   // A damaged locator is refused before it is followed.
   const std::int64_t capacity = static_cast<std::int64_t>(d - kChainHeader) + static_cast<std::int64_t>(pageCount - 1) * d;
-  if (pageCount < 1 || pageCount > LPageManager->GetPageCount() || storedSize < 0 || storedSize > capacity ||
+  if (pageCount < 1 || pageCount > LPageManager->PageCountBound() || storedSize < 0 || storedSize > capacity ||
       listOffset > d || listPageNo < 0)
     throw ENRDException(20162, "Cannot read BLOB field value");
   dataPages.clear();

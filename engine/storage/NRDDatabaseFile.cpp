@@ -66,6 +66,7 @@ void TNRDDatabaseFile::CreateAndOpenFile(const std::string& fileName) {
   if (FFileSystem->Exists(journal)) FFileSystem->Remove(journal, ignored);
   FFile = std::move(file);
   FFileName = fileName;
+  FJournalPath = journal;
   FAccessMode = amReadWrite;
   FShareMode = smExclusive;
   FPosition = 0;
@@ -93,6 +94,7 @@ void TNRDDatabaseFile::OpenFile(const std::string& fileName, TNRDAccessMode acce
   }
   FFile = std::move(file);
   FFileName = fileName;
+  FJournalPath = TNRDJournal::JournalPath(fileName);
   FAccessMode = accessMode;
   FShareMode = shareMode;
   FPosition = 0;
@@ -378,6 +380,11 @@ bool TNRDDatabaseFile::RecoverJournal() {
   CheckOpened("RecoverJournal");
   if (FBatch.Active()) return false;
   return TNRDJournal::Recover(*FFileSystem, *FFile, FSynchronous);
+}
+
+bool TNRDDatabaseFile::JournalExists() {
+  CheckOpened("JournalExists");
+  return FFileSystem->Exists(FJournalPath);
 }
 
 }  // namespace nrd

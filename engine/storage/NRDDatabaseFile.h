@@ -73,6 +73,8 @@ class TNRDDatabaseFile {
   bool InBatch() const { return FBatch.Active(); }
   // Rolls back an unfinished change set of a writer that is gone; true when there was one.
   bool RecoverJournal();
+  // True when a journal lies beside the file (of a live writer, or of one that is gone).
+  bool JournalExists();
 
   const std::string& FileName() const { return FFileName; }
   bool IsOpened() const { return FIsOpened; }
@@ -102,6 +104,7 @@ class TNRDDatabaseFile {
   platform::FileSystem* FFileSystem;
   std::unique_ptr<platform::NativeFile> FFile;
   std::string FFileName;
+  std::string FJournalPath;
   TNRDAccessMode FAccessMode = amReadWrite;
   TNRDShareMode FShareMode = smExclusive;
   bool FIsOpened = false;

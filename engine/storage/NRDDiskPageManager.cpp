@@ -204,12 +204,14 @@ void TNRDDiskPageManager::OpenDatabase(const std::string& databaseFileName, cons
   }
   aMultiUser = FMultiUser;
   try {
-    // The header lock sits at its place for a header at offset 0 until the header is found.
+    // The header is found before its lock is taken: the lock byte lies behind the header, and an
+    // opener that locked anywhere else would not see a live writer and could roll its change set
+    // back. The signature itself is never rewritten, so finding it needs no lock.
+    std::int64_t headerOffset = 0;
+    if (!FDatabaseFile->FindSignature(headerOffset)) headerOffset = 0;
+    SetOffsets(headerOffset);
     LockDBHeaderOrRaise(20230);
     try {
-      std::int64_t headerOffset = 0;
-      if (!FDatabaseFile->FindSignature(headerOffset)) headerOffset = 0;
-      FOffsetToDBHeader = headerOffset;
       ReadDBHeader();
       repairNeeded = FDBHeader.WriteChangesState != 2 || FDBHeader.Version < 2.99;
     } catch (...) {
@@ -352,7 +354,18 @@ void TNRDDiskPageManager::LockDBHeaderOrRaise(int code) {
 
 void TNRDDiskPageManager::RecoverJournalUnderLock() {
   // Whoever holds the header lock alone may find a journal: its writer is gone.
-  if (FDatabaseFile->RecoverJournal()) DropCachedState();
+  if (!FDatabaseFile->RecoverJournal()) return;
+  ++FRecoveredChangeSets;
+  for (const auto& info : FSessions) {
+    if (HasChanges(info->SessionID)) FStaleSessions.insert(info->SessionID);
+  }
+  DropCachedState();
+}
+
+void TNRDDiskPageManager::RecoverAbandonedChangeSet() {
+  if (FLockDBHeaderCount > 0 || !FDatabaseFile->IsOpened() || !FDatabaseFile->JournalExists()) return;
+  LockDBHeaderOrRaise(20230);  // rolls the journal back when its writer is gone
+  UnlockDBHeader();
 }
 
 void TNRDDiskPageManager::DropCachedState() {
@@ -634,6 +647,14 @@ std::int32_t TNRDDiskPageManager::GetPageCount() {
   return FDBHeader.TotalPageCount;
 }
 
+std::int32_t TNRDDiskPageManager::PageCountBound() {
+  CheckOpened(10459);
+  const std::int64_t size = FDatabaseFile->GetSize();
+  const std::int64_t pages = size > FOffsetToFirstPage ? (size - FOffsetToFirstPage + FPageSize - 1) / FPageSize : 0;
+  return static_cast<std::int32_t>(std::min<std::int64_t>(std::max<std::int64_t>(pages, FDBHeader.TotalPageCount),
+                                                          std::numeric_limits<std::int32_t>::max()));
+}
+
 bool TNRDDiskPageManager::IsPageCurrent(std::int32_t sessionID, TNRDPage* page) {
   if (!FMultiUser) return true;
   std::int32_t workState = 0;
@@ -669,26 +690,42 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
     ForgetReserve(sessionID);
     return;
   }
-  CheckCanApply(sessionID);
-  RunChangeSet(
-      20213,
-      [&] {
-        ReadDBHeader();
-        FDBHeader.WriteChangesState = 1;
-        WriteDBHeader();
-        TNRDPageManager::ApplyChanges(sessionID);
-        ReturnReserve(sessionID);
-        FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);
-        FDBHeader.WriteChangesState = 2;
-        WriteDBHeader();
-      },
-      [&] { DiscardSession(sessionID); });
+  // Taking the header lock rolls back a gone writer's journal, which may make this session stale;
+  // the lock is held from that check to the end of the commit.
+  LockDBHeaderOrRaise(20213);
+  try {
+    if (FStaleSessions.count(sessionID) > 0) {
+      CancelChanges(sessionID);
+      throw ENRDException(20302,
+                          "The transaction was rolled back: it read data of another process's unfinished commit, "
+                          "which has since been undone");
+    }
+    CheckCanApply(sessionID);
+    RunChangeSet(
+        20213,
+        [&] {
+          ReadDBHeader();
+          FDBHeader.WriteChangesState = 1;
+          WriteDBHeader();
+          TNRDPageManager::ApplyChanges(sessionID);
+          ReturnReserve(sessionID);
+          FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);
+          FDBHeader.WriteChangesState = 2;
+          WriteDBHeader();
+        },
+        [&] { DiscardSession(sessionID); });
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
   // Only now are the unused pages free in the file; a failed commit keeps the reserve, whose pages
   // its rolled-back change set left marked used.
   ForgetReserve(sessionID);
 }
 
 void TNRDDiskPageManager::CancelChanges(std::int32_t sessionID) {
+  FStaleSessions.erase(sessionID);
   const TNRDSessionPageInfo* info = FindSession(sessionID);
   if ((info == nullptr || info->AddedPageNumbers.ItemCount == 0) && !HasReserve(sessionID)) {
     TNRDPageManager::CancelChanges(sessionID);

@@ -45,6 +45,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,7 @@
 #include "engine/storage/NRDDatabaseFile.h"
 #include "engine/storage/NRDFreeSpace.h"
 #include "engine/storage/NRDPageManager.h"
+#include "engine/storage/NRDPageTypes.h"
 
 namespace nrd {
 
@@ -91,22 +93,6 @@ static_assert(sizeof(TNRDDBHeader) == 76);
 static_assert(sizeof(TNRDCryptoHeader) == 280);
 static_assert(sizeof(TNRDLockedBytes) == 20);
 
-// Page types.
-enum : std::uint16_t {
-  ptUnknown = 0,
-  ptEmpty = 1,
-  ptEAM = 2,
-  ptPFS = 3,
-  ptFileSystemDirectory = 4,
-  ptActiveSessionList = 5,
-  ptTableList = 6,
-  ptTableLocks = 7,
-  ptTableMetaData = 8,
-  ptTableMostUpdated = 9,
-  ptTableRecord = 10,
-  ptTableBlob = 11,
-  ptTableIndex = 12,
-};
 
 // 30382 above 12.
 std::string PageTypeName(std::uint16_t pageType);
@@ -154,6 +140,14 @@ class TNRDDiskPageManager : public TNRDPageManager {
   bool IsPageRegionLocked(std::int32_t pageNo, std::int32_t offset, std::int32_t count);
   // The header lock with the configured tries; raises `code` with "Database is locked" on failure.
   void LockDBHeaderOrRaise(int code);
+  // Called before shared state is read (a table lock taken, a table's counters loaded): the
+  // unfinished change set of a writer that is gone is rolled back first, so that nobody reads or
+  // builds on half of it. A live writer's journal is waited for: its writer holds the header lock
+  // until the journal is gone. Costs one look into the folder when there is no journal. 20230
+  // when the header lock cannot be had.
+  void RecoverAbandonedChangeSet();
+  // Change sets of gone writers this object rolled back.
+  std::int32_t RecoveredChangeSets() const { return FRecoveredChangeSets; }
   // Runs body as one change set of the file under the header lock (joining a running one). When it
   // fails, onFailure runs, the cached pages and the header are taken from the file again, and the
   // error passes on.
@@ -170,6 +164,8 @@ class TNRDDiskPageManager : public TNRDPageManager {
 
   // TNRDPageManager
   std::int32_t GetPageCount() override;
+  // From the file's size: a reader never competes with a committing process for the header lock.
+  std::int32_t PageCountBound() override;
   bool IsPageCurrent(std::int32_t sessionID, TNRDPage* page) override;
   void RememberPageTableState(std::int32_t sessionID, TNRDPage* page) override;
   void InternalAddPage(TNRDPage* page) override;
@@ -228,6 +224,10 @@ class TNRDDiskPageManager : public TNRDPageManager {
     std::int32_t Run = 1;  // the size of the next run
   };
   std::map<std::int32_t, TPageReserve> FReserves;  // by session
+  // Sessions that held changes when a gone writer's change set was rolled back: their changes may
+  // rest on pages of that change set, so they must not be committed.
+  std::set<std::int32_t> FStaleSessions;
+  std::int32_t FRecoveredChangeSets = 0;
   TNRDPageCipher& Cipher();
 
   std::unique_ptr<TNRDDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;

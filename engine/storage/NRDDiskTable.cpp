@@ -157,6 +157,7 @@ void TNRDDiskTableData::SaveMetadata(std::int32_t sessionID) {
 
 void TNRDDiskTableData::LoadMostUpdated(std::int32_t sessionID) {
   if (!FTableMostUpdatedFile) throw ENRDException(20176, "Pointer is nil");
+  if (MultiUser()) Pages().RecoverAbandonedChangeSet();
   TNRDDiskTablePagesCacheManager* cache = Pages().TablePagesCacheManager();
   const bool loaded = cache->GetIsMostUpdatedLoaded(sessionID, FTableID);
   std::int32_t size = 0, plain = 0;
@@ -194,6 +195,13 @@ bool TNRDDiskTableData::LockTable(std::int32_t sessionID, TNRDLockType lockType,
   if (!Database().TableLockManager()->LockTable(sessionID, lockType, *FTableLocksFile, tryCount, delay, false,
                                                 allowXIRWAfterSIRW))
     return false;
+  // A writer that died while committing this table left its locks free and its journal behind.
+  try {
+    Pages().RecoverAbandonedChangeSet();
+  } catch (...) {
+    Database().TableLockManager()->UnlockTable(sessionID, lockType, *FTableLocksFile, true, false);
+    throw;
+  }
   if (lockType == ltS) Pages().TablePagesCacheManager()->TableIsSLocked(sessionID, FTableID);
   if (lockType == ltRW) Pages().TablePagesCacheManager()->TableIsRWLocked(sessionID, FTableID);
   return true;

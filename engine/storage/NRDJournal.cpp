@@ -1,9 +1,12 @@
 #include "engine/storage/NRDJournal.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
+#include "engine/foundation/NRDByteOrder.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
 
@@ -18,16 +21,65 @@ constexpr std::size_t kTrailerSize = 12;
 // Before-images are stored in pieces of at most this many bytes.
 constexpr std::int64_t kMaxRegion = 64 * 1024 * 1024;
 
-template <typename T> void Put(std::vector<std::uint8_t>& out, T value) {
-  std::uint8_t bytes[sizeof(T)];
-  std::memcpy(bytes, &value, sizeof(T));
-  out.insert(out.end(), bytes, bytes + sizeof(T));
+void PutU32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+  std::uint8_t bytes[4];
+  PutLE32(bytes, value);
+  out.insert(out.end(), bytes, bytes + 4);
 }
 
-template <typename T> T Get(const std::uint8_t* p) {
-  T value;
-  std::memcpy(&value, p, sizeof(T));
-  return value;
+void PutI64(std::vector<std::uint8_t>& out, std::int64_t value) {
+  std::uint8_t bytes[8];
+  PutLE64(bytes, static_cast<std::uint64_t>(value));
+  out.insert(out.end(), bytes, bytes + 8);
+}
+
+// Pieces read and written at a time: the journal never holds a change set in memory.
+constexpr std::int64_t kChunk = 1 << 20;
+
+// Reads `count` bytes at `pos` of the journal (a file, or bytes in memory for Parse).
+using TReadAt = std::function<bool(void* buffer, std::int64_t count, std::int64_t pos)>;
+
+// Checks a journal of `size` bytes: magics, checksum and region table. Calls `region` (offset,
+// length, position of the bytes in the journal) for every region when all is sound; false when the
+// journal is incomplete or damaged (nothing is called then).
+bool Validate(const TReadAt& read, std::int64_t size, std::int64_t& originalSize,
+              const std::function<bool(std::int64_t, std::int64_t, std::int64_t)>& region) {
+  if (size < static_cast<std::int64_t>(kHeaderSize + kTrailerSize)) return false;
+  std::uint8_t head[kHeaderSize];
+  std::uint8_t tail[kTrailerSize];
+  const std::int64_t crcAt = size - static_cast<std::int64_t>(kTrailerSize);
+  if (!read(head, kHeaderSize, 0) || !read(tail, kTrailerSize, crcAt)) return false;
+  if (std::memcmp(head, kMagic, 8) != 0 || std::memcmp(tail + 4, kEndMagic, 8) != 0) return false;
+  std::vector<std::uint8_t> chunk;
+  std::uint32_t crc = 0;
+  for (std::int64_t p = 0; p < crcAt; p += kChunk) {
+    const std::int64_t n = std::min(kChunk, crcAt - p);
+    chunk.resize(static_cast<std::size_t>(n));
+    if (!read(chunk.data(), n, p)) return false;
+    crc = CalcCRC32(crc, chunk.data(), n);
+  }
+  if (GetLE32(tail) != crc) return false;
+  originalSize = static_cast<std::int64_t>(GetLE64(head + 8));
+  const std::uint32_t count = GetLE32(head + 16);
+  if (originalSize < 0) return false;
+  // The region table first, then the regions: nothing is handed out from a journal that fails.
+  std::vector<std::array<std::int64_t, 3>> regions;
+  std::int64_t p = kHeaderSize;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint8_t rh[12];
+    if (crcAt - p < 12 || !read(rh, 12, p)) return false;
+    const std::int64_t offset = static_cast<std::int64_t>(GetLE64(rh));
+    const std::int64_t length = GetLE32(rh + 8);
+    p += 12;
+    if (length > crcAt - p || offset < 0 || offset > originalSize - length) return false;
+    regions.push_back({offset, length, p});
+    p += length;
+  }
+  if (p != crcAt) return false;
+  for (const auto& r : regions) {
+    if (!region(r[0], r[1], r[2])) return false;
+  }
+  return true;
 }
 
 [[noreturn]] void RaiseFile(int code, const char* what, const std::string& path, int error) {
@@ -56,12 +108,26 @@ std::vector<std::pair<std::int64_t, std::int64_t>> ChangedIntervals(const TNRDWr
   return merged;
 }
 
-bool WriteRegionsBack(platform::NativeFile& file, std::int64_t originalSize,
-                      const std::vector<TNRDJournalRegion>& regions, bool sync) {
-  for (const TNRDJournalRegion& r : regions) {
-    if (!file.Write(r.Bytes.data(), static_cast<std::int64_t>(r.Bytes.size()), r.Offset)) return false;
-  }
-  if (!file.SetSize(originalSize)) return false;
+// Writes the before-images of a sound journal back and restores the file's size. False when the
+// journal does not validate (then nothing was written) or a write fails.
+bool RollBack(platform::NativeFile& journal, platform::NativeFile& file, bool sync, bool& valid) {
+  std::int64_t size = 0;
+  valid = false;
+  if (!journal.GetSize(size)) return false;
+  const TReadAt read = [&](void* b, std::int64_t n, std::int64_t pos) { return journal.Read(b, n, pos); };
+  std::int64_t originalSize = 0;
+  if (!Validate(read, size, originalSize, [](std::int64_t, std::int64_t, std::int64_t) { return true; })) return true;
+  valid = true;
+  std::vector<std::uint8_t> chunk;
+  const bool written = Validate(read, size, originalSize, [&](std::int64_t offset, std::int64_t length, std::int64_t at) {
+    for (std::int64_t done = 0; done < length; done += kChunk) {
+      const std::int64_t n = std::min(kChunk, length - done);
+      chunk.resize(static_cast<std::size_t>(n));
+      if (!journal.Read(chunk.data(), n, at + done) || !file.Write(chunk.data(), n, offset + done)) return false;
+    }
+    return true;
+  });
+  if (!written || !file.SetSize(originalSize)) return false;
   return !sync || file.Flush();
 }
 
@@ -158,15 +224,15 @@ std::string TNRDJournal::JournalPath(const std::string& databaseFileName) {
 std::vector<std::uint8_t> TNRDJournal::Build(std::int64_t originalSize, const std::vector<TNRDJournalRegion>& regions) {
   std::vector<std::uint8_t> out;
   out.insert(out.end(), kMagic, kMagic + 8);
-  Put<std::int64_t>(out, originalSize);
-  Put<std::uint32_t>(out, static_cast<std::uint32_t>(regions.size()));
-  Put<std::uint32_t>(out, 0);
+  PutI64(out, originalSize);
+  PutU32(out, static_cast<std::uint32_t>(regions.size()));
+  PutU32(out, 0);
   for (const TNRDJournalRegion& r : regions) {
-    Put<std::int64_t>(out, r.Offset);
-    Put<std::uint32_t>(out, static_cast<std::uint32_t>(r.Bytes.size()));
+    PutI64(out, r.Offset);
+    PutU32(out, static_cast<std::uint32_t>(r.Bytes.size()));
     out.insert(out.end(), r.Bytes.begin(), r.Bytes.end());
   }
-  Put<std::uint32_t>(out, CalcCRC32(0, out.data(), static_cast<std::int64_t>(out.size())));
+  PutU32(out, CalcCRC32(0, out.data(), static_cast<std::int64_t>(out.size())));
   out.insert(out.end(), kEndMagic, kEndMagic + 8);
   return out;
 }
@@ -174,54 +240,76 @@ std::vector<std::uint8_t> TNRDJournal::Build(std::int64_t originalSize, const st
 bool TNRDJournal::Parse(const std::vector<std::uint8_t>& bytes, std::int64_t& originalSize,
                         std::vector<TNRDJournalRegion>& regions) {
   regions.clear();
-  if (bytes.size() < kHeaderSize + kTrailerSize) return false;
-  if (std::memcmp(bytes.data(), kMagic, 8) != 0) return false;
-  if (std::memcmp(bytes.data() + bytes.size() - 8, kEndMagic, 8) != 0) return false;
-  const std::size_t crcAt = bytes.size() - kTrailerSize;
-  if (Get<std::uint32_t>(bytes.data() + crcAt) != CalcCRC32(0, bytes.data(), static_cast<std::int64_t>(crcAt))) {
-    return false;
-  }
-  originalSize = Get<std::int64_t>(bytes.data() + 8);
-  const std::uint32_t count = Get<std::uint32_t>(bytes.data() + 16);
-  if (originalSize < 0) return false;
-  std::size_t p = kHeaderSize;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    if (crcAt - p < 12) return false;
-    const std::int64_t offset = Get<std::int64_t>(bytes.data() + p);
-    const std::uint32_t length = Get<std::uint32_t>(bytes.data() + p + 8);
-    p += 12;
-    if (length > crcAt - p || offset < 0 || offset > originalSize - static_cast<std::int64_t>(length)) return false;
-    regions.push_back({offset, std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(p),
-                                                          bytes.begin() + static_cast<std::ptrdiff_t>(p + length))});
-    p += length;
-  }
-  return p == crcAt;
+  const TReadAt read = [&](void* b, std::int64_t n, std::int64_t pos) {
+    if (pos < 0 || n < 0 || pos + n > static_cast<std::int64_t>(bytes.size())) return false;
+    std::memcpy(b, bytes.data() + pos, static_cast<std::size_t>(n));
+    return true;
+  };
+  const bool sound = Validate(read, static_cast<std::int64_t>(bytes.size()), originalSize,
+                              [&](std::int64_t offset, std::int64_t length, std::int64_t at) {
+                                regions.push_back({offset, std::vector<std::uint8_t>(bytes.begin() + at, bytes.begin() + at + length)});
+                                return true;
+                              });
+  if (!sound) regions.clear();
+  return sound;
 }
 
 void TNRDJournal::Apply(platform::FileSystem& fs, platform::NativeFile& file, const TNRDWriteBatch& batch, bool sync) {
   if (batch.Empty()) return;
   const std::string journalPath = JournalPath(file.Path());
 
-  // 1. Before-images, written and synced before the file is touched.
-  std::vector<TNRDJournalRegion> regions;
+  // 1. Before-images, streamed from the file into the journal, which is synced before the file is
+  //    touched. The region table is known before the first byte is read.
+  std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
   for (const auto& [start, end] : ChangedIntervals(batch)) {
-    for (std::int64_t s = start; s < end; s += kMaxRegion) {
-      const std::int64_t n = std::min(kMaxRegion, end - s);
-      TNRDJournalRegion r{s, std::vector<std::uint8_t>(static_cast<std::size_t>(n))};
-      if (!file.Read(r.Bytes.data(), n, s)) RaiseFile(30369, "Cannot read before-image of file", file.Path(), file.LastError());
-      regions.push_back(std::move(r));
-    }
+    for (std::int64_t s = start; s < end; s += kMaxRegion) pieces.emplace_back(s, std::min(kMaxRegion, end - s));
   }
-  const std::vector<std::uint8_t> journal = Build(batch.OriginalSize(), regions);
   int error = 0;
+  auto jf = fs.Open(journalPath, platform::FileAccess::ReadWrite, platform::FileShare::Exclusive,
+                    platform::FileDisposition::CreateAlways, error);
+  if (!jf) RaiseFile(30369, "Cannot create journal file", journalPath, error);
   {
-    auto jf = fs.Open(journalPath, platform::FileAccess::ReadWrite, platform::FileShare::Exclusive,
-                      platform::FileDisposition::CreateAlways, error);
-    if (!jf) RaiseFile(30369, "Cannot create journal file", journalPath, error);
-    const bool written = jf->Write(journal.data(), static_cast<std::int64_t>(journal.size()), 0) && (!sync || jf->Flush());
+    bool written = true;
+    std::int64_t at = 0;
+    std::uint32_t crc = 0;
+    std::vector<std::uint8_t> out;
+    auto emit = [&] {
+      if (out.empty()) return;
+      crc = CalcCRC32(crc, out.data(), static_cast<std::int64_t>(out.size()));
+      written = written && jf->Write(out.data(), static_cast<std::int64_t>(out.size()), at);
+      at += static_cast<std::int64_t>(out.size());
+      out.clear();
+    };
+    out.insert(out.end(), kMagic, kMagic + 8);
+    PutI64(out, batch.OriginalSize());
+    PutU32(out, static_cast<std::uint32_t>(pieces.size()));
+    PutU32(out, 0);
+    for (const auto& [offset, length] : pieces) {
+      PutI64(out, offset);
+      PutU32(out, static_cast<std::uint32_t>(length));
+      for (std::int64_t done = 0; written && done < length; done += kChunk) {
+        const std::int64_t n = std::min(kChunk, length - done);
+        const std::size_t from = out.size();
+        out.resize(from + static_cast<std::size_t>(n));
+        if (!file.Read(out.data() + from, n, offset + done)) {
+          const int readError = file.LastError();
+          jf->Close();
+          int ignored = 0;
+          fs.Remove(journalPath, ignored);
+          RaiseFile(30369, "Cannot read before-image of file", file.Path(), readError);
+        }
+        emit();
+      }
+    }
+    emit();
+    PutU32(out, crc);
+    written = written && jf->Write(out.data(), static_cast<std::int64_t>(out.size()), at);
+    at += static_cast<std::int64_t>(out.size());
+    out.assign(kEndMagic, kEndMagic + 8);
+    written = written && jf->Write(out.data(), 8, at) && (!sync || jf->Flush());
     error = jf->LastError();
-    jf->Close();
     if (!written || (sync && !fs.SyncDirectoryOf(journalPath))) {
+      jf->Close();
       int ignored = 0;
       fs.Remove(journalPath, ignored);  // the database file is untouched: the journal has no use
       RaiseFile(30369, "Cannot write journal file", journalPath, error);
@@ -255,12 +343,16 @@ void TNRDJournal::Apply(platform::FileSystem& fs, platform::NativeFile& file, co
   if (applied && sync) applied = file.Flush();
   if (!applied) {
     error = file.LastError();
-    if (WriteRegionsBack(file, batch.OriginalSize(), regions, sync)) {
+    bool valid = false;
+    const bool rolledBack = RollBack(*jf, file, sync, valid) && valid;
+    jf->Close();
+    if (rolledBack) {
       int ignored = 0;
       fs.Remove(journalPath, ignored);
     }
     RaiseFile(30369, "Cannot write changes to file (the change set was rolled back)", file.Path(), error);
   }
+  jf->Close();
 
   // 3. The commit point.
   if (!fs.Remove(journalPath, error)) {
@@ -278,7 +370,6 @@ bool TNRDJournal::Recover(platform::FileSystem& fs, platform::NativeFile& file, 
   const std::string journalPath = JournalPath(file.Path());
   if (!fs.Exists(journalPath)) return false;
   int error = 0;
-  std::vector<std::uint8_t> bytes;
   {
     auto jf = fs.Open(journalPath, platform::FileAccess::ReadOnly, platform::FileShare::DenyNone,
                       platform::FileDisposition::OpenExisting, error);
@@ -286,29 +377,26 @@ bool TNRDJournal::Recover(platform::FileSystem& fs, platform::NativeFile& file, 
       if (!fs.Exists(journalPath)) return false;
       RaiseFile(30375, "Cannot read the journal of an unfinished change set", journalPath, error);
     }
+    // A journal that validates is rolled back whatever its size against the file's: a change set
+    // that shrank the file holds more before-images than the file has bytes left. One that does not
+    // validate was cut while being written, before the file was touched.
     std::int64_t size = 0;
     if (!jf->GetSize(size)) RaiseFile(30375, "Cannot read the journal of an unfinished change set", journalPath, jf->LastError());
-    // A journal never holds more than the database file plus its bookkeeping.
-    std::int64_t fileSize = 0;
-    file.GetSize(fileSize);
-    if (size <= static_cast<std::int64_t>(kHeaderSize + kTrailerSize) + 2 * fileSize + (std::int64_t{1} << 24)) {
-      bytes.resize(static_cast<std::size_t>(size));
-      if (size > 0 && !jf->Read(bytes.data(), size, 0)) {
-        RaiseFile(30375, "Cannot read the journal of an unfinished change set", journalPath, jf->LastError());
+    const TReadAt read = [&](void* b, std::int64_t n, std::int64_t pos) { return jf->Read(b, n, pos); };
+    std::int64_t originalSize = 0;
+    const bool valid = Validate(read, size, originalSize, [](std::int64_t, std::int64_t, std::int64_t) { return true; });
+    if (valid) {
+      if (!file.IsWritable()) {
+        throw ENRDException(30375,
+                            "Database file '%s' has an unfinished change set and cannot be repaired without write access",
+                            {file.Path()});
+      }
+      bool stillValid = false;
+      if (!RollBack(*jf, file, true, stillValid) || !stillValid) {
+        RaiseFile(30375, "Cannot roll back the unfinished change set of file", file.Path(), file.LastError());
       }
     }
-  }
-  std::int64_t originalSize = 0;
-  std::vector<TNRDJournalRegion> regions;
-  if (Parse(bytes, originalSize, regions)) {
-    if (!file.IsWritable()) {
-      throw ENRDException(30375,
-                          "Database file '%s' has an unfinished change set and cannot be repaired without write access",
-                          {file.Path()});
-    }
-    if (!WriteRegionsBack(file, originalSize, regions, true)) {
-      RaiseFile(30375, "Cannot roll back the unfinished change set of file", file.Path(), file.LastError());
-    }
+    jf->Close();
   }
   if (!fs.Remove(journalPath, error)) RaiseFile(30375, "Cannot remove journal file", journalPath, error);
   if (sync) fs.SyncDirectoryOf(journalPath);

@@ -11,7 +11,9 @@
 // (a live writer holds the header lock for the whole change set): Recover writes its before-images
 // back, restores the old size, syncs and deletes it. A journal that is incomplete or damaged (its
 // checksum fails) was cut while being written, before the database file was touched, and is deleted
-// without effect. The database file format is not changed by any of this.
+// without effect; one that validates is always rolled back, however large against the file. Both
+// directions stream in pieces of 1 MB: a change set is never held twice in memory. The database
+// file format is not changed by any of this.
 //
 // Journal layout (little-endian):
 //   0   8  magic "NRDJRNL1"

@@ -7,18 +7,9 @@ namespace nrd {
 
 namespace {
 
-void EncodeI32(std::int32_t v, std::uint8_t* p) {
-  const auto u = static_cast<std::uint32_t>(v);
-  p[0] = static_cast<std::uint8_t>(u);
-  p[1] = static_cast<std::uint8_t>(u >> 8);
-  p[2] = static_cast<std::uint8_t>(u >> 16);
-  p[3] = static_cast<std::uint8_t>(u >> 24);
-}
+void EncodeI32(std::int32_t v, std::uint8_t* p) { PutLE32(p, static_cast<std::uint32_t>(v)); }
 
-void EncodeU16(std::uint16_t v, std::uint8_t* p) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
+void EncodeU16(std::uint16_t v, std::uint8_t* p) { PutLE16(p, v); }
 
 }  // namespace
 
@@ -88,7 +79,7 @@ std::int32_t TNRDBTreePageIndex::GetCountAtPosition(std::int32_t sessionID, cons
   if (!page.IsLeaf() || position.Leaf().EntryNo >= page.EntryCount())
     throw ENRDException(20107, "Index error: invalid position");
   const std::uint8_t* p = page.GetPReference(position.Leaf().EntryNo);
-  return p[0] | p[1] << 8;
+  return GetLE16(p);
 }
 
 void TNRDBTreePageIndex::SetCountAtPosition(std::int32_t sessionID, const TNRDKeyPath& position,
@@ -121,7 +112,7 @@ bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t a
   // or more), then forwards over the first leaf (its last entry left out likewise).
   for (std::int32_t i = n - 1, examined = 0; i >= 0 && examined < std::max(n - 1, 1); --i, ++examined) {
     const std::uint8_t* r = page.GetPReference(i);
-    if (HasRoomOnPage(r[0] | r[1] << 8, amount)) {
+    if (HasRoomOnPage(GetLE16(r), amount)) {
       pageNo = static_cast<std::int32_t>(GetLE32(page.GetPKey(i)));
       return true;
     }
@@ -131,7 +122,7 @@ bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t a
   n = page.EntryCount();
   for (std::int32_t i = 0; i < std::max(n - 1, 1) && i < n; ++i) {
     const std::uint8_t* r = page.GetPReference(i);
-    if (HasRoomOnPage(r[0] | r[1] << 8, amount)) {
+    if (HasRoomOnPage(GetLE16(r), amount)) {
       pageNo = static_cast<std::int32_t>(GetLE32(page.GetPKey(i)));
       return true;
     }

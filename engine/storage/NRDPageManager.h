@@ -243,6 +243,9 @@ class TNRDPageManager {
   TNRDPageManager& operator=(const TNRDPageManager&) = delete;
 
   virtual std::int32_t GetPageCount() { return FPageCount; }
+  // An upper bound of the page count for read paths that only need a limit (walk budgets, damage
+  // checks of references): it never waits for or takes a lock.
+  virtual std::int32_t PageCountBound() { return GetPageCount(); }
   // Whether a shared page may be used by the session without comparing it with storage.
   virtual bool IsPageCurrent(std::int32_t sessionID, TNRDPage* page);
   virtual void RememberPageTableState(std::int32_t sessionID, TNRDPage* page);

@@ -211,6 +211,11 @@ void TNRDDiskRecordManager::SaveMostUpdated(std::uint8_t* buf, std::int32_t& off
   offset += 4;
 }
 
+void TNRDDiskRecordManager::RaisePageCheck(std::int32_t pageNo) const {
+  throw ENRDException(20296, "Record page %d of table %d fails its page check. Possible data corruption",
+                      {pageNo, FTableID});
+}
+
 bool TNRDDiskRecordManager::PagePasses(TNRDPage* page) const {
   TNRDDatabaseFreeSpaceManager* fsm = LPageManager->FreeSpaceManager();
   if (fsm != nullptr && fsm->SuppressDBHeaderErrors()) return true;
@@ -339,6 +344,10 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
   }
   if (raw == nullptr || !PagePasses(raw)) {
     if (raw != nullptr) LPageManager->PutPage(raw);
+    // A page the table's record page index still lists is damaged: a scan that ended here would
+    // pass for a complete one. A page that is no longer listed was emptied and removed meanwhile.
+    TNRDKeyPath listed;
+    if (FRecordPageIndex->FindPageEntry(sessionID, cur.PageNo, listed)) RaisePageCheck(cur.PageNo);
     if (nav.GetRecordMode == grmNext) nav.GetRecordResult = grrEOF;
     else if (nav.GetRecordMode == grmPrior) readEdge(false);
     else nav.GetRecordResult = grrError;
@@ -363,6 +372,7 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
         return;
       }
       PageRef np(*LPageManager, LPageManager->GetPage(sessionID, next, ptTableRecord, true));
+      if (!PagePasses(np.get())) RaisePageCheck(next);
       TNRDSmallRecordPage nrp(np.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
       nrp.GetFirstRecordID(id);
       ReadSlot(nrp, id, nav);
@@ -380,6 +390,7 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
         return;
       }
       PageRef pp(*LPageManager, LPageManager->GetPage(sessionID, prior, ptTableRecord, true));
+      if (!PagePasses(pp.get())) RaisePageCheck(prior);
       TNRDSmallRecordPage prp(pp.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
       prp.GetLastRecordID(id);
       ReadSlot(prp, id, nav);

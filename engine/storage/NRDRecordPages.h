@@ -88,6 +88,8 @@ class TNRDDiskRecordManager : public TNRDBaseRecordManager {
   std::int32_t TableID() const { return FTableID; }
 
  private:
+  // 20296: a listed record page whose header is not that of a live record page of this table.
+  [[noreturn]] void RaisePageCheck(std::int32_t pageNo) const;
   bool PagePasses(TNRDPage* page) const;
   // Reads the slot into the navigation info (converted to the memory form).
   void ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPageItemID& id, TNRDNavigationInfo& nav);

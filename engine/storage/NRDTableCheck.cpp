@@ -1,6 +1,9 @@
 // The table check of the nrd-check tool.
 #include "engine/storage/NRDTableCheck.h"
 
+#include <algorithm>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -9,7 +12,9 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDStreams.h"
+#include "engine/storage/NRDBTreeKeys.h"
 #include "engine/storage/NRDBlobPages.h"
+#include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDDiskPageManager.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDFreeSpace.h"
@@ -18,6 +23,7 @@
 #include "engine/storage/NRDPageIndex.h"
 #include "engine/storage/NRDRecordPages.h"
 #include "engine/storage/NRDSystemFiles.h"
+#include "engine/storage/NRDTableData.h"
 
 namespace nrd {
 
@@ -53,6 +59,40 @@ struct Checker {
     TNRDInternalDBDirectAccessFile f(&pm, type);
     f.OpenFile(start);
     for (std::int32_t i = 0; i < f.FilePages().ItemCount; ++i) Own(f.FilePages()[i], what);
+  }
+
+  // A B-tree from its root: every page is owned and must be an index page whose entries fit it;
+  // leaf entries (key, reference) go to `leaf` in key order.
+  void OwnTree(std::int32_t root, std::int32_t referenceSize, const std::string& what,
+               const std::function<void(const std::uint8_t*, const std::uint8_t*)>& leaf = {}) {
+    std::set<std::int32_t> seen;
+    std::function<void(std::int32_t, int)> walk = [&](std::int32_t pageNo, int depth) {
+      if (depth > 40 || !seen.insert(pageNo).second)
+        throw ENRDException(20020, "%s: page %d is reached twice or the tree is too deep", {what, pageNo});
+      Own(pageNo, what);
+      TNRDPage* page = pm.GetPage(session, pageNo, ptTableIndex, false);
+      std::vector<std::uint8_t> data(page->PageData(), page->PageData() + page->PageDataSize());
+      const bool removed = page->PageHeader()->State == PageStateRemoved;
+      pm.PutPage(page);
+      const std::uint8_t* d = data.data();
+      const bool isLeaf = d[1] != 0;
+      const std::int32_t keySize = GetLE16(d + 12);
+      const std::int32_t count = GetLE16(d + 14);
+      const std::int32_t entriesAt = 18 + GetLE16(d + 16);
+      const std::int32_t entrySize = keySize + (isLeaf ? referenceSize : 4) + (d[11] != 0 ? 6 : 0);
+      if (removed || entrySize <= 0 || entriesAt + static_cast<std::int64_t>(count) * entrySize > static_cast<std::int64_t>(data.size()))
+        throw ENRDException(20020, "%s: index page %d fails its page check", {what, pageNo});
+      for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint8_t* e = d + entriesAt + i * entrySize;
+        if (isLeaf) {
+          if (leaf) leaf(e, e + keySize);
+        } else {
+          walk(static_cast<std::int32_t>(GetLE32(e + keySize)), depth + 1);
+        }
+      }
+    };
+    if (root < 0) throw ENRDException(20119, "%s: no root page", {what});
+    walk(root, 0);
   }
 
   std::vector<std::uint8_t> ReadTransacted(std::int32_t start, std::uint16_t type) {
@@ -105,6 +145,7 @@ struct Checker {
       if (fields.FFieldDefs.GetFieldDef(i)->IsBlob()) blobFields.push_back(i);
     TNRDDiskBlobManager blobs(&pm, &fields, nullptr);
     std::map<std::int32_t, std::int64_t> allocated;  // shared BLOB page -> bytes of its entries
+    std::set<std::uint64_t> recordIDs;
     std::int64_t records = 0, values = 0;
     std::vector<std::uint8_t> disk(static_cast<std::size_t>(diskSize)), mem(static_cast<std::size_t>(memSize));
     std::int32_t pageNo = -1;
@@ -127,7 +168,10 @@ struct Checker {
                                 {pageNo, onPage, static_cast<std::int64_t>(inIndex)});
           records += onPage;
           for (std::int32_t s = 0; s < slots; ++s)
-            if (rp.IsSlotUsed(s)) ids.push_back(TNRDPageItemID{pageNo, static_cast<std::uint16_t>(s)});
+            if (rp.IsSlotUsed(s)) {
+              ids.push_back(TNRDPageItemID{pageNo, static_cast<std::uint16_t>(s)});
+              recordIDs.insert(RecordKey(ids.back()));
+            }
           for (const TNRDPageItemID& id : ids) {
             if (blobFields.empty()) break;
             rp.GetRecordBuffer(id, disk.data());
@@ -186,7 +230,77 @@ struct Checker {
         throw ENRDException(20290, "BLOB page index:%s", {why.str()});
       }
     }
-    return "ok (" + std::to_string(records) + " records, " + std::to_string(values) + " BLOB values)";
+    TNRDPageKeyRef pageKeys;
+    OwnTree(recordRoot, pageKeys.ReferenceSize(), tag + " record page index");
+    if (blobRoot >= 0) OwnTree(blobRoot, pageKeys.ReferenceSize(), tag + " BLOB page index");
+    CheckIndexEntries(t, meta, indexes, recordIDs, diskSize, slots);
+    return "ok (" + std::to_string(records) + " records, " + std::to_string(values) + " BLOB values, " +
+           std::to_string(indexes.GetCount()) + " indexes)";
+  }
+
+  static std::uint64_t RecordKey(const TNRDPageItemID& id) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(id.PageNo)) << 16 | id.PageItemNo;
+  }
+
+  // Every entry of every index names a record of the table, once, under the key that record has
+  // now; every record has its entry.
+  void CheckIndexEntries(const TNRDTableListItem& t, const std::vector<std::uint8_t>& meta, const TNRDIndexDefs& indexes,
+                         const std::set<std::uint64_t>& recordIDs, std::int32_t diskSize, std::int32_t slots) {
+    if (indexes.GetCount() == 0) return;
+    TNRDDatabaseData database;
+    auto* table = new TNRDTableData(&database);  // owned by the database object
+    table->FFieldManager = std::make_unique<TNRDBaseFieldManager>(table);
+    TNRDMemoryStream stream;
+    WriteDataToStream(meta.data(), static_cast<std::int32_t>(meta.size()), stream, 20164);
+    stream.SetPosition(0);
+    table->FFieldManager->LoadMetadata(stream);
+    TNRDBaseFieldManager& fields = *table->FFieldManager;
+    std::vector<std::uint8_t> disk(static_cast<std::size_t>(diskSize));
+    std::vector<std::uint8_t> mem(static_cast<std::size_t>(fields.FFieldDefs.GetMemoryRecordBufferSize()));
+    for (std::int32_t i = 0; i < indexes.GetCount(); ++i) {
+      const TNRDIndexDef& def = *indexes.GetIndexDef(i);
+      const std::string what = "table " + t.TableName + " index " + def.FName;
+      TNRDRecordKeyRef keyRef;
+      keyRef.Assign(def, table);
+      keyRef.SetReferenceSize(6);
+      std::vector<std::uint8_t> key(static_cast<std::size_t>(keyRef.ShortKeySize()) + 1);
+      std::set<std::uint64_t> seen;
+      OwnTree(def.FRootPageNo, 6, what, [&](const std::uint8_t* stored, const std::uint8_t* reference) {
+        const TNRDPageItemID id{static_cast<std::int32_t>(GetLE32(reference)), GetLE16(reference + 4)};
+        const std::uint64_t rk = RecordKey(id);
+        if (recordIDs.count(rk) == 0)
+          throw ENRDException(20020, "%s: entry for record %d:%d, which does not exist",
+                              {what, id.PageNo, static_cast<int>(id.PageItemNo)});
+        if (!seen.insert(rk).second)
+          throw ENRDException(20020, "%s: record %d:%d has two entries", {what, id.PageNo, static_cast<int>(id.PageItemNo)});
+        {
+          TNRDPage* page = pm.GetPage(session, id.PageNo, ptTableRecord, false);
+          try {
+            TNRDSmallRecordPage rp(page, diskSize, slots);
+            rp.GetRecordBuffer(id, disk.data());
+          } catch (...) {
+            pm.PutPage(page);
+            throw;
+          }
+          pm.PutPage(page);
+        }
+        fields.DiskRecordBufferToMemRecordBuffer(disk.data(), mem.data());
+        std::fill(key.begin(), key.end(), 0);
+        keyRef.MakeShortKeyFromRecordBuffer(mem.data(), key.data());
+        for (const TNRDKeyPart& part : keyRef.Parts) {
+          const std::uint8_t* a = stored + part.OffsetInShortKeyBuffer;
+          const std::uint8_t* b = key.data() + part.OffsetInShortKeyBuffer;
+          const bool same = a[0] == b[0] &&
+                            (a[0] != 0 || std::memcmp(a + 1, b + 1, static_cast<std::size_t>(part.ShortSize - 1)) == 0);
+          if (!same)
+            throw ENRDException(20020, "%s: the key of record %d:%d differs from the record's value",
+                                {what, id.PageNo, static_cast<int>(id.PageItemNo)});
+        }
+      });
+      if (seen.size() != recordIDs.size())
+        throw ENRDException(20020, "%s: %d entries for %d records",
+                            {what, static_cast<std::int64_t>(seen.size()), static_cast<std::int64_t>(recordIDs.size())});
+    }
   }
 };
 
@@ -220,9 +334,11 @@ bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_
       sound = false;
     }
   }
-  // Free space: every used page is owned, no owned page is free. Free space map and index pages
-  // are known by their type.
+  // Free space: every used page is owned, no owned page is free. A used page that nothing owns and
+  // that holds no live content (never written, or written as removed) was allocated by a
+  // transaction that never committed: it is leaked space, reported apart from damage.
   std::int64_t used = 0;
+  std::vector<std::int32_t> leaked;
   TNRDDatabaseFreeSpaceManager* fsm = pm.FreeSpaceManager();
   const std::int32_t count = pm.GetPageCount();
   for (std::int32_t p = 0; fsm != nullptr && p < count; ++p) {
@@ -240,16 +356,20 @@ bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_
     }
     ++used;
     if (own != c.owner.end() || fsm->IsSystemPage(p)) continue;
-    std::uint16_t type = 0;
     try {
       TNRDPage* page = pm.GetPage(sessionID, p, AnyPageType, false);
-      type = page->PageHeader()->PageType;
+      const std::uint16_t type = page->PageHeader()->PageType;
+      const bool dead = type == ptUnknown || type == ptEmpty || page->PageHeader()->State == PageStateRemoved;
       pm.PutPage(page);
-    } catch (const std::exception&) {
+      if (dead) {
+        leaked.push_back(p);
+      } else {
+        c.pageProblems.push_back("page " + std::to_string(p) + " is used but belongs to nothing (type " +
+                                 std::to_string(type) + ")");
+      }
+    } catch (const std::exception& e) {
+      c.pageProblems.push_back("page " + std::to_string(p) + " fails its page check: " + e.what());
     }
-    if (type != ptEAM && type != ptPFS && type != ptTableIndex)
-      c.pageProblems.push_back("page " + std::to_string(p) + " is used but belongs to nothing (type " +
-                               std::to_string(type) + ")");
   }
   if (c.pageProblems.empty()) {
     out << "pages ok (" << used << " used)\n";
@@ -258,6 +378,12 @@ bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_
     out << "pages damaged:";
     for (std::size_t i = 0; i < c.pageProblems.size() && i < 20; ++i) out << " " << c.pageProblems[i] << ";";
     out << "\n";
+  }
+  if (!leaked.empty()) {
+    out << "leaked pages: " << leaked.size() << " (" << static_cast<std::int64_t>(leaked.size()) * pm.PageSize()
+        << " bytes):";
+    for (std::size_t i = 0; i < leaked.size() && i < 20; ++i) out << " " << leaked[i];
+    out << (leaked.size() > 20 ? " ...\n" : "\n");
   }
   try {
     pm.CancelChanges(sessionID);

@@ -67,7 +67,7 @@ TEST(BTreeCheck, ReportsEveryTreeAndFindsDamageOnDisk) {
     const char* data = page.data() + 40;
     std::uint16_t count;
     std::memcpy(&count, data + 14, 2);
-    if (std::memcmp(page.data(), "NRDP", 4) != 0 || type != kIndexPageType || data[0] != 0 || data[1] != 1 ||
+    if (std::memcmp(page.data(), "NRDP", 4) != 0 || type != ptTableIndex || data[0] != 0 || data[1] != 1 ||
         count < 3)
       continue;
     char tmp[4];
@@ -99,7 +99,7 @@ bool SwapLeafEntries(const std::string& path, std::int32_t pageSize, std::uint16
     const char* data = page.data() + 40;
     std::memcpy(&keys, data + 12, 2);
     std::memcpy(&count, data + 14, 2);
-    if (std::memcmp(page.data(), "NRDP", 4) != 0 || type != kIndexPageType || data[1] != 1 || keys != keySize ||
+    if (std::memcmp(page.data(), "NRDP", 4) != 0 || type != ptTableIndex || data[1] != 1 || keys != keySize ||
         count < 3)
       continue;
     std::vector<char> tmp(page.data() + 58, page.data() + 58 + keySize);

@@ -191,6 +191,33 @@ TEST(NRDCrashSafety, ChildKilledMidCommit) {
   }
 }
 
+// A commit that frees the end of a file above 16 MB, cut right after the file shrank: its journal
+// holds far more before-images than the file has bytes left, and is rolled back all the same.
+TEST(NRDCrashSafety, ShrinkingCommitOfABigFileIsRolledBack) {
+  TempDir dir;
+  const std::string path = dir.File("big.at4");
+  std::vector<std::int32_t> pages;
+  {
+    auto pm = CreateDb(path, 4096, 8);
+    for (int i = 0; i < 6200; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i % 251)));
+    pm->ApplyChanges(0);
+  }
+  const std::vector<std::uint8_t> initial = ReadAll(path);
+  ASSERT_GT(initial.size(), std::size_t{24} << 20);
+  {
+    FaultFileSystem fs;
+    fs.DieAfterShrink = true;
+    auto pm = OpenDb(path, {}, &fs);
+    for (std::size_t i = 500; i < pages.size(); ++i) pm->RemovePage(0, pages[i]);
+    EXPECT_NE(CodeOf([&] { pm->ApplyChanges(0); }), 0);
+  }
+  ASSERT_LT(ReadAll(path).size(), initial.size()) << "the commit was not cut after the file shrank";
+  ASSERT_TRUE(platform::FileSystem::Native().Exists(path + "-journal"));
+  { OpenDb(path); }
+  EXPECT_FALSE(platform::FileSystem::Native().Exists(path + "-journal"));
+  EXPECT_TRUE(ReadAll(path) == initial) << "the rolled-back file differs from the file before the commit";
+}
+
 // A child commits 100 change sets in a row and reports each finished one through a pipe; it is
 // killed at a random moment. The file then holds the last reported state or the one in flight.
 // Every commit sets ten fixed pages to the commit number and replaces an extra page by a new one.
@@ -279,7 +306,8 @@ TEST(NRDCrashSafety, ChildKilledAtRandomDuringManyCommits) {
 namespace {
 
 // A writer killed mid-commit while another opener has the file open: that opener rolls the commit
-// back as soon as it takes the header lock, and its own commit then goes through.
+// back as soon as it takes the header lock. Its own change, made on a page read while the killed
+// commit was half in the file, is refused; made again on the page as restored, it goes through.
 TEST(NRDCrashSafety, OtherOpenerRollsBackUnderTheHeaderLock) {
   CrashFixture fx;
   auto survivor = OpenDb(fx.path, {}, nullptr, true);
@@ -302,6 +330,9 @@ TEST(NRDCrashSafety, OtherOpenerRollsBackUnderTheHeaderLock) {
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFSIGNALED(status));
   ASSERT_TRUE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
+  FillPage(*survivor, 0, fx.pages[100], 0x77);
+  EXPECT_EQ(CodeOf([&] { survivor->ApplyChanges(0); }), 20302);
+  EXPECT_FALSE(platform::FileSystem::Native().Exists(fx.path + "-journal"));
   FillPage(*survivor, 0, fx.pages[100], 0x77);
   survivor->ApplyChanges(0);
   EXPECT_FALSE(platform::FileSystem::Native().Exists(fx.path + "-journal"));

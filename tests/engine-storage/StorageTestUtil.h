@@ -132,6 +132,9 @@ class FaultFileSystem : public platform::FileSystem {
   bool KillOnExhaustion = false;
   // When set, only this many operations fail, then the budget is unlimited again.
   std::int64_t TransientFailures = -1;
+  // When set, a size change that shrinks a file goes through and spends the budget: the process
+  // dies right after the file shrank.
+  bool DieAfterShrink = false;
 
   // A write counts as one operation per Granularity bytes; a write cut in the middle leaves its
   // first part written (a torn write). 0: every write is one operation.
@@ -175,7 +178,11 @@ class FaultFileSystem : public platform::FileSystem {
         return Fail();
       }
       failed_ = false;
-      return inner_->SetSize(s);
+      std::int64_t before = 0;
+      const bool shrinks = fs_.DieAfterShrink && inner_->GetSize(before) && s < before;
+      const bool ok = inner_->SetSize(s);
+      if (shrinks) fs_.Budget = fs_.Used;
+      return ok;
     }
     bool Flush() override { return inner_->Flush(); }
     bool LockRegion(std::int64_t o, std::int64_t c) override { return inner_->LockRegion(o, c); }
