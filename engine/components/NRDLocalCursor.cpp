@@ -76,6 +76,14 @@ bool TNRDLocalCursor::IsTemporaryTable() const {
 
 bool TNRDLocalCursor::InTransaction() const { return FSession != nullptr && FSession->FInTransaction; }
 
+namespace {
+// A disk table object made for a structure operation is not kept once no cursor uses it: the
+// table's state is on disk, and a later open reads it again.
+void ReleaseUnusedDiskTable(TNRDTableData* t) {
+  if (dynamic_cast<TNRDDiskTableData*>(t) != nullptr && t->Cursors().empty()) delete t;
+}
+}  // namespace
+
 // ----- table operations -------------------------------------------------------------------------------------
 
 void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs,
@@ -90,9 +98,11 @@ void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& index
     t->CreateTable(this, fieldDefs, indexDefs, constraintDefs);
   } catch (...) {
     CloseTable();
+    ReleaseUnusedDiskTable(t);
     throw;
   }
   CloseTable();
+  ReleaseUnusedDiskTable(t);
 }
 
 void TNRDLocalCursor::DeleteTable() {
@@ -121,9 +131,11 @@ void TNRDLocalCursor::EmptyTable() {
     t->EmptyTable(this);
   } catch (...) {
     CloseTable();
+    ReleaseUnusedDiskTable(t);
     throw;
   }
   CloseTable();
+  ReleaseUnusedDiskTable(t);
 }
 
 void TNRDLocalCursor::RenameTable(const std::string& newTableName) {
@@ -138,6 +150,7 @@ void TNRDLocalCursor::RenameTable(const std::string& newTableName) {
   if (t == nullptr) throw ENRDException(10151, "Table not found, table name = %s", {FTableName});
   t->RenameTable(newTableName, this);
   CloseTable();
+  ReleaseUnusedDiskTable(t);
   FTableName = newTableName;
 }
 
@@ -177,6 +190,7 @@ void TNRDLocalCursor::OpenTableByFieldDefs(TNRDFieldDefs& fieldDefs, TNRDIndexDe
     if (memoryOrTemp) t->CreateTable(this, fieldDefs, indexDefs, constraintDefs);
   }
   OpenTable(t);
+  FBorrowedTable = false;  // found or made for this cursor: its own to release
 }
 
 void TNRDLocalCursor::OpenTable(TNRDTableData* tableData) {
@@ -184,6 +198,7 @@ void TNRDLocalCursor::OpenTable(TNRDTableData* tableData) {
   TNRDDatabaseLock lock(*tableData->FDatabaseData);
   FDatabaseData = tableData->FDatabaseData;
   FTableData = tableData;
+  FBorrowedTable = true;
   tableData->FIsRepairing = FIsRepairing;
   tableData->OpenTable(this);
   FirstPosition = true;
@@ -203,6 +218,9 @@ void TNRDLocalCursor::CloseTable() {
     TNRDTableData* t = FTableData;
     t->CloseTable(this);
     if (FIsDesignMode && (FInMemory || FTemporary)) t->DeleteTable(this, true);
+    // A disk table object lives while cursors use it; its state is on disk, and another process
+    // may change the table before the next open reads it again.
+    else if (!FBorrowedTable && Disk() != nullptr && t->Cursors().empty()) delete t;
     FTableData = nullptr;
   }
   FRecordBitmap = nullptr;

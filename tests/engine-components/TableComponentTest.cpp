@@ -191,3 +191,20 @@ TEST_F(TableComponent, StructureOperations) {
   bad->AdvFieldDefs().Add("s", aftString, 0, false);
   EXPECT_EQ(NativeError([&] { bad->CreateTable(); }), 30453);
 }
+
+TEST_F(TableComponent, DiskTableObjectGoesWithItsLastCursor) {
+  TNRDDatabaseData* data = dbs_[0]->Handle()->DatabaseData();
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->Tables().size(), 1u);
+  auto second = Table("Family", "People");
+  second->Open();
+  people_->Close();
+  EXPECT_EQ(data->Tables().size(), 1u) << "still used by the second table";
+  second->Close();
+  EXPECT_TRUE(data->Tables().empty());
+  // Opened again, it reads the table from the file.
+  second->Open();
+  EXPECT_EQ(second->RecordCount(), 5);
+  second->AddIndex("byBornDesc", "born", ixDescending);
+  EXPECT_EQ(second->RecordCount(), 5);
+}
