@@ -39,34 +39,39 @@ function(trevolan_glob_sources var)
   set(${var} ${sources} PARENT_SCOPE)
 endfunction()
 
-# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [READERS filter]):
-# one GoogleTest executable registered with ctest under one label. READERS is a GoogleTest filter naming the
-# cases that hand our files to the outside readers (LibreOffice, openpyxl): they take seconds each, so they
-# run as a second ctest entry `name.readers` under the label `readers` (./test.sh runs it; a quick loop can
-# leave it out with -LE readers). That entry fails when its filter selects no case at all or a case skips, so
-# a renamed case or a missing reader cannot slip out of the run unnoticed.
+# trevolan_add_gtest(NAME name LABEL label SOURCES ... LIBS ... [SHARDS n] [READERS filter] [GROUPS ...]):
+# one GoogleTest executable registered with ctest under one label.
 # GROUPS (group=filter ...) registers the executable once per group (ctest name `name.group`, run with
 # that GoogleTest filter) and as `name` for every case no group names, so that `ctest -j` runs a long
 # suite's groups side by side and no case is left out.
+# SHARDS splits the cases of `name` (those no group or READERS names) over n ctest entries `name.0` ...
+# (GoogleTest's own sharding: case k runs in entry k mod n); every case still runs once.
+# READERS is a GoogleTest filter naming the cases that hand our files to the outside readers (LibreOffice,
+# openpyxl): they take seconds each, so they run as the ctest entry `name.readers` under the label
+# `readers` (./test.sh runs it; a quick loop can leave it out with -LE readers). That entry fails when a
+# case skips or the filter selects no case at all, so a renamed case or a missing reader cannot slip out
+# of the run unnoticed.
 function(trevolan_add_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "SOURCES;LIBS;GROUPS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "SOURCES;LIBS;GROUPS" ${ARGN})
   trevolan_require_targets(${T_LIBS})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_compile_definitions(${T_NAME} PRIVATE
     TREVOLAN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     TREVOLAN_TESTDATA_DIR="${PROJECT_SOURCE_DIR}/../shared/testdata")
-  # One ctest entry per suite executable: a sanitized process per test case costs more to start than most
-  # cases take to run. Pass --gtest_filter through the executable to run single cases.
+  # One ctest entry per suite executable (or group, or shard): a sanitized process per test case costs more
+  # to start than most cases take to run. Pass --gtest_filter through the executable to run single cases.
+  if(NOT T_SHARDS)
+    set(T_SHARDS 1)
+  endif()
   set(filter)
   set(excluded)
   foreach(group IN LISTS T_GROUPS)
     string(REPLACE "=" ";" parts "${group}")
     list(GET parts 0 group_name)
     list(GET parts 1 group_filter)
-    add_test(NAME ${T_NAME}.${group_name} COMMAND ${T_NAME} --gtest_brief=1 --gtest_filter=${group_filter})
-    set_tests_properties(${T_NAME}.${group_name} PROPERTIES LABELS ${T_LABEL}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
+    trevolan_add_gtest_entries(${T_NAME}.${group_name} ${T_NAME} ${T_LABEL} 1
+      --gtest_brief=1 --gtest_filter=${group_filter})
     # The remaining entry leaves out what the group runs (its positive patterns).
     string(REGEX REPLACE "-.*$" "" positive "${group_filter}")
     list(APPEND excluded "${positive}")
@@ -79,14 +84,27 @@ function(trevolan_add_gtest)
     set(filter --gtest_filter=-${excluded})
   endif()
   if(T_READERS)
-    add_test(NAME ${T_NAME}.readers COMMAND ${T_NAME} --gtest_filter=${T_READERS})
-    set_tests_properties(${T_NAME}.readers PROPERTIES LABELS readers
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900
+    trevolan_add_gtest_entries(${T_NAME}.readers ${T_NAME} readers 1 --gtest_filter=${T_READERS})
+    set_tests_properties(${T_NAME}.readers PROPERTIES
       FAIL_REGULAR_EXPRESSION "\\[  PASSED  \\] 0 tests;\\[  SKIPPED \\]")
   endif()
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1 ${filter})
-  set_tests_properties(${T_NAME} PROPERTIES LABELS ${T_LABEL}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 900)
+  trevolan_add_gtest_entries(${T_NAME} ${T_NAME} ${T_LABEL} ${T_SHARDS} --gtest_brief=1 ${filter})
+endfunction()
+
+# The ctest entries of one test executable: `entry` alone, or `entry.0` ... `entry.<n-1>` as shards.
+function(trevolan_add_gtest_entries entry executable label shards)
+  set(environment "QT_QPA_PLATFORM=offscreen")
+  if(shards EQUAL 1)
+    add_test(NAME ${entry} COMMAND ${executable} ${ARGN})
+    set_tests_properties(${entry} PROPERTIES LABELS ${label} ENVIRONMENT "${environment}" TIMEOUT 900)
+    return()
+  endif()
+  math(EXPR last "${shards} - 1")
+  foreach(index RANGE ${last})
+    add_test(NAME ${entry}.${index} COMMAND ${executable} ${ARGN})
+    set_tests_properties(${entry}.${index} PROPERTIES LABELS ${label} TIMEOUT 900
+      ENVIRONMENT "${environment};GTEST_TOTAL_SHARDS=${shards};GTEST_SHARD_INDEX=${index}")
+  endforeach()
 endfunction()
 
 # trevolan_glob_library(NAME name [LIBS ...]): a static library of every .cpp in the current folder
@@ -100,13 +118,13 @@ function(trevolan_glob_library)
   target_link_libraries(${L_NAME} PUBLIC ${L_LIBS})
 endfunction()
 
-# trevolan_glob_gtest(NAME name LABEL label LIBS ... [READERS filter] [GROUPS ...]): one test executable of
-# every .cpp in the current folder (see trevolan_add_gtest).
+# trevolan_glob_gtest(NAME name LABEL label LIBS ... [SHARDS n] [READERS filter] [GROUPS ...]): one test
+# executable of every .cpp in the current folder (see trevolan_add_gtest).
 function(trevolan_glob_gtest)
-  cmake_parse_arguments(T "" "NAME;LABEL;READERS" "LIBS;GROUPS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;LABEL;READERS;SHARDS" "LIBS;GROUPS" ${ARGN})
   trevolan_glob_sources(sources)
-  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SOURCES ${sources} LIBS ${T_LIBS}
-    GROUPS ${T_GROUPS})
+  trevolan_add_gtest(NAME ${T_NAME} LABEL ${T_LABEL} READERS "${T_READERS}" SHARDS "${T_SHARDS}"
+    SOURCES ${sources} LIBS ${T_LIBS} GROUPS ${T_GROUPS})
 endfunction()
 
 # trevolan_glob_bench(NAME name LIBS ...): one Google Benchmark executable of every .cpp in the folder.

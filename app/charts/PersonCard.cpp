@@ -55,6 +55,14 @@ QString Tr(const char* key, const char16_t* def) {
   return ChartText(QString::fromLatin1(key), QString::fromUtf16(def));
 }
 
+// A label of the card from a kinship word: translations keep those words in lower case (other reports put
+// them inside sentences), while the card's labels begin with a capital like "Father".
+QString CardLabel(const char* key, const char16_t* def) {
+  QString word = Tr(key, def);
+  if (!word.isEmpty()) word[0] = word[0].toUpper();
+  return word;
+}
+
 // Writes runs into the card's document; CR LF starts a new paragraph.
 class TCardWriter {
  public:
@@ -183,8 +191,8 @@ void PersInfo(const Model& m, std::int64_t p, const TPersonCardOptions& o, QText
 
   // Brothers and sisters.
   if (parents) {
-    const QString brother = Tr("*PS", u"Брат");
-    const QString sister = Tr("*PD", u"Сестра");
+    const QString brother = CardLabel("*PS", u"Брат");
+    const QString sister = CardLabel("*PD", u"Сестра");
     for (std::int64_t c : parents->CHIL) {
       if (c == p) continue;
       const std::int64_t sib = Real(m, c);
@@ -212,11 +220,11 @@ void PersInfo(const Model& m, std::int64_t p, const TPersonCardOptions& o, QText
     std::int64_t spouse;
     if (P.SEX == QLatin1String("M")) {
       spouse = Real(m, F->WIFE);
-      w.Put((married ? Tr("*B", u"Жена") : Tr("*W", u"Супруга")) + colon, kMaroon, rsLabel);
+      w.Put((married ? CardLabel("*B", u"Жена") : CardLabel("*W", u"Супруга")) + colon, kMaroon, rsLabel);
       w.Link(card, RelativeText(PersonAt(m, spouse), o), spouse, kMaroon, rsPlain);
     } else {
       spouse = Real(m, F->HUSB);
-      w.Put((married ? Tr("*A", u"Муж") : Tr("*H", u"Супруг")) + colon, kNavy, rsLabel);
+      w.Put((married ? CardLabel("*A", u"Муж") : CardLabel("*H", u"Супруг")) + colon, kNavy, rsLabel);
       w.Link(card, RelativeText(PersonAt(m, spouse), o), spouse, kNavy, rsPlain);
     }
     if (married) {

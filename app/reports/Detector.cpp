@@ -177,7 +177,7 @@ int CheckNumber(const QString& name) {
   if (!name.startsWith(u"Check") || name.startsWith(u"CheckBox")) return 0;
   bool ok = false;
   const int n = name.mid(5).toInt(&ok);
-  return ok && n >= 1 && n <= 22 && name == QStringLiteral("Check%1").arg(n) ? n : 0;
+  return ok && n >= 1 && n <= kDetectorChecks && name == QStringLiteral("Check%1").arg(n) ? n : 0;
 }
 
 // ---------------------------------------------------------------- the checks of one person

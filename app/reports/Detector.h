@@ -29,6 +29,9 @@
 #include <functional>
 #include <vector>
 
+// The number of checks: check boxes "Check1".."Check22", message slots, the report command's options.
+inline constexpr int kDetectorChecks = 22;
+
 inline constexpr std::int32_t kDetectorRed = 255;
 inline constexpr std::int32_t kDetectorBlue = 0xFF0000;
 
@@ -82,7 +85,8 @@ std::int32_t CompareDateRanges(const TIDD& X, const TIDD& Y, const QString& Op, 
 // The message texts, read afresh at the start of every run.
 struct TCheckCatalogue {
   std::array<QString, 3> CheckValues;         // 1: placeholder; 2, 3: " value " with blanks around
-  std::array<QString, 44> CheckMessageTexts;  // message n (or n.1) in slot 2(n-1), n.2 in the next slot
+  // Message n (or n.1) in slot 2(n-1), n.2 in the next slot.
+  std::array<QString, 2 * kDetectorChecks> CheckMessageTexts;
   QString Mother;                             // "*M": the missing parent of a man's child
   QString Father;                             // "*F": the missing parent of a woman's child
   QString DecimalPoint = QStringLiteral(".");  // of the numbers of years (the locale's)
@@ -96,7 +100,7 @@ TCheckCatalogue ReadCheckCatalogue(const TDetectorTranslate& translate = {});
 
 // The page's options; the member names are the controls' component names.
 struct TDetectorOptions {
-  std::array<bool, 23> Check{};  // Check[1] .. Check[22]; Check[0] unused
+  std::array<bool, kDetectorChecks + 1> Check{};  // Check[1] .. Check[kDetectorChecks]; Check[0] unused
   int Spin091 = 15, Spin092 = 60;
   int Spin101 = 15, Spin102 = 60;
   int Spin111 = 17, Spin112 = 70;

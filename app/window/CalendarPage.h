@@ -34,7 +34,7 @@ class TCalendarPage : public TReportPage {
 
   // The first day of the calendar; invalid: the current date (tests fix it).
   QDate Today;
-  std::function<void(const QString&)> OpenFile;
+  std::function<bool(const QString&)> OpenFile;  // true when a program opened the file
 
   QToolButton *SpeedButton42 = nullptr, *SpeedButton6 = nullptr, *SpeedButton7 = nullptr;
   QCheckBox *CheckBox51 = nullptr, *CheckBox52 = nullptr, *CheckBox53 = nullptr, *CheckBox54 = nullptr,

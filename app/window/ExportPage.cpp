@@ -109,7 +109,8 @@ void TExportPage::GedcomDataExport() {
                              return host().Progress(i, maximum);
                            });
     Label31->setText(Elapsed(timer.elapsed()));
-    Label8->setText(QStringLiteral("%1/%1").arg(last));
+    // A stopped export says how far it went, not that it went to the end.
+    Label8->setText(QStringLiteral("%1/%2").arg(r.Stopped ? r.Persons : last).arg(last));
   }
   // The lines made so far are offered also after a stop.
   QString name;

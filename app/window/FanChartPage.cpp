@@ -359,6 +359,12 @@ void TFanChartPage::PrintFanChart(int iCount) {
   PrintFanPicture(picture_.Image(), iCount, host().Dialogs(), host().Printer());
 }
 
+void TFanChartPage::FileLoaded() {
+  picture_.SetSize(0, 0);
+  fanList_ = TFanList();
+  Image2->SetImage(QImage());
+}
+
 void TFanChartPage::SaveFanChart(int iCount) { SaveFanPicture(picture_.Image(), iCount, host().Dialogs()); }
 
 void TFanChartPage::SaveSettings(platform::TIniFile& ini) {

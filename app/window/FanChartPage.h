@@ -36,6 +36,8 @@ class TFanChartPage : public TReportPage {
   void SaveSettings(platform::TIniFile& ini) override;
   // The zoom box's "fit to height" text follows the language.
   void LanguageChanged() override;
+  // The chart of the tree read before goes.
+  void FileLoaded() override;
 
   void SpeedButton4Click();          // "Создать": the ancestor or descendant list, the chart, its display
   void FillTree2();                  // the descendant list of the current person

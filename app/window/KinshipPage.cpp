@@ -265,6 +265,19 @@ void TKinshipPage::FileLoaded() {
   // Another file: the indexes name other persons, or none. The fields show what they now stand for.
   SetFirstPerson(first_);
   SetSecondPerson(second_);
+  // The links found in the tree read before go with it.
+  k_.aLinkChains.clear();
+  k_.Items.clear();
+  k_.ItemIndex = -1;
+  k_.LinkChain.clear();
+  k_.Tree = TTreeNodes();
+  k_.Text.clear();
+  k_.Picture = QImage();
+  {
+    const QSignalBlocker block(ComboBox3);
+    ComboBox3->clear();
+  }
+  ShowLink();
 }
 
 TKinshipOptions TKinshipPage::Options() const {

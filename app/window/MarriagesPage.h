@@ -39,7 +39,7 @@ class TMarriagesPage : public TReportPage {
   TMarriageOptions Options() const;
 
   // Opens a written file with the desktop's default application (tests replace it).
-  std::function<void(const QString&)> OpenFile;
+  std::function<bool(const QString&)> OpenFile;  // true when a program opened the file
 
   QToolButton *SpeedButton30 = nullptr, *SpeedButton31 = nullptr;
   QCheckBox *CheckBox32 = nullptr, *CheckBox58 = nullptr, *CheckBox34 = nullptr, *CheckBox39 = nullptr,

@@ -2,19 +2,23 @@
 #include "app/window/PageWorkbooks.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
 
 #include "platform/qt/Dialogs.h"
+#include "platform/qt/MessageFormat.h"
 
-void OpenWithDesktop(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
+bool OpenWithDesktop(const QString& path) { return QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
-void WriteFixedWorkbook(const TPageHost& host, const QString& name, const std::function<void(const QString&)>& write,
-                        const std::function<void(const QString&)>& open) {
+void WriteFixedWorkbook(TPageHost& host, const QString& name, const std::function<void(const QString&)>& write,
+                        const std::function<bool(const QString&)>& open) {
   const QString path = host.SettingsFolder() + name;
   if (!QFileInfo::exists(path) || QFile::remove(path)) write(path);
-  if (open) open(path);
+  if (open && open(path)) return;
+  host.Dialogs().Message(platform::FormatMsg(
+      host.Lang(QStringLiteral("WorkbookWritten"), QStringLiteral("Таблица записана в файл \"%s\"")), {QDir::toNativeSeparators(path)}));
 }
 
 std::vector<TReportColumn> GridColumns(const platform::TDataSetModel* model, const QTableView* view) {

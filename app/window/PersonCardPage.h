@@ -18,6 +18,7 @@ class TPersonCardPage : public TRichTextPage {
   void Build() override;
   void PersonChanged() override { PersInfo(); }
   void FileLoaded() override { PersInfo(); }
+  void LanguageChanged() override { PersInfo(); }  // the card's labels follow the language at once
 
   void PersInfo();              // the card of the current person
   void CheckBoxIDgedcomClick() { PersInfo(); }

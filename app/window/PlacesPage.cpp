@@ -107,6 +107,7 @@ void TPlacesPage::Build() {
 }
 
 void TPlacesPage::FileLoaded() {
+  TRichTextPage::FileLoaded();
   ComboBox13->clear();
   ComboBox13->addItems(CollectPlaces(host().model()));
   if (ComboBox13->count() > 0) ComboBox13->setCurrentIndex(0);

@@ -51,6 +51,7 @@ void TProblemsPage::Build() {
   grid->setVerticalSpacing(2);
   left->addWidget(group);
   int row = -1, column = 1;
+  controls_.clear();
   for (const TDetectorControl& c : DetectorControls()) {
     const QString name = QString::fromUtf16(c.name);
     if (c.min < c.max) {
@@ -59,16 +60,7 @@ void TProblemsPage::Build() {
       spin->setRange(c.min, c.max);
       spin->setValue(c.def);
       grid->addWidget(spin, row, column++);
-      QSpinBox** slot = name == u"Spin091"   ? &Spin091
-                        : name == u"Spin092" ? &Spin092
-                        : name == u"Spin101" ? &Spin101
-                        : name == u"Spin102" ? &Spin102
-                        : name == u"Spin111" ? &Spin111
-                        : name == u"Spin112" ? &Spin112
-                        : name == u"Spin121" ? &Spin121
-                        : name == u"Spin131" ? &Spin131
-                                             : &Spin141;
-      *slot = spin;
+      controls_.push_back(spin);
       continue;
     }
     // CheckBox7 and CheckBox11 stand below the group, on the page itself (which carries a Tag too).
@@ -80,11 +72,10 @@ void TProblemsPage::Build() {
     if (inGroup) {
       grid->addWidget(box, ++row, 0);
       column = 1;
-      Check[std::size_t(name.mid(5).toInt())] = box;
     } else {
       left->addWidget(box);
-      (name == u"CheckBox7" ? CheckBox7 : CheckBox11) = box;
     }
+    controls_.push_back(box);
   }
   grid->setColumnStretch(0, 1);
   left->addStretch();
@@ -95,20 +86,27 @@ void TProblemsPage::Build() {
   connect(SpeedButton11, &QToolButton::clicked, this, [this] { RunCommand(host(), [this] { SpeedButton11Click(); }); });
 }
 
+QWidget* TProblemsPage::Control(const QString& name) const {
+  const std::vector<TDetectorControl>& table = DetectorControls();
+  for (std::size_t i = 0; i < table.size() && i < controls_.size(); ++i)
+    if (name == QString::fromUtf16(table[i].name)) return controls_[i];
+  return nullptr;
+}
+
+QCheckBox* TProblemsPage::Box(const QString& name) const { return qobject_cast<QCheckBox*>(Control(name)); }
+
+QSpinBox* TProblemsPage::Spin(const QString& name) const { return qobject_cast<QSpinBox*>(Control(name)); }
+
+QCheckBox* TProblemsPage::Check(int n) const { return Box(QStringLiteral("Check%1").arg(n)); }
+
 TDetectorOptions TProblemsPage::Options() const {
   TDetectorOptions o;
-  for (int n = 1; n <= 22; ++n) o.Check[std::size_t(n)] = Check[std::size_t(n)]->isChecked();
-  o.Spin091 = Spin091->value();
-  o.Spin092 = Spin092->value();
-  o.Spin101 = Spin101->value();
-  o.Spin102 = Spin102->value();
-  o.Spin111 = Spin111->value();
-  o.Spin112 = Spin112->value();
-  o.Spin121 = Spin121->value();
-  o.Spin131 = Spin131->value();
-  o.Spin141 = Spin141->value();
-  o.CheckBox7 = CheckBox7->isChecked();
-  o.CheckBox11 = CheckBox11->isChecked();
+  const std::vector<TDetectorControl>& table = DetectorControls();
+  for (std::size_t i = 0; i < table.size() && i < controls_.size(); ++i) {
+    const auto* spin = qobject_cast<const QSpinBox*>(controls_[i]);
+    const int value = spin ? spin->value() : int(static_cast<const QCheckBox*>(controls_[i])->isChecked());
+    SetDetectorOption(o, QString::fromUtf16(table[i].name), value);
+  }
   return o;
 }
 

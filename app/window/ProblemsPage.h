@@ -9,7 +9,7 @@
 #include "app/reports/Detector.h"
 #include "app/window/ReportPage.h"
 
-#include <array>
+#include <vector>
 
 class QCheckBox;
 class QSpinBox;
@@ -29,10 +29,17 @@ class TProblemsPage : public TRichTextPage {
   void DetectorGedcom();      // the run over every person, into RichEdit1
   TDetectorOptions Options() const;  // the controls' state
 
+  // The option control of the component `name` (a name of DetectorControls(): "Check1".."Check22",
+  // "Spin091".."Spin141", "CheckBox7", "CheckBox11"); null for any other name or before Build().
+  QWidget* Control(const QString& name) const;
+  QCheckBox* Box(const QString& name) const;
+  QSpinBox* Spin(const QString& name) const;
+  QCheckBox* Check(int n) const;  // check box n of 1..kDetectorChecks
+
   QToolButton* SpeedButton11 = nullptr;
-  std::array<QCheckBox*, 23> Check{};  // Check[1] .. Check[22]
-  QSpinBox *Spin091 = nullptr, *Spin092 = nullptr, *Spin101 = nullptr, *Spin102 = nullptr, *Spin111 = nullptr,
-           *Spin112 = nullptr, *Spin121 = nullptr, *Spin131 = nullptr, *Spin141 = nullptr;
-  QCheckBox *CheckBox7 = nullptr, *CheckBox11 = nullptr;
   platform::TRichEdit* RichEdit1 = nullptr;
+
+ private:
+  // One control per entry of DetectorControls(), in its order: the table is the only list of the options.
+  std::vector<QWidget*> controls_;
 };

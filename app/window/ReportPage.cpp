@@ -26,6 +26,10 @@ void TRichTextPage::Print() {
   if (const QTextDocument* d = Document()) host().PrintRichText(*d, printTitle_);
 }
 
+void TRichTextPage::FileLoaded() {
+  if (auto* edit = Tab()->findChild<QTextEdit*>(editName_)) edit->clear();
+}
+
 void TRichTextPage::Save() {
   if (const QTextDocument* d = Document()) host().SaveRichText(*d);
 }

@@ -65,6 +65,8 @@ class TRichTextPage : public TReportPage {
       : TReportPage(host, tab), editName_(std::move(editName)), printTitle_(std::move(printTitle)) {}
   void Print() override;
   void Save() override;
+  // The report of the tree read before goes: its persons are not this tree's.
+  void FileLoaded() override;
 
  protected:
   const QTextDocument* Document() const;

@@ -43,6 +43,7 @@ class TSchemePage : public TReportPage {
   void Print() override;
   void Save() override;
   void MenuItemSplitClick(bool landscape);  // "Разбить для Портретной" / "Разбить для Альбомной"
+  void FileLoaded() override { Tree->clear(); }  // the scheme of the tree read before goes
 
   QToolButton *CreateButton = nullptr, *ExpandButton = nullptr, *PrintButton = nullptr, *SaveButton = nullptr;
   QTreeWidget* Tree = nullptr;

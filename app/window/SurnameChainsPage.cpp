@@ -10,14 +10,21 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include "platform/qt/FlowLayout.h"
+
 void TSurnameChainsPage::Build() {
   // The options above, the report below at the page's full width (its lines are long).
   QWidget* page = Tab();
   auto* main = new QVBoxLayout(page);
-  auto* top = new QHBoxLayout;
+  // The two groups of options side by side, the chain's below the others when the page is narrow.
+  auto* top = new platform::TFlowLayout;
   main->addLayout(top);
-  auto* left = new QVBoxLayout;
-  top->addLayout(left);
+  auto* common = new platform::TPanel(page, QStringLiteral("ChainCommonPanel"));
+  platform::SetControlTag(common, 1);
+  common->setFrameShape(QFrame::NoFrame);
+  auto* left = new QVBoxLayout(common);
+  left->setContentsMargins(0, 0, 0, 0);
+  top->addWidget(common);
 
   SpeedButton24 = new QToolButton(page);
   SpeedButton24->setObjectName(QStringLiteral("SpeedButton24"));
@@ -41,8 +48,7 @@ void TSurnameChainsPage::Build() {
   CheckBox69 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox69"), QStringLiteral("Место рождения"), QStringLiteral("BirthPlace"), true);
   CheckBox50 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox50"), QStringLiteral("Отчество"), QStringLiteral("Patronymic"), true);
   CheckBox68 = AddCheck(ChainPanel, cp, QStringLiteral("CheckBox68"), QStringLiteral("Номер поколения"), QStringLiteral("GenerationNumber"), false);
-  top->addWidget(ChainPanel, 0, Qt::AlignTop);
-  top->addStretch();
+  top->addWidget(ChainPanel);
 
   CheckBox31 = AddCheck(page, left, QStringLiteral("CheckBox31"), QStringLiteral("Все варианты фамилий"), QStringLiteral("AllSurnameVariants"), true);
   CheckBox26 = AddCheck(page, left, QStringLiteral("CheckBox26"),

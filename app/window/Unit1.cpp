@@ -246,7 +246,17 @@ void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shown_) return;
   shown_ = true;
-  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  if (const QScreen* s = screen()) {
+    // The designed size where the screen has room for it; on a smaller screen the window takes what the
+    // screen leaves (the report pages scroll), so that the tool bar and the language box stay on it.
+    const QRect avail = s->availableGeometry();
+    QSize frame = frameGeometry().size() - size();
+    if (frame.isEmpty()) frame = QSize(8, 32);  // not yet known before the first show: a typical title bar
+    resize(std::min(width(), avail.width() - frame.width()), std::min(height(), avail.height() - frame.height()));
+    QRect r(QPoint(0, 0), size() + frame);
+    r.moveCenter(avail.center());
+    move(std::max(r.left(), avail.left()), std::max(r.top(), avail.top()));
+  }
   RunCommand(*this, [this] { FormShow(); });
 }
 
@@ -340,7 +350,7 @@ void TForm1::FormKeyDown(int key) {
     model().AbortFlag = true;
     ToolButton4->setEnabled(false);
   } else if (key == Qt::Key_F1) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(ProgramDir() + QStringLiteral("Trevolan.chm")));
+    RunCommand(*this, [this] { ToolButton5Click(); });
   }
 }
 
@@ -415,7 +425,7 @@ void TForm1::OpenDataFiles(const QString& path) {
   ClientDataSet1->Open();
   m.Clear();
   const auto progress = [this](std::int64_t pos, std::int64_t max) {
-    Gauge5->setMaximum(static_cast<int>(std::min<std::int64_t>(max, INT32_MAX)));
+    SetGaugeMaximum(max);
     Gauge5->setValue(static_cast<int>(std::min<std::int64_t>(pos, INT32_MAX)));
     QCoreApplication::processEvents();
   };

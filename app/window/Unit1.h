@@ -152,7 +152,8 @@ class TForm1 : public QWidget, public TPageHost {
   void ToolButton3Click();  // run the report of the active page
   void ToolButton1Click();  // print the active page
   void ToolButton2Click();  // save the active page
-  void ToolButton5Click();  // help file
+  void ToolButton5Click();  // help file, or a message that none is installed
+  static QString HelpFileName();  // beside the program, named like it, ".chm"
   QMenu* PopupMenu4 = nullptr;  // the page control's context menu
   // Output services; tests put fakes in their place.
   void SetDialogs(std::unique_ptr<platform::TDialogs> dialogs);
@@ -199,11 +200,13 @@ class TForm1 : public QWidget, public TPageHost {
   void CloseIfPending();
   void WireCommands();
   void PersInfo();  // tells every page that the current person changed
+  void ShowRecordCounter();  // "current/count" of the person list
   // The one gate of a load or a long run: every control that could change the model, the person list or
   // the shared lists is disabled (the tool bar but Stop, Help and Exit; the language box; the person panel;
   // the content of every report page), and each gets its own state back afterwards. The page tabs stay
   // live, so the user can look at other pages meanwhile.
   void LockCommands(bool locked);
+  void SetGaugeMaximum(std::int64_t maximum);
   QString ButtonCode(const QPushButton* button) const;  // the name-template code of Button8..Button11
   QAction* AddRecentItem(const QString& path, int position);
 

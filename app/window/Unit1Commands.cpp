@@ -3,6 +3,7 @@
 // gives its pages (TPageHost). Every command goes through RunCommand, the one error path.
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPrinter>
@@ -15,6 +16,7 @@
 #include "app/window/PageRegistry.h"
 #include "app/window/Unit1.h"
 #include "platform/qt/Dialogs.h"
+#include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
 #include "platform/qt/RtfWriter.h"
 
@@ -69,6 +71,11 @@ void TForm1::OutputReady() {
   }
 }
 
+void TForm1::SetGaugeMaximum(std::int64_t maximum) {
+  // A range of 0..0 makes the bar an endless "busy" animation: an empty tree or list keeps a range of 1.
+  Gauge5->setMaximum(static_cast<int>(std::clamp<std::int64_t>(maximum, 1, INT32_MAX)));
+}
+
 void TForm1::LockCommands(bool locked) {
   if (locked) {
     if (!lockedStates_.empty()) return;
@@ -103,7 +110,7 @@ void TForm1::EndLongRun() {
 }
 
 bool TForm1::Progress(std::int64_t position, std::int64_t maximum) {
-  Gauge5->setMaximum(static_cast<int>(std::clamp<std::int64_t>(maximum, 0, INT32_MAX)));
+  SetGaugeMaximum(maximum);
   Gauge5->setValue(static_cast<int>(std::clamp<std::int64_t>(position, 0, INT32_MAX)));
   QCoreApplication::processEvents();
   return model().AbortFlag;
@@ -151,9 +158,18 @@ void TForm1::ToolButton2Click() {
   if (TReportPage* page = CurrentPage()) page->Save();
 }
 
-void TForm1::ToolButton5Click() {
+QString TForm1::HelpFileName() {
   const QString base = QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
-  QDesktopServices::openUrl(QUrl::fromLocalFile(ProgramDir() + base + QStringLiteral(".chm")));
+  return ProgramDir() + (base.isEmpty() ? QStringLiteral("trevolan") : base) + QStringLiteral(".chm");
+}
+
+void TForm1::ToolButton5Click() {
+  // No help file ships with the program: the user learns that instead of seeing nothing happen.
+  const QString help = HelpFileName();
+  if (QFileInfo::exists(help) && QDesktopServices::openUrl(QUrl::fromLocalFile(help))) return;
+  Dialogs().Message(platform::FormatMsg(
+      Lang(QStringLiteral("NoHelpFile"), QStringLiteral("Справка не установлена: файла \"%s\" нет.")),
+      {QDir::toNativeSeparators(help)}));
 }
 
 void TForm1::PersInfo() {

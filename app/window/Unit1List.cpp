@@ -237,6 +237,8 @@ void TForm1::BuildPersonPanel(QWidget* p1, QWidget* p2, QWidget* p3) {
 
   // Wiring
   ClientDataSet1->AfterScroll = [this] { ClientDataSet1AfterScroll(); };
+  // The counter also follows the record a filter or a walk with the controls disabled ends on.
+  connect(ClientDataSet1, &platform::TClientDataSet::CurrentChanged, this, [this] { ShowRecordCounter(); });
   // Commands that change the model or the list are refused while a load or a long run is under way.
   auto listCommand = [this](void (TForm1::*fn)()) {
     return [this, fn] {
@@ -302,7 +304,7 @@ void TForm1::Indi_DataSet(const QString& fileName) {
     ClientDataSet1->CreateDataSet();
   }
   const auto n = static_cast<std::int64_t>(m.aIndi.size());
-  Gauge5->setMaximum(static_cast<int>(std::max<std::int64_t>(n - 1, 0)));
+  SetGaugeMaximum(n - 1);
   PreparePersonsAfterLoad(m);
   FillPersonRows(m, *ClientDataSet1, false, [this](std::int64_t i) { Gauge5->setValue(static_cast<int>(i)); });
   ClientDataSet1->EnableControls();
@@ -339,7 +341,7 @@ void TForm1::RefreshGedcom(int flag) {
   ClientDataSet1->DisableControls();
   ClientDataSet1->EmptyDataSet();
   const auto n = static_cast<std::int64_t>(m.aIndi.size());
-  Gauge5->setMaximum(static_cast<int>(std::max<std::int64_t>(n - 1, 0)));
+  SetGaugeMaximum(n - 1);
   if (flag > 0) {
     const QString tmpl = Edit21->text();
     for (std::size_t i = 1; i < m.aIndi.size(); ++i) {
@@ -445,10 +447,14 @@ void TForm1::DBGrid1TitleClick(int column) {
   LocatePerson(current);
 }
 
-void TForm1::ClientDataSet1AfterScroll() {
-  if (ClientDataSet1->ControlsDisabled()) return;
+void TForm1::ShowRecordCounter() {
   recordCounter_->setText(QStringLiteral("       ") + QString::number(ClientDataSet1->RecNo()) + QLatin1Char('/') +
                           QString::number(ClientDataSet1->RecordCount()));
+}
+
+void TForm1::ClientDataSet1AfterScroll() {
+  if (ClientDataSet1->ControlsDisabled()) return;
+  ShowRecordCounter();
   PersInfo();
 }
 
@@ -491,7 +497,7 @@ void TForm1::N1Click(int mode) {
   if (!ClientDataSet1->Active() || busy_) return;
   Model& m = model();
   TBusyCursor busy;
-  Gauge5->setMaximum(static_cast<int>(std::max<std::size_t>(m.aIndi.size(), 1) - 1));
+  SetGaugeMaximum(static_cast<std::int64_t>(m.aIndi.size()) - 1);
   const std::int64_t best =
       ChooseMainPerson(m, mode, [this](std::int64_t pos, std::int64_t) { Gauge5->setValue(static_cast<int>(pos)); });
   Gauge5->setValue(0);

@@ -43,8 +43,8 @@ void BM_DetectorPage(benchmark::State& state) {
   form->show();
   form->OpenDataFiles(file);
   TProblemsPage* page = form->Page<TProblemsPage>();
-  for (int n = 1; n <= 22; ++n) page->Check[std::size_t(n)]->setChecked(true);
-  page->CheckBox7->setChecked(true);
+  for (int n = 1; n <= kDetectorChecks; ++n) page->Check(n)->setChecked(true);
+  page->Box(QStringLiteral("CheckBox7"))->setChecked(true);
   for (auto _ : state) {
     page->SpeedButton11Click();
     QApplication::processEvents();

@@ -8,8 +8,6 @@ namespace nrd {
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) { return AnsiUpperCase(a) == AnsiUpperCase(b); }
-
 std::string Trim(std::string_view s) {
   std::size_t b = 0;
   std::size_t e = s.size();
@@ -64,11 +62,6 @@ void TNRDAdvFieldDef::Assign(const TNRDAdvFieldDef& source) {
   FBLOBBlockSize = source.FBLOBBlockSize;
 }
 
-TNRDAdvFieldDef& TNRDAdvFieldDefs::AddFieldDef() {
-  FDefsList.push_back(std::make_unique<TNRDAdvFieldDef>());
-  return *FDefsList.back();
-}
-
 TNRDAdvFieldDef& TNRDAdvFieldDefs::Add(const std::string& name, TNRDAdvancedFieldType dataType, std::int32_t size,
                                        bool required, TCompressionAlgorithm algorithm, std::uint8_t mode) {
   TNRDAdvFieldDef& d = AddFieldDef();
@@ -82,29 +75,9 @@ TNRDAdvFieldDef& TNRDAdvFieldDefs::Add(const std::string& name, TNRDAdvancedFiel
 }
 
 void TNRDAdvFieldDefs::DeleteFieldDef(std::string_view fieldName) {
-  for (auto it = FDefsList.begin(); it != FDefsList.end(); ++it)
-    if (SameText((*it)->FName, fieldName)) {
-      FDefsList.erase(it);
-      return;
-    }
-  throw ENRDException(30349, "Field '%s' not found", {std::string(fieldName)});
-}
-
-TNRDAdvFieldDef* TNRDAdvFieldDefs::Find(std::string_view name) const {
-  for (const auto& d : FDefsList)
-    if (SameText(d->FName, name)) return d.get();
-  return nullptr;
-}
-
-void TNRDAdvFieldDefs::Assign(const TNRDAdvFieldDefs& source) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& d : source.FDefsList) AddFieldDef().Assign(*d);
-}
-
-TNRDAdvIndexDef& TNRDAdvIndexDefs::AddIndexDef() {
-  FDefsList.push_back(std::make_unique<TNRDAdvIndexDef>());
-  return *FDefsList.back();
+  const std::int32_t i = FDefsList.IndexOf(fieldName);
+  if (i < 0) throw ENRDException(30349, "Field '%s' not found", {std::string(fieldName)});
+  FDefsList.Delete(i);
 }
 
 TNRDAdvIndexDef& TNRDAdvIndexDefs::Add(const std::string& name, const std::string& fields, TIndexOptions options,
@@ -122,29 +95,15 @@ TNRDAdvIndexDef& TNRDAdvIndexDefs::Add(const std::string& name, const std::strin
 }
 
 void TNRDAdvIndexDefs::DeleteIndexDef(std::string_view indexName) {
-  for (auto it = FDefsList.begin(); it != FDefsList.end(); ++it)
-    if (SameText((*it)->FName, indexName)) {
-      FDefsList.erase(it);
-      return;
-    }
-  throw ENRDException(20190, "Index '%s' not found", {std::string(indexName)});
-}
-
-TNRDAdvIndexDef* TNRDAdvIndexDefs::Find(std::string_view name) const {
-  for (const auto& d : FDefsList)
-    if (SameText(d->FName, name)) return d.get();
-  return nullptr;
+  const std::int32_t i = FDefsList.IndexOf(indexName);
+  if (i < 0) throw ENRDException(20190, "Index '%s' not found", {std::string(indexName)});
+  FDefsList.Delete(i);
 }
 
 void TNRDAdvIndexDefs::Assign(const TNRDAdvIndexDefs& source, bool skipTemporaryIndexes) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& d : source.FDefsList) {
-    if (skipTemporaryIndexes &&
-        (d->FTemporary || AnsiUpperCase(d->FName).find("TEMPORARY") != std::string::npos))
-      continue;
-    AddIndexDef().Assign(*d);
-  }
+  FDefsList.Assign(source.FDefsList, [&](const TNRDAdvIndexDef& d) {
+    return !skipTemporaryIndexes || (!d.FTemporary && AnsiUpperCase(d.FName).find("TEMPORARY") == std::string::npos);
+  });
 }
 
 // ----- conversions ------------------------------------------------------------------------------------------

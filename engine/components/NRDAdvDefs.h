@@ -49,20 +49,21 @@ class TNRDAdvFieldDef {
 
 class TNRDAdvFieldDefs {
  public:
-  std::int32_t Count() const { return static_cast<std::int32_t>(FDefsList.size()); }
-  TNRDAdvFieldDef& GetDef(std::int32_t i) const { return *FDefsList.at(static_cast<std::size_t>(i)); }
-  void SetDef(std::int32_t i, std::unique_ptr<TNRDAdvFieldDef> def) { FDefsList.at(static_cast<std::size_t>(i)) = std::move(def); }
-  TNRDAdvFieldDef& AddFieldDef();
+  std::int32_t Count() const { return FDefsList.Count(); }
+  TNRDAdvFieldDef& GetDef(std::int32_t i) const { return FDefsList.Item(i); }
+  void SetDef(std::int32_t i, std::unique_ptr<TNRDAdvFieldDef> def) { FDefsList.Set(i, std::move(def)); }
+  TNRDAdvFieldDef& AddFieldDef() { return FDefsList.AddNew(); }
   TNRDAdvFieldDef& Add(const std::string& name, TNRDAdvancedFieldType dataType, std::int32_t size, bool required,
                        TCompressionAlgorithm algorithm = caNone, std::uint8_t mode = 0);
   // 30349 when no definition has that name.
   void DeleteFieldDef(std::string_view fieldName);
-  TNRDAdvFieldDef* Find(std::string_view name) const;
-  void Clear() { FDefsList.clear(); }
-  void Assign(const TNRDAdvFieldDefs& source);
+  // Case-insensitive; null when none.
+  TNRDAdvFieldDef* Find(std::string_view name) const { return FDefsList.Find(name); }
+  void Clear() { FDefsList.Clear(); }
+  void Assign(const TNRDAdvFieldDefs& source) { FDefsList.Assign(source.FDefsList); }
 
  private:
-  std::vector<std::unique_ptr<TNRDAdvFieldDef>> FDefsList;
+  TNRDNamedList<TNRDAdvFieldDef, &TNRDAdvFieldDef::FName> FDefsList;
 };
 
 class TNRDAdvIndexDef {
@@ -80,17 +81,18 @@ class TNRDAdvIndexDef {
 class TNRDAdvIndexDefs {
  public:
   explicit TNRDAdvIndexDefs(TDataSet* dataset = nullptr) : FDataset(dataset) {}
-  std::int32_t Count() const { return static_cast<std::int32_t>(FDefsList.size()); }
-  TNRDAdvIndexDef& GetDef(std::int32_t i) const { return *FDefsList.at(static_cast<std::size_t>(i)); }
-  void SetDef(std::int32_t i, std::unique_ptr<TNRDAdvIndexDef> def) { FDefsList.at(static_cast<std::size_t>(i)) = std::move(def); }
-  TNRDAdvIndexDef& AddIndexDef();
+  std::int32_t Count() const { return FDefsList.Count(); }
+  TNRDAdvIndexDef& GetDef(std::int32_t i) const { return FDefsList.Item(i); }
+  void SetDef(std::int32_t i, std::unique_ptr<TNRDAdvIndexDef> def) { FDefsList.Set(i, std::move(def)); }
+  TNRDAdvIndexDef& AddIndexDef() { return FDefsList.AddNew(); }
   TNRDAdvIndexDef& Add(const std::string& name, const std::string& fields, TIndexOptions options, bool temporary = false,
                        const std::string& descFields = "", const std::string& caseInsFields = "",
                        const std::string& maxIndexedSizes = "");
   // 20190 when no definition has that name.
   void DeleteIndexDef(std::string_view indexName);
-  TNRDAdvIndexDef* Find(std::string_view name) const;
-  void Clear() { FDefsList.clear(); }
+  // Case-insensitive; null when none.
+  TNRDAdvIndexDef* Find(std::string_view name) const { return FDefsList.Find(name); }
+  void Clear() { FDefsList.Clear(); }
   // With skipTemporaryIndexes, temporary definitions and those whose name contains "TEMPORARY"
   // are left out.
   void Assign(const TNRDAdvIndexDefs& source, bool skipTemporaryIndexes = false);
@@ -102,7 +104,7 @@ class TNRDAdvIndexDefs {
   std::function<void(TNRDAdvIndexDefs&)> OnUpdate;
 
  private:
-  std::vector<std::unique_ptr<TNRDAdvIndexDef>> FDefsList;
+  TNRDNamedList<TNRDAdvIndexDef, &TNRDAdvIndexDef::FName> FDefsList;
   TDataSet* FDataset;
 };
 

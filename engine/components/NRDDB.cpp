@@ -28,8 +28,6 @@ void DatabaseErrorFmt(std::string_view format, TVarRecs args, const TComponent* 
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) { return AnsiUpperCase(a) == AnsiUpperCase(b); }
-
 std::string Trim(std::string_view s) {
   std::size_t b = 0;
   std::size_t e = s.size();
@@ -171,32 +169,20 @@ TFieldDef& TFieldDefs::Add(const std::string& name, TFieldType dataType, std::in
 }
 
 TFieldDef& TFieldDefs::AddFieldDef() {
-  FItems.push_back(std::make_unique<TFieldDef>());
-  FItems.back()->FieldNo = Count();
-  return *FItems.back();
+  TFieldDef& d = FItems.AddNew();
+  d.FieldNo = Count();
+  return d;
 }
 
 void TFieldDefs::Delete(std::int32_t i) {
-  FItems.erase(FItems.begin() + i);
-  for (std::int32_t k = 0; k < Count(); ++k) FItems[static_cast<std::size_t>(k)]->FieldNo = k + 1;
-}
-
-std::int32_t TFieldDefs::IndexOf(std::string_view name) const {
-  for (std::int32_t i = 0; i < Count(); ++i)
-    if (SameText((*this)[i].Name, name)) return i;
-  return -1;
+  FItems.Delete(i);
+  for (std::int32_t k = 0; k < Count(); ++k) FItems.Item(k).FieldNo = k + 1;
 }
 
 TFieldDef& TFieldDefs::Find(std::string_view name) {
-  const std::int32_t i = IndexOf(name);
-  if (i < 0) DatabaseErrorFmt("Field '%s' not found", {std::string(name)});
-  return (*this)[i];
-}
-
-void TFieldDefs::Assign(const TFieldDefs& source) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& d : source.FItems) FItems.push_back(std::make_unique<TFieldDef>(*d));
+  TFieldDef* d = FItems.Find(name);
+  if (d == nullptr) DatabaseErrorFmt("Field '%s' not found", {std::string(name)});
+  return *d;
 }
 
 TIndexDef& TIndexDefs::Add(const std::string& name, const std::string& fields, TIndexOptions options) {
@@ -207,21 +193,10 @@ TIndexDef& TIndexDefs::Add(const std::string& name, const std::string& fields, T
   return d;
 }
 
-TIndexDef& TIndexDefs::AddIndexDef() {
-  FItems.push_back(std::make_unique<TIndexDef>());
-  return *FItems.back();
-}
-
-std::int32_t TIndexDefs::IndexOf(std::string_view name) const {
-  for (std::int32_t i = 0; i < Count(); ++i)
-    if (SameText((*this)[i].Name, name)) return i;
-  return -1;
-}
-
 TIndexDef& TIndexDefs::Find(std::string_view name) {
-  const std::int32_t i = IndexOf(name);
-  if (i < 0) DatabaseErrorFmt("Index '%s' not found", {std::string(name)});
-  return (*this)[i];
+  TIndexDef* d = FItems.Find(name);
+  if (d == nullptr) DatabaseErrorFmt("Index '%s' not found", {std::string(name)});
+  return *d;
 }
 
 std::vector<std::string> SplitFieldNames(std::string_view fields) {
@@ -271,27 +246,14 @@ TIndexDef& TIndexDefs::GetIndexForFields(std::string_view fields) {
   return *d;
 }
 
-void TIndexDefs::Assign(const TIndexDefs& source) {
-  if (&source == this) return;
-  Clear();
-  for (const auto& d : source.FItems) FItems.push_back(std::make_unique<TIndexDef>(*d));
-}
-
 // ----- parameters -------------------------------------------------------------------------------------------
 
 TParam& TParams::CreateParam(TFieldType dataType, const std::string& name, TParamType paramType) {
-  FItems.push_back(std::make_unique<TParam>());
-  TParam& p = *FItems.back();
+  TParam& p = FItems.AddNew();
   p.Name = name;
   p.DataType = dataType;
   p.ParamType = paramType;
   return p;
-}
-
-TParam* TParams::FindParam(std::string_view name) {
-  for (auto& p : FItems)
-    if (SameText(p->Name, name)) return p.get();
-  return nullptr;
 }
 
 TParam& TParams::ParamByName(std::string_view name) {

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "engine/foundation/NRDConverts.h"
+#include "engine/foundation/NRDNamedList.h"
 #include "engine/foundation/NRDRuntime.h"
 #include "engine/foundation/NRDStreams.h"
 #include "engine/foundation/NRDVariant.h"
@@ -110,21 +111,21 @@ class TFieldDef {
 
 class TFieldDefs {
  public:
-  std::int32_t Count() const { return static_cast<std::int32_t>(FItems.size()); }
-  TFieldDef& operator[](std::int32_t i) { return *FItems.at(static_cast<std::size_t>(i)); }
-  const TFieldDef& operator[](std::int32_t i) const { return *FItems.at(static_cast<std::size_t>(i)); }
+  std::int32_t Count() const { return FItems.Count(); }
+  TFieldDef& operator[](std::int32_t i) { return FItems.Item(i); }
+  const TFieldDef& operator[](std::int32_t i) const { return FItems.Item(i); }
   TFieldDef& Add(const std::string& name, TFieldType dataType, std::int32_t size = 0, bool required = false);
   TFieldDef& AddFieldDef();
-  void Clear() { FItems.clear(); }
+  void Clear() { FItems.Clear(); }
   void Delete(std::int32_t i);
   // Case-insensitive; -1 when none.
-  std::int32_t IndexOf(std::string_view name) const;
+  std::int32_t IndexOf(std::string_view name) const { return FItems.IndexOf(name); }
   // Raises "Field '%s' not found".
   TFieldDef& Find(std::string_view name);
-  void Assign(const TFieldDefs& source);
+  void Assign(const TFieldDefs& source) { FItems.Assign(source.FItems); }
 
  private:
-  std::vector<std::unique_ptr<TFieldDef>> FItems;
+  TNRDNamedList<TFieldDef, &TFieldDef::Name> FItems;
 };
 
 enum TIndexOption : std::uint8_t { ixPrimary = 1, ixUnique = 2, ixDescending = 4, ixCaseInsensitive = 8 };
@@ -141,13 +142,14 @@ class TIndexDef {
 
 class TIndexDefs {
  public:
-  std::int32_t Count() const { return static_cast<std::int32_t>(FItems.size()); }
-  TIndexDef& operator[](std::int32_t i) { return *FItems.at(static_cast<std::size_t>(i)); }
-  const TIndexDef& operator[](std::int32_t i) const { return *FItems.at(static_cast<std::size_t>(i)); }
+  std::int32_t Count() const { return FItems.Count(); }
+  TIndexDef& operator[](std::int32_t i) { return FItems.Item(i); }
+  const TIndexDef& operator[](std::int32_t i) const { return FItems.Item(i); }
   TIndexDef& Add(const std::string& name, const std::string& fields, TIndexOptions options);
-  TIndexDef& AddIndexDef();
-  void Clear() { FItems.clear(); }
-  std::int32_t IndexOf(std::string_view name) const;
+  TIndexDef& AddIndexDef() { return FItems.AddNew(); }
+  void Clear() { FItems.Clear(); }
+  // Case-insensitive; -1 when none.
+  std::int32_t IndexOf(std::string_view name) const { return FItems.IndexOf(name); }
   // Raises "Index '%s' not found".
   TIndexDef& Find(std::string_view name);
   // The first index whose field list equals `fields` (case-insensitive), else the first whose
@@ -155,10 +157,10 @@ class TIndexDefs {
   TIndexDef* FindIndexForFields(std::string_view fields);
   // As FindIndexForFields, but none raises "Index for fields '%s' not found".
   TIndexDef& GetIndexForFields(std::string_view fields);
-  void Assign(const TIndexDefs& source);
+  void Assign(const TIndexDefs& source) { FItems.Assign(source.FItems); }
 
  private:
-  std::vector<std::unique_ptr<TIndexDef>> FItems;
+  TNRDNamedList<TIndexDef, &TIndexDef::Name> FItems;
 };
 
 // Splits "a;b, c" into field names (';' or ',' separate; blanks around names are dropped).
@@ -180,13 +182,13 @@ class TParam {
 
 class TParams {
  public:
-  std::int32_t Count() const { return static_cast<std::int32_t>(FItems.size()); }
-  TParam& operator[](std::int32_t i) { return *FItems.at(static_cast<std::size_t>(i)); }
-  const TParam& operator[](std::int32_t i) const { return *FItems.at(static_cast<std::size_t>(i)); }
+  std::int32_t Count() const { return FItems.Count(); }
+  TParam& operator[](std::int32_t i) { return FItems.Item(i); }
+  const TParam& operator[](std::int32_t i) const { return FItems.Item(i); }
   TParam& CreateParam(TFieldType dataType, const std::string& name, TParamType paramType);
-  void Clear() { FItems.clear(); }
+  void Clear() { FItems.Clear(); }
   // The first parameter of that name (case-insensitive), or null.
-  TParam* FindParam(std::string_view name);
+  TParam* FindParam(std::string_view name) { return FItems.Find(name); }
   // Raises "Parameter '%s' not found".
   TParam& ParamByName(std::string_view name);
   // Values of parameters of the same name are carried over from `source`.
@@ -199,7 +201,7 @@ class TParams {
   std::string ParseSQL(std::string_view sql, bool doCreate);
 
  private:
-  std::vector<std::unique_ptr<TParam>> FItems;
+  TNRDNamedList<TParam, &TParam::Name> FItems;
 };
 
 // ----- fields -----------------------------------------------------------------------------------------------

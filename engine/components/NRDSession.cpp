@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDNamedList.h"
 #include "engine/foundation/NRDText.h"
 #include "engine/storage/NRDBTreeRecordIndex.h"
 #include "engine/storage/NRDDiskDatabase.h"
@@ -16,8 +17,6 @@
 namespace nrd {
 
 namespace {
-
-bool SameText(std::string_view a, std::string_view b) { return AnsiUpperCase(a) == AnsiUpperCase(b); }
 
 struct EngineGlobals {
   std::int32_t startCount = 0;

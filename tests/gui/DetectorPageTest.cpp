@@ -78,6 +78,34 @@ TEST_F(DetectorPage, ControlsCarryTheirNamesKeysAndDefaults) {
   EXPECT_NE(p->Tab()->findChild<platform::TRichEdit*>(QStringLiteral("RichEdit1")), nullptr);
 }
 
+// Every option is read from its own control: each control gets a value no other control has (a spin
+// edit its maximum, a check box the opposite of its default) and only that option changes. A name outside
+// the table finds no control.
+TEST_F(DetectorPage, EachOptionIsReadFromItsOwnControl) {
+  TProblemsPage* p = Page();
+  for (const TDetectorControl& c : DetectorControls()) {
+    const QString name = QString::fromUtf16(c.name);
+    SCOPED_TRACE(name.toStdString());
+    ASSERT_NE(p->Control(name), nullptr);
+    EXPECT_EQ(p->Control(name)->objectName(), name);
+    const TDetectorOptions before = p->Options();
+    const int changed = c.min < c.max ? c.max : int(c.def == 0);
+    if (c.min < c.max) p->Spin(name)->setValue(changed);
+    else p->Box(name)->setChecked(changed != 0);
+    const TDetectorOptions after = p->Options();
+    for (const TDetectorControl& other : DetectorControls()) {
+      const QString o = QString::fromUtf16(other.name);
+      EXPECT_EQ(DetectorOption(after, o), o == name ? changed : DetectorOption(before, o)) << o.toStdString();
+    }
+    if (c.min < c.max) p->Spin(name)->setValue(c.def);
+    else p->Box(name)->setChecked(c.def != 0);
+  }
+  for (const char* unknown : {"Spin142", "Check0", "Check23", "CheckBox8", "RichEdit1", ""})
+    EXPECT_EQ(p->Control(QString::fromLatin1(unknown)), nullptr) << unknown;
+  EXPECT_NE(p->Check(kDetectorChecks), nullptr);
+  EXPECT_EQ(p->Check(kDetectorChecks + 1), nullptr);
+}
+
 TEST_F(DetectorPage, RunsFromThePageTheToolbarAndTheMenuIntoThePane) {
   TProblemsPage* p = Page();
   p->SpeedButton11->click();
@@ -91,10 +119,10 @@ TEST_F(DetectorPage, RunsFromThePageTheToolbarAndTheMenuIntoThePane) {
   EXPECT_FALSE(form_->Busy());
 
   // Options come from the controls; "Выполнить" on the page runs again into a cleared pane.
-  p->Check[18]->setChecked(true);
-  p->Check[19]->setChecked(true);
-  p->CheckBox7->setChecked(true);
-  p->Spin121->setValue(95);
+  p->Check(18)->setChecked(true);
+  p->Check(19)->setChecked(true);
+  p->Box(QStringLiteral("CheckBox7"))->setChecked(true);
+  p->Spin(QStringLiteral("Spin121"))->setValue(95);
   TDetectorOptions o;
   o.Check[18] = o.Check[19] = true;
   o.CheckBox7 = true;
@@ -113,7 +141,7 @@ TEST_F(DetectorPage, RunsFromThePageTheToolbarAndTheMenuIntoThePane) {
   EXPECT_TRUE(c == QColor(255, 0, 0) || c == QColor(0, 0, 255));
 
   // Only favourites: nobody is marked before a root person is chosen.
-  p->CheckBox11->setChecked(true);
+  p->Box(QStringLiteral("CheckBox11"))->setChecked(true);
   p->Run();
   EXPECT_TRUE(Pane().isEmpty());
 }
@@ -122,7 +150,7 @@ TEST_F(DetectorPage, RunsFromThePageTheToolbarAndTheMenuIntoThePane) {
 // run before the next person and frees the window.
 TEST_F(DetectorPage, EscStopsTheRunAndOtherCommandsWait) {
   TProblemsPage* p = Page();
-  for (int n = 1; n <= 22; ++n) p->Check[n]->setChecked(true);
+  for (int n = 1; n <= kDetectorChecks; ++n) p->Check(n)->setChecked(true);
   const std::int64_t persons = TheModel().PersonCount();
   bool busy = false, stopEnabled = false;
   QTimer::singleShot(0, form_.get(), [&] {
@@ -169,10 +197,10 @@ TEST_F(DetectorPage, PrintsAndSavesThroughTheToolbar) {
 
 TEST_F(DetectorPage, ControlsAreSettings) {
   TProblemsPage* p = Page();
-  p->Check[22]->setChecked(true);
-  p->Check[1]->setChecked(false);
-  p->Spin141->setValue(7);
-  p->CheckBox7->setChecked(true);
+  p->Check(22)->setChecked(true);
+  p->Check(1)->setChecked(false);
+  p->Spin(QStringLiteral("Spin141"))->setValue(7);
+  p->Box(QStringLiteral("CheckBox7"))->setChecked(true);
   form_->IniSave();
   const platform::TIniFile ini(TForm1::IniFileName());
   EXPECT_EQ(ini.ReadInteger(QStringLiteral("Options"), QStringLiteral("Spin141"), 0), 7);
@@ -180,10 +208,10 @@ TEST_F(DetectorPage, ControlsAreSettings) {
   form_ = std::make_unique<TForm1>();
   form_->IniLoad();
   p = Page();
-  EXPECT_TRUE(p->Check[22]->isChecked());
-  EXPECT_FALSE(p->Check[1]->isChecked());
-  EXPECT_EQ(p->Spin141->value(), 7);
-  EXPECT_TRUE(p->CheckBox7->isChecked());
+  EXPECT_TRUE(p->Check(22)->isChecked());
+  EXPECT_FALSE(p->Check(1)->isChecked());
+  EXPECT_EQ(p->Spin(QStringLiteral("Spin141"))->value(), 7);
+  EXPECT_TRUE(p->Box(QStringLiteral("CheckBox7"))->isChecked());
 }
 
 // Under a translation file the page's captions and the messages of a run come from it; the numbers of years
@@ -199,10 +227,10 @@ TEST_F(DetectorPage, TranslatedCaptionsAndMessages) {
   form_->OpenDataFiles(kSample);
   form_->ComboBox9->setCurrentIndex(form_->ComboBox9->findText(QStringLiteral("English.lng")));
   TProblemsPage* p = Page();
-  EXPECT_EQ(p->Check[1]->text(), QStringLiteral("1.Child older than parent"));
-  EXPECT_EQ(p->CheckBox7->text(), QStringLiteral("Needing clarification"));
-  p->Check[19]->setChecked(true);
-  p->Spin121->setValue(90);
+  EXPECT_EQ(p->Check(1)->text(), QStringLiteral("1.Child older than parent"));
+  EXPECT_EQ(p->Box(QStringLiteral("CheckBox7"))->text(), QStringLiteral("Needing clarification"));
+  p->Check(19)->setChecked(true);
+  p->Spin(QStringLiteral("Spin121"))->setValue(90);
   p->SpeedButton11Click();
   const QString pane = Pane();
   EXPECT_TRUE(pane.contains(QStringLiteral(": 19.Maiden name unchanged after marriage, Father: "))) << pane.toStdString();
@@ -219,8 +247,8 @@ TEST_F(DetectorPage, Screenshot) {
   const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
   if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write the screenshot";
   TProblemsPage* p = Page();
-  for (int n : {18, 19, 22}) p->Check[n]->setChecked(true);
-  p->CheckBox7->setChecked(true);
+  for (int n : {18, 19, 22}) p->Check(n)->setChecked(true);
+  p->Box(QStringLiteral("CheckBox7"))->setChecked(true);
   // Wide enough for the widest page (the report pages share one width), so that nothing scrolls away.
   form_->resize(1600, 1000);
   form_->show();

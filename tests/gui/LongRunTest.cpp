@@ -8,6 +8,7 @@
 
 #include "app/charts/Ancestors.h"
 #include "app/core/Model.h"
+#include "app/window/ExportPage.h"
 #include "app/window/MarriagesPage.h"
 #include "app/window/Unit1.h"
 
@@ -163,6 +164,16 @@ TEST_F(MarriageRun, StopEndsTheBuildWithTheRowsMadeSoFar) {
   EXPECT_EQ(Page().Label30->text(), QStringLiteral("%1/%1").arg(rows));
   EXPECT_FALSE(form_->ToolButton4->isEnabled());
   EXPECT_FALSE(form_->Busy());
+}
+
+TEST_F(MarriageRun, StoppedExportSaysHowFarItWent) {
+  auto& p = *form_->Page<TExportPage>();
+  QTimer::singleShot(0, form_.get(), [&] { form_->ToolButton4->click(); });
+  p.Button3->click();
+  const QStringList counts = p.Label8->text().split(QLatin1Char('/'));
+  ASSERT_EQ(counts.size(), 2) << p.Label8->text().toStdString();
+  EXPECT_EQ(counts[1].toLongLong(), TheModel().PersonCount());
+  EXPECT_LT(counts[0].toLongLong(), counts[1].toLongLong()) << p.Label8->text().toStdString();
 }
 
 }  // namespace

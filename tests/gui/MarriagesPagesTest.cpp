@@ -128,7 +128,10 @@ TEST_F(MarriagesPages, MarriageListColoursFilterAndWorkbooks) {
   form_->ToolButton2Click();
   // "В Excel" writes the fixed file beside the settings and opens it; an old one is replaced.
   QStringList opened;
-  p.OpenFile = [&](const QString& path) { opened << path; };
+  p.OpenFile = [&](const QString& path) {
+    opened << path;
+    return true;
+  };
   QFile::remove(Path("Marriage.XLSX"));
   p.SpeedButton31->click();
   ASSERT_EQ(opened.size(), 1);
@@ -177,7 +180,10 @@ TEST_F(MarriagesPages, CalendarRowsColoursAndItsWorkbook) {
   p.SpeedButton7->click();
   EXPECT_TRUE(QFile::exists(Path("cal.xml")));
   QStringList opened;
-  p.OpenFile = [&](const QString& path) { opened << path; };
+  p.OpenFile = [&](const QString& path) {
+    opened << path;
+    return true;
+  };
   p.SpeedButton6->click();
   ASSERT_EQ(opened.size(), 1);
   EXPECT_TRUE(QFile::exists(Path("Informer.XLSX")));

@@ -51,8 +51,8 @@ TEST_P(ShippedKeys, EveryKeyTheWindowAsksForIsInTheFile) {
   f.N1Click(0);
   ASSERT_TRUE(f.LocatePerson(f.RootPerson()));
   // Workbooks go to the program folder and stay there.
-  f.Page<TMarriagesPage>()->OpenFile = [](const QString&) {};
-  f.Page<TCalendarPage>()->OpenFile = [](const QString&) {};
+  f.Page<TMarriagesPage>()->OpenFile = [](const QString&) { return false; };
+  f.Page<TCalendarPage>()->OpenFile = [](const QString&) { return false; };
   for (const auto& page : f.Pages()) {
     f.ShowPage(page->Tab());
     f.ToolButton3Click();

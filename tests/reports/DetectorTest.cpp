@@ -269,7 +269,7 @@ TEST(DetectorRun, ReportCommand) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   };
   std::string sets;
-  for (int n = 1; n <= 22; ++n) sets += " --set Check" + std::to_string(n) + "=1";
+  for (int n = 1; n <= kDetectorChecks; ++n) sets += " --set Check" + std::to_string(n) + "=1";
   std::string out;
   EXPECT_EQ(run("'" + dir + "problems.ged' --today 2026-12-11" + sets, &out), 0);
   QFile expected(QString::fromStdString(dir + "problems-all.txt"));
