@@ -15,8 +15,6 @@ namespace nrd {
 
 namespace {
 
-bool SameText(std::string_view a, std::string_view b) { return AnsiUpperCase(a) == AnsiUpperCase(b); }
-
 const char* const kCRLF = "\r\n";
 
 // Runs a step whose failure does not matter (a cancel after a failed post, a refresh).

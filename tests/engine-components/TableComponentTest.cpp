@@ -208,3 +208,19 @@ TEST_F(TableComponent, DiskTableObjectGoesWithItsLastCursor) {
   second->AddIndex("byBornDesc", "born", ixDescending);
   EXPECT_EQ(second->RecordCount(), 5);
 }
+
+TEST_F(TableComponent, ProjectionReopensWithTheChosenFields) {
+  people_->SetIndexName("pk");
+  people_->ApplyProjection({"name", "id"}, {"who", ""});
+  ASSERT_EQ(people_->FieldCount(), 2);
+  EXPECT_EQ(people_->Fields(0).FieldName(), "who");
+  EXPECT_EQ(people_->Fields(1).FieldName(), "id");
+  EXPECT_EQ(people_->RecordCount(), 5);
+  people_->First();
+  EXPECT_EQ(people_->FieldByName("who").AsString(), "Ann");
+  EXPECT_EQ(people_->FieldByName("id").AsInteger(), 1);
+  // An unknown field is refused and the data set stays usable.
+  EXPECT_ANY_THROW(people_->ApplyProjection({"nosuch"}, {""}));
+  EXPECT_TRUE(people_->Active());
+  EXPECT_EQ(people_->RecordCount(), 5);
+}
