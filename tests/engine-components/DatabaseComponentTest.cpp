@@ -3,6 +3,7 @@
 // maintenance operations that rebuild the file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -184,7 +185,7 @@ TEST_F(DatabaseComponent, UnknownNameOpensATemporarySilentDatabase) {
 
 TEST_F(DatabaseComponent, CompactionReplacesTheFileWithASoundSmallerOne) {
   TNRDDatabase& db = Database("Family", file_);
-  MakeTable(*this, "Family", 400);
+  MakeTable(*this, "Family", 150);
   {
     TNRDTable t(nullptr);
     t.SetDatabaseName("Family");
@@ -341,4 +342,30 @@ TEST_F(DatabaseComponent, RepairOfADamagedPageKeepsTheOriginal) {
   EXPECT_NE(repaired.find("1|row 1|100\n"), std::string::npos) << log;
   EXPECT_NE(repaired.find("200|row 200|"), std::string::npos) << "records past the damage are copied";
   EXPECT_NE(log.find("Error copying table \"T\". Record #"), std::string::npos) << log;
+}
+
+// A ".tmp" left by a crash goes; one that another holder still locks stays, and the compaction
+// refuses to run rather than write over it.
+TEST_F(DatabaseComponent, StaleTemporaryFileIsRemovedOnlyWhenNobodyHoldsIt) {
+  TNRDDatabase& db = Database("Family", file_);
+  MakeTable(*this, "Family", 5);
+  db.Close();
+  const std::string tmp = file_ + ".tmp";
+  { std::ofstream(tmp) << "left by a crash"; }
+  ASSERT_TRUE(db.CompactDatabase());
+  EXPECT_FALSE(std::filesystem::exists(tmp));
+
+  { std::ofstream(tmp) << "in use"; }
+  const int fd = ::open(tmp.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  struct flock fl {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = 0;
+  fl.l_len = 1;
+  ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &fl), 0);
+  EXPECT_EQ(NativeError([&] { db.CompactDatabase(); }), 20309);
+  EXPECT_TRUE(std::filesystem::exists(tmp));
+  ::close(fd);
+  EXPECT_EQ(Dump("Family"), "1|row 1|100\n2|row 2|200\n3|row 3|300\n4|row 4|400\n5|row 5|500\n");
 }
