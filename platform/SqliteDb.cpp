@@ -13,6 +13,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 namespace platform {
 
 namespace {
@@ -64,6 +68,43 @@ std::vector<std::string> SplitKeys(const std::string& names) {
 // The largest value (bytes) one column may hold in a file we read: a genealogy value is far smaller, and
 // the bound keeps a damaged or hostile length from costing unbounded memory.
 constexpr int kMaxValueBytes = 64 * 1024 * 1024;
+
+// The 100-byte header of a database file; false when it cannot be read whole.
+bool ReadHeader(const std::string& path, unsigned char (&h)[100]) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t got = 0;
+  while (got < sizeof h) {
+    const ssize_t r = ::read(fd, h + got, sizeof h - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += std::size_t(r);
+  }
+  ::close(fd);
+  return got == sizeof h;
+}
+
+// A file beside the database that SQLite would use: "-journal" (rollback) or "-wal" (write-ahead log).
+// Present when it exists and holds bytes; a directory or device of that name is refused, as SQLite could
+// not use it either.
+bool SideFile(const std::string& name) {
+  std::error_code ec;
+  const auto st = std::filesystem::status(name, ec);
+  if (ec || !std::filesystem::exists(st)) return false;
+  if (!std::filesystem::is_regular_file(st))
+    throw ESqliteError(SQLITE_CANTOPEN, name + ": not a file");
+  return std::filesystem::file_size(name, ec) > 0 && !ec;
+}
+
+// Makes a private folder in the temporary folder.
+std::string MakePrivateDir() {
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) base = "/tmp";
+  std::string pattern = (base / "trevolan-sqlite-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw ESqliteError(SQLITE_CANTOPEN, "cannot make a temporary folder");
+  return pattern;
+}
 
 }  // namespace
 
@@ -205,23 +246,47 @@ void TSqliteConnection::Open(const std::string& path, Access access) {
   // process-wide settings are.
   std::filesystem::path abs = std::filesystem::absolute(std::filesystem::path(path), ec);
   if (ec) abs = std::filesystem::path(path);
-  const std::string name = abs.string();
+  std::string name = abs.string();
   const auto st = std::filesystem::status(abs, ec);
   if (ec || !std::filesystem::exists(st))
     throw ESqliteError(SQLITE_CANTOPEN, path + ": the file does not exist");
   if (!std::filesystem::is_regular_file(st)) throw ESqliteError(SQLITE_CANTOPEN, path + ": not a file");
 
-  const int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
-                    SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_EXRESCODE;
+  int flags = (access == Access::ReadOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX |
+              SQLITE_OPEN_PRIVATECACHE | SQLITE_OPEN_EXRESCODE;
+  if (access == Access::ReadOnly) {
+    // A read must neither write the user's file nor leave files beside it. A write-ahead file makes
+    // SQLite create "-wal" and "-shm" files (and fail in a read-only folder); a journal left by another
+    // program's unfinished change must be rolled back, which is a write. Both are read from a private
+    // copy of the file and its side file, where SQLite may do what it needs.
+    unsigned char header[100];
+    const bool wal = ReadHeader(name, header) && (header[18] == 2 || header[19] == 2);
+    const std::string side = name + (wal ? "-wal" : "-journal");
+    if (wal || SideFile(side)) {
+      copyDir_ = MakePrivateDir();
+      const std::string copy = copyDir_ + "/tree.db";
+      try {
+        std::filesystem::copy_file(name, copy);
+        if (SideFile(side)) std::filesystem::copy_file(side, copy + (wal ? "-wal" : "-journal"));
+      } catch (const std::filesystem::filesystem_error& e) {
+        Close();
+        throw ESqliteError(SQLITE_IOERR, path + ": " + e.what());
+      }
+      name = copy;
+      flags = (flags & ~SQLITE_OPEN_READONLY) | SQLITE_OPEN_READWRITE;
+    }
+  }
   sqlite3* db = nullptr;
   const int rc = sqlite3_open_v2(name.c_str(), &db, flags, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
     sqlite3_close_v2(db);
+    Close();
     throw ESqliteError(rc, path + ": " + msg);
   }
   db_ = db;
   path_ = path;
+  ticks_ = 0;
   try {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -229,10 +294,13 @@ void TSqliteConnection::Open(const std::string& path, Access access) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
     sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, kMaxValueBytes);
     sqlite3_busy_timeout(db_, 2000);
+    sqlite3_progress_handler(db_, kProgressSteps, &TSqliteConnection::OnProgress, this);
     Exec("PRAGMA cell_size_check=ON; PRAGMA foreign_keys=OFF; PRAGMA locking_mode=NORMAL");
     // Reading the schema makes SQLite look at the header: a file that is not a database fails here,
-    // not at the first query.
+    // not at the first query. (A copy also replays its log or rolls its journal back here.)
     Exec("SELECT count(*) FROM sqlite_schema");
+    // The copy is ours, but it stands for a file that is only read.
+    if (ReadsCopy()) Exec("PRAGMA query_only=ON");
   } catch (const ESqliteError& e) {
     const ESqliteError err(e.Code(), path + ": " + e.what());
     Close();
@@ -240,13 +308,26 @@ void TSqliteConnection::Open(const std::string& path, Access access) {
   }
 }
 
+int TSqliteConnection::OnProgress(void* self) {
+  auto* c = static_cast<TSqliteConnection*>(self);
+  ++c->ticks_;
+  return c->handler_ && c->handler_() ? 1 : 0;
+}
+
 void TSqliteConnection::Close() noexcept {
-  if (!db_) return;
-  // Statements still prepared belong to queries and tables that outlive this call; sqlite3_close_v2
-  // defers the close until they are finalised.
-  sqlite3_close_v2(db_);
-  db_ = nullptr;
-  path_.clear();
+  if (db_) {
+    // Statements still prepared belong to queries and tables that outlive this call; sqlite3_close_v2
+    // defers the close until they are finalised.
+    sqlite3_close_v2(db_);
+    db_ = nullptr;
+    path_.clear();
+  }
+  if (!copyDir_.empty()) {
+    // Open files of a deferred close stay readable after their names are gone.
+    std::error_code ec;
+    std::filesystem::remove_all(copyDir_, ec);
+    copyDir_.clear();
+  }
 }
 
 void TSqliteConnection::Exec(const std::string& sql) {
@@ -277,7 +358,8 @@ bool TSqliteConnection::HasIndexOn(const std::string& table, const std::vector<s
   if (columns.empty()) return false;
   std::vector<std::string> indexes;
   {
-    TSqliteStatement st(*this, "SELECT name FROM pragma_index_list(?1)");
+    // A partial index serves only the rows of its condition.
+    TSqliteStatement st(*this, "SELECT name FROM pragma_index_list(?1) WHERE \"partial\" = 0");
     st.Bind(1, std::string_view(table));
     while (st.Step()) indexes.push_back(st.Column(0).AsString());
   }
@@ -296,6 +378,34 @@ bool TSqliteConnection::HasIndexOn(const std::string& table, const std::vector<s
     if (ok && k == columns.size()) return true;
   }
   return false;
+}
+
+TSqliteConnection::ObjectKind TSqliteConnection::KindOf(const std::string& name) {
+  TSqliteStatement st(*this, "SELECT type, sql FROM sqlite_schema WHERE name = ?1 COLLATE NOCASE");
+  st.Bind(1, std::string_view(name));
+  if (!st.Step()) return ObjectKind::None;
+  const std::string type = Lower(st.Column(0).AsString());
+  if (type == "view") return ObjectKind::View;
+  if (type != "table") return ObjectKind::Other;
+  // A virtual table is listed as a table; its SQL text says what it is.
+  const std::string sql = Lower(st.Column(1).AsString());
+  std::size_t i = 0;
+  const auto word = [&](const char* w) {
+    while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i]))) ++i;
+    const std::size_t n = std::strlen(w);
+    if (sql.compare(i, n, w) != 0) return false;
+    i += n;
+    return true;
+  };
+  return word("create") && word("virtual") ? ObjectKind::Virtual : ObjectKind::Table;
+}
+
+std::vector<std::string> TSqliteConnection::ColumnsOf(const std::string& table) {
+  std::vector<std::string> out;
+  TSqliteStatement st(*this, "SELECT name FROM pragma_table_info(?1)");
+  st.Bind(1, std::string_view(table));
+  while (st.Step()) out.push_back(st.Column(0).AsString());
+  return out;
 }
 
 // ---------------------------------------------------------------- statement
@@ -493,6 +603,70 @@ bool TSqliteRowSet::WholeNumber(std::size_t row, int col, std::int64_t& out) con
   return false;
 }
 
+namespace {
+
+// Classes in SQLite's sort order.
+int SortClass(TSqliteValue::Kind k) {
+  switch (k) {
+    case TSqliteValue::Kind::Null:
+      return 0;
+    case TSqliteValue::Kind::Integer:
+    case TSqliteValue::Kind::Float:
+      return 1;
+    case TSqliteValue::Kind::Text:
+      return 2;
+    default:
+      return 3;
+  }
+}
+
+int CompareIntReal(std::int64_t i, double d) {
+  if (d < -9223372036854775808.0) return 1;
+  if (d >= 9223372036854775808.0) return -1;
+  const double id = static_cast<double>(i);
+  if (id < d) return -1;
+  if (id > d) return 1;
+  // Equal as doubles: the integer part decides (a double this large is a whole number).
+  const auto di = static_cast<std::int64_t>(d);
+  return i < di ? -1 : i > di ? 1 : 0;
+}
+
+}  // namespace
+
+int TSqliteRowSet::Compare(const TSqliteRowSet& a, std::size_t ra, int ca, const TSqliteRowSet& b, std::size_t rb,
+                           int cb) {
+  const Cell& x = a.At(ra, ca);
+  const Cell& y = b.At(rb, cb);
+  const int kx = SortClass(x.kind), ky = SortClass(y.kind);
+  if (kx != ky) return kx < ky ? -1 : 1;
+  switch (kx) {
+    case 0:
+      return 0;
+    case 1: {
+      const bool xi = x.kind == TSqliteValue::Kind::Integer, yi = y.kind == TSqliteValue::Kind::Integer;
+      double xd = 0, yd = 0;
+      if (!xi) std::memcpy(&xd, &x.n, sizeof xd);
+      if (!yi) std::memcpy(&yd, &y.n, sizeof yd);
+      if (xi && yi) return x.n < y.n ? -1 : x.n > y.n ? 1 : 0;
+      if (xi) return CompareIntReal(x.n, yd);
+      if (yi) return -CompareIntReal(y.n, xd);
+      return xd < yd ? -1 : xd > yd ? 1 : 0;
+    }
+    default: {
+      const std::size_t n = std::min(x.len, y.len);
+      const int c = n ? std::memcmp(a.pool_.data() + x.n, b.pool_.data() + y.n, n) : 0;
+      if (c != 0) return c < 0 ? -1 : 1;
+      return x.len < y.len ? -1 : x.len > y.len ? 1 : 0;
+    }
+  }
+}
+
+void TSqliteRowSet::Append(const TSqliteValue& v) {
+  cells_.emplace_back();
+  const std::size_t at = cells_.size() - 1;
+  Set(at / std::size_t(columns_), int(at % std::size_t(columns_)), v);
+}
+
 void TSqliteRowSet::Set(std::size_t row, int col, const TSqliteValue& v) {
   Cell& c = cells_[row * std::size_t(columns_) + std::size_t(col)];
   c = Cell();
@@ -683,8 +857,13 @@ void TSqliteTable::Open() {
       (void)FieldIndex(f);
       fields.push_back(f);
     }
-  useIndex_ = conn_.HasIndexOn(TableName, keys_) || !hasRowid_;
-  keyed_ = hasRowid_ && (Prefetch || !useIndex_);
+  useIndex_ = hasRowid_ && conn_.HasIndexOn(TableName, keys_);
+  keyed_ = Prefetch || !useIndex_;
+  if (!hasRowid_) {
+    // Nothing can be read back later by row id: every column is kept.
+    fields.clear();
+    for (const std::string& c : columns_) fields.push_back(c);
+  }
   std::string order;
   for (const std::string& k : keys_) order += (order.empty() ? "" : ", ") + SqlIdent(k);
   if (hasRowid_) order += ", rowid";
@@ -697,8 +876,8 @@ void TSqliteTable::Open() {
   }
   colMap_.assign(columns_.size(), -1);
   if (keyed_) {
-    // One pass over the table in row-id order: row id, keys, prefetched columns.
-    std::string cols = "rowid";
+    // One pass over the table in storage order: row id, keys, prefetched columns.
+    std::string cols = hasRowid_ ? "rowid" : "NULL";
     int at = 1;
     for (const std::string& k : keys_) {
       cols += ", " + SqlIdent(k);
@@ -713,7 +892,7 @@ void TSqliteTable::Open() {
       ++at;
     }
     rows_.Reset(at);
-    TSqliteStatement st(conn_, "SELECT " + cols + " FROM " + t + " ORDER BY rowid");
+    TSqliteStatement st(conn_, "SELECT " + cols + " FROM " + t + " NOT INDEXED");
     while (st.Step()) st.AppendTo(rows_, 0, at);
     BuildHash();
   }

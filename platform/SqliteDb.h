@@ -7,6 +7,10 @@
 //     size checks on, and a bound on the size of one value;
 //   - a value of an unexpected storage class reads as 0, 0.0, an empty text or NULL (see TSqliteValue),
 //     never as undefined behaviour; the typed getters never throw for any content.
+//   - a read-only connection never writes beside the file: a file in write-ahead mode, or with the
+//     journal of another program's unfinished change beside it, is read from a private copy in the
+//     temporary folder (removed at Close), where SQLite may replay or roll back what it needs to;
+//   - a progress handler may interrupt any statement (the caller's abort flag, a deadline).
 // Every failure of SQLite (missing file, not a database, missing table or column, damaged page, busy
 // file) raises ESqliteError with SQLite's message, prefixed with the file path where that helps.
 // Texts are UTF-8 std::string; blobs are bytes. Plain C++ (no Qt). Single thread: one connection and
@@ -14,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
@@ -80,13 +85,31 @@ class TSqliteConnection {
 
   // Opens an existing database file. The path is a plain file name (made absolute, so it is never taken
   // as a URI); a missing file, a directory or a file that is not an SQLite database raise ESqliteError.
-  // Closes a connection that was open before.
+  // Closes a connection that was open before. ReadOnly: see the snapshot rule at the top of this file.
   void Open(const std::string& path, Access access);
-  // Finalises every statement of the connection's queries and tables and closes the file. Never throws.
+  // Finalises every statement of the connection's queries and tables and closes the file (and removes
+  // a private copy). Never throws.
   void Close() noexcept;
   bool Connected() const { return db_ != nullptr; }
   const std::string& Path() const { return path_; }
   sqlite3* Handle() const { return db_; }
+  // True when the open file is a private copy (see the top of this file).
+  bool ReadsCopy() const { return !copyDir_.empty(); }
+
+  // Called every kProgressSteps virtual-machine steps of any statement; returning true interrupts the
+  // statement, which then raises ESqliteError with SQLITE_INTERRUPT. An empty handler interrupts nothing.
+  // The handler stays until it is replaced; it must not use this connection.
+  static constexpr int kProgressSteps = 1000;
+  void SetProgressHandler(std::function<bool()> handler) { handler_ = std::move(handler); }
+  // How many times the progress point was reached since Open: a measure of the work SQLite did
+  // (about kProgressSteps virtual-machine steps each), for tests that count work instead of timing it.
+  std::uint64_t ProgressTicks() const { return ticks_; }
+
+  // What a schema name is: a table, a view, a virtual table, another object (index, trigger) or none.
+  enum class ObjectKind { None, Table, View, Virtual, Other };
+  ObjectKind KindOf(const std::string& name);
+  // The column names of a table, in order (empty when there is no such table).
+  std::vector<std::string> ColumnsOf(const std::string& table);
 
   // Runs statements without results (";"-separated).
   void Exec(const std::string& sql);
@@ -99,7 +122,8 @@ class TSqliteConnection {
 
   // True when the table exists (any case of the name).
   bool TableExists(const std::string& table);
-  // True when an index of the table has exactly these leading columns, in this order (any case).
+  // True when a full (not partial) index of the table has exactly these leading columns, in this order
+  // (any case): only such an index serves every lookup on them.
   bool HasIndexOn(const std::string& table, const std::vector<std::string>& columns);
 
   // Raises ESqliteError for rc with the connection's message. Used by the query and table classes.
@@ -107,8 +131,12 @@ class TSqliteConnection {
 
  private:
   friend class TSqliteStatement;
+  static int OnProgress(void* self);
   sqlite3* db_ = nullptr;
   std::string path_;
+  std::string copyDir_;  // the folder of the private copy, when reading one
+  std::function<bool()> handler_;
+  std::uint64_t ticks_ = 0;
 };
 
 class TSqliteRowSet;
@@ -168,6 +196,12 @@ class TSqliteRowSet {
   // The value when it is an INTEGER or a whole REAL; false otherwise (the key rule of FindKey).
   bool WholeNumber(std::size_t row, int col, std::int64_t& out) const;
   void Set(std::size_t row, int col, const TSqliteValue& v);
+  // Appends one value: the next cell of the last row, or the first of a new row when that one is full.
+  void Append(const TSqliteValue& v);
+  // Orders two values as SQLite's ORDER BY does with the BINARY collation: NULL first, then numbers
+  // (INTEGER and REAL by value), then texts, then blobs (both by their bytes); <0, 0 or >0. Equal
+  // values are equal for DISTINCT and UNION as well.
+  static int Compare(const TSqliteRowSet& a, std::size_t ra, int ca, const TSqliteRowSet& b, std::size_t rb, int cb);
 
  private:
   friend class TSqliteStatement;
@@ -236,6 +270,9 @@ class TSqliteQuery {
 //     asked for;
 //   - otherwise, and for lookups with fewer key values than key columns, FindKey is one SQL statement
 //     (indexed when the file has the index).
+// A table without row ids (WITHOUT ROWID) is always kept in memory whole, as nothing can be read back by
+// row id. The table is read in its own storage order (no index the file may hold is used for it), so
+// what is kept does not depend on the file's indexes.
 class TSqliteTable {
  public:
   explicit TSqliteTable(TSqliteConnection& conn) : conn_(conn) {}
@@ -264,6 +301,15 @@ class TSqliteTable {
   // Position of a column by name (any case); raises ESqliteError when there is none.
   int FieldIndex(std::string_view name) const;
   int FieldCount() const { return static_cast<int>(columns_.size()); }
+
+  // The rows kept in memory (see above), in storage order; 0 when the table is reached by SQL.
+  std::size_t KeptRows() const { return keyed_ ? rows_.Rows() : 0; }
+  // Whether table column i (see FieldIndex) is kept in memory.
+  bool Kept(int i) const { return keyed_ && i >= 0 && i < FieldCount() && colMap_[std::size_t(i)] >= 0; }
+  // Column i of kept row r. REQUIRES: r < KeptRows(), Kept(i).
+  TSqliteValue KeptValue(std::size_t r, int i) const { return rows_.Value(r, colMap_[std::size_t(i)]); }
+  // The value of column i of kept row r when it is an INTEGER or a whole REAL. REQUIRES: as KeptValue.
+  bool KeptWhole(std::size_t r, int i, std::int64_t& out) const { return rows_.WholeNumber(r, colMap_[std::size_t(i)], out); }
 
   // Sets one column of the current row (keyed by the row id) and returns true when a row changed.
   // REQUIRES: HasRow() and a read-write connection; the table must have row ids.

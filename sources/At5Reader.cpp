@@ -16,7 +16,12 @@
 #include "app/core/UnitFunc.h"
 #include "sources/DbValues.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -41,30 +46,36 @@ constexpr qsizetype kShortTextLimit = 120;
 
 // How often (rows) progress is reported and pending events run.
 constexpr std::int64_t kProgressStep = 10;
+// While SQLite reads the tables, the window gets a chance to repaint (and the user to stop) every this
+// many progress points of the connection.
+constexpr std::uint64_t kTicksPerProgress = 64;
 
-// The role query: child rows (child with the father and mother of the same event) and couple rows
-// (husband and wife of one event; the event id in column 7, 0 in column 8), ordered so that the rows of
-// one father/mother pair are contiguous.
-const char* const kRoleSQL =
-    "select ed2.p_id pid2,ed2.er_id,ed2.e_ord ord2,  ed3.p_id pid3,ed3.er_id,ed3.e_ord,  ed1.p_id,ed1.er_id "
-    "from EventDetails ed1 "
-    "left join eventdetails ed2 on ed1.e_id=ed2.e_id and ed2.er_id=2 and ed1.e_db_id=ed2.e_db_id and "
-    "ed1.er_db_id=ed2.er_db_id "
-    "left join eventdetails ed3 on ed1.e_id=ed3.e_id and ed3.er_id=3 and ed1.e_db_id=ed3.e_db_id and "
-    "ed1.er_db_id=ed3.er_db_id "
-    "where ed1.er_id=1 "
-    "union "
-    "select ed5.p_id,ed5.er_id,ed5.e_ord,  ed6.p_id,ed6.er_id,ed6.e_ord,ed5.e_id,0 "
-    "from EventDetails ed5 join EventDetails ed6 on ed5.e_id=ed6.e_id and ed5.e_db_id=ed6.e_db_id and "
-    "ed5.er_db_id=ed6.er_db_id "
-    "where (ed5.er_id=5 and ed6.er_id=6) or (ed5.er_id=40 and ed6.er_id=41)"
-    "order by pid2,pid3,ord2";
+// The rows the family pass may make from the role table: this many per role row plus a fixed allowance.
+// A family tree's events have a father, a mother and a few children, far below it; an event with hundreds
+// of each would make millions of combinations out of a few hundred rows.
+constexpr std::uint64_t kCombinationsPerRole = 8;
+constexpr std::uint64_t kCombinationAllowance = 10000;
+
+// What the reader needs of the file: the tables and the columns it reads.
+const struct {
+  const char* table;
+  std::initializer_list<const char*> columns;
+} kSchema[] = {
+    {"Persons", {"id", "db_id", "isfav", "sex", "birth_id", "death_id"}},
+    {"__Recs", {"rec_id", "rec_table", "rec_db_id", "rec_di", "rec_de"}},
+    {"ValuesStr", {"rec_table", "f_id", "rec_id", "rec_db_id", "vstr", "vblob"}},
+    {"ValuesDates",
+     {"rec_table", "rec_id", "d", "m", "y", "d2", "m2", "y2", "isjulian", "isdateBC", "type", "sortdate", "sortdate2"}},
+    {"ValuesLinks", {"rec_table", "f_id", "rec_id", "vlink_id"}},
+    {"EventDetails", {"p_id", "e_id", "er_id", "e_ord", "e_db_id", "er_db_id"}},
+};
 
 // Ends the read transaction and closes the work components on every way out of a read.
 class ReadScope {
  public:
   explicit ReadScope(TDataModule3& dm) : dm_(dm) {}
   ~ReadScope() {
+    dm_.FDConnection1.SetProgressHandler({});
     dm_.FDQuery_.Close();
     dm_.FDQuery_TMP.Close();
     dm_.FDTable_Dates.Close();
@@ -79,72 +90,193 @@ class ReadScope {
   TDataModule3& dm_;
 };
 
+// Reads every row of a table in its storage order into a row set: no index the file has is used, so
+// neither the cost nor the order depends on them.
+platform::TSqliteRowSet ScanTable(platform::TSqliteConnection& c, const char* table,
+                                  std::initializer_list<const char*> columns) {
+  std::string sql = "SELECT ";
+  for (const char* col : columns) sql += (sql.size() > 7 ? ", " : "") + platform::SqlIdent(col);
+  sql += " FROM " + platform::SqlIdent(table) + " NOT INDEXED";
+  platform::TSqliteStatement st(c, sql);
+  platform::TSqliteRowSet rows;
+  const int n = static_cast<int>(columns.size());
+  rows.Reset(n);
+  while (st.Step()) st.AppendTo(rows, 0, n);
+  return rows;
+}
+
+// A whole number equal to v, as SQL's "column = v" finds it.
+bool Is(const platform::TSqliteRowSet& rows, std::size_t r, int c, std::int64_t v) {
+  std::int64_t x = 0;
+  return rows.WholeNumber(r, c, x) && x == v;
+}
+
+// Person rows: id, db_id, isfav, sex, birth_id, death_id. Record stamps: rec_id, rec_table, rec_db_id,
+// rec_di, rec_de. Roles: p_id, e_id, er_id, e_ord, e_db_id, er_db_id.
+enum { pId, pDb, pFav, pSex, pBirth, pDeath };
+enum { sRec, sTable, sDb, sCreated, sChanged };
+enum { rPerson, rEvent, rRole, rOrder, rEventDb, rRoleDb };
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
 }  // namespace
+
+QString EAt5Read::Key(Kind kind) {
+  switch (kind) {
+    case OpenFailed:
+      return QStringLiteral("FileOpenError");
+    case NotDatabase:
+      return QStringLiteral("At5NotDatabase");
+    case Damaged:
+      return QStringLiteral("At5Damaged");
+    case Busy:
+      return QStringLiteral("At5Busy");
+    case NotFamilyTree:
+      return QStringLiteral("At5NotFamilyTree");
+    case NotATable:
+      return QStringLiteral("At5NotATable");
+    case TooManyRoles:
+      return QStringLiteral("At5TooManyRoles");
+    case TooSlow:
+      return QStringLiteral("At5TooSlow");
+    case ReadFailed:
+      break;
+  }
+  return QStringLiteral("FileReadError");
+}
+
+QString EAt5Read::DefaultText(Kind kind) {
+  switch (kind) {
+    case OpenFailed:
+      return QStringLiteral("Не удалось открыть файл \"%s\"");
+    case NotDatabase:
+      return QStringLiteral("Файл \"%s\" не является базой данных SQLite");
+    case Damaged:
+      return QStringLiteral("База данных \"%s\" повреждена");
+    case Busy:
+      return QStringLiteral("База данных \"%s\" занята другой программой; попробуйте открыть её позже");
+    case NotFamilyTree:
+      return QStringLiteral("В базе данных \"%s\" нет таблицы или поля семейного дерева: %s");
+    case NotATable:
+      return QStringLiteral("В базе данных \"%s\" объект %s не является таблицей");
+    case TooManyRoles:
+      return QStringLiteral("База данных \"%s\" не читается: у событий слишком много участников");
+    case TooSlow:
+      return QStringLiteral("Чтение базы данных \"%s\" прервано: оно длится слишком долго");
+    case ReadFailed:
+      break;
+  }
+  return QStringLiteral("Не удалось прочитать файл \"%s\"");
+}
+
+// The tables of one read, held in memory while the passes run.
+struct TAt5Reader::Tables {
+  platform::TSqliteRowSet persons, stamps, roles;
+};
 
 TAt5Reader::TAt5Reader(Model& model, TDataModule3& dm, TDateContext today)
     : model_(model), dm_(dm), today_(std::move(today)), empty_(GDate_RDates(QString(), today_)) {}
 
 void TAt5Reader::At5_Indi(const QString& path, const QString& nameTemplate, const GedProgress& progress) {
+  model_.Clear();  // also clears AbortFlag
+  model_.aIndi[0].BIRT_DATE = empty_;
+  byId_.clear();
+  timedOut_ = false;
+  try {
+    Read(path, nameTemplate, progress);
+  } catch (const platform::ESqliteError& e) {
+    const int code = e.Code() & 0xFF;
+    if (code == SQLITE_INTERRUPT && !timedOut_ && model_.AbortFlag) {
+      // Stopped while SQLite read the tables: nothing was read yet.
+      model_.Clear();
+      model_.aIndi[0].BIRT_DATE = empty_;
+      model_.AbortFlag = true;
+      return;
+    }
+    EAt5Read::Kind kind = EAt5Read::ReadFailed;
+    switch (code) {
+      case SQLITE_CANTOPEN:
+        kind = EAt5Read::OpenFailed;
+        break;
+      case SQLITE_NOTADB:
+        kind = EAt5Read::NotDatabase;
+        break;
+      case SQLITE_CORRUPT:
+      case SQLITE_FORMAT:
+        kind = EAt5Read::Damaged;
+        break;
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+      case SQLITE_READONLY:  // a change of another program that began after the file was opened
+        kind = EAt5Read::Busy;
+        break;
+      case SQLITE_INTERRUPT:
+        kind = EAt5Read::TooSlow;
+        break;
+      default:
+        break;
+    }
+    throw EAt5Read(kind, path);
+  }
+}
+
+void TAt5Reader::CheckSchema() {
+  platform::TSqliteConnection& c = dm_.FDConnection1;
+  const QString path = QString::fromStdString(c.Path());
+  for (const auto& t : kSchema) {
+    switch (c.KindOf(t.table)) {
+      case platform::TSqliteConnection::ObjectKind::Table:
+        break;
+      case platform::TSqliteConnection::ObjectKind::None:
+        throw EAt5Read(EAt5Read::NotFamilyTree, path, QString::fromLatin1(t.table));
+      default:
+        // A view or a virtual table runs code of the file's choosing on every read (a view may recurse
+        // without end): only a stored table is read.
+        throw EAt5Read(EAt5Read::NotATable, path, QString::fromLatin1(t.table));
+    }
+    std::vector<std::string> have = c.ColumnsOf(t.table);
+    for (std::string& h : have) h = QString::fromStdString(h).toLower().toStdString();
+    for (const char* col : t.columns)
+      if (std::find(have.begin(), have.end(), QString::fromLatin1(col).toLower().toStdString()) == have.end())
+        throw EAt5Read(EAt5Read::NotFamilyTree, path, QString::fromLatin1(t.table) + u'.' + QString::fromLatin1(col));
+  }
+}
+
+void TAt5Reader::Read(const QString& path, const QString& nameTemplate, const GedProgress& progress) {
   dm_.CloseAll();
-  dm_.FDConnection1.Open(path.toStdString(), platform::TSqliteConnection::Access::ReadOnly);
+  platform::TSqliteConnection& c = dm_.FDConnection1;
+  c.Open(path.toStdString(), platform::TSqliteConnection::Access::ReadOnly);
   ReadScope scope(dm_);
-  // One snapshot for the whole read: the row count, the rows and every lookup agree, and SQLite takes
-  // its shared lock once instead of once per statement.
-  dm_.FDConnection1.StartTransaction();
-  dm_.FDQuery_.SetSQL(TDataModule3::kPersonSQL);
-  dm_.FDQuery_.Open();
-  dm_.FDQuery_.FetchAll();
+  // While SQLite works: the stop flag and the time limit end the statement, and the window stays live.
+  const auto deadline = std::chrono::steady_clock::now() + timeLimit_;
+  std::uint64_t points = 0;
+  c.SetProgressHandler([this, &progress, deadline, &points] {
+    if (model_.AbortFlag) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return timedOut_ = true;
+    if (progress && ++points % kTicksPerProgress == 0) progress(0, 0);
+    return model_.AbortFlag;
+  });
+  // One snapshot for the whole read: every table and lookup agree, and SQLite takes its shared lock once
+  // instead of once per statement.
+  c.StartTransaction();
+  CheckSchema();
   dm_.FDTable_Dates.Open();
   dm_.FDTable_Values.Open();
   dm_.FDTable_ValuesLinks.Open();
+  Tables t;
+  t.persons = ScanTable(c, "Persons", {"id", "db_id", "isfav", "sex", "birth_id", "death_id"});
+  t.stamps = ScanTable(c, "__Recs", {"rec_id", "rec_table", "rec_db_id", "rec_di", "rec_de"});
+  t.roles = ScanTable(c, "EventDetails", {"p_id", "e_id", "er_id", "e_ord", "e_db_id", "er_db_id"});
+  // From here on the work is in memory (value texts kept too long for the tables are read by row id).
+  c.SetProgressHandler([this, deadline] {
+    if (std::chrono::steady_clock::now() >= deadline) return timedOut_ = true;
+    return false;
+  });
 
-  model_.Clear();  // also clears AbortFlag
-  model_.aIndi[0].BIRT_DATE = empty_;
-  // Room for every person at once: growing a vector of large records step by step moves them all
-  // several times. The persons read are at most the rows of Persons and at most the person rows.
-  {
-    platform::TSqliteQuery count(dm_.FDConnection1);
-    count.SetSQL("select count(*) from Persons");
-    count.Open();
-    const std::int64_t persons = std::min(count.Field(0).AsInteger(), dm_.FDQuery_.RecordCount());
-    if (persons > 0) model_.aIndi.reserve(std::size_t(persons) + 1);
-  }
-  byId_.clear();
-
-  PersonPass(nameTemplate.isEmpty() ? QString::fromUtf16(kDefaultNameTemplate) : nameTemplate, progress);
-  dm_.FDQuery_.Close();
+  PersonPass(t, nameTemplate.isEmpty() ? QString::fromUtf16(kDefaultNameTemplate) : nameTemplate, progress);
   // A stop during the person pass ends the family pass before its first row.
-  if (!model_.AbortFlag) FamilyPass(progress);
-  dm_.FDConnection1.Commit();
-}
-
-void TAt5Reader::StartPerson(TINDI& p, std::int64_t id) {
-  const platform::TSqliteQuery& q = dm_.FDQuery_;
-  p._UID = QString::number(id);
-  p.INDI = QString::number(model_.PersonCount());
-  p.FAMS.clear();
-  const QString sex = dbvalues::IdText(q.Field(2));
-  p.SEX = sex == u"1" ? QStringLiteral("M") : sex == u"2" ? QStringLiteral("F") : QString();
-  p.INSE = dbvalues::DateTime(q.Field(7));
-  p.EDIT = dbvalues::DateTime(q.Field(8));
-
-  const std::int64_t birth = q.Field(3).AsInteger();
-  // Every person gets a parsed birth date, as a GEDCOM or ".at4" person without one does.
-  p.BIRT_DATE = birth > 0 ? ADate_RDates5(kEvent, birth) : empty_;
-  p.BIRT_DATE.CALEN = QString::number(birth);
-  // No event, no lookups: an event with id 0 must not lend its place to every person without a birth.
-  if (birth > 0) {
-    p.BIRT_PLAC = fPlace5(kEvent, kEventPlace, birth, 2);
-    p.BIRT_NOTE = fDesc5(kEvent, kEventNote, birth, 0, 1);
-  }
-  const std::int64_t death = q.Field(4).AsInteger();
-  if (death > 0) {
-    p.DEAT = QStringLiteral("+");
-    p.DEAT_DATE = ADate_RDates5(kEvent, death);
-    p.DEAT_PLAC = fPlace5(kEvent, kEventPlace, death, 2);
-    p.DEAT_NOTE = fDesc5(kEvent, kEventNote, death, 0, 1);
-    p.DEAT_CAUS = fValue5(kEvent, kDeathCause, death);
-  }
+  if (!model_.AbortFlag) FamilyPass(t, progress);
+  c.Commit();
 }
 
 void TAt5Reader::FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate) {
@@ -155,55 +287,122 @@ void TAt5Reader::FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemp
   p.iPot = -1;
 }
 
-void TAt5Reader::PersonPass(const QString& nameTemplate, const GedProgress& progress) {
-  platform::TSqliteQuery& q = dm_.FDQuery_;
-  const std::int64_t max = q.RecordCount();
+void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedProgress& progress) {
+  const platform::TSqliteRowSet& persons = t.persons;
+  const platform::TSqliteRowSet& stamps = t.stamps;
+  // The person rows in the order of (id, db_id), as the person query of the data module gives them; rows
+  // that compare equal keep their storage order.
+  std::vector<std::uint32_t> order;
+  order.reserve(persons.Rows());
+  for (std::size_t r = 0; r < persons.Rows(); ++r) order.push_back(std::uint32_t(r));
+  std::stable_sort(order.begin(), order.end(), [&persons](std::uint32_t a, std::uint32_t b) {
+    const int c = platform::TSqliteRowSet::Compare(persons, a, pId, persons, b, pId);
+    return c != 0 ? c < 0 : platform::TSqliteRowSet::Compare(persons, a, pDb, persons, b, pDb) < 0;
+  });
+
+  // A person is read only with its record-stamp row (record table 13, database 0); the first such row
+  // gives the stamps.
+  std::unordered_map<std::int64_t, std::uint32_t> stampOf;
+  stampOf.reserve(stamps.Rows());
+  for (std::size_t r = 0; r < stamps.Rows(); ++r) {
+    std::int64_t id = 0;
+    if (Is(stamps, r, sTable, kPerson) && Is(stamps, r, sDb, 0) && stamps.WholeNumber(r, sRec, id))
+      stampOf.try_emplace(id, std::uint32_t(r));
+  }
+
+  // The name values of each person read (record table 13, database 0): the last row of each field in
+  // storage order wins, and every value row counts as one row of progress.
+  struct Names {
+    std::uint32_t rows = 0;
+    std::uint32_t last[5] = {kNone, kNone, kNone, kNone, kNone};  // surname, birth surname, first, patronymic, note
+  };
+  std::unordered_map<std::int64_t, Names> names;
+  names.reserve(stampOf.size());
+  for (std::size_t r = 0; r < persons.Rows(); ++r) {
+    std::int64_t id = 0;
+    if (persons.WholeNumber(r, pId, id) && stampOf.count(id)) names.try_emplace(id);
+  }
+  platform::TSqliteTable& values = dm_.FDTable_Values;
+  const int vTable = values.FieldIndex("rec_table"), vField = values.FieldIndex("f_id"),
+            vRec = values.FieldIndex("rec_id"), vDb = values.FieldIndex("rec_db_id"), vStr = values.FieldIndex("vstr");
+  for (std::size_t r = 0; r < values.KeptRows(); ++r) {
+    std::int64_t x = 0, id = 0;
+    if (!values.KeptWhole(r, vTable, x) || x != kPerson || !values.KeptWhole(r, vDb, x) || x != 0 ||
+        !values.KeptWhole(r, vRec, id))
+      continue;
+    const auto it = names.find(id);
+    if (it == names.end()) continue;
+    ++it->second.rows;
+    std::int64_t field = 0;
+    if (!values.KeptWhole(r, vField, field)) field = values.KeptValue(r, vField).AsInteger();
+    const int slot = field == kSurname ? 0 : field == kBirthSurname ? 1 : field == kFirstName ? 2
+                     : field == kPatronymic ? 3 : field == kPersonNote ? 4 : -1;
+    if (slot >= 0) it->second.last[slot] = std::uint32_t(r);
+  }
+
+  // The persons: one per id, from the first of its rows.
+  struct Start {
+    std::uint32_t row, stamp;
+    std::int64_t id;
+  };
+  std::vector<Start> starts;
+  std::int64_t max = 0;
+  for (std::uint32_t r : order) {
+    std::int64_t id = 0;
+    if (!persons.WholeNumber(r, pId, id)) continue;
+    const auto st = stampOf.find(id);
+    if (st == stampOf.end()) continue;
+    if (!starts.empty() && starts.back().id == id) continue;
+    starts.push_back({r, st->second, id});
+    max += std::max<std::uint32_t>(1, names[id].rows);
+  }
+  model_.aIndi.reserve(starts.size() + 1);
+  byId_.reserve(starts.size());
+
   if (progress) progress(0, max);
   std::int64_t pos = 0;
-  // Whether a person is open, and its id. A flag rather than "id 0 = none": a person may have id 0.
-  bool open = false;
-  std::int64_t current = 0;
-  while (!q.Eof()) {
-    ++pos;
-    if (progress && pos % kProgressStep == 0) progress(pos, max);
-    const std::int64_t id = q.Field(0).AsInteger();
-    if (!open || id != current) {
-      if (open) FinishPerson(model_.aIndi.back(), current, nameTemplate);
-      open = false;
-      // Tested before a person is added, so a stop never leaves a half-filled last person.
-      if (model_.AbortFlag) break;
-      model_.aIndi.emplace_back();
-      StartPerson(model_.aIndi.back(), id);
-      byId_.try_emplace(id, model_.PersonCount());
-      open = true;
-      current = id;
+  for (const Start& s : starts) {
+    // Tested before a person is added, so a stop never leaves a half-filled last person.
+    if (model_.AbortFlag) break;
+    const Names& n = names[s.id];
+    const std::int64_t before = pos;
+    pos += std::max<std::uint32_t>(1, n.rows);
+    if (progress && pos / kProgressStep != before / kProgressStep) progress(pos, max);
+
+    TINDI& p = model_.aIndi.emplace_back();
+    p._UID = QString::number(s.id);
+    p.INDI = QString::number(model_.PersonCount());
+    p.FAMS.clear();
+    const QString sex = dbvalues::IdText(persons.Value(s.row, pSex));
+    p.SEX = sex == u"1" ? QStringLiteral("M") : sex == u"2" ? QStringLiteral("F") : QString();
+    p.INSE = dbvalues::DateTime(stamps.Value(s.stamp, sCreated));
+    p.EDIT = dbvalues::DateTime(stamps.Value(s.stamp, sChanged));
+    const std::int64_t birth = persons.Value(s.row, pBirth).AsInteger();
+    // Every person gets a parsed birth date, as a GEDCOM or ".at4" person without one does.
+    p.BIRT_DATE = birth > 0 ? ADate_RDates5(kEvent, birth) : empty_;
+    p.BIRT_DATE.CALEN = QString::number(birth);
+    // No event, no lookups: an event with id 0 must not lend its place to every person without a birth.
+    if (birth > 0) {
+      p.BIRT_PLAC = fPlace5(kEvent, kEventPlace, birth, 2);
+      p.BIRT_NOTE = fDesc5(kEvent, kEventNote, birth, 0, 1);
     }
-    TINDI& p = model_.aIndi.back();
-    // A person without values has one row with a NULL f_id, which sets nothing.
-    if (!q.Field(5).IsNull()) {
-      switch (q.Field(5).AsInteger()) {
-        case kSurname:
-          p.SURN = p.SURN1 = dbvalues::Text(q.Field(6));
-          break;
-        case kBirthSurname:
-          p.SURN0 = dbvalues::Text(q.Field(6));
-          break;
-        case kFirstName:
-          p.FIRS1 = dbvalues::Text(q.Field(6));
-          break;
-        case kPatronymic:
-          p.PATR1 = dbvalues::Text(q.Field(6));
-          break;
-        case kPersonNote:
-          p.NOTE = fDesc5(kPerson, kPersonNote, id, 1, 1);
-          break;
-        default:
-          break;  // other values (73 and the rest) are not part of the model
-      }
+    const std::int64_t death = persons.Value(s.row, pDeath).AsInteger();
+    if (death > 0) {
+      p.DEAT = QStringLiteral("+");
+      p.DEAT_DATE = ADate_RDates5(kEvent, death);
+      p.DEAT_PLAC = fPlace5(kEvent, kEventPlace, death, 2);
+      p.DEAT_NOTE = fDesc5(kEvent, kEventNote, death, 0, 1);
+      p.DEAT_CAUS = fValue5(kEvent, kDeathCause, death);
     }
-    q.Next();
+    const auto text = [&](int slot) { return dbvalues::Text(values.KeptValue(n.last[slot], vStr)); };
+    if (n.last[0] != kNone) p.SURN = p.SURN1 = text(0);
+    if (n.last[1] != kNone) p.SURN0 = text(1);
+    if (n.last[2] != kNone) p.FIRS1 = text(2);
+    if (n.last[3] != kNone) p.PATR1 = text(3);
+    if (n.last[4] != kNone) p.NOTE = fDesc5(kPerson, kPersonNote, s.id, 1, 1);
+    byId_.try_emplace(s.id, model_.PersonCount());
+    FinishPerson(p, s.id, nameTemplate);
   }
-  if (open) FinishPerson(model_.aIndi.back(), current, nameTemplate);
   if (progress) progress(pos, max);
 }
 
@@ -216,27 +415,156 @@ std::int64_t TAt5Reader::PersonByUid(const QString& id) const {
   return it == byId_.end() ? 0 : it->second;
 }
 
-void TAt5Reader::FamilyPass(const GedProgress& progress) {
-  platform::TSqliteQuery& q = dm_.FDQuery_TMP;
-  q.SetSQL(kRoleSQL);
-  q.Open();
-  q.FetchAll();
-  const std::int64_t max = q.RecordCount();
+TAt5RoleRows::TAt5RoleRows(const platform::TSqliteRowSet& roles) : roles_(roles) {
+  consts_.Reset(3);
+  consts_.Append(platform::TSqliteValue());
+  consts_.Append(platform::TSqliteValue::Integer(0));
+  consts_.Append(platform::TSqliteValue::Integer(1));
+}
+
+TAt5RoleRows::Ref TAt5RoleRows::Cell(const Row& r, int col) const {
+  const Ref null{&consts_, 0, 0};
+  switch (col) {
+    case 0:
+    case 1:
+    case 2: {
+      const std::uint32_t who = r.couple ? r.a : r.b;
+      if (who == kNone) return null;
+      return {&roles_, who, col == 0 ? rPerson : col == 1 ? rRole : rOrder};
+    }
+    case 3:
+    case 4:
+    case 5: {
+      const std::uint32_t who = r.couple ? r.b : r.c;
+      if (who == kNone) return null;
+      return {&roles_, who, col == 3 ? rPerson : col == 4 ? rRole : rOrder};
+    }
+    case 6:
+      return {&roles_, r.a, r.couple ? rEvent : rPerson};
+    default:
+      return {&consts_, 0, r.couple ? 1 : 2};
+  }
+}
+
+int TAt5RoleRows::Compare(const Row& x, const Row& y, int col) const {
+  const Ref a = Cell(x, col), b = Cell(y, col);
+  return platform::TSqliteRowSet::Compare(*a.set, a.row, a.col, *b.set, b.row, b.col);
+}
+
+platform::TSqliteValue TAt5RoleRows::Value(std::size_t row, int col) const {
+  const Ref a = Cell(rows_[row], col);
+  return a.set->Value(a.row, a.col);
+}
+
+bool TAt5RoleRows::Make(std::uint64_t bound) {
+  rows_.clear();
+  const platform::TSqliteRowSet& roles = roles_;
+  if (roles.Rows() >= kNone) return false;
+  // The role rows of one event (same e_id, e_db_id and er_db_id, none of them NULL) meet as the query
+  // joins them: child rows (a child with every father and every mother of its event, or with none) and
+  // couple rows (every husband with every wife, every role 40 with every 41). A child whose event
+  // cannot be joined (a NULL among those three) still gives its row, with neither father nor mother.
+  constexpr std::uint32_t kLone = 0x80000000u;
+  std::vector<std::uint32_t> byEvent;
+  byEvent.reserve(roles.Rows());
+  for (std::size_t r = 0; r < roles.Rows(); ++r) {
+    std::int64_t role = 0;
+    if (!roles.WholeNumber(r, rRole, role)) continue;
+    if (role != 1 && role != 2 && role != 3 && role != 5 && role != 6 && role != 40 && role != 41) continue;
+    const bool joinable = roles.Kind(r, rEvent) != platform::TSqliteValue::Kind::Null &&
+                          roles.Kind(r, rEventDb) != platform::TSqliteValue::Kind::Null &&
+                          roles.Kind(r, rRoleDb) != platform::TSqliteValue::Kind::Null;
+    if (joinable)
+      byEvent.push_back(std::uint32_t(r));
+    else if (role == 1)
+      byEvent.push_back(std::uint32_t(r) | kLone);
+  }
+  const auto compareEvent = [&roles](std::uint32_t a, std::uint32_t b) {
+    for (int c : {rEvent, rEventDb, rRoleDb}) {
+      const int d = platform::TSqliteRowSet::Compare(roles, a, c, roles, b, c);
+      if (d != 0) return d;
+    }
+    return 0;
+  };
+  std::sort(byEvent.begin(), byEvent.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const bool loneA = a & kLone, loneB = b & kLone;
+    if (loneA != loneB) return loneB;
+    if (loneA) return a < b;
+    const int d = compareEvent(a, b);
+    return d != 0 ? d < 0 : a < b;
+  });
+
+  std::vector<std::uint32_t> child, father, mother, husband, wife, first, second;
+  for (std::size_t i = 0; i < byEvent.size();) {
+    if (byEvent[i] & kLone) {
+      if (rows_.size() + 1 > bound) return rows_.clear(), false;
+      rows_.push_back({byEvent[i] & ~kLone, kNone, kNone, false});
+      ++i;
+      continue;
+    }
+    for (auto* v : {&child, &father, &mother, &husband, &wife, &first, &second}) v->clear();
+    std::size_t j = i;
+    for (; j < byEvent.size() && !(byEvent[j] & kLone) && compareEvent(byEvent[i], byEvent[j]) == 0; ++j) {
+      std::int64_t role = 0;
+      roles.WholeNumber(byEvent[j], rRole, role);
+      auto& list = role == 1 ? child : role == 2 ? father : role == 3 ? mother : role == 5 ? husband
+                   : role == 6 ? wife : role == 40 ? first : second;
+      list.push_back(byEvent[j]);
+    }
+    i = j;
+    const std::uint64_t fathers = std::max<std::size_t>(1, father.size());
+    const std::uint64_t mothers = std::max<std::size_t>(1, mother.size());
+    const std::uint64_t combinations = std::uint64_t(child.size()) * fathers * mothers +
+                                       std::uint64_t(husband.size()) * wife.size() +
+                                       std::uint64_t(first.size()) * second.size();
+    if (rows_.size() + combinations > bound) return rows_.clear(), false;
+    for (std::uint32_t c : child)
+      for (std::size_t f = 0; f < fathers; ++f)
+        for (std::size_t m = 0; m < mothers; ++m)
+          rows_.push_back({c, father.empty() ? kNone : father[f], mother.empty() ? kNone : mother[m], false});
+    for (std::uint32_t h : husband)
+      for (std::uint32_t w : wife) rows_.push_back({h, w, kNone, true});
+    for (std::uint32_t h : first)
+      for (std::uint32_t w : second) rows_.push_back({h, w, kNone, true});
+  }
+
+  // Ordered by father, mother and the father's order, then by the other columns in their order (the
+  // query's UNION orders by every column), without repeated rows.
+  static constexpr int kOrder[8] = {0, 3, 2, 1, 4, 5, 6, 7};
+  std::sort(rows_.begin(), rows_.end(), [this](const Row& x, const Row& y) {
+    for (int col : kOrder) {
+      const int d = Compare(x, y, col);
+      if (d != 0) return d < 0;
+    }
+    return false;
+  });
+  rows_.erase(std::unique(rows_.begin(), rows_.end(),
+                          [this](const Row& x, const Row& y) {
+                            for (int col : kOrder)
+                              if (Compare(x, y, col) != 0) return false;
+                            return true;
+                          }),
+              rows_.end());
+  return true;
+}
+
+void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
+  TAt5RoleRows rows(t.roles);
+  if (!rows.Make(kCombinationsPerRole * t.roles.Rows() + kCombinationAllowance))
+    throw EAt5Read(EAt5Read::TooManyRoles, QString::fromStdString(dm_.FDConnection1.Path()));
+  const auto max = static_cast<std::int64_t>(rows.Size());
   if (progress) progress(0, max);
   std::int64_t pos = 0;
   QString previousKey;
   std::int64_t f = 0;
-  while (!q.Eof()) {
+  for (std::size_t row = 0; row < rows.Size(); ++row) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
-    const QString father = dbvalues::IdText(q.Field(0));
-    const QString mother = dbvalues::IdText(q.Field(3));
+    const QString father = dbvalues::IdText(rows.Value(row, 0));
+    const QString mother = dbvalues::IdText(rows.Value(row, 3));
     const QString key = father + u' ' + mother;
-    if (key == u" ") {  // neither father nor mother: no family
-      q.Next();
-      continue;
-    }
+    if (key == u" ") continue;  // neither father nor mother: no family
     if (key != previousKey) {
       model_.aFam.emplace_back();
       f = model_.FamilyCount();
@@ -244,12 +572,11 @@ void TAt5Reader::FamilyPass(const GedProgress& progress) {
       previousKey = key;
     }
     TFAM& fam = model_.aFam[std::size_t(f)];
-    const std::int64_t role = q.Field(7).AsInteger();
-    if (role == 1) {
+    if (!rows.Couple(row)) {
       // A child row. The persons of the row, looked up through the id map, are taken in index order
       // with the rules of a scan over all persons: a person is the child, else the father while there
       // is none, else the mother while there is none; the scan ends once all three are known.
-      const QString child = dbvalues::IdText(q.Field(6));
+      const QString child = dbvalues::IdText(rows.Value(row, 6));
       int found = (fam.HUSB != 0 || father.isEmpty() ? 1 : 0) + (fam.WIFE != 0 || mother.isEmpty() ? 1 : 0);
       std::int64_t who[3] = {PersonByUid(child), PersonByUid(father), PersonByUid(mother)};
       std::sort(std::begin(who), std::end(who));
@@ -273,11 +600,12 @@ void TAt5Reader::FamilyPass(const GedProgress& progress) {
           ++found;
         }
       }
-    } else if (role == 0) {
+    } else {
       // A couple row: husband in column 1, wife in column 4, the event in column 7.
       fam.MARR = QStringLiteral("x");
-      if (!dbvalues::IdText(q.Field(6)).isEmpty()) {
-        const std::int64_t event = q.Field(6).AsInteger();
+      const platform::TSqliteValue eventValue = rows.Value(row, 6);
+      if (!dbvalues::IdText(eventValue).isEmpty()) {
+        const std::int64_t event = eventValue.AsInteger();
         fam.MARR_DATE = ADate_RDates5(kEvent, event);
         fam.MARR_PLAC = fPlace5(kEvent, kEventPlace, event, 2);
         fam.MARR_NOTE = fDesc5(kEvent, kEventNote, event, 0, 1);
@@ -302,10 +630,8 @@ void TAt5Reader::FamilyPass(const GedProgress& progress) {
         }
       }
     }
-    q.Next();
   }
   if (progress) progress(pos, max);
-  q.Close();
 }
 
 const TAt5Reader::Columns& TAt5Reader::Cols() {
@@ -383,7 +709,11 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   r.DDATE = kUnknownDate;
   const auto part = [&t](int column, int width, const char16_t* unknown) {
     const platform::TSqliteValue v = t.Field(column);
-    return v.IsNull() ? QString::fromUtf16(unknown) : ZeroPadInt(v.AsInteger(), width);
+    if (v.IsNull()) return QString::fromUtf16(unknown);
+    // A year that four digits cannot hold (or none, 0 and below) would garble the text and the day
+    // ("01.01.12345" read as a day of 1234): it is an unknown year.
+    if (width == 4 && (v.AsInteger() < 1 || v.AsInteger() > 9999)) return QString::fromUtf16(unknown);
+    return ZeroPadInt(v.AsInteger(), width);
   };
   // "dd.mm.yyyy" with "??" and "????" for unknown parts; "?" when nothing is known; the year alone when
   // day and month are unknown.

@@ -1,19 +1,26 @@
 // The ".at5" reader: turns an SQLite database of the genealogy program into the family-tree model.
-// Persons come from the person query of the data module (one row per person and name value, a person's
-// rows contiguous), with their birth and death events' dates, places and notes looked up by key; then
-// families are assembled from the roles persons play in events (child with father and mother, husband
-// with wife), whose rows the role query delivers ordered by father, mother and order.
+// Persons come one per id of the Persons table (with their record-stamp row, their name values and
+// their birth and death events' dates, places and notes looked up by key); then families are assembled
+// from the roles persons play in events (child with father and mother, husband with wife), taken in the
+// order of father, mother and order.
 //
-// What it never does: it never writes to the file (the connection is read-only), never creates one,
-// and never leaves a half-filled last person when stopped.
-// Errors: a file that cannot be opened, is no SQLite database, or lacks a table or column the queries
-// need raises platform::ESqliteError (a std::runtime_error with a readable message); the model is then
-// in an unspecified but valid state and the caller resets it. Missing values, links, places and dates
-// give empty texts (a missing date gives the empty parsed date); values of the wrong type read as 0 or
-// empty.
-// Stopping: the progress callback runs every 10 rows; when it has set model.AbortFlag, the person pass
-// ends before the next person is added, and the family pass does not start (or ends before its next
-// row). The connection stays open after a read (until the next read or CloseAll), like the module's.
+// Linear whatever the file's indexes: every table is read once in its own storage order (no index of the
+// file is used) and every join is made in memory, so the cost does not depend on which indexes the file
+// happens to have, and the rows held never exceed what the tables hold (an event with many fathers,
+// mothers and children, whose combinations would outgrow the tables, is refused).
+//
+// What it never does: it never writes to the file nor leaves a file beside it (see platform/SqliteDb.h),
+// never creates one, never runs a view or a virtual table where it expects a table, and never leaves a
+// half-filled last person when stopped.
+// Errors: EAt5Read (a keyed message: the file cannot be opened, is no SQLite database, is damaged or
+// busy, lacks a table or column, has a view where a table belongs, holds too many role combinations, or
+// took longer than the time limit); the model is then in an unspecified but valid state and the caller
+// resets it. Missing values, links, places and dates give empty texts (a missing date gives the empty
+// parsed date); values of the wrong type read as 0 or empty.
+// Stopping: the progress callback runs every 10 rows, and also while SQLite reads the tables; when it has
+// set model.AbortFlag, the read ends: during the table reads with an empty model, during the person pass
+// before the next person is added, and the family pass does not start (or ends before its next row).
+// The connection stays open after a read (until the next read or CloseAll), like the module's.
 // Single thread.
 #pragma once
 
@@ -24,8 +31,61 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <unordered_map>
+#include <vector>
+
+// An ".at5" file that cannot be read: the reason as a translation key with its Russian text.
+class EAt5Read : public EFamilyTreeRead {
+ public:
+  enum Kind { OpenFailed, NotDatabase, Damaged, Busy, NotFamilyTree, NotATable, TooManyRoles, TooSlow, ReadFailed };
+  // detail: the table or "table.column" for NotFamilyTree and NotATable.
+  EAt5Read(Kind kind, const QString& path, const QString& detail = QString())
+      : EFamilyTreeRead(Key(kind), DefaultText(kind), {path, detail}), kind_(kind) {}
+  Kind What() const { return kind_; }
+  using EFamilyTreeRead::DefaultText;
+  using EFamilyTreeRead::Key;
+  static QString Key(Kind kind);
+  static QString DefaultText(Kind kind);
+
+ private:
+  Kind kind_;
+};
+
+// The rows of the data module's role query (TDataModule3::kRoleSQL), made in memory from the rows of the
+// role table (columns p_id, e_id, er_id, e_ord, e_db_id, er_db_id; rows in any order): the same rows in
+// the same order, whatever indexes the file has, in n log n time. The query's columns: the father's p_id,
+// er_id and e_ord, the mother's p_id, er_id and e_ord, the child's p_id (a couple row: the event), and 1
+// for a child row, 0 for a couple row (husband and wife, or roles 40 and 41, stand for father and mother).
+// The role row set must outlive this object.
+class TAt5RoleRows {
+ public:
+  explicit TAt5RoleRows(const platform::TSqliteRowSet& roles);
+  // Makes the rows; false, with no rows, when they would be more than bound (a few events with hundreds
+  // of fathers, mothers and children make millions of combinations).
+  bool Make(std::uint64_t bound);
+  std::size_t Size() const { return rows_.size(); }
+  // REQUIRES: row < Size(), 0 <= col < 8.
+  platform::TSqliteValue Value(std::size_t row, int col) const;
+  bool Couple(std::size_t row) const { return rows_[row].couple; }
+
+ private:
+  struct Row {
+    std::uint32_t a, b, c;  // child row: child, father, mother; couple row: husband, wife
+    bool couple;
+  };
+  struct Ref {
+    const platform::TSqliteRowSet* set;
+    std::size_t row;
+    int col;
+  };
+  Ref Cell(const Row& r, int col) const;
+  int Compare(const Row& x, const Row& y, int col) const;
+  const platform::TSqliteRowSet& roles_;
+  platform::TSqliteRowSet consts_;  // NULL, 0, 1
+  std::vector<Row> rows_;
+};
 
 class TAt5Reader {
  public:
@@ -36,6 +96,11 @@ class TAt5Reader {
   // default template when empty).
   void At5_Indi(const QString& path, const QString& nameTemplate = QString(), const GedProgress& progress = {});
 
+  // The longest a read may keep SQLite working before it is given up (EAt5Read::TooSlow): a last guard
+  // against a file that would keep it busy for ever, far above what any family tree takes.
+  static constexpr std::chrono::milliseconds kDefaultTimeLimit = std::chrono::minutes(5);
+  void SetTimeLimit(std::chrono::milliseconds limit) { timeLimit_ = limit; }
+
   // Value lookups over the open tables (see the .cpp for the rules). iTable <= 0 reads the table's
   // current row instead of looking one up.
   QString fDesc5(int iTable, int iField, std::int64_t iRec, int iFull, int iCRLF);
@@ -45,9 +110,11 @@ class TAt5Reader {
   TDATES ADate_RDates5(int iTable, std::int64_t iRec);
 
  private:
-  void PersonPass(const QString& nameTemplate, const GedProgress& progress);
-  void FamilyPass(const GedProgress& progress);
-  void StartPerson(TINDI& p, std::int64_t id);
+  struct Tables;
+  void Read(const QString& path, const QString& nameTemplate, const GedProgress& progress);
+  void CheckSchema();
+  void PersonPass(Tables& t, const QString& nameTemplate, const GedProgress& progress);
+  void FamilyPass(Tables& t, const GedProgress& progress);
   void FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate);
   // Column positions in the value tables, found again whenever a table was (re)opened.
   struct Columns {
@@ -62,6 +129,8 @@ class TAt5Reader {
   Model& model_;
   TDataModule3& dm_;
   TDateContext today_;
+  std::chrono::milliseconds timeLimit_ = kDefaultTimeLimit;
+  bool timedOut_ = false;
   TDATES empty_;  // the empty parsed date, made once
   Columns cols_;
   // Person index by id. Every _UID is the decimal text of an integer id, so a text id matches exactly

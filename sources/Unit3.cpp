@@ -12,6 +12,21 @@ const char* const TDataModule3::kPersonSQL =
     "join __Recs rr on p1.id=rr.rec_id and rr.rec_table=13 and rr.rec_db_id=0\n"
     "order by p1.id,p1.db_id";
 
+const char* const TDataModule3::kRoleSQL =
+    "select ed2.p_id pid2,ed2.er_id,ed2.e_ord ord2,  ed3.p_id pid3,ed3.er_id,ed3.e_ord,  ed1.p_id,ed1.er_id "
+    "from EventDetails ed1 "
+    "left join eventdetails ed2 on ed1.e_id=ed2.e_id and ed2.er_id=2 and ed1.e_db_id=ed2.e_db_id and "
+    "ed1.er_db_id=ed2.er_db_id "
+    "left join eventdetails ed3 on ed1.e_id=ed3.e_id and ed3.er_id=3 and ed1.e_db_id=ed3.e_db_id and "
+    "ed1.er_db_id=ed3.er_db_id "
+    "where ed1.er_id=1 "
+    "union "
+    "select ed5.p_id,ed5.er_id,ed5.e_ord,  ed6.p_id,ed6.er_id,ed6.e_ord,ed5.e_id,0 "
+    "from EventDetails ed5 join EventDetails ed6 on ed5.e_id=ed6.e_id and ed5.e_db_id=ed6.e_db_id and "
+    "ed5.er_db_id=ed6.er_db_id "
+    "where (ed5.er_id=5 and ed6.er_id=6) or (ed5.er_id=40 and ed6.er_id=41)"
+    "order by pid2,pid3,ord2";
+
 TDataModule3::TDataModule3(QObject* owner) : QObject(owner) {
   setObjectName(QStringLiteral("DataModule3"));
   FDQuery_.SetSQL(kPersonSQL);
@@ -26,7 +41,7 @@ TDataModule3::TDataModule3(QObject* owner) : QObject(owner) {
   FDTable_Dates.Prefetch = true;
   FDTable_Dates.FieldNames = "d;m;y;d2;m2;y2;isjulian;isdateBC;type;sortdate;sortdate2";
   FDTable_Values.Prefetch = true;
-  FDTable_Values.FieldNames = "vstr";
+  FDTable_Values.FieldNames = "vstr;rec_db_id";  // rec_db_id: the person's own name values
   FDTable_ValuesLinks.Prefetch = true;
   FDTable_ValuesLinks.FieldNames = "vlink_id";
   // The first module made is the program's; later ones (tests, tools) are private to their maker.

@@ -17,6 +17,11 @@ class TDataModule3 : public QObject {
 
   // The person query: one row per (person, name value), a person's rows contiguous (ordered by id).
   static const char* const kPersonSQL;
+  // The role query of the family pass: child rows (a child with the father and mother of its event) and
+  // couple rows (husband and wife of one event; the event in column 7, 0 in column 8), ordered so that
+  // the rows of one father/mother pair are contiguous. The reader makes the same rows in memory (see
+  // At5Reader.cpp); the text stays the definition they are checked against.
+  static const char* const kRoleSQL;
 
   // Declared first: the tables and queries below are finalised before the connection closes.
   platform::TSqliteConnection FDConnection1;

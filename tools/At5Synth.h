@@ -261,8 +261,44 @@ inline std::int64_t SortKey(int y, int m, int d, bool upper) {
 
 }  // namespace detail
 
-// Writes the tree as a new ".at5" file at path (an existing file is replaced).
+// Which indexes a written file has: none; only the value tables' keys (as the reader's lookups name
+// them); all of those a full file has; or others that a file may have and that mislead a planner (the
+// record table alone first, the role alone).
+enum class Indexes { None, Keys, All, Others };
+
+inline const char* IndexSql(Indexes layout) {
+  switch (layout) {
+    case Indexes::None:
+      return "";
+    case Indexes::Keys:
+      return "CREATE INDEX ix_vs ON ValuesStr (rec_table, f_id, rec_id);"
+             "CREATE INDEX ix_vd ON ValuesDates (rec_table, rec_id);"
+             "CREATE INDEX ix_vl ON ValuesLinks (rec_table, f_id, rec_id);";
+    case Indexes::All:
+      return "CREATE INDEX ix_vs ON ValuesStr (rec_table, f_id, rec_id);"
+             "CREATE INDEX ix_vd ON ValuesDates (rec_table, rec_id);"
+             "CREATE INDEX ix_vl ON ValuesLinks (rec_table, f_id, rec_id);"
+             "CREATE INDEX ix_vs_rec ON ValuesStr (rec_id, rec_table, rec_db_id);"
+             "CREATE INDEX ix_recs ON __Recs (rec_id, rec_table, rec_db_id);"
+             "CREATE UNIQUE INDEX ix_persons ON Persons (id, db_id);"
+             "CREATE INDEX ix_ed_e ON EventDetails (e_id, er_id);";
+    case Indexes::Others:
+      return "CREATE INDEX ix_vs_t ON ValuesStr (rec_table);"
+             "CREATE INDEX ix_recs_t ON __Recs (rec_table, rec_db_id);"
+             "CREATE INDEX ix_ed_r ON EventDetails (er_id);"
+             "CREATE INDEX ix_vd_p ON ValuesDates (rec_table, rec_id) WHERE d > 0;";
+  }
+  return "";
+}
+
+inline void WriteAt5(const Tree& t, const std::string& path, Indexes layout);
+
+// Writes the tree as a new ".at5" file at path (an existing file is replaced), with all indexes or none.
 inline void WriteAt5(const Tree& t, const std::string& path, bool indexes) {
+  WriteAt5(t, path, indexes ? Indexes::All : Indexes::None);
+}
+
+inline void WriteAt5(const Tree& t, const std::string& path, Indexes layout) {
   std::remove(path.c_str());
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
@@ -373,14 +409,7 @@ inline void WriteAt5(const Tree& t, const std::string& path, bool indexes) {
       role.Int(1, mid).Int(2, f.marriage->id).Int(3, f.altRoles ? 41 : 6).Int(4, 0).Run();
     }
   }
-  if (indexes)
-    exec("CREATE INDEX ix_vs ON ValuesStr (rec_table, f_id, rec_id);"
-         "CREATE INDEX ix_vd ON ValuesDates (rec_table, rec_id);"
-         "CREATE INDEX ix_vl ON ValuesLinks (rec_table, f_id, rec_id);"
-         "CREATE INDEX ix_vs_rec ON ValuesStr (rec_id, rec_table, rec_db_id);"
-         "CREATE INDEX ix_recs ON __Recs (rec_id, rec_table, rec_db_id);"
-         "CREATE UNIQUE INDEX ix_persons ON Persons (id, db_id);"
-         "CREATE INDEX ix_ed_e ON EventDetails (e_id, er_id);");
+  exec(IndexSql(layout));
   exec("COMMIT");
 }
 

@@ -1,4 +1,4 @@
-// trevolan-at5gen N FILE.at5 [--seed S] [--no-indexes] [--gedcom FILE.ged] [--expected FILE.txt]:
+// trevolan-at5gen N FILE.at5 [--seed S] [--no-indexes | --indexes none|keys|all|others] [--gedcom FILE.ged] [--expected FILE.txt]:
 // writes a synthetic ".at5" family tree of N persons (see tools/At5Synth.h), optionally the same tree as
 // GEDCOM and the canonical dump (tools/trevolan-dump's text) that the ".at5" reader must produce from it.
 // Exits 1 when a file cannot be written, 2 on wrong usage.
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   const QStringList args = QCoreApplication::arguments();
   const auto usage = [] {
     std::fprintf(stderr,
-                 "usage: trevolan-at5gen N FILE.at5 [--seed S] [--no-indexes] [--gedcom FILE.ged] [--expected FILE.txt]\n");
+                 "usage: trevolan-at5gen N FILE.at5 [--seed S] [--no-indexes | --indexes none|keys|all|others] [--gedcom FILE.ged] [--expected FILE.txt]\n");
     return 2;
   };
   if (args.size() < 3) return usage();
@@ -24,11 +24,18 @@ int main(int argc, char** argv) {
   if (!ok || n < 0 || n > 10000000) return usage();
   const QString out = args[2];
   quint64 seed = 1;
-  bool indexes = true;
+  at5synth::Indexes indexes = at5synth::Indexes::All;
   QString gedcom, expected;
   for (qsizetype i = 3; i < args.size(); ++i) {
     if (args[i] == u"--no-indexes") {
-      indexes = false;
+      indexes = at5synth::Indexes::None;
+    } else if (args[i] == u"--indexes" && i + 1 < args.size()) {
+      const QString v = args[++i];
+      if (v == u"none") indexes = at5synth::Indexes::None;
+      else if (v == u"keys") indexes = at5synth::Indexes::Keys;
+      else if (v == u"all") indexes = at5synth::Indexes::All;
+      else if (v == u"others") indexes = at5synth::Indexes::Others;
+      else return usage();
     } else if (args[i] == u"--seed" && i + 1 < args.size()) {
       seed = args[++i].toULongLong(&ok);
       if (!ok) return usage();

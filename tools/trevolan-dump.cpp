@@ -1,9 +1,9 @@
-// trevolan-dump FILE: loads a GEDCOM (".ged") or ".at5" file through the program's readers (chosen by
-// the last three letters of the name, as the window does) and prints the canonical text of the model
-// (see app/core/ModelDump.h). Exits 1 with a message when the file cannot be read, 2 on wrong usage.
-#include "app/core/GedcomReader.h"
+// trevolan-dump FILE: loads a family tree through the door the window uses (sources/FamilyTreeFile.h:
+// the reader chosen by the last three letters of the name) and prints the canonical text of the model
+// (see app/core/ModelDump.h). Exits 1 with a message when the file cannot be read or its type has no
+// reader, 2 on wrong usage.
 #include "app/core/ModelDump.h"
-#include "sources/At5Reader.h"
+#include "sources/FamilyTreeFile.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -19,13 +19,11 @@ int main(int argc, char** argv) {
   }
   Model model;
   try {
-    if (args[1].right(3).toUpper() == u"AT5") {
-      TDataModule3 dm;
-      At5_Indi(model, dm, args[1]);
-    } else {
-      Ged_Indi(model, args[1]);
+    if (!LoadFamilyTree(model, args[1])) {
+      std::fprintf(stderr, "trevolan-dump: %s: not a file type this command reads\n", args[1].toUtf8().constData());
+      return 1;
     }
-  } catch (const EGedcomRead& e) {
+  } catch (const EFamilyTreeRead& e) {
     std::fprintf(stderr, "trevolan-dump: %s\n", e.Message().toUtf8().constData());
     return 1;
   } catch (const std::exception& e) {

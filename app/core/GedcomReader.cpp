@@ -48,21 +48,31 @@ struct Lines {
   }
 };
 
-// Splits t[from..] at CR, LF and CR LF.
+// Whether a character is more than a blank or control character (the trimming of a line's text).
+inline bool Visible(char c) { return static_cast<unsigned char>(c) > 0x20; }
+inline bool Visible(QChar c) { return c.unicode() > 0x20; }
+
+// Splits t[from..] at CR, LF and CR LF. A line of blanks and control characters alone changes no state
+// of any pass, so it gets no span (a file of blank lines then costs no memory per line); the first line
+// keeps its span whatever it holds, as the header pass reads it as the file's first line.
 template <typename Seq>
 void SplitLines(Lines& l, const Seq& t, qsizetype from = 0) {
   const qsizetype n = t.size();
   l.spans.clear();
   qsizetype start = from;
+  bool text = false;
   for (qsizetype i = from; i < n; ++i) {
     const auto c = t[i];
     if (c == u'\r' || c == u'\n') {
-      l.spans.emplace_back(start, i - start);
+      if (text || l.spans.empty()) l.spans.emplace_back(start, i - start);
       if (c == u'\r' && i + 1 < n && t[i + 1] == u'\n') ++i;
       start = i + 1;
+      text = false;
+    } else if (!text && Visible(c)) {
+      text = true;
     }
   }
-  if (start < n) l.spans.emplace_back(start, n - start);
+  if (start < n && (text || l.spans.empty())) l.spans.emplace_back(start, n - start);
 }
 
 QString DecodeUtf16(const QByteArray& b, bool bigEndian, qsizetype skip) {

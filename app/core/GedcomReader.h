@@ -12,6 +12,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -21,26 +22,54 @@
 // its gauge and processes pending events here.
 using GedProgress = std::function<void(std::int64_t position, std::int64_t maximum)>;
 
-// A file that cannot be read (missing, unreadable, a directory).
-class EGedcomRead : public std::runtime_error {
+// A family-tree file that cannot be read, as the user is told: a translation key, its Russian text with
+// "%s" standing for the file name (and, where the text has a second "%s", for a detail), and those
+// arguments. Every reader raises a kind of it, so the window and the tools show any of them one way.
+class EFamilyTreeRead : public std::runtime_error {
+ public:
+  EFamilyTreeRead(QString key, QString defaultText, QStringList args)
+      : std::runtime_error(Format(defaultText, args).toStdString()),
+        key_(std::move(key)),
+        text_(std::move(defaultText)),
+        args_(std::move(args)) {}
+  const QString& Key() const { return key_; }
+  const QString& DefaultText() const { return text_; }
+  const QStringList& Args() const { return args_; }
+  // The message in Russian; the window shows it through the translation file (Key, DefaultText).
+  QString Message() const { return Format(text_, args_); }
+
+ private:
+  static QString Format(const QString& text, const QStringList& args) {
+    QString r;
+    qsizetype from = 0, a = 0;
+    for (qsizetype at; (at = text.indexOf(QStringLiteral("%s"), from)) >= 0; from = at + 2) {
+      r += QStringView(text).mid(from, at - from);
+      r += a < args.size() ? args[a++] : QString();
+    }
+    r += QStringView(text).mid(from);
+    return r;
+  }
+  QString key_, text_;
+  QStringList args_;
+};
+
+// A GEDCOM file that cannot be read (missing, unreadable, a directory).
+class EGedcomRead : public EFamilyTreeRead {
  public:
   enum Kind { OpenFailed, ReadFailed };
-  EGedcomRead(Kind kind, const QString& path)
-      : std::runtime_error(Format(DefaultText(kind), path).toStdString()), kind_(kind), path_(path) {}
+  EGedcomRead(Kind kind, const QString& path) : EFamilyTreeRead(Key(kind), DefaultText(kind), {path}), kind_(kind) {}
   Kind What() const { return kind_; }
-  const QString& Path() const { return path_; }
+  const QString& Path() const { return Args().front(); }
+  using EFamilyTreeRead::DefaultText;
+  using EFamilyTreeRead::Key;
   // The translation key of the message and its Russian text, with "%s" standing for the file name.
   static QString Key(Kind kind) { return kind == OpenFailed ? QStringLiteral("FileOpenError") : QStringLiteral("FileReadError"); }
   static QString DefaultText(Kind kind) {
     return kind == OpenFailed ? QStringLiteral("Не удалось открыть файл \"%s\"") : QStringLiteral("Не удалось прочитать файл \"%s\"");
   }
-  // The message in Russian; the window shows it through the translation file (Key, DefaultText).
-  QString Message() const { return Format(DefaultText(kind_), path_); }
 
  private:
-  static QString Format(QString text, const QString& path) { return text.replace(QStringLiteral("%s"), path); }
   Kind kind_;
-  QString path_;
 };
 
 // The default display-name template: surname, birth surname in brackets, first name, patronymic.

@@ -42,6 +42,7 @@
 #include "platform/qt/MessageFormat.h"
 #include "platform/qt/PageSink.h"
 #include "sources/At5Reader.h"
+#include "sources/FamilyTreeFile.h"
 
 namespace {
 
@@ -398,18 +399,6 @@ void TForm1::ShowError(const QString& text) {
 
 // --- Files ---
 
-void TForm1::At4_Indi(const QString&) {}
-void TForm1::At5_Indi(const QString& path, const GedProgress& progress) {
-  if (Edit21->text().isEmpty()) Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
-  std::unique_ptr<TDataModule3> own;
-  TDataModule3* dm = DataModule3();
-  if (!dm) {
-    own = std::make_unique<TDataModule3>();
-    dm = own.get();
-  }
-  TAt5Reader(model(), *dm).At5_Indi(path, Edit21->text(), progress);
-}
-
 void TForm1::OpenDataFiles(const QString& path) {
   if (busy_) return;
   busy_ = true;
@@ -431,14 +420,12 @@ void TForm1::OpenDataFiles(const QString& path) {
   };
   QString error;
   try {
-    if (ext == QLatin1String("GED"))
-      Ged_Indi(m, path, progress, Edit21->text());
-    else if (ext == QLatin1String("AT4"))
-      At4_Indi(path);
-    else if (ext == QLatin1String("AT5"))
-      At5_Indi(path, progress);
-  } catch (const EGedcomRead& e) {
-    error = platform::FormatMsg(Lang(EGedcomRead::Key(e.What()), EGedcomRead::DefaultText(e.What())), {e.Path()});
+    // The ".at5" reader puts the default name template into an empty field.
+    if (FamilyTreeType(path) == TFamilyTreeType::At5 && Edit21->text().isEmpty())
+      Edit21->setText(QString::fromUtf16(kDefaultNameTemplate));
+    LoadFamilyTree(m, path, progress, Edit21->text());
+  } catch (const EFamilyTreeRead& e) {
+    error = platform::FormatMsg(Lang(e.Key(), e.DefaultText()), e.Args());
   } catch (const std::exception& e) {
     error = QString::fromUtf8(e.what());
   }

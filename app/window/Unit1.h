@@ -62,11 +62,6 @@ class TForm1 : public QWidget, public TPageHost {
 
   // Files
   void OpenDataFiles(const QString& path);
-  // Database readers. The ".at4" one reads nothing until the database engine exists. The ".at5" one
-  // reads through the program's data module (or a module of its own when there is none, as in tests),
-  // reporting to progress, which runs pending events, so Stop and Esc reach the abort flag.
-  void At4_Indi(const QString& path);
-  void At5_Indi(const QString& path, const GedProgress& progress = {});
   QString OpenDialogDir() const { return openDialogDir_; }
   QString OpenDialogFile() const { return openDialogFile_; }
   void ToolButton0Click();

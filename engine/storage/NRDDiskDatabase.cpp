@@ -2,6 +2,7 @@
 #include "engine/storage/NRDDiskDatabase.h"
 
 #include <algorithm>
+#include <sstream>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/storage/NRDCursor.h"
@@ -10,6 +11,7 @@
 #include "engine/storage/NRDLockManager.h"
 #include "engine/storage/NRDMetadata.h"
 #include "engine/storage/NRDSystemFiles.h"
+#include "engine/storage/NRDTableCheck.h"
 #include "engine/storage/NRDTableData.h"
 
 namespace nrd {
@@ -45,6 +47,16 @@ void TNRDDiskDatabaseData::OpenDatabaseFile(TNRDBaseSession* session, bool& repa
   } catch (...) {
     CloseDatabaseFile();
     throw;
+  }
+  // Pages that an opener which died had taken for transactions it never committed go back to the
+  // free space, found by the same walk over everything the file owns as the table check makes.
+  // Best effort: the file is sound without it, and damage found on the way leaves it as it is.
+  try {
+    FDiskPageManager->GiveBackLeakedPages([this](std::vector<std::int32_t>& leaked) {
+      std::ostringstream report;
+      return CheckDatabaseTables(*FDiskPageManager, report, 1, &leaked);
+    });
+  } catch (const std::exception&) {
   }
 }
 

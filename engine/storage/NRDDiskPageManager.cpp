@@ -261,15 +261,25 @@ void TNRDDiskPageManager::OpenDatabase(const std::string& databaseFileName, cons
 
 void TNRDDiskPageManager::CloseDatabase() {
   if (FDatabaseFile->IsOpened() && FDatabaseFreeSpaceManager) {
-    // Unused reserves go back to the free space; should that fail they stay marked used (a leak).
-    for (const auto& entry : FReserves) {
-      const std::int32_t sessionID = entry.first;
+    // Changes never committed are dropped with the file, and the pages they added go back, as do
+    // unused reserves; should that fail they stay marked used (a leak, which the register keeps
+    // recorded for the next opener).
+    bool returned = true;
+    std::vector<std::int32_t> sessions;
+    for (const auto& info : FSessions) sessions.push_back(info->SessionID);
+    for (const auto& entry : FReserves) sessions.push_back(entry.first);
+    for (const std::int32_t sessionID : sessions) {
       try {
-        if (HasReserve(sessionID)) RunChangeSet(20232, [&] { ReturnReserve(sessionID); });
+        const TNRDSessionPageInfo* info = FindSession(sessionID);
+        if ((info != nullptr && info->AddedPageNumbers.ItemCount > 0) || HasReserve(sessionID)) CancelChanges(sessionID);
       } catch (...) {
+        returned = false;
       }
     }
+    if (returned) UnregisterReserves();
   }
+  FReserveRegister.reset();
+  FReserveSlot = -1;
   FReserves.clear();
   if (FDatabaseFile->IsOpened()) {
     try {
@@ -550,6 +560,7 @@ std::int32_t TNRDDiskPageManager::TakeReservedPage(std::int32_t sessionID) {
   if (FDatabaseFile->InBatch()) return FDatabaseFreeSpaceManager->GetPage(-1);
   TPageReserve& reserve = FReserves[sessionID];
   if (reserve.Next >= reserve.Pages.size()) {
+    RegisterReserves();
     constexpr std::int32_t kMinRunLimit = 64;
     const std::int32_t limit = std::max(kMinRunLimit, FDatabaseFreeSpaceManager->TotalPageCount() / 8);
     const std::int32_t count = std::clamp(reserve.Run, 1, limit);
@@ -577,6 +588,93 @@ void TNRDDiskPageManager::ReturnReserve(std::int32_t sessionID) {
 }
 
 void TNRDDiskPageManager::ForgetReserve(std::int32_t sessionID) { FReserves.erase(sessionID); }
+
+namespace {
+constexpr std::int64_t kReserveSlots = 4096;
+}
+
+std::string TNRDDiskPageManager::ReserveRegisterPath() const {
+  std::string path = TNRDJournal::JournalPath(FDatabaseFile->FileName());
+  return path.substr(0, path.size() - std::string("-journal").size()) + "-reserves";
+}
+
+void TNRDDiskPageManager::RegisterReserves() {
+  if (FReserveSlot >= 0) return;
+  platform::FileSystem& fs = FDatabaseFile->FileSystem();
+  const std::string path = ReserveRegisterPath();
+  // Under the header lock, so that two openers never both create the register.
+  LockDBHeaderOrRaise(20231);
+  try {
+    int error = 0;
+    auto reg = fs.Open(path, platform::FileAccess::ReadWrite, platform::FileShare::DenyNone,
+                       platform::FileDisposition::OpenExisting, error);
+    if (!reg) {
+      reg = fs.Open(path, platform::FileAccess::ReadWrite, platform::FileShare::DenyNone,
+                    platform::FileDisposition::CreateAlways, error);
+    }
+    if (!reg) throw ENRDException(30369, "Cannot open the reserve register '%s'. ErrorCode:%d", {path, error});
+    const std::uint8_t one = 1;
+    for (std::int64_t slot = 0; slot < kReserveSlots; ++slot) {
+      if (!reg->LockRegion(slot, 1)) continue;
+      if (!reg->Write(&one, 1, slot) || (FDatabaseFile->Synchronous() && (!reg->Flush() || !fs.SyncDirectoryOf(path)))) {
+        throw ENRDException(30369, "Cannot write the reserve register '%s'. ErrorCode:%d", {path, reg->LastError()});
+      }
+      FReserveSlot = static_cast<std::int32_t>(slot);
+      FReserveRegister = std::move(reg);
+      break;
+    }
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
+  // With every slot held the opener goes on unregistered: a crash of it may then leak pages.
+}
+
+void TNRDDiskPageManager::UnregisterReserves() {
+  if (!FReserveRegister) return;
+  const std::uint8_t zero = 0;
+  if (FReserveRegister->Write(&zero, 1, FReserveSlot)) FReserveRegister->UnlockRegion(FReserveSlot, 1);
+  FReserveRegister->Close();
+  FReserveRegister.reset();
+  FReserveSlot = -1;
+}
+
+bool TNRDDiskPageManager::DeadReservesRecorded() {
+  platform::FileSystem& fs = FDatabaseFile->FileSystem();
+  int error = 0;
+  auto reg = fs.Open(ReserveRegisterPath(), platform::FileAccess::ReadOnly, platform::FileShare::DenyNone,
+                     platform::FileDisposition::OpenExisting, error);
+  std::int64_t size = 0;
+  if (!reg || !reg->GetSize(size)) return false;
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(size, kReserveSlots)));
+  if (!bytes.empty() && !reg->Read(bytes.data(), static_cast<std::int64_t>(bytes.size()), 0)) return false;
+  for (std::size_t slot = 0; slot < bytes.size(); ++slot) {
+    if (bytes[slot] != 0 && !reg->IsRegionLocked(static_cast<std::int64_t>(slot), 1)) return true;
+  }
+  return false;
+}
+
+bool TNRDDiskPageManager::GiveBackLeakedPages(const std::function<bool(std::vector<std::int32_t>&)>& findLeaked) {
+  if (FReadOnly || !FDatabaseFile->IsOpened() || !FDatabaseFile->FileSystem().Exists(ReserveRegisterPath())) return false;
+  // The header lock keeps every other opener from taking reserves (or opening) meanwhile.
+  LockDBHeaderOrRaise(20232);
+  bool given = false;
+  try {
+    std::vector<std::int32_t> leaked;
+    if (FReserveSlot < 0 && !FDatabaseFile->IsOtherOpenerPresent() && DeadReservesRecorded() && findLeaked(leaked)) {
+      if (!leaked.empty()) RunChangeSet(20232, [&] { FDatabaseFreeSpaceManager->FreePages(leaked); });
+      int error = 0;
+      FDatabaseFile->FileSystem().Remove(ReserveRegisterPath(), error);
+      given = true;
+    }
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
+  return given;
+}
 
 void TNRDDiskPageManager::InternalRemovePage(std::int32_t pageNo) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);

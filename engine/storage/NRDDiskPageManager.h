@@ -27,14 +27,23 @@
 // the journal and its syncs a few dozen times instead of once per page. The unused rest of the
 // reserve is freed inside the session's commit or rollback change set. The reserved pages are
 // marked used in the file from the moment they are taken, so no other session or process can get
-// them; a crash in between leaves them marked used but unreferenced, the same leak an allocation
-// of a transaction that never commits leaves. An allocation inside a running change set (which
-// may still be rolled back) takes a single page and keeps no reserve.
+// them; a crash in between leaves them marked used but unreferenced (leaked). An allocation inside
+// a running change set (which may still be rolled back) takes a single page and keeps no reserve.
+//
+// Leaked pages are given back: before its first reserve an opener registers in the reserve
+// register "<file>-reserves" beside the file (a byte of its own set to 1, held under a byte lock
+// while it lives) and clears its byte when it closes with every reserve returned. A set byte that
+// nobody holds belongs to an opener that died with reserves out; the next opener that opens the
+// file for writing alone (GiveBackLeakedPages, called by the disk database object) finds the pages
+// that nothing owns and frees them, then empties the register.
 //
 // Commit: the session's removed pages are released, its dirty pages written and the header's State
 // advanced, all as one change set of the database file under the header lock; the change set reaches
 // the file through the rollback journal (NRDJournal.h), so a commit cut at any point leaves the old
 // or the new file. A failed commit drops the session's changes and the cached pages it touched.
+// Whoever takes the header lock first after a writer died rolls its journal back; readers do so
+// before they read shared state (RecoverAbandonedChangeSet). A session that held changes when such
+// a rollback happened may have built them on the undone half: its commit is refused (20302).
 // Departures for soundness: page states wrap to 0 at 0x7FFFFFFD; the file size is always set
 // absolutely from the page count; read-only object IDs come from a high-water mark; a page whose
 // encryption or decryption fails raises before anything is written; header fields that would make
@@ -114,6 +123,11 @@ class TNRDDiskPageManager : public TNRDPageManager {
   void OpenDatabase(const std::string& databaseFileName, const TNRDPassword& password, bool& readOnly,
                     bool& repairNeeded, bool exclusive, bool& aMultiUser);
   void CloseDatabase();
+  // Under the header lock: when the reserve register records an opener that died with reserves
+  // out and this opener is alone with the file (so that every used page nothing owns is leaked),
+  // `findLeaked` lists those pages (false: damage was found, everything stays as it is); they are
+  // freed in one change set and the register is emptied. True when that happened.
+  bool GiveBackLeakedPages(const std::function<bool(std::vector<std::int32_t>&)>& findLeaked);
 
   void TruncateDatabase();
   void ExtendFile(std::int32_t pageCount);
@@ -217,6 +231,13 @@ class TNRDDiskPageManager : public TNRDPageManager {
   // itself is dropped by ForgetReserve once that change set has reached the file.
   void ReturnReserve(std::int32_t sessionID);
   void ForgetReserve(std::int32_t sessionID);
+  // The reserve register (see the head of this file).
+  std::string ReserveRegisterPath() const;
+  void RegisterReserves();
+  bool DeadReservesRecorded();
+  void UnregisterReserves();
+  std::unique_ptr<platform::NativeFile> FReserveRegister;
+  std::int32_t FReserveSlot = -1;
 
   struct TPageReserve {
     std::vector<std::int32_t> Pages;

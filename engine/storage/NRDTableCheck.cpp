@@ -306,7 +306,8 @@ struct Checker {
 
 }  // namespace
 
-bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_t sessionID) {
+bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_t sessionID,
+                         std::vector<std::int32_t>* leakedPages) {
   Checker c{pm, sessionID, {}, {}};
   bool sound = true;
   std::vector<TNRDTableListItem> tables;
@@ -379,6 +380,7 @@ bool CheckDatabaseTables(TNRDDiskPageManager& pm, std::ostream& out, std::int32_
     for (std::size_t i = 0; i < c.pageProblems.size() && i < 20; ++i) out << " " << c.pageProblems[i] << ";";
     out << "\n";
   }
+  if (leakedPages != nullptr) *leakedPages = leaked;
   if (!leaked.empty()) {
     out << "leaked pages: " << leaked.size() << " (" << static_cast<std::int64_t>(leaked.size()) * pm.PageSize()
         << " bytes):";

@@ -373,6 +373,24 @@ TEST_F(GedcomReader, ProgressIsReported) {
   EXPECT_EQ(lastMax, 300);
 }
 
+// Blank lines change no state, so they cost no line of the reader's work: a file padded with them reads
+// to the same model, and the passes walk (and report) the lines with text only. A first line that is
+// blank still ends the header before it begins.
+TEST_F(GedcomReader, BlankLinesCostNothing) {
+  const QByteArray plain("0 HEAD\n1 CHAR UTF-8\n0 @I1@ INDI\n1 NAME Иван /Орлов/\n1 BIRT\n2 DATE 1 JAN 1900\n0 TRLR\n");
+  QByteArray padded;
+  for (const QByteArray& line : plain.split('\n')) padded += line + QByteArray(3000, '\n') + " \t\r\n" + "\r\n\r\n";
+  Ged_IndiFromBytes(m, plain);
+  const QString want = DumpModel(m);
+  std::int64_t maxLines = 0;
+  Ged_IndiFromBytes(m, padded, [&](std::int64_t, std::int64_t max) { maxLines = std::max(maxLines, max); });
+  EXPECT_EQ(DumpModel(m), want);
+  EXPECT_LT(maxLines, 10);
+  LoadText("\n0 HEAD\n1 SOUR Kestrelin\n0 @I1@ INDI\n1 NAME A /B/\n");
+  EXPECT_TRUE(m.GedHead.SOUR.isEmpty());
+  EXPECT_EQ(m.PersonCount(), 1);
+}
+
 // Every file of the shared sample corpus loads into a sound model.
 TEST_F(GedcomReader, SampleCorpusLoads) {
   const QDir dir(QStringLiteral(TREVOLAN_SOURCE_DIR "/tests/data/gedcom"));

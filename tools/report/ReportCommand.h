@@ -67,7 +67,7 @@ struct ReportRegistration {
                      std::initializer_list<const char*> flagOptions = {}, bool draws = false);
 };
 
-// Loads the file at `path` into `model` by its extension (".ged", ".at4", ".at5"), as the program opens it,
+// Loads the file at `path` into `model` through the program's door (sources/FamilyTreeFile.h),
 // and prepares the model as the person list does after a load. Throws std::runtime_error with a message
 // when the file cannot be read.
-void LoadFamilyTree(Model& model, const QString& path);
+void LoadTreeForReport(Model& model, const QString& path);

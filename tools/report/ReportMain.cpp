@@ -17,7 +17,7 @@
 #include "app/core/GedcomReader.h"
 #include "app/core/PersonList.h"
 #include "app/core/Relatives.h"
-#include "sources/At5Reader.h"
+#include "sources/FamilyTreeFile.h"
 
 namespace {
 
@@ -101,19 +101,12 @@ std::int64_t ReportContext::RequirePerson(const QString& id) const {
   return i;
 }
 
-void LoadFamilyTree(Model& model, const QString& path) {
-  const QString ext = path.right(3).toUpper();
-  if (ext == u"GED") {
-    try {
-      Ged_Indi(model, path);
-    } catch (const EGedcomRead& e) {
-      throw std::runtime_error(e.Message().toStdString());
-    }
-  } else if (ext == u"AT5") {
-    TDataModule3 dm;
-    At5_Indi(model, dm, path);
-  } else {
-    throw std::runtime_error(QStringLiteral("%1: not a file type this command reads").arg(path).toStdString());
+void LoadTreeForReport(Model& model, const QString& path) {
+  try {
+    if (!LoadFamilyTree(model, path))
+      throw std::runtime_error(QStringLiteral("%1: not a file type this command reads").arg(path).toStdString());
+  } catch (const EFamilyTreeRead& e) {
+    throw std::runtime_error(e.Message().toStdString());
   }
   PreparePersonsAfterLoad(model);
 }
@@ -194,7 +187,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
-    LoadFamilyTree(model, ctx.file);
+    LoadTreeForReport(model, ctx.file);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "trevolan-report: %s\n", e.what());
     return 1;
