@@ -1028,6 +1028,8 @@ void TDataSet::SetFieldValue(TField& field, TNRDVariant& value) {
   WriteFieldValue(field, value, FActiveBuffer);
   FModified = true;
   DataEvent(deFieldChange, &field);
+  // Calculated fields show the record as it is being edited, not as it was read.
+  if (FState == dsEdit || FState == dsInsert) CalculateFields(FActiveBuffer);
 }
 
 void TDataSet::SetStateTemp(TDataSetState state, void* buffer, TDataSetState& old, void*& oldBuffer) {
@@ -1267,6 +1269,14 @@ void TDataSet::DoInsert(bool append) {
   FBof = FEof = false;
   SetState(dsInsert);
   try {
+    // A new detail record belongs to the master's current record, or it would leave the view.
+    if (TDataSource* ms = MasterSource(); ms != nullptr && ms->DataSet() != nullptr && ms->DataSet()->Active() &&
+                                          !FMasterLink.FieldNames.empty() && !DetailFields.empty()) {
+      const std::vector<TField*> masters = FMasterLink.Fields();
+      const std::vector<std::string> details = SplitFieldNames(DetailFields);
+      for (std::size_t i = 0; i < masters.size() && i < details.size(); ++i)
+        FieldByName(details[i]).SetAsVariant(masters[i]->AsVariant());
+    }
     if (OnNewRecord) OnNewRecord(*this);
   } catch (...) {
     Cancel();
@@ -1486,6 +1496,21 @@ bool TDataSet::FilterRecordBuffer(void* buffer) {
     if (!match) return false;
   }
   if ((!FFiltered && FFindingRecord == 0) || !FOnFilterRecord) return true;
+  // The handler may read calculated fields: they are computed for the record under test and the
+  // current record's values come back afterwards.
+  std::vector<std::pair<TField*, std::unique_ptr<TNRDVariant>>> saved;
+  for (TField* f : FFields)
+    if (f->Calculated()) {
+      saved.emplace_back(f, std::make_unique<TNRDVariant>());
+      saved.back().second->Assign(f->FCalcValue, true);
+    }
+  struct RestoreCalc {
+    std::vector<std::pair<TField*, std::unique_ptr<TNRDVariant>>>& values;
+    ~RestoreCalc() {
+      for (auto& [field, value] : values) field->FCalcValue.Assign(*value, true);
+    }
+  } restoreCalc{saved};
+  if (!saved.empty()) CalculateFields(buffer);
   TDataSetState old;
   void* oldBuffer;
   SetStateTemp(dsFilter, buffer, old, oldBuffer);

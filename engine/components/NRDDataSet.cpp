@@ -268,6 +268,15 @@ void TNRDDataSet::InternalDelete() {
   if (ReadOnly()) throw ENRDException(10069, "Dataset is in read only mode");
   TNRDCursor& c = CheckedCursor();
   CurrentBuffer current(c, ActiveBuffer());
+  if (State() == dsEdit) {
+    // Deleting the record being edited ends the edit first: its locks and unstored values go,
+    // and the record is deleted as it was read, not as it was being changed.
+    c.FErrorCode = 0;
+    c.InternalCancel(false);
+    CheckEngineError(c.FErrorCode, c.FErrorMessage);
+    if (void* old = OldValueBuffer())
+      std::memcpy(ActiveBuffer(), old, static_cast<std::size_t>(c.FRecordSize));
+  }
   c.FErrorCode = 0;
   c.InternalDelete();
   CheckEngineError(c.FErrorCode, c.FErrorMessage);

@@ -84,6 +84,16 @@ void ReleaseUnusedDiskTable(TNRDTableData* t) {
 }
 }  // namespace
 
+bool TNRDLocalCursor::IsDatabaseReadOnly() const {
+  return (FDatabaseData != nullptr && FDatabaseData->FReadOnly) || (FSession != nullptr && FSession->FReadOnly);
+}
+
+void TNRDLocalCursor::CheckWritable(int code) const {
+  // A file another process holds, or one opened read-only, is refused here, before any page or
+  // lock of it is touched.
+  if (IsDatabaseReadOnly()) throw ENRDException(code, "Dataset is in read only mode");
+}
+
 // ----- table operations -------------------------------------------------------------------------------------
 
 void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& indexDefs,
@@ -445,7 +455,9 @@ std::int32_t TNRDLocalCursor::CompareRecordsOrder(const TNRDPageItemID& id1, con
           r = 1;
           decided = true;
         } else if (TNRDIndex* index = FTableData->IndexManager().OpenIndex(FIndexID)) {
-          r = index->CompareRecordBuffersByIndex(b1, b2, -1);
+          // Every column of the index decides, as its order does.
+          const TNRDIndexDef* def = FTableData->IndexManager().FIndexDefs.GetIndexDefByObjectId(FIndexID);
+          r = index->CompareRecordBuffersByIndex(b1, b2, def != nullptr ? def->ColumnCount() : -1);
           decided = r != 0;
         }
       }
@@ -493,6 +505,7 @@ bool TNRDLocalCursor::ReadStored(std::vector<std::uint8_t>& copy) {
 }
 
 void TNRDLocalCursor::InternalEdit() {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   if (IsTemporaryTable()) {
@@ -528,6 +541,7 @@ void TNRDLocalCursor::InternalEdit() {
 }
 
 void TNRDLocalCursor::InternalPost(bool toInsert) {
+  CheckWritable(10032);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -546,6 +560,8 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
 
 void TNRDLocalCursor::PostProper(bool toInsert) {
   try {
+    // What a stream still open for writing holds is part of the record being posted.
+    WriteOpenBLOBStreams();
     if (toInsert) {
       if (TNRDDiskTableData* disk = Disk()) disk->LoadMostUpdated(SessionID());
       FTableData->FieldManager().ApplyAutoincsToRecordBuffer(FSession, FCurrentRecordBuffer);
@@ -591,6 +607,9 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
   TNRDDiskTableData* disk = Disk();
   if (disk != nullptr && FCurrentRecordBuffer != nullptr) disk->ClearModifiedBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
   if (toInsert && FCurrentRecordBuffer != nullptr) FTableData->ClearBLOBFieldsInRecordBuffer(FCurrentRecordBuffer);
+  // Values written during an edit are dropped; the stored record keeps its own.
+  if (!toInsert && disk == nullptr && FCurrentRecordBuffer != nullptr)
+    FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   if (!toInsert && MultiUserDisk()) {
     disk->UnlockRecord(SessionID(), CurrentRecordID);
     if (!InTransaction()) disk->UnlockTable(SessionID(), ltSIRW, true);
@@ -598,6 +617,7 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
 }
 
 void TNRDLocalCursor::InternalDelete() {
+  CheckWritable(10069);
   TableLock lock(*this);
   FErrorCode = 0;
   const bool multi = MultiUserDisk();
@@ -695,6 +715,7 @@ bool TNRDLocalCursor::IsAnyRecordMatchCondition(const std::string& fieldName, TN
 
 TNRDStream* TNRDLocalCursor::InternalCreateBlobStream(bool toInsert, bool toEdit, std::int32_t fieldNo,
                                                       TNRDBLOBOpenMode openMode, bool canDoGetRecordBuffer) {
+  if (openMode != bomRead) CheckWritable(10107);
   TableLock lock(*this);
   if (fieldNo < 0 || fieldNo >= FVisibleFieldDefs.GetCount())
     throw ENRDException(10110, kInvalidFieldNo, {fieldNo, FVisibleFieldDefs.GetCount()});
@@ -752,6 +773,15 @@ void TNRDLocalCursor::InternalCloseBLOB(std::int32_t fieldNo) {
     if (ls->OpenMode() != bomRead && FCurrentRecordBuffer != nullptr)
       FTableData->WriteBLOBFieldToRecordBuffer(this, phys, &ls->TemporaryStream());
     FreeStream(i);
+  }
+}
+
+void TNRDLocalCursor::WriteOpenBLOBStreams() {
+  if (FCurrentRecordBuffer == nullptr) return;
+  for (TNRDStream* s : FBLOBStreams) {
+    auto* ls = dynamic_cast<TNRDLocalBLOBStream*>(s);
+    if (ls == nullptr) throw ENRDException(10121, "Nil pointer occured");
+    if (ls->OpenMode() != bomRead) FTableData->WriteBLOBFieldToRecordBuffer(this, ls->FieldNo(), &ls->TemporaryStream());
   }
 }
 

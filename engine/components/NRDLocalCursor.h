@@ -113,12 +113,18 @@ class TNRDLocalCursor : public TNRDCursor {
   TNRDTableData& Table(int code) const;
   bool IsTemporaryTable() const;
   bool InTransaction() const;
+  // The database object or the session is read-only (a file held by another process included).
+  bool IsDatabaseReadOnly() const;
+  // Raises `code` "Dataset is in read only mode" on a read-only database.
+  void CheckWritable(int code) const;
   // The record's ID from the bookmark of the current record buffer.
   void TakeBookmarkID();
   // The stored record of CurrentRecordID read into a scratch copy; false when it is gone.
   bool ReadStored(std::vector<std::uint8_t>& copy);
   std::vector<std::string> PhysicalNames(const std::vector<std::string>& names) const;
   void FreeStream(std::size_t i);
+  // Writes the content of every stream open for writing into the current record buffer.
+  void WriteOpenBLOBStreams();
   TNRDDiskTableData* Disk() const;
   // A disk table of a multi-user session: the only tables with cross-session locks.
   bool MultiUserDisk() const;

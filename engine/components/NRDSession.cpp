@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "engine/components/NRDDataSet.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDNamedList.h"
 #include "engine/foundation/NRDText.h"
@@ -40,6 +41,44 @@ EngineGlobals& G() {
 std::mutex& StartupLock() {
   static std::mutex m;
   return m;
+}
+
+// Closes every data set, or bare cursor, open on a table of `db` for `session` (every session when
+// null), before what they point at goes away. A data set that fails to close still loses its table.
+void CloseCursorsOf(TNRDDatabaseData& db, const TNRDBaseSession* session) {
+  for (;;) {
+    TNRDCursor* open = nullptr;
+    for (TNRDTableData* t : db.Tables()) {
+      for (TNRDCursor* c : t->Cursors())
+        if (c != nullptr && (session == nullptr || c->FSession == session)) {
+          open = c;
+          break;
+        }
+      if (open != nullptr) break;
+    }
+    if (open == nullptr) return;
+    bool stillOpen = true;
+    if (open->Dataset != nullptr) {
+      try {
+        static_cast<TNRDDataSet*>(open->Dataset)->Close();
+      } catch (...) {
+      }
+      stillOpen = false;
+      for (TNRDTableData* t : db.Tables())
+        for (TNRDCursor* c : t->Cursors()) stillOpen = stillOpen || c == open;
+    }
+    if (stillOpen) {
+      try {
+        open->CloseTable();
+      } catch (...) {
+      }
+      // A cursor its table does not let go is dropped from the list by hand, or this never ends.
+      for (TNRDTableData* t : db.Tables()) {
+        auto& list = const_cast<std::vector<TNRDCursor*>&>(t->Cursors());
+        list.erase(std::remove(list.begin(), list.end(), open), list.end());
+      }
+    }
+  }
 }
 
 }  // namespace
@@ -100,6 +139,7 @@ void EngineStartup() {
   }
   g.sessions = std::make_unique<TNRDSessionList>();
   g.defaultSession = new TNRDSession(nullptr);
+  g.defaultSession->FMadeByEngine = true;
   g.defaultSession->SetSessionName("Default");
 }
 
@@ -107,6 +147,14 @@ void EngineShutdown() {
   std::lock_guard<std::mutex> lock(StartupLock());
   EngineGlobals& g = G();
   if (g.startCount == 0 || --g.startCount > 0) return;
+  // Data sets still open lose their tables and sessions below: they are closed while both exist.
+  if (g.databases != nullptr)
+    for (TNRDDatabaseData* d : g.databases->Items()) {
+      CloseCursorsOf(*d, nullptr);
+      // Sessions of the caller outlive the objects freed below: they forget them now.
+      for (TNRDBaseSession* session : d->Sessions())
+        if (auto* local = dynamic_cast<TNRDLocalSession*>(session)) local->FDatabaseData = nullptr;
+    }
   g.sessions.reset();
   g.defaultSession = nullptr;
   g.databases.reset();
@@ -166,7 +214,16 @@ TNRDSessionList::~TNRDSessionList() {
   while (!FSessions.empty()) {
     TNRDSession* s = FSessions.back();
     FSessions.pop_back();
-    delete s;
+    if (s->FMadeByEngine) {
+      delete s;
+      continue;
+    }
+    // The caller's own session (on the stack, on the heap or owned by a component) is only
+    // deactivated; its owner frees it.
+    try {
+      s->SetActive(false);
+    } catch (...) {
+    }
   }
 }
 
@@ -215,6 +272,7 @@ TNRDSession& TNRDSessionList::OpenSession(const std::string& sessionName) {
   TNRDSession* s = FindSession(sessionName);
   if (s == nullptr) {
     s = new TNRDSession(nullptr);
+    s->FMadeByEngine = true;
     try {
       s->SetSessionName(sessionName);
     } catch (...) {
@@ -488,6 +546,8 @@ void TNRDLocalSession::SetConnected(bool value) {
     return;
   }
   TNRDDatabaseData* d = FDatabaseData;
+  // This session's data sets must not outlive it nor the database object it may free.
+  CloseCursorsOf(*d, this);
   d->DisconnectSession(this);
   if (d != MemoryDatabaseData() && d != TemporaryDatabaseData() && d->Sessions().empty()) {
     list.Remove(d);

@@ -2,8 +2,10 @@
 //
 // Start-up (EngineStartup, counted: only the first call creates) makes the list of shared database
 // objects with the in-memory database "MEMORY" (and "TEMP" when a maker for it is registered),
-// the session list and the session "Default". Shutdown (the last call) frees them again: every
-// session, then every database object.
+// the session list and the session "Default". Shutdown (the last call) closes every data set still
+// open, frees the sessions the engine made (the default one and those OpenSession made; sessions
+// of the caller are only deactivated), then every database object. Disconnecting a local session
+// closes the data sets open through it first.
 //
 // TNRDSession groups database components under a session name; TNRDLocalSession is the engine
 // session that binds one database component to one shared database object. Database files are
@@ -166,6 +168,7 @@ class TNRDSession : public TComponent {
 
  private:
   friend class TNRDSessionList;
+  friend void EngineStartup();
   void Activate();
   void Deactivate();
   void AssignAutoName();
@@ -178,6 +181,7 @@ class TNRDSession : public TComponent {
   bool FUpdatingAutoSessionName = false;
   std::string FSessionName;
   std::int32_t FSessionNumber = -1;
+  bool FMadeByEngine = false;  // the default session and those OpenSession made: shutdown frees them
 };
 
 // ----- the local session ------------------------------------------------------------------------------------
@@ -220,6 +224,7 @@ class TNRDLocalSession : public TNRDBaseSession {
   std::int32_t FPageCountInExtent = 8;
 
  private:
+  friend void EngineShutdown();
   TNRDDatabaseData* FDatabaseData = nullptr;
 };
 

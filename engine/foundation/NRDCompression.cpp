@@ -328,7 +328,7 @@ std::int32_t TNRDCompressedBLOBStream::Read(void* Buffer, std::int32_t Count) {
 std::int32_t TNRDCompressedBLOBStream::Write(const void* Buffer, std::int32_t Count) {
   if (!IsCompressed()) {
     if (Count <= 0 || FPosition < 0) return 0;
-    if (FPosition > std::numeric_limits<std::int64_t>::max() - FStartPosition - Count)
+    if (FPosition > kMaxBLOBSize - Count || FPosition > std::numeric_limits<std::int64_t>::max() - FStartPosition - Count)
       RaisePastLimit(FPosition, Count, FUncompressedSize);
     FCompressedStream.Seek(FStartPosition + FPosition, TSeekOrigin::soBeginning);
     const std::int32_t put = FCompressedStream.Write(Buffer, Count);
@@ -342,7 +342,7 @@ std::int32_t TNRDCompressedBLOBStream::Write(const void* Buffer, std::int32_t Co
     RefreshTotals();
     return 0;
   }
-  if (FPosition > std::numeric_limits<std::int64_t>::max() - Count) RaisePastLimit(FPosition, Count, FUncompressedSize);
+  if (FPosition > kMaxBLOBSize - Count) RaisePastLimit(FPosition, Count, FUncompressedSize);
   if (FPosition > FUncompressedSize) {
     const std::int64_t wanted = FPosition;
     SetSize(wanted);
@@ -392,6 +392,8 @@ void TNRDCompressedBLOBStream::SetSize(std::int64_t NewSize) {
   if (NewSize < 0)
     throw ENRDException(10098, "Invalid extension size. NewSize = %d, UncompressedSize = %d, ExtensionSize = %d",
                         {NewSize, FUncompressedSize, NewSize - FUncompressedSize});
+  if (NewSize > kMaxBLOBSize)
+    throw ENRDException(kStreamPositionError, kCannotSetPosition, {NewSize, FPosition, FUncompressedSize});
   if (!IsCompressed()) {
     FCompressedStream.SetSize(FStartPosition + NewSize);
   } else if (NewSize > FUncompressedSize) {

@@ -64,6 +64,11 @@ std::int32_t BLOBBlockSizeForMode(std::uint8_t Mode);
 // Largest block size a BLOB descriptor may name (64 MiB).
 inline constexpr std::int32_t kMaxBLOBBlockSize = 64 << 20;
 
+// Largest plain length of a BLOB value. A write whose end, or a size, would pass it raises
+// kStreamPositionError (10091) before any byte is written: a gap far past the end would otherwise
+// be filled with zero blocks one by one, and the stores keep a value's bytes in one 32-bit block.
+inline constexpr std::int64_t kMaxBLOBSize = 2147483647;
+
 // Every failure raises ENRDException with the native code of its place. Descriptors and block
 // headers are checked against the host before anything is allocated; a damaged block fails only
 // the reads that touch it. Writes append only. The stream keeps the last block it decompressed and

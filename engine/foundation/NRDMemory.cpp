@@ -130,7 +130,10 @@ bool TNRDMemoryManager::IsLiveLocked(const void* buffer) const {
 
 std::int64_t TNRDMemoryManager::CheckedSizeLocked(const void* buffer) const {
   const std::int64_t size = FLiveBlocks.SizeOf(buffer);
-  if (size < 0 || HeadSignature(buffer) != kHeadSignature || HeaderSize(buffer) != size) return -1;
+  // Only the heap method is ever written: any other method byte is a damaged header, and trusting
+  // it would skip the release of the block.
+  if (size < 0 || HeadSignature(buffer) != kHeadSignature || HeaderSize(buffer) != size || HeaderMethod(buffer) != 0)
+    return -1;
   return size;
 }
 

@@ -320,42 +320,75 @@ TNRDTemporaryStream::~TNRDTemporaryStream() {
   delete FFileStream;
 }
 
-TStream& TNRDTemporaryStream::Current() {
-  if (FInMemory) return *FMemoryStream;
-  return *FFileStream;
+void TNRDTemporaryStream::MoveToFile() {
+  TNRDFileStream* file = TNRDFileStream::CreateTemporary();
+  try {
+    file->LoadFromStream(*FMemoryStream);
+  } catch (...) {
+    delete file;
+    throw;
+  }
+  FFilePosition = FMemoryStream->Position();
+  FFileStream = file;
+  FFileName = file->FileName();
+  delete FMemoryStream;
+  FMemoryStream = nullptr;
+  FInMemory = false;
 }
 
 std::int32_t TNRDTemporaryStream::Write(const void* buffer, std::int32_t count) {
+  const std::int64_t position = FInMemory ? FMemoryStream->Position() : FFilePosition;
+  if (position < 0 || count < 1) return 0;
+  // The end is tested before it is formed and before the stream moves, so a far position can
+  // neither wrap nor leave a huge sparse file behind.
+  if (position > kMaxStreamSize - count) RaisePastLimit(position, count, GetSize());
   // The memory a write needs is its end, not size + count: a write far past the end must spill
   // rather than grow the memory stream to its position.
-  const std::int64_t size = FInMemory ? FMemoryStream->Size() : 0;
-  const std::int64_t position = FInMemory ? FMemoryStream->Position() : 0;
-  const std::int64_t end = count > 0 && position <= std::numeric_limits<std::int64_t>::max() - count ? position + count
-                                                                                                  : position;
-  if (FInMemory && !FDisableTempFiles && count > 0 && std::max(size, end) > FMemoryLimit) {
-    TNRDFileStream* file = TNRDFileStream::CreateTemporary();
-    try {
-      file->LoadFromStream(*FMemoryStream);
-      file->Seek(FMemoryStream->Position(), TSeekOrigin::soBeginning);
-    } catch (...) {
-      delete file;
-      throw;
-    }
-    FFileStream = file;
-    FFileName = file->FileName();
-    delete FMemoryStream;
-    FMemoryStream = nullptr;
-    FInMemory = false;
+  if (FInMemory && !FDisableTempFiles && std::max(FMemoryStream->Size(), position + count) > FMemoryLimit)
+    MoveToFile();
+  std::int32_t n = 0;
+  if (FInMemory) {
+    n = FMemoryStream->Write(buffer, count);
+  } else {
+    SetStreamPosition(*FFileStream, kStreamPositionError, FFilePosition);
+    n = FFileStream->Write(buffer, count);
+    FFilePosition += n;
   }
-  std::int32_t n = Current().Write(buffer, count);
   if (n > 0) FModified = true;
   return n;
 }
 
-std::int32_t TNRDTemporaryStream::Read(void* buffer, std::int32_t count) { return Current().Read(buffer, count); }
-std::int64_t TNRDTemporaryStream::Seek(std::int64_t offset, TSeekOrigin origin) { return Current().Seek(offset, origin); }
-std::int64_t TNRDTemporaryStream::GetSize() { return Current().GetSize(); }
-void TNRDTemporaryStream::SetSize(std::int64_t newSize) { Current().SetSize(newSize); }
+std::int32_t TNRDTemporaryStream::Read(void* buffer, std::int32_t count) {
+  if (FInMemory) return FMemoryStream->Read(buffer, count);
+  if (FFilePosition < 0 || count < 1 || FFilePosition >= FFileStream->Size()) return 0;
+  SetStreamPosition(*FFileStream, kStreamPositionError, FFilePosition);
+  const std::int32_t n = FFileStream->Read(buffer, count);
+  FFilePosition += n;
+  return n;
+}
+
+std::int64_t TNRDTemporaryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+  if (FInMemory) return FMemoryStream->Seek(offset, origin);
+  const std::int64_t base =
+      origin == TSeekOrigin::soCurrent ? FFilePosition : origin == TSeekOrigin::soEnd ? FFileStream->Size() : 0;
+  FFilePosition = SeekTarget(base, offset, FFilePosition, FFileStream->Size());
+  return FFilePosition;
+}
+
+std::int64_t TNRDTemporaryStream::GetSize() { return FInMemory ? FMemoryStream->Size() : FFileStream->Size(); }
+
+void TNRDTemporaryStream::SetSize(std::int64_t newSize) {
+  if (newSize > kMaxStreamSize)
+    throw ENRDException(kStreamPositionError, "Cannot set stream position to %d. Position = %d, Size = %d",
+                        {newSize, Position(), GetSize()});
+  if (FInMemory && !FDisableTempFiles && newSize > FMemoryLimit) MoveToFile();
+  if (FInMemory) {
+    FMemoryStream->SetSize(newSize);
+    return;
+  }
+  FFileStream->SetSize(std::max<std::int64_t>(newSize, 0));
+  if (FFilePosition > newSize) FFilePosition = std::max<std::int64_t>(newSize, 0);
+}
 
 // ---------------------------------------------------------------------------------------------
 std::string GetTemporaryFileName() {

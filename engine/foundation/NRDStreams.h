@@ -149,10 +149,12 @@ class TNRDFileStream : public TNRDStream {
   bool FIsTemporary = false;
 };
 
-// Starts as a memory stream; the first write whose end (or the current size) would pass MemoryLimit
-// moves its content into a temporary file (unless temporary files are disabled) at the same
-// position, once.
-// A failed move leaves it in memory and raises.
+// Starts as a memory stream; the first write whose end (or the current size) would pass MemoryLimit,
+// or the first size change past it, moves its content into a temporary file (unless temporary
+// files are disabled) at the same position, once. A failed move leaves it in memory and raises.
+// Positions follow the memory stream's rule in both states: any seek that does not overflow is
+// kept, reads and writes at a negative position do nothing, and a write whose end (or a size)
+// would pass 2^31 - 1 raises kStreamPositionError and changes nothing.
 class TNRDTemporaryStream : public TNRDStream {
  public:
   explicit TNRDTemporaryStream(bool disableTempFiles = false);
@@ -172,9 +174,10 @@ class TNRDTemporaryStream : public TNRDStream {
   TNRDFileStream* FileStream() const { return FFileStream; }
 
  private:
-  TStream& Current();
+  void MoveToFile();
 
   std::int32_t FMemoryLimit = DefaultTemporaryStreamMemoryLimit;
+  std::int64_t FFilePosition = 0;  // the position once in the file (the file's own is set per call)
   TNRDMemoryStream* FMemoryStream = nullptr;
   TNRDFileStream* FFileStream = nullptr;
   std::string FFileName;

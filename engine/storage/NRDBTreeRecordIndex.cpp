@@ -240,7 +240,9 @@ std::int32_t TNRDBTreeRecordIndex::CompareRecordBuffersByIndex(const void* buffe
   std::vector<std::uint8_t> k2 = FKeyRef->AllocFullKeyBuffer();
   FKeyRef->MakeFullKeyFromRecordBuffer(buffer1, k1.data());
   FKeyRef->MakeFullKeyFromRecordBuffer(buffer2, k2.data());
-  FKeyRef->SetCompareFieldCount(std::clamp(indexFieldCount, 0, FKeyRef->PartCount()));
+  // A negative count asks for every column.
+  FKeyRef->SetCompareFieldCount(indexFieldCount < 0 ? FKeyRef->PartCount()
+                                                    : std::clamp(indexFieldCount, 0, FKeyRef->PartCount()));
   return FKeyRef->CompareFullKeys(k1.data(), k2.data());
 }
 

@@ -1,6 +1,7 @@
 // The memory engine: page manager, record manager, table and database objects of "MEMORY".
 #include "engine/storage/NRDMemoryEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -25,8 +26,10 @@ std::int64_t FlagBytes(std::int64_t slots) { return (slots + 7) / 8; }
 // ----- page manager -------------------------------------------------------------------------------
 TNRDMemoryPageManager::TNRDMemoryPageManager() {
   SetPageSizes(kMemoryPageSize, 0);
-  // Pages are borrowed views of blocks that live as long as the manager: caching them costs nothing.
-  FCacheCapacity = 1 << 30;
+  // Pages are borrowed views of blocks that live as long as the manager, so a page missing from the
+  // cache costs only a lookup; the cache stays small because every apply of a change looks through
+  // it (an unbounded cache made each insert cost the size of the table's indexes).
+  FCacheCapacity = 64;
 }
 
 TNRDMemoryPageManager::~TNRDMemoryPageManager() {
@@ -200,9 +203,13 @@ bool TNRDMemoryRecordManager::IsSlotDeleted(std::int64_t slot) const {
 }
 
 bool TNRDMemoryRecordManager::Grow() {
-  const std::int64_t newCount = FAllocatedRecordCount + FAllocRecordsBy;
+  // The block grows by half its slots (at least the step): a growth copies every record, so a
+  // fixed step would make appending quadratic. Near the block's 2^31 - 1 bytes it takes what fits.
+  constexpr std::int64_t kMaxBytes = 2147483647LL;
+  std::int64_t newCount = FAllocatedRecordCount + std::max<std::int64_t>(FAllocRecordsBy, FAllocatedRecordCount / 2);
+  if (newCount * FRecordBufferSize > kMaxBytes) newCount = kMaxBytes / FRecordBufferSize;
+  if (newCount <= FAllocatedRecordCount) return false;
   const std::int64_t bytes = newCount * FRecordBufferSize;
-  if (bytes > 2147483647LL) return false;
   if (FRecordBuffer == nullptr) {
     FRecordBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().GetMem(bytes));
     FDeleteFlagBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().AllocMem(FlagBytes(newCount)));
@@ -392,6 +399,13 @@ TNRDMemoryTableData::~TNRDMemoryTableData() {
       for (std::int64_t s = rm.FirstRecordID(); rm.FRecordCount > 0 && s <= rm.LastRecordID(); ++s)
         if (!rm.IsSlotDeleted(s)) FreeRecordBlobs(rm.Slot(s));
     }
+    // Values written into buffers that were never stored nor cancelled.
+    for (std::uint32_t h : FUnstoredBlobs)
+      if (void* block = FHandles.Get(h)) {
+        FHandles.Remove(h);
+        GlobalMemoryManager().FreeMem(block);
+      }
+    FUnstoredBlobs.clear();
   } catch (...) {
   }
   // Index objects hold pages of the page manager: they go before it.
@@ -480,24 +494,27 @@ TNRDPageItemID TNRDMemoryTableData::BitmapRecNoToRecordID(std::int64_t bitNo) {
   return id;
 }
 
-std::uint32_t& TNRDMemoryTableData::HandleSlot(void* recordBuffer, std::int32_t fieldNo) const {
+std::uint32_t TNRDMemoryTableData::GetHandle(const void* recordBuffer, std::int32_t fieldNo) const {
   const TNRDFieldDef* f = FFieldManager->FFieldDefs.GetFieldDef(fieldNo);
-  return *reinterpret_cast<std::uint32_t*>(static_cast<std::uint8_t*>(recordBuffer) + f->FMemoryOffset +
-                                           f->FMemoryDataSize - 4);
+  std::uint32_t h;
+  std::memcpy(&h, static_cast<const std::uint8_t*>(recordBuffer) + f->FMemoryOffset + f->FMemoryDataSize - 4, 4);
+  return h;
+}
+
+void TNRDMemoryTableData::SetHandle(void* recordBuffer, std::int32_t fieldNo, std::uint32_t handle) const {
+  const TNRDFieldDef* f = FFieldManager->FFieldDefs.GetFieldDef(fieldNo);
+  std::memcpy(static_cast<std::uint8_t*>(recordBuffer) + f->FMemoryOffset + f->FMemoryDataSize - 4, &handle, 4);
 }
 
 std::uint8_t* TNRDMemoryTableData::BlobBlock(const void* recordBuffer, std::int32_t fieldNo) {
   if (IsFieldNull(recordBuffer, fieldNo)) return nullptr;
-  std::uint32_t h;
-  const TNRDFieldDef* f = FFieldManager->FFieldDefs.GetFieldDef(fieldNo);
-  std::memcpy(&h, static_cast<const std::uint8_t*>(recordBuffer) + f->FMemoryOffset + f->FMemoryDataSize - 4, 4);
-  return static_cast<std::uint8_t*>(FHandles.Get(h));
+  return static_cast<std::uint8_t*>(FHandles.Get(GetHandle(recordBuffer, fieldNo)));
 }
 
 void TNRDMemoryTableData::FreeRecordBlobs(void* recordBuffer) {
   const TNRDFieldDefs& defs = FFieldManager->FFieldDefs;
   for (std::int32_t i = 0; i < defs.GetCount(); ++i)
-    // A handle whose block is already gone (replaced by an edit that was not stored) is skipped.
+    // A handle whose block is already gone is skipped.
     if (defs.GetFieldDef(i)->IsBlob() && BlobBlock(recordBuffer, i) != nullptr)
       ClearBLOBFieldInRecordBuffer(recordBuffer, i);
 }
@@ -505,14 +522,46 @@ void TNRDMemoryTableData::FreeRecordBlobs(void* recordBuffer) {
 void TNRDMemoryTableData::ClearBLOBFieldInRecordBuffer(void* recordBuffer, std::int32_t fieldNo) {
   TNRDTableDataLock lock(*this);
   if (!FFieldManager || !FFieldManager->BlobFieldsPresent() || IsFieldNull(recordBuffer, fieldNo)) return;
-  std::uint32_t& h = HandleSlot(recordBuffer, fieldNo);
+  const std::uint32_t h = GetHandle(recordBuffer, fieldNo);
   void* block = FHandles.Get(h);
   if (block == nullptr) throw ENRDException(10118, "Nil pointer occured");
   FHandles.Remove(h);
+  FUnstoredBlobs.erase(h);
   GlobalMemoryManager().FreeMem(block);
-  std::uint32_t zero = 0;
-  std::memcpy(&h, &zero, 4);
+  SetHandle(recordBuffer, fieldNo, 0);
   SetFieldNull(recordBuffer, fieldNo, true);
+}
+
+void TNRDMemoryTableData::SetUnstoredBlob(void* recordBuffer, std::int32_t fieldNo, void* block) {
+  const std::uint32_t h = FHandles.Add(block);
+  FUnstoredBlobs.insert(h);
+  SetHandle(recordBuffer, fieldNo, h);
+  SetFieldNull(recordBuffer, fieldNo, false);
+}
+
+void TNRDMemoryTableData::DropBufferBlob(void* recordBuffer, std::int32_t fieldNo) {
+  if (!IsFieldNull(recordBuffer, fieldNo)) {
+    const std::uint32_t h = GetHandle(recordBuffer, fieldNo);
+    if (FUnstoredBlobs.count(h) != 0 && FHandles.Get(h) != nullptr) ClearBLOBFieldInRecordBuffer(recordBuffer, fieldNo);
+  }
+  SetHandle(recordBuffer, fieldNo, 0);
+  SetFieldNull(recordBuffer, fieldNo, true);
+}
+
+void TNRDMemoryTableData::MarkBlobsStored(const void* recordBuffer) {
+  if (FUnstoredBlobs.empty()) return;
+  const TNRDFieldDefs& defs = FFieldManager->FFieldDefs;
+  for (std::int32_t i = 0; i < defs.GetCount(); ++i)
+    if (defs.GetFieldDef(i)->IsBlob() && !IsFieldNull(recordBuffer, i)) FUnstoredBlobs.erase(GetHandle(recordBuffer, i));
+}
+
+void TNRDMemoryTableData::ClearBlobsCacheInRecordBuffer(void* buffer) {
+  TNRDTableDataLock lock(*this);
+  if (buffer == nullptr || FUnstoredBlobs.empty() || !FFieldManager || !FFieldManager->BlobFieldsPresent()) return;
+  const TNRDFieldDefs& defs = FFieldManager->FFieldDefs;
+  for (std::int32_t i = 0; i < defs.GetCount(); ++i)
+    if (defs.GetFieldDef(i)->IsBlob() && !IsFieldNull(buffer, i) && FUnstoredBlobs.count(GetHandle(buffer, i)) != 0)
+      DropBufferBlob(buffer, i);
 }
 
 void TNRDMemoryTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::int32_t fieldNo,
@@ -522,12 +571,8 @@ void TNRDMemoryTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::
   TNRDCompressedBLOBStream* c = CompressedStreamOf(blobStream);
   if (c == nullptr) throw ENRDException(10117, "Nil pointer occured");
   void* record = cursor->FCurrentRecordBuffer;
-  // The old block goes whatever the new value is.
-  if (!IsFieldNull(record, fieldNo) && FHandles.Get(HandleSlot(record, fieldNo)) != nullptr)
-    ClearBLOBFieldInRecordBuffer(record, fieldNo);
   if (c->Size() == 0) {
-    HandleSlot(record, fieldNo) = 0;
-    SetFieldNull(record, fieldNo, true);
+    DropBufferBlob(record, fieldNo);
     return;
   }
   TStream& host = c->CompressedStream();
@@ -548,8 +593,8 @@ void TNRDMemoryTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::
     GlobalMemoryManager().FreeMem(block);
     throw;
   }
-  HandleSlot(record, fieldNo) = FHandles.Add(block);
-  SetFieldNull(record, fieldNo, false);
+  DropBufferBlob(record, fieldNo);
+  SetUnstoredBlob(record, fieldNo, block);
 }
 
 TNRDStream* TNRDMemoryTableData::InternalCreateBlobStream(TNRDCursor* cursor, bool toInsert, std::int32_t fieldNo,
@@ -591,20 +636,17 @@ void TNRDMemoryTableData::GetDirectBlobData(TNRDCursor*, std::int32_t fieldNo, v
 void TNRDMemoryTableData::SetDirectBlobData(TNRDCursor*, std::int32_t fieldNo, void* recordBuffer,
                                             TNRDBLOBDescriptor& d, void*& pBlobData) {
   TNRDTableDataLock lock(*this);
-  if (!IsFieldNull(recordBuffer, fieldNo) && BlobBlock(recordBuffer, fieldNo) != nullptr)
-    ClearBLOBFieldInRecordBuffer(recordBuffer, fieldNo);
   const std::int64_t compressed = d.StartPosition;
   if (compressed <= 0 || pBlobData == nullptr) {
-    HandleSlot(recordBuffer, fieldNo) = 0;
-    SetFieldNull(recordBuffer, fieldNo, true);
+    DropBufferBlob(recordBuffer, fieldNo);
     return;
   }
   auto* block = static_cast<std::uint8_t*>(GlobalMemoryManager().GetMem(compressed + kBlobBlockHeader));
   PutLE32(block, static_cast<std::uint32_t>(d.NumBlocks));
   PutLE64(block + 4, static_cast<std::uint64_t>(d.UncompressedSize));
   std::memcpy(block + kBlobBlockHeader, pBlobData, static_cast<std::size_t>(compressed));
-  HandleSlot(recordBuffer, fieldNo) = FHandles.Add(block);
-  SetFieldNull(recordBuffer, fieldNo, false);
+  DropBufferBlob(recordBuffer, fieldNo);
+  SetUnstoredBlob(recordBuffer, fieldNo, block);
 }
 
 void TNRDMemoryTableData::FreeDirectBlobData(TNRDCursor*, std::int32_t, void*, TNRDBLOBDescriptor&,
@@ -618,6 +660,7 @@ bool TNRDMemoryTableData::InsertRecord(TNRDCursor*& cursor) {
   if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(10018, "Nil pointer occured");
   if (!FRecordManager->AddRecord(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
     return false;
+  MarkBlobsStored(cursor->FCurrentRecordBuffer);
   ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
   FIndexManager->InsertRecord(cursor);
   cursor->FirstPosition = false;
@@ -654,9 +697,30 @@ bool TNRDMemoryTableData::UpdateRecord(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10014, "Nil pointer occured");
   if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(10017, "Nil pointer occured");
+  // The blocks the stored record owns now; those the new values no longer name go once it is stored.
+  std::vector<std::uint32_t> replaced;
+  TNRDMemoryRecordManager& rm = MemoryRecords();
+  const std::int64_t slot = cursor->CurrentRecordID.PageNo;
+  if (FFieldManager->BlobFieldsPresent() && rm.FRecordCount > 0 && slot >= rm.FirstRecordID() &&
+      slot <= rm.LastRecordID() && !rm.IsSlotDeleted(slot)) {
+    const std::uint8_t* stored = rm.Slot(slot);
+    const TNRDFieldDefs& defs = FFieldManager->FFieldDefs;
+    for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
+      if (!defs.GetFieldDef(i)->IsBlob() || IsFieldNull(stored, i)) continue;
+      const std::uint32_t old = GetHandle(stored, i);
+      if (IsFieldNull(cursor->FCurrentRecordBuffer, i) || GetHandle(cursor->FCurrentRecordBuffer, i) != old)
+        replaced.push_back(old);
+    }
+  }
   FIndexManager->UpdateRecord(cursor, true);
   if (!FRecordManager->UpdateRecord(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
     return false;
+  MarkBlobsStored(cursor->FCurrentRecordBuffer);
+  for (std::uint32_t h : replaced)
+    if (void* block = FHandles.Get(h)) {
+      FHandles.Remove(h);
+      GlobalMemoryManager().FreeMem(block);
+    }
   FIndexManager->UpdateRecord(cursor, false);
   ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
   ApplyChanges(cursor->SessionID(), CursorInTransaction(cursor));

@@ -11,6 +11,8 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/foundation/NRDTypes.h"
@@ -106,8 +108,13 @@ class TNRDMemoryTableData : public TNRDTableData {
   std::int64_t GetBitmapRecordCount(std::int32_t sessionID) override;
   std::int64_t RecordIDToBitmapRecNo(const TNRDPageItemID& recordID) override;
   TNRDPageItemID BitmapRecNoToRecordID(std::int64_t bitNo) override;
+  // A value written into a record buffer is a new block of its own; the block of the stored
+  // record stays until an update stores the buffer, so a cancel or another reader still has it.
   void WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::int32_t fieldNo, TNRDStream* blobStream) override;
   void ClearBLOBFieldInRecordBuffer(void* recordBuffer, std::int32_t fieldNo) override;
+  // Frees the blocks a record buffer holds that no stored record owns (values written but not
+  // posted); the stored record's blocks stay.
+  void ClearBlobsCacheInRecordBuffer(void* buffer) override;
   TNRDStream* InternalCreateBlobStream(TNRDCursor* cursor, bool toInsert, std::int32_t fieldNo,
                                        TNRDBLOBOpenMode openMode) override;
   void GetDirectBlobData(TNRDCursor* cursor, std::int32_t fieldNo, void* recordBuffer,
@@ -131,8 +138,17 @@ class TNRDMemoryTableData : public TNRDTableData {
   void FreeRecordBlobs(void* recordBuffer);
 
  private:
-  std::uint32_t& HandleSlot(void* recordBuffer, std::int32_t fieldNo) const;
+  // The block handle of a BLOB field, kept byte-wise: the field may sit at any offset.
+  std::uint32_t GetHandle(const void* recordBuffer, std::int32_t fieldNo) const;
+  void SetHandle(void* recordBuffer, std::int32_t fieldNo, std::uint32_t handle) const;
+  // A new block for a buffer's field: owned by no stored record until the buffer is stored.
+  void SetUnstoredBlob(void* recordBuffer, std::int32_t fieldNo, void* block);
+  // Makes the field NULL; its block is freed only when no stored record owns it.
+  void DropBufferBlob(void* recordBuffer, std::int32_t fieldNo);
+  // The buffer's new blocks now belong to the stored record.
+  void MarkBlobsStored(const void* recordBuffer);
   std::unique_ptr<TNRDMemoryPageManager> FOwnPageManager;
+  std::unordered_set<std::uint32_t> FUnstoredBlobs;
   std::int32_t FAllocRecordsBy;
 };
 

@@ -26,6 +26,7 @@
 //   version meanwhile) replaces that copy when nobody holds it; otherwise it is freed.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -71,6 +72,10 @@ struct TNRDDiskPageHeader {
 };
 #pragma pack(pop)
 static_assert(sizeof(TNRDDiskPageHeader) == 40);
+// The page header and the file headers (NRDDiskPageManager.h) are read and written as packed
+// structs, which gives their little-endian layout only on a little-endian host: a build for any
+// other host must fail here rather than write files no other build can read.
+static_assert(std::endian::native == std::endian::little, "the packed file structures assume a little-endian host");
 
 // Stored page states run 0 .. 0x7FFFFFFC; this value marks a page that was removed (or could not be
 // read).

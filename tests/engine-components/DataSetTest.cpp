@@ -484,3 +484,65 @@ TEST(Fields, TextFormsOfValues) {
   EXPECT_EQ(FloatToShortestText(1e21), "1e+21");
   EXPECT_EQ(ValueToText(BoolValue(false)), "False");
 }
+
+TEST(DataSet, CalculatedFieldsFollowEditsAndTheFilteredRecord) {
+  People p;
+  auto& ds = p.ds;
+  ds.Close();
+  TField calc(nullptr);
+  calc.SetFieldName("Greeting");
+  calc.SetDataType(ftWideString);
+  calc.SetSize(40);
+  calc.SetFieldKind(fkCalculated);
+  calc.SetDataSet(&ds);
+  ds.OnCalcFields = [](TDataSet& d) {
+    d.FieldByName("Greeting").SetAsWideString(u"Hi " + d.FieldByName("Name").AsWideString());
+  };
+  ds.Open();
+  // While editing, a changed field is seen by the calculated one at once.
+  ds.Edit();
+  ds.FieldByName("Name").SetAsString("Ann");
+  EXPECT_EQ(calc.AsString(), "Hi Ann");
+  ds.Cancel();
+  EXPECT_EQ(calc.AsString(), "Hi Anna");
+  ds.Append();
+  ds.FieldByName("Name").SetAsString("Dora");
+  EXPECT_EQ(calc.AsString(), "Hi Dora");
+  ds.Cancel();
+  // A filter reads the calculated value of the record it tests, not of the current one.
+  ds.First();
+  ds.SetOnFilterRecord([](TDataSet& d, bool& accept) { accept = d.FieldByName("Greeting").AsString() != "Hi boris"; });
+  ds.SetFiltered(true);
+  EXPECT_EQ(p.Names(), (Names{"Anna", "Clara"}));
+  ds.First();
+  EXPECT_EQ(calc.AsString(), "Hi Anna");
+  ds.SetFiltered(false);
+  ds.Close();
+  calc.SetDataSet(nullptr);
+}
+
+TEST(DataSet, DetailAppendTakesTheMastersKey) {
+  auto families = std::make_shared<Table>();
+  families->fields = {{"FamID", {aftInteger, 0}}};
+  auto persons = std::make_shared<Table>();
+  persons->fields = {{"PID", {aftInteger, 0}}, {"Fam", {aftInteger, 0}}};
+  StandInDataSet master(families);
+  StandInDataSet detail(persons);
+  master.Open();
+  detail.Open();
+  for (int f = 1; f <= 2; ++f) master.AppendRecord({IntValue(f)});
+  TDataSource src;
+  src.SetDataSet(&master);
+  detail.SetMasterFields("FamID");
+  detail.DetailFields = "Fam";
+  detail.SetMasterSource(&src);
+  master.Last();
+  detail.Append();
+  EXPECT_EQ(detail.FieldByName("Fam").AsInteger(), 2);
+  detail.FieldByName("PID").SetAsInteger(7);
+  detail.Post();
+  // The posted record stays in the detail's view.
+  std::vector<int> ids;
+  for (detail.First(); !detail.Eof(); detail.Next()) ids.push_back(detail.FieldByName("PID").AsInteger());
+  EXPECT_EQ(ids, std::vector<int>{7});
+}

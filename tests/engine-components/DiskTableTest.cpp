@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
+#include <string>
 
 #include "engine/components/NRDAdvDefs.h"
 #include "engine/components/NRDDataSet.h"
@@ -188,4 +190,97 @@ TEST_F(DiskTable, TwoProcessesMeetTheRecordLock) {
   ds.Post();
   EXPECT_EQ(ds.FieldByName("Name").AsString(), "parent");
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+}
+
+TEST_F(DiskTable, ReadOnlyDatabaseRefusesEveryChangeWithItsOwnError) {
+  {
+    TNRDLocalSession s;
+    Connect(s, false, "");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    ds.AppendRecord({IntValue(1), TextValue("one")});
+  }
+  // A second single-user process finds the file held by this one: its database is read-only, and
+  // every change it tries is refused by the engine before the file is touched.
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int code = 0;
+    try {
+      char c = 0;
+      if (::read(go[0], &c, 1) != 1) ::_exit(11);
+      TNRDLocalSession s;
+      Connect(s, false, "");
+      if (!s.FReadOnly) ::_exit(10);
+      FileTable ds(s, "Values");
+      ds.Open();
+      const std::function<void()> changes[] = {
+          [&] { ds.AppendRecord({IntValue(2), TextValue("two")}); },
+          [&] { ds.Edit(); },
+          [&] { ds.Delete(); },
+          [&] { ds.Cursor()->InternalCreateBlobStream(false, true, 2, bomWrite, false); },
+      };
+      int step = 0;
+      for (const auto& change : changes) {
+        ++step;
+        try {
+          change();
+          code = 20 + step;  // taken
+        } catch (const ENRDException& e) {
+          if (std::string(e.what()).find("read only") == std::string::npos) code = 30 + step;
+        } catch (...) {
+          code = 40 + step;  // not the engine's error
+        }
+        if (code != 0) break;
+        if (ds.State() != dsBrowse) ds.Cancel();
+      }
+      if (code == 0 && ds.RecordCount() != 1) code = 50;
+    } catch (...) {
+      code = 60;
+    }
+    ::_exit(code);
+  }
+  TNRDLocalSession holder;
+  Connect(holder, false, "");
+  char c = 'g';
+  EXPECT_EQ(::write(go[1], &c, 1), 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ::close(go[0]);
+  ::close(go[1]);
+  EXPECT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  FileTable ds(holder, "Values");
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 1);
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "one");
+}
+
+TEST_F(DiskTable, DeleteWhileEditingDeletesOnesOwnRecord) {
+  // The edit holds the record lock; the delete must not meet it as if another session held it,
+  // and the values typed into the edit are not a change by another session either.
+  for (bool multiUser : {true, false}) {
+    TNRDLocalSession s;
+    Connect(s, multiUser, multiUser ? "editor" : "");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    ds.AppendRecord({IntValue(1), TextValue("one")});
+    ds.AppendRecord({IntValue(2), TextValue("two")});
+    ds.First();
+    ds.Edit();
+    ds.FieldByName("Name").SetAsString("typed");
+    ds.Delete();
+    EXPECT_EQ(ds.State(), dsBrowse);
+    EXPECT_EQ(ds.RecordCount(), 1) << multiUser;
+    EXPECT_EQ(ds.FieldByName("Name").AsString(), "two");
+    // Nothing of the edit is left held: the next record is edited and posted as usual.
+    ds.Edit();
+    ds.FieldByName("Name").SetAsString("second");
+    ds.Post();
+    EXPECT_EQ(ds.FieldByName("Name").AsString(), "second");
+  }
 }

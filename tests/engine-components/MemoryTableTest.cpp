@@ -261,3 +261,34 @@ TEST_F(MemoryTable, LocateAndFilterThroughTheExpressionLayer) {
   ds.SetFiltered(false);
   EXPECT_EQ(ds.RecordCount(), 4);
 }
+
+TEST_F(MemoryTable, BookmarksCompareInTheOrderOfTheActiveIndex) {
+  TableDataSet ds(session_, "People");
+  ds.Open();
+  // Stored order Zoe, Adam, Mia; by name Adam, Mia, Zoe.
+  ds.AppendRecord({IntValue(1), TextValue("Zoe")});
+  ds.AppendRecord({IntValue(2), TextValue("Adam")});
+  ds.AppendRecord({IntValue(3), TextValue("Mia")});
+  TFieldDefs plain;
+  plain.Add("ID", ftInteger);
+  plain.Add("Name", ftString, 20);
+  TNRDIndexDef byName;
+  MakeEngineIndexDef("ByName", "Name", 0, false, "", "", "", plain, byName);
+  ds.Cursor()->AddIndex(byName);
+  ds.Cursor()->SetIndexName("ByName");
+  ds.First();
+  ASSERT_EQ(ds.FieldByName("Name").AsString(), "Adam");
+  const TBookmark adam = ds.GetBookmark();
+  ds.Next();
+  const TBookmark mia = ds.GetBookmark();
+  ds.Last();
+  ASSERT_EQ(ds.FieldByName("Name").AsString(), "Zoe");
+  const TBookmark zoe = ds.GetBookmark();
+  struct Case {
+    const TBookmark& a;
+    const TBookmark& b;
+    int expected;
+  };
+  const Case cases[] = {{adam, zoe, -1}, {zoe, adam, 1}, {mia, zoe, -1}, {adam, mia, -1}, {zoe, mia, 1}, {mia, mia, 0}};
+  for (const Case& c : cases) EXPECT_EQ(ds.CompareBookmarks(c.a, c.b), c.expected);
+}

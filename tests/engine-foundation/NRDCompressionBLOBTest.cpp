@@ -418,3 +418,25 @@ TEST(NRDCompressedBLOBStream, SeeksAndWritesNearTheLargestPositionRaise) {
     EXPECT_EQ(blob.Size(), 8);
   }
 }
+
+TEST(NRDCompressedBLOBStream, PositionsAndSizesPastTheLimitAreRefusedBeforeAnyWork) {
+  // A gap far past the end would be filled block by block for years; it is refused at once, and
+  // the value keeps what it held.
+  const std::int64_t maxPos = std::numeric_limits<std::int64_t>::max();
+  for (TNRDCompressionAlgorithm alg : {acaNone, acaZLIB}) {
+    TNRDMemoryStream host;
+    TNRDCompressedBLOBStream blob(host, NewDescriptor(alg, 6, 1000), true, false);
+    ASSERT_EQ(blob.Write("ABCDEFGH", 8), 8);
+    for (std::int64_t position : {std::int64_t(1) << 50, std::int64_t(1) << 40, maxPos - 4,
+                                  kMaxBLOBSize - 1}) {
+      blob.Seek(position, TSeekOrigin::soBeginning);
+      EXPECT_EQ(CodeOf([&] { blob.Write("xy", 2); }), kStreamPositionError) << alg << " " << position;
+      EXPECT_EQ(blob.Size(), 8);
+    }
+    for (std::int64_t size : {maxPos, std::int64_t(1) << 50, kMaxBLOBSize + 1})
+      EXPECT_EQ(CodeOf([&] { blob.SetSize(size); }), kStreamPositionError) << alg << " " << size;
+    EXPECT_EQ(blob.Size(), 8);
+    std::vector<std::uint8_t> back = ReadAll(blob);
+    EXPECT_EQ(std::string(back.begin(), back.end()), "ABCDEFGH") << alg;
+  }
+}

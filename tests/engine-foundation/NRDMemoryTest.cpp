@@ -206,3 +206,25 @@ TEST(NRDMemory, DamagedSizeInAHeaderIsRefusedBeforeAnyRead) {
   EXPECT_EQ(p, nullptr);
   EXPECT_EQ(mm.TotalMemAllocated(), 0);
 }
+
+TEST(NRDMemory, DamagedMethodInAHeaderIsRefusedAndTheBlockStaysLive) {
+  // A method byte no allocation wrote would decide how the block is released: the block is refused
+  // like any damaged header, stays registered and is freed once the header is whole again.
+  TNRDMemoryManager mm;
+  void* p = mm.AllocMem(24);
+  auto* method = static_cast<unsigned char*>(p) - 12;
+  for (unsigned char d : {1, 2, 0x80, 0xFF}) {
+    *method = d;
+    ExpectNRD([&] { mm.GetMemoryBufferSize(p); }, 30005, "Invalid pointer");
+    ExpectNRD([&] { mm.ReallocMem(p, 64, true); }, 30014, "Invalid pointer");
+    void* q = p;
+    ExpectNRD([&] { mm.FreeAndNillMem(q); }, 30001, "Invalid pointer");
+    EXPECT_EQ(q, p);
+    EXPECT_EQ(mm.LiveBlockCount(), 1u);
+    EXPECT_EQ(mm.TotalMemAllocated(), 24);
+  }
+  *method = 0;
+  mm.FreeAndNillMem(p);
+  EXPECT_EQ(mm.LiveBlockCount(), 0u);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
+}

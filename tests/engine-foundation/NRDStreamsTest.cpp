@@ -343,3 +343,61 @@ TEST(NRDStreams, PositionsThatOverflowOrPassTheLimitRaiseAndWriteNothing) {
   EXPECT_EQ(s.Seek(-10, TSeekOrigin::soCurrent), 0);
   EXPECT_EQ(Contents(s), std::vector<std::uint8_t>(b, b + 4));
 }
+
+TEST(NRDStreams, TemporaryStreamKeepsOnePositionRuleInMemoryAndInItsFile) {
+  // The same writes are refused the same way whether the stream still sits in memory or has
+  // moved into its file: nothing lands elsewhere (position 0), and no huge sparse file appears.
+  const std::int64_t maxPos = std::numeric_limits<std::int64_t>::max();
+  const std::int64_t tooFar[] = {maxPos - 1, std::int64_t(1) << 62, std::int64_t(1) << 40,
+                                 std::int64_t(std::numeric_limits<std::int32_t>::max())};
+  for (bool spilled : {false, true}) {
+    for (std::int64_t position : tooFar) {
+      TNRDTemporaryStream t;
+      auto head = Pattern(spilled ? DefaultTemporaryStreamMemoryLimit + 10 : 8);
+      ASSERT_EQ(t.Write(head.data(), std::int32_t(head.size())), std::int32_t(head.size()));
+      ASSERT_EQ(t.InMemory(), !spilled);
+      t.Seek(position, TSeekOrigin::soBeginning);
+      EXPECT_EQ(t.Position(), position) << spilled << " " << position;
+      ExpectNRD([&] { t.Write("xy", 2); }, kStreamPositionError);
+      EXPECT_EQ(t.Size(), std::int64_t(head.size())) << spilled << " " << position;
+      EXPECT_EQ(Contents(t), head) << spilled << " " << position;
+      ExpectNRD([&] { t.SetSize(position > maxPos - 2 ? maxPos : position + 2); }, kStreamPositionError);
+      EXPECT_EQ(t.Size(), std::int64_t(head.size()));
+      if (spilled) {
+        struct stat st{};
+        ASSERT_EQ(::fstat(t.FileStream()->Handle(), &st), 0);
+        EXPECT_LT(st.st_size, std::int64_t(4) << 20) << position;
+      }
+    }
+  }
+  // A spilled stream reads and writes at far positions inside the limit like the memory one.
+  TNRDTemporaryStream t;
+  auto head = Pattern(DefaultTemporaryStreamMemoryLimit + 1);
+  ASSERT_EQ(t.Write(head.data(), std::int32_t(head.size())), std::int32_t(head.size()));
+  t.Seek(-5, TSeekOrigin::soBeginning);
+  std::uint8_t b[2] = {1, 1};
+  EXPECT_EQ(t.Write(b, 2), 0);
+  EXPECT_EQ(t.Read(b, 2), 0);
+  EXPECT_EQ(Contents(t), head);
+}
+
+TEST(NRDStreams, TemporaryStreamGrownBySizeMovesIntoItsFile) {
+  // Memory is bounded by the limit however the stream grows: a size change past it moves the
+  // stream into its file as a write would, keeping content and position.
+  TNRDTemporaryStream t;
+  ASSERT_EQ(t.Write("abc", 3), 3);
+  t.SetSize(std::int64_t(64) << 20);
+  EXPECT_FALSE(t.InMemory());
+  EXPECT_EQ(t.Size(), std::int64_t(64) << 20);
+  EXPECT_EQ(t.Position(), 3);
+  t.Seek(0, TSeekOrigin::soBeginning);
+  char back[4] = {};
+  ASSERT_EQ(t.Read(back, 4), 4);
+  EXPECT_EQ(std::string(back, 4), std::string("abc\0", 4));
+  TNRDTemporaryStream kept(true);
+  kept.SetSize(std::int64_t(2) << 20);
+  EXPECT_TRUE(kept.InMemory());
+  TNRDTemporaryStream small;
+  small.SetSize(DefaultTemporaryStreamMemoryLimit);
+  EXPECT_TRUE(small.InMemory());
+}

@@ -1,7 +1,6 @@
 // The problem detector page on the sample tree: its controls and their defaults, runs from the page, the
 // toolbar and the report menu give the headless detector's lines in the pane, options from the controls,
 // printing and saving through the toolbar, the controls kept in the settings.
-// With FAN_SCREENSHOT_DIR set (run under a real display), Screenshot writes the page after a run.
 #include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/reports/Detector.h"
@@ -241,21 +240,6 @@ TEST_F(DetectorPage, TranslatedCaptionsAndMessages) {
   const QRegularExpression years(QStringLiteral(" is \\d+") + QRegularExpression::escape(point) +
                                  QStringLiteral("\\d years"));
   EXPECT_TRUE(years.match(pane).hasMatch()) << pane.toStdString();
-}
-
-TEST_F(DetectorPage, Screenshot) {
-  const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write the screenshot";
-  TProblemsPage* p = Page();
-  for (int n : {18, 19, 22}) p->Check(n)->setChecked(true);
-  p->Box(QStringLiteral("CheckBox7"))->setChecked(true);
-  // Wide enough for the widest page (the report pages share one width), so that nothing scrolls away.
-  form_->resize(1600, 1000);
-  form_->show();
-  QApplication::processEvents();
-  p->SpeedButton11Click();
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("detector-page.png")));
 }
 
 }  // namespace

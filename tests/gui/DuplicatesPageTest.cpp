@@ -1,6 +1,5 @@
 // The duplicate search page of the main window: its controls and their saving, a search of the planted
 // duplicates from the page's button and from "Выполнить", the gauge, and the output commands.
-// With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/window/FormSettings.h"
 #include "app/core/Model.h"
@@ -134,21 +133,6 @@ TEST_F(DuplicatesPageTest, SavesThePaneAsRichText) {
   QFile f(file);
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_TRUE(f.readAll().startsWith("{\\rtf1"));
-}
-
-TEST_F(DuplicatesPageTest, Screenshot) {
-  const QString out = qEnvironmentVariable("REPORT_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set REPORT_SCREENSHOT_DIR under a display to write a screenshot";
-  Open(QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));
-  form_->show();
-  TDuplicatesPage* p = Page();
-  p->RadioButton6->setChecked(true);
-  p->CheckBox73->setChecked(false);
-  p->CheckBox74->setChecked(false);
-  p->SpinEdit12->setValue(30);
-  p->SpeedButton35->click();
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("duplicates.png")));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // The fan chart page of the main window on the sample tree: building from the page and from the toolbar,
 // the zoom box, the colour panels and their settings key, printing and saving in parts.
-// With FAN_SCREENSHOT_DIR set (run under a real display), ScreenshotsOfEveryType writes the page in each
-// layout type for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/charts/Ancestors.h"
 #include "app/charts/FanChart.h"
@@ -205,25 +203,6 @@ TEST_F(FanPage, PrintsOnOneTwoOrFourPagesOfOneJob) {
   dialogs_->prints.push_back(true);
   Fan()->N13Click();
   EXPECT_EQ(dialogs_->messages.size(), 1);
-}
-
-TEST_F(FanPage, ScreenshotsOfEveryType) {
-  const QString out = qEnvironmentVariable("FAN_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set FAN_SCREENSHOT_DIR under a display to write screenshots";
-  const std::int64_t deepest = DeepestPerson();
-  form_->show();
-  QApplication::processEvents();
-  for (int direction : {0, 1})
-    for (int type = 0; type <= 4; ++type) {
-      form_->PageControl1->setCurrentWidget(Fan()->Tab());
-      Find<QComboBox>("ComboBox1")->setCurrentText(QStringLiteral("По гор."));
-      form_->LocatePerson(direction == 1 ? 1 : deepest);
-      Build(direction == 0 ? 6 : 5, type, direction);
-      QApplication::processEvents();
-      form_->grab().save(QDir(out).filePath(QStringLiteral("fan-%1-type%2.png").arg(direction).arg(type)));
-      Fan()->FanPicture().scaled(1600, 1600, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-          .save(QDir(out).filePath(QStringLiteral("chart-%1-type%2.png").arg(direction).arg(type)));
-    }
 }
 
 }  // namespace

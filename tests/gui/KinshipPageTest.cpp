@@ -1,6 +1,5 @@
 // The kinship detector page of the main window on the sample tree: choosing the persons, the search from
 // the page and from the toolbar, the link list, the three views, the zoom, printing and saving by sub-page.
-// With KINSHIP_SCREENSHOT_DIR set (run under a real display), Screenshots writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/window/KinshipPage.h"
@@ -203,27 +202,6 @@ TEST_F(KinshipPage, StopEndsTheSearchWhileTheButtonsAreDisabled) {
   EXPECT_TRUE(p->SpeedButton14->isEnabled());
   EXPECT_FALSE(form_->Busy());
   EXPECT_EQ(Items(), QStringList{QStringLiteral("Not found")});
-}
-
-TEST_F(KinshipPage, Screenshots) {
-  const QString out = qEnvironmentVariable("KINSHIP_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set KINSHIP_SCREENSHOT_DIR under a display to write screenshots";
-  TKinshipPage* p = Page();
-  form_->show();
-  p->CheckBox25->setChecked(true);
-  Choose("@I28@", "@I37@");
-  p->SpeedButton14->click();
-  for (int sub : {2, 1, 0}) {
-    p->PageControl2->setCurrentIndex(sub);
-    QApplication::processEvents();
-    form_->grab().save(QDir(out).filePath(QStringLiteral("kinship-%1.png").arg(sub)));
-  }
-  p->CheckBox15->setChecked(false);
-  Choose("@I5@", "@I60@");
-  p->SpeedButton14->click();
-  p->ComboBox2->setCurrentText(QStringLiteral("60%"));
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("kinship-chain.png")));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The pages of the marriage list, the calendar, the statistics chart and the CSV export on the sample
 // tree: building from their buttons, the grid colours and filters, the workbook files and the fixed
 // "В Excel" workbook, the chart's click labels, its landscape print (a PDF) and BMP save, the export file.
-// With MARRIAGES_SCREENSHOT_DIR set (under a display), writes the four pages in Russian and English.
 #include "tests/gui/WindowFixture.h"
 
 #include "app/charts/Ancestors.h"
@@ -264,10 +263,6 @@ TEST_F(MarriagesPages, StatisticsChartClickLabelsPrintAndSave) {
   QImageReader bmp(Path("chart.bmp"));
   EXPECT_EQ(bmp.format(), QByteArray("bmp"));
   EXPECT_EQ(bmp.size(), chart.size());
-  if (const QString out = qEnvironmentVariable("MARRIAGES_SCREENSHOT_DIR"); !out.isEmpty()) {
-    QFile::copy(Path("chart.pdf"), QDir(out).filePath(QStringLiteral("chart.pdf")));
-    QFile::copy(Path("chart.bmp"), QDir(out).filePath(QStringLiteral("chart.bmp")));
-  }
 }
 
 // The statistics options are kept in the settings file, all but the scale.
@@ -314,48 +309,6 @@ TEST_F(MarriagesPages, ExportWritesTheCheckedColumns) {
   QFile::remove(Path("persons.csv"));
   p.Button3->click();
   EXPECT_FALSE(QFile::exists(Path("persons.csv")));
-}
-
-// The four pages as the user sees them, in Russian (no translation file) and in English, for a look by eye.
-TEST(MarriagesPagesShots, Screenshots) {
-  const QString out = qEnvironmentVariable("MARRIAGES_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set MARRIAGES_SCREENSHOT_DIR under a display to write screenshots";
-  EnsureApp();
-  for (const char* lang : {"ru", "en"}) {
-    const bool english = QLatin1String(lang) == QLatin1String("en");
-    QTemporaryDir dir;
-    if (english) {
-      QDir(dir.path()).mkdir(QStringLiteral("LNG"));
-      const QString to = dir.filePath(QStringLiteral("LNG/English.lng"));
-      ASSERT_TRUE(QFile::copy(QStringLiteral(TREVOLAN_SOURCE_DIR "/LNG/English.lng"), to));
-      QFile::setPermissions(to, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    }
-    TForm1::SetProgramDir(dir.path());
-    {
-      TForm1 f;
-      f.show();
-      if (english) f.ComboBox9->setCurrentIndex(f.ComboBox9->findText(QStringLiteral("English.lng")));
-      f.OpenDataFiles(kSample);
-      f.LocatePerson(DeepestPerson());
-      f.Page<TCalendarPage>()->Today = QDate(2026, 12, 11);
-      auto shot = [&](const char* page) {
-        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
-        f.grab().save(QDir(out).filePath(QStringLiteral("%1-%2.png").arg(QLatin1String(lang), QLatin1String(page))));
-      };
-      f.Page<TMarriagesPage>()->SpeedButton30Click();
-      shot("marriages");
-      f.Page<TCalendarPage>()->SpeedButton42Click();
-      shot("calendar");
-      f.Page<TStatisticsPage>()->SpeedButton27Click();
-      shot("statistics");
-      f.Page<TStatisticsPage>()->Chart1->Picture().save(QDir(out).filePath(QStringLiteral("%1-chart.bmp").arg(QLatin1String(lang))), "BMP");
-      f.PageControl1->setCurrentWidget(f.Page<TExportPage>()->Tab());
-      f.Page<TExportPage>()->Button2Click();
-      shot("export");
-    }
-    TheModel().Reset();
-    TForm1::SetProgramDir(QString());
-  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The person card page of the main window on the sample tree: the card follows every move of the person
 // list, its links move the list, "ID Gedcom" redraws it, and it saves as RTF with its picture.
-// With KINSHIP_SCREENSHOT_DIR set (run under a real display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/core/Model.h"
 #include "app/window/PersonCardPage.h"
@@ -108,14 +107,6 @@ TEST_F(PersonCardPage, SavesTheCardWithItsPicture) {
   const QByteArray bytes = f.readAll();
   EXPECT_TRUE(bytes.contains("{\\pict\\pngblip\\picw600\\pich220"));
   EXPECT_TRUE(bytes.contains("\\ul"));
-}
-
-TEST_F(PersonCardPage, Screenshot) {
-  const QString out = qEnvironmentVariable("KINSHIP_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set KINSHIP_SCREENSHOT_DIR under a display to write screenshots";
-  form_->LocatePerson(ByXref("@I23@"));
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("card.png")));
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The place report page of the main window: the place list after a load, both kinds of report, the map
 // search through a fake opener, and "Выполнить" doing nothing here.
-// With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/window/FormSettings.h"
 #include "app/core/Model.h"
@@ -80,19 +79,6 @@ TEST_F(PlacesPageTest, RunCommandDoesNothingHere) {
   form_->ToolButton3Click();
   EXPECT_TRUE(p->RichEdit6->toPlainText().isEmpty());
   EXPECT_TRUE(opened_.empty());
-}
-
-TEST_F(PlacesPageTest, Screenshot) {
-  const QString out = qEnvironmentVariable("REPORT_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set REPORT_SCREENSHOT_DIR under a display to write a screenshot";
-  form_->show();
-  TPlacesPage* p = Page();
-  form_->ShowPage(p->Tab());
-  p->ComboBox13->setCurrentIndex(p->ComboBox13->findText(QStringLiteral("Москва")));
-  p->RadioButton2->setChecked(true);
-  p->Button15->click();
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("places.png")));
 }
 
 }  // namespace

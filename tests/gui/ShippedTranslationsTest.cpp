@@ -162,37 +162,4 @@ TEST_F(ShippedWindow, EnglishLeavesNoRussianText) {
 
 namespace {
 
-// With WINDOW_SCREENSHOT_DIR set (under a display), writes the window at its start size on the sample tree
-// on every page (the schemes and the fan chart run), in English and in Ukrainian, for a look by eye.
-TEST_F(ShippedWindow, ScreenshotsOfTheBuiltPages) {
-  const QString out = qEnvironmentVariable("WINDOW_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set WINDOW_SCREENSHOT_DIR under a display to write screenshots";
-  TForm1& f = *form_;
-  f.OpenDataFiles(QStringLiteral(TREVOLAN_SOURCE_DIR "/samples/sample-utf8.ged"));
-  f.N1Click(0);  // the root with the most ancestors
-  f.LocatePerson(f.RootPerson());
-  for (const char* lang : {"English.lng", "Ukrainian.lng"}) {
-    f.ComboBox9->setCurrentIndex(f.ComboBox9->findText(QLatin1String(lang)));
-    for (int tab = 0; tab < f.PageControl1->count(); ++tab) {
-      f.PageControl1->setCurrentIndex(tab);
-      if (tab >= 1 && tab <= 3) f.ToolButton3Click();  // the schemes and the fan chart; others only shown
-      for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-      f.grab().save(QDir(out).filePath(QStringLiteral("%1-page%2.png").arg(QLatin1String(lang).left(2)).arg(tab)));
-      // The page's own controls in full, also where the window is narrower than they are.
-      QWidget* controls = f.PageControl1->currentWidget()->findChild<QWidget*>(QStringLiteral("Panel12"));
-      if (controls)
-        controls->grab().save(QDir(out).filePath(QStringLiteral("%1-options%2.png").arg(QLatin1String(lang).left(2)).arg(tab)));
-    }
-    f.PageControl5->setCurrentIndex(1);
-    QCoreApplication::processEvents();
-    f.grab().save(QDir(out).filePath(QStringLiteral("%1-levels.png").arg(QLatin1String(lang).left(2))));
-    f.PageControl5->setCurrentIndex(2);
-    f.SpeedButton38Click();
-    QCoreApplication::processEvents();
-    f.grab().save(QDir(out).filePath(QStringLiteral("%1-template.png").arg(QLatin1String(lang).left(2))));
-    f.SpeedButton40Click();
-    f.PageControl5->setCurrentIndex(0);
-  }
-}
-
 }  // namespace

@@ -50,10 +50,6 @@ TEST(StartSize, EveryPageFitsWithoutSidewaysScrolling) {
       EXPECT_EQ(scroll->horizontalScrollBar()->maximum(), 0) << "page is wider than the window leaves: let its option rows wrap (platform::TFlowLayout)";
       const QStringList outside = OutsideThePage(pages->widget(i));
       EXPECT_TRUE(outside.isEmpty()) << outside.join(QStringLiteral("; ")).toStdString();
-      // For a look by eye: TREVOLAN_SCREENSHOT_DIR=folder writes each page as the window shows it.
-      const QString shots = qEnvironmentVariable("TREVOLAN_SCREENSHOT_DIR");
-      if (!shots.isEmpty())
-        form->grab().save(QDir(shots).filePath(QStringLiteral("start-%1-%2.png").arg(english ? "en" : "ru").arg(i)));
     }
     form.reset();
   }

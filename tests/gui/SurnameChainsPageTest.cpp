@@ -1,6 +1,5 @@
 // The surname chains page of the main window: the chain options shown only for the whole chain, the
 // report of the current person from the page's button and from "Выполнить", the paragraph spacing.
-// With REPORT_SCREENSHOT_DIR set (run under a display), Screenshot writes the page for a look by eye.
 #include "tests/gui/WindowFixture.h"
 #include "app/window/FormSettings.h"
 #include "app/core/Model.h"
@@ -74,15 +73,6 @@ TEST_F(SurnameChainsPageTest, ReportOfTheCurrentPersonFromTheButtonAndTheRunComm
   EXPECT_EQ(p->RichEdit3->toPlainText(), QStringLiteral("1-0. Ветров  (2/33; 1955-1922) (Тверь ; Москва )\n2-1. "
                                                         "Северцева  (6/29; 1927-1782) (Серпухов ; Орёл ; Москва ; "
                                                         "Рязань ; д. Ольховка, Алексинский уезд )"));
-}
-
-TEST_F(SurnameChainsPageTest, Screenshot) {
-  const QString out = qEnvironmentVariable("REPORT_SCREENSHOT_DIR");
-  if (out.isEmpty()) GTEST_SKIP() << "set REPORT_SCREENSHOT_DIR under a display to write a screenshot";
-  form_->show();
-  Page()->SpeedButton24->click();
-  QApplication::processEvents();
-  form_->grab().save(QDir(out).filePath(QStringLiteral("surname-chains.png")));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-// The storage engine and SQLite side by side on the same work, same machine, one run: bulk insert
-// in one transaction, inserts that commit one by one, point lookups by primary key, a full scan with
-// a filter, and two processes inserting into one file. SQLite runs with journal_mode DELETE, once
+// The storage engine and SQLite side by side on the same work, same machine, one run, both through
+// their table-level paths (the engine's table object, SQLite's prepared statements): bulk insert in
+// one transaction and the files' sizes after it, the same rows keyed by their text, inserts that
+// commit one by one, point lookups by primary key, a full scan with a filter, and two processes
+// inserting into one file. SQLite runs with journal_mode DELETE, once
 // with synchronous FULL and once with synchronous OFF. Prints each figure with the ratios.
 //
 // Usage: bench_engine_vs_sqlite [rows=1000000] [autocommit rows=2000] [lookups=100000]
@@ -70,7 +72,8 @@ struct Ours {
     if (cursor.FCurrentRecordBuffer != nullptr) GlobalMemoryManager().FreeMem(cursor.FCurrentRecordBuffer);
     db->DisconnectSession(&session);
   }
-  void Open(const std::string& name, bool create) {
+  // textKey: the primary key is the NAME text instead of the ID.
+  void Open(const std::string& name, bool create, bool textKey = false) {
     cursor.FTableName = name;
     cursor.FSession = &session;
     table = static_cast<TNRDDiskTableData*>(db->FindOrCreateTableData(&cursor));
@@ -90,8 +93,8 @@ struct Ours {
       pk->FPrimary = true;
       pk->FUnique = true;
       pk->SetColumnCount(1);
-      pk->GetIndexColumn(0).FFieldName = "ID";
-      pk->GetIndexColumn(0).FMaxIndexedSize = 4;  // the whole integer
+      pk->GetIndexColumn(0).FFieldName = textKey ? "NAME" : "ID";
+      pk->GetIndexColumn(0).FMaxIndexedSize = textKey ? 30 : 4;  // the whole value
       table->CreateTable(&cursor, fields, indexes, TNRDConstraintDefs());
     }
     table->OpenTable(&cursor);
@@ -165,13 +168,17 @@ struct Ours {
 struct Lite {
   sqlite3* db = nullptr;
   sqlite3_stmt* insert = nullptr;
-  Lite(const std::string& file, bool create, bool full) {
+  Lite(const std::string& file, bool create, bool full, bool textKey = false) {
     if (create) std::filesystem::remove(file);
     sqlite3_open(file.c_str(), &db);
     sqlite3_busy_timeout(db, 60000);
     Exec("PRAGMA journal_mode=DELETE");
     Exec(full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=OFF");
-    if (create) Exec("CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, val REAL)");
+    // With a text key SQLite keeps the rows by rowid and the key in an index of its own, as the
+    // engine keeps records in record pages and the key in a B-tree.
+    if (create)
+      Exec(textKey ? "CREATE TABLE t(id INTEGER, name TEXT PRIMARY KEY, val REAL)"
+                   : "CREATE TABLE t(id INTEGER PRIMARY KEY, name TEXT, val REAL)");
     sqlite3_prepare_v2(db, "INSERT INTO t VALUES(?,?,?)", -1, &insert, nullptr);
   }
   ~Lite() {
@@ -262,6 +269,42 @@ int main(int argc, char** argv) {
     (k == 0 ? bulk.full : bulk.off) = Seconds() - t0;
   }
   out.push_back(bulk);
+  // The files' sizes for the same rows (not a time: the ratio column compares bytes).
+  Row bytes{"file size after the bulk insert (MB)", 0, 0, 0};
+  bytes.ours = static_cast<double>(std::filesystem::file_size(ourFile)) / 1048576.0;
+  bytes.full = static_cast<double>(std::filesystem::file_size(liteFile[0])) / 1048576.0;
+  bytes.off = static_cast<double>(std::filesystem::file_size(liteFile[1])) / 1048576.0;
+  out.push_back(bytes);
+
+  // 1b. Bulk insert of the same rows keyed by their text, one transaction.
+  Row textBulk{"insert " + std::to_string(rows) + " text-key rows, one transaction", 0, 0, 0};
+  {
+    const std::string textFile = folder + "/bench-engine-text.at4";
+    {
+      Ours e(textFile, true, false);
+      e.Open("T", true, true);
+      const double t0 = Seconds();
+      e.Begin();
+      for (std::int64_t i = 0; i < rows; ++i)
+        if (!e.Insert(i)) std::fprintf(stderr, "engine text-key insert %lld failed\n", static_cast<long long>(i));
+      e.Commit();
+      textBulk.ours = Seconds() - t0;
+    }
+    std::filesystem::remove(textFile);
+  }
+  for (int k = 0; k < 2; ++k) {
+    const std::string textFile = liteFile[k] + "-text";
+    {
+      Lite l(textFile, true, k == 0, true);
+      const double t0 = Seconds();
+      l.Exec("BEGIN");
+      for (std::int64_t i = 0; i < rows; ++i) l.Insert(i);
+      l.Exec("COMMIT");
+      (k == 0 ? textBulk.full : textBulk.off) = Seconds() - t0;
+    }
+    std::filesystem::remove(textFile);
+  }
+  out.push_back(textBulk);
 
   // 2. Point lookups by primary key (random keys, the file reopened first).
   Row look{std::to_string(lookups) + " point lookups by primary key", 0, 0, 0};
