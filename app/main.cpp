@@ -3,6 +3,7 @@
 #include <QLocale>
 
 #include "app/core/DataModules.h"
+#include "app/window/NRDPasswordDialog.h"
 #include "app/window/Unit1.h"
 #include "sources/Unit3.h"
 
@@ -10,6 +11,9 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
   QApplication::setApplicationName(QStringLiteral("Trevolan"));
+  // The engine's password question and wait form are the application's Qt dialogs.
+  TNRDQtDialogs engineDialogs;
+  platform::SetEngineDialogs(&engineDialogs);
   auto* dm2 = new TDataModule2(&app);
   auto* dm3 = new TDataModule3(&app);
   int rc = 0;
@@ -21,5 +25,6 @@ int main(int argc, char* argv[]) {
   }
   delete dm3;
   delete dm2;
+  platform::SetEngineDialogs(nullptr);
   return rc;
 }

@@ -1,4 +1,8 @@
-// nrd-check FILE [--password TEXT]: opens a database read-only and runs the B-tree integrity check
+// nrd-check FILE [--password TEXT] [--repair] [--compact] [--set-password TEXT]: first runs the
+// asked maintenance (in that order; see NrdCheckMaintenance.h), then checks the file as it is
+// afterwards (with the new password). A maintenance that cannot run exits 2 like a file that
+// cannot be opened.
+// The check: opens a database read-only and runs the B-tree integrity check
 // over every index it finds (see engine/storage/NRDBTreeCheck.h for what it sees today), then the
 // check of every table: records, BLOB values and pages, free space accounting
 // (engine/storage/NRDTableCheck.h).
@@ -15,14 +19,23 @@
 #include "engine/storage/NRDBTreeCheck.h"
 #include "engine/storage/NRDDiskPageManager.h"
 #include "engine/storage/NRDTableCheck.h"
+#include "NrdCheckMaintenance.h"
 
 int main(int argc, char** argv) {
   std::string file;
   nrd::TNRDPassword password;
+  NrdCheckMaintenance maintenance;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--password" && i + 1 < argc) {
       password.Password = argv[++i];
+    } else if (arg == "--compact") {
+      maintenance.compact = true;
+    } else if (arg == "--repair") {
+      maintenance.repair = true;
+    } else if (arg == "--set-password" && i + 1 < argc) {
+      maintenance.setPassword = true;
+      maintenance.newPassword = argv[++i];
     } else if (file.empty() && arg.rfind("--", 0) != 0) {
       file = arg;
     } else {
@@ -31,8 +44,12 @@ int main(int argc, char** argv) {
     }
   }
   if (file.empty()) {
-    std::cerr << "usage: nrd-check FILE [--password TEXT]\n";
+    std::cerr << "usage: nrd-check FILE [--password TEXT] [--repair] [--compact] [--set-password TEXT]\n";
     return 2;
+  }
+  if (maintenance.compact || maintenance.repair || maintenance.setPassword) {
+    if (!RunNrdCheckMaintenance(file, password.Password, maintenance, std::cout, std::cerr)) return 2;
+    if (maintenance.setPassword) password.Password = maintenance.newPassword;
   }
   nrd::TNRDDiskPageManager pm;
   const bool hadJournal = platform::FileSystem::Native().Exists(nrd::TNRDJournal::JournalPath(file));

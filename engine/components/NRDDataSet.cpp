@@ -100,7 +100,7 @@ TNRDCursor& TNRDDataSet::CheckedCursor() const {
 }
 
 void TNRDDataSet::InternalOpen() {
-  FCursor = CreateHandle();
+  FCursor = FKeptCursor != nullptr ? std::move(FKeptCursor) : CreateHandle();
   if (FCursor == nullptr) throw ENRDException(20001, "Error creating table handle");
   FCursor->Dataset = this;
   ApplyCursorFilter();
@@ -110,6 +110,9 @@ void TNRDDataSet::InternalClose() {
   if (FCursor == nullptr) return;
   FCursor->FilterRecord = nullptr;
   std::unique_ptr<TNRDCursor> cursor = std::move(FCursor);
+  FIndexFieldMap.clear();
+  FKeySize = 0;
+  if (cursor->FSettingProjection) FKeptCursor = std::move(cursor);
   cursor.reset();
 }
 

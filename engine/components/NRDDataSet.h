@@ -15,11 +15,15 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/components/NRDDB.h"
 #include "engine/storage/NRDCursor.h"
 
 namespace nrd {
+
+class TNRDDatabase;
+class TNRDSession;
 
 // The error of a cursor record operation: "Noreld Engine Error # <code> <text>".
 class ENRDEngineError : public EDatabaseError {
@@ -60,6 +64,38 @@ class TNRDDataSet : public TDataSet {
   // when there is none or it is a new record.
   bool GetCurrentRecord(void* buffer);
 
+  // ----- the database component (NRDDataSetBinding.cpp) -----
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  // "MEMORY" in any case also sets InMemory. Refused while active or bound to a database.
+  void SetDatabaseName(const std::string& value);
+  const std::string& SessionName() const { return FSessionName; }
+  void SetSessionName(const std::string& value);
+  bool InMemory() const { return FInMemory; }
+  // True also sets DatabaseName "MEMORY"; false leaves the name.
+  void SetInMemory(bool value);
+  TNRDDatabase* Database() const { return FDatabase; }
+  // The bound database's session, else the session named SessionName, else "Default".
+  TNRDSession& DBSession() const;
+  // Opens the database of DatabaseName through the session (one reference more) and joins its list.
+  TNRDDatabase* OpenDatabase();
+  // Leaves the database's list and drops the reference.
+  void CloseDatabase(TNRDDatabase* database);
+  // The reasons to hold the database, one bit each (0 open; the table's 3, 4, 5, 11): the first
+  // bit set binds the database, clearing the last releases it.
+  void SetDBFlag(int flag, bool value);
+  std::uint16_t DBFlags() const { return FDBFlags; }
+
+  // ----- the current index -----
+  // The columns of the cursor's index as field numbers from 1 (empty without an index).
+  const std::vector<std::int16_t>& IndexFieldMap() const { return FIndexFieldMap; }
+  std::int32_t IndexFieldCount() const { return static_cast<std::int32_t>(FIndexFieldMap.size()); }
+  std::int32_t KeySize() const { return FKeySize; }
+
+  // Restricts and renames the visible fields, then reopens on the same cursor so the fields are
+  // built again. When the reopening fails the data set is opened without the projection and the
+  // error passes on.
+  void ApplyProjection(const std::vector<std::string>& fieldNamesList, const std::vector<std::string>& aliasList);
+
  protected:
   // The cursor of the open data set, made by the concrete component; null raises 20001.
   virtual std::unique_ptr<TNRDCursor> CreateHandle() = 0;
@@ -92,6 +128,11 @@ class TNRDDataSet : public TDataSet {
                     TLocateOptions options, void* buffer) override;
 
   TNRDCursor& CheckedCursor() const;
+  // Sets the cursor's index and rebuilds the index field map; 10325 for a name the cursor lacks.
+  void SwitchToIndex(const std::string& indexName);
+  // Opening and closing through the database: DB flag 0 around the data set's cursor.
+  void OpenThroughDatabase();
+  void CloseThroughDatabase();
   // Reads the whole BLOB of a field of `buffer` (the cursor's stream for it).
   void ReadBlob(const TField& field, const void* buffer, TNRDVariant& value) const;
 
@@ -99,6 +140,15 @@ class TNRDDataSet : public TDataSet {
   TNRDPageItemID RecordIDOf(const void* buffer) const;
   void ApplyCursorFilter();
   std::unique_ptr<TNRDCursor> FCursor;
+  // A cursor kept across a close to be opened again (a projection being applied).
+  std::unique_ptr<TNRDCursor> FKeptCursor;
+  std::string FDatabaseName;
+  std::string FSessionName;
+  bool FInMemory = false;
+  std::uint16_t FDBFlags = 0;
+  TNRDDatabase* FDatabase = nullptr;
+  std::vector<std::int16_t> FIndexFieldMap;
+  std::int32_t FKeySize = 0;
 };
 
 // The stream over one BLOB field of a data set's current record: reads and writes go to the

@@ -76,6 +76,14 @@ bool TNRDLocalCursor::IsTemporaryTable() const {
 
 bool TNRDLocalCursor::InTransaction() const { return FSession != nullptr && FSession->FInTransaction; }
 
+namespace {
+// A disk table object made for a structure operation is not kept once no cursor uses it: the
+// table's state is on disk, and a later open reads it again.
+void ReleaseUnusedDiskTable(TNRDTableData* t) {
+  if (dynamic_cast<TNRDDiskTableData*>(t) != nullptr && t->Cursors().empty()) delete t;
+}
+}  // namespace
+
 bool TNRDLocalCursor::IsDatabaseReadOnly() const {
   return (FDatabaseData != nullptr && FDatabaseData->FReadOnly) || (FSession != nullptr && FSession->FReadOnly);
 }
@@ -100,9 +108,11 @@ void TNRDLocalCursor::CreateTable(TNRDFieldDefs& fieldDefs, TNRDIndexDefs& index
     t->CreateTable(this, fieldDefs, indexDefs, constraintDefs);
   } catch (...) {
     CloseTable();
+    ReleaseUnusedDiskTable(t);
     throw;
   }
   CloseTable();
+  ReleaseUnusedDiskTable(t);
 }
 
 void TNRDLocalCursor::DeleteTable() {
@@ -131,9 +141,11 @@ void TNRDLocalCursor::EmptyTable() {
     t->EmptyTable(this);
   } catch (...) {
     CloseTable();
+    ReleaseUnusedDiskTable(t);
     throw;
   }
   CloseTable();
+  ReleaseUnusedDiskTable(t);
 }
 
 void TNRDLocalCursor::RenameTable(const std::string& newTableName) {
@@ -148,6 +160,7 @@ void TNRDLocalCursor::RenameTable(const std::string& newTableName) {
   if (t == nullptr) throw ENRDException(10151, "Table not found, table name = %s", {FTableName});
   t->RenameTable(newTableName, this);
   CloseTable();
+  ReleaseUnusedDiskTable(t);
   FTableName = newTableName;
 }
 
@@ -187,6 +200,7 @@ void TNRDLocalCursor::OpenTableByFieldDefs(TNRDFieldDefs& fieldDefs, TNRDIndexDe
     if (memoryOrTemp) t->CreateTable(this, fieldDefs, indexDefs, constraintDefs);
   }
   OpenTable(t);
+  FBorrowedTable = false;  // found or made for this cursor: its own to release
 }
 
 void TNRDLocalCursor::OpenTable(TNRDTableData* tableData) {
@@ -194,6 +208,7 @@ void TNRDLocalCursor::OpenTable(TNRDTableData* tableData) {
   TNRDDatabaseLock lock(*tableData->FDatabaseData);
   FDatabaseData = tableData->FDatabaseData;
   FTableData = tableData;
+  FBorrowedTable = true;
   tableData->FIsRepairing = FIsRepairing;
   tableData->OpenTable(this);
   FirstPosition = true;
@@ -213,6 +228,9 @@ void TNRDLocalCursor::CloseTable() {
     TNRDTableData* t = FTableData;
     t->CloseTable(this);
     if (FIsDesignMode && (FInMemory || FTemporary)) t->DeleteTable(this, true);
+    // A disk table object lives while cursors use it; its state is on disk, and another process
+    // may change the table before the next open reads it again.
+    else if (!FBorrowedTable && Disk() != nullptr && t->Cursors().empty()) delete t;
     FTableData = nullptr;
   }
   FRecordBitmap = nullptr;

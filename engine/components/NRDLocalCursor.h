@@ -134,6 +134,8 @@ class TNRDLocalCursor : public TNRDCursor {
 
   TNRDTableData* FTableData = nullptr;
   TNRDDatabaseData* FDatabaseData = nullptr;
+  // Opened over a table object someone else holds (a new index being filled): never freed here.
+  bool FBorrowedTable = false;
   std::unique_ptr<TNRDRecordBitmap> FOwnBitmap;
   std::unique_ptr<TNRDExpression> FOwnFilter;
 };

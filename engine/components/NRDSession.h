@@ -34,6 +34,7 @@ namespace nrd {
 
 class TNRDSession;
 class TNRDLocalSession;
+class TNRDDatabase;
 
 // ----- shared database objects ------------------------------------------------------------------------------
 
@@ -148,6 +149,20 @@ class TNRDSession : public TComponent {
   void RemoveDatabase(TComponent* database);
   // Closes (or frees) a bound database on deactivation; set by the database layer.
   std::function<void(TComponent*)> OnCloseDatabase;
+
+  // Database components by name (defined with the database component). OpenDatabase, under the
+  // session lock: the database of that name (with an owner: the owner's shared one), else a new
+  // temporary, silent one owned by the session; opened, and one reference more.
+  TNRDDatabase* OpenDatabase(const std::string& databaseName, TComponent* owner = nullptr);
+  // One reference less; at 0 without KeepConnection a temporary database is freed, another closed.
+  void CloseDatabase(TNRDDatabase* database);
+  // Case-insensitive; an empty name matches only a temporary database. Null when none.
+  TNRDDatabase* FindDatabase(const std::string& databaseName);
+  // Frees every temporary database nobody refers to.
+  void DropConnections();
+  void GetDatabaseNames(std::vector<std::string>& list);
+  // The tables of a database, opened for the question and closed again.
+  void GetTableNames(const std::string& databaseName, std::vector<std::string>& list);
   std::function<void(TNRDDatabaseEvent, TComponent*)> OnDBNotify;
   std::function<void(TNRDSession&)> OnStartup;
 
