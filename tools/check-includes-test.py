@@ -11,9 +11,9 @@ import sys
 import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("check_includes", os.path.join(HERE, "check-includes.py"))
-checker = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(checker)
+loader_spec = importlib.util.spec_from_file_location("check_includes", os.path.join(HERE, "check-includes.py"))
+checker = importlib.util.module_from_spec(loader_spec)
+loader_spec.loader.exec_module(checker)
 
 # A tree that keeps every rule.
 CLEAN = {

@@ -228,19 +228,7 @@ void TNRDTable::OnFieldsCreated() {
 void TNRDTable::SetIndexName(const std::string& value) {
   if (Active()) CheckBrowseMode();
   if (value == FIndexName && !FFieldsIndex) return;
-  const std::string oldName = FIndexName;
-  const bool oldKind = FFieldsIndex;
-  FIndexName = value;
-  FFieldsIndex = false;
-  if (!Active()) return;
-  try {
-    ActivateIndex();
-  } catch (...) {
-    FIndexName = oldName;
-    FFieldsIndex = oldKind;
-    throw;
-  }
-  Resync();
+  ChangeIndex(value, false);
 }
 
 void TNRDTable::SetIndexFieldNames(const std::string& value) {
@@ -248,10 +236,15 @@ void TNRDTable::SetIndexFieldNames(const std::string& value) {
   // An empty list counts as an index name.
   const bool kind = !value.empty();
   if (value == FIndexName && kind == FFieldsIndex) return;
+  ChangeIndex(value, kind);
+}
+
+// Switches the active index; a failed switch leaves the old index in force.
+void TNRDTable::ChangeIndex(const std::string& name, bool fieldsIndex) {
   const std::string oldName = FIndexName;
   const bool oldKind = FFieldsIndex;
-  FIndexName = value;
-  FFieldsIndex = kind;
+  FIndexName = name;
+  FFieldsIndex = fieldsIndex;
   if (!Active()) return;
   try {
     ActivateIndex();

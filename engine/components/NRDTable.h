@@ -186,6 +186,7 @@ class TNRDTable : public TNRDDataSet {
   bool ResyncUnderSharedLock(bool moveFirst);
   void FreeKeyBuffers();
   void ActivateIndex();
+  void ChangeIndex(const std::string& name, bool fieldsIndex);
   // The default progress handlers: a wait form unless the database is silent or the table temporary.
   struct WaitHandlers {
     TNRDNotifyEvent before, after;
