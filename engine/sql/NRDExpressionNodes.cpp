@@ -104,6 +104,22 @@ double FiniteDouble(double d, std::string_view function) {
   return d;
 }
 
+// A logical result written over the node's previous one: the two-byte buffer of the last result is
+// reused, so a filter evaluated per record allocates nothing for its truth values.
+void SetLogicalResult(TNRDVariant& value, bool isNull, bool result) {
+  if (value.DataType() != bftLogical || value.IsDataLinked()) value.Clear(bftLogical);
+  if (isNull)
+    value.SetNull(bftLogical);
+  else
+    value.SetAsBoolean(result);
+}
+
+// A node whose evaluation only reads (a constant, or a column of the current record): evaluating it
+// cannot disturb a value another child produced, so that value need not be copied first.
+bool IsPlainLeaf(const TNRDExprNode* node) {
+  return node != nullptr && (node->Kind() == TNodeKind::Const || node->Kind() == TNodeKind::Field);
+}
+
 }  // namespace
 
 void SetSubqueryRunner(TNRDSubqueryRunner* runner) { gSubqueryRunner = runner; }
@@ -462,9 +478,20 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
     case doEXISTS: r = NodeAs<TNRDExprNodeSubquery>(Child(0))->Exists() ? Tri::True : Tri::False; break;
     case doBETWEEN:
     case doNOTBETWEEN: {
-      TNRDVariant value, low;
-      value.Assign(Child(0)->GetDataValue(), true);
-      low.Assign(Child(1)->GetDataValue(), true);
+      // The value and the low bound are copied only when a later child could overwrite them.
+      TNRDVariant valueCopy, lowCopy;
+      TNRDVariant* valuePtr = &Child(0)->GetDataValue();
+      if (!IsPlainLeaf(Child(1)) || !IsPlainLeaf(Child(2))) {
+        valueCopy.Assign(*valuePtr, true);
+        valuePtr = &valueCopy;
+      }
+      TNRDVariant* lowPtr = &Child(1)->GetDataValue();
+      if (!IsPlainLeaf(Child(2))) {
+        lowCopy.Assign(*lowPtr, true);
+        lowPtr = &lowCopy;
+      }
+      TNRDVariant& value = *valuePtr;
+      TNRDVariant& low = *lowPtr;
       TNRDVariant& high = Child(2)->GetDataValue();
       if (!value.IsNull() && !low.IsNull() && !high.IsNull()) {
         const TNRDCompareResult a = value.Compare(low, true, true, false);
@@ -501,8 +528,7 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
     case doISNOTNULL: r = Child(0)->GetDataValue().IsNull() ? Tri::False : Tri::True; break;
     default: throw ENRDException(30116, "Unknown operator: '%s'", {OperatorText(Operator)});
   }
-  Value.Clear(bftLogical);
-  if (r != Tri::Null) Value.SetAsBoolean(r == Tri::True);
+  SetLogicalResult(Value, r == Tri::Null, r == Tri::True);
   return Value;
 }
 
@@ -583,9 +609,13 @@ TNRDVariant& TNRDExprNodeComparison::GetDataValue() {
     auto* sub = NodeAs<TNRDExprNodeSubquery>(Child(1));
     result = sub->QuantifiedCompare(Operator, FQuantifier, Child(0)->GetDataValue());
   } else {
-    TNRDVariant left;
-    left.Assign(Child(0)->GetDataValue(), true);
-    const TNRDCompareResult r = left.Compare(Child(1)->GetDataValue(), F3ValueLogic, FCaseInsensitive, FPartialKey);
+    TNRDVariant leftCopy;
+    TNRDVariant* left = &Child(0)->GetDataValue();
+    if (!IsPlainLeaf(Child(1))) {
+      leftCopy.Assign(*left, true);
+      left = &leftCopy;
+    }
+    const TNRDCompareResult r = left->Compare(Child(1)->GetDataValue(), F3ValueLogic, FCaseInsensitive, FPartialKey);
     switch (Operator) {
       case doEQ: result = r == cmprEqual; break;
       case doNE: result = F3ValueLogic ? (r == cmprLower || r == cmprGreater) : r != cmprEqual; break;
@@ -596,8 +626,7 @@ TNRDVariant& TNRDExprNodeComparison::GetDataValue() {
       default: throw ENRDException(30117, "Unknown operator: '%s'", {OperatorText(Operator)});
     }
   }
-  Value.Clear(bftLogical);
-  Value.SetAsBoolean(result);
+  SetLogicalResult(Value, false, result);
   return Value;
 }
 

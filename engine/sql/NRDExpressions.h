@@ -434,6 +434,7 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
                             std::int32_t scanEndConditionNo) override;
   void AddNode(void* node) override;
   void AssignCursorBuffer(void* recordBuffer) override { AssignCursorBuffer(recordBuffer, false); }
+  nrd::TNRDScanExpression* ScanExpression() override { return this; }
 
   TNRDExprNode* Root() const { return FRootExprNode.get(); }
 
@@ -453,6 +454,8 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   TNRDExprNodePtr FRootExprNode;
   std::unique_ptr<TNRDLexer> FOwnLexer;  // the filter's and default's own text
   std::vector<TNRDExprNodePtr> FExtractedNodes;  // unhooked for a scan, given back by AddNode
+  // The post-bind adjustment has run over the tree as it stands; every change of the tree clears it.
+  bool FAdjusted = false;
 };
 
 // The display text of an operator for messages.
