@@ -25,12 +25,14 @@
 #include "engine/foundation/NRDTypes.h"
 #include "engine/foundation/NRDVariant.h"
 #include "engine/sql/NRDDateFormat.h"
+#include "engine/sql/NRDExpressionLike.h"
 #include "engine/sql/NRDLexer.h"
 #include "engine/storage/NRDExpressionHook.h"
 #include "engine/storage/NRDSearch.h"
 
 namespace nrd {
 
+class TDataSet;
 class TNRDCursor;
 class TNRDIndexDef;
 class TNRDIndexDefs;
@@ -148,6 +150,8 @@ class TNRDExprNodeField : public TNRDExprNode {
   std::int32_t GetDataSize() override { return FFieldSize; }
   bool CanBeUsedInGroupBy(const std::string& groupByFields) override;
   bool FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const;
+  // A Clob or WideClob column of `buffer` read whole into Value as an 8-bit or wide text.
+  void ReadTextBlob(void* buffer);
 
   TNRDCursor* LCursor = nullptr;
   void* LRecordBuffer = nullptr;
@@ -176,12 +180,15 @@ class TNRDExprNodeConst : public TNRDExprNode {
   bool IsUpperCase() const;
 };
 
-// ROWNUM (and LASTAUTOINC, which needs the table layer of the SELECT statements and raises 30512
-// until that layer registers).
+// ROWNUM and LASTAUTOINC. LASTAUTOINC opens its table read-only when it is made: through a table
+// component when a session or database name is given, else in the engine session of `cursor` (the
+// cursor an expression is parsed for); with neither it raises 30512. A missing column raises 30337.
 class TNRDExprNodeSystem : public TNRDExprNode {
  public:
   static constexpr TNodeKind kKind = TNodeKind::System;
-  TNRDExprNodeSystem(TNRDDataOperator op, std::string tableName, std::string columnName, bool inMemory);
+  TNRDExprNodeSystem(TNRDDataOperator op, std::string tableName, std::string columnName, bool inMemory,
+                     std::string sessionName = {}, std::string databaseName = {}, TNRDCursor* cursor = nullptr);
+  ~TNRDExprNodeSystem() override;
   TNodeKind Kind() const override { return kKind; }
   TNRDExprNodePtr Clone() const override;
   TNRDVariant& GetDataValue() override;
@@ -189,7 +196,16 @@ class TNRDExprNodeSystem : public TNRDExprNode {
   std::int32_t GetDataSize() override { return 0; }
   std::string FTableName, FColumnName;
   bool FInMemory;
+  std::string FSessionName, FDatabaseName;
   std::int32_t FRowNumValue = 0;
+  TNRDAdvancedFieldType FFieldType = aftUnknown;
+
+ private:
+  void OpenTable();
+  TNRDCursor* LCursor;                           // the parse's cursor, whose session is used
+  std::unique_ptr<TDataSet> FTable;              // the table component, or
+  std::unique_ptr<TNRDCursor> FTableCursor;      // a cursor of the table in the engine session
+  std::int32_t FFieldNo = -1;
 };
 
 class TNRDExprNodeBoolean : public TNRDExprNode {
@@ -207,6 +223,13 @@ class TNRDExprNodeBoolean : public TNRDExprNode {
                                 TNRDExpression* expression) override;
   TNRDAdvancedFieldType GetDataType() override { return aftBoolean; }
   std::string EscapeStr;
+
+ private:
+  // LIKE: the last pattern compiled, reused while the pattern stays the same (a constant pattern
+  // is compiled once for all the records a filter reads).
+  std::unique_ptr<TLikeMatcher<char>> FAnsiLike;
+  std::unique_ptr<TLikeMatcher<char16_t>> FWideLike;
+  bool MatchLike(const TNRDVariant& value, const TNRDVariant& pattern);
 };
 
 class TNRDExprNodeComparison : public TNRDExprNode {
@@ -443,6 +466,8 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   bool FPartialKey = false;
   bool F3ValueLogic = true;
   bool FInMemory = false;
+  // The session and database LASTAUTOINC opens its table in (empty: the session of LCursor).
+  std::string FSessionName, FDatabaseName;
 
  private:
   friend class TNRDExpressionParser;
