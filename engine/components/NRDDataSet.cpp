@@ -231,7 +231,7 @@ void TNRDDataSet::InternalEdit() {
   CurrentBuffer current(c, ActiveBuffer());
   c.FErrorCode = 0;
   c.InternalEdit();
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalPost() {
@@ -252,7 +252,7 @@ void TNRDDataSet::InternalPost() {
     throw;
   }
   c.FEditRecordBuffer = oldEdit;
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalCancel() {
@@ -260,7 +260,7 @@ void TNRDDataSet::InternalCancel() {
   CurrentBuffer current(c, ActiveBuffer());
   c.FErrorCode = 0;
   c.InternalCancel(State() == dsInsert);
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalDelete() {
@@ -273,13 +273,13 @@ void TNRDDataSet::InternalDelete() {
     // and the record is deleted as it was read, not as it was being changed.
     c.FErrorCode = 0;
     c.InternalCancel(false);
-    CheckEngineError(c.FErrorCode, c.FErrorMessage);
+    CheckEngineError(c.ErrorCode(), c.ErrorMessage());
     if (void* old = OldValueBuffer())
       std::memcpy(ActiveBuffer(), old, static_cast<std::size_t>(c.FRecordSize));
   }
   c.FErrorCode = 0;
   c.InternalDelete();
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::ReadBlob(const TField& field, const void* buffer, TNRDVariant& value) const {

@@ -50,7 +50,7 @@ void CloseCursorsOf(TNRDDatabaseData& db, const TNRDBaseSession* session) {
     TNRDCursor* open = nullptr;
     for (TNRDTableData* t : db.Tables()) {
       for (TNRDCursor* c : t->Cursors())
-        if (c != nullptr && (session == nullptr || c->FSession == session)) {
+        if (c != nullptr && (session == nullptr || c->Session() == session)) {
           open = c;
           break;
         }

@@ -150,6 +150,19 @@ class TNRDCursor {
 
   std::int32_t SessionID() const;
 
+  // ----- what the cursor works on: set before a table operation or an open -----
+  TNRDBaseSession* Session() const { return FSession; }
+  void SetSession(TNRDBaseSession* session) { FSession = session; }
+  const std::string& TableName() const { return FTableName; }
+  void SetTableName(const std::string& name) { FTableName = name; }
+  // A table of the database "MEMORY".
+  bool InMemory() const { return FInMemory; }
+  void SetInMemory(bool value) { FInMemory = value; }
+
+  // ----- outcome of the last record operation (0, or -1..-13 as the data set reports them) -----
+  std::int32_t ErrorCode() const { return FErrorCode; }
+  const std::string& ErrorMessage() const { return FErrorMessage; }
+
   bool FSettingProjection = false;
   std::string FTableName;
   std::string FIndexName;

@@ -76,9 +76,9 @@ class TableDataSet : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
-    c->FInMemory = true;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
+    c->SetInMemory(true);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -110,8 +110,8 @@ class MemoryTable : public ::testing::Test {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &session_;
-    c.FTableName = "People";
+    c.SetSession(&session_);
+    c.SetTableName("People");
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {
