@@ -58,9 +58,9 @@ void CloseCursorsOf(TNRDDatabaseData& db, const TNRDBaseSession* session) {
     }
     if (open == nullptr) return;
     bool stillOpen = true;
-    if (open->Dataset != nullptr) {
+    if (open->OwnerDataSet() != nullptr) {
       try {
-        static_cast<TNRDDataSet*>(open->Dataset)->Close();
+        static_cast<TNRDDataSet*>(open->OwnerDataSet())->Close();
       } catch (...) {
       }
       stillOpen = false;
