@@ -207,26 +207,25 @@ bool LiteralEscapeAt(const std::u16string& text, std::size_t i) {
 
 // Appends the text as UTF-8 element content, escaped by the library's one rule (XmlEscapeOf): markup
 // characters as references, characters XML forbids dropped, a lone surrogate as U+FFFD, and with
-// crAsReference a CR as a reference too. With cellText a literal "_xHHHH_" keeps its meaning.
+// crAsReference a CR as a reference too. With cellText a literal "_xHHHH_" keeps its text.
 void AppendEscapedUtf8(const std::u16string& text, std::string& out, bool crAsReference, bool cellText = false) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
     if (cellText && text[i] == u'_' && LiteralEscapeAt(text, i)) out += "_x005F";
     std::uint32_t c = text[i++];
-    if (c < 0x80) {
-      const char* reference = XmlEscapeOf(c, false, crAsReference);
-      if (reference == nullptr)
-        out.push_back(static_cast<char>(c));
-      else
-        out += reference;
-      continue;
-    }
     if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
     else if (c >= 0xD800 && c <= 0xDFFF)
       c = 0xFFFD;
-    if (!IsXmlAllowedChar(c)) continue;
+    if (const char* reference = XmlEscapeOf(c, false, crAsReference)) {
+      out += reference;  // "" for a character XML forbids: dropped
+      continue;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
     if (c < 0x800) {
       out.push_back(static_cast<char>(0xC0 | (c >> 6)));
     } else if (c < 0x10000) {
@@ -692,7 +691,7 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
       if (!value.empty()) {
         rowBytes += childIndent;
         rowBytes += "<v>";
-        AppendEscapedUtf8(value, rowBytes, false);
+        AppendEscapedUtf8(value, rowBytes, false, true);  // a formula's text result is read like cell text
         rowBytes += "</v>";
       }
       rowBytes += cellIndent;

@@ -81,6 +81,12 @@ TEST(ReadersOpenAsWritten, HostileCellValuesInBothWriters) {
        "<ss:Data ss:Type=\"String\">a&#13;b</ss:Data>", nullptr},
       {"a literal XLSX escape keeps its text", Text(u"a_x000D_b_x41_c_X0041_"), "<t>a_x005F_x000D_b_x41_c_X0041_</t>",
        "<ss:Data ss:Type=\"String\">a_x000D_b_x41_c_X0041_</ss:Data>", nullptr},
+      {"a formula's text result keeps a literal escape",
+       [](TZCell& c) {
+         c.SetFormula(u"=B1");
+         c.SetData(u"a_x0041_");
+       },
+       "<v>a_x005F_x0041_</v>", nullptr, nullptr},
       {"an error value stays an error", Typed(u"#DIV/0!", ZEError), "t=\"e\">\r\n    <v>#DIV/0!</v>",
        "<ss:Data ss:Type=\"Error\">#DIV/0!</ss:Data>", nullptr},
       {"an error cell without an error value is text", Typed(u"oops", ZEError), "<t>oops</t>",
