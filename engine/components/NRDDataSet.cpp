@@ -113,6 +113,10 @@ void TNRDDataSet::InternalClose() {
   FIndexFieldMap.clear();
   FKeySize = 0;
   if (cursor->FSettingProjection) FKeptCursor = std::move(cursor);
+  if (FCursorBorrowed && cursor != nullptr) {
+    cursor->Dataset = nullptr;
+    (void)cursor.release();
+  }
   cursor.reset();
 }
 
