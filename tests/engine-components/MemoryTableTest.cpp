@@ -292,3 +292,26 @@ TEST_F(MemoryTable, BookmarksCompareInTheOrderOfTheActiveIndex) {
   const Case cases[] = {{adam, zoe, -1}, {zoe, adam, 1}, {mia, zoe, -1}, {adam, mia, -1}, {zoe, mia, 1}, {mia, mia, 0}};
   for (const Case& c : cases) EXPECT_EQ(ds.CompareBookmarks(c.a, c.b), c.expected);
 }
+
+TEST_F(MemoryTable, TemporaryIndexOrdersTheRecordsAndIsFoundAgain) {
+  // A key no index serves (a sort or DISTINCT on a column) gets a session-private index; on a
+  // MEMORY table it lives on the table's own memory pages.
+  TableDataSet ds(session_, "People");
+  ds.Open();
+  ds.AppendRecord({IntValue(1), TextValue("Zoe")});
+  ds.AppendRecord({IntValue(2), TextValue("Adam")});
+  ds.AppendRecord({IntValue(3), TextValue("Mia")});
+  bool created = false;
+  const std::string name = ds.Cursor()->FindOrCreateIndex({"Name"}, {"ASC"}, {"CASE"}, created);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(name.rfind("TEMPORARY_INDEX_", 0), 0u) << name;
+  bool again = true;
+  EXPECT_EQ(ds.Cursor()->FindOrCreateIndex({"Name"}, {"ASC"}, {"CASE"}, again), name);
+  EXPECT_FALSE(again);
+  ds.Cursor()->SetIndexName(name);
+  ds.First();
+  EXPECT_EQ(Names(ds), (Strings{"Adam", "Mia", "Zoe"}));
+  // A record added later is in its place once the index is used again.
+  ds.AppendRecord({IntValue(4), TextValue("Bea")});
+  EXPECT_EQ(Names(ds), (Strings{"Adam", "Bea", "Mia", "Zoe"}));
+}
