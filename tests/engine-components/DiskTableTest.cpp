@@ -28,8 +28,8 @@ class FileTable : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -74,8 +74,8 @@ class DiskTable : public ::testing::Test {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &s;
-    c.FTableName = "Values";
+    c.SetSession(&s);
+    c.SetTableName("Values");
     c.CreateTable(fields, indexes, constraints);
   }
   std::filesystem::path dir_;

@@ -21,16 +21,14 @@ class EqualsExpression : public TNRDExpression, public TNRDScanExpression {
   EqualsExpression(TNRDCursor& cursor, std::vector<std::string> fields, std::vector<TVariantValue> values, bool ci)
       : cursor_(cursor), fields_(std::move(fields)), values_(std::move(values)), ci_(ci) {}
   void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
-    void* saved = cursor_.FCurrentRecordBuffer;
-    if (buffer_ != nullptr) cursor_.FCurrentRecordBuffer = buffer_;
+    TNRDCursor::TLentBuffer lent(cursor_, buffer_ != nullptr ? buffer_ : cursor_.CurrentRecordBuffer());
     bool all = true;
     for (std::size_t i = 0; i < fields_.size() && all; ++i) {
       TNRDVariant v, key;
-      cursor_.GetFieldValue(v, cursor_.FVisibleFieldDefs.GetDefNumberByName(fields_[i]), false);
+      cursor_.GetFieldValue(v, cursor_.VisibleFieldDefs().GetDefNumberByName(fields_[i]), false);
       key.SetAsVariant(values_[i]);
       all = !v.IsNull() && v.Compare(key, false, ci_, false) == cmprEqual;
     }
-    cursor_.FCurrentRecordBuffer = saved;
     value.SetAsBoolean(all);
   }
   void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
@@ -76,9 +74,9 @@ class TableDataSet : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
-    c->FInMemory = true;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
+    c->SetInMemory(true);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -110,8 +108,8 @@ class MemoryTable : public ::testing::Test {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &session_;
-    c.FTableName = "People";
+    c.SetSession(&session_);
+    c.SetTableName("People");
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {
