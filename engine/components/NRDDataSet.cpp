@@ -101,6 +101,10 @@ void TNRDDataSet::InternalClose() {
   FIndexFieldMap.clear();
   FKeySize = 0;
   if (cursor->SettingProjection()) FKeptCursor = std::move(cursor);
+  if (FCursorBorrowed && cursor != nullptr) {
+    cursor->SetOwnerDataSet(nullptr);
+    (void)cursor.release();
+  }
   cursor.reset();
 }
 
