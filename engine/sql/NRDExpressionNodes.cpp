@@ -118,6 +118,40 @@ void SetLogicalResult(TNRDVariant& value, bool isNull, bool result) {
     value.SetAsBoolean(result);
 }
 
+// The value of an integer of any storage width, read from its bytes; false for other types, NULL
+// or a short buffer.
+bool ReadInteger(const TNRDVariant& v, std::int64_t& out) {
+  if (v.IsNull()) return false;
+  const auto* p = static_cast<const std::uint8_t*>(v.pData());
+  std::int32_t width = 0;
+  bool isSigned = true;
+  switch (v.DataType()) {
+    case bftSignedInt8: width = 1; break;
+    case bftSignedInt16: width = 2; break;
+    case bftSignedInt32: width = 4; break;
+    case bftSignedInt64: width = 8; break;
+    case bftUnsignedInt8: width = 1; isSigned = false; break;
+    case bftUnsignedInt16: width = 2; isSigned = false; break;
+    case bftUnsignedInt32: width = 4; isSigned = false; break;
+    default: return false;
+  }
+  if (v.DataSize() < width) return false;
+  std::uint64_t u = 0;
+  for (std::int32_t i = 0; i < width; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
+  if (isSigned && width < 8 && (u >> (8 * width - 1)) != 0) u |= ~std::uint64_t{0} << (8 * width);
+  out = static_cast<std::int64_t>(u);
+  return true;
+}
+
+// Two integers of any widths compared by value, which is what the general comparison gives them,
+// without its conversions; false when either is no integer or NULL.
+bool CompareIntegers(const TNRDVariant& a, const TNRDVariant& b, TNRDCompareResult& result) {
+  std::int64_t x = 0, y = 0;
+  if (!ReadInteger(a, x) || !ReadInteger(b, y)) return false;
+  result = x < y ? cmprLower : (x > y ? cmprGreater : cmprEqual);
+  return true;
+}
+
 // A node whose evaluation only reads (a constant, or a column of the current record): evaluating it
 // cannot disturb a value another child produced, so that value need not be copied first.
 bool IsPlainLeaf(const TNRDExprNode* node) {
@@ -596,8 +630,9 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
       TNRDVariant& low = *lowPtr;
       TNRDVariant& high = Child(2)->GetDataValue();
       if (!value.IsNull() && !low.IsNull() && !high.IsNull()) {
-        const TNRDCompareResult a = value.Compare(low, true, true, false);
-        const TNRDCompareResult b = value.Compare(high, true, true, false);
+        TNRDCompareResult a = cmprEqual, b = cmprEqual;
+        if (!CompareIntegers(value, low, a)) a = value.Compare(low, true, true, false);
+        if (!CompareIntegers(value, high, b)) b = value.Compare(high, true, true, false);
         r = (a == cmprEqual || a == cmprGreater) && (b == cmprEqual || b == cmprLower) ? Tri::True : Tri::False;
       }
       if (Operator == doNOTBETWEEN) r = negate(r);
@@ -762,7 +797,9 @@ TNRDVariant& TNRDExprNodeComparison::GetDataValue() {
       leftCopy.Assign(*left, true);
       left = &leftCopy;
     }
-    const TNRDCompareResult r = left->Compare(Child(1)->GetDataValue(), F3ValueLogic, FCaseInsensitive, FPartialKey);
+    const TNRDVariant& right = Child(1)->GetDataValue();
+    TNRDCompareResult r = cmprEqual;
+    if (!CompareIntegers(*left, right, r)) r = left->Compare(right, F3ValueLogic, FCaseInsensitive, FPartialKey);
     switch (Operator) {
       case doEQ: result = r == cmprEqual; break;
       case doNE: result = F3ValueLogic ? (r == cmprLower || r == cmprGreater) : r != cmprEqual; break;

@@ -356,3 +356,49 @@ TEST(NRDExpressions, Aggregates) {
 }
 
 }  // namespace
+
+// Comparisons and BETWEEN of integers of every storage width order them by value, including the
+// ends of each range and mixed signed and unsigned operands (a negative 8- or 16-bit value against
+// an unsigned 16- or 32-bit one once compared as unsigned, so that -1 came out greater than 0).
+TEST(NRDExpressions, IntegerComparisonsOfEveryWidthOrderByValue) {
+  const TNRDBaseFieldType types[] = {bftSignedInt8,   bftSignedInt16,   bftSignedInt32, bftSignedInt64,
+                                     bftUnsignedInt8, bftUnsignedInt16, bftUnsignedInt32};
+  const std::int64_t values[] = {INT64_MIN, INT32_MIN, -129, -128, -1, 0, 1, 127, 128, 255, 65535, INT32_MAX,
+                                 UINT32_MAX, INT64_MAX};
+  auto constant = [](TNRDBaseFieldType t, std::int64_t v) {
+    auto k = std::make_unique<sql::TNRDExprNodeConst>();
+    k->Value.Clear(bftSignedInt64);
+    k->Value.SetAsInt64(v);
+    k->Value.Cast(t);
+    return k;
+  };
+  auto fits = [](TNRDBaseFieldType t, std::int64_t v) {
+    switch (t) {
+      case bftSignedInt8: return v >= INT8_MIN && v <= INT8_MAX;
+      case bftSignedInt16: return v >= INT16_MIN && v <= INT16_MAX;
+      case bftSignedInt32: return v >= INT32_MIN && v <= INT32_MAX;
+      case bftUnsignedInt8: return v >= 0 && v <= UINT8_MAX;
+      case bftUnsignedInt16: return v >= 0 && v <= UINT16_MAX;
+      case bftUnsignedInt32: return v >= 0 && v <= UINT32_MAX;
+      default: return true;
+    }
+  };
+  for (TNRDBaseFieldType ta : types)
+    for (TNRDBaseFieldType tb : types)
+      for (std::int64_t a : values)
+        for (std::int64_t b : values) {
+          if (!fits(ta, a) || !fits(tb, b)) continue;
+          const TNRDCompareResult expected = a < b ? cmprLower : a > b ? cmprGreater : cmprEqual;
+          for (TNRDDataOperator op : {doLT, doEQ, doGT}) {
+            sql::TNRDExprNodeComparison c(op, sql::qUNDEFINED, constant(ta, a), constant(tb, b), true, false, false);
+            const bool want = op == doLT ? expected == cmprLower : op == doEQ ? expected == cmprEqual : expected == cmprGreater;
+            ASSERT_EQ(c.GetDataValue().AsBoolean(), want) << a << " (type " << int{ta} << ") vs " << b << " (type " << int{tb} << ")";
+          }
+          // a BETWEEN b AND b holds exactly when they are equal.
+          sql::TNRDExprNodeBoolean between(doBETWEEN, false, false);
+          between.AddChild(constant(ta, a));
+          between.AddChild(constant(tb, b));
+          between.AddChild(constant(tb, b));
+          ASSERT_EQ(between.GetDataValue().AsBoolean(), expected == cmprEqual) << a << " between " << b;
+        }
+}
