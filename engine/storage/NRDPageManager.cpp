@@ -184,9 +184,12 @@ void TNRDSortedPageList::UpdateLRU(TNRDPage* page) {
   }
   ++LRUCount;
   TNRDPageElement& e = ValueItems[static_cast<std::size_t>(pos)];
-  FByLRU.erase(e.LRUPos);
+  // The page's entry moves to the end under its new count; its node is reused, so a page touched
+  // once per record read costs no allocation.
+  auto node = FByLRU.extract(e.LRUPos);
+  node.key() = LRUCount;
   e.LRUCount = LRUCount;
-  e.LRUPos = FByLRU.emplace_hint(FByLRU.end(), LRUCount, page);
+  e.LRUPos = FByLRU.insert(FByLRU.end(), std::move(node));
 }
 
 TNRDPage* TNRDSortedPageList::FirstByLRU() {
