@@ -57,9 +57,11 @@ TNRDAOJoin::TNRDAOJoin(std::unique_ptr<TNRDAO> left, std::unique_ptr<TNRDAO> rig
         break;
       }
   } else if (!FDekart) {
-    // Each key column is looked up in the left input first, then in the right one.
+    // A key column of the first list is looked up in the left input first, one of the second list
+    // in the right input first (USING names the same column on both sides).
     auto resolve = [&](const TNRDSelectListItem& item, std::int32_t i, int code) {
-      for (TNRDAO* child : {FLeftAO.get(), FRightAO.get()}) {
+      const bool rightFirst = code == 10332;
+      for (TNRDAO* child : {rightFirst ? FRightAO.get() : FLeftAO.get(), rightFirst ? FLeftAO.get() : FRightAO.get()}) {
         std::vector<std::int32_t> found;
         const std::int32_t n = child->FieldExists(item.FieldName, item.TableName, true, &found);
         if (n == 0) continue;
