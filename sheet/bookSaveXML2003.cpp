@@ -27,6 +27,11 @@ std::u16string Prefixed(const char16_t* prefix, const std::u16string& text) {
   return out;
 }
 std::u16string Color(TColor c) { return Prefixed(u"#", ColorToHexRGB(c)); }
+// Whether a style is written with an Interior element (its fill differs from the default style's).
+bool HasInterior(const TZStyle& s, const TZStyle& def) {
+  return s.BGColor != def.BGColor || s.CellPattern != def.CellPattern || s.PatternColor != def.PatternColor;
+}
+
 std::u16string StyleRef(int index) { return Prefixed(u"s", Dec(static_cast<long long>(index) + 20)); }
 
 // The twentieths of a point of a moveable split given in pixels.
@@ -101,7 +106,13 @@ class TXml2003Writer {
     TZAttributesH a;
     Open(u"Styles", a);
     WriteStyle(styles.DefaultStyle(), nullptr, u"Default", u"Normal");
-    for (int i = 0; i < styles.Count(); ++i) WriteStyle(*styles.Items(i), &styles.DefaultStyle(), StyleRef(i), u"");
+    // Styles without an Interior element come first, each group in index order: a reader gives a style
+    // without one the fill of the style element before it, so no filled style may precede one. Cells
+    // refer to styles by their IDs, so the order of the elements means nothing else.
+    for (const bool filled : {false, true})
+      for (int i = 0; i < styles.Count(); ++i)
+        if (HasInterior(*styles.Items(i), styles.DefaultStyle()) == filled)
+          WriteStyle(*styles.Items(i), &styles.DefaultStyle(), StyleRef(i), u"");
     FXml.WriteEndTagNode();
   }
 

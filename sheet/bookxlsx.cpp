@@ -194,35 +194,38 @@ void AppendAscii(std::string& out, const char16_t* text) {
   for (; *text != 0; ++text) out.push_back(static_cast<char>(*text));
 }
 
-// Appends the text as UTF-8 element content, escaped: the bytes that escaping the text and encoding it
-// through the XML writer give (markup characters as references, characters XML forbids dropped, a lone
-// surrogate as U+FFFD), and with crAsReference a CR as a reference too.
-void AppendEscapedUtf8(const std::u16string& text, std::string& out, bool crAsReference) {
+// A literal "_xHHHH_" (four hexadecimal digits) at text[i]: readers of XLSX text decode it as the
+// character HHHH, so it is written with its "_" escaped as "_x005F_".
+bool LiteralEscapeAt(const std::u16string& text, std::size_t i) {
+  if (i + 7 > text.size() || text[i] != u'_' || text[i + 1] != u'x' || text[i + 6] != u'_') return false;
+  for (std::size_t k = i + 2; k < i + 6; ++k) {
+    const char16_t h = text[k];
+    if (!((h >= u'0' && h <= u'9') || (h >= u'A' && h <= u'F') || (h >= u'a' && h <= u'f'))) return false;
+  }
+  return true;
+}
+
+// Appends the text as UTF-8 element content, escaped by the library's one rule (XmlEscapeOf): markup
+// characters as references, characters XML forbids dropped, a lone surrogate as U+FFFD, and with
+// crAsReference a CR as a reference too. With cellText a literal "_xHHHH_" keeps its text.
+void AppendEscapedUtf8(const std::u16string& text, std::string& out, bool crAsReference, bool cellText = false) {
   const std::size_t n = text.size();
   std::size_t i = 0;
   while (i < n) {
+    if (cellText && text[i] == u'_' && LiteralEscapeAt(text, i)) out += "_x005F";
     std::uint32_t c = text[i++];
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&apos;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '&': out += "&amp;"; break;
-        case '\r':
-          if (crAsReference) out += "&#13;";
-          else out.push_back('\r');
-          break;
-        default:
-          if (IsXmlAllowedChar(c)) out.push_back(static_cast<char>(c));
-      }
-      continue;
-    }
     if (c >= 0xD800 && c <= 0xDBFF && i < n && text[i] >= 0xDC00 && text[i] <= 0xDFFF)
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i++] - 0xDC00u);
     else if (c >= 0xD800 && c <= 0xDFFF)
       c = 0xFFFD;
-    if (!IsXmlAllowedChar(c)) continue;
+    if (const char* reference = XmlEscapeOf(c, false, crAsReference)) {
+      out += reference;  // "" for a character XML forbids: dropped
+      continue;
+    }
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+      continue;
+    }
     if (c < 0x800) {
       out.push_back(static_cast<char>(0xC0 | (c >> 6)));
     } else if (c < 0x10000) {
@@ -669,7 +672,7 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
         rowBytes += "<is>";
         rowBytes += textIndent;
         rowBytes += NeedsPreservedSpace(value) ? "<t xml:space=\"preserve\">" : "<t>";
-        AppendEscapedUtf8(value, rowBytes, true);
+        AppendEscapedUtf8(value, rowBytes, true, true);
         rowBytes += "</t>";
         rowBytes += childIndent;
         rowBytes += "</is>";
@@ -688,7 +691,7 @@ int WriteXlsxWorksheet(const TSHEVRIX& book, int sheetIndex, TZStream* stream, c
       if (!value.empty()) {
         rowBytes += childIndent;
         rowBytes += "<v>";
-        AppendEscapedUtf8(value, rowBytes, false);
+        AppendEscapedUtf8(value, rowBytes, false, true);  // a formula's text result is read like cell text
         rowBytes += "</v>";
       }
       rowBytes += cellIndent;

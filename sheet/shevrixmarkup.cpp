@@ -83,6 +83,17 @@ std::u16string CleanText(const std::u16string& text) {
   return out;
 }
 
+// Appends one character of cleaned text by the library's one escaping rule (XmlEscapeOf), CR as a
+// reference; with asAttribute TAB, LF and CR become references too.
+void AppendEscaped(char16_t c, bool asAttribute, std::u16string& out) {
+  const char* reference = c < 0x80 ? XmlEscapeOf(c, asAttribute, true) : nullptr;
+  if (reference == nullptr) {
+    out.push_back(c);
+    return;
+  }
+  for (; *reference != 0; ++reference) out.push_back(static_cast<char16_t>(*reference));
+}
+
 }  // namespace
 
 void ParseMarkupTag(const std::u16string& text, std::size_t& position, StackData& entry) {
@@ -253,18 +264,16 @@ std::u16string CorrectMarkupText(const std::u16string& source, bool& kept) {
     const char16_t c = text[i];
     switch (c) {
       case u'\n':
-        if (i == 0 || text[i - 1] != u'\r') pending.append(u"&#10;");
+        // A line break (LF, or CR LF as one) is written as the reference of LF, so that it survives
+        // whatever a reader does with raw line ends.
+        if (i == 0 || text[i - 1] != u'\r') AppendEscaped(u'\n', true, pending);
         break;
       case u'\r':
-        // A lone CR as a reference: a raw one is read back as LF by every conformant parser.
         if (i + 1 < n && text[i + 1] == u'\n')
-          pending.append(u"&#10;");
+          AppendEscaped(u'\n', true, pending);
         else
-          pending.append(u"&#13;");
+          AppendEscaped(c, false, pending);  // a lone CR as a reference: a parser would read a raw one as LF
         break;
-      case u'"': pending.append(u"&quot;"); break;
-      case u'\'': pending.append(u"&apos;"); break;
-      case u'>': pending.append(u"&gt;"); break;
       case u'&': KeepOrEscapeAmpersand(text, i + 1, pending); break;
       case u'<': {
         Entry e;
@@ -297,7 +306,7 @@ std::u16string CorrectMarkupText(const std::u16string& source, bool& kept) {
         break;
       }
       default:
-        pending.push_back(c);
+        AppendEscaped(c, false, pending);
     }
   }
   // Elements left open: their own tag becomes text, their completed children stay markup.

@@ -237,15 +237,23 @@ void KeepOrEscapeAmpersand(const std::u16string& text, std::size_t position, std
     destination.append(u"&amp;");
 }
 
-namespace {
-
-bool NeedsEscape(unsigned char c, bool attr) {
+const char* XmlEscapeOf(std::uint32_t c, bool attr, bool cr) {
   switch (c) {
-    case '"': case '\'': case '<': case '>': case '&': return true;
-    case '\t': case '\n': case '\r': return attr;
-    default: return c < 0x20;
+    case '"': return "&quot;";
+    case '\'': return "&apos;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '&': return "&amp;";
+    case '\t': return attr ? "&#9;" : nullptr;
+    case '\n': return attr ? "&#10;" : nullptr;
+    case '\r': return attr || cr ? "&#13;" : nullptr;
+    default: return IsXmlAllowedChar(c) ? nullptr : "";
   }
 }
+
+namespace {
+
+bool NeedsEscape(unsigned char c, bool attr) { return c < 0x80 && XmlEscapeOf(c, attr, false) != nullptr; }
 
 // attr: TAB, LF and CR become character references so that attribute normalisation keeps them.
 std::string EscapeBytes(const std::string& text, bool allAmp, bool attr) {
@@ -261,22 +269,10 @@ std::string EscapeBytes(const std::string& text, bool allAmp, bool attr) {
       out.push_back(c);
       continue;
     }
-    switch (c) {
-      case '"': out.append("&quot;"); break;
-      case '\'': out.append("&apos;"); break;
-      case '<': out.append("&lt;"); break;
-      case '>': out.append("&gt;"); break;
-      case '&':
-        if (allAmp)
-          out.append("&amp;");
-        else
-          KeepOrEscapeAmpersand(text, i + 1, out);
-        break;
-      case '\t': out.append("&#9;"); break;
-      case '\n': out.append("&#10;"); break;
-      case '\r': out.append("&#13;"); break;
-      default: break;  // a character XML forbids: dropped
-    }
+    if (c == '&' && !allAmp)
+      KeepOrEscapeAmpersand(text, i + 1, out);
+    else
+      out.append(XmlEscapeOf(static_cast<unsigned char>(c), attr, false));
   }
   return out;
 }
@@ -292,20 +288,15 @@ std::u16string EscapeXmlText(const std::u16string& text, bool allAmp) {
   while (i < text.size()) {
     std::size_t at = i;
     std::uint32_t c = NextCodePoint(text, i);
-    switch (c) {
-      case '"': out.append(u"&quot;"); break;
-      case '\'': out.append(u"&apos;"); break;
-      case '<': out.append(u"&lt;"); break;
-      case '>': out.append(u"&gt;"); break;
-      case '&':
-        if (allAmp)
-          out.append(u"&amp;");
-        else
-          KeepOrEscapeAmpersand(text, at + 1, out);
-        break;
-      default:
-        if (IsXmlAllowedChar(c)) AppendUtf16(c, out);
+    if (c == '&' && !allAmp) {
+      KeepOrEscapeAmpersand(text, at + 1, out);
+      continue;
     }
+    const char* reference = XmlEscapeOf(c, false, false);
+    if (reference == nullptr)
+      AppendUtf16(c, out);
+    else
+      for (; *reference != 0; ++reference) out.push_back(static_cast<char16_t>(*reference));
   }
   return out;
 }

@@ -390,6 +390,14 @@ class TZXMLWriterH {
   TZXMLWriter writer_;
 };
 
+// The library's one XML escaping rule, used by every escaper below and by the XLSX cell writer: what a
+// character other than '&' becomes in XML this library writes. Returns the reference that replaces it,
+// "" when XML forbids it (it is dropped), or nullptr when it is written as it is. With attr, TAB, LF and
+// CR become references too (attribute-value normalisation would turn them into blanks); with cr, CR does
+// (a conformant parser reads a raw CR as LF). '&' is the caller's: every one escaped, or as
+// KeepOrEscapeAmpersand decides.
+const char* XmlEscapeOf(std::uint32_t c, bool attr, bool cr);
+
 // Escapes '"', '\'', '<', '>' and '&' (every '&' with allAmp, else as KeepOrEscapeAmpersand decides) and
 // drops the characters XML forbids; the UTF-16 version also replaces lone surrogates with U+FFFD.
 std::string EscapeXmlText(const std::string& text, bool allAmp);

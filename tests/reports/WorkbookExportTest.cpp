@@ -193,14 +193,9 @@ TEST_F(WorkbookFiles, BothFormatsReadByOpenpyxlAndLibreOffice) {
   for (const char* folder : {"lo-x", "lo-m"}) {
     SCOPED_TRACE(folder);
     EXPECT_EQ(lf(RunPython(kDescribe, {Path(std::string(folder) + "/Marriage.xlsx")})), lf(marriageExpected));
-    std::string calendar = lf(RunPython(kDescribe, {Path(std::string(folder) + "/Informer.xlsx")}));
-    // LibreOffice's import of Excel 2003 XML gives a style without an Interior element (the bold dark red
-    // jubilee style, written without one) the fill of the style listed before it.
-    if (std::string(folder) == "lo-m") {
-      const std::size_t at = calendar.find("{DDDDFFB800000}");
-      if (at != std::string::npos) calendar.replace(at, 15, "{B800000}");
-    }
-    EXPECT_EQ(calendar, lf(calendarExpected));
+    // The bold dark red jubilee style has no fill in both formats (in Excel 2003 XML it is listed before
+    // every filled style, so no reader can give it the fill of the style listed before it).
+    EXPECT_EQ(lf(RunPython(kDescribe, {Path(std::string(folder) + "/Informer.xlsx")})), lf(calendarExpected));
   }
 }
 

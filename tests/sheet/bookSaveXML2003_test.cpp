@@ -80,6 +80,29 @@ TEST(Xml2003, StylesAgainstTheDefault) {
   EXPECT_TRUE(Has(doc, "<Cell ss:StyleID=\"s20\"/>"));
 }
 
+// A style without an Interior element never follows a filled one: a reader gives such a style the fill of
+// the style element before it. Styles are listed without a fill first, then filled, each in index order.
+TEST(Xml2003, StylesWithoutFillComeBeforeFilledOnes) {
+  TSHEVRIX book;
+  OneSheet(book, 1, 1);
+  TZStyles& st = book.Styles();
+  st.SetCount(5);
+  for (int i : {0, 3}) {
+    st.Items(i)->BGColor = 0xDDFFDD;
+    st.Items(i)->CellPattern = ZPSolid;
+  }
+  st.Items(1)->Font.Style = fsBold;
+  const std::string doc = Doc(book);
+  std::vector<std::size_t> at;
+  for (const char* id : {"s21", "s22", "s24", "s20", "s23"}) at.push_back(doc.find(std::string("<Style ss:ID=\"") + id + "\""));
+  for (std::size_t k = 0; k < at.size(); ++k) {
+    ASSERT_NE(at[k], std::string::npos) << k;
+    if (k > 0) {
+      EXPECT_LT(at[k - 1], at[k]) << k;
+    }
+  }
+}
+
 TEST(Xml2003, RowsAndCellsSkipping) {
   TSHEVRIX book;
   book.Styles().SetCount(3);

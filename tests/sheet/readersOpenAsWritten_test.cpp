@@ -77,6 +77,20 @@ TEST(ReadersOpenAsWritten, HostileCellValuesInBothWriters) {
        "<ss:Data ss:Type=\"String\">  two blanks  </ss:Data>", nullptr},
       {"CR LF and a lone CR", Text(u"a\r\nb\rc"), "<t xml:space=\"preserve\">a&#13;\nb&#13;c</t>", nullptr, nullptr},
       {"a tab inside", Text(u"a\tb"), "<t xml:space=\"preserve\">a\tb</t>", nullptr, nullptr},
+      {"a lone CR is a reference in both", Text(u"a\rb"), "<t xml:space=\"preserve\">a&#13;b</t>",
+       "<ss:Data ss:Type=\"String\">a&#13;b</ss:Data>", nullptr},
+      {"a literal XLSX escape keeps its text", Text(u"a_x000D_b_x41_c_X0041_"), "<t>a_x005F_x000D_b_x41_c_X0041_</t>",
+       "<ss:Data ss:Type=\"String\">a_x000D_b_x41_c_X0041_</ss:Data>", nullptr},
+      {"a formula's text result keeps a literal escape",
+       [](TZCell& c) {
+         c.SetFormula(u"=B1");
+         c.SetData(u"a_x0041_");
+       },
+       "<v>a_x005F_x0041_</v>", nullptr, nullptr},
+      {"an error value stays an error", Typed(u"#DIV/0!", ZEError), "t=\"e\">\r\n    <v>#DIV/0!</v>",
+       "<ss:Data ss:Type=\"Error\">#DIV/0!</ss:Data>", nullptr},
+      {"an error cell without an error value is text", Typed(u"oops", ZEError), "<t>oops</t>",
+       "<ss:Data ss:Type=\"String\">oops</ss:Data>", "t=\"e\""},
       {"undefined tags stay text", Text(u"Иван <b>Петров</b>"), "<t>Иван &lt;b&gt;Петров&lt;/b&gt;</t>",
        "<ss:Data ss:Type=\"String\">Иван &lt;b&gt;Петров&lt;/b&gt;</ss:Data>", "<b>"},
       {"defined tags stay markup", Text(u"<B>Анна</B>"), "<t>&lt;B&gt;Анна&lt;/B&gt;</t>",
@@ -343,7 +357,7 @@ TEST_F(ReadersTest, LibreOfficeReadsHostileTextsInBothFormats) {
   const std::vector<std::u16string> written = {u"Quoted", u"Отчёт", u"ОТЧЁТ(1)", u"A;B"};
   const std::vector<std::u16string> texts = {
       u"Иван <b>Петров</b>", u"  two blanks  ", u"line1\r\nline2", u"cr\ronly", u"O'Neil & \"Co\" <tag/>",
-      u"&amp; stays", u"tab\there", u"<p>para</p>", u"<B>Анна</B> Мария"};
+      u"&amp; stays", u"tab\there", u"<p>para</p>", u"<B>Анна</B> Мария", u"a_x000D_b _x00e9_ _x005F_x0041_"};
   TSHEVRIX book;
   book.Sheets().SetCount(static_cast<int>(titles.size()));
   for (std::size_t i = 0; i < titles.size(); ++i) {
