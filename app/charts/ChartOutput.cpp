@@ -1,34 +1,13 @@
 #include "app/charts/ChartOutput.h"
 
 #include "app/charts/TreePicture.h"
-#include "platform/qt/PictureFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <cmath>
-#include <optional>
 
 namespace {
-
-TChartTranslate& Translator() {
-  static TChartTranslate t;
-  return t;
-}
-
-std::optional<platform::TPictureFormat> FormatOf(const QString& fileName) {
-  const QString end = fileName.right(3).toUpper();
-  if (end == QLatin1String("BMP")) return platform::TPictureFormat::Bmp;
-  if (end == QLatin1String("JPG") || fileName.right(5).toUpper() == QLatin1String(".JPEG"))
-    return platform::TPictureFormat::Jpeg;
-  if (end == QLatin1String("PNG")) return platform::TPictureFormat::Png;
-  return std::nullopt;
-}
-
-QString UnknownType(const QString& fileName) {
-  return ChartText(QStringLiteral("UnknownPictureType"),
-                   QStringLiteral("Неизвестный тип файла картинки (BMP, JPG или PNG):")) + QLatin1Char(' ') + fileName;
-}
 
 bool Report(platform::TDialogs& d, const QString& error) {
   if (error.isEmpty()) return true;
@@ -36,17 +15,10 @@ bool Report(platform::TDialogs& d, const QString& error) {
   return false;
 }
 
-// The name without its last extension.
-QString StripExtension(const QString& fileName) {
-  const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-  const int slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
-  return dot > slash ? fileName.left(dot) : fileName;
-}
-
-QString Extension(const QString& fileName) {
-  const int dot = fileName.lastIndexOf(QLatin1Char('.'));
-  const int slash = std::max(fileName.lastIndexOf(QLatin1Char('/')), fileName.lastIndexOf(QLatin1Char('\\')));
-  return dot > slash ? fileName.mid(dot) : QString();
+// Shows the message of a ChartFiles writer, if any, and passes its result on.
+bool Shown(platform::TDialogs& d, bool written, const QString& message) {
+  if (!message.isEmpty()) d.Message(message);
+  return written;
 }
 
 bool WriteText(const QString& fileName, const QString& text, platform::TDialogs& d) {
@@ -66,52 +38,11 @@ bool PrintFailed(platform::TDialogs& d, const platform::TPageSink& printer) {
 
 }  // namespace
 
-void SetChartTranslator(TChartTranslate translate) { Translator() = std::move(translate); }
-
-QString ChartText(const QString& key, const QString& def) {
-  return Translator() ? Translator()(key, def) : def;
-}
-
-QString TreeText(const std::vector<TTreeRow>& rows) {
-  QString out;
-  for (const TTreeRow& r : rows) {
-    out += QString(std::max(0, r.Level), QLatin1Char('\t'));
-    out += TTreePicture::DrawnText(r.Text);
-    out += QStringLiteral("\r\n");
-  }
-  return out;
-}
-
-QString TreeCsv(const std::vector<TTreeRow>& rows) {
-  QString out;
-  for (const TTreeRow& r : rows) {
-    QString text = TTreePicture::DrawnText(r.Text).trimmed();
-    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    out += QString(std::max(0, r.Level), QLatin1Char(';'));
-    out += QLatin1Char('"') + text + QStringLiteral("\"\r\n");
-  }
-  return out;
-}
-
 bool TreeToPict(const std::vector<TTreeRow>& rows, const QString& fileName, TSplit split,
                 platform::TDialogs& dialogs) {
-  if (rows.empty()) return false;
-  const auto format = FormatOf(fileName);
-  if (!format) {
-    dialogs.Message(UnknownType(fileName));
-    return false;
-  }
-  const TTreePicture picture(rows);
-  if (split == TSplit::None) return Report(dialogs, platform::WritePicture(fileName, *format, picture));
-  const int pageH = TreePageHeight(picture.Width(), split == TSplit::Landscape);
-  const int pages = (picture.Height() + pageH - 1) / pageH;
-  const QString base = StripExtension(fileName);
-  const QString ext = Extension(fileName);
-  for (int p = 0; p < pages; ++p) {
-    const QImage page = picture.Cut(p * pageH, pageH);
-    if (!Report(dialogs, platform::WritePicture(base + QString::number(p + 1) + ext, *format, page))) return false;
-  }
-  return true;
+  QString message;
+  const bool written = WriteTreePicture(rows, fileName, split, message);
+  return Shown(dialogs, written, message);
 }
 
 bool PrintTree(const std::vector<TTreeRow>& rows, platform::TDialogs& dialogs, platform::TPageSink& printer) {
@@ -170,10 +101,7 @@ bool SaveBitMap(const QImage& bitmap, platform::TDialogs& dialogs) {
   QString name;
   int index = 3;  // the picture dialog opens on PNG
   if (!dialogs.Save(kPictureSaveFilter, name, index)) return false;
-  const auto format = FormatOf(name);
-  if (!format) {
-    dialogs.Message(UnknownType(name));
-    return false;
-  }
-  return Report(dialogs, platform::WritePicture(name, *format, bitmap));
+  QString message;
+  const bool written = WriteChartPicture(bitmap, name, message);
+  return Shown(dialogs, written, message);
 }

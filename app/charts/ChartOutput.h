@@ -1,9 +1,10 @@
 // Saving and printing of scheme trees and chart pictures: a tree as text, CSV or a picture (whole or
 // cut into page-sized parts), a tree or a ready bitmap on the printer. Each routine asks its dialog,
 // writes, and reports any failure through the dialogs' message; it returns true only when everything
-// asked for was written or printed.
+// asked for was written or printed. The writing itself is ChartFiles.h's, which needs no widget.
 #pragma once
 
+#include "app/charts/ChartFiles.h"
 #include "app/charts/TreeNodes.h"
 #include "platform/qt/Dialogs.h"
 #include "platform/qt/PageSink.h"
@@ -11,25 +12,12 @@
 #include <QImage>
 #include <QString>
 
-#include <functional>
 #include <vector>
-
-// Translation of the charts' own messages: key and Russian default in, text out.
-using TChartTranslate = std::function<QString(const QString& key, const QString& def)>;
-void SetChartTranslator(TChartTranslate translate);
-QString ChartText(const QString& key, const QString& def);
-
-enum class TSplit { None = 0, Portrait = 1, Landscape = 2 };
 
 inline const QString kTreeSaveFilter = QStringLiteral("File TXT|*.txt|File CSV|*.csv|File BMP|*.bmp|File JPG|*.jpg");
 inline const QString kPictureSaveFilter = QStringLiteral("Image JPG|*.jpg|Image BMP|*.bmp|Image PNG|*.png");
 
-// One line per node, indented by one tab per level, CR LF.
-QString TreeText(const std::vector<TTreeRow>& rows);
-// One line per node: `level` semicolons, then the trimmed text in double quotes (quotes doubled).
-QString TreeCsv(const std::vector<TTreeRow>& rows);
-
-// Writes the tree picture to fileName, whole or in numbered page-sized parts, by the name's ending.
+// WriteTreePicture with its message shown through the dialogs.
 bool TreeToPict(const std::vector<TTreeRow>& rows, const QString& fileName, TSplit split,
                 platform::TDialogs& dialogs);
 // The print dialog, then the tree on pages cut in the printer's proportion.

@@ -1,6 +1,6 @@
 #include "app/charts/Kinship.h"
 
-#include "app/charts/ChartOutput.h"
+#include "app/charts/ChartFiles.h"
 #include "app/charts/KinshipPicture.h"
 
 #include <QHash>

@@ -1,7 +1,7 @@
 #include "app/charts/KinshipNaming.h"
 
 #include "app/charts/Ancestors.h"
-#include "app/charts/ChartOutput.h"
+#include "app/charts/ChartFiles.h"
 #include "app/core/UnitFunc.h"
 
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "app/charts/PersonCard.h"
 
-#include "app/charts/ChartOutput.h"
+#include "app/charts/ChartFiles.h"
 #include "app/core/UnitFunc.h"
 
 #include <QLinearGradient>

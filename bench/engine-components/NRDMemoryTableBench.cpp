@@ -25,9 +25,9 @@ class Table : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = "Persons";
-    c->FInMemory = true;
+    c->SetSession(&session_);
+    c->SetTableName("Persons");
+    c->SetInMemory(true);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -51,8 +51,8 @@ void CreatePersons(TNRDLocalSession& s) {
   TNRDConstraintDefs constraints;
   AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
   TNRDLocalCursor c;
-  c.FSession = &s;
-  c.FTableName = "Persons";
+  c.SetSession(&s);
+  c.SetTableName("Persons");
   c.CreateTable(fields, indexes, constraints);
 }
 
@@ -79,8 +79,8 @@ void BM_MemoryTableAppends(benchmark::State& state) {
     }
     state.PauseTiming();
     TNRDLocalCursor c;
-    c.FSession = &s;
-    c.FTableName = "Persons";
+    c.SetSession(&s);
+    c.SetTableName("Persons");
     c.DeleteTable();
     s.SetConnected(false);
     state.ResumeTiming();

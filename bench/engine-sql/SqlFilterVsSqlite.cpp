@@ -62,8 +62,8 @@ class TableSet : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -90,8 +90,8 @@ void CreateOurs(TNRDLocalSession& session, const std::vector<Row>& rows, bool in
   TNRDConstraintDefs constraints;
   AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
   TNRDLocalCursor c;
-  c.FSession = &session;
-  c.FTableName = "people";
+  c.SetSession(&session);
+  c.SetTableName("people");
   c.CreateTable(fields, indexes, constraints);
   TableSet ds(session, "people");
   ds.Open();

@@ -51,19 +51,7 @@ void CheckEngineError(std::int32_t errorCode, const std::string& message) {
 namespace {
 
 // Makes a buffer the cursor's current record for one call and puts the cursor's own back after.
-class CurrentBuffer {
- public:
-  CurrentBuffer(TNRDCursor& cursor, const void* buffer) : FCursor(cursor), FOld(cursor.FCurrentRecordBuffer) {
-    cursor.FCurrentRecordBuffer = const_cast<void*>(buffer);
-  }
-  ~CurrentBuffer() { FCursor.FCurrentRecordBuffer = FOld; }
-  CurrentBuffer(const CurrentBuffer&) = delete;
-  CurrentBuffer& operator=(const CurrentBuffer&) = delete;
-
- private:
-  TNRDCursor& FCursor;
-  void* FOld;
-};
+using CurrentBuffer = TNRDCursor::TLentBuffer;
 
 // Saves the cursor's position and restores it when it goes.
 class KeepPosition {
@@ -102,36 +90,40 @@ TNRDCursor& TNRDDataSet::CheckedCursor() const {
 void TNRDDataSet::InternalOpen() {
   FCursor = FKeptCursor != nullptr ? std::move(FKeptCursor) : CreateHandle();
   if (FCursor == nullptr) throw ENRDException(20001, "Error creating table handle");
-  FCursor->Dataset = this;
+  FCursor->SetOwnerDataSet(this);
   ApplyCursorFilter();
 }
 
 void TNRDDataSet::InternalClose() {
   if (FCursor == nullptr) return;
-  FCursor->FilterRecord = nullptr;
+  FCursor->SetRecordFilter(nullptr);
   std::unique_ptr<TNRDCursor> cursor = std::move(FCursor);
   FIndexFieldMap.clear();
   FKeySize = 0;
-  if (cursor->FSettingProjection) FKeptCursor = std::move(cursor);
+  if (cursor->SettingProjection()) FKeptCursor = std::move(cursor);
+  if (FCursorBorrowed && cursor != nullptr) {
+    cursor->SetOwnerDataSet(nullptr);
+    (void)cursor.release();
+  }
   cursor.reset();
 }
 
 void TNRDDataSet::InternalInitFieldDefs() {
   TNRDCursor& c = CheckedCursor();
   FieldDefs().Clear();
-  for (std::int32_t i = 0; i < c.FVisibleFieldDefs.GetCount(); ++i) {
-    const TNRDFieldDef* d = c.FVisibleFieldDefs.GetFieldDef(i);
+  for (std::int32_t i = 0; i < c.VisibleFieldDefs().GetCount(); ++i) {
+    const TNRDFieldDef* d = c.VisibleFieldDefs().GetFieldDef(i);
     const TFieldType ft = AdvancedFieldTypeToFieldType(d->FAdvancedFieldType);
     const std::int32_t size = ft != ftGuid && IsSizedAdvancedFieldType(d->FAdvancedFieldType) ? d->FFieldSize : 0;
     FieldDefs().Add(d->FName, ft, size, false);
   }
-  for (std::int32_t i = 0; i < c.FConstraintDefs.GetCount(); ++i) {
-    const TNRDConstraintDef* cd = c.FConstraintDefs.GetConstraintDef(i);
+  for (std::int32_t i = 0; i < c.ConstraintDefs().GetCount(); ++i) {
+    const TNRDConstraintDef* cd = c.ConstraintDefs().GetConstraintDef(i);
     if (cd->FConstraintType != ctNotNull) continue;
     const auto* nn = static_cast<const TNRDConstraintDefColumn*>(cd);
-    for (std::int32_t k = 0; k < c.FVisibleFieldDefs.GetCount(); ++k) {
-      const TNRDFieldDef* d = c.FVisibleFieldDefs.GetFieldDef(k);
-      const TNRDFieldDef* table = c.FFieldDefs.GetFieldDef(d->FFieldNoReference);
+    for (std::int32_t k = 0; k < c.VisibleFieldDefs().GetCount(); ++k) {
+      const TNRDFieldDef* d = c.VisibleFieldDefs().GetFieldDef(k);
+      const TNRDFieldDef* table = c.FieldDefs().GetFieldDef(d->FFieldNoReference);
       if (table != nullptr && table->FObjectID == nn->FColumnObjectID && FieldDefs()[k].DataType != ftAutoInc)
         FieldDefs()[k].Required = true;
     }
@@ -139,7 +131,7 @@ void TNRDDataSet::InternalInitFieldDefs() {
 }
 
 void* TNRDDataSet::AllocRecordBuffer() {
-  return GlobalMemoryManager().AllocMem(std::max<std::int32_t>(CheckedCursor().FRecordBufferSize, 8));
+  return GlobalMemoryManager().AllocMem(std::max<std::int32_t>(CheckedCursor().RecordBufferSize(), 8));
 }
 
 void TNRDDataSet::FreeRecordBuffer(void*& buffer) {
@@ -148,10 +140,10 @@ void TNRDDataSet::FreeRecordBuffer(void*& buffer) {
   else GlobalMemoryManager().FreeAndNillMem(buffer);
 }
 
-std::int32_t TNRDDataSet::RecordBufferSize() const { return CheckedCursor().FRecordBufferSize; }
+std::int32_t TNRDDataSet::RecordBufferSize() const { return CheckedCursor().RecordBufferSize(); }
 
 TNRDPageItemID TNRDDataSet::RecordIDOf(const void* buffer) const {
-  const auto* p = static_cast<const std::uint8_t*>(buffer) + CheckedCursor().FBookmarkOffset;
+  const auto* p = static_cast<const std::uint8_t*>(buffer) + CheckedCursor().BookmarkOffset();
   TNRDPageItemID id;
   std::memcpy(&id.PageNo, p, 4);
   std::memcpy(&id.PageItemNo, p + 4, 2);
@@ -166,9 +158,10 @@ TGetResult TNRDDataSet::GetRecord(void* buffer, TGetMode mode) {
     r = c.GetRecordBuffer(mode == gmNext ? grmNext : (mode == gmPrior ? grmPrior : grmCurrent));
   }
   if (r != grrOK) return r == grrBOF ? grBOF : (r == grrEOF ? grEOF : grError);
-  auto* p = static_cast<std::uint8_t*>(buffer) + c.FBookmarkOffset;
-  std::memcpy(p, &c.CurrentRecordID.PageNo, 4);
-  std::memcpy(p + 4, &c.CurrentRecordID.PageItemNo, 2);
+  auto* p = static_cast<std::uint8_t*>(buffer) + c.BookmarkOffset();
+  const TNRDPageItemID& id = c.CurrentRecord();
+  std::memcpy(p, &id.PageNo, 4);
+  std::memcpy(p + 4, &id.PageItemNo, 2);
   p[6] = 0;
   return grOK;
 }
@@ -178,39 +171,37 @@ void TNRDDataSet::InternalLast() { CheckedCursor().InternalLast(); }
 
 void TNRDDataSet::InternalSetToRecord(const void* buffer) {
   TNRDCursor& c = CheckedCursor();
-  c.CurrentRecordID = RecordIDOf(buffer);
-  c.FirstPosition = false;
-  c.LastPosition = false;
+  c.MoveToRecord(RecordIDOf(buffer));
 }
 
 void TNRDDataSet::InternalGotoBookmark(const TBookmark& bookmark) {
   TNRDCursor& c = CheckedCursor();
   if (bookmark.size() < 6) DatabaseError("Invalid bookmark", this);
-  std::memcpy(&c.CurrentRecordID.PageNo, bookmark.data(), 4);
-  std::memcpy(&c.CurrentRecordID.PageItemNo, bookmark.data() + 4, 2);
-  c.FirstPosition = false;
-  c.LastPosition = false;
+  TNRDPageItemID id = c.CurrentRecord();
+  std::memcpy(&id.PageNo, bookmark.data(), 4);
+  std::memcpy(&id.PageItemNo, bookmark.data() + 4, 2);
+  c.MoveToRecord(id);
 }
 
 TBookmark TNRDDataSet::GetBookmarkData(const void* buffer) const {
-  const auto* p = static_cast<const std::uint8_t*>(buffer) + CheckedCursor().FBookmarkOffset;
+  const auto* p = static_cast<const std::uint8_t*>(buffer) + CheckedCursor().BookmarkOffset();
   return TBookmark(p, p + 6);
 }
 
 std::uint8_t TNRDDataSet::GetBookmarkFlag(const void* buffer) const {
-  return static_cast<const std::uint8_t*>(buffer)[CheckedCursor().FBookmarkOffset + 6];
+  return static_cast<const std::uint8_t*>(buffer)[CheckedCursor().BookmarkOffset() + 6];
 }
 
 void TNRDDataSet::SetBookmarkFlag(void* buffer, std::uint8_t flag) {
-  static_cast<std::uint8_t*>(buffer)[CheckedCursor().FBookmarkOffset + 6] = flag;
+  static_cast<std::uint8_t*>(buffer)[CheckedCursor().BookmarkOffset() + 6] = flag;
 }
 
 void TNRDDataSet::InternalInitRecord(void* buffer) {
   TNRDCursor& c = CheckedCursor();
   c.ClearBLOBStreams(false);
-  std::memset(buffer, 0, static_cast<std::size_t>(c.FRecordBufferSize));
+  std::memset(buffer, 0, static_cast<std::size_t>(c.RecordBufferSize()));
   c.InternalInitRecord(buffer, true);
-  auto* p = static_cast<std::uint8_t*>(buffer) + c.FBookmarkOffset;
+  auto* p = static_cast<std::uint8_t*>(buffer) + c.BookmarkOffset();
   const std::int32_t none = -1;
   const std::uint16_t noItem = 0xFFFF;
   std::memcpy(p, &none, 4);
@@ -229,9 +220,9 @@ void TNRDDataSet::InternalEdit() {
   TNRDCursor& c = CheckedCursor();
   if (ReadOnly()) return;
   CurrentBuffer current(c, ActiveBuffer());
-  c.FErrorCode = 0;
+  c.ClearError();
   c.InternalEdit();
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalPost() {
@@ -241,26 +232,21 @@ void TNRDDataSet::InternalPost() {
   TNRDCursor& c = CheckedCursor();
   CurrentBuffer current(c, ActiveBuffer());
   if (State() == dsEdit) InternalSetToRecord(ActiveBuffer());
-  // The old-value copy is lent to the cursor for the post only.
-  void* oldEdit = c.FEditRecordBuffer;
-  c.FEditRecordBuffer = State() == dsEdit ? OldValueBuffer() : nullptr;
-  c.FErrorCode = 0;
-  try {
+  {
+    // The old-value copy is lent to the cursor for the post only.
+    TNRDCursor::TLentBuffer oldValues(c, State() == dsEdit ? OldValueBuffer() : nullptr, TNRDCursor::TLentBuffer::lbEditRecord);
+    c.ClearError();
     c.InternalPost(State() == dsInsert);
-  } catch (...) {
-    c.FEditRecordBuffer = oldEdit;
-    throw;
   }
-  c.FEditRecordBuffer = oldEdit;
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalCancel() {
   TNRDCursor& c = CheckedCursor();
   CurrentBuffer current(c, ActiveBuffer());
-  c.FErrorCode = 0;
+  c.ClearError();
   c.InternalCancel(State() == dsInsert);
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::InternalDelete() {
@@ -271,15 +257,15 @@ void TNRDDataSet::InternalDelete() {
   if (State() == dsEdit) {
     // Deleting the record being edited ends the edit first: its locks and unstored values go,
     // and the record is deleted as it was read, not as it was being changed.
-    c.FErrorCode = 0;
+    c.ClearError();
     c.InternalCancel(false);
-    CheckEngineError(c.FErrorCode, c.FErrorMessage);
+    CheckEngineError(c.ErrorCode(), c.ErrorMessage());
     if (void* old = OldValueBuffer())
-      std::memcpy(ActiveBuffer(), old, static_cast<std::size_t>(c.FRecordSize));
+      std::memcpy(ActiveBuffer(), old, static_cast<std::size_t>(c.RecordSize()));
   }
-  c.FErrorCode = 0;
+  c.ClearError();
   c.InternalDelete();
-  CheckEngineError(c.FErrorCode, c.FErrorMessage);
+  CheckEngineError(c.ErrorCode(), c.ErrorMessage());
 }
 
 void TNRDDataSet::ReadBlob(const TField& field, const void* buffer, TNRDVariant& value) const {
@@ -289,7 +275,7 @@ void TNRDDataSet::ReadBlob(const TField& field, const void* buffer, TNRDVariant&
   KeepPosition keep(c);
   CurrentBuffer current(c, buffer);
   const bool isNew = GetBookmarkFlag(buffer) == 3;
-  if (!isNew) c.CurrentRecordID = RecordIDOf(buffer);
+  if (!isNew) c.SetCurrentRecord(RecordIDOf(buffer));
   TNRDStream* s = c.InternalCreateBlobStream(isNew || State() == dsInsert, State() == dsEdit, field.FieldNo() - 1,
                                              bomRead, State() == dsBrowse && !isNew);
   if (s == nullptr) return;
@@ -335,12 +321,12 @@ void TNRDDataSet::ApplyCursorFilter() {
   if (FilterTextApplies() && !Filter().empty())
     c.ActivateFilters(Filter(), (FilterOptions() & foCaseInsensitive) != 0,
                       (FilterOptions() & foNoPartialCompare) == 0);
-  else if (c.IsFilterApplied() || c.FFilterExpression != nullptr)
+  else if (c.IsFilterApplied())
     c.DeactivateFilters();
   if (NeedsRecordFilter())
-    c.FilterRecord = [this](TNRDCursor& cursor) { return FilterRecordBuffer(cursor.FCurrentRecordBuffer); };
+    c.SetRecordFilter([this](TNRDCursor& cursor) { return FilterRecordBuffer(cursor.CurrentRecordBuffer()); });
   else
-    c.FilterRecord = nullptr;
+    c.SetRecordFilter(nullptr);
   c.DisableRecordBitmap();
 }
 
@@ -350,9 +336,9 @@ void TNRDDataSet::DeactivateFilters() {
   TNRDCursor& c = CheckedCursor();
   c.DeactivateFilters();
   if (NeedsRecordFilter() && (Filtered() || MasterSource() != nullptr))
-    c.FilterRecord = [this](TNRDCursor& cursor) { return FilterRecordBuffer(cursor.FCurrentRecordBuffer); };
+    c.SetRecordFilter([this](TNRDCursor& cursor) { return FilterRecordBuffer(cursor.CurrentRecordBuffer()); });
   else
-    c.FilterRecord = nullptr;
+    c.SetRecordFilter(nullptr);
   c.DisableRecordBitmap();
 }
 
@@ -383,7 +369,7 @@ std::int64_t TNRDDataSet::RecNo() {
   if (buffer == nullptr || GetBookmarkFlag(buffer) != 0) return -1;
   TNRDCursor& c = CheckedCursor();
   KeepPosition keep(c);
-  c.CurrentRecordID = RecordIDOf(buffer);
+  c.SetCurrentRecord(RecordIDOf(buffer));
   return c.GetRecNo();
 }
 
@@ -452,7 +438,7 @@ TNRDStream* TNRDDataSet::InternalCreateBlobStream(TField& field, TBlobStreamMode
   KeepPosition keep(c);
   CurrentBuffer current(c, buffer);
   const bool isNew = GetBookmarkFlag(buffer) == 3;
-  if (!isNew) c.CurrentRecordID = RecordIDOf(buffer);
+  if (!isNew) c.SetCurrentRecord(RecordIDOf(buffer));
   return c.InternalCreateBlobStream(State() == dsInsert || isNew, State() == dsEdit, field.FieldNo() - 1,
                                     ToOpenMode(mode), State() == dsBrowse && !isNew);
 }

@@ -99,6 +99,9 @@ class TNRDDataSet : public TDataSet {
  protected:
   // The cursor of the open data set, made by the concrete component; null raises 20001.
   virtual std::unique_ptr<TNRDCursor> CreateHandle() = 0;
+  // The cursor CreateHandle gives belongs to someone else (a query shows the result cursor of
+  // its statement): closing lets go of it instead of freeing it.
+  void SetCursorBorrowed(bool value) { FCursorBorrowed = value; }
 
   void InternalOpen() override;
   void InternalClose() override;
@@ -142,6 +145,7 @@ class TNRDDataSet : public TDataSet {
   std::unique_ptr<TNRDCursor> FCursor;
   // A cursor kept across a close to be opened again (a projection being applied).
   std::unique_ptr<TNRDCursor> FKeptCursor;
+  bool FCursorBorrowed = false;
   std::string FDatabaseName;
   std::string FSessionName;
   bool FInMemory = false;

@@ -88,23 +88,23 @@ void TNRDDataSet::SwitchToIndex(const std::string& indexName) {
   c.SetIndexName(indexName);
   FIndexFieldMap.clear();
   FKeySize = 0;
-  if (c.FIndexName.empty()) return;
-  const TNRDIndexDef* def = c.FIndexDefs.GetIndexDefByName(c.FIndexName);
-  if (def == nullptr) throw ENRDException(10325, "Cannot find index %s", {c.FIndexName});
+  if (c.IndexName().empty()) return;
+  const TNRDIndexDef* def = c.IndexDefs().GetIndexDefByName(c.IndexName());
+  if (def == nullptr) throw ENRDException(10325, "Cannot find index %s", {c.IndexName()});
   for (std::int32_t i = 0; i < def->ColumnCount(); ++i) {
     const std::string& name = def->GetIndexColumn(i).FFieldName;
     std::int32_t no = -1;
-    for (std::int32_t k = 0; k < c.FVisibleFieldDefs.GetCount(); ++k) {
-      const TNRDFieldDef* v = c.FVisibleFieldDefs.GetFieldDef(k);
-      const TNRDFieldDef* t = c.FFieldDefs.GetFieldDef(v->FFieldNoReference);
+    for (std::int32_t k = 0; k < c.VisibleFieldDefs().GetCount(); ++k) {
+      const TNRDFieldDef* v = c.VisibleFieldDefs().GetFieldDef(k);
+      const TNRDFieldDef* t = c.FieldDefs().GetFieldDef(v->FFieldNoReference);
       if (t != nullptr && SameName(t->FName, name)) {
         no = k;
         break;
       }
     }
     FIndexFieldMap.push_back(static_cast<std::int16_t>(no + 1));
-    const std::int32_t tableNo = c.FFieldDefs.GetDefNumberByName(name);
-    if (tableNo >= 0) FKeySize += c.FFieldDefs.GetFieldDef(tableNo)->FMemoryDataSize;
+    const std::int32_t tableNo = c.FieldDefs().GetDefNumberByName(name);
+    if (tableNo >= 0) FKeySize += c.FieldDefs().GetFieldDef(tableNo)->FMemoryDataSize;
   }
 }
 
@@ -112,13 +112,13 @@ void TNRDDataSet::ApplyProjection(const std::vector<std::string>& fieldNamesList
                                   const std::vector<std::string>& aliasList) {
   TNRDCursor& c = CheckedCursor();
   c.ApplyProjection(fieldNamesList, aliasList);
-  c.FSettingProjection = true;
+  c.SetSettingProjection(true);
   try {
     Close();
     Open();
   } catch (...) {
-    if (FKeptCursor != nullptr) FKeptCursor->FSettingProjection = false;
-    if (FCursor != nullptr) FCursor->FSettingProjection = false;
+    if (FKeptCursor != nullptr) FKeptCursor->SetSettingProjection(false);
+    if (FCursor != nullptr) FCursor->SetSettingProjection(false);
     FKeptCursor.reset();
     try {
       Close();
@@ -127,7 +127,7 @@ void TNRDDataSet::ApplyProjection(const std::vector<std::string>& fieldNamesList
     }
     throw;
   }
-  if (FCursor != nullptr) FCursor->FSettingProjection = false;
+  if (FCursor != nullptr) FCursor->SetSettingProjection(false);
 }
 
 }  // namespace nrd

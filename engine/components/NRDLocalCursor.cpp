@@ -519,7 +519,7 @@ void TNRDLocalCursor::InternalEdit() {
       FErrorCode = -13;
       return;
     }
-    if (!Disk()->LockRecord(SessionID(), CurrentRecordID, 15, 100)) {
+    if (!Disk()->LockRecord(SessionID(), CurrentRecordID, 15, 100, this)) {
       Disk()->UnlockTable(SessionID(), lockType, false);
       FErrorCode = -12;
       return;
@@ -535,7 +535,7 @@ void TNRDLocalCursor::InternalEdit() {
   std::memcpy(FCurrentRecordBuffer, copy.data(), copy.size());
   CurrentRecordID = id;
   if (multi && FErrorCode != 0) {
-    Disk()->UnlockRecord(SessionID(), id);
+    Disk()->UnlockRecord(SessionID(), id, this);
     Disk()->UnlockTable(SessionID(), lockType, false);
   }
 }
@@ -552,7 +552,7 @@ void TNRDLocalCursor::InternalPost(bool toInsert) {
   PostProper(toInsert);
   if (!multi) return;
   if (!toInsert && FErrorCode != -8) {
-    Disk()->UnlockRecord(SessionID(), CurrentRecordID);
+    Disk()->UnlockRecord(SessionID(), CurrentRecordID, this);
     Disk()->UnlockTable(SessionID(), ltSIRW, InTransaction());
   }
   if (!InTransaction()) Disk()->UnlockTable(SessionID(), ltRW, false);
@@ -611,7 +611,7 @@ void TNRDLocalCursor::InternalCancel(bool toInsert) {
   if (!toInsert && disk == nullptr && FCurrentRecordBuffer != nullptr)
     FTableData->ClearBlobsCacheInRecordBuffer(FCurrentRecordBuffer);
   if (!toInsert && MultiUserDisk()) {
-    disk->UnlockRecord(SessionID(), CurrentRecordID);
+    disk->UnlockRecord(SessionID(), CurrentRecordID, this);
     if (!InTransaction()) disk->UnlockTable(SessionID(), ltSIRW, true);
   }
 }
@@ -629,7 +629,7 @@ void TNRDLocalCursor::InternalDelete() {
       FErrorCode = -13;
       return;
     }
-    if (!Disk()->LockRecord(SessionID(), id, 15, 100)) {
+    if (!Disk()->LockRecord(SessionID(), id, 15, 100, this)) {
       Disk()->UnlockTable(SessionID(), lockType, false);
       FErrorCode = -12;
       return;
@@ -637,7 +637,7 @@ void TNRDLocalCursor::InternalDelete() {
   }
   DeleteProper();
   if (multi) {
-    Disk()->UnlockRecord(SessionID(), id);
+    Disk()->UnlockRecord(SessionID(), id, this);
     if (!InTransaction()) Disk()->UnlockTable(SessionID(), ltRW, false);
   }
 }
@@ -662,7 +662,7 @@ void TNRDLocalCursor::DeleteProper() {
 bool TNRDLocalCursor::IsRecordLocked() {
   TableLock lock(*this);
   TakeBookmarkID();
-  if (TNRDDiskTableData* disk = Disk()) return disk->IsRecordLocked(SessionID(), CurrentRecordID);
+  if (TNRDDiskTableData* disk = Disk()) return disk->IsRecordLocked(SessionID(), CurrentRecordID, this);
   return false;
 }
 

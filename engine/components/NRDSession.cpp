@@ -50,7 +50,7 @@ void CloseCursorsOf(TNRDDatabaseData& db, const TNRDBaseSession* session) {
     TNRDCursor* open = nullptr;
     for (TNRDTableData* t : db.Tables()) {
       for (TNRDCursor* c : t->Cursors())
-        if (c != nullptr && (session == nullptr || c->FSession == session)) {
+        if (c != nullptr && (session == nullptr || c->Session() == session)) {
           open = c;
           break;
         }
@@ -58,9 +58,9 @@ void CloseCursorsOf(TNRDDatabaseData& db, const TNRDBaseSession* session) {
     }
     if (open == nullptr) return;
     bool stillOpen = true;
-    if (open->Dataset != nullptr) {
+    if (open->OwnerDataSet() != nullptr) {
       try {
-        static_cast<TNRDDataSet*>(open->Dataset)->Close();
+        static_cast<TNRDDataSet*>(open->OwnerDataSet())->Close();
       } catch (...) {
       }
       stillOpen = false;

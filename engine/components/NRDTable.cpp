@@ -103,21 +103,21 @@ std::unique_ptr<TNRDLocalCursor> TNRDTable::MakeLocalCursor(bool open) {
   TNRDDatabase* db = Database();
   if (db == nullptr || db->Handle() == nullptr) throw ENRDException(10282, "Nil pointer occured");
   auto c = std::make_unique<TNRDLocalCursor>();
-  c->FSession = db->Handle();
-  c->FTableName = FTableName;
-  c->FExclusive = FExclusive;
-  c->FReadOnly = ReadOnly() || db->ReadOnly();
-  c->FInMemory = InMemory();
-  c->FTemporary = FTemporary;
-  c->FDisableTempFiles = InMemory() ? true : (db->Temporary() ? FDisableTempFiles : db->DisableTempFiles());
-  c->FIsRepairing = FIsRepairing;
+  c->SetSession(db->Handle());
+  c->SetTableName(FTableName);
+  c->SetExclusive(FExclusive);
+  c->SetReadOnly(ReadOnly() || db->ReadOnly());
+  c->SetInMemory(InMemory());
+  c->SetTemporary(FTemporary);
+  c->SetDisableTempFiles(InMemory() ? true : (db->Temporary() ? FDisableTempFiles : db->DisableTempFiles()));
+  c->SetRepairing(FIsRepairing);
   if (open) {
     TNRDFieldDefs fields;
     TNRDIndexDefs indexes;
     TNRDConstraintDefs constraints;
     if (FTemporary || InMemory()) PrepareCreateDefs(fields, indexes, constraints);
     c->OpenTableByFieldDefs(fields, indexes, constraints);
-    SetReadOnly(c->FReadOnly);
+    SetReadOnly(c->ReadOnly());
   }
   return c;
 }
@@ -168,9 +168,9 @@ void TNRDTable::InternalInitFieldDefs() {
 void TNRDTable::ReadFieldDefs(TNRDCursor& c) {
   if (&c != Cursor()) {
     FieldDefs().Clear();
-    EngineFieldDefsToFieldDefs(c.FVisibleFieldDefs, c.FConstraintDefs, FieldDefs());
+    EngineFieldDefsToFieldDefs(c.VisibleFieldDefs(), c.ConstraintDefs(), FieldDefs());
   }
-  EngineDefsToAdvFieldDefs(c.FVisibleFieldDefs, c.FFieldDefs, c.FConstraintDefs, FAdvFieldDefs);
+  EngineDefsToAdvFieldDefs(c.VisibleFieldDefs(), c.FieldDefs(), c.ConstraintDefs(), FAdvFieldDefs);
   FRestructureFieldDefs.Assign(FAdvFieldDefs);
 }
 
@@ -264,7 +264,7 @@ TField& TNRDTable::GetIndexField(std::int32_t index) {
   for (std::int32_t i = 0; i < FieldCount(); ++i)
     if (Fields(i).FieldNo() == no) return Fields(i);
   const TNRDCursor& c = CheckedCursor();
-  const TNRDFieldDef* d = no > 0 ? c.FVisibleFieldDefs.GetFieldDef(no - 1) : nullptr;
+  const TNRDFieldDef* d = no > 0 ? c.VisibleFieldDefs().GetFieldDef(no - 1) : nullptr;
   DatabaseErrorFmt("Cannot access index field '%s'", {d != nullptr ? d->FName : std::string()}, this);
 }
 
@@ -275,7 +275,7 @@ void TNRDTable::SetIndexField(std::int32_t index, const TVariantValue& value) {
 // ----- key buffers ------------------------------------------------------------------------------------------
 
 std::uint8_t* TNRDTable::KeyHeader(void* buffer) const {
-  return static_cast<std::uint8_t*>(buffer) + CheckedCursor().FKeyOffset;
+  return static_cast<std::uint8_t*>(buffer) + CheckedCursor().KeyOffset();
 }
 
 void TNRDTable::BeginKeyEdit(KeyIndex i, bool clear) {
@@ -283,7 +283,7 @@ void TNRDTable::BeginKeyEdit(KeyIndex i, bool clear) {
   CheckBrowseMode();
   TNRDCursor& c = CheckedCursor();
   FKeyBuffer = FKeyBuffers[i];
-  std::memcpy(FKeyBuffers[kiSave], FKeyBuffer, static_cast<std::size_t>(c.FKeyBufferSize));
+  std::memcpy(FKeyBuffers[kiSave], FKeyBuffer, static_cast<std::size_t>(c.KeyBufferSize()));
   if (clear) c.InternalInitKeyBuffer(FKeyBuffer);
   FKeyModified = KeyHeader(FKeyBuffer)[0] != 0;
   SetState(dsSetKey);
@@ -329,7 +329,7 @@ void TNRDTable::PostKey() {
 
 void TNRDTable::CancelKey() {
   if (State() != dsSetKey) return;
-  std::memcpy(FKeyBuffer, FKeyBuffers[kiSave], static_cast<std::size_t>(CheckedCursor().FKeyBufferSize));
+  std::memcpy(FKeyBuffer, FKeyBuffers[kiSave], static_cast<std::size_t>(CheckedCursor().KeyBufferSize()));
   FKeyBuffer = nullptr;
   SetState(dsBrowse);
   DataEvent(deDataSetChange, nullptr);
@@ -360,7 +360,7 @@ void TNRDTable::SetFieldValue(TField& field, TNRDVariant& value) {
 
 void TNRDTable::SetKeyFields(KeyIndex i, const std::vector<TVariantValue>& values) {
   TNRDCursor& c = CheckedCursor();
-  if (c.FIndexID == -1) DatabaseError("No index currently active", this);
+  if (c.IndexID() == -1) DatabaseError("No index currently active", this);
   void* buffer = FKeyBuffers[i];
   c.InternalInitKeyBuffer(buffer);
   void* const oldKey = FKeyBuffer;
@@ -405,11 +405,10 @@ bool TNRDTable::GotoKey() {
   DoBeforeScroll();
   TNRDCursor& c = CheckedCursor();
   void* lookup = FKeyBuffers[kiLookup];
-  if (c.FKeyBuffer == nullptr) c.FKeyBuffer = c.AllocateKeyRecordBuffer();
-  std::memcpy(c.FKeyBuffer, lookup, static_cast<std::size_t>(c.FKeyBufferSize));
+  std::memcpy(c.EnsureKeyBuffer(), lookup, static_cast<std::size_t>(c.KeyBufferSize()));
   std::int32_t n;
   std::memcpy(&n, KeyHeader(lookup) + 2, 4);
-  c.FKeyFieldCount = n != 0 ? n : IndexFieldCount();
+  c.SetKeyFieldCount(n != 0 ? n : IndexFieldCount());
   const auto pos = c.SavePosition();
   const bool found = c.FindKey(scEqual);
   if (!found) {
@@ -426,11 +425,10 @@ void TNRDTable::GotoNearest() {
   CheckBrowseMode();
   TNRDCursor& c = CheckedCursor();
   void* lookup = FKeyBuffers[kiLookup];
-  if (c.FKeyBuffer == nullptr) c.FKeyBuffer = c.AllocateKeyRecordBuffer();
-  std::memcpy(c.FKeyBuffer, lookup, static_cast<std::size_t>(c.FKeyBufferSize));
+  std::memcpy(c.EnsureKeyBuffer(), lookup, static_cast<std::size_t>(c.KeyBufferSize()));
   std::int32_t n;
   std::memcpy(&n, KeyHeader(lookup) + 2, 4);
-  c.FKeyFieldCount = n != 0 ? n : IndexFieldCount();
+  c.SetKeyFieldCount(n != 0 ? n : IndexFieldCount());
   const bool found = c.FindKey(KeyHeader(lookup)[1] != 0 ? scGreater : scGreaterEqual);
   if (!found) {
     Last();
@@ -455,7 +453,7 @@ void TNRDTable::FindNearest(const std::vector<TVariantValue>& keyValues) {
 
 bool TNRDTable::SetCursorRange() {
   TNRDCursor& c = CheckedCursor();
-  const auto size = static_cast<std::size_t>(c.FKeyBufferSize);
+  const auto size = static_cast<std::size_t>(c.KeyBufferSize());
   for (KeyIndex i : {kiRangeStart, kiRangeEnd, kiCurRangeStart, kiCurRangeEnd}) c.ClearStringFieldsGarbage(FKeyBuffers[i]);
   if (std::memcmp(FKeyBuffers[kiRangeStart], FKeyBuffers[kiCurRangeStart], size) == 0 &&
       std::memcmp(FKeyBuffers[kiRangeEnd], FKeyBuffers[kiCurRangeEnd], size) == 0)
@@ -512,12 +510,12 @@ void TNRDTable::SetLinkRange() {
   TDataSource* source = MasterSource();
   if (source == nullptr || source->DataSet() == nullptr || !source->DataSet()->Active() || MasterFields().empty())
     return;
-  if (CheckedCursor().FIndexID == -1) return;
+  if (CheckedCursor().IndexID() == -1) return;
   const std::vector<TField*> masters = MasterLink().Fields();
   std::vector<TVariantValue> values;
   for (TField* f : masters) values.push_back(f->AsVariant());
   SetKeyFields(kiRangeStart, values);
-  std::memcpy(FKeyBuffers[kiRangeEnd], FKeyBuffers[kiRangeStart], static_cast<std::size_t>(CheckedCursor().FKeyBufferSize));
+  std::memcpy(FKeyBuffers[kiRangeEnd], FKeyBuffers[kiRangeStart], static_cast<std::size_t>(CheckedCursor().KeyBufferSize()));
   SetCursorRange();
 }
 
@@ -579,8 +577,8 @@ void TNRDTable::CreateTable() {
   TNRDConstraintDefs constraints;
   PrepareCreateDefs(fields, indexes, constraints);
   std::unique_ptr<TNRDLocalCursor> c = MakeLocalCursor(false);
-  c->FReadOnly = false;
-  c->FExclusive = true;
+  c->SetReadOnly(false);
+  c->SetExclusive(true);
   c->CreateTable(fields, indexes, constraints);
   FRestructureFieldDefs.Assign(FAdvFieldDefs);
   FRestructureIndexDefs.Assign(FAdvIndexDefs);
@@ -592,8 +590,8 @@ void TNRDTable::DeleteTable() {
   FlagGuard guard(*this, kFlagMaintenance);
   CheckNotInTransaction("DeleteTable", 20183);
   std::unique_ptr<TNRDLocalCursor> c = MakeLocalCursor(false);
-  c->FReadOnly = false;
-  c->FExclusive = true;
+  c->SetReadOnly(false);
+  c->SetExclusive(true);
   c->DeleteTable();
 }
 
@@ -601,8 +599,8 @@ void TNRDTable::EmptyTable() {
   if (Active()) DatabaseError("Cannot perform this operation on an open dataset", this);
   FlagGuard guard(*this, kFlagMaintenance);
   std::unique_ptr<TNRDLocalCursor> c = MakeLocalCursor(false);
-  c->FReadOnly = false;
-  c->FExclusive = true;
+  c->SetReadOnly(false);
+  c->SetExclusive(true);
   c->EmptyTable();
 }
 
@@ -612,8 +610,8 @@ void TNRDTable::RenameTable(const std::string& newTableName) {
   FlagGuard guard(*this, kFlagMaintenance);
   CheckNotInTransaction("RenameTable", 20181);
   std::unique_ptr<TNRDLocalCursor> c = MakeLocalCursor(false);
-  c->FReadOnly = false;
-  c->FExclusive = true;
+  c->SetReadOnly(false);
+  c->SetExclusive(true);
   c->RenameTable(newTableName);
   FTableName = newTableName;
 }
@@ -623,8 +621,8 @@ void TNRDTable::RenameField(const std::string& fieldName, const std::string& new
   FlagGuard guard(*this, kFlagMaintenance);
   CheckNotInTransaction("RenameField", 20179);
   std::unique_ptr<TNRDLocalCursor> c = MakeLocalCursor(false);
-  c->FReadOnly = false;
-  c->FExclusive = true;
+  c->SetReadOnly(false);
+  c->SetExclusive(true);
   TNRDFieldDefs fields;
   TNRDIndexDefs indexes;
   TNRDConstraintDefs constraints;

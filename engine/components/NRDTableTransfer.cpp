@@ -172,7 +172,7 @@ bool TNRDTable::ImportTable(TDataSet& sourceTable, std::string& log, const TInde
     FAdvIndexDefs.Assign(table->FAdvIndexDefs, true);
   } else if (auto* nrd = dynamic_cast<TNRDDataSet*>(&sourceTable); nrd != nullptr && nrd->Cursor() != nullptr) {
     TNRDCursor& c = *nrd->Cursor();
-    EngineDefsToAdvFieldDefs(c.FVisibleFieldDefs, c.FFieldDefs, c.FConstraintDefs, FAdvFieldDefs);
+    EngineDefsToAdvFieldDefs(c.VisibleFieldDefs(), c.FieldDefs(), c.ConstraintDefs(), FAdvFieldDefs);
     EngineIndexDefsToAdvIndexDefs(c.GetIndexDefs(), FAdvIndexDefs);
     TNRDAdvIndexDefs kept;
     kept.Assign(FAdvIndexDefs, true);
@@ -545,7 +545,7 @@ void TNRDTable::BatchMove(TNRDDataSet& source, TNRDBatchMoveType moveType,
       total = std::max<std::int64_t>(source.RecordCount() + RecordCount(), 1);
       // The key fields of this table's index, looked up in the source.
       std::vector<std::string> names, asc, cs;
-      const TNRDIndexDef* def = CheckedCursor().FIndexDefs.GetIndexDefByName(CheckedCursor().FIndexName);
+      const TNRDIndexDef* def = CheckedCursor().IndexDefs().GetIndexDefByName(CheckedCursor().IndexName());
       if (def != nullptr)
         for (std::int32_t k = 0; k < def->ColumnCount(); ++k) {
           names.push_back(def->GetIndexColumn(k).FFieldName);

@@ -298,15 +298,15 @@ bool TNRDExprNodeField::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* pare
 
 bool TNRDExprNodeField::FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const {
   if (cursor == nullptr) return false;
-  const std::int32_t n = cursor->FFieldDefs.GetDefNumberByName(FFieldName);
+  const std::int32_t n = cursor->FieldDefs().GetDefNumberByName(FFieldName);
   if (n >= 0) {
     fieldNo = n;
     return true;
   }
-  const std::int32_t v = cursor->FVisibleFieldDefs.GetDefNumberByName(FFieldName);
+  const std::int32_t v = cursor->VisibleFieldDefs().GetDefNumberByName(FFieldName);
   if (v >= 0) {
-    fieldNo = cursor->FVisibleFieldDefs.GetFieldDef(v)->FFieldNoReference;
-    return fieldNo >= 0 && fieldNo < cursor->FFieldDefs.GetCount();
+    fieldNo = cursor->VisibleFieldDefs().GetFieldDef(v)->FFieldNoReference;
+    return fieldNo >= 0 && fieldNo < cursor->FieldDefs().GetCount();
   }
   return false;
 }
@@ -334,7 +334,7 @@ void TNRDExprNodeField::AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TN
   FAOFieldNo = -1;
   LCursor = bound;
   FFieldNo = no;
-  const TNRDFieldDef& def = *bound->FFieldDefs.GetFieldDef(no);
+  const TNRDFieldDef& def = *bound->FieldDefs().GetFieldDef(no);
   FFieldOffsetInBuffer = def.FMemoryOffset;
   FFieldType = def.FAdvancedFieldType;
   FBaseFieldType = AdvancedToBaseFieldType(def.FAdvancedFieldType);
@@ -355,7 +355,7 @@ TNRDVariant& TNRDExprNodeField::GetDataValue() {
     return Value;
   }
   if (LCursor == nullptr || FFieldNo < 0) throw ENRDException(30196, "Dataset and AO not assigned");
-  const void* buffer = LRecordBuffer != nullptr ? LRecordBuffer : LCursor->FCurrentRecordBuffer;
+  const void* buffer = LRecordBuffer != nullptr ? LRecordBuffer : LCursor->CurrentRecordBuffer();
   if (buffer == nullptr || IsFieldNull(buffer, FFieldNo)) return Value;
   if (FBaseFieldType == bftBlob || FBaseFieldType == bftClob || FBaseFieldType == bftWideClob)
     throw ENRDException(30515, "BLOB field '%s' cannot be read in an expression", {FFieldName});
@@ -584,7 +584,7 @@ void TNRDExprNodeBoolean::AddAsIndexScanCondition(TNRDScanSearchConditionArray& 
   const bool desc = indexDef.GetIndexColumn(0).FDescending;
   c.Condition = Operator == doISNULL ? scEqual : (desc ? scLower : scGreater);
   c.KeyRecordBuffer = f->LCursor->AllocateRecordBuffer();
-  c.KeyRecordBufferSize = f->LCursor->FRecordBufferSize;
+  c.KeyRecordBufferSize = f->LCursor->RecordBufferSize();
   c.IndexID = indexDef.FObjectID;
   c.CreatedFromExpression = true;
   c.PartialCompare = false;
@@ -723,7 +723,7 @@ void TNRDExprNodeComparison::AddAsIndexScanCondition(TNRDScanSearchConditionArra
   TNRDScanSearchCondition c;
   c.Condition = SearchConditionOf(op, indexDef.GetIndexColumn(0).FDescending);
   c.KeyRecordBuffer = f->LCursor->AllocateRecordBuffer();
-  c.KeyRecordBufferSize = f->LCursor->FRecordBufferSize;
+  c.KeyRecordBufferSize = f->LCursor->RecordBufferSize();
   c.IndexID = indexDef.FObjectID;
   c.CreatedFromExpression = true;
   c.PartialCompare = FPartialKey;
@@ -1538,7 +1538,7 @@ TNRDSubqueryResult& TNRDExprNodeSubquery::Run() {
     if (runner == nullptr || LLexer == nullptr)
       throw ENRDException(30512, "'%s' is not available in this expression", {std::string("SELECT")});
     void* outer = LCursorRecordBuffer;
-    if (outer == nullptr && LCursor != nullptr) outer = LCursor->FCurrentRecordBuffer;
+    if (outer == nullptr && LCursor != nullptr) outer = LCursor->CurrentRecordBuffer();
     std::unique_ptr<TNRDSubqueryResult> r = runner->ExecuteInAO(*LLexer, FCommandNo, FTokenNo, LCursor, outer, LAO);
     if (FMustHaveOneField && r->FieldCount() != 1)
       throw ENRDException(20246, "Subquery must have only one result field, but subquery's FieldCount=%d",

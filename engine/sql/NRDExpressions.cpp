@@ -10,6 +10,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
 #include "engine/sql/NRDExpressionGrammar.h"
+#include "engine/sql/NRDSQLProcessor.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDMetadata.h"
 
@@ -566,6 +567,7 @@ CursorFactory gCursorFactory;
 void InstallExpressionHooks() {
   SetExpressionFactory(&gDefaultValueFactory);
   SetCursorExpressionFactory(&gCursorFactory);
+  InstallSQLProcessor();
 }
 
 void RemoveExpressionHooks() {

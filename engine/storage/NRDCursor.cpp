@@ -121,6 +121,11 @@ void TNRDCursor::FreeRecordBuffer(void*& buffer) {
 }
 
 // ----- field access ---------------------------------------------------------------------------------------
+void* TNRDCursor::EnsureKeyBuffer() {
+  if (FKeyBuffer == nullptr) FKeyBuffer = AllocateKeyRecordBuffer();
+  return FKeyBuffer;
+}
+
 std::int32_t TNRDCursor::SessionID() const { return FSession != nullptr ? FSession->FSessionID : -1; }
 
 bool TNRDCursor::GetFieldData(std::int32_t fieldNo, void* buffer, const void* recordBuffer) const {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/foundation/NRDCipherPage.h"
@@ -149,6 +150,130 @@ class TNRDCursor {
   void SetSQLFilter(TNRDExpression* filterExpr, void* parentQueryAO, TNRDCursor* parentCursor);
 
   std::int32_t SessionID() const;
+
+  // ----- what the cursor works on: set before a table operation or an open -----
+  TNRDBaseSession* Session() const { return FSession; }
+  void SetSession(TNRDBaseSession* session) { FSession = session; }
+  const std::string& TableName() const { return FTableName; }
+  void SetTableName(const std::string& name) { FTableName = name; }
+  // A table of the database "MEMORY".
+  bool InMemory() const { return FInMemory; }
+  void SetInMemory(bool value) { FInMemory = value; }
+  bool ReadOnly() const { return FReadOnly; }
+  void SetReadOnly(bool value) { FReadOnly = value; }
+  bool Exclusive() const { return FExclusive; }
+  void SetExclusive(bool value) { FExclusive = value; }
+  // A temporary cursor belongs to a query result: its table lives as long as the cursor.
+  bool Temporary() const { return FTemporary; }
+  void SetTemporary(bool value) { FTemporary = value; }
+  bool DisableTempFiles() const { return FDisableTempFiles; }
+  void SetDisableTempFiles(bool value) { FDisableTempFiles = value; }
+  // Opened by the repair of a table: damaged records are skipped instead of refused.
+  bool IsRepairing() const { return FIsRepairing; }
+  void SetRepairing(bool value) { FIsRepairing = value; }
+  const TNRDPassword& Password() const { return FPassword; }
+  void SetPassword(const TNRDPassword& value) { FPassword = value; }
+  bool IsOpen() const { return FIsOpen; }
+  bool InBatchUpdate() const { return FBatchUpdate; }
+  // A projection is being applied: the next open keeps the visible field list.
+  bool SettingProjection() const { return FSettingProjection; }
+  void SetSettingProjection(bool value) { FSettingProjection = value; }
+
+  // ----- the table's definitions as the open cursor sees them -----
+  const TNRDFieldDefs& FieldDefs() const { return FFieldDefs; }
+  // Each a copy of a table field whose FFieldNoReference is the table field number.
+  const TNRDFieldDefs& VisibleFieldDefs() const { return FVisibleFieldDefs; }
+  const TNRDConstraintDefs& ConstraintDefs() const { return FConstraintDefs; }
+  const TNRDIndexDefs& IndexDefs() const { return FIndexDefs; }
+  // The object ID of the current index; -1 in physical order.
+  std::int32_t IndexID() const { return FIndexID; }
+
+  // ----- the layout of a cursor record buffer (fixed while the cursor is open) -----
+  std::int32_t RecordBufferSize() const { return FRecordBufferSize; }
+  std::int32_t RecordSize() const { return FRecordSize; }
+  std::int32_t FieldValuesOffset() const { return FFieldValuesOffset; }
+  std::int32_t CalculatedFieldsOffset() const { return FCalculatedFieldsOffset; }
+  // Where the 6-byte record ID kept with a record sits in a record buffer.
+  std::int32_t BookmarkOffset() const { return FBookmarkOffset; }
+  std::int32_t KeyBufferSize() const { return FKeyBufferSize; }
+  std::int32_t KeyOffset() const { return FKeyOffset; }
+
+  // ----- the buffers the cursor owns (null while closed); callers may fill them, never free them -----
+  void* CurrentRecordBuffer() const { return FCurrentRecordBuffer; }
+  // The current record as it was before editing.
+  void* EditRecordBuffer() const { return FEditRecordBuffer; }
+  // The key values FindKey searches for, KeyFieldCount() columns of the current index.
+  void* KeyBuffer() const { return FKeyBuffer; }
+  std::int32_t KeyFieldCount() const { return FKeyFieldCount; }
+  void SetKeyFieldCount(std::int32_t count) { FKeyFieldCount = count; }
+
+  // The key buffer, allocated (AllocateKeyRecordBuffer) on first use.
+  void* EnsureKeyBuffer();
+
+  // Makes a caller's buffer the cursor's current record, or its record as before editing, for the
+  // lifetime of this object, and puts the cursor's own back afterwards (also when an exception
+  // passes). The cursor never keeps or frees a lent buffer; nothing may open or close the cursor
+  // meanwhile.
+  class TLentBuffer {
+   public:
+    enum TKind : std::uint8_t { lbCurrentRecord, lbEditRecord };
+    TLentBuffer(TNRDCursor& cursor, const void* buffer, TKind kind = lbCurrentRecord)
+        : FCursor(cursor), FKind(kind), FOwn(Slot() ) {
+      Slot() = const_cast<void*>(buffer);
+    }
+    ~TLentBuffer() { Slot() = FOwn; }
+    TLentBuffer(const TLentBuffer&) = delete;
+    TLentBuffer& operator=(const TLentBuffer&) = delete;
+
+   private:
+    void*& Slot() { return FKind == lbCurrentRecord ? FCursor.FCurrentRecordBuffer : FCursor.FEditRecordBuffer; }
+    TNRDCursor& FCursor;
+    TKind FKind;
+    void* FOwn;
+  };
+
+  // ----- the position: on a record, before the first or after the last -----
+  const TNRDPageItemID& CurrentRecord() const { return CurrentRecordID; }
+  bool IsBeforeFirst() const { return FirstPosition; }
+  bool IsAfterLast() const { return LastPosition; }
+  void MoveToRecord(const TNRDPageItemID& recordID) {
+    CurrentRecordID = recordID;
+    FirstPosition = false;
+    LastPosition = false;
+  }
+  void MoveBeforeFirst() {
+    FirstPosition = true;
+    LastPosition = false;
+  }
+  void MoveAfterLast() {
+    FirstPosition = false;
+    LastPosition = true;
+  }
+  // Names the record without touching the before-first / after-last flags: for a step on that
+  // record inside a SavePosition / RestorePosition pair.
+  void SetCurrentRecord(const TNRDPageItemID& recordID) { CurrentRecordID = recordID; }
+  // As a navigation step left it (both flags may be false on a record).
+  void SetPosition(const TNRDPageItemID& recordID, bool beforeFirst, bool afterLast) {
+    CurrentRecordID = recordID;
+    FirstPosition = beforeFirst;
+    LastPosition = afterLast;
+  }
+
+  // ----- the data set above the cursor -----
+  // The record filter the data set applies to every record of the view (empty: none).
+  bool HasRecordFilter() const { return static_cast<bool>(FilterRecord); }
+  void SetRecordFilter(std::function<bool(TNRDCursor&)> filter) { FilterRecord = std::move(filter); }
+  // The data set that owns the cursor (opaque here), or null.
+  void* OwnerDataSet() const { return Dataset; }
+  void SetOwnerDataSet(void* dataSet) { Dataset = dataSet; }
+
+  // ----- outcome of the last record operation (0, or -1..-13 as the data set reports them) -----
+  std::int32_t ErrorCode() const { return FErrorCode; }
+  const std::string& ErrorMessage() const { return FErrorMessage; }
+  void ClearError() {
+    FErrorCode = 0;
+    FErrorMessage.clear();
+  }
 
   bool FSettingProjection = false;
   std::string FTableName;

@@ -115,7 +115,7 @@ void TNRDDiskDatabaseData::DisconnectSession(TNRDBaseSession* session) {
   if (FDiskPageManager) {
     if (FMultiUser) {
       FActiveSessionsFile->MultiUserDisconnect(session->FSessionID);
-      if (FTableLockManager) FTableLockManager->SessionLocks(session->FSessionID).Clear();
+      if (FTableLockManager) FTableLockManager->ForgetSession(session->FSessionID);
     } else if (FSingleUserConnected && Sessions().size() == 1) {
       FActiveSessionsFile->SingleUserDisconnect();
       FSingleUserConnected = false;

@@ -217,19 +217,19 @@ bool TNRDDiskTableData::UnlockTable(std::int32_t sessionID, TNRDLockType lockTyp
 }
 
 bool TNRDDiskTableData::LockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID, std::int32_t tryCount,
-                                   std::int32_t delay) {
+                                   std::int32_t delay, const void* holder) {
   if (!MultiUser()) return true;
-  return Database().TableLockManager()->LockRecord(sessionID, *FTableLocksFile, recordID, tryCount, delay);
+  return Database().TableLockManager()->LockRecord(sessionID, *FTableLocksFile, recordID, tryCount, delay, holder);
 }
 
-bool TNRDDiskTableData::UnlockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID) {
+bool TNRDDiskTableData::UnlockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID, const void* holder) {
   if (!MultiUser()) return true;
-  return Database().TableLockManager()->UnlockRecord(sessionID, *FTableLocksFile, recordID);
+  return Database().TableLockManager()->UnlockRecord(sessionID, *FTableLocksFile, recordID, holder);
 }
 
-bool TNRDDiskTableData::IsRecordLocked(std::int32_t sessionID, const TNRDPageItemID& recordID) {
+bool TNRDDiskTableData::IsRecordLocked(std::int32_t sessionID, const TNRDPageItemID& recordID, const void* holder) {
   if (!MultiUser()) return false;
-  return Database().TableLockManager()->IsRecordLocked(sessionID, *FTableLocksFile, recordID);
+  return Database().TableLockManager()->IsRecordLocked(sessionID, *FTableLocksFile, recordID, holder);
 }
 
 // ----- table operations ---------------------------------------------------------------------------

@@ -86,9 +86,11 @@ class TNRDDiskTableData : public TNRDTableData {
   bool LockTable(std::int32_t sessionID, TNRDLockType lockType, std::int32_t tryCount, std::int32_t delay,
                  bool allowXIRWAfterSIRW);
   bool UnlockTable(std::int32_t sessionID, TNRDLockType lockType, bool ignoreIfNoLock);
-  bool LockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID, std::int32_t tryCount, std::int32_t delay);
-  bool UnlockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID);
-  bool IsRecordLocked(std::int32_t sessionID, const TNRDPageItemID& recordID);
+  // holder: who in the session holds the record lock (the cursor); see NRDLockManager.h.
+  bool LockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID, std::int32_t tryCount, std::int32_t delay,
+                  const void* holder = nullptr);
+  bool UnlockRecord(std::int32_t sessionID, const TNRDPageItemID& recordID, const void* holder = nullptr);
+  bool IsRecordLocked(std::int32_t sessionID, const TNRDPageItemID& recordID, const void* holder = nullptr);
 
   void LoadMetadata(std::int32_t sessionID);
   void SaveMetadata(std::int32_t sessionID);

@@ -22,6 +22,11 @@ const TNRDTableLockListItem* TNRDTableLockList::Find(TNRDLockType lockType, std:
   return nullptr;
 }
 
+void TNRDTableLockList::SetPhysical(TNRDLockType lockType, std::int32_t locksFilePageNo, bool value) {
+  for (auto& i : FLockList)
+    if (i.LockType == lockType && i.LocksFilePageNo == locksFilePageNo) i.HasPhysicalLock = value;
+}
+
 void TNRDTableLockList::AddLock(TNRDLockType lockType, std::int32_t locksFilePageNo, bool hasPhysicalLock,
                                 bool isXIRWAfterSIRWAllowed) {
   for (auto& i : FLockList)
@@ -83,6 +88,24 @@ TNRDDatabaseTableLockManager::~TNRDDatabaseTableLockManager() {
   for (auto& l : FSessionLockList) l->Clear();
 }
 
+void TNRDDatabaseTableLockManager::ForgetSession(std::int32_t sessionID) {
+  std::lock_guard<std::recursive_mutex> lock(FCSect);
+  TNRDTableLockList& list = SessionLocks(sessionID);
+  for (std::size_t n = FHeldRecords.size(); n-- > 0;) {
+    const THeldRecord& h = FHeldRecords[n];
+    if (h.SessionID != sessionID) continue;
+    if (h.Physical) {
+      try {
+        ReleaseFarByte(RecordLockOffset(h.Table, h.RecordID));
+      } catch (...) {
+        // A file that is gone has released its bytes already.
+      }
+    }
+    FHeldRecords.erase(FHeldRecords.begin() + static_cast<std::ptrdiff_t>(n));
+  }
+  list.Clear();
+}
+
 TNRDTableLockList& TNRDDatabaseTableLockManager::SessionLocks(std::int32_t sessionID) {
   if (sessionID < 0 || sessionID >= FMaxSessionCount)
     throw ENRDException(20200,
@@ -107,7 +130,8 @@ bool TNRDDatabaseTableLockManager::LockTable(std::int32_t sessionID, TNRDLockTyp
   TNRDTableLockList& list = SessionLocks(sessionID);
   const std::int32_t table = file.StartPageNo();
   if (list.LockExists(lockType, table)) {
-    if (lockType == ltSIRW) return false;
+    // Counted like every other type: several data sets of one session may each be editing a record
+    // of the table (their record locks keep them apart).
     list.AddLock(lockType, table, false, allowXIRWAfterSIRW);
     return true;
   }
@@ -209,26 +233,96 @@ bool TNRDDatabaseTableLockManager::UnlockTable(std::int32_t sessionID, TNRDLockT
   return true;
 }
 
+std::size_t TNRDDatabaseTableLockManager::FindHeld(std::int32_t sessionID, std::int32_t table,
+                                                   const void* holder) const {
+  for (std::size_t n = 0; n < FHeldRecords.size(); ++n) {
+    const THeldRecord& h = FHeldRecords[n];
+    if (h.SessionID == sessionID && h.Table == table && h.Holder == holder) return n;
+  }
+  return FHeldRecords.size();
+}
+
+std::int64_t TNRDDatabaseTableLockManager::RecordLockOffset(std::int32_t table, const TNRDPageItemID& recordID) {
+  // Far past any file size and below the share marker of the file layer (2^62); 2^40 places, so
+  // two records of the open tables practically never share one.
+  std::uint64_t x = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(table)) << 32) ^
+                    (static_cast<std::uint64_t>(static_cast<std::uint32_t>(recordID.PageNo)) << 16) ^
+                    static_cast<std::uint64_t>(recordID.PageItemNo);
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  x ^= x >> 31;
+  return (std::int64_t{1} << 61) + static_cast<std::int64_t>(x & ((std::uint64_t{1} << 40) - 1));
+}
+
+bool TNRDDatabaseTableLockManager::TakeFarByte(std::int64_t offset) {
+  for (auto& f : FFarBytes)
+    if (f.first == offset) {
+      ++f.second;  // another record of this process shares the byte
+      return true;
+    }
+  if (LPageManager != nullptr && !LPageManager->DatabaseFile().LockByte(offset, 1)) return false;
+  FFarBytes.emplace_back(offset, 1);
+  return true;
+}
+
+bool TNRDDatabaseTableLockManager::ReleaseFarByte(std::int64_t offset) {
+  for (std::size_t n = 0; n < FFarBytes.size(); ++n) {
+    if (FFarBytes[n].first != offset) continue;
+    if (--FFarBytes[n].second > 0) return true;
+    FFarBytes.erase(FFarBytes.begin() + static_cast<std::ptrdiff_t>(n));
+    return LPageManager == nullptr || LPageManager->DatabaseFile().UnlockByte(offset, 1);
+  }
+  return false;
+}
+
+bool TNRDDatabaseTableLockManager::RecordTaken(std::int32_t sessionID, TNRDTableLocksFile& file,
+                                               const TNRDPageItemID& recordID, const void* holder) {
+  const std::int32_t table = file.StartPageNo();
+  for (const THeldRecord& h : FHeldRecords)
+    if (h.Table == table && h.RecordID == recordID && (h.SessionID != sessionID || h.Holder != holder)) return true;
+  if (file.IsRecordLockedByAnyOtherSession(sessionID, recordID)) return true;
+  // A far byte this process does not hold is another process's record lock.
+  const std::int64_t offset = RecordLockOffset(table, recordID);
+  for (const auto& f : FFarBytes)
+    if (f.first == offset) return false;
+  return LPageManager != nullptr && LPageManager->DatabaseFile().IsByteLocked(offset);
+}
+
 bool TNRDDatabaseTableLockManager::LockRecord(std::int32_t sessionID, TNRDTableLocksFile& file,
                                               const TNRDPageItemID& recordID, std::int32_t tryCount,
-                                              std::int32_t delayMS) {
+                                              std::int32_t delayMS, const void* holder) {
   const auto start = std::chrono::steady_clock::now();
   std::unique_lock<std::recursive_mutex> lock(FCSect);
   TNRDTableLockList& list = SessionLocks(sessionID);
   const std::int32_t table = file.StartPageNo();
-  if (list.LockExists(ltU, table)) return false;
-  if (list.LockExists(ltX, table) || list.LockExists(ltXIRW, table, false)) {
-    list.AddLock(ltU, table, false, false);
-    return true;
-  }
+  if (FindHeld(sessionID, table, holder) < FHeldRecords.size()) return false;
   const auto limit = std::chrono::milliseconds(static_cast<std::int64_t>(delayMS) * tryCount);
   for (std::int32_t attempt = 0; attempt < tryCount; ++attempt) {
-    if (file.LockFile()) {
+    // Under ltX (or an XIRW without SIRW admitted) the lock is logical: only holders of this
+    // session can meet it.
+    if (list.LockExists(ltX, table) || list.LockExists(ltXIRW, table, false)) {
+      if (!RecordTaken(sessionID, file, recordID, holder)) {
+        FHeldRecords.push_back({sessionID, table, recordID, holder, false, false});
+        list.AddLock(ltU, table, false, false);
+        return true;
+      }
+    } else if (file.LockFile()) {
       bool granted = false;
+      bool inSlot = true;
       try {
-        if (!file.IsRecordLockedByAnyOtherSession(sessionID, recordID)) {
-          if (!file.LockRecord(sessionID, recordID)) throw ENRDException(20205, "Cannot lock record");
-          granted = true;
+        if (!RecordTaken(sessionID, file, recordID, holder)) {
+          const std::int64_t far = RecordLockOffset(table, recordID);
+          if (TakeFarByte(far)) {
+            // The session's first record lock on the table also goes into its slot.
+            for (const THeldRecord& h : FHeldRecords)
+              if (h.SessionID == sessionID && h.Table == table && h.InSlot) inSlot = false;
+            if (inSlot && !file.LockRecord(sessionID, recordID)) {
+              ReleaseFarByte(far);
+              throw ENRDException(20205, "Cannot lock record");
+            }
+            granted = true;
+          }
         }
       } catch (...) {
         file.UnlockFile();
@@ -236,7 +330,9 @@ bool TNRDDatabaseTableLockManager::LockRecord(std::int32_t sessionID, TNRDTableL
       }
       file.UnlockFile();
       if (granted) {
+        FHeldRecords.push_back({sessionID, table, recordID, holder, true, inSlot});
         list.AddLock(ltU, table, true, false);
+        if (inSlot) list.SetPhysical(ltU, table, true);
         return true;
       }
     }
@@ -247,36 +343,60 @@ bool TNRDDatabaseTableLockManager::LockRecord(std::int32_t sessionID, TNRDTableL
 }
 
 bool TNRDDatabaseTableLockManager::UnlockRecord(std::int32_t sessionID, TNRDTableLocksFile& file,
-                                                const TNRDPageItemID& recordID) {
+                                                const TNRDPageItemID&, const void* holder) {
   std::lock_guard<std::recursive_mutex> lock(FCSect);
   TNRDTableLockList& list = SessionLocks(sessionID);
   const std::int32_t table = file.StartPageNo();
-  if (!list.LockExists(ltU, table)) return false;
+  const std::size_t n = FindHeld(sessionID, table, holder);
+  if (n >= FHeldRecords.size() || !list.LockExists(ltU, table)) return false;
+  const THeldRecord held = FHeldRecords[n];
   bool physical = false;
-  list.RemoveLock(ltU, table, physical, false);
-  if (!physical) return true;
-  // Like a table unlock: logical locks that leaned on the record lock get bytes of their own first.
-  if (!TakeOverPhysicalLocks(sessionID, ltU, file)) {
-    list.AddLock(ltU, table, true, false);
-    return false;
+  if (!held.Physical) {
+    FHeldRecords.erase(FHeldRecords.begin() + static_cast<std::ptrdiff_t>(n));
+    list.RemoveLock(ltU, table, physical, false);
+    return true;
   }
+  // The slot passes to another record lock of the session on the table when there is one.
+  std::size_t heir = FHeldRecords.size();
+  if (held.InSlot)
+    for (std::size_t k = 0; k < FHeldRecords.size() && heir == FHeldRecords.size(); ++k) {
+      const THeldRecord& h = FHeldRecords[k];
+      if (k != n && h.SessionID == sessionID && h.Table == table && h.Physical) heir = k;
+    }
+  const bool slotGoes = held.InSlot && heir == FHeldRecords.size();
+  // Like a table unlock: logical locks that leaned on the record lock get bytes of their own first.
+  if (slotGoes && !TakeOverPhysicalLocks(sessionID, ltU, file)) return false;
   for (int attempt = 0; attempt < FReleaseTries; ++attempt) {
     if (file.LockFile()) {
-      const bool done = file.UnlockRecord(sessionID, recordID);
+      bool done = false;
+      try {
+        done = ReleaseFarByte(RecordLockOffset(table, held.RecordID));
+        if (done && held.InSlot) {
+          done = file.UnlockRecord(sessionID, held.RecordID);
+          if (done && !slotGoes) done = file.LockRecord(sessionID, FHeldRecords[heir].RecordID);
+        }
+      } catch (...) {
+        file.UnlockFile();
+        throw;
+      }
       file.UnlockFile();
       if (!done) throw ENRDException(20206, "Cannot unlock record");
+      if (!slotGoes && held.InSlot) FHeldRecords[heir].InSlot = true;
+      FHeldRecords.erase(FHeldRecords.begin() + static_cast<std::ptrdiff_t>(n));
+      list.RemoveLock(ltU, table, physical, false);
+      if (slotGoes) list.SetPhysical(ltU, table, false);  // what is left is logical
       return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(FReleaseDelayMS));
   }
-  list.AddLock(ltU, table, true, false);
   return false;
 }
 
 bool TNRDDatabaseTableLockManager::IsRecordLocked(std::int32_t sessionID, TNRDTableLocksFile& file,
-                                                  const TNRDPageItemID& recordID) {
+                                                  const TNRDPageItemID& recordID, const void* holder) {
   std::lock_guard<std::recursive_mutex> lock(FCSect);
-  return file.IsRecordLockedByAnyOtherSession(sessionID, recordID);
+  SessionLocks(sessionID);
+  return RecordTaken(sessionID, file, recordID, holder);
 }
 
 bool TNRDDatabaseTableLockManager::AddRWLocksBeforeCommit(std::int32_t sessionID) {
@@ -318,14 +438,19 @@ bool TNRDDatabaseTableLockManager::AddRWLocksBeforeCommit(std::int32_t sessionID
 bool TNRDDatabaseTableLockManager::ClearTransactionLocks(std::int32_t sessionID) {
   std::unique_lock<std::recursive_mutex> lock(FCSect);
   TNRDTableLockList& list = SessionLocks(sessionID);
-  std::vector<std::int32_t> recordTables;
+  // Each record lock goes on as an edit outside the transaction, whose post or cancel releases
+  // one ltSIRW: the session gets as many as it has record locks on the table.
+  std::vector<std::pair<std::int32_t, std::int32_t>> recordTables;
   for (std::int32_t i = 0; i < list.Count(); ++i)
-    if (list.Item(i).LockType == ltU) recordTables.push_back(list.Item(i).LocksFilePageNo);
-  for (std::int32_t table : recordTables) {
-    if (list.LockExists(ltSIRW, table)) continue;
+    if (list.Item(i).LockType == ltU) recordTables.emplace_back(list.Item(i).LocksFilePageNo, list.Item(i).Count);
+  for (const auto& [table, records] : recordTables) {
+    const TNRDTableLockListItem* sirw = list.Find(ltSIRW, table);
+    const std::int32_t missing = records - (sirw != nullptr ? sirw->Count : 0);
+    if (missing <= 0) continue;
     TNRDTableLocksFile file(LPageManager);
     file.OpenFile(table);
-    if (!LockTable(sessionID, ltSIRW, file, 900, 100, true, true)) return false;
+    for (std::int32_t k = 0; k < missing; ++k)
+      if (!LockTable(sessionID, ltSIRW, file, 900, 100, true, true)) return false;
   }
   for (;;) {
     std::int32_t found = -1;

@@ -423,6 +423,8 @@ void TNRDMemoryTableData::InitIndexManager(TNRDIndexDefs& indexDefs) {
   TNRDTableDataLock lock(*this);
   if (!FIndexManager) FIndexManager = std::make_unique<TNRDBaseIndexManager>(this, nullptr);
   FIndexManager->FPageManager = FPageManager;
+  // A session's temporary index (a sort or DISTINCT no index serves) lives on the same pages.
+  FIndexManager->FTemporaryPageManager = FPageManager;
   TNRDTableData::InitIndexManager(indexDefs);
 }
 

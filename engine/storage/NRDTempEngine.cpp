@@ -296,6 +296,8 @@ void TNRDTemporaryTableData::InitIndexManager(TNRDIndexDefs& indexDefs) {
   TNRDTableDataLock lock(*this);
   FIndexManager = std::make_unique<TNRDBaseIndexManager>(this, nullptr);
   FIndexManager->FPageManager = FPageManager;
+  // A session's temporary index (a sort or DISTINCT no index serves) lives on the same pages.
+  FIndexManager->FTemporaryPageManager = FPageManager;
   TNRDTableData::InitIndexManager(indexDefs);
 }
 

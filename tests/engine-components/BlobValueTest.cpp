@@ -31,9 +31,9 @@ class BlobTable : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = "Notes";
-    c->FInMemory = inMemory_;
+    c->SetSession(&session_);
+    c->SetTableName("Notes");
+    c->SetInMemory(inMemory_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -72,8 +72,8 @@ class BlobValues : public ::testing::TestWithParam<bool> {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &session_;
-    c.FTableName = "Notes";
+    c.SetSession(&session_);
+    c.SetTableName("Notes");
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {

@@ -163,7 +163,7 @@ TEST(DataSet, EngineErrorsLeaveTheStateAndNoCopy) {
   p.table->lockedRecord = 0;
 
   // Changed by another session since it was read.
-  p.table->rows[0].rec[p.ds.StandIn()->FFieldDefs.GetFieldDef(0)->FMemoryOffset] = 9;
+  p.table->rows[0].rec[p.ds.StandIn()->FieldDefs().GetFieldDef(0)->FMemoryOffset] = 9;
   try {
     ds.Edit();
     FAIL();

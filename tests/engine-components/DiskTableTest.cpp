@@ -28,8 +28,8 @@ class FileTable : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -74,8 +74,8 @@ class DiskTable : public ::testing::Test {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &s;
-    c.FTableName = "Values";
+    c.SetSession(&s);
+    c.SetTableName("Values");
     c.CreateTable(fields, indexes, constraints);
   }
   std::filesystem::path dir_;
@@ -283,4 +283,123 @@ TEST_F(DiskTable, DeleteWhileEditingDeletesOnesOwnRecord) {
     ds.Post();
     EXPECT_EQ(ds.FieldByName("Name").AsString(), "second");
   }
+}
+
+namespace {
+// The engine error code a record operation raises (0 when it succeeds).
+int EngineCode(const std::function<void()>& operation) {
+  try {
+    operation();
+  } catch (const ENRDEngineError& e) {
+    return e.FErrorCode;
+  }
+  return 0;
+}
+}  // namespace
+
+TEST_F(DiskTable, TwoDataSetsOfOneSessionEditTwoRecords) {
+  TNRDLocalSession s;
+  Connect(s, true, "one");
+  CreateValuesTable(s);
+  FileTable a(s, "Values"), b(s, "Values"), c(s, "Values");
+  a.Open();
+  for (int i = 1; i <= 3; ++i) a.AppendRecord({IntValue(i), TextValue("v" + std::to_string(i))});
+  b.Open();
+  c.Open();
+  a.First();
+  a.Edit();
+  b.First();
+  b.Next();
+  EXPECT_EQ(EngineCode([&] { b.Edit(); }), 0);  // another record of the same table
+  ASSERT_EQ(b.State(), dsEdit);
+  // A third data set of the session still meets the record the first one edits.
+  c.First();
+  EXPECT_EQ(EngineCode([&] { c.Edit(); }), -12);
+  EXPECT_EQ(c.State(), dsBrowse);
+  EXPECT_EQ(EngineCode([&] { c.Delete(); }), -12);
+  EXPECT_EQ(c.RecordCount(), 3);
+  a.FieldByName("Name").SetAsString("by a");
+  b.FieldByName("Name").SetAsString("by b");
+  a.Post();
+  b.Post();
+  c.Refresh();
+  c.First();
+  EXPECT_EQ(c.FieldByName("Name").AsString(), "by a");
+  c.Next();
+  EXPECT_EQ(c.FieldByName("Name").AsString(), "by b");
+  // Nothing stays held: the third data set edits the first record now.
+  c.First();
+  c.Edit();
+  c.FieldByName("Name").SetAsString("by c");
+  c.Post();
+  a.Refresh();
+  EXPECT_EQ(a.FieldByName("Name").AsString(), "by c");
+}
+
+TEST_F(DiskTable, AnotherProcessMeetsEveryRecordASessionEdits) {
+  {
+    TNRDLocalSession s;
+    Connect(s, true, "setup");
+    CreateValuesTable(s);
+    FileTable ds(s, "Values");
+    ds.Open();
+    for (int i = 1; i <= 3; ++i) ds.AppendRecord({IntValue(i), TextValue("v" + std::to_string(i))});
+  }
+  int toChild[2], toParent[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(toParent), 0);
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    // One session, two data sets editing records 1 and 2 until told to post.
+    ::close(toChild[1]);
+    ::close(toParent[0]);
+    int code = 1;
+    try {
+      TNRDLocalSession s;
+      Connect(s, true, "child");
+      FileTable a(s, "Values"), b(s, "Values");
+      a.Open();
+      b.Open();
+      a.Edit();
+      b.Next();
+      b.Edit();
+      char c = 'e';
+      if (::write(toParent[1], &c, 1) != 1) ::_exit(2);
+      if (::read(toChild[0], &c, 1) != 1) ::_exit(3);
+      a.FieldByName("Name").SetAsString("child a");
+      b.FieldByName("Name").SetAsString("child b");
+      a.Post();
+      b.Post();
+      code = 0;
+    } catch (...) {
+      code = 5;
+    }
+    ::_exit(code);
+  }
+  ::close(toChild[0]);
+  ::close(toParent[1]);
+  char c = 0;
+  ASSERT_EQ(::read(toParent[0], &c, 1), 1) << "the other process could not edit two records";
+  TNRDLocalSession s;
+  Connect(s, true, "parent");
+  FileTable ds(s, "Values");
+  ds.Open();
+  EXPECT_EQ(EngineCode([&] { ds.Edit(); }), -12);
+  ds.Next();
+  EXPECT_EQ(EngineCode([&] { ds.Edit(); }), -12);  // the second data set's record
+  ds.Next();
+  EXPECT_EQ(EngineCode([&] { ds.Edit(); }), 0);
+  ds.Cancel();
+  c = 'g';
+  ASSERT_EQ(::write(toChild[1], &c, 1), 1);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  ds.Refresh();
+  ds.First();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "child a");
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName("Name").AsString(), "child b");
+  for (int fd : {toChild[1], toParent[0]}) ::close(fd);
 }

@@ -26,9 +26,9 @@ class Table : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = "Things";
-    c->FInMemory = inMemory_;
+    c->SetSession(&session_);
+    c->SetTableName("Things");
+    c->SetInMemory(inMemory_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -50,8 +50,8 @@ void CreateThings(TNRDLocalSession& s) {
   TNRDConstraintDefs constraints;
   AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
   TNRDLocalCursor c;
-  c.FSession = &s;
-  c.FTableName = "Things";
+  c.SetSession(&s);
+  c.SetTableName("Things");
   c.CreateTable(fields, indexes, constraints);
 }
 

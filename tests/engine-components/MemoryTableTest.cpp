@@ -21,16 +21,14 @@ class EqualsExpression : public TNRDExpression, public TNRDScanExpression {
   EqualsExpression(TNRDCursor& cursor, std::vector<std::string> fields, std::vector<TVariantValue> values, bool ci)
       : cursor_(cursor), fields_(std::move(fields)), values_(std::move(values)), ci_(ci) {}
   void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
-    void* saved = cursor_.FCurrentRecordBuffer;
-    if (buffer_ != nullptr) cursor_.FCurrentRecordBuffer = buffer_;
+    TNRDCursor::TLentBuffer lent(cursor_, buffer_ != nullptr ? buffer_ : cursor_.CurrentRecordBuffer());
     bool all = true;
     for (std::size_t i = 0; i < fields_.size() && all; ++i) {
       TNRDVariant v, key;
-      cursor_.GetFieldValue(v, cursor_.FVisibleFieldDefs.GetDefNumberByName(fields_[i]), false);
+      cursor_.GetFieldValue(v, cursor_.VisibleFieldDefs().GetDefNumberByName(fields_[i]), false);
       key.SetAsVariant(values_[i]);
       all = !v.IsNull() && v.Compare(key, false, ci_, false) == cmprEqual;
     }
-    cursor_.FCurrentRecordBuffer = saved;
     value.SetAsBoolean(all);
   }
   void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
@@ -76,9 +74,9 @@ class TableDataSet : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
-    c->FInMemory = true;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
+    c->SetInMemory(true);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -110,8 +108,8 @@ class MemoryTable : public ::testing::Test {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &session_;
-    c.FTableName = "People";
+    c.SetSession(&session_);
+    c.SetTableName("People");
     c.CreateTable(fields, indexes, constraints);
   }
   void TearDown() override {
@@ -291,4 +289,27 @@ TEST_F(MemoryTable, BookmarksCompareInTheOrderOfTheActiveIndex) {
   };
   const Case cases[] = {{adam, zoe, -1}, {zoe, adam, 1}, {mia, zoe, -1}, {adam, mia, -1}, {zoe, mia, 1}, {mia, mia, 0}};
   for (const Case& c : cases) EXPECT_EQ(ds.CompareBookmarks(c.a, c.b), c.expected);
+}
+
+TEST_F(MemoryTable, TemporaryIndexOrdersTheRecordsAndIsFoundAgain) {
+  // A key no index serves (a sort or DISTINCT on a column) gets a session-private index; on a
+  // MEMORY table it lives on the table's own memory pages.
+  TableDataSet ds(session_, "People");
+  ds.Open();
+  ds.AppendRecord({IntValue(1), TextValue("Zoe")});
+  ds.AppendRecord({IntValue(2), TextValue("Adam")});
+  ds.AppendRecord({IntValue(3), TextValue("Mia")});
+  bool created = false;
+  const std::string name = ds.Cursor()->FindOrCreateIndex({"Name"}, {"ASC"}, {"CASE"}, created);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(name.rfind("TEMPORARY_INDEX_", 0), 0u) << name;
+  bool again = true;
+  EXPECT_EQ(ds.Cursor()->FindOrCreateIndex({"Name"}, {"ASC"}, {"CASE"}, again), name);
+  EXPECT_FALSE(again);
+  ds.Cursor()->SetIndexName(name);
+  ds.First();
+  EXPECT_EQ(Names(ds), (Strings{"Adam", "Mia", "Zoe"}));
+  // A record added later is in its place once the index is used again.
+  ds.AppendRecord({IntValue(4), TextValue("Bea")});
+  EXPECT_EQ(Names(ds), (Strings{"Adam", "Bea", "Mia", "Zoe"}));
 }

@@ -28,9 +28,9 @@ class TableSet : public TNRDDataSet {
  protected:
   std::unique_ptr<TNRDCursor> CreateHandle() override {
     auto c = std::make_unique<TNRDLocalCursor>();
-    c->FSession = &session_;
-    c->FTableName = table_;
-    c->FInMemory = inMemory_;
+    c->SetSession(&session_);
+    c->SetTableName(table_);
+    c->SetInMemory(inMemory_);
     TNRDFieldDefs f;
     TNRDIndexDefs i;
     TNRDConstraintDefs k;
@@ -109,8 +109,8 @@ class SqlHooks : public ::testing::TestWithParam<bool> {
     TNRDConstraintDefs constraints;
     AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
     TNRDLocalCursor c;
-    c.FSession = &session_;
-    c.FTableName = "People";
+    c.SetSession(&session_);
+    c.SetTableName("People");
     c.CreateTable(fields, indexes, constraints);
     TableSet ds(session_, "People", memory_);
     ds.Open();
@@ -252,9 +252,9 @@ TEST_P(SqlHooks, AnIndexServesTheFilter) {
 TEST_P(SqlHooks, WhichConditionsAnIndexCanServe) {
   CreatePeople(true);
   TNRDLocalCursor cursor;
-  cursor.FSession = &session_;
-  cursor.FTableName = "People";
-  cursor.FInMemory = memory_;
+  cursor.SetSession(&session_);
+  cursor.SetTableName("People");
+  cursor.SetInMemory(memory_);
   TNRDFieldDefs f;
   TNRDIndexDefs i;
   TNRDConstraintDefs k;

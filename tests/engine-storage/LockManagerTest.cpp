@@ -2,6 +2,9 @@
 // sessions of one process and between two processes.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "engine/foundation/NRDExcept.h"
 #include "engine/storage/NRDDiskDatabase.h"
 #include "engine/storage/NRDDiskPageManager.h"
@@ -189,6 +192,58 @@ TEST(LockManager, RecordLocksAndAKilledProcess) {
   EXPECT_TRUE(f.Locks().UnlockTable(0, ltX, *file, false, false));
 }
 
+TEST(LockManager, RecordLocksOfTwoHoldersInOneSessionAndAnotherProcess) {
+  LockFixture f;
+  auto file = f.Open();
+  auto& lm = f.Locks();
+  const std::string t = std::to_string(f.table);
+  int a = 0, b = 0, c = 0;  // three data sets of session 0
+  ASSERT_TRUE(lm.LockRecord(0, *file, TNRDPageItemID{5, 1}, 1, 0, &a));
+  ASSERT_TRUE(lm.LockRecord(0, *file, TNRDPageItemID{5, 2}, 1, 0, &b));
+  EXPECT_EQ(lm.SessionLocks(0).Find(ltU, f.table)->Count, 2);
+  EXPECT_FALSE(lm.LockRecord(0, *file, TNRDPageItemID{5, 3}, 1, 0, &a));  // one per holder and table
+  EXPECT_FALSE(lm.LockRecord(0, *file, TNRDPageItemID{5, 1}, 2, 1, &c));  // another holder's record
+  EXPECT_TRUE(lm.IsRecordLocked(0, *file, TNRDPageItemID{5, 1}, &c));
+  EXPECT_FALSE(lm.IsRecordLocked(0, *file, TNRDPageItemID{5, 1}, &a));
+  {
+    LockPeer peer(f.file);
+    EXPECT_EQ(peer.Ask("R " + t + " 5 1"), "0");
+    EXPECT_EQ(peer.Ask("R " + t + " 5 2"), "0");  // the session's second record lock is seen too
+    // The record in the session's slot goes first; the other one stays locked.
+    EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{5, 1}, &a));
+    EXPECT_FALSE(lm.UnlockRecord(0, *file, TNRDPageItemID{5, 1}, &a));
+    EXPECT_EQ(peer.Ask("R " + t + " 5 2"), "0");
+    ASSERT_TRUE(peer.Yes("R " + t + " 5 1"));
+    EXPECT_FALSE(lm.LockRecord(0, *file, TNRDPageItemID{5, 1}, 2, 1, &a));
+    EXPECT_TRUE(lm.IsRecordLocked(0, *file, TNRDPageItemID{5, 1}, &a));
+    ASSERT_TRUE(peer.Yes("r " + t + " 5 1"));
+    EXPECT_EQ(peer.Ask("L " + t + " 6"), "0");  // ltX: session 0 still holds a record
+    EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{5, 2}, &b));
+    EXPECT_EQ(lm.SessionLocks(0).Count(), 0);
+    EXPECT_TRUE(peer.Yes("R " + t + " 5 2"));
+    EXPECT_TRUE(peer.Yes("r " + t + " 5 2"));
+    EXPECT_TRUE(peer.Yes("L " + t + " 6"));
+    EXPECT_TRUE(peer.Yes("U " + t + " 6"));
+  }
+}
+
+TEST(LockManager, AHolderWaitsForAnotherHoldersRecordWithinItsTries) {
+  LockFixture f;
+  auto file = f.Open();
+  auto& lm = f.Locks();
+  int a = 0, b = 0;
+  ASSERT_TRUE(lm.LockRecord(0, *file, TNRDPageItemID{7, 0}, 1, 0, &a));
+  // The lock manager leaves its critical section while it waits, so the holder can let go.
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    lm.UnlockRecord(0, *file, TNRDPageItemID{7, 0}, &a);
+  });
+  const bool granted = lm.LockRecord(0, *file, TNRDPageItemID{7, 0}, 500, 20, &b);
+  releaser.join();
+  EXPECT_TRUE(granted);
+  EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{7, 0}, &b));
+}
+
 TEST(LockManager, LocksOfOneProcessCountAndTakeOver) {
   LockFixture f;
   TestSession second;
@@ -197,10 +252,14 @@ TEST(LockManager, LocksOfOneProcessCountAndTakeOver) {
   ASSERT_EQ(second.FSessionID, 1);
   auto file = f.Open();
   auto& lm = f.Locks();
-  // SIRW twice is refused; S twice counts and needs two unlocks.
+  // SIRW twice (two data sets of the session editing) counts like S, and needs two unlocks.
   EXPECT_TRUE(lm.LockTable(0, ltSIRW, *file, 1, 0, false, false));
-  EXPECT_FALSE(lm.LockTable(0, ltSIRW, *file, 1, 0, false, false));
+  EXPECT_TRUE(lm.LockTable(0, ltSIRW, *file, 1, 0, false, false));
   EXPECT_TRUE(lm.UnlockTable(0, ltSIRW, *file, false, false));
+  EXPECT_FALSE(lm.LockTable(1, ltXIRW, *file, 1, 0, false, false));  // one SIRW is still held
+  EXPECT_TRUE(lm.UnlockTable(0, ltSIRW, *file, false, false));
+  EXPECT_TRUE(lm.LockTable(1, ltXIRW, *file, 1, 0, false, false));
+  EXPECT_TRUE(lm.UnlockTable(1, ltXIRW, *file, false, false));
   EXPECT_TRUE(lm.LockTable(0, ltS, *file, 1, 0, false, false));
   EXPECT_TRUE(lm.LockTable(0, ltS, *file, 1, 0, false, false));
   EXPECT_TRUE(lm.UnlockTable(0, ltS, *file, false, false));
@@ -235,6 +294,16 @@ TEST(LockManager, LocksOfOneProcessCountAndTakeOver) {
   EXPECT_TRUE(lm.ClearTransactionLocks(0));
   EXPECT_TRUE(lm.SessionLocks(0).LockExists(ltSIRW, f.table));
   EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{9, 0}));
+  EXPECT_TRUE(lm.UnlockTable(0, ltSIRW, *file, false, false));
+  // Two record locks of the session (two data sets) end it as two SIRW, one for each post.
+  int holderA = 0, holderB = 0;
+  EXPECT_TRUE(lm.LockRecord(0, *file, TNRDPageItemID{9, 0}, 1, 0, &holderA));
+  EXPECT_TRUE(lm.LockRecord(0, *file, TNRDPageItemID{9, 1}, 1, 0, &holderB));
+  EXPECT_TRUE(lm.ClearTransactionLocks(0));
+  EXPECT_EQ(lm.SessionLocks(0).Find(ltSIRW, f.table)->Count, 2);
+  EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{9, 0}, &holderA));
+  EXPECT_TRUE(lm.UnlockRecord(0, *file, TNRDPageItemID{9, 1}, &holderB));
+  EXPECT_TRUE(lm.UnlockTable(0, ltSIRW, *file, false, false));
   EXPECT_TRUE(lm.UnlockTable(0, ltSIRW, *file, false, false));
   // A commit whose RW cannot be had fails and leaves no RW behind.
   EXPECT_TRUE(lm.LockTable(0, ltXIRW, *file, 1, 0, false, false));

@@ -9,10 +9,9 @@
 #include "tools/report/ReportCommand.h"
 
 #include "app/charts/Ancestors.h"
-#include "app/charts/ChartOutput.h"
+#include "app/charts/ChartFiles.h"
 #include "app/charts/Descendants.h"
 #include "app/charts/FanChart.h"
-#include "platform/qt/Dialogs.h"
 #include "platform/qt/PictureFile.h"
 
 #include <algorithm>
@@ -135,9 +134,10 @@ int RunFan(ReportContext& ctx) {
 int RunTree(ReportContext& ctx) {
   const QString out = OutputFile(ctx, "tree");
   FormatOf(out);
-  platform::TFakeDialogs dialogs;
-  const bool written = TreeToPict(SchemeRows(ctx, ctx.Has(QStringLiteral("--descendants"))), out, TSplit::None, dialogs);
-  if (!written) throw std::runtime_error(dialogs.messages.join(QLatin1Char(' ')).toStdString());
+  QString message;
+  const bool written =
+      WriteTreePicture(SchemeRows(ctx, ctx.Has(QStringLiteral("--descendants"))), out, TSplit::None, message);
+  if (!written) throw std::runtime_error(message.toStdString());
   return 0;
 }
 
