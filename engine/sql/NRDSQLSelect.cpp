@@ -6,6 +6,7 @@
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDNamedList.h"
+#include "engine/sql/NRDSQLProcessor.h"
 
 namespace nrd::sql {
 
@@ -246,22 +247,22 @@ void TNRDSQLCursorCommand::Advance() {
   LLex->GetNextToken(t);
 }
 
-bool TNRDSQLCursorCommand::IsWord(TReservedWord w) const {
+bool TNRDSQLCursorCommand::IsAt(TReservedWord w) const {
   const TToken t = Current();
   return t.TokenType == tktReservedWord && t.ReservedWord == w;
 }
 
-TNRDTable* TNRDSQLCursorCommand::GetResultDataset() const { return RootAO ? RootAO->FResultDataset.get() : nullptr; }
+TNRDTable* TNRDSQLCursorCommand::GetResultDataset() { return RootAO ? RootAO->FResultDataset.get() : nullptr; }
 
-TNRDCursor* TNRDSQLCursorCommand::GetResultCursor() const {
+TNRDCursor* TNRDSQLCursorCommand::GetResultCursor() {
   TNRDTable* t = GetResultDataset();
   return t != nullptr ? t->Cursor() : nullptr;
 }
 
 void TNRDSQLCursorCommand::ParseOrderBy() {
-  if (!IsWord(rwORDER)) return;
+  if (!IsAt(rwORDER)) return;
   Advance();
-  if (!IsWord(rwBY)) Expected(30188, "BY", Current());
+  if (!IsAt(rwBY)) Expected(30188, "BY", Current());
   Advance();
   while (true) {
     TToken t = Current();
@@ -279,9 +280,9 @@ void TNRDSQLCursorCommand::ParseOrderBy() {
       spec.ColumnName = NameOf(t);
       Advance();
     }
-    if (IsWord(rwASC)) {
+    if (IsAt(rwASC)) {
       Advance();
-    } else if (IsWord(rwDESC)) {
+    } else if (IsAt(rwDESC)) {
       spec.Descending = true;
       Advance();
     }
@@ -343,20 +344,20 @@ void TNRDSQLCursorCommand::ExecSQL(const TNRDSQLContext& context, TNRDAO* parent
 
 // ----- SELECT ----------------------------------------------------------------------------------------------
 
-TNRDSQLSelect::TNRDSQLSelect(TNRDLexer& lexer) : TNRDSQLCursorCommand(lexer) { Parse(); }
+TNRDSQLSelect::TNRDSQLSelect(TNRDLexer& lexer, TNRDDataSet* query) : TNRDSQLCursorCommand(lexer, query) { Parse(); }
 
 void TNRDSQLSelect::Parse() {
   TToken t = Current();
   if (t.TokenType == tktNone) throw ENRDException(30155, "Blank SQL command");
-  if (!IsWord(rwSELECT)) Unexpected(30156, "SQL token expected, but '%s' found at line %d, column %d", t);
+  if (!IsAt(rwSELECT)) Unexpected(30156, "SQL token expected, but '%s' found at line %d, column %d", t);
   Advance();
-  if (IsWord(rwALL)) {
+  if (IsAt(rwALL)) {
     Advance();
-  } else if (IsWord(rwDISTINCT)) {
+  } else if (IsAt(rwDISTINCT)) {
     Distinct = true;
     Advance();
   }
-  if (IsWord(rwTOP)) {
+  if (IsAt(rwTOP)) {
     Advance();
     auto integer = [&](int code) {
       const TToken n = Current();
@@ -413,7 +414,7 @@ void TNRDSQLSelect::Parse() {
           item.ValueExpr = e;
         }
       }
-      if (IsWord(rwAS)) {
+      if (IsAt(rwAS)) {
         Advance();
         t = Current();
         if (t.TokenType != tktString && t.TokenType != tktQuotedString && t.TokenType != tktBracketedString)
@@ -462,12 +463,12 @@ void TNRDSQLSelect::Parse() {
     }
   }
   // INTO
-  if (IsWord(rwINTO)) {
+  if (IsAt(rwINTO)) {
     Advance();
-    if (IsWord(rwMEMORY)) {
+    if (IsAt(rwMEMORY)) {
       IntoMemory = true;
       Advance();
-      if (IsWord(rwIMMEDIATE)) {
+      if (IsAt(rwIMMEDIATE)) {
         IntoImmediate = true;
         Advance();
       }
@@ -486,7 +487,7 @@ void TNRDSQLSelect::Parse() {
     }
   }
   // FROM
-  if (!IsWord(rwFROM)) Expected(30184, "FROM", Current());
+  if (!IsAt(rwFROM)) Expected(30184, "FROM", Current());
   Advance();
   while (true) {
     t = Current();
@@ -496,14 +497,14 @@ void TNRDSQLSelect::Parse() {
     if (Current().TokenType != tktComma) break;
     Advance();
   }
-  if (IsWord(rwWHERE)) {
+  if (IsAt(rwWHERE)) {
     Advance();
     SearchCondition = std::make_unique<TNRDExpression>();
     SearchCondition->ParseForBooleanExpression(LLex);
   }
-  if (IsWord(rwGROUP)) {
+  if (IsAt(rwGROUP)) {
     Advance();
-    if (!IsWord(rwBY)) Expected(30185, "BY", Current());
+    if (!IsAt(rwBY)) Expected(30185, "BY", Current());
     Advance();
     while (true) {
       t = Current();
@@ -523,7 +524,7 @@ void TNRDSQLSelect::Parse() {
       Advance();
     }
   }
-  if (IsWord(rwHAVING)) {
+  if (IsAt(rwHAVING)) {
     Advance();
     HavingCondition = std::make_unique<TNRDExpression>();
     HavingCondition->ParseForBooleanExpression(LLex);
@@ -536,18 +537,18 @@ std::unique_ptr<TNRDTableReference> TNRDSQLSelect::ParseTableReference() {
   TToken t = Current();
   if (t.TokenType == tktLeftParenthesis) {
     Advance();
-    if (IsWord(rwSELECT)) {
+    if (IsAt(rwSELECT)) {
       ref->TableType = attSubQuery;
-      ref->SubQuery = std::make_unique<TNRDSQLUnion>(*LLex);
+      ref->SubQuery = std::make_unique<TNRDSQLUnion>(*LLex, LQuery);
     } else {
       ref = ParseTableReference();
     }
     if (Current().TokenType == tktRightParenthesis) Advance();
-  } else if (IsWord(rwSELECT)) {
+  } else if (IsAt(rwSELECT)) {
     ref->TableType = attSubQuery;
-    ref->SubQuery = std::make_unique<TNRDSQLUnion>(*LLex);
+    ref->SubQuery = std::make_unique<TNRDSQLUnion>(*LLex, LQuery);
   } else {
-    if (IsWord(rwMEMORY)) {
+    if (IsAt(rwMEMORY)) {
       ref->InMemory = true;
       Advance();
     }
@@ -562,14 +563,14 @@ std::unique_ptr<TNRDTableReference> TNRDSQLSelect::ParseTableReference() {
     }
   }
   // Pseudonym: [AS] name, not a word that continues the statement.
-  if (IsWord(rwAS)) Advance();
+  if (IsAt(rwAS)) Advance();
   t = Current();
   if ((t.TokenType == tktString && !t.Text.empty() && (std::isalpha(static_cast<unsigned char>(t.Text[0])) || t.Text[0] == '_')) ||
       t.TokenType == tktQuotedString || t.TokenType == tktBracketedString) {
     ref->Pseudonym = t.Text;
     Advance();
   }
-  if (IsWord(rwPASSWORD)) {
+  if (IsAt(rwPASSWORD)) {
     Advance();
     t = Current();
     if (t.TokenType != tktQuotedString && t.TokenType != tktParameter)
@@ -585,27 +586,27 @@ void TNRDSQLSelect::ParseJoins(std::unique_ptr<TNRDTableReference>& ref) {
   while (true) {
     TNRDJoinType type = ajtInner;
     bool natural = false, typed = false;
-    if (IsWord(rwCROSS)) {
+    if (IsAt(rwCROSS)) {
       type = ajtCross;
       typed = true;
       Advance();
     } else {
-      if (IsWord(rwNATURAL)) {
+      if (IsAt(rwNATURAL)) {
         natural = true;
         typed = true;
         Advance();
       }
-      if (IsWord(rwINNER)) {
+      if (IsAt(rwINNER)) {
         typed = true;
         Advance();
-      } else if (IsWord(rwLEFT) || IsWord(rwRIGHT) || IsWord(rwFULL)) {
-        type = IsWord(rwLEFT) ? ajtLeftOuter : IsWord(rwRIGHT) ? ajtRightOuter : ajtFullOuter;
+      } else if (IsAt(rwLEFT) || IsAt(rwRIGHT) || IsAt(rwFULL)) {
+        type = IsAt(rwLEFT) ? ajtLeftOuter : IsAt(rwRIGHT) ? ajtRightOuter : ajtFullOuter;
         typed = true;
         Advance();
-        if (IsWord(rwOUTER)) Advance();
+        if (IsAt(rwOUTER)) Advance();
       }
     }
-    if (!IsWord(rwJOIN)) {
+    if (!IsAt(rwJOIN)) {
       if (typed) Expected(30175, "JOIN", Current());
       return;
     }
@@ -616,11 +617,11 @@ void TNRDSQLSelect::ParseJoins(std::unique_ptr<TNRDTableReference>& ref) {
     std::unique_ptr<TNRDTableReference> right = ParseTableReference();
     std::vector<std::string> usingFields;
     std::unique_ptr<TNRDExpression> on;
-    if (IsWord(rwON)) {
+    if (IsAt(rwON)) {
       Advance();
       on = std::make_unique<TNRDExpression>();
       on->ParseForBooleanExpression(LLex);
-    } else if (IsWord(rwUSING)) {
+    } else if (IsAt(rwUSING)) {
       Advance();
       if (Current().TokenType != tktLeftParenthesis) Expected(30167, "(", Current());
       Advance();
@@ -789,7 +790,7 @@ bool TNRDQueryExprNode::HasInto() const {
   return Left->HasInto() || Right->HasInto();
 }
 
-TNRDSQLUnion::TNRDSQLUnion(TNRDLexer& lexer) : TNRDSQLCursorCommand(lexer) {
+TNRDSQLUnion::TNRDSQLUnion(TNRDLexer& lexer, TNRDDataSet* query) : TNRDSQLCursorCommand(lexer, query) {
   FRootNode = ParseExpression();
   ParseOrderBy();
   if (OrderBySpecs.empty() && FRootNode->NodeType != qetSelect && FRootNode->Right->NodeType == qetSelect) {
@@ -812,19 +813,19 @@ TNRDSQLUnion::TNRDSQLUnion(TNRDLexer& lexer) : TNRDSQLCursorCommand(lexer) {
 
 std::unique_ptr<TNRDQueryExprNode> TNRDSQLUnion::ParseExpression() {
   std::unique_ptr<TNRDQueryExprNode> node = ParseTerm();
-  while (IsWord(rwUNION) || IsWord(rwEXCEPT) || IsWord(rwMINUS)) {
-    const TNRDQueryExprType type = IsWord(rwUNION) ? qetUnion : qetExcept;
+  while (IsAt(rwUNION) || IsAt(rwEXCEPT) || IsAt(rwMINUS)) {
+    const TNRDQueryExprType type = IsAt(rwUNION) ? qetUnion : qetExcept;
     Advance();
     auto op = std::make_unique<TNRDQueryExprNode>();
     op->NodeType = type;
-    if (IsWord(rwALL)) {
+    if (IsAt(rwALL)) {
       op->All = true;
       Advance();
     }
-    if (IsWord(rwCORRESPONDING)) {
+    if (IsAt(rwCORRESPONDING)) {
       op->Corresponding = true;
       Advance();
-      if (IsWord(rwBY)) {
+      if (IsAt(rwBY)) {
         Advance();
         if (Current().TokenType != tktLeftParenthesis) Expected(30193, "(", Current());
         Advance();
@@ -846,15 +847,15 @@ std::unique_ptr<TNRDQueryExprNode> TNRDSQLUnion::ParseExpression() {
 
 std::unique_ptr<TNRDQueryExprNode> TNRDSQLUnion::ParseTerm() {
   std::unique_ptr<TNRDQueryExprNode> node = ParsePrimary();
-  while (IsWord(rwINTERSECT)) {
+  while (IsAt(rwINTERSECT)) {
     Advance();
     auto op = std::make_unique<TNRDQueryExprNode>();
     op->NodeType = qetIntersect;
-    if (IsWord(rwALL)) {
+    if (IsAt(rwALL)) {
       op->All = true;
       Advance();
     }
-    if (IsWord(rwCORRESPONDING)) {
+    if (IsAt(rwCORRESPONDING)) {
       op->Corresponding = true;
       Advance();
     }
@@ -872,12 +873,12 @@ std::unique_ptr<TNRDQueryExprNode> TNRDSQLUnion::ParsePrimary() {
     if (Current().TokenType == tktRightParenthesis) Advance();
     return node;
   }
-  if (!IsWord(rwSELECT)) {
+  if (!IsAt(rwSELECT)) {
     if (Current().TokenType == tktNone) throw ENRDException(30155, "Blank SQL command");
     Expected(30194, "SELECT", Current());
   }
   auto node = std::make_unique<TNRDQueryExprNode>();
-  node->SelectCommand = std::make_unique<TNRDSQLSelect>(*LLex);
+  node->SelectCommand = std::make_unique<TNRDSQLSelect>(*LLex, LQuery);
   return node;
 }
 
@@ -905,6 +906,31 @@ std::unique_ptr<TNRDAO> TNRDSQLUnion::BuildAOTree(const TNRDSQLContext& context,
   std::unique_ptr<TNRDAO> root = BuildNode(*FRootNode, context, requestLive, parentQueryAO, parentCursor, allow);
   ApplyOrderBy(*root);
   return root;
+}
+
+TNRDSQLContext ContextOf(TNRDDataSet* query) {
+  TNRDSQLContext c;
+  if (query == nullptr) return c;
+  c.DatabaseName = query->DatabaseName();
+  c.SessionName = query->SessionName();
+  c.InMemory = query->InMemory();
+  return c;
+}
+
+void TNRDSQLCursorCommand::ExecSQL(TNRDDataSet* query, bool, bool, bool& readOnly, TNRDAO* parentQueryAO,
+                                   TNRDCursor* parentCursor) {
+  const TNRDSQLContext context = ContextOf(query != nullptr ? query : LQuery);
+  ExecSQL(context, parentQueryAO, parentCursor);
+  // The result is a table of its own: edits would not reach the tables read.
+  readOnly = true;
+}
+
+void InstallSelectCommands() {
+  SetSelectCommandFactory([](TNRDLexer* lexer, TNRDDataSet* query) -> std::unique_ptr<TNRDSQLCommand> {
+    const TNRDSQLContext context = ContextOf(query);
+    TNRDSQLContextScope scope(context);
+    return std::make_unique<TNRDSQLUnion>(*lexer, query);
+  });
 }
 
 std::unique_ptr<TNRDSQLUnion> RunSelect(TNRDLexer& lexer, const TNRDSQLContext& context) {

@@ -14,6 +14,7 @@
 
 #include "engine/sql/NRDLexer.h"
 #include "engine/sql/NRDRelOps.h"
+#include "engine/sql/NRDSQLCommand.h"
 
 namespace nrd::sql {
 
@@ -43,37 +44,39 @@ class TNRDTableReference {
                 std::vector<std::string> fields, std::unique_ptr<TNRDExpression> onCondition);
 };
 
-class TNRDSQLCursorCommand {
+class TNRDSQLCursorCommand : public TNRDSQLCommand {
  public:
-  virtual ~TNRDSQLCursorCommand();
+  ~TNRDSQLCursorCommand() override;
   virtual bool AllConditionsApplied() = 0;
   virtual std::unique_ptr<TNRDAO> BuildAOTree(const TNRDSQLContext& context, bool requestLive, TNRDAO* parentQueryAO,
                                               TNRDCursor* parentCursor, bool allowNotAppliedConditions) = 0;
   // Builds, locks, runs; the result stays until the next run or the statement's end.
   void ExecSQL(const TNRDSQLContext& context, TNRDAO* parentQueryAO = nullptr, TNRDCursor* parentCursor = nullptr);
-  TNRDTable* GetResultDataset() const;
-  TNRDCursor* GetResultCursor() const;
+  // The processor's entry: runs for the query's database and session; the result is read-only.
+  void ExecSQL(TNRDDataSet* query, bool isRoot, bool requestLive, bool& readOnly, TNRDAO* parentQueryAO,
+               TNRDCursor* parentCursor) override;
+  TNRDTable* GetResultDataset() override;
+  TNRDCursor* GetResultCursor() override;
 
   std::string IntoDatabase, IntoTable;
-  bool IntoMemory = false, IntoImmediate = false;
+  bool IntoImmediate = false;
   std::vector<TNRDSortSpecification> OrderBySpecs;
   std::unique_ptr<TNRDAO> RootAO;
   std::int32_t RowsAffected = 0;
 
  protected:
-  explicit TNRDSQLCursorCommand(TNRDLexer& lexer) : LLex(&lexer) {}
+  TNRDSQLCursorCommand(TNRDLexer& lexer, TNRDDataSet* query) : TNRDSQLCommand(&lexer, query) {}
   void ParseOrderBy();
   void ApplyOrderBy(TNRDAO& ao);
-  // Token helpers over the lexer.
+  // Token helpers over the lexer's current token.
   TToken Current() const;
   void Advance();
-  bool IsWord(TReservedWord w) const;
-  TNRDLexer* LLex;
+  bool IsAt(TReservedWord w) const;
 };
 
 class TNRDSQLSelect : public TNRDSQLCursorCommand {
  public:
-  explicit TNRDSQLSelect(TNRDLexer& lexer);
+  explicit TNRDSQLSelect(TNRDLexer& lexer, TNRDDataSet* query = nullptr);
   bool AllConditionsApplied() override;
   std::unique_ptr<TNRDAO> BuildAOTree(const TNRDSQLContext& context, bool requestLive, TNRDAO* parentQueryAO,
                                       TNRDCursor* parentCursor, bool allowNotAppliedConditions) override;
@@ -114,7 +117,7 @@ class TNRDQueryExprNode {
 class TNRDSQLUnion : public TNRDSQLCursorCommand {
  public:
   // Parses the query expression at the lexer's current token; leaves the lexer after it.
-  explicit TNRDSQLUnion(TNRDLexer& lexer);
+  explicit TNRDSQLUnion(TNRDLexer& lexer, TNRDDataSet* query = nullptr);
   bool AllConditionsApplied() override;
   std::unique_ptr<TNRDAO> BuildAOTree(const TNRDSQLContext& context, bool requestLive, TNRDAO* parentQueryAO,
                                       TNRDCursor* parentCursor, bool allowNotAppliedConditions) override;
@@ -127,6 +130,11 @@ class TNRDSQLUnion : public TNRDSQLCursorCommand {
   std::unique_ptr<TNRDAO> BuildNode(TNRDQueryExprNode& node, const TNRDSQLContext& context, bool requestLive,
                                     TNRDAO* parentQueryAO, TNRDCursor* parentCursor, bool allow);
 };
+
+// The context of a query data set: its database, session and in-memory flag.
+TNRDSQLContext ContextOf(TNRDDataSet* query);
+// Tells the SQL processor that SELECT texts are built here.
+void InstallSelectCommands();
 
 // Runs `sql` (one SELECT text) for the context and gives the statement holding its result.
 std::unique_ptr<TNRDSQLUnion> RunSelect(TNRDLexer& lexer, const TNRDSQLContext& context);
