@@ -941,7 +941,8 @@ TNRDExprNodePtr TNRDExpressionParser::ParseNumericFunction() {
     const std::string column = tok_.Text;
     Next();
     ExpectRight(30089);
-    return std::make_unique<TNRDExprNodeSystem>(doLASTAUTOINC, table, column, inMemory);
+    return std::make_unique<TNRDExprNodeSystem>(doLASTAUTOINC, table, column, inMemory, e_.FSessionName,
+                                                e_.FDatabaseName, e_.LCursor);
   }
   if (IsWord(rwROWNUM)) {
     Next();

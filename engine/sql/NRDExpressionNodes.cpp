@@ -1,13 +1,17 @@
 // Expression nodes: evaluation, types, binding and the index-planning protocol of each node class.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
+#include "engine/components/NRDLocalCursor.h"
+#include "engine/components/NRDTable.h"
 #include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDDecUtil.h"
 #include "engine/foundation/NRDDecimalRounding.h"
 #include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDStreams.h"
 #include "engine/foundation/NRDText.h"
 #include "engine/foundation/NRDTypesRoutines.h"
 #include "engine/sql/NRDExpressions.h"
@@ -102,6 +106,22 @@ std::int32_t ToInt32(double d, std::string_view function) {
 double FiniteDouble(double d, std::string_view function) {
   if (!std::isfinite(d)) OutOfDomain(function);
   return d;
+}
+
+// A logical result written over the node's previous one: the two-byte buffer of the last result is
+// reused, so a filter evaluated per record allocates nothing for its truth values.
+void SetLogicalResult(TNRDVariant& value, bool isNull, bool result) {
+  if (value.DataType() != bftLogical || value.IsDataLinked()) value.Clear(bftLogical);
+  if (isNull)
+    value.SetNull(bftLogical);
+  else
+    value.SetAsBoolean(result);
+}
+
+// A node whose evaluation only reads (a constant, or a column of the current record): evaluating it
+// cannot disturb a value another child produced, so that value need not be copied first.
+bool IsPlainLeaf(const TNRDExprNode* node) {
+  return node != nullptr && (node->Kind() == TNodeKind::Const || node->Kind() == TNodeKind::Field);
 }
 
 }  // namespace
@@ -357,11 +377,49 @@ TNRDVariant& TNRDExprNodeField::GetDataValue() {
   if (LCursor == nullptr || FFieldNo < 0) throw ENRDException(30196, "Dataset and AO not assigned");
   const void* buffer = LRecordBuffer != nullptr ? LRecordBuffer : LCursor->CurrentRecordBuffer();
   if (buffer == nullptr || IsFieldNull(buffer, FFieldNo)) return Value;
-  if (FBaseFieldType == bftBlob || FBaseFieldType == bftClob || FBaseFieldType == bftWideClob)
+  if (FBaseFieldType == bftClob || FBaseFieldType == bftWideClob) {
+    ReadTextBlob(const_cast<void*>(buffer));
+    return Value;
+  }
+  // A binary BLOB has no value an expression could use; its bytes in the record are a reference.
+  if (FBaseFieldType == bftBlob)
     throw ENRDException(30515, "BLOB field '%s' cannot be read in an expression", {FFieldName});
   Value.SetData(static_cast<const std::uint8_t*>(buffer) + FFieldOffsetInBuffer, FMemoryDataSize, FBaseFieldType,
                 false);
   return Value;
+}
+
+void TNRDExprNodeField::ReadTextBlob(void* buffer) {
+  auto* local = dynamic_cast<TNRDLocalCursor*>(LCursor);
+  TNRDTableData* table = local != nullptr ? local->TableData() : nullptr;
+  if (table == nullptr) throw ENRDException(30515, "BLOB field '%s' cannot be read in an expression", {FFieldName});
+  // The table reads the BLOB of the cursor's current record: the buffer is made current meanwhile.
+  std::unique_ptr<TNRDStream> stream;
+  {
+    TNRDCursor::TLentBuffer lent(*LCursor, buffer);
+    stream.reset(table->InternalCreateBlobStream(LCursor, false, FFieldNo, bomRead));
+  }
+  std::string bytes;
+  if (stream) {
+    const std::int64_t size = stream->GetSize();
+    if (size < 0 || size > INT32_MAX - 2)
+      throw ENRDException(30515, "BLOB field '%s' cannot be read in an expression", {FFieldName});
+    bytes.resize(static_cast<std::size_t>(size));
+    stream->SetPosition(0);
+    const std::int32_t got = size > 0 ? stream->Read(bytes.data(), static_cast<std::int32_t>(size)) : 0;
+    bytes.resize(static_cast<std::size_t>(std::max<std::int32_t>(got, 0)));
+  }
+  stream.reset();
+  table->ClearBlobsCacheInRecordBuffer(buffer);
+  if (FBaseFieldType == bftWideClob) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    if (!text.empty()) std::memcpy(text.data(), bytes.data(), text.size() * 2);
+    Value.Clear(bftWideVarchar);
+    Value.SetAsWideString(text);
+  } else {
+    Value.Clear(bftVarchar);
+    Value.SetAsAnsiString(bytes);
+  }
 }
 
 TNRDAdvancedFieldType TNRDExprNodeField::GetDataType() {
@@ -425,14 +483,65 @@ bool TNRDExprNodeConst::IsUpperCase() const {
 // ----- system -----------------------------------------------------------------------------------------
 
 TNRDExprNodeSystem::TNRDExprNodeSystem(TNRDDataOperator op, std::string tableName, std::string columnName,
-                                       bool inMemory)
+                                       bool inMemory, std::string sessionName, std::string databaseName,
+                                       TNRDCursor* cursor)
     : TNRDExprNode(op, false, false),
       FTableName(std::move(tableName)),
       FColumnName(std::move(columnName)),
-      FInMemory(inMemory) {}
+      FInMemory(inMemory),
+      FSessionName(std::move(sessionName)),
+      FDatabaseName(std::move(databaseName)),
+      LCursor(cursor) {
+  if (Operator == doLASTAUTOINC) OpenTable();
+}
+
+TNRDExprNodeSystem::~TNRDExprNodeSystem() = default;
+
+void TNRDExprNodeSystem::OpenTable() {
+  const bool named = !FSessionName.empty() || !FDatabaseName.empty();
+  if (named) {
+    auto table = std::make_unique<TNRDTable>(nullptr);
+    if (!FSessionName.empty()) table->SetSessionName(FSessionName);
+    if (FInMemory)
+      table->SetInMemory(true);
+    else
+      table->SetDatabaseName(FDatabaseName);
+    table->SetTableName(FTableName);
+    table->SetReadOnly(true);
+    table->Open();
+    const TNRDAdvFieldDefs& defs = table->AdvFieldDefs();
+    for (std::int32_t i = 0; i < defs.Count() && FFieldNo < 0; ++i)
+      if (SameNameCI(defs.GetDef(i).FName, FColumnName)) {
+        FFieldNo = i;
+        FFieldType = defs.GetDef(i).FDataType;
+      }
+    FTable = std::move(table);
+  } else {
+    if (LCursor == nullptr || LCursor->Session() == nullptr)
+      throw ENRDException(30512, "'%s' is not available in this expression", {std::string("LASTAUTOINC")});
+    auto cursor = std::make_unique<TNRDLocalCursor>();
+    cursor->SetSession(LCursor->Session());
+    cursor->SetTableName(FTableName);
+    // A table of the memory database is named with MEMORY, or is found there when the expression
+    // filters a memory table.
+    cursor->SetInMemory(FInMemory || LCursor->InMemory());
+    TNRDFieldDefs fields;
+    TNRDIndexDefs indexes;
+    TNRDConstraintDefs constraints;
+    cursor->OpenTableByFieldDefs(fields, indexes, constraints);
+    const std::int32_t no = cursor->FieldDefs().GetDefNumberByName(FColumnName);
+    if (no >= 0) {
+      FFieldNo = no;
+      FFieldType = cursor->FieldDefs().GetFieldDef(no)->FAdvancedFieldType;
+    }
+    FTableCursor = std::move(cursor);
+  }
+  if (FFieldNo < 0) throw ENRDException(30337, "Field '%s' not found", {FColumnName});
+}
 
 TNRDExprNodePtr TNRDExprNodeSystem::Clone() const {
-  return CloneInto(std::make_unique<TNRDExprNodeSystem>(Operator, FTableName, FColumnName, FInMemory));
+  return CloneInto(std::make_unique<TNRDExprNodeSystem>(Operator, FTableName, FColumnName, FInMemory, FSessionName,
+                                                        FDatabaseName, LCursor));
 }
 
 TNRDVariant& TNRDExprNodeSystem::GetDataValue() {
@@ -442,14 +551,23 @@ TNRDVariant& TNRDExprNodeSystem::GetDataValue() {
     Value.SetAsInteger(++FRowNumValue);
     return Value;
   }
-  if (Operator == doLASTAUTOINC)
-    throw ENRDException(30512, "'%s' is not available in this expression", {std::string("LASTAUTOINC")});
+  if (Operator == doLASTAUTOINC) {
+    const std::int64_t last = FTable ? static_cast<TNRDTable&>(*FTable).LastAutoincValue(FFieldNo)
+                                     : FTableCursor->LastAutoincValue(FFieldNo);
+    TNRDBaseFieldType type = AdvancedToBaseFieldType(FFieldType);
+    std::int64_t lo = 0, hi = 0;
+    // A column type that cannot hold the value (or is no integer) gives the value as a 64-bit integer.
+    if (!IntegerRange(type, lo, hi) || last < lo || last > hi) type = bftSignedInt64;
+    Value.Clear(type);
+    Value.SetAsInt64(last);
+    return Value;
+  }
   throw ENRDException(30338, "Unknown operator: '%s'", {OperatorText(Operator)});
 }
 
 TNRDAdvancedFieldType TNRDExprNodeSystem::GetDataType() {
   if (Operator == doROWNUM) return aftInteger;
-  if (Operator == doLASTAUTOINC) return aftLargeint;
+  if (Operator == doLASTAUTOINC) return FFieldType;
   return aftUnknown;
 }
 
@@ -520,9 +638,20 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
     case doEXISTS: r = NodeAs<TNRDExprNodeSubquery>(Child(0))->Exists() ? Tri::True : Tri::False; break;
     case doBETWEEN:
     case doNOTBETWEEN: {
-      TNRDVariant value, low;
-      value.Assign(Child(0)->GetDataValue(), true);
-      low.Assign(Child(1)->GetDataValue(), true);
+      // The value and the low bound are copied only when a later child could overwrite them.
+      TNRDVariant valueCopy, lowCopy;
+      TNRDVariant* valuePtr = &Child(0)->GetDataValue();
+      if (!IsPlainLeaf(Child(1)) || !IsPlainLeaf(Child(2))) {
+        valueCopy.Assign(*valuePtr, true);
+        valuePtr = &valueCopy;
+      }
+      TNRDVariant* lowPtr = &Child(1)->GetDataValue();
+      if (!IsPlainLeaf(Child(2))) {
+        lowCopy.Assign(*lowPtr, true);
+        lowPtr = &lowCopy;
+      }
+      TNRDVariant& value = *valuePtr;
+      TNRDVariant& low = *lowPtr;
       TNRDVariant& high = Child(2)->GetDataValue();
       if (!value.IsNull() && !low.IsNull() && !high.IsNull()) {
         const TNRDCompareResult a = value.Compare(low, true, true, false);
@@ -534,24 +663,14 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
     }
     case doLIKE:
     case doNOTLIKE: {
-      TNRDVariant value;
-      value.Assign(Child(0)->GetDataValue(), true);
-      TNRDVariant& pattern = Child(1)->GetDataValue();
-      if (!pattern.IsNull()) {
-        if (value.IsNull()) value.Clear(pattern.DataType());
-        const TNRDBaseFieldType common = GetResultDataType(value.DataType(), pattern.DataType(), false);
-        if (!IsStringBaseFieldType(common))
-          throw ENRDException(30120, "Not string argument in function '%s'", {std::string("LIKE")});
-        const std::u16string escape = AnsiToWide(EscapeStr);
-        bool match = false;
-        if (IsWideStringBaseFieldType(common))
-          match = MatchLikeWide(value.AsWideString(), pattern.AsWideString(), !escape.empty(),
-                                escape.empty() ? u'\0' : escape[0], FCaseInsensitive);
-        else
-          match = MatchLikeAnsi(value.AsAnsiString(), pattern.AsAnsiString(), !EscapeStr.empty(),
-                                EscapeStr.empty() ? '\0' : EscapeStr[0], FCaseInsensitive);
-        r = match ? Tri::True : Tri::False;
+      TNRDVariant valueCopy;
+      TNRDVariant* value = &Child(0)->GetDataValue();
+      if (!IsPlainLeaf(Child(1))) {
+        valueCopy.Assign(*value, true);
+        value = &valueCopy;
       }
+      TNRDVariant& pattern = Child(1)->GetDataValue();
+      if (!pattern.IsNull()) r = MatchLike(*value, pattern) ? Tri::True : Tri::False;
       if (Operator == doNOTLIKE) r = negate(r);
       break;
     }
@@ -559,9 +678,63 @@ TNRDVariant& TNRDExprNodeBoolean::GetDataValue() {
     case doISNOTNULL: r = Child(0)->GetDataValue().IsNull() ? Tri::False : Tri::True; break;
     default: throw ENRDException(30116, "Unknown operator: '%s'", {OperatorText(Operator)});
   }
-  Value.Clear(bftLogical);
-  if (r != Tri::Null) Value.SetAsBoolean(r == Tri::True);
+  SetLogicalResult(Value, r == Tri::Null, r == Tri::True);
   return Value;
+}
+
+namespace {
+
+// The text of a value as 8-bit characters: a view of its own bytes when it is an 8-bit text (up to
+// its terminating zero), else its conversion kept in `scratch`. NULL reads as an empty text.
+std::string_view AnsiTextOf(const TNRDVariant& v, std::string& scratch) {
+  if (v.IsNull()) return {};
+  if (v.IsStringDataType() && !v.IsWideStringDataType()) {
+    const auto* p = static_cast<const char*>(v.pData());
+    const std::size_t room = static_cast<std::size_t>(std::max(v.StrLen(), 0));
+    std::size_t n = 0;
+    while (n < room && p[n] != 0) ++n;
+    return {p, n};
+  }
+  scratch = v.AsAnsiString();
+  return scratch;
+}
+
+std::u16string_view WideTextOf(const TNRDVariant& v, std::u16string& scratch) {
+  if (v.IsNull()) return {};
+  if (v.IsWideStringDataType() && reinterpret_cast<std::uintptr_t>(v.pData()) % alignof(char16_t) == 0) {
+    const auto* p = static_cast<const char16_t*>(v.pData());
+    const std::size_t room = static_cast<std::size_t>(std::max(v.StrLen(), 0));
+    std::size_t n = 0;
+    while (n < room && p[n] != 0) ++n;
+    return {p, n};
+  }
+  scratch = v.AsWideString();
+  return scratch;
+}
+
+}  // namespace
+
+bool TNRDExprNodeBoolean::MatchLike(const TNRDVariant& value, const TNRDVariant& pattern) {
+  // A NULL value takes the pattern's type and reads as an empty text (so NULL LIKE '%' holds).
+  const TNRDBaseFieldType valueType = value.IsNull() ? pattern.DataType() : value.DataType();
+  const TNRDBaseFieldType common = GetResultDataType(valueType, pattern.DataType(), false);
+  if (!IsStringBaseFieldType(common))
+    throw ENRDException(30120, "Not string argument in function '%s'", {std::string("LIKE")});
+  if (IsWideStringBaseFieldType(common)) {
+    const std::u16string escape = AnsiToWide(EscapeStr);
+    const char16_t esc = escape.empty() ? u'\0' : escape[0];
+    std::u16string valueScratch, patternScratch;
+    const std::u16string_view p = WideTextOf(pattern, patternScratch);
+    if (!FWideLike || !FWideLike->IsFor(p, esc, !escape.empty(), FCaseInsensitive))
+      FWideLike = std::make_unique<TLikeMatcher<char16_t>>(p, esc, !escape.empty(), FCaseInsensitive);
+    return FWideLike->Matches(WideTextOf(value, valueScratch));
+  }
+  const char esc = EscapeStr.empty() ? '\0' : EscapeStr[0];
+  std::string valueScratch, patternScratch;
+  const std::string_view p = AnsiTextOf(pattern, patternScratch);
+  if (!FAnsiLike || !FAnsiLike->IsFor(p, esc, !EscapeStr.empty(), FCaseInsensitive))
+    FAnsiLike = std::make_unique<TLikeMatcher<char>>(p, esc, !EscapeStr.empty(), FCaseInsensitive);
+  return FAnsiLike->Matches(AnsiTextOf(value, valueScratch));
 }
 
 bool TNRDExprNodeBoolean::CanUseIndex(std::int32_t indexColumnNo, TNRDSearchCondition conditionSearchOperator,
@@ -641,9 +814,13 @@ TNRDVariant& TNRDExprNodeComparison::GetDataValue() {
     auto* sub = NodeAs<TNRDExprNodeSubquery>(Child(1));
     result = sub->QuantifiedCompare(Operator, FQuantifier, Child(0)->GetDataValue());
   } else {
-    TNRDVariant left;
-    left.Assign(Child(0)->GetDataValue(), true);
-    const TNRDCompareResult r = left.Compare(Child(1)->GetDataValue(), F3ValueLogic, FCaseInsensitive, FPartialKey);
+    TNRDVariant leftCopy;
+    TNRDVariant* left = &Child(0)->GetDataValue();
+    if (!IsPlainLeaf(Child(1))) {
+      leftCopy.Assign(*left, true);
+      left = &leftCopy;
+    }
+    const TNRDCompareResult r = left->Compare(Child(1)->GetDataValue(), F3ValueLogic, FCaseInsensitive, FPartialKey);
     switch (Operator) {
       case doEQ: result = r == cmprEqual; break;
       case doNE: result = F3ValueLogic ? (r == cmprLower || r == cmprGreater) : r != cmprEqual; break;
@@ -654,8 +831,7 @@ TNRDVariant& TNRDExprNodeComparison::GetDataValue() {
       default: throw ENRDException(30117, "Unknown operator: '%s'", {OperatorText(Operator)});
     }
   }
-  Value.Clear(bftLogical);
-  Value.SetAsBoolean(result);
+  SetLogicalResult(Value, false, result);
   return Value;
 }
 

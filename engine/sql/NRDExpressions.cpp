@@ -21,12 +21,14 @@ TNRDExpression::TNRDExpression(TNRDExprNodePtr rootNode) : FRootExprNode(std::mo
 TNRDExpression::~TNRDExpression() = default;
 
 void TNRDExpression::Reset() {
+  FAdjusted = false;
   FRootExprNode.reset();
   FExtractedNodes.clear();
 }
 
 void TNRDExpression::PostBind() {
   if (FRootExprNode) FRootExprNode->AdjustAfterBinding();
+  FAdjusted = true;
 }
 
 // ----- parse entry points -----------------------------------------------------------------------------
@@ -45,6 +47,7 @@ void TNRDExpression::ParseForFilter(TNRDCursor* cursor, std::string_view filter,
 }
 
 void TNRDExpression::ParseForBooleanExpression(TNRDLexer* lexer) {
+  FAdjusted = false;
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -63,6 +66,7 @@ void TNRDExpression::ParseForBooleanExpression(TNRDLexer* lexer) {
 }
 
 void TNRDExpression::ParseForValueExpression(TNRDLexer* lexer) {
+  FAdjusted = false;
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -73,6 +77,7 @@ void TNRDExpression::ParseForValueExpression(TNRDLexer* lexer) {
 }
 
 void TNRDExpression::ParseForRowSubqueryExpression(TNRDLexer* lexer) {
+  FAdjusted = false;
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -188,7 +193,9 @@ void TNRDExpression::GetValue(TNRDBaseSession*, TNRDVariant& value) {
     value.Clear(bftUnknown);
     return;
   }
-  value.Assign(*v, true);
+  // Storage reads the result before it evaluates again (a filter once per record), so the value
+  // views the root's result instead of copying it.
+  value.Assign(*v, false);
 }
 
 bool TNRDExpression::IsEmpty() const {
@@ -269,7 +276,9 @@ std::vector<TNRDExprNodePtr> TNRDExpression::TakeAndParts() {
 void TNRDExpression::AssignCursorBuffer(void* buffer, bool applyToParentQueryFields) {
   if (!FRootExprNode) return;
   FRootExprNode->AssignCursorBuffer(buffer, applyToParentQueryFields);
-  PostBind();
+  // A new buffer changes no column's type, so the adjustment that follows binding is made once per
+  // tree, not once per record the table layer hands over.
+  if (!FAdjusted) PostBind();
 }
 
 // ----- planning ---------------------------------------------------------------------------------------
@@ -296,6 +305,7 @@ void TNRDExpression::MoveAndNodesToRoot() {
 }
 
 void TNRDExpression::AddNode(TNRDExprNodePtr node) {
+  FAdjusted = false;
   if (!FRootExprNode) {
     FRootExprNode = std::move(node);
     return;
@@ -305,6 +315,8 @@ void TNRDExpression::AddNode(TNRDExprNodePtr node) {
 
 void TNRDExpression::AddAndMoveNodesFromExpression(TNRDExpression& expr) {
   if (!expr.FRootExprNode) return;
+  FAdjusted = false;
+  expr.FAdjusted = false;
   if (!FRootExprNode) {
     FRootExprNode = std::move(expr.FRootExprNode);
     return;
@@ -408,6 +420,7 @@ void TNRDExpression::AddNode(void* node) {
     if (it->get() != node) continue;
     TNRDExprNodePtr n = std::move(*it);
     FExtractedNodes.erase(it);
+    FAdjusted = false;
     auto* b = NodeAs<TNRDExprNodeBoolean>(FRootExprNode.get());
     if (!FRootExprNode) {
       FRootExprNode = std::move(n);

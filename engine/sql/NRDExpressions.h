@@ -25,12 +25,14 @@
 #include "engine/foundation/NRDTypes.h"
 #include "engine/foundation/NRDVariant.h"
 #include "engine/sql/NRDDateFormat.h"
+#include "engine/sql/NRDExpressionLike.h"
 #include "engine/sql/NRDLexer.h"
 #include "engine/storage/NRDExpressionHook.h"
 #include "engine/storage/NRDSearch.h"
 
 namespace nrd {
 
+class TDataSet;
 class TNRDCursor;
 class TNRDIndexDef;
 class TNRDIndexDefs;
@@ -179,6 +181,8 @@ class TNRDExprNodeField : public TNRDExprNode {
   std::int32_t GetDataSize() override { return FFieldSize; }
   bool CanBeUsedInGroupBy(const std::string& groupByFields) override;
   bool FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const;
+  // A Clob or WideClob column of `buffer` read whole into Value as an 8-bit or wide text.
+  void ReadTextBlob(void* buffer);
 
   TNRDFieldAccess* LAO = nullptr;  // set when bound to an operator instead of a cursor
   std::int32_t FAOFieldNo = -1;
@@ -210,12 +214,15 @@ class TNRDExprNodeConst : public TNRDExprNode {
   bool IsUpperCase() const;
 };
 
-// ROWNUM (and LASTAUTOINC, which needs the table layer of the SELECT statements and raises 30512
-// until that layer registers).
+// ROWNUM and LASTAUTOINC. LASTAUTOINC opens its table read-only when it is made: through a table
+// component when a session or database name is given, else in the engine session of `cursor` (the
+// cursor an expression is parsed for); with neither it raises 30512. A missing column raises 30337.
 class TNRDExprNodeSystem : public TNRDExprNode {
  public:
   static constexpr TNodeKind kKind = TNodeKind::System;
-  TNRDExprNodeSystem(TNRDDataOperator op, std::string tableName, std::string columnName, bool inMemory);
+  TNRDExprNodeSystem(TNRDDataOperator op, std::string tableName, std::string columnName, bool inMemory,
+                     std::string sessionName = {}, std::string databaseName = {}, TNRDCursor* cursor = nullptr);
+  ~TNRDExprNodeSystem() override;
   TNodeKind Kind() const override { return kKind; }
   TNRDExprNodePtr Clone() const override;
   TNRDVariant& GetDataValue() override;
@@ -223,7 +230,16 @@ class TNRDExprNodeSystem : public TNRDExprNode {
   std::int32_t GetDataSize() override { return 0; }
   std::string FTableName, FColumnName;
   bool FInMemory;
+  std::string FSessionName, FDatabaseName;
   std::int32_t FRowNumValue = 0;
+  TNRDAdvancedFieldType FFieldType = aftUnknown;
+
+ private:
+  void OpenTable();
+  TNRDCursor* LCursor;                           // the parse's cursor, whose session is used
+  std::unique_ptr<TDataSet> FTable;              // the table component, or
+  std::unique_ptr<TNRDCursor> FTableCursor;      // a cursor of the table in the engine session
+  std::int32_t FFieldNo = -1;
 };
 
 class TNRDExprNodeBoolean : public TNRDExprNode {
@@ -241,6 +257,13 @@ class TNRDExprNodeBoolean : public TNRDExprNode {
                                 TNRDExpression* expression) override;
   TNRDAdvancedFieldType GetDataType() override { return aftBoolean; }
   std::string EscapeStr;
+
+ private:
+  // LIKE: the last pattern compiled, reused while the pattern stays the same (a constant pattern
+  // is compiled once for all the records a filter reads).
+  std::unique_ptr<TLikeMatcher<char>> FAnsiLike;
+  std::unique_ptr<TLikeMatcher<char16_t>> FWideLike;
+  bool MatchLike(const TNRDVariant& value, const TNRDVariant& pattern);
 };
 
 class TNRDExprNodeComparison : public TNRDExprNode {
@@ -476,6 +499,7 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
                             std::int32_t scanEndConditionNo) override;
   void AddNode(void* node) override;
   void AssignCursorBuffer(void* recordBuffer) override { AssignCursorBuffer(recordBuffer, false); }
+  nrd::TNRDScanExpression* ScanExpression() override { return this; }
 
   TNRDExprNode* Root() const { return FRootExprNode.get(); }
 
@@ -484,6 +508,8 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   bool FPartialKey = false;
   bool F3ValueLogic = true;
   bool FInMemory = false;
+  // The session and database LASTAUTOINC opens its table in (empty: the session of LCursor).
+  std::string FSessionName, FDatabaseName;
 
  private:
   friend class TNRDExpressionParser;
@@ -495,6 +521,8 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   TNRDExprNodePtr FRootExprNode;
   std::unique_ptr<TNRDLexer> FOwnLexer;  // the filter's and default's own text
   std::vector<TNRDExprNodePtr> FExtractedNodes;  // unhooked for a scan, given back by AddNode
+  // The post-bind adjustment has run over the tree as it stands; every change of the tree clears it.
+  bool FAdjusted = false;
 };
 
 // The display text of an operator for messages.

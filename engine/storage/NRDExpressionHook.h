@@ -11,6 +11,7 @@ namespace nrd {
 
 class TNRDBaseSession;
 class TNRDCursor;
+class TNRDScanExpression;
 class TNRDVariant;
 
 // A parsed expression. Storage owns the objects it receives and frees them.
@@ -23,6 +24,10 @@ class TNRDExpression {
   // Binds a filter or WHERE expression to the cursor it filters; `parentQueryAO` is the query
   // operator of an enclosing query (opaque to storage), `parentCursor` its cursor, both may be null.
   virtual void AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor) = 0;
+  // The expression's side that plans index scans, when the object has one. A filter asks for it once
+  // per record, so an implementation answers directly; null makes the search layer look for it by a
+  // cast.
+  virtual TNRDScanExpression* ScanExpression() { return nullptr; }
 };
 
 class TNRDExpressionFactory {

@@ -55,6 +55,8 @@ void TNRDScanSearchCondition::Assign(const TNRDScanSearchCondition& source) {
 }
 
 TNRDScanExpression* AsScanExpression(TNRDExpression* expression) {
+  if (expression == nullptr) return nullptr;
+  if (TNRDScanExpression* x = expression->ScanExpression()) return x;
   return dynamic_cast<TNRDScanExpression*>(expression);
 }
 

@@ -1,6 +1,6 @@
 // Tables of a database file opened as data sets through the local session and cursor: records
 // and BLOB values survive closing and reopening; two sessions in two processes editing one table
-// meet the record lock.
+// meet the record lock; Locate and filters run through the expression layer.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -15,6 +15,7 @@
 #include "engine/components/NRDLocalCursor.h"
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
+#include "engine/sql/NRDExpressions.h"
 
 using namespace nrd;
 
@@ -283,6 +284,65 @@ TEST_F(DiskTable, DeleteWhileEditingDeletesOnesOwnRecord) {
     ds.Post();
     EXPECT_EQ(ds.FieldByName("Name").AsString(), "second");
   }
+}
+
+// Locate, Lookup and filters on a disk table run through the expression layer; a filter on an
+// indexed column reads only the records of its key range.
+TEST_F(DiskTable, LocateAndFiltersThroughTheExpressionLayer) {
+  struct Hooks {
+    Hooks() { sql::InstallExpressionHooks(); }
+    ~Hooks() { sql::RemoveExpressionHooks(); }
+  } hooks;
+  TNRDLocalSession s;
+  Connect(s, false, "");
+  {
+    TNRDAdvFieldDefs adv;
+    adv.Add("ID", aftInteger, 0, true);
+    adv.Add("Name", aftString, 30, false);
+    TFieldDefs plain;
+    AdvFieldDefsToFieldDefs(adv, plain);
+    TNRDIndexDefs indexes;
+    MakeEngineIndexDef("PK", "ID", ixPrimary | ixUnique, false, "", "", "", plain, *indexes.AddCreated());
+    TNRDFieldDefs fields;
+    TNRDConstraintDefs constraints;
+    AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
+    TNRDLocalCursor c;
+    c.SetSession(&s);
+    c.SetTableName("People");
+    c.CreateTable(fields, indexes, constraints);
+  }
+  FileTable ds(s, "People");
+  ds.Open();
+  s.StartTransaction();
+  for (int i = 1; i <= 200; ++i) ds.AppendRecord({IntValue(i), TextValue(i % 2 ? "odd" : "even")});
+  s.Commit(true);
+  EXPECT_TRUE(ds.Locate("ID", {IntValue(3)}, 0));
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+  EXPECT_FALSE(ds.Locate("ID", {IntValue(999)}, 0));
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
+  EXPECT_TRUE(ds.Locate("Name", {TextValue("EV")}, loCaseInsensitive | loPartialKey));
+  EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 2);
+  EXPECT_EQ(ValueToText(ds.Lookup("ID", {IntValue(8)}, "Name")), "even");
+
+  auto ids = [&](const std::string& filter) {
+    ds.SetFilter(filter);
+    ds.SetFilterOptions(foCaseInsensitive);
+    ds.SetFiltered(true);
+    std::vector<int> r;
+    for (ds.First(); !ds.Eof(); ds.Next()) r.push_back(ds.FieldByName("ID").AsInteger());
+    ds.SetFiltered(false);
+    return r;
+  };
+  EXPECT_EQ(ids("Name = 'EVEN' AND ID < 7"), (std::vector<int>{2, 4, 6}));
+  // The key range of ID (10..19) is read through the primary index: only its records are tested
+  // against the rest of the filter.
+  const std::int64_t before = sql::StorageEvaluationCount();
+  EXPECT_EQ(ids("ID >= 10 AND ID < 20 AND Name = 'odd'"), (std::vector<int>{11, 13, 15, 17, 19}));
+  const std::int64_t tested = sql::StorageEvaluationCount() - before;
+  EXPECT_GT(tested, 0);
+  EXPECT_LE(tested, 3 * 10);
+  ds.Close();
+  s.SetConnected(false);
 }
 
 namespace {

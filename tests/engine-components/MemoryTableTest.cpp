@@ -1,6 +1,6 @@
 // Tables of the database "MEMORY" opened as data sets through the local session and the local
 // cursor: create, navigate, edit, insert, delete, bookmarks, BLOB streams, constraint failures,
-// a change by another cursor, and Locate and filters through a stand-in expression layer.
+// a change by another cursor, and Locate and filters through the expression layer.
 #include <gtest/gtest.h>
 
 #include "engine/components/NRDAdvDefs.h"
@@ -8,62 +8,12 @@
 #include "engine/components/NRDLocalCursor.h"
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
+#include "engine/sql/NRDExpressions.h"
 #include "engine/storage/NRDSearch.h"
 
 using namespace nrd;
 
 namespace {
-
-// Stands in for the expression layer: equality of fields with values, and a filter text of the
-// form "Field=Value".
-class EqualsExpression : public TNRDExpression, public TNRDScanExpression {
- public:
-  EqualsExpression(TNRDCursor& cursor, std::vector<std::string> fields, std::vector<TVariantValue> values, bool ci)
-      : cursor_(cursor), fields_(std::move(fields)), values_(std::move(values)), ci_(ci) {}
-  void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
-    TNRDCursor::TLentBuffer lent(cursor_, buffer_ != nullptr ? buffer_ : cursor_.CurrentRecordBuffer());
-    bool all = true;
-    for (std::size_t i = 0; i < fields_.size() && all; ++i) {
-      TNRDVariant v, key;
-      cursor_.GetFieldValue(v, cursor_.VisibleFieldDefs().GetDefNumberByName(fields_[i]), false);
-      key.SetAsVariant(values_[i]);
-      all = !v.IsNull() && v.Compare(key, false, ci_, false) == cmprEqual;
-    }
-    value.SetAsBoolean(all);
-  }
-  void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
-  void CreateIndexScanConditions(const TNRDIndexDefs&, TNRDScanSearchConditionArray&, std::int32_t) override {}
-  bool ExtendMultiFieldIndexCondition(TNRDScanSearchCondition&, const TNRDIndexDef&) override { return false; }
-  void RemoveExtractedNodes(const TNRDScanSearchConditionArray&, std::int32_t, std::int32_t) override {}
-  void AddNode(void*) override {}
-  void AssignCursorBuffer(void* recordBuffer) override { buffer_ = recordBuffer; }
-  bool IsEmpty() const override { return false; }
-
- private:
-  TNRDCursor& cursor_;
-  std::vector<std::string> fields_;
-  std::vector<TVariantValue> values_;
-  bool ci_;
-  void* buffer_ = nullptr;
-};
-
-class StubExpressions : public TNRDCursorExpressionFactory {
- public:
-  std::unique_ptr<TNRDExpression> ParseForFilter(TNRDCursor& c, const std::string& text, bool ci, bool) override {
-    const auto eq = text.find('=');
-    return std::make_unique<EqualsExpression>(c, std::vector<std::string>{text.substr(0, eq)},
-                                              std::vector<TVariantValue>{TextValue(text.substr(eq + 1))}, ci);
-  }
-  std::unique_ptr<TNRDExpression> ParseForLocate(TNRDCursor& c, const std::vector<std::string>& fields,
-                                                 const std::vector<TVariantValue>& values, bool ci, bool) override {
-    return std::make_unique<EqualsExpression>(c, fields, values, ci);
-  }
-  std::unique_ptr<TNRDExpression> ParseForIsAnyRecordMatchCondition(TNRDCursor& c, const std::string& field,
-                                                                    TNRDDataOperator, const TNRDVariant& v) override {
-    return std::make_unique<EqualsExpression>(c, std::vector<std::string>{field},
-                                              std::vector<TVariantValue>{v.AsVariant()}, false);
-  }
-};
 
 // A data set over one table of the session's database.
 class TableDataSet : public TNRDDataSet {
@@ -93,7 +43,7 @@ class MemoryTable : public ::testing::Test {
  protected:
   void SetUp() override {
     EngineStartup();
-    SetCursorExpressionFactory(&stub_);
+    sql::InstallExpressionHooks();
     session_.FDatabaseName = "Memory";
     session_.SetConnected(true);
     TNRDAdvFieldDefs adv;
@@ -114,10 +64,9 @@ class MemoryTable : public ::testing::Test {
   }
   void TearDown() override {
     session_.SetConnected(false);
-    SetCursorExpressionFactory(nullptr);
+    sql::RemoveExpressionHooks();
     EngineShutdown();
   }
-  StubExpressions stub_;
   TNRDLocalSession session_;
 };
 
@@ -250,7 +199,7 @@ TEST_F(MemoryTable, LocateAndFilterThroughTheExpressionLayer) {
   EXPECT_FALSE(ds.Locate("ID", {IntValue(9)}, 0));
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 3);
   EXPECT_EQ(ValueToText(ds.Lookup("ID", {IntValue(2)}, "Name")), "even");
-  ds.SetFilter("Name=EVEN");
+  ds.SetFilter("Name='EVEN'");
   ds.SetFilterOptions(foCaseInsensitive);
   ds.SetFiltered(true);
   std::vector<int> ids;

@@ -203,6 +203,135 @@ TEST_P(SqlHooks, LocateThroughTheExpressionObject) {
   EXPECT_THROW(ds.Locate("Surname;Born", {TextValue("x")}, 0), ENRDException);  // 2 names, 1 value
 }
 
+// A wide key against an 8-bit column is narrowed to the code page only when every letter survives:
+// narrowed blindly, a letter the code page lacks would turn into '?' and find a lookalike.
+TEST_P(SqlHooks, AWideKeyIsNarrowedOnlyWhenTheCodePageHoldsIt) {
+  CreatePeople(false);
+  TableSet ds(session_, "People", memory_);
+  ds.Open();
+  ds.AppendRecord({IntValue(5000), TextValue("?mega"), IntValue(1)});
+  auto wide = [](std::u16string text) {
+    TVariantValue v(varUString);
+    v.Wide = std::move(text);
+    return v;
+  };
+  const std::pair<std::u16string, int> cases[] = {
+      {u"\u03A9mega", -1},  // Greek capital omega: not in Windows-1251
+      {u"?mega", 5000},
+      {u"Smith", 3},
+  };
+  for (const auto& [key, id] : cases) {
+    ds.First();
+    EXPECT_EQ(ds.Locate("Surname", {wide(key)}, 0), id >= 0) << id;
+    if (id >= 0) {
+      EXPECT_EQ(ds.FieldByName("ID").AsInteger(), id);
+    }
+  }
+}
+
+// Text BLOB columns (memo and wide memo) are read whole into the expression.
+TEST_P(SqlHooks, FiltersReadTextBlobColumns) {
+  TNRDAdvFieldDefs adv;
+  adv.Add("ID", aftInteger, 0, true);
+  adv.Add("Body", aftMemo, 0, false);
+  adv.Add("WBody", aftWideMemo, 0, false);
+  TFieldDefs plain;
+  AdvFieldDefsToFieldDefs(adv, plain);
+  TNRDIndexDefs indexes;
+  MakeEngineIndexDef("PK", "ID", ixPrimary | ixUnique, false, "", "", "", plain, *indexes.AddCreated());
+  TNRDFieldDefs fields;
+  TNRDConstraintDefs constraints;
+  AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
+  TNRDLocalCursor c;
+  c.SetSession(&session_);
+  c.SetTableName("Notes");
+  c.CreateTable(fields, indexes, constraints);
+  const std::string longText = std::string(100000, 'x') + "needle";
+  const std::string texts[] = {"short note", longText, ""};
+  {
+    TableSet ds(session_, "Notes", memory_);
+    ds.Open();
+    for (int i = 0; i < 3; ++i) {
+      ds.Append();
+      ds.FieldByName("ID").SetAsInteger(i + 1);
+      if (!texts[i].empty()) {
+        ds.FieldByName("Body").SetAsString(texts[i]);
+        ds.FieldByName("WBody").SetAsString(texts[i]);
+      }
+      ds.Post();
+    }
+  }
+  auto ids = [&](const std::string& filter) {
+    TableSet ds(session_, "Notes", memory_);
+    ds.Open();
+    ds.SetFilter(filter);
+    ds.SetFiltered(true);
+    std::vector<int> r;
+    for (ds.First(); !ds.Eof(); ds.Next()) r.push_back(ds.FieldByName("ID").AsInteger());
+    return r;
+  };
+  const std::pair<const char*, std::vector<int>> cases[] = {
+      {"Body = 'short note'", {1}},
+      {"Body LIKE '%needle'", {2}},
+      {"Body IS NULL", {3}},
+      {"UPPER(Body) LIKE 'SHORT%'", {1}},
+      {"WBody LIKE '%needle'", {2}},
+      {"WBody = 'short note'", {1}},
+      {"WBody IS NOT NULL", {1, 2}},
+  };
+  for (const auto& [filter, expected] : cases) EXPECT_EQ(ids(filter), expected) << filter;
+}
+
+// LASTAUTOINC reads the last number a table's autoincrement column gave out.
+TEST_P(SqlHooks, LastAutoincOfATable) {
+  TNRDAdvFieldDefs adv;
+  adv.Add("ID", aftAutoInc, 0, true);
+  adv.Add("Name", aftString, 20, false);
+  TFieldDefs plain;
+  AdvFieldDefsToFieldDefs(adv, plain);
+  TNRDIndexDefs indexes;
+  TNRDFieldDefs fields;
+  TNRDConstraintDefs constraints;
+  AdvFieldDefsToEngineDefs(adv, indexes, false, fields, constraints);
+  TNRDLocalCursor c;
+  c.SetSession(&session_);
+  c.SetTableName("Counters");
+  c.CreateTable(fields, indexes, constraints);
+  TableSet ds(session_, "Counters", memory_);
+  ds.Open();
+  for (const char* name : {"a", "b", "c"}) {
+    ds.Append();
+    ds.FieldByName("Name").SetAsString(name);
+    ds.Post();
+  }
+  ds.Last();
+  const int last = ds.FieldByName("ID").AsInteger();
+  auto names = [&](const std::string& filter) {
+    ds.SetFilter(filter);
+    ds.SetFiltered(true);
+    std::string r;
+    for (ds.First(); !ds.Eof(); ds.Next()) r += ds.FieldByName("Name").AsString();
+    ds.SetFiltered(false);
+    return r;
+  };
+  EXPECT_EQ(names("ID = LASTAUTOINC(Counters, ID)"), "c");
+  EXPECT_EQ(names("ID < LASTAUTOINC(Counters, id) - 1"), last >= 2 ? "a" : "");
+  const std::pair<const char*, int> errors[] = {{"ID = LASTAUTOINC(Counters, Nosuch)", 30337},
+                                                {"ID = LASTAUTOINC(Counters ID)", 30334}};
+  for (const auto& [filter, code] : errors) {
+    try {
+      names(filter);
+      ADD_FAILURE() << filter;
+    } catch (const ENRDException& e) {
+      EXPECT_EQ(e.NativeError, code) << filter;
+    }
+  }
+  EXPECT_ANY_THROW(names("ID = LASTAUTOINC(Nosuch, ID)"));
+  // Without a cursor (a column default) there is no session to look in: the text is no expression.
+  sql::TNRDExpression e;
+  EXPECT_FALSE(e.ParseForDefaultValueExpression("LASTAUTOINC(Counters, ID)"));
+}
+
 TEST_P(SqlHooks, DefaultsAndChecksOnNewRecords) {
   CreatePeople(false);
   TableSet ds(session_, "People", memory_);

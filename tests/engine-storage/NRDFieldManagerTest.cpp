@@ -8,6 +8,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
 #include "engine/foundation/NRDTypesRoutines.h"
+#include "engine/sql/NRDExpressions.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
 
@@ -102,22 +103,10 @@ TEST(NRDFieldManager, MemoryAndDiskFormsDifferOnlyInTheBlobTail) {
   ExpectNRD([&] { t.mgr.BlobFieldsPresent(); }, 10421, "field B");
 }
 
-class DoubledExpression : public TNRDExpression {
- public:
-  void GetValue(TNRDBaseSession*, TNRDVariant& value) override { value.SetAsAnsiString("99"); }
-  void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
-};
-class ExprFactory : public TNRDExpressionFactory {
- public:
-  std::unique_ptr<TNRDExpression> ParseForDefaultValueExpression(const TNRDVariant& v) override {
-    if (v.AsAnsiString() != "f()") return nullptr;
-    return std::make_unique<DoubledExpression>();
-  }
-};
-
+// Defaults through the real expression layer: a text that is an expression is computed, any other
+// text is stored as it stands.
 TEST(NRDFieldManager, DefaultsAreCutToTheirFieldAndEmptyTextsLeaveNothingBehind) {
-  ExprFactory factory;
-  SetExpressionFactory(&factory);
+  sql::InstallExpressionHooks();
   struct Case {
     const char* what;
     int field;
@@ -132,7 +121,7 @@ TEST(NRDFieldManager, DefaultsAreCutToTheirFieldAndEmptyTextsLeaveNothingBehind)
        std::string("toolo\0", 6)},
       {"empty text", 2, [](TNRDVariant& v) { v.SetData("", 1, bftVarchar, true); }, false, std::string(6, '\0')},
       {"text for an integer", 3, [](TNRDVariant& v) { v.SetAsAnsiString("42"); }, false, std::string("\x2A\0", 2)},
-      {"expression", 3, [](TNRDVariant& v) { v.SetAsAnsiString("f()"); }, false, std::string("\x63\0", 2)},
+      {"expression", 3, [](TNRDVariant& v) { v.SetAsAnsiString("90 + 9"); }, false, std::string("\x63\0", 2)},
       {"null", 0, [](TNRDVariant& v) { v.Clear(bftSignedInt32); }, true, std::string("\xEE\xEE\xEE\xEE", 4)},
       {"blob default is skipped", 1, [](TNRDVariant& v) { v.SetData("x", 1, bftBlob, true); }, true,
        std::string(10, '\xEE')},
@@ -155,7 +144,7 @@ TEST(NRDFieldManager, DefaultsAreCutToTheirFieldAndEmptyTextsLeaveNothingBehind)
         EXPECT_TRUE(IsFieldNull(rec.data(), i));
       }
   }
-  SetExpressionFactory(nullptr);
+  sql::RemoveExpressionHooks();
 }
 
 struct AutoincCase {

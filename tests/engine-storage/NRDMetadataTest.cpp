@@ -11,6 +11,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
 #include "engine/storage/NRDMetadata.h"
+#include "engine/sql/NRDExpressions.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 
 using namespace nrd;
@@ -511,37 +512,14 @@ TEST(NRDMetadata, FindIndexRules) {
   EXPECT_EQ(CodeOf([&] { d.AssignByNames(one, one, two); }), 10279);
 }
 
-// A stand-in for the expression layer: a text in parentheses parses, and evaluates to itself
-// without them; "field:" texts refer to a field and do not parse as defaults.
-class StubExpression : public TNRDExpression {
- public:
-  explicit StubExpression(std::string text) : text_(std::move(text)) {}
-  void GetValue(TNRDBaseSession*, TNRDVariant& value) override {
-    if (text_ == "(fail)") throw ENRDException(30001, "fails");
-    value.SetAsAnsiString(text_ == "(same)" ? "(same)" : text_.substr(1, text_.size() - 2));
-  }
-  void AssignCursor(TNRDCursor*, void*, TNRDCursor*) override {}
-
- private:
-  std::string text_;
-};
-
-class StubFactory : public TNRDExpressionFactory {
- public:
-  std::unique_ptr<TNRDExpression> ParseForDefaultValueExpression(const TNRDVariant& v) override {
-    const std::string text = v.AsAnsiString();
-    if (text.size() < 2 || text.front() != '(' || text.back() != ')') return nullptr;
-    return std::make_unique<StubExpression>(text);
-  }
-};
-
+// A default text is an expression when the expression layer parses it, it names no field, and its
+// value is not the text itself; an expression that fails to evaluate is a literal.
 TEST(NRDMetadata, DefaultExpressionsComeFromTheExpressionLayer) {
-  StubFactory factory;
-  SetExpressionFactory(&factory);
+  sql::InstallExpressionHooks();
   struct Case {
     const char* text;
     bool expression;
-  } table[] = {{"(now)", true}, {"plain", false}, {"(same)", false}, {"(fail)", false}};
+  } table[] = {{"NOW", true}, {"plain", false}, {"12", false}, {"1 / 0", false}, {"'open", false}};
   for (const Case& c : table) {
     TNRDFieldDef f;
     f.SetFieldDefDataType(aftString, 10);
@@ -557,10 +535,10 @@ TEST(NRDMetadata, DefaultExpressionsComeFromTheExpressionLayer) {
     LoadBytes(loaded, bytes, bytes.size());
     EXPECT_EQ(loaded.GetFieldDef(0)->FDefaultValueExpr != nullptr, c.expression) << c.text;
   }
-  SetExpressionFactory(nullptr);
+  sql::RemoveExpressionHooks();
   TNRDFieldDef f;
   f.SetFieldDefDataType(aftString, 10);
-  f.FDefaultValue.SetAsAnsiString("(now)");
+  f.FDefaultValue.SetAsAnsiString("NOW");
   TNRDFieldDef copy;
   copy.Assign(f);
   EXPECT_EQ(copy.FDefaultValueExpr, nullptr);
