@@ -211,6 +211,24 @@ void TNRDExprNode::AssignCursorBuffer(void* buffer, bool applyToParentQueryField
     if (c) c->AssignCursorBuffer(buffer, applyToParentQueryFields);
 }
 
+void TNRDExprNode::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  for (auto& c : Children)
+    if (c) c->AssignAO(ao, parentAO);
+}
+
+bool TNRDExprNode::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  for (auto& c : Children)
+    if (c && !c->CanBeAssigned(ao, parentAO)) return false;
+  return true;
+}
+
+bool TNRDExprNode::HasSubquery() {
+  if (Kind() == TNodeKind::Subquery) return true;
+  for (auto& c : Children)
+    if (c && c->HasSubquery()) return true;
+  return false;
+}
+
 TNRDAdvancedFieldType TNRDExprNode::GetDataType() {
   if (Children.empty()) throw ENRDException(30283, "Cannot determine expression type");
   TNRDAdvancedFieldType t = Children[0]->GetDataType();
@@ -300,7 +318,36 @@ TNRDExprNodePtr TNRDExprNodeField::Clone() const {
   c->FFieldSize = FFieldSize;
   c->FMemoryDataSize = FMemoryDataSize;
   c->FGetFromParent = FGetFromParent;
+  c->LAO = LAO;
+  c->FAOFieldNo = FAOFieldNo;
   return CloneInto(std::move(c));
+}
+
+void TNRDExprNodeField::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  std::int32_t no = ao != nullptr ? ao->FindFieldForExpression(FTableName, FFieldName) : -1;
+  TNRDFieldAccess* bound = ao;
+  FGetFromParent = false;
+  if (no < 0 && parentAO != nullptr) {
+    no = parentAO->FindFieldForExpression(FTableName, FFieldName);
+    bound = parentAO;
+    FGetFromParent = true;
+  }
+  if (no < 0)
+    throw ENRDException(30115, "Field '%s' not found",
+                        {FTableName.empty() ? FFieldName : FTableName + "." + FFieldName});
+  LAO = bound;
+  FAOFieldNo = no;
+  LCursor = nullptr;
+  LRecordBuffer = nullptr;
+  FFieldNo = -1;
+  FFieldType = bound->FieldTypeForExpression(no);
+  FBaseFieldType = AdvancedToBaseFieldType(FFieldType);
+  FFieldSize = bound->FieldSizeForExpression(no);
+}
+
+bool TNRDExprNodeField::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  return (ao != nullptr && ao->FindFieldForExpression(FTableName, FFieldName) >= 0) ||
+         (parentAO != nullptr && parentAO->FindFieldForExpression(FTableName, FFieldName) >= 0);
 }
 
 bool TNRDExprNodeField::FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const {
@@ -318,7 +365,7 @@ bool TNRDExprNodeField::FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fiel
   return false;
 }
 
-void TNRDExprNodeField::AssignCursor(TNRDCursor* cursor, void*, TNRDCursor* parentCursor) {
+void TNRDExprNodeField::AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor) {
   if (cursor == nullptr) throw ENRDException(30202, "Value is Null");
   std::int32_t no = -1;
   TNRDCursor* bound = nullptr;
@@ -331,7 +378,14 @@ void TNRDExprNodeField::AssignCursor(TNRDCursor* cursor, void*, TNRDCursor* pare
     bound = parentCursor;
     FGetFromParent = true;
   }
+  if (bound == nullptr && parentQueryAO != nullptr) {
+    // An outer column of an enclosing query that reads rows through its operators.
+    AssignAO(nullptr, static_cast<TNRDFieldAccess*>(parentQueryAO));
+    return;
+  }
   if (bound == nullptr) throw ENRDException(30115, "Field '%s' not found", {FFieldName});
+  LAO = nullptr;
+  FAOFieldNo = -1;
   LCursor = bound;
   FFieldNo = no;
   const TNRDFieldDef& def = *bound->FieldDefs().GetFieldDef(no);
@@ -350,6 +404,10 @@ void TNRDExprNodeField::AssignCursorBuffer(void* buffer, bool applyToParentQuery
 
 TNRDVariant& TNRDExprNodeField::GetDataValue() {
   Value.Clear(FBaseFieldType);
+  if (LAO != nullptr) {
+    LAO->ReadFieldForExpression(FAOFieldNo, Value);
+    return Value;
+  }
   if (LCursor == nullptr || FFieldNo < 0) throw ENRDException(30196, "Dataset and AO not assigned");
   const void* buffer = LRecordBuffer != nullptr ? LRecordBuffer : LCursor->CurrentRecordBuffer();
   if (buffer == nullptr || IsFieldNull(buffer, FFieldNo)) return Value;
@@ -1683,6 +1741,7 @@ TNRDExprNodePtr TNRDExprNodeSubquery::Clone() const {
   c->FCommandNo = FCommandNo;
   c->FTokenNo = FTokenNo;
   c->FCorrelated = FCorrelated;
+  c->LAO = LAO;
   return CloneInto(std::move(c));
 }
 
@@ -1693,7 +1752,7 @@ TNRDSubqueryResult& TNRDExprNodeSubquery::Run() {
       throw ENRDException(30512, "'%s' is not available in this expression", {std::string("SELECT")});
     void* outer = LCursorRecordBuffer;
     if (outer == nullptr && LCursor != nullptr) outer = LCursor->CurrentRecordBuffer();
-    std::unique_ptr<TNRDSubqueryResult> r = runner->Execute(*LLexer, FCommandNo, FTokenNo, LCursor, outer);
+    std::unique_ptr<TNRDSubqueryResult> r = runner->ExecuteInAO(*LLexer, FCommandNo, FTokenNo, LCursor, outer, LAO);
     if (FMustHaveOneField && r->FieldCount() != 1)
       throw ENRDException(20246, "Subquery must have only one result field, but subquery's FieldCount=%d",
                           {r->FieldCount()});
@@ -1733,6 +1792,16 @@ void TNRDExprNodeSubquery::AssignCursor(TNRDCursor* cursor, void*, TNRDCursor*) 
 }
 
 void TNRDExprNodeSubquery::AssignCursorBuffer(void* buffer, bool) { LCursorRecordBuffer = buffer; }
+
+void TNRDExprNodeSubquery::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess*) {
+  LAO = ao;
+  if (FCorrelated) FResult.reset();
+}
+
+// An uncorrelated SELECT runs anywhere; a correlated one needs the row of an operator.
+bool TNRDExprNodeSubquery::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess*) {
+  return !FCorrelated || ao != nullptr;
+}
 
 TNRDAdvancedFieldType TNRDExprNodeSubquery::GetDataType() {
   TNRDSubqueryRunner* runner = GetSubqueryRunner();

@@ -247,6 +247,32 @@ void TNRDExpression::AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDC
   PostBind();
 }
 
+void TNRDExpression::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  if (!FRootExprNode) return;
+  FRootExprNode->AssignAO(ao, parentAO);
+  PostBind();
+}
+
+bool TNRDExpression::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  return !FRootExprNode || FRootExprNode->CanBeAssigned(ao, parentAO);
+}
+
+bool TNRDExpression::HasSubquery() { return FRootExprNode && FRootExprNode->HasSubquery(); }
+
+std::vector<TNRDExprNodePtr> TNRDExpression::TakeAndParts() {
+  std::vector<TNRDExprNodePtr> parts;
+  if (!FRootExprNode) return parts;
+  MoveAndNodesToRoot();
+  auto* b = NodeAs<TNRDExprNodeBoolean>(FRootExprNode.get());
+  if (b != nullptr && b->Operator == doAND) {
+    for (auto& c : b->Children) parts.push_back(std::move(c));
+    FRootExprNode.reset();
+  } else {
+    parts.push_back(std::move(FRootExprNode));
+  }
+  return parts;
+}
+
 void TNRDExpression::AssignCursorBuffer(void* buffer, bool applyToParentQueryFields) {
   if (!FRootExprNode) return;
   FRootExprNode->AssignCursorBuffer(buffer, applyToParentQueryFields);

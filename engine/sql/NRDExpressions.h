@@ -74,12 +74,34 @@ class TNRDSubqueryRunner {
   // Runs the SELECT; `outerCursor` and `outerRecord` give the enclosing row (either may be null).
   virtual std::unique_ptr<TNRDSubqueryResult> Execute(TNRDLexer& lexer, std::int32_t commandNo, std::int32_t tokenNo,
                                                       TNRDCursor* outerCursor, void* outerRecord) = 0;
+  // The same with the enclosing relational operator (a TNRDFieldAccess, or null) whose current row
+  // the SELECT's outer column references read.
+  virtual std::unique_ptr<TNRDSubqueryResult> ExecuteInAO(TNRDLexer& lexer, std::int32_t commandNo,
+                                                          std::int32_t tokenNo, TNRDCursor* outerCursor,
+                                                          void* outerRecord, void* /*outerAO*/) {
+    return Execute(lexer, commandNo, tokenNo, outerCursor, outerRecord);
+  }
   virtual TNRDAdvancedFieldType GetDataType(TNRDLexer& lexer, std::int32_t commandNo, std::int32_t tokenNo) = 0;
   virtual std::int32_t GetDataSize(TNRDLexer& lexer, std::int32_t commandNo, std::int32_t tokenNo) = 0;
 };
 // The registered runner (not owned), or null.
 void SetSubqueryRunner(TNRDSubqueryRunner* runner);
 TNRDSubqueryRunner* GetSubqueryRunner();
+
+// ----- relational operators -----------------------------------------------------------------------
+
+// A relational operator as its expressions see it: column references bind to its columns by name
+// and read the operator's current row.
+class TNRDFieldAccess {
+ public:
+  virtual ~TNRDFieldAccess() = default;
+  // The number of the column named so (the table name, when not empty, must name its source);
+  // -1 when none.
+  virtual std::int32_t FindFieldForExpression(const std::string& tableName, const std::string& fieldName) = 0;
+  virtual void ReadFieldForExpression(std::int32_t fieldNo, TNRDVariant& value) = 0;
+  virtual TNRDAdvancedFieldType FieldTypeForExpression(std::int32_t fieldNo) = 0;
+  virtual std::int32_t FieldSizeForExpression(std::int32_t fieldNo) = 0;
+};
 
 // ----- nodes ----------------------------------------------------------------------------------------
 
@@ -108,6 +130,13 @@ class TNRDExprNode {
   virtual void SetCountAll(std::int64_t) {}
   virtual void AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor);
   virtual void AssignCursorBuffer(void* buffer, bool applyToParentQueryFields);
+  // Binds column references to the operator `ao`, or, failing that, to the enclosing query's
+  // operator `parentAO` (30115 when neither has the column).
+  virtual void AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO);
+  // True when every column reference would bind to `ao` or `parentAO` (either may be null).
+  virtual bool CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO);
+  // True when the node or a descendant is a nested SELECT.
+  bool HasSubquery();
   virtual TNRDAdvancedFieldType GetDataType();
   virtual std::int32_t GetDataSize();
   virtual std::int32_t GetPrecision() { return 0; }
@@ -146,12 +175,17 @@ class TNRDExprNodeField : public TNRDExprNode {
   TNRDVariant& GetDataValue() override;
   void AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor) override;
   void AssignCursorBuffer(void* buffer, bool applyToParentQueryFields) override;
+  void AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) override;
+  bool CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) override;
   TNRDAdvancedFieldType GetDataType() override;
   std::int32_t GetDataSize() override { return FFieldSize; }
   bool CanBeUsedInGroupBy(const std::string& groupByFields) override;
   bool FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const;
   // A Clob or WideClob column of `buffer` read whole into Value as an 8-bit or wide text.
   void ReadTextBlob(void* buffer);
+
+  TNRDFieldAccess* LAO = nullptr;  // set when bound to an operator instead of a cursor
+  std::int32_t FAOFieldNo = -1;
 
   TNRDCursor* LCursor = nullptr;
   void* LRecordBuffer = nullptr;
@@ -383,6 +417,8 @@ class TNRDExprNodeSubquery : public TNRDExprNode {
   TNRDVariant* GetSubqueryFieldValue(std::int32_t fieldNo) override;
   void AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor) override;
   void AssignCursorBuffer(void* buffer, bool applyToParentQueryFields) override;
+  void AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) override;
+  bool CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) override;
   TNRDAdvancedFieldType GetDataType() override;
   std::int32_t GetDataSize() override;
   bool Exists();
@@ -393,6 +429,7 @@ class TNRDExprNodeSubquery : public TNRDExprNode {
   TNRDLexer* LLexer;
   TNRDCursor* LCursor = nullptr;
   void* LCursorRecordBuffer = nullptr;
+  TNRDFieldAccess* LAO = nullptr;  // the enclosing query's operator
   std::int32_t FCommandNo = 0, FTokenNo = 0;
   bool FCorrelated = true;
   std::vector<std::unique_ptr<TNRDVariant>> FFieldValues;
@@ -442,6 +479,11 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
 
   void AssignCursor(TNRDCursor* cursor, void* parentQueryAO, TNRDCursor* parentCursor) override;
   void AssignCursorBuffer(void* buffer, bool applyToParentQueryFields);
+  void AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO);
+  bool CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO);
+  bool HasSubquery();
+  // Takes the tree apart at its top-level ANDs: the parts, in order; the expression is left empty.
+  std::vector<TNRDExprNodePtr> TakeAndParts();
 
   void MoveAndNodesToRoot();
   void AddNode(TNRDExprNodePtr node);

@@ -5,6 +5,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/sql/NRDSQLDDL.h"
 #include "engine/sql/NRDSQLDML.h"
+#include "engine/sql/NRDSQLSelect.h"
 #include "engine/storage/NRDCursor.h"
 
 namespace nrd::sql {
@@ -126,6 +127,7 @@ bool TNRDSQLProcessor::ParseNextCommand() {
 }
 
 void InstallSQLProcessor() {
+  InstallSelectCommands();
   SetQueryProcessorFactory([](TNRDDataSet& query) -> std::unique_ptr<TNRDQueryProcessor> {
     return std::make_unique<TNRDLocalSQLProcessor>(&query);
   });
