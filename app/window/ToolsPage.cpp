@@ -248,6 +248,11 @@ void TToolsPage::Build() {
   right->addWidget(Memo3, 1);
   main->addLayout(right, 1);
 
+  for (QComboBox* c : {ComboBox4, ComboBox5, ComboBox11, ComboBox10}) {
+    c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    c->setMinimumContentsLength(16);
+  }
+  Memo3->setMinimumWidth(120);
   FillTechFields();
   connect(ComboBox4, &QComboBox::currentIndexChanged, this, [this] { ComboBox4Change(); });
   connect(PageControl3, &QTabWidget::currentChanged, this, [this] { PageControl3Change(); });
