@@ -294,6 +294,30 @@ int TAt4RoleRows::Compare(const Row& x, const Row& y, int col) const {
   return nrd::AnsiCompareText(a, b, false) - nrd::CSTR_EQUAL;
 }
 
+void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
+  const auto field = [&](const char* name) -> nrd::TField& {
+    nrd::TField* f = table.FindField(name);
+    if (f == nullptr) throw EAt4Read(EAt4Read::NotFamilyTree, path, QStringLiteral("EventDetails.") + QLatin1String(name));
+    return *f;
+  };
+  nrd::TField &p = field("p_id"), &e = field("e_id"), &er = field("er_id"), &ord = field("e_ord");
+  for (; !table.Eof(); table.Next()) {
+    Role r;
+    r.pNull = p.IsNull(), r.eNull = e.IsNull(), r.erNull = er.IsNull(), r.ordNull = ord.IsNull();
+    if (!r.pNull) r.p = p.AsString();
+    if (!r.eNull) r.e = e.AsString();
+    if (!r.erNull) {
+      r.er = er.AsString();
+      // The query compares er_id with numbers: a text that is no number matches none of the roles.
+      bool ok = false;
+      const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
+      r.role = ok ? n : -1;
+    }
+    if (!r.ordNull) r.ord = ord.AsInteger();
+    roles.push_back(std::move(r));
+  }
+}
+
 bool TAt4RoleRows::Make(std::uint64_t bound) {
   rows_.clear();
   if (roles.size() >= kNone) return false;
@@ -735,21 +759,8 @@ void TAt4Reader::FamilyPass(const GedProgress& progress) {
   TAt4RoleRows rows;
   {
     Scan s(dm_, path_, "EventDetails");
-    nrd::TField &p = s.F(path_, "p_id"), &e = s.F(path_, "e_id"), &er = s.F(path_, "er_id"), &ord = s.F(path_, "e_ord");
-    for (s.T().First(); !s.T().Eof(); s.T().Next()) {
-      TAt4RoleRows::Role r;
-      r.pNull = p.IsNull(), r.eNull = e.IsNull(), r.erNull = er.IsNull(), r.ordNull = ord.IsNull();
-      if (!r.pNull) r.p = p.AsString();
-      if (!r.eNull) r.e = e.AsString();
-      if (!r.erNull) {
-        r.er = er.AsString();
-        bool ok = false;
-        const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
-        r.role = ok ? n : -1;
-      }
-      if (!r.ordNull) r.ord = ord.AsInteger();
-      rows.roles.push_back(std::move(r));
-    }
+    s.T().First();
+    rows.Read(s.T(), path_);
   }
   if (!rows.Make(kCombinationsPerRole * rows.roles.size() + kCombinationAllowance))
     throw EAt4Read(EAt4Read::TooManyRoles, path_);

@@ -90,7 +90,11 @@ class TAt4RoleRows {
     int ord = 0;
     bool pNull = true, eNull = true, erNull = true, ordNull = true;
   };
-  std::vector<Role> roles;  // the table's rows, filled by the caller
+  std::vector<Role> roles;  // the table's rows, filled by the caller or by Read
+
+  // Appends the rows of an open data set over the role table (fields p_id, e_id, er_id, e_ord), from its
+  // current position to its end. Throws EAt4Read NotFamilyTree (naming path) for a missing field.
+  void Read(nrd::TNRDDataSet& table, const QString& path);
 
   // Makes the rows; false, with no rows, when they would be more than bound (a few events with hundreds
   // of fathers, mothers and children make millions of combinations).
