@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <QLocale>
 
-#include "app/core/DataModules.h"
+#include "sources/Unit2.h"
 #include "app/window/NRDPasswordDialog.h"
 #include "app/window/Unit1.h"
 #include "sources/Unit3.h"

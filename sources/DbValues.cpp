@@ -6,6 +6,7 @@
 #include <QDate>
 
 #include <cmath>
+#include <utility>
 
 namespace dbvalues {
 
@@ -186,6 +187,85 @@ void SetGedcomDateText(TDATES& d, int type, bool isJulian, bool isDateBC) {
   }
   if (isJulian) g = QStringLiteral("@#DJULIAN@ ") + g;
   d.ORIG = g;
+}
+
+TDATES At4Date(const QString& shortText, int day, int month, int year, int type, bool isJulian, bool isDateBC,
+               const TDateContext& today) {
+  QString s = shortText.trimmed();
+  const int n = PartCount(s, u'.');
+  if (type == dtExact && n == 3 && day > 0 && month > 0)
+    s = ZeroPadInt(day, 2) + u'.' + ZeroPadInt(month, 2) + u'.' + ZeroPadInt(year, 4);
+  // Unknown parts are written "?" (and a month and year alone as "mm.yyyy"): widened to the display
+  // form "??.mm.yyyy", "dd.??.yyyy", "dd.mm.????".
+  if (n == 2 && type != dtAfter) {
+    s = QStringLiteral("??.") + s;
+  } else if (n == 3 && s.contains(u'?')) {
+    if (SplitPart(1, s, u'.') == u"?") s = QStringLiteral("??.") + s.mid(2, 100);
+    if (SplitPart(2, s, u'.') == u"?") s = s.left(3) + QStringLiteral("??") + s.mid(4);
+    if (SplitPart(3, s, u'.') == u"?") s = s.left(6) + QStringLiteral("????");
+  }
+  TDATES r;
+  r.NORM = s;
+  // The lower and upper bound, by the first symbol the text holds.
+  QString a, b;
+  if (s.isEmpty()) {
+    a = QStringLiteral("00000000");
+    b = today.today;
+  } else if (const qsizetype at = s.indexOf(QStringLiteral("..")); at >= 0) {
+    a = SortKeyFromDateText(s.left(at));
+    b = SortKeyFromDateText(s.mid(at + 2, 20));
+  } else if (s.contains(u'-')) {
+    a = SortKeyFromDateText(SplitPart(1, s, u'-'));
+    b = SortKeyFromDateText(SplitPart(2, s, u'-'));
+  } else if (s.contains(u'<')) {
+    a = QStringLiteral("00000000");
+    b = SortKeyFromDateText(SplitPart(2, s, u'<'));
+  } else if (s.contains(u'>')) {
+    a = SortKeyFromDateText(SplitPart(2, s, u'>'));
+    b = today.today;
+  } else if (s.contains(u'~')) {
+    a = SortKeyFromDateText(SplitPart(2, s, u'~'));
+    b = a;
+  } else if (s.contains(u'(')) {
+    a = SortKeyFromDateText(SplitPart(1, s, {u'(', u')'}));
+    b = SortKeyFromDateText(SplitPart(2, s, {u'(', u')'}));
+    if (a > b) std::swap(a, b);
+  } else if (isDateBC) {
+    a = u'-' + s;
+    b = a;
+  } else {
+    a = SortKeyFromDateText(s);
+    b = a == u"00000000" ? today.today : a;
+  }
+  r.DDATE = DmyToDate(s);
+  if (a.size() == 8)
+    r.SORT1 = QString(a).replace(u'?', u'0');
+  else if (a.size() == 4)
+    r.SORT1 = a + QStringLiteral("0000");
+  r.SORT2 = b.size() == 8 ? QString(b).replace(u'?', u'9') : b + QStringLiteral("9999");
+  if (a.left(4) != u"0000")
+    r.YEARS = a.left(4);
+  else if (b.left(4) != today.year)
+    r.YEARS = b.left(4);
+  if (s.isEmpty()) {
+    r.NORM = QStringLiteral("?");
+  } else {
+    bool ok = false;
+    r.YEARS.toInt(&ok);
+    if (!ok) {
+      r.NORM.clear();
+      r.YEARS.clear();
+      r.SORT1 = QStringLiteral("00000000");
+      r.SORT2 = today.today;
+    }
+  }
+  // The GEDCOM text: a qualified date from the short text as widened, any other from the display text.
+  TDATES g;
+  g.NORM = type >= dtAbout && type <= dtFromTo ? s : r.NORM;
+  SetGedcomDateText(g, type, isJulian, isDateBC);
+  r.STYPE = g.STYPE;
+  r.ORIG = g.ORIG;
+  return r;
 }
 
 }  // namespace dbvalues

@@ -4,6 +4,7 @@
 // class and falls back (empty text, 0, false) instead of failing. Stateless; callable from anywhere.
 #pragma once
 
+#include "app/core/GDate.h"
 #include "app/core/Model.h"
 #include "platform/SqliteDb.h"
 
@@ -54,5 +55,14 @@ enum TDateType : int {
 // "(...)" and "-") and the date's type and flags: the qualifier word, the GEDCOM text with "?" removed,
 // the month of the first date as its abbreviation, and the Julian escape in front.
 void SetGedcomDateText(TDATES& d, int type, bool isJulian, bool isDateBC);
+
+// The date of an ".at4" Dates row, rebuilt from its short text (day, month and year as "dd.mm.yyyy"
+// with "?" for an unknown part, and the symbols above) with the help of its day, month, year, type and
+// flags: the display text NORM (unknown parts widened to "??" and "????"), the "yyyymmdd" bounds
+// SORT1/SORT2 (an open end is today), YEARS, the exact day and the GEDCOM text ORIG. A text whose year
+// cannot be told gives an empty NORM and the open range; an empty text gives NORM "?". CALEN stays
+// empty. Pure: the same input and today give the same date.
+TDATES At4Date(const QString& shortText, int day, int month, int year, int type, bool isJulian, bool isDateBC,
+               const TDateContext& today);
 
 }  // namespace dbvalues

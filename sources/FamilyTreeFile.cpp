@@ -1,6 +1,7 @@
 // The door to a family tree on disk; see FamilyTreeFile.h.
 #include "sources/FamilyTreeFile.h"
 
+#include "sources/At4Reader.h"
 #include "sources/At5Reader.h"
 #include "sources/Unit3.h"
 
@@ -29,9 +30,16 @@ bool LoadFamilyTree(Model& model, const QString& path, const GedProgress& progre
       TAt5Reader(model, *dm).At5_Indi(path, nameTemplate, progress);
       return true;
     }
-    case TFamilyTreeType::At4:
-      // The ".at4" reader plugs in here; until it exists such a file reads nothing.
-      return false;
+    case TFamilyTreeType::At4: {
+      std::unique_ptr<TDataModule2> own;
+      TDataModule2* dm = DataModule2();
+      if (!dm) {
+        own = std::make_unique<TDataModule2>();
+        dm = own.get();
+      }
+      TAt4Reader(model, *dm).At4_Indi(path, progress);
+      return true;
+    }
     case TFamilyTreeType::Unknown:
       break;
   }

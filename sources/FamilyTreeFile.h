@@ -17,10 +17,10 @@ enum class TFamilyTreeType { Unknown, Gedcom, At4, At5 };
 TFamilyTreeType FamilyTreeType(const QString& path);
 
 // Reads the file at path into model (replacing what it held) and returns true; returns false, reading
-// nothing and leaving the model as it was, for a type that has no reader (an unknown name; ".at4" until
-// its reader exists). progress is called as the readers say (every 100 lines or 10 rows); nameTemplate is
-// the person-list name template for the display names. A ".at5" file is read through the program's data
-// module when there is one (its connection then stays open, as the module's does), else through one of
-// its own.
+// nothing and leaving the model as it was, for a type that has no reader (an unknown name). progress is
+// called as the readers say (every 100 lines or 10 rows); nameTemplate is the person-list name template
+// for the display names (an ".at4" file keeps its own full names). An ".at4" or ".at5" file is read
+// through the program's data module when there is one (its database or connection then stays open, as
+// the module's does), else through one of its own.
 bool LoadFamilyTree(Model& model, const QString& path, const GedProgress& progress = {},
                     const QString& nameTemplate = QString::fromUtf16(kDefaultNameTemplate));

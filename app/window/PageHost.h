@@ -40,6 +40,9 @@ class TPageHost {
   // The folder of the settings file, with a trailing "/": the program's folder when it is writable, else
   // the per-user configuration folder. Files a page keeps beside the program (fixed workbooks) go there.
   virtual QString SettingsFolder() const = 0;
+  // The family tree file read last, as it was named when opened; empty before the first. The exports
+  // pass it on so that a file they write never replaces it.
+  virtual QString LoadedFile() const = 0;
 
   // Page control: shows a page; tells which page shows.
   virtual void ShowPage(QWidget* tab) = 0;

@@ -30,7 +30,7 @@
 
 #include "app/charts/Ancestors.h"
 #include "app/charts/ChartOutput.h"
-#include "app/core/DataModules.h"
+#include "sources/Unit2.h"
 #include "app/window/FormSettings.h"
 #include "app/core/GedcomReader.h"
 #include "app/core/Model.h"
@@ -386,7 +386,7 @@ void TForm1::FormClose() {
   closed_ = true;
   IniSave();
   langIni_.reset();
-  if (TDataModule2* dm = DataModule2()) dm->dbAT4.Close();
+  if (TDataModule2* dm = DataModule2()) dm->CloseAll();
 }
 
 void TForm1::ShowError(const QString& text) {

@@ -163,6 +163,7 @@ class TForm1 : public QWidget, public TPageHost {
   QString Lang(const QString& key, const QString& def) const override;
   QWidget* Window() override { return this; }
   QString SettingsFolder() const override;
+  QString LoadedFile() const override { return loadedPath_; }
   void ShowPage(QWidget* tab) override;
   bool IsCurrentPage(const QWidget* tab) const override;
   void OutputReady() override;

@@ -53,10 +53,45 @@ bool IntegerRange(TNRDBaseFieldType t, std::int64_t& lo, std::int64_t& hi) {
   }
 }
 
+// Engine day numbers of 0001-01-01 and 9999-12-31: the dates the calendar routines can show.
+constexpr std::int64_t kFirstNRDDate = 1, kLastNRDDate = 3652059;
+
+bool IsCalendarType(TNRDBaseFieldType t) { return t == bftDate || t == bftDateTime; }
+
+// A date or date-time value whose day lies between 0001-01-01 and 9999-12-31.
+bool DayInCalendar(const TNRDVariant& v) {
+  if (v.IsNull()) return true;
+  const std::int64_t day = v.DataType() == bftDate ? v.AsNRDDate() : v.AsNRDDateTime().Date;
+  return day >= kFirstNRDDate && day <= kLastNRDDate;
+}
+
 // Integer arithmetic wraps in the value layer; here a result outside the result type is an error.
+// Day arithmetic wraps in 32 bits there too; a day beyond the calendar is an overflow here.
 void CheckedArithmetic(TNRDVariant& acc, const TNRDVariant& v, TNRDDataOperator op) {
   if (acc.IsNull() || v.IsNull()) {
     acc.SetNull(acc.DataType());
+    return;
+  }
+  if (IsCalendarType(acc.DataType()) || IsCalendarType(v.DataType())) {
+    // No shift wider than the calendar can land on a date, so it is refused before the value
+    // layer adds it in 32 bits.
+    const TNRDVariant& other = IsCalendarType(acc.DataType()) ? v : acc;
+    if (other.IsNumericDataType() && !IsCalendarType(other.DataType()) &&
+        !(std::fabs(other.AsDouble()) <= static_cast<double>(kLastNRDDate)))
+      Overflow(op);
+    try {
+      switch (op) {
+        case doADD: acc.Add(v); break;
+        case doMUL: acc.Mul(v); break;
+        case doDIV: acc.Division(v); break;
+        default: break;
+      }
+    } catch (const ENRDException&) {
+      throw;
+    } catch (const Exception&) {
+      Overflow(op);
+    }
+    if (IsCalendarType(acc.DataType()) && !DayInCalendar(acc)) Overflow(op);
     return;
   }
   const TNRDBaseFieldType rt = GetResultDataType(acc.DataType(), v.DataType(), false);
@@ -1306,13 +1341,32 @@ TNRDVariant& TNRDExprNodeCast::GetDataValue() {
   TNRDVariant v;
   v.Assign(Child(0)->GetDataValue(), true);
   const TNRDBaseFieldType target = AdvancedToBaseFieldType(FCastType);
+  auto castError = [&]() {
+    return ENRDException(30051, "Cannot cast from '%s' to '%s'",
+                         {BaseFieldTypeToSQLName(v.DataType()), AdvancedFieldTypeToSQLName(FCastType)});
+  };
+  // The value layer narrows integers by wrapping (70000 as SMALLINT would read 4464); a value
+  // that the target cannot hold is a failed conversion instead.
+  std::int64_t lo = 0, hi = 0;
+  if (!v.IsNull() && target != bftSignedInt64 && IntegerRange(target, lo, hi)) {
+    TNRDVariant wide;
+    wide.Assign(v, true);
+    try {
+      wide.Cast(bftSignedInt64);
+    } catch (const ENRDException&) {
+      throw;
+    } catch (const Exception&) {
+      throw castError();
+    }
+    const std::int64_t x = wide.AsInt64();
+    if (x < lo || x > hi) throw castError();
+  }
   try {
     v.Cast(target);
   } catch (const ENRDException&) {
     throw;
-  } catch (const Exception& e) {
-    throw ENRDException(30051, "Cannot cast from '%s' to '%s'",
-                        {BaseFieldTypeToSQLName(v.DataType()), AdvancedFieldTypeToSQLName(FCastType)});
+  } catch (const Exception&) {
+    throw castError();
   }
   if (!v.IsNull() && (IsStringAft(FCastType) || FCastType == aftGuid)) {
     std::int64_t size = 4096;
@@ -1553,6 +1607,14 @@ TNRDVariant& TNRDExprNodeDateFunction::GetDataValue() {
       if (v.IsNull()) return Value;
       const TDateTime d = DateFormater->ToDate(v.AsAnsiString());
       Value.SetAsTDateTime(d);
+      if (d == 0) {
+        // Midnight of day 0 is both "no date part" and "no time part": the format decides. Cast
+        // in turn (to time, then to date) it would become day number 0, which is no date at all.
+        const TNRDAdvancedFieldType t = DateFormater->GetDataType();
+        if (t == aftDate) Value.Cast(bftDate);
+        else if (t == aftTime) Value.Cast(bftTime);
+        return Value;
+      }
       if (std::trunc(d) == 0) Value.Cast(bftTime);
       if (d - std::trunc(d) == 0) Value.Cast(bftDate);
       return Value;

@@ -7,7 +7,12 @@
 #include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDTypes.h"
+#include <chrono>
+#include <thread>
+
+#include "engine/foundation/NRDNamedList.h"
 #include "engine/sql/NRDSQLProcessor.h"
+#include "engine/sql/NRDSQLSelect.h"
 #include "engine/storage/NRDCursor.h"
 
 namespace nrd::sql {
@@ -43,6 +48,9 @@ class CloseOnExit {
 TNRDSQLInsert::~TNRDSQLInsert() = default;
 
 void TNRDSQLInsert::Parse() {
+  // Nested SELECTs of the values are read through the SELECT layer.
+  const TNRDSQLContext context = ContextOf(LQuery);
+  TNRDSQLContextScope scope(context);
   if (!GetCurrentToken()) throw ENRDException(30204, "Blank SQL command");
   NextOrRaise(30205);
   if (!IsWord(rwINTO)) RaiseTokenExpected(30206, "INTO");
@@ -162,6 +170,8 @@ void TNRDSQLInsert::ParseValues() {
 
 void TNRDSQLInsert::ExecSQL(TNRDDataSet* query, bool isRoot, bool, bool&, TNRDAO*, TNRDCursor*) {
   RowsAffected = 0;
+  const TNRDSQLContext context = ContextOf(query);
+  TNRDSQLContextScope scope(context);
   std::unique_ptr<TNRDTable> table;
   std::unique_ptr<TNRDDatabase> database;
   OpenExternalTable(query, DatabaseFileName, TableName, Password, IntoMemory, table, database);
@@ -258,7 +268,8 @@ void TNRDSQLInsert::InsertSelectedRows(TNRDDataSet* query, bool isRoot, TNRDTabl
     copyRows();
     return;
   }
-  if (!cursor.LockTable(ltRW, 1125, 80, true)) throw ENRDException(20224, "Table is locked");
+  if (!cursor.LockTable(ltRW, SQLLockRetries().InsertTries, SQLLockRetries().InsertDelayMs, true))
+    throw ENRDException(20224, "Table is locked");
   const bool exclusive = cursor.LockTable(ltXIRW, 1, 0, false);
   try {
     cursor.BeginBatchUpdate();
@@ -276,6 +287,375 @@ void TNRDSQLInsert::InsertSelectedRows(TNRDDataSet* query, bool isRoot, TNRDTabl
   }
   if (exclusive) cursor.UnlockTable(ltXIRW, false);
   cursor.UnlockTable(ltRW, false);
+}
+
+// ----- UPDATE and DELETE: the shared part ---------------------------------------------------------------
+
+TNRDSQLLockRetries& SQLLockRetries() {
+  static TNRDSQLLockRetries retries;
+  return retries;
+}
+
+namespace {
+
+void Sleep(std::int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The one table of the internal SELECT. Its rows can be changed only when the SELECT reads that
+// table alone and passes its rows on unchanged; a join, a grouping, a row limit or a set operator
+// would give rows of a table of their own, so such a statement is refused.
+const TNRDTableReference& TargetOf(const TNRDSQLUnion& select) {
+  const TNRDQueryExprNode& root = *select.FRootNode;
+  const TNRDSQLSelect* s = root.NodeType == qetSelect ? root.SelectCommand.get() : nullptr;
+  bool plain = s != nullptr && s->FromTables.size() == 1 && s->FromTables.front()->TableType == attTable &&
+               s->GroupByFields.ItemCount() == 0 && !s->HavingCondition && !s->Distinct && s->TopRowCount < 0 &&
+               select.IntoTable.empty();
+  if (plain && !s->AllFields)
+    for (const TNRDSelectListItem& item : s->SelectList)
+      if (item.IsExpression && item.ValueExpr && item.ValueExpr->IsAggregated()) plain = false;
+  if (!plain) throw ENRDException(10107, "Dataset is in read only mode");
+  return *s->FromTables.front();
+}
+
+// The WHERE of the internal SELECT as a filter of its own, for the table's cursor.
+std::unique_ptr<TNRDExpression> WhereOf(const TNRDSQLUnion& select, const TNRDSQLContext& context) {
+  const TNRDSQLSelect& s = *select.FRootNode->SelectCommand;
+  if (!s.SearchCondition || s.SearchCondition->IsEmpty()) return nullptr;
+  auto where = std::make_unique<TNRDExpression>(s.SearchCondition->Root()->Clone());
+  where->FInMemory = context.InMemory;
+  where->FSessionName = context.SessionName;
+  where->FDatabaseName = context.DatabaseName;
+  return where;
+}
+
+// The bookmarks of the rows the filter lets through, in the cursor's order. The filter stays on
+// the cursor only while they are gathered.
+std::vector<TBookmark> GatherRows(TNRDTable& table, TNRDExpression* where) {
+  TNRDCursor& cursor = *table.Cursor();
+  std::vector<TBookmark> rows;
+  struct ClearFilter {
+    TNRDCursor& c;
+    ~ClearFilter() {
+      c.SetSQLFilter(nullptr, nullptr, nullptr);
+      c.DisableRecordBitmap();
+    }
+  } clear{cursor};
+  if (where != nullptr) {
+    cursor.SetSQLFilter(where, nullptr, nullptr);
+    cursor.DisableRecordBitmap();
+  }
+  for (table.First(); !table.Eof(); table.Next()) rows.push_back(table.GetBookmark());
+  return rows;
+}
+
+// The table's data stays locked for the statement (recursive within this thread); released on
+// every way out.
+class TableDataLock {
+ public:
+  explicit TableDataLock(TNRDCursor& cursor) : FCursor(cursor) { FCursor.LockTableData(); }
+  ~TableDataLock() {
+    try {
+      FCursor.UnlockTableData();
+    } catch (...) {
+    }
+  }
+  TableDataLock(const TableDataLock&) = delete;
+  TableDataLock& operator=(const TableDataLock&) = delete;
+
+ private:
+  TNRDCursor& FCursor;
+};
+
+// The table lock of UPDATE and DELETE: lock rounds of one try each, with the table data unlocked
+// between them so that other sessions can finish (then 20223), and an opportunistic exclusive
+// lock. Both are released by the destructor.
+class TableLockRounds {
+ public:
+  explicit TableLockRounds(TNRDCursor& cursor) : FCursor(cursor) {
+    const TNRDSQLLockRetries& r = SQLLockRetries();
+    for (std::int32_t round = 0; round < r.Rounds; ++round) {
+      if (FCursor.LockTable(ltRW, 1, 0, true)) {
+        FLocked = true;
+        break;
+      }
+      FCursor.UnlockTableData();
+      Sleep(r.DelayMs);
+      FCursor.LockTableData();
+    }
+    if (!FLocked) throw ENRDException(20223, "Table is locked");
+    FExclusive = FCursor.LockTable(ltXIRW, 1, 0, false);
+  }
+  ~TableLockRounds() {
+    try {
+      if (FExclusive) FCursor.UnlockTable(ltXIRW, false);
+      if (FLocked) FCursor.UnlockTable(ltRW, false);
+    } catch (...) {
+    }
+  }
+  TableLockRounds(const TableLockRounds&) = delete;
+  TableLockRounds& operator=(const TableLockRounds&) = delete;
+
+ private:
+  TNRDCursor& FCursor;
+  bool FLocked = false;
+  bool FExclusive = false;
+};
+
+bool InTransaction(const TNRDTable& table) { return table.Database() != nullptr && table.Database()->InTransaction(); }
+
+// A MEMORY or TEMP table writes through: a cancelled batch keeps what it changed.
+bool BatchCanBeUndone(const TNRDTable& table) {
+  return !table.InMemory() && !table.Temporary() && !SameText(table.DatabaseName(), "TEMP");
+}
+
+// Parses the internal SELECT at the lexer's current token; nothing may follow it in the command.
+std::unique_ptr<TNRDSQLUnion> ParseInternalSelect(TNRDLexer& lexer, TNRDDataSet* query) {
+  const TNRDSQLContext context = ContextOf(query);
+  TNRDSQLContextScope scope(context);
+  auto select = std::make_unique<TNRDSQLUnion>(lexer, query);
+  TToken t;
+  // A word the SELECT did not take would otherwise be dropped silently, and a WHERE cut short
+  // changes more rows than were meant.
+  if (lexer.GetCurrentToken(t))
+    throw ENRDException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
+                        {t.Text, t.LineNum, t.ColumnNum});
+  return select;
+}
+
+TToken MakeToken(TTokenType type, std::string text, TReservedWord word = rwNone) {
+  TToken t;
+  t.TokenType = type;
+  t.ReservedWord = word;
+  t.Text = std::move(text);
+  return t;
+}
+
+}  // namespace
+
+// ----- UPDATE -------------------------------------------------------------------------------------------------
+
+TNRDSQLUpdate::~TNRDSQLUpdate() = default;
+
+void TNRDSQLUpdate::Parse() {
+  // Nested SELECTs of the values are read through the SELECT layer.
+  const TNRDSQLContext context = ContextOf(LQuery);
+  TNRDSQLContextScope scope(context);
+  if (!GetCurrentToken()) throw ENRDException(30216, "Blank SQL command");
+  if (!GetNextToken() || (!IsNameType(Token.TokenType) && Token.TokenType != tktReservedWord &&
+                          Token.TokenType != tktParameter))
+    RaiseAtToken(30217, "Table name expected, but '%s' found at line %d, column %d");
+  TNRDTableNameParts parts;
+  ParseTableName(parts);
+  DatabaseFileName = parts.DatabaseFileName;
+  TableName = parts.TableName;
+  IntoMemory = parts.InMemory;
+  Password = parts.Password;
+  FTablePseudonym = parts.Pseudonym;
+  if (AtEnd() || !IsWord(rwSET)) RaiseTokenExpected(30220, "SET");
+  NextOrRaise(30223);
+  if (Token.TokenType == tktLeftParenthesis) ParseRowForm();
+  else ParseAssignments();
+
+  // The internal SELECT: select * from [MEMORY] ['file' .] table [pseudonym] [PASSWORD 'pw'] [WHERE ...].
+  FSelectLexer = std::make_unique<TNRDLexer>("", nullptr, true);
+  FSelectLexer->AddCommand();
+  FSelectLexer->AddToken(MakeToken(tktReservedWord, "select", rwSELECT));
+  FSelectLexer->AddToken(MakeToken(tktString, "*"));
+  FSelectLexer->AddToken(MakeToken(tktReservedWord, "from", rwFROM));
+  if (IntoMemory) FSelectLexer->AddToken(MakeToken(tktReservedWord, "MEMORY", rwMEMORY));
+  if (!DatabaseFileName.empty()) {
+    FSelectLexer->AddToken(MakeToken(tktQuotedString, DatabaseFileName));
+    FSelectLexer->AddToken(MakeToken(tktDot, "."));
+  }
+  FSelectLexer->AddToken(MakeToken(tktBracketedString, TableName));
+  if (!FTablePseudonym.empty()) FSelectLexer->AddToken(MakeToken(tktBracketedString, FTablePseudonym));
+  if (!Password.empty()) {
+    FSelectLexer->AddToken(MakeToken(tktReservedWord, "PASSWORD", rwPASSWORD));
+    FSelectLexer->AddToken(MakeToken(tktQuotedString, Password));
+  }
+  if (!AtEnd() && IsWord(rwWHERE)) {
+    TToken t = Token;
+    do {
+      FSelectLexer->AddToken(t);
+    } while (LLex->GetNextToken(t));
+  }
+  FSelectLexer->SetCurrentTokenNo(0);
+  InternalSelecter = ParseInternalSelect(*FSelectLexer, LQuery);
+}
+
+void TNRDSQLUpdate::ParseRowForm() {
+  IsFieldValuesSubquery = true;
+  NextOrRaise(30223);
+  ParseNameList(FieldNames);
+  if (AtEnd() || Token.TokenType != tktRightParenthesis) RaiseTokenExpected(30494, ")");
+  if (!GetNextToken() || Token.Text != "=") RaiseTokenExpected(30495, "=");
+  NextOrRaise(30223);
+  FieldValuesSubqueryExpr = std::make_unique<TNRDExpression>();
+  FieldValuesSubqueryExpr->ParseForRowSubqueryExpression(LLex);
+  if (FieldValuesSubqueryExpr->Root() == nullptr)
+    RaiseAtToken(30357, "Error parsing parameter '%s' at line %d, column %d");
+  GetCurrentToken();
+}
+
+void TNRDSQLUpdate::ParseAssignments() {
+  for (;;) {
+    if (!IsNameType(Token.TokenType) && Token.TokenType != tktReservedWord)
+      RaiseAtToken(30221, "Field name expected, but '%s' found at line %d, column %d");
+    std::string name = Token.Text;
+    NextOrRaise(30221);
+    // table.column names the target itself; its pseudonym is no qualifier here.
+    if (Token.TokenType == tktDot && SameText(name, TableName)) {
+      NextOrRaise(30221);
+      if (!IsNameType(Token.TokenType) && Token.TokenType != tktReservedWord)
+        RaiseAtToken(30221, "Field name expected, but '%s' found at line %d, column %d");
+      name = Token.Text;
+      NextOrRaise(30221);
+    }
+    if (Token.Text != "=" || Token.TokenType == tktQuotedString || Token.TokenType == tktBracketedString)
+      RaiseTokenExpected(30221, "=");
+    NextOrRaise(30223);
+    const TToken start = Token;
+    auto value = std::make_unique<TNRDExpression>();
+    value->ParseForValueExpression(LLex);
+    if (value->Root() == nullptr) {
+      Token = start;
+      RaiseAtToken(30357, "Error parsing parameter '%s' at line %d, column %d");
+    }
+    FieldNames.push_back(name);
+    FieldValues.push_back(std::move(value));
+    if (!GetCurrentToken() || IsWord(rwWHERE)) return;
+    if (Token.TokenType != tktComma) RaiseTokenExpected(30222, ",");
+    NextOrRaise(30223);
+  }
+}
+
+void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRDCursor*) {
+  RowsAffected = 0;
+  const TNRDSQLContext context = ContextOf(query);
+  TNRDSQLContextScope scope(context);
+  const TNRDTableReference& target = TargetOf(*InternalSelecter);
+  std::unique_ptr<TNRDTable> table;
+  std::unique_ptr<TNRDDatabase> database;
+  OpenExternalTable(query, target.DatabaseName, target.TableName, target.Password, target.InMemory || IntoMemory,
+                    table, database);
+  table->Open();
+  CloseOnExit closer(*table);
+  TNRDCursor& cursor = *table->Cursor();
+  std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
+  for (auto& value : FieldValues) value->AssignCursor(&cursor, nullptr, nullptr);
+  if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignCursor(&cursor, nullptr, nullptr);
+
+  TableDataLock dataLock(cursor);
+  if (InTransaction(*table)) {
+    ChangeRows(*table, GatherRows(*table, where.get()));
+    return;
+  }
+  const TNRDSQLLockRetries& retries = SQLLockRetries();
+  for (std::int32_t attempt = 1;; ++attempt) {
+    TableLockRounds locks(cursor);
+    cursor.BeginBatchUpdate();
+    try {
+      ChangeRows(*table, GatherRows(*table, where.get()));
+      cursor.EndBatchUpdate();
+      return;
+    } catch (...) {
+      cursor.CancelBatchUpdate();
+      RowsAffected = 0;
+      if (attempt >= retries.UpdateAttempts || !BatchCanBeUndone(*table)) throw;
+    }
+    // The locks go with `locks` at the end of this pass; the next attempt takes them anew.
+    Sleep(retries.UpdateRetryDelayMs);
+  }
+}
+
+void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows) {
+  std::vector<TField*> fields;
+  for (const std::string& name : FieldNames) fields.push_back(&table.FieldByName(name));
+  // Every new value is computed from the row as it was before the first of them is stored.
+  std::vector<TNRDVariant> values(fields.size());
+  TNRDExprNode* rowSubquery = FieldValuesSubqueryExpr ? FieldValuesSubqueryExpr->Root() : nullptr;
+  for (const TBookmark& row : rows) {
+    table.GotoBookmark(row);
+    // The expressions read the row as the data set holds it (the cursor lends its buffer to the
+    // data set only for the length of a read).
+    void* record = table.ActiveRecordBuffer();
+    if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignCursorBuffer(record, false);
+    for (auto& value : FieldValues) value->AssignCursorBuffer(record, false);
+    if (rowSubquery != nullptr) rowSubquery->ResetSubqueryFieldValues();
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const TNRDVariant* v = rowSubquery != nullptr ? rowSubquery->GetSubqueryFieldValue(static_cast<std::int32_t>(i))
+                                                    : FieldValues[i]->GetValue(true);
+      if (v == nullptr) throw ENRDException(30359, "Value is Null");
+      values[i].Assign(*v, true);
+    }
+    table.Edit();
+    try {
+      for (std::size_t i = 0; i < fields.size(); ++i) AssignVariantToField(&values[i], *fields[i]);
+      table.Post();
+    } catch (...) {
+      table.Cancel();
+      throw;
+    }
+    ++RowsAffected;
+  }
+}
+
+// ----- DELETE -------------------------------------------------------------------------------------------------
+
+TNRDSQLDelete::~TNRDSQLDelete() = default;
+
+void TNRDSQLDelete::Parse() {
+  const std::int32_t commandNo = LLex->CurrentCommandNo();
+  if (commandNo < 0 || commandNo >= LLex->NumCommands() || LLex->Commands[static_cast<std::size_t>(commandNo)].Tokens.empty())
+    throw ENRDException(30224, "Unexpected end of SQL command found at line %d, column %d",
+                        {Token.LineNum, Token.ColumnNum});
+  // DELETE FROM t WHERE c is read as select * FROM t WHERE c.
+  std::vector<TToken>& tokens = LLex->Commands[static_cast<std::size_t>(commandNo)].Tokens;
+  TToken select = MakeToken(tktReservedWord, "select", rwSELECT);
+  select.LineNum = tokens.front().LineNum;
+  select.ColumnNum = tokens.front().ColumnNum;
+  tokens.insert(tokens.begin(), select);
+  TToken& star = tokens[1];
+  star.TokenType = tktString;
+  star.ReservedWord = rwNone;
+  star.Text = "*";
+  LLex->SetCurrentTokenNo(0);
+  InternalSelecter = ParseInternalSelect(*LLex, LQuery);
+}
+
+void TNRDSQLDelete::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRDCursor*) {
+  RowsAffected = 0;
+  const TNRDSQLContext context = ContextOf(query);
+  TNRDSQLContextScope scope(context);
+  const TNRDTableReference& target = TargetOf(*InternalSelecter);
+  std::unique_ptr<TNRDTable> table;
+  std::unique_ptr<TNRDDatabase> database;
+  OpenExternalTable(query, target.DatabaseName, target.TableName, target.Password, target.InMemory, table, database);
+  table->Open();
+  CloseOnExit closer(*table);
+  TNRDCursor& cursor = *table->Cursor();
+  std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
+
+  auto deleteRows = [&] {
+    for (const TBookmark& row : GatherRows(*table, where.get())) {
+      table->GotoBookmark(row);
+      table->Delete();
+      ++RowsAffected;
+    }
+  };
+  TableDataLock dataLock(cursor);
+  if (InTransaction(*table)) {
+    deleteRows();
+    return;
+  }
+  TableLockRounds locks(cursor);
+  cursor.BeginBatchUpdate();
+  try {
+    deleteRows();
+    cursor.EndBatchUpdate();
+  } catch (...) {
+    cursor.CancelBatchUpdate();
+    throw;
+  }
 }
 
 }  // namespace nrd::sql

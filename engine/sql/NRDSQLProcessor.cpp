@@ -88,8 +88,8 @@ bool TNRDSQLProcessor::ParseNextCommand() {
   } else {
     switch (t.ReservedWord) {
       case rwINSERT: command = MakeCommand<TNRDSQLInsert>(&lex, NRDQuery); break;
-      case rwUPDATE:
-      case rwDELETE: throw ENRDException(30039, "Not implemented yet");
+      case rwUPDATE: command = MakeCommand<TNRDSQLUpdate>(&lex, NRDQuery); break;
+      case rwDELETE: command = MakeCommand<TNRDSQLDelete>(&lex, NRDQuery); break;
       case rwCREATE:
         if (second(30148, 30147, {rwTABLE, rwUNIQUE, rwINDEX}) == rwTABLE)
           command = MakeCommand<TNRDDDLCreateTable>(&lex, NRDQuery);

@@ -104,6 +104,8 @@ void TNRDDatabaseFile::OpenFile(const std::string& fileName, TNRDAccessMode acce
 void TNRDDatabaseFile::CloseFile() {
   CheckOpened("CloseFile");
   FBatch.Clear();
+  // A spill still running at close was never committed: the next opener rolls its journal back.
+  FSpill.reset();
   const bool ok = FFile->Close();
   const int error = FFile->LastError();
   FFile.reset();
@@ -371,14 +373,55 @@ void TNRDDatabaseFile::CommitBatch() {
   if (!FBatch.Active()) return;
   TNRDWriteBatch batch = std::move(FBatch);
   FBatch.Clear();
-  TNRDJournal::Apply(*FFileSystem, *FFile, batch, FSynchronous);
+  if (FSpill) {
+    FSpill->Apply(batch);
+  } else {
+    TNRDJournal::Apply(*FFileSystem, *FFile, batch, FSynchronous);
+  }
+}
+
+void TNRDDatabaseFile::BeginSpill() {
+  CheckOpened("BeginSpill");
+  if (FSpill || FBatch.Active()) throw ENRDException(30369, "A change set of file '%s' is running", {FFileName});
+  if (RefuseReadOnly()) throw ENRDException(30369, "File '%s' is read-only", {FFileName});
+  auto spill = std::make_unique<TNRDSpillJournal>(*FFileSystem, *FFile, FSynchronous);
+  spill->Start();
+  FSpill = std::move(spill);
+}
+
+void TNRDDatabaseFile::EndSpill(bool commit) {
+  if (!FSpill) return;
+  FBatch.Clear();
+  std::unique_ptr<TNRDSpillJournal> spill = std::move(FSpill);
+  if (commit) {
+    try {
+      spill->Finish();
+    } catch (...) {
+      // Not committed after all: the journal, wherever it stands, takes the file back.
+      spill.reset();
+      try {
+        TNRDJournal::Recover(*FFileSystem, *FFile, FSynchronous);
+      } catch (...) {
+      }
+      throw;
+    }
+  } else {
+    spill->RollBack();
+  }
+}
+
+bool TNRDDatabaseFile::ReadOriginal(void* buffer, std::int64_t count, std::int64_t position) {
+  CheckOpened("ReadBuffer");
+  if (!FSpill) return RawRead(buffer, count, position);
+  FLastError = 0;
+  return position >= 0 && count >= 0 && FSpill->ReadOriginal(buffer, count, position);
 }
 
 void TNRDDatabaseFile::AbortBatch() { FBatch.Clear(); }
 
 bool TNRDDatabaseFile::RecoverJournal() {
   CheckOpened("RecoverJournal");
-  if (FBatch.Active()) return false;
+  if (FBatch.Active() || FSpill) return false;
   return TNRDJournal::Recover(*FFileSystem, *FFile, FSynchronous);
 }
 

@@ -71,6 +71,16 @@ class TNRDDatabaseFile {
   void CommitBatch();
   void AbortBatch();
   bool InBatch() const { return FBatch.Active(); }
+  // A change set that reaches the file in parts (a transaction that spills its pages): from
+  // BeginSpill to EndSpill every batch commits through one growing journal (TNRDSpillJournal), the
+  // file is synced and the journal deleted only at EndSpill(true); EndSpill(false) restores the file
+  // as it was at BeginSpill. The caller holds the header lock all the while. 30369/30375.
+  void BeginSpill();
+  void EndSpill(bool commit);
+  bool InSpill() const { return FSpill != nullptr; }
+  // During a spill: the bytes as they were at BeginSpill, for readers that must not see the
+  // change set. False when the read fails.
+  bool ReadOriginal(void* buffer, std::int64_t count, std::int64_t position);
   // Rolls back an unfinished change set of a writer that is gone; true when there was one.
   bool RecoverJournal();
   // True when a journal lies beside the file (of a live writer, or of one that is gone).
@@ -113,6 +123,7 @@ class TNRDDatabaseFile {
   int FReopenDelayMS = 1000;
   int FLastError = 0;
   TNRDWriteBatch FBatch;
+  std::unique_ptr<TNRDSpillJournal> FSpill;
 };
 
 // Runs a change set: begins a batch unless one runs already, commits it on Commit, aborts it when

@@ -44,6 +44,13 @@ void TNRDDiskDatabaseData::OpenDatabaseFile(TNRDBaseSession* session, bool& repa
     FTableListFile->OpenFile(FSystemDir->GetFileFirstPageNo(dbftTablesList));
     FTableListFile->Load();
     FTableLockManager = std::make_unique<TNRDDatabaseTableLockManager>(FMaxSessionCount, FDiskPageManager.get());
+    if (FMultiUser) {
+      // Spilled pages are uncommitted data in the file: before each spill the session takes the
+      // RW locks of its changed tables, as a commit does, so that no other process reads them.
+      FDiskPageManager->SetBeforeSpill([this](std::int32_t sessionID) {
+        return FTableLockManager != nullptr && FTableLockManager->AddRWLocksBeforeCommit(sessionID);
+      });
+    }
   } catch (...) {
     CloseDatabaseFile();
     throw;
@@ -185,6 +192,8 @@ void TNRDDiskDatabaseData::Commit(std::int32_t sessionID, bool doFlushBuffers) {
 
 void TNRDDiskDatabaseData::Rollback(std::int32_t sessionID) {
   TNRDDatabaseLock lock(*this);
+  // Pages of the transaction that are in the file go back before its table locks are released.
+  if (FDiskPageManager && FDiskPageManager->SpillActive(sessionID)) FDiskPageManager->CancelChanges(sessionID);
   if (FMultiUser && FTableLockManager) FTableLockManager->ClearTransactionLocks(sessionID);
   TNRDDatabaseData::Rollback(sessionID);
 }

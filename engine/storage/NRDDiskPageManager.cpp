@@ -271,7 +271,8 @@ void TNRDDiskPageManager::CloseDatabase() {
     for (const std::int32_t sessionID : sessions) {
       try {
         const TNRDSessionPageInfo* info = FindSession(sessionID);
-        if ((info != nullptr && info->AddedPageNumbers.ItemCount > 0) || HasReserve(sessionID)) CancelChanges(sessionID);
+        if ((info != nullptr && info->AddedPageNumbers.ItemCount > 0) || HasReserve(sessionID) || SpillActive(sessionID))
+          CancelChanges(sessionID);
       } catch (...) {
         returned = false;
       }
@@ -281,6 +282,8 @@ void TNRDDiskPageManager::CloseDatabase() {
   FReserveRegister.reset();
   FReserveSlot = -1;
   FReserves.clear();
+  // A spill whose rollback failed leaves its journal for the next opener.
+  FSpill.reset();
   if (FDatabaseFile->IsOpened()) {
     try {
       FDatabaseFile->CloseFile();
@@ -550,6 +553,8 @@ bool TNRDDiskPageManager::ReadStoredPageState(std::int32_t pageNo, std::int32_t&
 
 void TNRDDiskPageManager::InternalAddPage(TNRDPage* page) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
+  // A page taken inside another session's spill would go with that spill's rollback.
+  if (FSpill && page->SessionID() != FSpill->SessionID) throw ENRDException(20231, "Database is locked");
   page->SetPageNo(TakeReservedPage(page->SessionID()));
   page->AllocPageBuffer();
 }
@@ -686,7 +691,13 @@ void TNRDDiskPageManager::InternalRemovePage(std::int32_t pageNo) {
 
 bool TNRDDiskPageManager::InternalReadPage(TNRDPage* page) {
   if (page->PageBuffer() == nullptr) page->AllocPageBuffer();
-  if (!FDatabaseFile->ReadBuffer(page->PageBuffer(), FPageSize, GetPageOffset(page->PageNo()))) {
+  // A page another session spilled holds that session's uncommitted changes: everyone else reads
+  // its original from the journal.
+  const bool original = FSpill && page->SessionID() != FSpill->SessionID && FSpill->Pages.count(page->PageNo()) > 0;
+  const std::int64_t offset = GetPageOffset(page->PageNo());
+  const bool read = original ? FDatabaseFile->ReadOriginal(page->PageBuffer(), FPageSize, offset)
+                             : FDatabaseFile->ReadBuffer(page->PageBuffer(), FPageSize, offset);
+  if (!read) {
     page->PageHeader()->State = PageStateRemoved;
     return false;
   }
@@ -777,11 +788,148 @@ TNRDPage* TNRDDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t page
                                        bool synchronizeAllowed) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
   FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(pageNo);
-  return TNRDPageManager::GetPage(sessionID, pageNo, pageType, synchronizeAllowed);
+  if (FSpill && sessionID == FSpill->SessionID && FSpill->Pages.count(pageNo) > 0) {
+    // The session's own spilled page comes back into its changed pages, never into the shared
+    // cache, where other sessions would see it.
+    TNRDSessionPageInfo& info = GetSession(sessionID);
+    if (info.DirtyPages.Find(pageNo) == nullptr) {
+      auto page = std::make_unique<TNRDPage>(this);
+      page->SetPageNo(pageNo);
+      page->SetSessionID(sessionID);
+      if (!InternalReadPage(page.get())) {
+        throw ENRDException(20299, "Error reading database file page. Page No: %d, type %d",
+                            {pageNo, static_cast<int>(pageType)});
+      }
+      if (!FIgnoreCRCErrors && pageType != AnyPageType && page->PageHeader()->PageType != pageType) {
+        throw ENRDException(20153, "Invalid page type. Possible data corruption. Expecting type %d, but found %d",
+                            {static_cast<int>(pageType), static_cast<int>(page->PageHeader()->PageType)});
+      }
+      page->SetIsDirty(true);
+      info.DirtyPages.Insert(page.get());
+      page->SetParentList(&info.DirtyPages);
+      page.release();
+    }
+  }
+  TNRDPage* page = TNRDPageManager::GetPage(sessionID, pageNo, pageType, synchronizeAllowed);
+  page->SetLastUse(++FUseClock);
+  return page;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Spilling the changed pages of big transactions
+
+void TNRDDiskPageManager::SpillIfOverBudget(std::int32_t sessionID) {
+  if (FSpillBudget <= 0 || FReadOnly || !FDatabaseFreeSpaceManager || FDatabaseFile->InBatch()) return;
+  if (FSpill && FSpill->SessionID != sessionID) return;
+  TNRDSessionPageInfo* info = FindSession(sessionID);
+  if (info == nullptr || static_cast<std::int64_t>(info->DirtyPages.Count()) * FPageSize <= FSpillBudget) return;
+  try {
+    if (FBeforeSpill && !FBeforeSpill(sessionID)) return;
+    if (!FSpill && !StartSpill(sessionID)) return;
+    SpillPages(*info);
+  } catch (const std::exception&) {
+    // The pages stay in memory; a file that cannot be written is reported by the commit.
+  }
+}
+
+bool TNRDDiskPageManager::StartSpill(std::int32_t sessionID) {
+  // Changes of other sessions would have to wait for this transaction's end to be committed, and
+  // their page reserves would go with its rollback: no spill while there are any.
+  for (const auto& other : FSessions) {
+    if (other->SessionID != sessionID && HasChanges(other->SessionID)) return false;
+  }
+  for (const auto& [other, reserve] : FReserves) {
+    if (other != sessionID && reserve.Next < reserve.Pages.size()) return false;
+  }
+  if (FStaleSessions.count(sessionID) > 0) return false;
+  if (!RetryCall(FLockTryCount, FLockDelayMS, [this] { return LockDBHeader(); })) return false;
+  // Taking the lock may have rolled back a gone writer's change set under this session.
+  if (FStaleSessions.count(sessionID) > 0) {
+    UnlockDBHeader();
+    return false;
+  }
+  auto spill = std::make_unique<TSpillState>();
+  spill->SessionID = sessionID;
+  if (const TNRDSessionPageInfo* info = FindSession(sessionID)) {
+    spill->TakenBefore.assign(info->AddedPageNumbers.Items.begin(),
+                              info->AddedPageNumbers.Items.begin() + info->AddedPageNumbers.ItemCount);
+  }
+  auto reserve = FReserves.find(sessionID);
+  if (reserve != FReserves.end()) {
+    const auto& pages = reserve->second.Pages;
+    spill->TakenBefore.insert(spill->TakenBefore.end(), pages.begin() + static_cast<std::ptrdiff_t>(reserve->second.Next), pages.end());
+  }
+  try {
+    FDatabaseFile->BeginSpill();
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  FSpill = std::move(spill);
+  return true;
+}
+
+void TNRDDiskPageManager::SpillPages(TNRDSessionPageInfo& info) {
+  std::vector<TNRDPage*> victims;
+  for (std::int32_t i = 0; i < info.DirtyPages.Count(); ++i) {
+    TNRDPage* page = info.DirtyPages.Item(i);
+    if (page->UseCount() == 0 && page->IsDirty()) victims.push_back(page);
+  }
+  const std::int64_t keep = FSpillBudget / 2 / std::max<std::int32_t>(FPageSize, 1);
+  const std::int64_t excess = static_cast<std::int64_t>(info.DirtyPages.Count()) - keep;
+  if (excess <= 0 || victims.empty()) return;
+  std::sort(victims.begin(), victims.end(), [](const TNRDPage* a, const TNRDPage* b) { return a->LastUse() < b->LastUse(); });
+  victims.resize(static_cast<std::size_t>(std::min<std::int64_t>(excess, static_cast<std::int64_t>(victims.size()))));
+  std::sort(victims.begin(), victims.end(), [](const TNRDPage* a, const TNRDPage* b) { return a->PageNo() < b->PageNo(); });
+  // In parts of at most 4 MB, so that the write batch never holds much more than the pages do.
+  const std::size_t part = std::max<std::size_t>(1, (std::size_t{4} << 20) / static_cast<std::size_t>(std::max<std::int32_t>(FPageSize, 1)));
+  for (std::size_t from = 0; from < victims.size(); from += part) {
+    const std::size_t to = std::min(victims.size(), from + part);
+    RunChangeSet(20213, [&] {
+      for (std::size_t i = from; i < to; ++i) InternalWritePage(victims[i]);
+    });
+    for (std::size_t i = from; i < to; ++i) {
+      TNRDPage* page = victims[i];
+      info.DirtyPages.Delete(page->PageNo());
+      FSpill->Pages.insert(page->PageNo());
+      delete page;
+    }
+  }
+}
+
+void TNRDDiskPageManager::AbortSpill(std::int32_t sessionID) {
+  const std::vector<std::int32_t> takenBefore = std::move(FSpill->TakenBefore);
+  FStaleSessions.erase(sessionID);
+  DiscardSession(sessionID);
+  ForgetReserve(sessionID);
+  try {
+    FDatabaseFile->EndSpill(false);
+  } catch (...) {
+    // The journal stays; whoever takes the header lock next (this process included) rolls it back.
+    FSpill.reset();
+    UnlockDBHeader();
+    DropCachedState();
+    throw;
+  }
+  FSpill.reset();
+  try {
+    DropCachedState();
+    // A journal that is still there was not rolled back: it must not be overwritten by another
+    // change set's journal, and the pages must stay as they are until it is.
+    if (FDatabaseFile->JournalExists()) {
+      throw ENRDException(30375, "Cannot roll back the unfinished change set of file '%s'", {FDatabaseFile->FileName()});
+    }
+    if (!takenBefore.empty()) RunChangeSet(20232, [&] { FDatabaseFreeSpaceManager->FreePages(takenBefore); });
+  } catch (...) {
+    UnlockDBHeader();
+    throw;
+  }
+  UnlockDBHeader();
 }
 
 void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
-  if (!HasChanges(sessionID)) {
+  if (FSpill && FSpill->SessionID != sessionID && HasChanges(sessionID)) throw ENRDException(20213, "Database is locked");
+  if (!HasChanges(sessionID) && !SpillActive(sessionID)) {
     if (HasReserve(sessionID)) {
       RunChangeSet(20213, [&] { ReturnReserve(sessionID); });
     }
@@ -812,7 +960,21 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
           WriteDBHeader();
         },
         [&] { DiscardSession(sessionID); });
+    if (SpillActive(sessionID)) {
+      // The commit point of a spilled transaction: the file synced, its journal deleted. Copies of
+      // spilled pages that other sessions cached are the old versions.
+      for (const std::int32_t pageNo : FSpill->Pages) DropSharedPage(pageNo);
+      FDatabaseFile->EndSpill(true);
+      FSpill.reset();
+      UnlockDBHeader();
+    }
   } catch (...) {
+    if (SpillActive(sessionID)) {
+      try {
+        AbortSpill(sessionID);
+      } catch (...) {
+      }
+    }
     UnlockDBHeader();
     throw;
   }
@@ -823,6 +985,10 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
 }
 
 void TNRDDiskPageManager::CancelChanges(std::int32_t sessionID) {
+  if (SpillActive(sessionID)) {
+    AbortSpill(sessionID);
+    return;
+  }
   FStaleSessions.erase(sessionID);
   const TNRDSessionPageInfo* info = FindSession(sessionID);
   if ((info == nullptr || info->AddedPageNumbers.ItemCount == 0) && !HasReserve(sessionID)) {

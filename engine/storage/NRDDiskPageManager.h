@@ -44,6 +44,19 @@
 // Whoever takes the header lock first after a writer died rolls its journal back; readers do so
 // before they read shared state (RecoverAbandonedChangeSet). A session that held changes when such
 // a rollback happened may have built them on the undone half: its commit is refused (20302).
+// Big transactions: once a session's changed pages pass the spill budget (SpillIfOverBudget, called
+// between record operations), the least recently taken of them go to the file in place, as parts
+// of one change set whose journal grows with each part (TNRDDatabaseFile::BeginSpill): the original
+// of every spilled page is in the synced journal before the page is overwritten. From the first
+// spill to the commit or rollback the session holds the header lock, so no other process commits,
+// allocates or reads past a table lock meanwhile (it sees the journal and waits); in multi-user
+// mode every spill first takes the RW locks of the session's changed tables (SetBeforeSpill), and
+// does not happen while they cannot be had. Other sessions of this process read the originals of
+// spilled pages from the journal and can neither allocate pages nor commit until the spill ends
+// (20213/20231 "Database is locked"). A spilled page taken again by its session is read back into
+// its changed pages. A rollback writes the originals back; a crash leaves the journal, which the
+// next holder of the header lock rolls back.
+//
 // Departures for soundness: page states wrap to 0 at 0x7FFFFFFD; the file size is always set
 // absolutely from the page count; read-only object IDs come from a high-water mark; a page whose
 // encryption or decryption fails raises before anything is written; header fields that would make
@@ -167,6 +180,22 @@ class TNRDDiskPageManager : public TNRDPageManager {
   // error passes on.
   void RunChangeSet(int lockCode, const std::function<void()>& body, const std::function<void()>& onFailure = {});
 
+  // Spill budget in bytes of changed pages per session (0: never spill); 32 MB by default.
+  void SetSpillBudget(std::int64_t bytes) { FSpillBudget = bytes; }
+  std::int64_t SpillBudget() const { return FSpillBudget; }
+  // Between record operations of a transaction (no page of the session is held): when the
+  // session's changed pages pass the budget, the least recently taken are written to the file
+  // until half the budget remains. Never raises: a spill that cannot be done leaves the pages in
+  // memory, and the commit reports what is wrong with the file.
+  void SpillIfOverBudget(std::int32_t sessionID);
+  // True while the session's transaction has pages in the file.
+  bool SpillActive(std::int32_t sessionID) const { return FSpill && FSpill->SessionID == sessionID; }
+  // Pages the running spill has written (0 without one).
+  std::int32_t SpilledPageCount() const { return FSpill ? static_cast<std::int32_t>(FSpill->Pages.size()) : 0; }
+  // Asked before each spill of a session: true when no other process can read the tables the
+  // session changed (multi-user: their RW locks are held). Without it every spill may go ahead.
+  void SetBeforeSpill(std::function<bool(std::int32_t)> beforeSpill) { FBeforeSpill = std::move(beforeSpill); }
+
   void ReadDBHeader();
   void WriteDBHeader();
   void ReadCryptoHeader();
@@ -245,6 +274,24 @@ class TNRDDiskPageManager : public TNRDPageManager {
     std::int32_t Run = 1;  // the size of the next run
   };
   std::map<std::int32_t, TPageReserve> FReserves;  // by session
+
+  struct TSpillState {
+    std::int32_t SessionID = -1;
+    // Pages whose content in the file belongs to the running spill.
+    std::set<std::int32_t> Pages;
+    // Pages the transaction had taken from the file before its first spill: a rollback of the
+    // spill leaves them marked used, so they are given back after it.
+    std::vector<std::int32_t> TakenBefore;
+  };
+  bool StartSpill(std::int32_t sessionID);
+  void SpillPages(TNRDSessionPageInfo& info);
+  // Rolls the spill back (the file as before the first spill) and gives back the pages the
+  // transaction took before it; the session's changes are dropped.
+  void AbortSpill(std::int32_t sessionID);
+  std::unique_ptr<TSpillState> FSpill;
+  std::int64_t FSpillBudget = std::int64_t{32} << 20;
+  std::function<bool(std::int32_t)> FBeforeSpill;
+  std::uint64_t FUseClock = 0;
   // Sessions that held changes when a gone writer's change set was rolled back: their changes may
   // rest on pages of that change set, so they must not be committed.
   std::set<std::int32_t> FStaleSessions;

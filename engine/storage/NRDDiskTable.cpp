@@ -96,6 +96,9 @@ void TNRDDiskTableData::InitConstraintManager(TNRDConstraintDefs& constraintDefs
 void TNRDDiskTableData::ApplyChanges(std::int32_t sessionID, bool inTransaction) {
   TNRDTableData::ApplyChanges(sessionID, inTransaction);
   if (FTemporaryPageManager) FTemporaryPageManager->ApplyChanges(sessionID);
+  // Between record operations of a transaction: a transaction that has changed more pages than
+  // memory should hold sends some of them to the file.
+  if (inTransaction) Pages().SpillIfOverBudget(sessionID);
 }
 
 void TNRDDiskTableData::CancelChanges(std::int32_t sessionID, bool inTransaction) {

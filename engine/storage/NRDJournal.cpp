@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "engine/foundation/NRDByteOrder.h"
 #include "engine/foundation/NRDExcept.h"
@@ -129,6 +130,77 @@ bool RollBack(platform::NativeFile& journal, platform::NativeFile& file, bool sy
   });
   if (!written || !file.SetSize(originalSize)) return false;
   return !sync || file.Flush();
+}
+
+
+// Writes the batch's size changes and extents to the file. Adjacent extents (pages written in a
+// row) go out in runs of up to 1 MB.
+bool WriteBatchToFile(platform::NativeFile& file, const TNRDWriteBatch& batch) {
+  bool applied = true;
+  if (batch.MinSize() < batch.OriginalSize()) applied = file.SetSize(batch.MinSize());
+  constexpr std::size_t kRun = 1 << 20;
+  std::vector<std::uint8_t> run;
+  std::int64_t runStart = 0;
+  auto flushRun = [&] {
+    if (applied && !run.empty()) applied = file.Write(run.data(), static_cast<std::int64_t>(run.size()), runStart);
+    run.clear();
+  };
+  for (auto it = batch.Extents().begin(); applied && it != batch.Extents().end(); ++it) {
+    const bool joins = !run.empty() && runStart + static_cast<std::int64_t>(run.size()) == it->first &&
+                       run.size() + it->second.size() <= kRun;
+    if (!joins) {
+      flushRun();
+      runStart = it->first;
+    }
+    run.insert(run.end(), it->second.begin(), it->second.end());
+  }
+  flushRun();
+  std::int64_t size = 0;
+  if (applied) applied = file.GetSize(size);
+  if (applied && size != batch.Size()) applied = file.SetSize(batch.Size());
+  return applied;
+}
+
+constexpr char kSpillMagic[8] = {'N', 'R', 'D', 'J', 'R', 'N', 'L', '2'};
+constexpr std::int64_t kSpillHeaderSize = 32;
+constexpr std::int64_t kSpillRecordHead = 16;
+
+std::uint32_t SpillRecordCRC(std::uint64_t salt, const std::uint8_t* head12, const std::uint8_t* bytes, std::int64_t n) {
+  std::uint8_t s[8];
+  PutLE64(s, salt);
+  std::uint32_t crc = CalcCRC32(0, s, 8);
+  crc = CalcCRC32(crc, head12, 12);
+  return n > 0 ? CalcCRC32(crc, bytes, n) : crc;
+}
+
+// Rolls back a journal of a change set that reached the file in parts: every record up to the
+// first bad one, then the old size. `valid` tells whether the header was sound (else nothing was
+// written to the file before the journal was cut, and nothing is done).
+bool RollBackSpill(platform::NativeFile& journal, platform::NativeFile& file, bool& valid) {
+  valid = false;
+  std::int64_t size = 0;
+  if (!journal.GetSize(size)) return false;
+  std::uint8_t head[kSpillHeaderSize];
+  if (size < kSpillHeaderSize || !journal.Read(head, kSpillHeaderSize, 0)) return true;
+  if (std::memcmp(head, kSpillMagic, 8) != 0 || GetLE32(head + 24) != CalcCRC32(0, head, 24)) return true;
+  const auto originalSize = static_cast<std::int64_t>(GetLE64(head + 8));
+  const std::uint64_t salt = GetLE64(head + 16);
+  if (originalSize < 0) return true;
+  valid = true;
+  std::vector<std::uint8_t> bytes;
+  for (std::int64_t p = kSpillHeaderSize; size - p >= kSpillRecordHead;) {
+    std::uint8_t rh[kSpillRecordHead];
+    if (!journal.Read(rh, kSpillRecordHead, p)) return false;
+    const auto offset = static_cast<std::int64_t>(GetLE64(rh));
+    const std::int64_t length = GetLE32(rh + 8);
+    if (length > kChunk || length > size - p - kSpillRecordHead || offset < 0 || offset > originalSize - length) break;
+    bytes.resize(static_cast<std::size_t>(length));
+    if (!journal.Read(bytes.data(), length, p + kSpillRecordHead)) return false;
+    if (SpillRecordCRC(salt, rh, bytes.data(), length) != GetLE32(rh + 12)) break;
+    if (!file.Write(bytes.data(), length, offset)) return false;
+    p += kSpillRecordHead + length;
+  }
+  return file.SetSize(originalSize) && file.Flush();
 }
 
 }  // namespace
@@ -317,30 +389,7 @@ void TNRDJournal::Apply(platform::FileSystem& fs, platform::NativeFile& file, co
   }
 
   // 2. The change set itself.
-  bool applied = true;
-  if (batch.MinSize() < batch.OriginalSize()) applied = file.SetSize(batch.MinSize());
-  // Adjacent extents (pages written in a row) go out in runs of up to 1 MB.
-  constexpr std::size_t kRun = 1 << 20;
-  std::vector<std::uint8_t> run;
-  std::int64_t runStart = 0;
-  auto flushRun = [&] {
-    if (applied && !run.empty()) applied = file.Write(run.data(), static_cast<std::int64_t>(run.size()), runStart);
-    run.clear();
-  };
-  for (auto it = batch.Extents().begin(); applied && it != batch.Extents().end(); ++it) {
-    const bool joins = !run.empty() && runStart + static_cast<std::int64_t>(run.size()) == it->first &&
-                       run.size() + it->second.size() <= kRun;
-    if (!joins) {
-      flushRun();
-      runStart = it->first;
-    }
-    run.insert(run.end(), it->second.begin(), it->second.end());
-  }
-  flushRun();
-  std::int64_t size = 0;
-  if (applied) applied = file.GetSize(size);
-  if (applied && size != batch.Size()) applied = file.SetSize(batch.Size());
-  if (applied && sync) applied = file.Flush();
+  bool applied = WriteBatchToFile(file, batch) && (!sync || file.Flush());
   if (!applied) {
     error = file.LastError();
     bool valid = false;
@@ -382,9 +431,24 @@ bool TNRDJournal::Recover(platform::FileSystem& fs, platform::NativeFile& file, 
     // validate was cut while being written, before the file was touched.
     std::int64_t size = 0;
     if (!jf->GetSize(size)) RaiseFile(30375, "Cannot read the journal of an unfinished change set", journalPath, jf->LastError());
+    std::uint8_t magic[8] = {};
+    if (size >= 8 && !jf->Read(magic, 8, 0)) RaiseFile(30375, "Cannot read the journal of an unfinished change set", journalPath, jf->LastError());
+    const bool spill = std::memcmp(magic, kSpillMagic, 8) == 0;
     const TReadAt read = [&](void* b, std::int64_t n, std::int64_t pos) { return jf->Read(b, n, pos); };
     std::int64_t originalSize = 0;
-    const bool valid = Validate(read, size, originalSize, [](std::int64_t, std::int64_t, std::int64_t) { return true; });
+    if (spill) {
+      // Its header was synced before the file was touched: one that fails was cut before that.
+      if (!file.IsWritable()) {
+        throw ENRDException(30375,
+                            "Database file '%s' has an unfinished change set and cannot be repaired without write access",
+                            {file.Path()});
+      }
+      bool headerValid = false;
+      if (!RollBackSpill(*jf, file, headerValid)) {
+        RaiseFile(30375, "Cannot roll back the unfinished change set of file", file.Path(), file.LastError());
+      }
+    }
+    const bool valid = !spill && Validate(read, size, originalSize, [](std::int64_t, std::int64_t, std::int64_t) { return true; });
     if (valid) {
       if (!file.IsWritable()) {
         throw ENRDException(30375,
@@ -400,6 +464,147 @@ bool TNRDJournal::Recover(platform::FileSystem& fs, platform::NativeFile& file, 
   }
   if (!fs.Remove(journalPath, error)) RaiseFile(30375, "Cannot remove journal file", journalPath, error);
   if (sync) fs.SyncDirectoryOf(journalPath);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TNRDSpillJournal
+
+TNRDSpillJournal::TNRDSpillJournal(platform::FileSystem& fs, platform::NativeFile& file, bool sync)
+    : FFileSystem(fs), FFile(file), FSync(sync), FPath(TNRDJournal::JournalPath(file.Path())) {}
+
+TNRDSpillJournal::~TNRDSpillJournal() {
+  if (FJournal) FJournal->Close();
+}
+
+void TNRDSpillJournal::Start() {
+  int error = 0;
+  if (!FFile.GetSize(FOriginalSize)) RaiseFile(30369, "Cannot get the size of file", FFile.Path(), FFile.LastError());
+  FJournal = FFileSystem.Open(FPath, platform::FileAccess::ReadWrite, platform::FileShare::Exclusive,
+                              platform::FileDisposition::CreateAlways, error);
+  if (!FJournal) RaiseFile(30369, "Cannot create journal file", FPath, error);
+  std::random_device rd;
+  FSalt = (static_cast<std::uint64_t>(rd()) << 32) ^ rd();
+  std::uint8_t head[kSpillHeaderSize] = {};
+  std::memcpy(head, kSpillMagic, 8);
+  PutLE64(head + 8, static_cast<std::uint64_t>(FOriginalSize));
+  PutLE64(head + 16, FSalt);
+  PutLE32(head + 24, CalcCRC32(0, head, 24));
+  if (!FJournal->Write(head, kSpillHeaderSize, 0) || (FSync && (!FJournal->Flush() || !FFileSystem.SyncDirectoryOf(FPath)))) {
+    error = FJournal->LastError();
+    FJournal->Close();
+    FJournal.reset();
+    int ignored = 0;
+    FFileSystem.Remove(FPath, ignored);
+    RaiseFile(30369, "Cannot write journal file", FPath, error);
+  }
+  FEnd = kSpillHeaderSize;
+}
+
+void TNRDSpillJournal::AppendBeforeImage(std::int64_t start, std::int64_t end) {
+  std::vector<std::uint8_t> record;
+  for (std::int64_t at = start; at < end; at += kChunk) {
+    const std::int64_t n = std::min(kChunk, end - at);
+    record.assign(static_cast<std::size_t>(kSpillRecordHead + n), 0);
+    std::uint8_t* head = record.data();
+    PutLE64(head, static_cast<std::uint64_t>(at));
+    PutLE32(head + 8, static_cast<std::uint32_t>(n));
+    if (!FFile.Read(head + kSpillRecordHead, n, at)) RaiseFile(30369, "Cannot read before-image of file", FFile.Path(), FFile.LastError());
+    PutLE32(head + 12, SpillRecordCRC(FSalt, head, head + kSpillRecordHead, n));
+    if (!FJournal->Write(record.data(), static_cast<std::int64_t>(record.size()), FEnd)) {
+      RaiseFile(30369, "Cannot write journal file", FPath, FJournal->LastError());
+    }
+    // Known only once written: a record cut short is overwritten by the next one.
+    FCovered.emplace(at, TCovered{at + n, FEnd + kSpillRecordHead});
+    FEnd += static_cast<std::int64_t>(record.size());
+    FJournaledBytes += n;
+  }
+}
+
+void TNRDSpillJournal::Apply(const TNRDWriteBatch& batch) {
+  if (!FJournal) throw ENRDException(30369, "The journal of file '%s' is not open", {FFile.Path()});
+  if (batch.Empty()) return;
+  // The parts of the original file this batch changes that have no before-image yet: they still
+  // hold the original bytes, since nothing has written them during the change set.
+  std::vector<std::pair<std::int64_t, std::int64_t>> wanted = ChangedIntervals(batch);
+  const std::int64_t journaledBefore = FJournaledBytes;
+  for (auto [start, end] : wanted) {
+    end = std::min(end, FOriginalSize);
+    auto it = FCovered.upper_bound(start);
+    if (it != FCovered.begin()) --it;
+    std::int64_t at = start;
+    for (; at < end && it != FCovered.end(); ++it) {
+      if (it->second.End <= at) continue;
+      if (it->first >= end) break;
+      if (it->first > at) AppendBeforeImage(at, it->first);
+      at = std::max(at, it->second.End);
+    }
+    if (at < end) AppendBeforeImage(at, end);
+  }
+  if (FJournaledBytes != journaledBefore && FSync && !FJournal->Flush()) {
+    RaiseFile(30369, "Cannot write journal file", FPath, FJournal->LastError());
+  }
+  if (!WriteBatchToFile(FFile, batch)) {
+    RaiseFile(30369, "Cannot write changes to file", FFile.Path(), FFile.LastError());
+  }
+}
+
+void TNRDSpillJournal::Finish() {
+  if (!FJournal) return;
+  if (FSync && !FFile.Flush()) RaiseFile(30369, "Cannot flush file", FFile.Path(), FFile.LastError());
+  FJournal->Close();
+  FJournal.reset();
+  int error = 0;
+  if (!FFileSystem.Remove(FPath, error)) {
+    // A journal that stays would undo this change set later: make it void instead.
+    auto jf = FFileSystem.Open(FPath, platform::FileAccess::ReadWrite, platform::FileShare::DenyNone,
+                               platform::FileDisposition::OpenExisting, error);
+    if (!jf || !jf->SetSize(0) || (FSync && !jf->Flush())) RaiseFile(30369, "Cannot remove journal file", FPath, error);
+  }
+  if (FSync) FFileSystem.SyncDirectoryOf(FPath);
+  FCovered.clear();
+}
+
+void TNRDSpillJournal::RollBack() {
+  if (!FJournal) return;
+  std::vector<std::uint8_t> bytes;
+  bool ok = true;
+  for (const auto& [start, c] : FCovered) {
+    const std::int64_t n = c.End - start;
+    bytes.resize(static_cast<std::size_t>(n));
+    ok = FJournal->Read(bytes.data(), n, c.JournalPos) && FFile.Write(bytes.data(), n, start);
+    if (!ok) break;
+  }
+  ok = ok && FFile.SetSize(FOriginalSize) && FFile.Flush();
+  if (!ok) {
+    // The journal stays: the next holder of the header lock rolls it back from the file.
+    FJournal->Close();
+    FJournal.reset();
+    RaiseFile(30375, "Cannot roll back the unfinished change set of file", FFile.Path(), FFile.LastError());
+  }
+  FJournal->Close();
+  FJournal.reset();
+  int error = 0;
+  if (!FFileSystem.Remove(FPath, error)) RaiseFile(30375, "Cannot remove journal file", FPath, error);
+  if (FSync) FFileSystem.SyncDirectoryOf(FPath);
+  FCovered.clear();
+}
+
+bool TNRDSpillJournal::ReadOriginal(void* buffer, std::int64_t count, std::int64_t pos) {
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  if (!FFile.Read(out, count, pos)) return false;
+  const std::int64_t end = pos + count;
+  if (end > FOriginalSize) {
+    const std::int64_t from = std::max(pos, FOriginalSize);
+    std::memset(out + (from - pos), 0, static_cast<std::size_t>(end - from));
+  }
+  auto it = FCovered.upper_bound(pos);
+  if (it != FCovered.begin()) --it;
+  for (; it != FCovered.end() && it->first < end; ++it) {
+    const std::int64_t s = std::max(pos, it->first);
+    const std::int64_t e = std::min(end, it->second.End);
+    if (s < e && !FJournal->Read(out + (s - pos), e - s, it->second.JournalPos + (s - it->first))) return false;
+  }
   return true;
 }
 

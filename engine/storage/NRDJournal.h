@@ -24,11 +24,29 @@
 //   ...  4  CRC-32 (start 0) of every byte before it
 //   ...  8  magic "NRDJEND1"
 //
+// A change set too large to hold in memory (a big transaction that spills its pages) uses the
+// journal of TNRDSpillJournal instead: it is opened when the first part goes to the file and grows
+// with each part. Before the part's bytes overwrite the file, the before-images of the original
+// bytes it changes that are not yet in the journal are appended and the journal is synced; so every
+// byte of the file that differs from the original has its before-image in the synced journal. The
+// file is synced and the journal deleted when the change set ends (its commit point), or the
+// before-images are written back when it is rolled back. Layout (little-endian):
+//   0   8  magic "NRDJRNL2"
+//   8   8  file size before the change set (i64)
+//  16   8  salt: random, repeated in the checksum of every record
+//  24   4  CRC-32 of bytes 0..23
+//  28   4  zero
+//  32      records, each: offset i64, length u32, CRC-32 u32 of (salt, offset, length, bytes), bytes
+// Recovery rolls back every record up to the first that is incomplete or fails its checksum (the
+// unsynced tail of a journal cut while growing: the bytes those records describe were not yet
+// written to the file), then restores the old size.
+//
 // Everything raises ENRDException; the native file layer never throws.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -88,6 +106,52 @@ class TNRDJournal {
   static bool Parse(const std::vector<std::uint8_t>& bytes, std::int64_t& originalSize,
                     std::vector<TNRDJournalRegion>& regions);
   static std::vector<std::uint8_t> Build(std::int64_t originalSize, const std::vector<TNRDJournalRegion>& regions);
+};
+
+// The journal of one change set that reaches the file in parts (see the head of this file). The
+// caller holds the header lock from Start to Finish or RollBack, and brings every write of the
+// change set through Apply.
+class TNRDSpillJournal {
+ public:
+  TNRDSpillJournal(platform::FileSystem& fs, platform::NativeFile& file, bool sync);
+  ~TNRDSpillJournal();
+  TNRDSpillJournal(const TNRDSpillJournal&) = delete;
+  TNRDSpillJournal& operator=(const TNRDSpillJournal&) = delete;
+
+  // Creates the journal for the file as it is now and syncs it. 30369 when it cannot.
+  void Start();
+  // Brings one part of the change set to the file: missing before-images first (synced), then the
+  // batch's writes and size changes (not synced). On a failure the file may hold part of the batch;
+  // every byte it changed is covered by the journal. Raises 30369.
+  void Apply(const TNRDWriteBatch& batch);
+  // The commit point: the file is synced, the journal deleted. Raises 30369; the journal then stays
+  // and the change set is rolled back by whoever takes the header lock next.
+  void Finish();
+  // Writes every before-image back, restores the old size, syncs and deletes the journal. Raises
+  // 30375 when that fails (the journal stays for the next header-lock holder).
+  void RollBack();
+  // The bytes [pos, pos + count) as they were before the change set began (zero past its old end).
+  bool ReadOriginal(void* buffer, std::int64_t count, std::int64_t pos);
+  std::int64_t OriginalSize() const { return FOriginalSize; }
+  // Bytes of before-images held in the journal.
+  std::int64_t JournaledBytes() const { return FJournaledBytes; }
+
+ private:
+  struct TCovered {
+    std::int64_t End;         // the interval [key, End) of the original file
+    std::int64_t JournalPos;  // where its before-image starts in the journal
+  };
+  void AppendBeforeImage(std::int64_t start, std::int64_t end);
+  platform::FileSystem& FFileSystem;
+  platform::NativeFile& FFile;
+  bool FSync;
+  std::string FPath;
+  std::unique_ptr<platform::NativeFile> FJournal;
+  std::int64_t FOriginalSize = 0;
+  std::uint64_t FSalt = 0;
+  std::int64_t FEnd = 0;  // where the next record goes
+  std::int64_t FJournaledBytes = 0;
+  std::map<std::int64_t, TCovered> FCovered;  // disjoint intervals of the original file
 };
 
 }  // namespace nrd

@@ -134,6 +134,10 @@ class TNRDPage {
   void SetReloaded(bool value) { FReloaded = value; }
   bool EncryptionEnabled() const { return FEncryptionEnabled; }
   void SetEncryptionEnabled(bool value) { FEncryptionEnabled = value; }
+  // When the page was last taken, on a clock of the manager's choosing (the disk manager's spill
+  // picks the changed pages least recently taken).
+  std::uint64_t LastUse() const { return FLastUse; }
+  void SetLastUse(std::uint64_t value) { FLastUse = value; }
 
  private:
   TNRDPageManager* LPageManager;
@@ -146,6 +150,7 @@ class TNRDPage {
   std::int32_t FSessionID = 0;
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
+  std::uint64_t FLastUse = 0;
   std::vector<TNRDPageTableStateInfo> FTableStates;  // indexed by session id + 2
 };
 

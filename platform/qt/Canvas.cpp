@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <numbers>
 #include <utility>
 
@@ -32,6 +33,13 @@ int TCanvasFont::HeightFromPoints(int points) {
 
 namespace {
 
+// Pictures are painted on several threads at once (the PNG writer's strips): the font caches below are
+// shared by them.
+std::mutex& FontCacheMutex() {
+  static std::mutex m;
+  return m;
+}
+
 // Windows face names and the installed faces with the same metrics.
 QString MapFace(const QString& name) {
   static const std::pair<const char*, const char*> kTwins[] = {
@@ -40,6 +48,7 @@ QString MapFace(const QString& name) {
       {"Tahoma", "Liberation Sans"},          {"Segoe UI", "Liberation Sans"},
       {"Microsoft Sans Serif", "Liberation Sans"}};
   static QHash<QString, QString> cache;
+  std::lock_guard<std::mutex> lock(FontCacheMutex());
   const auto it = cache.constFind(name);
   if (it != cache.constEnd()) return *it;
   QString face = name;
@@ -56,6 +65,7 @@ QString MapFace(const QString& name) {
 // em / (ascent + descent) of a face, so that a cell height can be turned into a pixel size.
 double EmPerCell(const QString& face, int weight, bool italic) {
   static QHash<QString, double> cache;
+  std::lock_guard<std::mutex> lock(FontCacheMutex());
   const QString key = face + QLatin1Char('/') + QString::number(weight) + (italic ? QStringLiteral("i") : QString());
   const auto it = cache.constFind(key);
   if (it != cache.constEnd()) return *it;

@@ -4,8 +4,9 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 #include <csetjmp>
 #include <cstring>
@@ -113,36 +114,11 @@ class PngChunkWriter {
   QFile& f_;
 };
 
-// Rows of the picture in order, as 32-bit pixels. A ready image gives its own scanlines (no copy, its
-// format converted once); any other source paints one reused band at a time.
-class PngRows {
- public:
-  explicit PngRows(const TBandSource& src) : src_(src) {
-    if (const auto* image = dynamic_cast<const TImageBandSource*>(&src)) image_ = &image->Rgb32();
-  }
-  // Makes rows y0 .. y0 + count - 1 available (count <= kRowsPerBand for a painted source).
-  void Prepare(int y0, int count) {
-    if (image_) return;
-    if (band_.isNull() || band_.height() < count) band_ = NewBand(src_.Width(), std::min(kRowsPerBand, src_.Height()));
-    else band_.fill(0xFFFFFFFFu);
-    src_.PaintBand(band_, y0);
-    bandY0_ = y0;
-  }
-  const QRgb* Row(int y) const {
-    return reinterpret_cast<const QRgb*>(image_ ? image_->constScanLine(y) : band_.constScanLine(y - bandY0_));
-  }
-  int RowsPerStep() const { return image_ ? 1 << 30 : kRowsPerBand; }
-
- private:
-  const TBandSource& src_;
-  const QImage* image_ = nullptr;
-  QImage band_;
-  int bandY0_ = 0;
-};
-
-// One strip of rows compressed on its own: raw deflate ending on a byte boundary (a sync flush, or the
+// One strip of rows, compressed on its own as raw deflate ending on a byte boundary (a sync flush, or the
 // final block for the last strip), so strips written one after another form one deflate stream; the
-// Adler-32 of the strip's filtered bytes is combined into the zlib trailer.
+// Adler-32 of the strip's filtered bytes is combined into the zlib trailer. The strip's first row is
+// written unfiltered, so no strip needs the rows of another: strips are painted and compressed on any
+// thread in any order, and the file is the same whatever the number of threads.
 struct PngStrip {
   int y0 = 0;
   int rows = 0;
@@ -153,7 +129,28 @@ struct PngStrip {
   bool ok = true;
 };
 
-void CompressStrip(const PngRows& rows, const std::vector<unsigned char>& above, int width, PngStrip& strip) {
+// Grows the strip's output buffer when deflate has filled it.
+void MakeRoom(z_stream& z, std::vector<unsigned char>& out) {
+  if (z.avail_out > 0) return;
+  const std::size_t used = out.size();
+  out.resize(used * 2);
+  z.next_out = out.data() + used;
+  z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
+}
+
+// Paints (or, for a ready image, reads) the strip's rows and compresses them into strip.out. `band` is
+// the calling thread's own band image, reused from strip to strip.
+void CompressStrip(const TBandSource& src, const QImage* image, QImage& band, PngStrip& strip) {
+  const int width = src.Width();
+  if (!image) {
+    if (band.isNull() || band.height() < strip.rows) band = NewBand(width, strip.rows);
+    else band.fill(0xFFFFFFFFu);
+    if (band.isNull()) {
+      strip.ok = false;
+      return;
+    }
+    src.PaintBand(band, strip.y0);
+  }
   z_stream z{};
   // Tree pictures are mostly white: the "Up" filter turns repeated rows into zeros, which run-length
   // deflate packs at memory speed.
@@ -163,66 +160,134 @@ void CompressStrip(const PngRows& rows, const std::vector<unsigned char>& above,
   }
   const std::size_t n = std::size_t(width) * 3;
   std::vector<unsigned char> prev(n), cur(n), row(n + 1);
-  // The row above the strip: the last row of the previous strip, zeros above the first row.
-  if (strip.y0 == 0) {
-    std::fill(prev.begin(), prev.end(), 0);
-  } else if (!above.empty()) {
-    prev = above;
-  } else {
-    const QRgb* line = rows.Row(strip.y0 - 1);
-    for (int x = 0; x < width; ++x) {
-      prev[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
-      prev[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
-      prev[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
-    }
-  }
-  strip.out.resize(std::max<std::size_t>(deflateBound(&z, uLong((n + 1) * std::size_t(strip.rows))) + 64, 1024));
+  // Pictures of trees shrink to a few per cent: start small and let MakeRoom double the buffer.
+  strip.out.resize(std::min<std::size_t>(deflateBound(&z, uLong((n + 1) * std::size_t(strip.rows))) + 64, std::size_t(256) << 10));
   z.next_out = strip.out.data();
   z.avail_out = uInt(std::min<std::size_t>(strip.out.size(), 0xFFFFFFFFu));
-  for (int y = strip.y0; y < strip.y0 + strip.rows && strip.ok; ++y) {
-    const QRgb* line = rows.Row(y);
+  for (int k = 0; k < strip.rows && strip.ok; ++k) {
+    const QRgb* line = reinterpret_cast<const QRgb*>(image ? image->constScanLine(strip.y0 + k) : band.constScanLine(k));
     for (int x = 0; x < width; ++x) {
       cur[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
       cur[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
       cur[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
     }
-    row[0] = 2;  // Up: each byte minus the byte above
-    for (std::size_t k = 0; k < n; ++k) row[k + 1] = static_cast<unsigned char>(cur[k] - prev[k]);
+    if (k == 0) {
+      row[0] = 0;  // None: the row as it is
+      std::memcpy(row.data() + 1, cur.data(), n);
+    } else {
+      row[0] = 2;  // Up: each byte minus the byte above
+      for (std::size_t i = 0; i < n; ++i) row[i + 1] = static_cast<unsigned char>(cur[i] - prev[i]);
+    }
     cur.swap(prev);
     strip.adler = adler32(strip.adler, row.data(), uInt(row.size()));
     strip.length += row.size();
     z.next_in = row.data();
     z.avail_in = uInt(row.size());
     while (z.avail_in > 0 && strip.ok) {
-      if (z.avail_out == 0) {
-        const std::size_t used = strip.out.size();
-        strip.out.resize(used * 2);
-        z.next_out = strip.out.data() + used;
-        z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
-      }
+      MakeRoom(z, strip.out);
       strip.ok = deflate(&z, Z_NO_FLUSH) != Z_STREAM_ERROR;
     }
   }
   const int flush = strip.last ? Z_FINISH : Z_SYNC_FLUSH;
-  for (;;) {
-    if (z.avail_out == 0) {
-      const std::size_t used = strip.out.size();
-      strip.out.resize(used * 2);
-      z.next_out = strip.out.data() + used;
-      z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
-    }
+  while (strip.ok) {
+    MakeRoom(z, strip.out);
     const int rc = deflate(&z, flush);
-    if (rc == Z_STREAM_ERROR) {
-      strip.ok = false;
-      break;
-    }
-    if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_out > 0) break;
+    if (rc == Z_STREAM_ERROR) strip.ok = false;
+    else if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_out > 0) break;
   }
   strip.out.resize(strip.out.size() - z.avail_out);
+  strip.out.shrink_to_fit();
   deflateEnd(&z);
 }
 
-QString WritePng(const QString& fileName, const TBandSource& src) {
+// Strips painted and compressed by worker threads while the calling thread writes finished ones in
+// order. At most `window` strips are held at once, so memory stays bounded for a picture of any height.
+class PngStripPipeline {
+ public:
+  PngStripPipeline(const TBandSource& src, int stripRows, int threads)
+      : src_(src), stripRows_(stripRows), count_((src.Height() + stripRows - 1) / stripRows),
+        window_(std::max(2, 2 * threads)), slots_(std::size_t(window_)) {
+    if (const auto* ready = dynamic_cast<const TImageBandSource*>(&src)) image_ = &ready->Rgb32();
+    for (int t = 0; t < std::min(threads, count_); ++t) workers_.emplace_back([this] { Work(); });
+  }
+  ~PngStripPipeline() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& t : workers_) t.join();
+  }
+  PngStripPipeline(const PngStripPipeline&) = delete;
+  PngStripPipeline& operator=(const PngStripPipeline&) = delete;
+
+  int Count() const { return count_; }
+  // Waits for strip i (taken in order 0, 1, ...); it stays valid until Release(i).
+  const PngStrip& Take(int i) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    Slot& s = slots_[std::size_t(i % window_)];
+    changed_.wait(lock, [&] { return s.ready && s.index == i; });
+    return s.strip;
+  }
+  void Release(int i) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      Slot& s = slots_[std::size_t(i % window_)];
+      s.ready = false;
+      s.strip = PngStrip();
+      released_ = i + 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  struct Slot {
+    int index = -1;
+    bool ready = false;
+    PngStrip strip;
+  };
+
+  void Work() {
+    QImage band;
+    for (;;) {
+      int i = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || next_ >= count_ || next_ < released_ + window_; });
+        if (stop_ || next_ >= count_) return;
+        i = next_++;
+      }
+      PngStrip strip;
+      strip.y0 = i * stripRows_;
+      strip.rows = std::min(stripRows_, src_.Height() - strip.y0);
+      strip.last = i == count_ - 1;
+      CompressStrip(src_, image_, band, strip);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Slot& s = slots_[std::size_t(i % window_)];
+        s.index = i;
+        s.strip = std::move(strip);
+        s.ready = true;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const TBandSource& src_;
+  const QImage* image_ = nullptr;
+  const int stripRows_;
+  const int count_;
+  const int window_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Slot> slots_;
+  int next_ = 0;      // the next strip a worker takes
+  int released_ = 0;  // strips before this one are written and given back
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+QString WritePngStrips(const QString& fileName, const TBandSource& src, int threads) {
   const int w = src.Width();
   const int h = src.Height();
   QFile f(fileName);
@@ -243,55 +308,23 @@ QString WritePng(const QString& fileName, const TBandSource& src) {
   // The zlib stream: a header for the fastest level, the strips' deflate data, the combined Adler-32.
   static const unsigned char kZlibHeader[2] = {0x78, 0x01};
   if (!chunks.Chunk("IDAT", kZlibHeader, 2)) return CannotWrite(fileName, f);
-  PngRows rows(src);
-  const int threads = std::max(1, std::min(16, int(std::thread::hardware_concurrency())));
+  if (threads <= 0) threads = std::max(1, std::min(16, int(std::thread::hardware_concurrency())));
   const std::size_t rowBytes = std::size_t(w) * 3 + 1;
-  // Strips of about 4 MB of filtered rows keep every core busy without holding much output at once.
+  // Strips of about 4 MB of filtered rows keep every core busy without holding much at once.
   const int stripRows = int(std::clamp<std::size_t>((std::size_t(4) << 20) / rowBytes, 16, std::size_t(kRowsPerBand)));
   uLong adler = 1;
-  std::vector<unsigned char> above;  // last raw row of the previous step when rows come in bands
-  for (int y0 = 0; y0 < h;) {
-    const int step = int(std::min<std::int64_t>(std::int64_t(h) - y0,
-                                                 std::min<std::int64_t>(rows.RowsPerStep(), std::int64_t(stripRows) * threads)));
-    rows.Prepare(y0, step);
-    std::vector<PngStrip> strips;
-    for (int s = y0; s < y0 + step; s += stripRows) {
-      PngStrip strip;
-      strip.y0 = s;
-      strip.rows = std::min(stripRows, y0 + step - s);
-      strip.last = s + strip.rows == h;
-      strips.push_back(std::move(strip));
-    }
-    {
-      std::vector<std::thread> workers;
-      std::atomic<std::size_t> next{0};
-      const auto work = [&] {
-        for (std::size_t i; (i = next.fetch_add(1)) < strips.size();)
-          CompressStrip(rows, i == 0 ? above : std::vector<unsigned char>(), w, strips[i]);
-      };
-      for (int t = 1; t < std::min<int>(threads, int(strips.size())); ++t) workers.emplace_back(work);
-      work();
-      for (std::thread& t : workers) t.join();
-    }
-    for (const PngStrip& strip : strips) {
+  {
+    PngStripPipeline pipeline(src, stripRows, threads);
+    for (int i = 0; i < pipeline.Count(); ++i) {
+      const PngStrip& strip = pipeline.Take(i);
       if (!strip.ok) return QStringLiteral("Cannot compress the picture");
       adler = adler32_combine(adler, strip.adler, z_off_t(strip.length));
       for (std::size_t at = 0; at < strip.out.size(); at += std::size_t(1) << 20) {
         const std::size_t len = std::min(strip.out.size() - at, std::size_t(1) << 20);
         if (!chunks.Chunk("IDAT", strip.out.data() + at, len)) return CannotWrite(fileName, f);
       }
+      pipeline.Release(i);
     }
-    // A painted band is overwritten next: keep its last row for the filter of the next step.
-    if (rows.RowsPerStep() < h) {
-      above.assign(std::size_t(w) * 3, 0);
-      const QRgb* line = rows.Row(y0 + step - 1);
-      for (int x = 0; x < w; ++x) {
-        above[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
-        above[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
-        above[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
-      }
-    }
-    y0 += step;
   }
   std::vector<unsigned char> trailer;
   PutBe32(trailer, std::uint32_t(adler));
@@ -401,6 +434,11 @@ QString WritePicture(const QString& fileName, TPictureFormat format, const TBand
     case TPictureFormat::Png: return WritePng(fileName, source);
   }
   return QStringLiteral("Unknown picture format");
+}
+
+QString WritePng(const QString& fileName, const TBandSource& source, int threads) {
+  if (source.Width() <= 0 || source.Height() <= 0) return QStringLiteral("The picture is empty");
+  return WritePngStrips(fileName, source, threads);
 }
 
 QString WritePicture(const QString& fileName, TPictureFormat format, const QImage& image) {

@@ -15,7 +15,8 @@ class TBandSource {
   virtual int Width() const = 0;
   virtual int Height() const = 0;
   // Paints the picture's rows y0 .. y0 + band.height() - 1 into `band` (32-bit, Width() wide,
-  // white when it arrives).
+  // white when it arrives). The PNG writer calls it from several threads at once, each with its own
+  // band: it must not change the source.
   virtual void PaintBand(QImage& band, int y0) const = 0;
 };
 
@@ -41,5 +42,8 @@ inline constexpr int kJpegQuality = 90;
 // Writes `source` to `fileName`. Returns an empty string on success, else the reason it failed.
 QString WritePicture(const QString& fileName, TPictureFormat format, const TBandSource& source);
 QString WritePicture(const QString& fileName, TPictureFormat format, const QImage& image);
+// PNG whose strips of rows are painted and compressed on `threads` threads (0: one per core, at most
+// 16) while this thread writes them in order; the file's bytes do not depend on the number of threads.
+QString WritePng(const QString& fileName, const TBandSource& source, int threads = 0);
 
 }  // namespace platform

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using platform::clBlack;
 using platform::clBlue;
 using platform::clRed;
@@ -88,6 +90,32 @@ TEST(TreePicture, ASevenHundredNodeTreeKeepsNode690) {
   band.fill(0xFFFFFFFFu);
   pic.PaintBand(band, y0);
   check([&](int x, int yy) { return platform::FromRgb(band.pixel(x, yy - y0)); }, "band");
+}
+
+// The PNG writer paints and compresses strips of the picture on several threads: the file decodes to the
+// picture painted whole, and it is byte for byte the file one thread writes.
+TEST(TreePicture, PngOnManyThreadsIsThePicturePaintedWhole) {
+  auto rows = Rows(120);
+  for (int i = 0; i < 120; i += 7) rows[size_t(i)].Text = QStringLiteral("Иванова Мария Петровна %1 (1900-1970)").arg(i);
+  const TTreePicture pic(rows);
+  const QImage whole = pic.Cut(0, pic.Height());
+  QTemporaryDir dir;
+  QByteArray oneThread;
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    const QString path = dir.filePath(QStringLiteral("t%1.png").arg(threads));
+    ASSERT_EQ(platform::WritePng(path, pic, threads), QString());
+    const QImage back = QImage(path).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(back.size(), whole.size());
+    int wrong = 0;
+    for (int y = 0; y < back.height(); ++y)
+      wrong += std::memcmp(back.constScanLine(y), whole.constScanLine(y), size_t(back.width()) * 4) != 0;
+    EXPECT_EQ(wrong, 0) << "rows that differ from the picture painted whole";
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    if (threads == 1) oneThread = f.readAll();
+    else EXPECT_TRUE(f.readAll() == oneThread) << "the bytes depend on the number of threads";
+  }
 }
 
 TEST(TreeToPict, SavesWholeOrInPageParts) {

@@ -37,6 +37,17 @@ class SqlStatements : public ::testing::Test {
     db_->CreateDatabase();
     db_->Open();
   }
+  // An empty database file again, for the next case of a table of scripts.
+  void SetUpDatabaseAgain() {
+    db_.reset();
+    std::filesystem::remove(file_);
+    db_ = std::make_unique<nrd::TNRDDatabase>(nullptr);
+    db_->SetDatabaseName("Family");
+    db_->SetDatabaseFileName(file_);
+    db_->SetSilentMode(true);
+    db_->CreateDatabase();
+    db_->Open();
+  }
   void TearDown() override {
     db_.reset();
     nrd::sql::RemoveExpressionHooks();

@@ -140,6 +140,25 @@ class FaultFileSystem : public platform::FileSystem {
   // first part written (a torn write). 0: every write is one operation.
   std::int64_t Granularity = 0;
 
+  // When set, every flush keeps an image of the file as the disk then holds it, so that a test can
+  // make a power loss of any file undo its writes since the last flush (LoseUnsyncedWrites).
+  bool TrackSyncs = false;
+  std::map<std::string, std::vector<std::uint8_t>> Synced;
+  void LoseUnsyncedWrites(const std::string& path) {
+    auto it = Synced.find(path);
+    int error = 0;
+    if (it == Synced.end()) {
+      if (platform::FileSystem::Native().Exists(path)) platform::FileSystem::Native().Remove(path, error);
+      return;
+    }
+    auto f = platform::FileSystem::Native().Open(path, platform::FileAccess::ReadWrite, platform::FileShare::DenyNone,
+                                                 platform::FileDisposition::CreateAlways, error);
+    if (f) {
+      if (!it->second.empty()) f->Write(it->second.data(), static_cast<std::int64_t>(it->second.size()), 0);
+      f->Close();
+    }
+  }
+
   // False when the budget is spent; the caller then dies (KillOnExhaustion) after doing what a
   // dying process would have done, or fails the operation.
   bool Allow() {
@@ -184,7 +203,20 @@ class FaultFileSystem : public platform::FileSystem {
       if (shrinks) fs_.Budget = fs_.Used;
       return ok;
     }
-    bool Flush() override { return inner_->Flush(); }
+    bool Flush() override {
+      // With syncs tracked, the images stand for the disk: the real sync would only cost time.
+      if (!fs_.TrackSyncs) return inner_->Flush();
+      {
+        std::int64_t size = 0;
+        std::vector<std::uint8_t> image;
+        if (inner_->GetSize(size)) {
+          image.resize(static_cast<std::size_t>(size));
+          if (size > 0) inner_->Read(image.data(), size, 0);
+        }
+        fs_.Synced[inner_->Path()] = std::move(image);
+      }
+      return true;
+    }
     bool LockRegion(std::int64_t o, std::int64_t c) override { return inner_->LockRegion(o, c); }
     bool UnlockRegion(std::int64_t o, std::int64_t c) override { return inner_->UnlockRegion(o, c); }
     bool IsRegionLocked(std::int64_t o, std::int64_t c) override { return inner_->IsRegionLocked(o, c); }
@@ -216,6 +248,7 @@ class FaultFileSystem : public platform::FileSystem {
     }
     auto inner = platform::FileSystem::Native().Open(path, access, share, disposition, error);
     if (!inner) return nullptr;
+    if (disposition == platform::FileDisposition::CreateAlways) Synced.erase(inner->Path());
     return std::make_unique<File>(*this, std::move(inner));
   }
   bool Exists(const std::string& path) override { return platform::FileSystem::Native().Exists(path); }
@@ -225,10 +258,13 @@ class FaultFileSystem : public platform::FileSystem {
       error = EIO;
       return false;
     }
+    Synced.erase(path);
     return platform::FileSystem::Native().Remove(path, error);
   }
   bool IsReadOnlyFile(const std::string& path) override { return platform::FileSystem::Native().IsReadOnlyFile(path); }
-  bool SyncDirectoryOf(const std::string& path) override { return platform::FileSystem::Native().SyncDirectoryOf(path); }
+  bool SyncDirectoryOf(const std::string& path) override {
+    return TrackSyncs || platform::FileSystem::Native().SyncDirectoryOf(path);
+  }
 };
 
 }  // namespace storagetest

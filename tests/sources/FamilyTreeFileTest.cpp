@@ -2,6 +2,8 @@
 // one form of error for every reader.
 #include "sources/FamilyTreeFile.h"
 
+#include "sources/Unit2.h"
+#include "tools/At4Synth.h"
 #include "tools/At5Synth.h"
 
 #include <gtest/gtest.h>
@@ -32,10 +34,14 @@ TEST(FamilyTreeFile, LoadsByTypeAndLeavesTheModelAloneWithoutAReader) {
     f.write(at5synth::Gedcom(tree));
   }
   at5synth::WriteAt5(tree, at5.toStdString(), true);
-  QFile::copy(ged, at4);
   QFile::copy(ged, other);
+  const at4synth::Tree tree4 = at4synth::MakeTree(30, 3);
+  {
+    TDataModule2 engine;  // the engine, started while the file is written
+    at4synth::WriteAt4(tree4, at4.toStdString());
+  }
 
-  Model g, a;
+  Model g, a, b;
   std::int64_t calls = 0;
   ASSERT_TRUE(LoadFamilyTree(g, ged, [&](std::int64_t, std::int64_t) { ++calls; }));
   ASSERT_TRUE(LoadFamilyTree(a, at5));
@@ -43,17 +49,20 @@ TEST(FamilyTreeFile, LoadsByTypeAndLeavesTheModelAloneWithoutAReader) {
   EXPECT_GT(g.PersonCount(), 20);
   EXPECT_EQ(a.PersonCount(), g.PersonCount());
   EXPECT_EQ(a.aIndi[1]._UID, QString::number(tree.persons[0].id));  // the ".at5" reader's mark
+  calls = 0;
+  ASSERT_TRUE(LoadFamilyTree(b, at4, [&](std::int64_t, std::int64_t) { ++calls; }));
+  EXPECT_GT(calls, 0);
+  EXPECT_EQ(b.PersonCount(), 30);
+  EXPECT_EQ(b.aIndi[1]._UID.size(), 10);  // the ".at4" reader's ids
 
-  for (const QString& path : {at4, other}) {
-    Model m = g;
-    EXPECT_FALSE(LoadFamilyTree(m, path)) << path.toStdString();
-    EXPECT_EQ(m.PersonCount(), g.PersonCount());  // nothing read, nothing cleared
-  }
+  Model m = g;
+  EXPECT_FALSE(LoadFamilyTree(m, other));
+  EXPECT_EQ(m.PersonCount(), g.PersonCount());  // nothing read, nothing cleared
 }
 
 TEST(FamilyTreeFile, EveryReaderFailsWithAKeyedMessage) {
   QTemporaryDir dir;
-  for (const char* name : {"missing.ged", "missing.at5"}) {
+  for (const char* name : {"missing.ged", "missing.at4", "missing.at5"}) {
     Model m;
     try {
       LoadFamilyTree(m, dir.filePath(QString::fromLatin1(name)));

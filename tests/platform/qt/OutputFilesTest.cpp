@@ -84,6 +84,8 @@ TEST(PictureFile, PngOfManyStripsDecodesExactly) {
     QImage expected;
   } cases[] = {
       {"painted.png", [&](const QString& p) { return WritePicture(p, TPictureFormat::Png, painted); }, image},
+      {"painted-1-thread.png", [&](const QString& p) { return WritePng(p, painted, 1); }, image},
+      {"painted-3-threads.png", [&](const QString& p) { return WritePng(p, painted, 3); }, image},
       {"image.png", [&](const QString& p) { return WritePicture(p, TPictureFormat::Png, image); }, image},
       {"indexed.png", [&](const QString& p) { return WritePicture(p, TPictureFormat::Png, indexed); },
        indexed.convertToFormat(QImage::Format_RGB32)},
