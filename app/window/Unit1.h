@@ -179,6 +179,13 @@ class TForm1 : public QWidget, public TPageHost {
   void PrintPicture(const QImage& picture) override;
   void SavePicture(const QImage& picture) override;
   void ShowError(const QString& text) override;
+  QString FileName() const override;
+  void ReloadFile(std::int64_t locateIndex) override;
+  QString LinkChain() const override;
+  platform::TIniFile* LangFile() const override { return langIni_.get(); }
+  bool Confirm(const QString& question) override;
+  // The answer Confirm gives on the offscreen platform, where no box can be shown (tests set it).
+  bool OffscreenAnswer = false;
 
  protected:
   void showEvent(QShowEvent* event) override;
