@@ -15,11 +15,14 @@
 #include "sources/DbValues.h"
 
 #include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDText.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <unordered_map>
 
 namespace {
 
@@ -27,6 +30,11 @@ namespace {
 constexpr qsizetype kShortTextLimit = 120;
 // How often (rows) progress is reported and the stop flag looked at.
 constexpr std::int64_t kProgressStep = 10;
+// The rows the family pass may make from the role table: this many per role row plus a fixed allowance.
+// A family tree's events have a father, a mother and a few children, far below it; an event with hundreds
+// of each would make millions of combinations out of a few hundred rows.
+constexpr std::uint64_t kCombinationsPerRole = 8;
+constexpr std::uint64_t kCombinationAllowance = 10000;
 
 // The tables the reader opens, with the columns it reads and the index it searches by.
 const struct {
@@ -39,10 +47,6 @@ const struct {
     {"Places", {"id", "shortname", "fullname"}},
     {"EventDetails", {"p_id", "e_id", "er_id", "e_ord"}},
 };
-
-QString Text(const nrd::TField& f) { return f.IsNull() ? QString() : QString::fromStdU16String(f.AsWideString()); }
-
-nrd::TVariantValue Key(const QString& id) { return nrd::WideValue(id.toStdU16String()); }
 
 // Closes the work components on every way out of a read; the database stays open.
 class ReadScope {
@@ -81,6 +85,8 @@ QString EAt4Read::Key(Kind kind) {
       return QStringLiteral("At4NotFamilyTree");
     case BadText:
       return QStringLiteral("At4BadText");
+    case TooManyRoles:
+      return QStringLiteral("At4TooManyRoles");
     case ReadFailed:
       break;
   }
@@ -101,6 +107,8 @@ QString EAt4Read::DefaultText(Kind kind) {
       return QStringLiteral("В базе данных \"%s\" нет таблицы, поля или индекса семейного дерева: %s");
     case BadText:
       return QStringLiteral("В базе данных \"%s\" текст значения %s записан не в UTF-16 (нечётное число байтов)");
+    case TooManyRoles:
+      return QStringLiteral("База данных \"%s\" не читается: у событий слишком много участников");
     case ReadFailed:
       break;
   }
@@ -196,29 +204,262 @@ std::int64_t TAt4FamilyBuilder::CoupleRow(const QString& husband, const QString&
   return f;
 }
 
+// ---------------------------------------------------------------- role rows
+
+namespace {
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+const std::string kEmpty;
+const std::string kZero = "0";
+}  // namespace
+
+const std::string& TAt4RoleRows::Text(std::size_t row, int col) const {
+  const Row& r = rows_[row];
+  const auto who = [&](std::uint32_t i) -> const Role* { return i == kNone ? nullptr : &roles[i]; };
+  const Role* x = nullptr;
+  switch (col) {
+    case 0: case 1: case 2: x = who(r.couple ? r.a : r.b); break;
+    case 3: case 4: case 5: x = who(r.couple ? r.b : r.c); break;
+    case 6: return r.couple ? roles[r.a].e : roles[r.a].p;
+    default: return r.couple ? kZero : roles[r.a].er;
+  }
+  if (x == nullptr) return kEmpty;
+  return col % 3 == 0 ? x->p : x->er;  // cols 2 and 5 (orders) are numbers: see Compare and Show
+}
+
+bool TAt4RoleRows::Null(std::size_t row, int col) const {
+  const Row& r = rows_[row];
+  const auto who = [&](std::uint32_t i) -> const Role* { return i == kNone ? nullptr : &roles[i]; };
+  const Role* x = nullptr;
+  switch (col) {
+    case 0: case 1: case 2: x = who(r.couple ? r.a : r.b); break;
+    case 3: case 4: case 5: x = who(r.couple ? r.b : r.c); break;
+    case 6: return r.couple ? roles[r.a].eNull : roles[r.a].pNull;
+    default: return r.couple ? false : roles[r.a].erNull;
+  }
+  if (x == nullptr) return true;
+  return col % 3 == 0 ? x->pNull : col % 3 == 1 ? x->erNull : x->ordNull;
+}
+
+std::string TAt4RoleRows::Show(std::size_t row, int col) const {
+  if (Null(row, col)) return std::string();
+  if (col == 2 || col == 5) {
+    const Row& r = rows_[row];
+    const std::uint32_t i = col == 2 ? (r.couple ? r.a : r.b) : (r.couple ? r.b : r.c);
+    return std::to_string(roles[i].ord);
+  }
+  return Text(row, col);
+}
+
+int TAt4RoleRows::Compare(const Row& x, const Row& y, int col) const {
+  // NULL first, as the engine's ORDER BY puts it.
+  const auto cell = [this](const Row& r, int c) -> const Role* {
+    const std::uint32_t i = c < 3 ? (r.couple ? r.a : r.b) : (r.couple ? r.b : r.c);
+    return i == kNone ? nullptr : &roles[i];
+  };
+  if (col == 0 || col == 3) {
+    const Role* a = cell(x, col);
+    const Role* b = cell(y, col);
+    const bool an = a == nullptr || a->pNull, bn = b == nullptr || b->pNull;
+    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
+    const std::uint32_t ra = rank_[std::size_t(a - roles.data())], rb = rank_[std::size_t(b - roles.data())];
+    return ra < rb ? -1 : ra > rb ? 1 : 0;
+  }
+  if (col == 2 || col == 5) {
+    const Role* a = cell(x, col);
+    const Role* b = cell(y, col);
+    const bool an = a == nullptr || a->ordNull, bn = b == nullptr || b->ordNull;
+    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
+    return a->ord < b->ord ? -1 : a->ord > b->ord ? 1 : 0;
+  }
+  if (col == 7) {
+    // The child's role (a text) against the couple rows' number 0: the numbers compare by value.
+    const bool an = x.couple ? false : roles[x.a].erNull, bn = y.couple ? false : roles[y.a].erNull;
+    if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
+    const int a = x.couple ? 0 : roles[x.a].role, b = y.couple ? 0 : roles[y.a].role;
+    return a < b ? -1 : a > b ? 1 : 0;
+  }
+  const auto text = [this](const Row& r, int c, bool& null) -> const std::string& {
+    if (c == 6) {
+      null = r.couple ? roles[r.a].eNull : roles[r.a].pNull;
+      return r.couple ? roles[r.a].e : roles[r.a].p;
+    }
+    const std::uint32_t i = c < 3 ? (r.couple ? r.a : r.b) : (r.couple ? r.b : r.c);
+    null = i == kNone || roles[i].erNull;
+    return i == kNone ? kEmpty : roles[i].er;
+  };
+  bool an = false, bn = false;
+  const std::string& a = text(x, col, an);
+  const std::string& b = text(y, col, bn);
+  if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
+  return nrd::AnsiCompareText(a, b, false) - nrd::CSTR_EQUAL;
+}
+
+void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
+  const auto field = [&](const char* name) -> nrd::TField& {
+    nrd::TField* f = table.FindField(name);
+    if (f == nullptr) throw EAt4Read(EAt4Read::NotFamilyTree, path, QStringLiteral("EventDetails.") + QLatin1String(name));
+    return *f;
+  };
+  nrd::TField &p = field("p_id"), &e = field("e_id"), &er = field("er_id"), &ord = field("e_ord");
+  for (; !table.Eof(); table.Next()) {
+    Role r;
+    r.pNull = p.IsNull(), r.eNull = e.IsNull(), r.erNull = er.IsNull(), r.ordNull = ord.IsNull();
+    if (!r.pNull) r.p = p.AsString();
+    if (!r.eNull) r.e = e.AsString();
+    if (!r.erNull) {
+      r.er = er.AsString();
+      // The query compares er_id with numbers: a text that is no number matches none of the roles.
+      bool ok = false;
+      const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
+      r.role = ok ? n : -1;
+    }
+    if (!r.ordNull) r.ord = ord.AsInteger();
+    roles.push_back(std::move(r));
+  }
+}
+
+bool TAt4RoleRows::Make(std::uint64_t bound) {
+  rows_.clear();
+  if (roles.size() >= kNone) return false;
+  // The rank of every p_id under the engine's collation: the rows then sort by numbers.
+  {
+    std::vector<std::uint32_t> order;
+    order.reserve(roles.size());
+    for (std::size_t i = 0; i < roles.size(); ++i)
+      if (!roles[i].pNull) order.push_back(std::uint32_t(i));
+    // Equal bytes first, so that the collation compares each distinct text once per step.
+    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) { return roles[a].p < roles[b].p; });
+    std::vector<std::uint32_t> distinct;
+    for (std::size_t i = 0; i < order.size(); ++i)
+      if (i == 0 || roles[order[i]].p != roles[order[i - 1]].p) distinct.push_back(order[i]);
+    std::stable_sort(distinct.begin(), distinct.end(), [this](std::uint32_t a, std::uint32_t b) {
+      return nrd::AnsiCompareText(roles[a].p, roles[b].p, false) == nrd::CSTR_LESS_THAN;
+    });
+    std::vector<std::uint32_t> rankOfDistinct(distinct.size());
+    for (std::size_t i = 0; i < distinct.size(); ++i)
+      rankOfDistinct[i] = i > 0 && nrd::AnsiCompareText(roles[distinct[i]].p, roles[distinct[i - 1]].p, false) == nrd::CSTR_EQUAL
+                              ? rankOfDistinct[i - 1]
+                              : std::uint32_t(i);
+    std::unordered_map<std::string, std::uint32_t> rankOf;
+    rankOf.reserve(distinct.size());
+    for (std::size_t i = 0; i < distinct.size(); ++i) rankOf.emplace(roles[distinct[i]].p, rankOfDistinct[i]);
+    rank_.assign(roles.size(), 0);
+    for (std::size_t i = 0; i < roles.size(); ++i)
+      if (!roles[i].pNull) rank_[i] = rankOf[roles[i].p];
+  }
+  // The role rows of one event (same e_id, not NULL) meet as the query joins them: child rows (a child
+  // with every father and every mother of its event, or with none) and couple rows (every husband with
+  // every wife). A child whose event is NULL still gives its row, with neither father nor mother.
+  std::vector<std::uint32_t> byEvent;
+  byEvent.reserve(roles.size());
+  for (std::size_t i = 0; i < roles.size(); ++i) {
+    const int r = roles[i].role;
+    if (r != 1 && r != 2 && r != 3 && r != 5 && r != 6) continue;
+    if (!roles[i].eNull) {
+      byEvent.push_back(std::uint32_t(i));
+    } else if (r == 1) {
+      if (rows_.size() + 1 > bound) return rows_.clear(), false;
+      rows_.push_back({std::uint32_t(i), kNone, kNone, false});
+    }
+  }
+  // Events are grouped by their bytes: the join's equality of texts is equality of the stored values.
+  std::sort(byEvent.begin(), byEvent.end(), [this](std::uint32_t a, std::uint32_t b) {
+    const int c = roles[a].e.compare(roles[b].e);
+    return c != 0 ? c < 0 : a < b;
+  });
+  std::vector<std::uint32_t> child, father, mother, husband, wife;
+  for (std::size_t i = 0; i < byEvent.size();) {
+    for (auto* v : {&child, &father, &mother, &husband, &wife}) v->clear();
+    std::size_t j = i;
+    for (; j < byEvent.size() && roles[byEvent[j]].e == roles[byEvent[i]].e; ++j) {
+      const std::uint32_t k = byEvent[j];
+      const int r = roles[k].role;
+      (r == 1 ? child : r == 2 ? father : r == 3 ? mother : r == 5 ? husband : wife).push_back(k);
+    }
+    i = j;
+    const std::uint64_t fathers = std::max<std::size_t>(1, father.size());
+    const std::uint64_t mothers = std::max<std::size_t>(1, mother.size());
+    const std::uint64_t combinations =
+        std::uint64_t(child.size()) * fathers * mothers + std::uint64_t(husband.size()) * wife.size();
+    if (rows_.size() + combinations > bound) return rows_.clear(), false;
+    for (std::uint32_t c : child)
+      for (std::size_t f = 0; f < fathers; ++f)
+        for (std::size_t m = 0; m < mothers; ++m)
+          rows_.push_back({c, father.empty() ? kNone : father[f], mother.empty() ? kNone : mother[m], false});
+    for (std::uint32_t h : husband)
+      for (std::uint32_t w : wife) rows_.push_back({h, w, kNone, true});
+  }
+  // Ordered by father, mother and the father's order, then by the other columns in their order (the
+  // union orders by every column), without repeated rows.
+  static constexpr int kOrder[8] = {0, 3, 2, 1, 4, 5, 6, 7};
+  const auto less = [this](const Row& x, const Row& y) {
+    for (int col : kOrder) {
+      const int d = Compare(x, y, col);
+      if (d != 0) return d < 0;
+    }
+    return false;
+  };
+  std::sort(rows_.begin(), rows_.end(), less);
+  rows_.erase(std::unique(rows_.begin(), rows_.end(), [&less](const Row& x, const Row& y) { return !less(x, y) && !less(y, x); }),
+              rows_.end());
+  return true;
+}
+
 // ---------------------------------------------------------------- the reader
 
-// The fields of the open components, found once per read.
-struct TAt4Reader::Fields {
-  nrd::TField *id, *fio, *sex, *birth, *death;           // person query
-  nrd::TField *vstr, *vlink, *vblob, *fid, *rid;         // Values
-  nrd::TField *dShort, *d, *m, *y, *type, *julian, *bc;  // Dates
-  nrd::TField *pShort, *pFull;                           // Places
+namespace {
+
+// The value codes the reader looks up.
+enum Code { cSurname, cBirthSurname, cFirstName, cPatronymic, cResidence, cEventPlace, cEventDate, cEventNote, kCodes };
+const char* const kCodeText[kCodes] = {"P_8", "P_9", "P_10", "P_11", "P_26", "E_6", "E_7", "E_14"};
+
+int CodeOf(std::string_view fid) {
+  for (int c = 0; c < kCodes; ++c)
+    if (fid == kCodeText[c]) return c;
+  return -1;
+}
+
+}  // namespace
+
+// One value the reader may use: its short text (or the whole text when it may be cut), its link.
+struct TAt4Reader::Value {
+  QString text;
+  std::string link;
+  bool oddBlob = false;  // the whole text's BLOB has an odd number of bytes
+  bool whole = false;    // text is the whole text from vblob
+  QString shortText;     // vstr, when text is the whole text
+};
+
+// The values, dates and places of the file, read once in storage order. A record's first value of a
+// code wins, as a lookup by the index "search" finds the first of equal keys.
+struct TAt4Reader::Store {
+  std::unordered_map<std::string, Value> values[kCodes];
+  struct DateRow {
+    QString shortText;
+    int d = 0, m = 0, y = 0, type = 0;
+    bool julian = false, bc = false;
+  };
+  std::unordered_map<std::string, DateRow> dates;
+  struct PlaceRow {
+    QString shortName, fullName;
+  };
+  std::unordered_map<std::string, PlaceRow> places;
 };
 
 TAt4Reader::TAt4Reader(Model& model, TDataModule2& dm, TDateContext today)
     : model_(model), dm_(dm), today_(std::move(today)), empty_(GDate_RDates(QString(), today_)) {}
 
+TAt4Reader::~TAt4Reader() = default;
+
 void TAt4Reader::At4_Indi(const QString& path, const GedProgress& progress) {
   model_.Clear();  // also clears AbortFlag
   model_.aIndi[0].BIRT_DATE = empty_;
   path_ = path;
+  store_.reset();
   try {
     Read(path, progress);
   } catch (const EAt4Read&) {
     throw;
-  } catch (const nrd::ENRDException& e) {
-    throw EAt4Read(EAt4Read::ReadFailed, path, QString::fromStdString(e.what()));
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -248,137 +489,198 @@ void TAt4Reader::OpenDatabase(const QString& path) {
       default:
         throw EAt4Read(EAt4Read::Damaged, path, QString::fromStdString(e.what()));
     }
-  } catch (const nrd::EDatabaseError& e) {
+  } catch (const nrd::EDatabaseError&) {
     throw EAt4Read(EAt4Read::OpenFailed, path);
   }
 }
 
-void TAt4Reader::OpenTables(const QString& path) {
-  nrd::TNRDDatabase& db = dm_.dbAT4;
-  std::vector<std::string> tables;
-  db.GetTablesList(tables);
-  const auto has = [&tables](const char* name) {
-    return std::any_of(tables.begin(), tables.end(),
-                       [name](const std::string& t) { return QString::fromStdString(t).compare(QLatin1String(name), Qt::CaseInsensitive) == 0; });
-  };
-  for (const auto& t : kSchema)
-    if (!has(t.table)) throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(t.table));
+namespace {
 
-  // Opens one component; a missing index (or any other refusal) names what was being opened.
-  const auto open = [&path](nrd::TNRDDataSet& ds, const char* what) {
-    try {
-      ds.Open();
-    } catch (const nrd::ENRDException& e) {
-      if (e.NativeError == 10325) throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(what));
-      throw EAt4Read(EAt4Read::Damaged, path, QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromStdString(e.what()));
-    }
-  };
-  const auto field = [&path](nrd::TNRDDataSet& ds, const char* table, const char* name) {
-    nrd::TField* f = ds.FindField(name);
-    if (f == nullptr)
-      throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(table) + u'.' + QString::fromLatin1(name));
-    return f;
-  };
+// Opens one component; a missing index (or any other refusal) names what was being opened.
+void OpenNamed(nrd::TNRDDataSet& ds, const QString& path, const char* what) {
+  try {
+    ds.Open();
+  } catch (const nrd::ENRDException& e) {
+    if (e.NativeError == 10325) throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(what));
+    throw EAt4Read(EAt4Read::Damaged, path, QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromStdString(e.what()));
+  } catch (const nrd::EDatabaseError& e) {
+    throw EAt4Read(EAt4Read::Damaged, path, QString::fromLatin1(what) + QStringLiteral(": ") + QString::fromStdString(e.what()));
+  }
+}
+
+nrd::TField& FieldOf(nrd::TNRDDataSet& ds, const QString& path, const char* table, const char* name) {
+  nrd::TField* f = ds.FindField(name);
+  if (f == nullptr)
+    throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(table) + u'.' + QString::fromLatin1(name));
+  return *f;
+}
+
+std::string Bytes(const nrd::TField& f) { return f.IsNull() ? std::string() : f.AsString(); }
+QString Wide(const std::string& bytes) { return QString::fromStdU16String(nrd::AnsiToWide(bytes)); }
+int Number(const nrd::TField& f) { return f.IsNull() ? 0 : f.AsInteger(); }
+
+// A table of the module's database opened alone, in storage order.
+class Scan {
+ public:
+  Scan(TDataModule2& dm, const QString& path, const char* table) : table_(table) {
+    t_.SetDatabaseName(dm.DatabaseName());
+    t_.SetTableName(table);
+    t_.SetReadOnly(true);
+    OpenNamed(t_, path, table);
+  }
+  nrd::TNRDTable& T() { return t_; }
+  nrd::TField& F(const QString& path, const char* name) { return FieldOf(t_, path, table_, name); }
+
+ private:
+  const char* table_;
+  nrd::TNRDTable t_;
+};
+
+}  // namespace
+
+void TAt4Reader::CheckSchema(const QString& path) {
+  std::vector<std::string> tables;
+  dm_.dbAT4.GetTablesList(tables);
   for (const auto& t : kSchema) {
-    // The columns of each table, checked before any query runs over them.
-    if (QLatin1String(t.table) == QLatin1String("Persons") || QLatin1String(t.table) == QLatin1String("EventDetails")) {
-      nrd::TNRDTable probe;
-      probe.SetDatabaseName(dm_.DatabaseName());
-      probe.SetTableName(t.table);
-      probe.SetReadOnly(true);
-      open(probe, t.table);
-      for (const char* c : t.columns) field(probe, t.table, c);
+    const bool has = std::any_of(tables.begin(), tables.end(), [&t](const std::string& name) {
+      return QString::fromStdString(name).compare(QLatin1String(t.table), Qt::CaseInsensitive) == 0;
+    });
+    if (!has) throw EAt4Read(EAt4Read::NotFamilyTree, path, QString::fromLatin1(t.table));
+  }
+  // The module's tables on their indexes: a file without them is not the genealogy program's.
+  dm_.Table_Dates.SetIndexFieldNames("id");
+  OpenNamed(dm_.Table_Dates, path, "Dates.id");
+  dm_.Table_Values.SetIndexName("search");
+  OpenNamed(dm_.Table_Values, path, "Values.search");
+  dm_.Table_Place.SetIndexName("id");
+  OpenNamed(dm_.Table_Place, path, "Places.id");
+  // The columns: those of the module's tables on them, the others on a table opened alone.
+  for (const auto& t : kSchema) {
+    const QLatin1String name(t.table);
+    nrd::TNRDDataSet* ds = name == QLatin1String("Values")   ? static_cast<nrd::TNRDDataSet*>(&dm_.Table_Values)
+                           : name == QLatin1String("Dates")  ? static_cast<nrd::TNRDDataSet*>(&dm_.Table_Dates)
+                           : name == QLatin1String("Places") ? static_cast<nrd::TNRDDataSet*>(&dm_.Table_Place)
+                                                             : nullptr;
+    std::optional<Scan> probe;
+    if (ds == nullptr) ds = &probe.emplace(dm_, path, t.table).T();
+    for (const char* c : t.columns) FieldOf(*ds, path, t.table, c);
+  }
+}
+
+void TAt4Reader::LoadStore() {
+  auto store = std::make_unique<Store>();
+  {
+    Scan s(dm_, path_, "Values");
+    nrd::TField &fid = s.F(path_, "f_id"), &rid = s.F(path_, "r_id"), &vstr = s.F(path_, "vstr"),
+                &vlink = s.F(path_, "vlink"), &vblob = s.F(path_, "vblob");
+    for (s.T().First(); !s.T().Eof(); s.T().Next()) {
+      if (fid.IsNull()) continue;
+      const int code = CodeOf(fid.AsString());
+      if (code < 0) continue;
+      const auto [it, added] = store->values[code].try_emplace(Bytes(rid));
+      if (!added) continue;
+      Value& v = it->second;
+      if (code == cEventPlace || code == cEventDate || code == cResidence) v.link = Bytes(vlink);
+      if (code == cEventPlace || code == cEventDate) continue;
+      v.text = vstr.IsNull() ? QString() : QString::fromStdU16String(vstr.AsWideString());
+      if ((code == cResidence || code == cEventNote) && v.text.size() >= kShortTextLimit && !vblob.IsNull()) {
+        // The whole text of a value whose short text may be cut. A text of UTF-16 units has an even
+        // number of bytes: an odd one is a damaged value, reported when the value is used.
+        const std::string bytes = vblob.AsBytes();
+        if (bytes.size() % 2 != 0) {
+          v.oddBlob = true;
+        } else if (const QString whole = dbvalues::Utf16LeBytes(bytes); !whole.isEmpty()) {
+          // An empty BLOB leaves the short text rather than losing it.
+          v.shortText = v.text;
+          v.text = whole;
+          v.whole = true;
+        }
+      }
     }
   }
-
-  dm_.Table_Dates.Close();
-  dm_.Table_Dates.SetIndexFieldNames("id");
-  open(dm_.Table_Dates, "Dates.id");
-  dm_.Table_Values.Close();
-  dm_.Table_Values.SetIndexName("search");
-  open(dm_.Table_Values, "Values.search");
-  dm_.Table_Place.Close();
-  dm_.Table_Place.SetIndexName("id");
-  open(dm_.Table_Place, "Places.id");
-
-  f_->vstr = field(dm_.Table_Values, "Values", "vstr");
-  f_->vlink = field(dm_.Table_Values, "Values", "vlink");
-  f_->vblob = field(dm_.Table_Values, "Values", "vblob");
-  f_->fid = field(dm_.Table_Values, "Values", "f_id");
-  f_->rid = field(dm_.Table_Values, "Values", "r_id");
-  f_->dShort = field(dm_.Table_Dates, "Dates", "shortname");
-  f_->d = field(dm_.Table_Dates, "Dates", "d");
-  f_->m = field(dm_.Table_Dates, "Dates", "m");
-  f_->y = field(dm_.Table_Dates, "Dates", "y");
-  f_->type = field(dm_.Table_Dates, "Dates", "type");
-  f_->julian = field(dm_.Table_Dates, "Dates", "isjulian");
-  f_->bc = field(dm_.Table_Dates, "Dates", "isdateBC");
-  f_->pShort = field(dm_.Table_Place, "Places", "shortname");
-  f_->pFull = field(dm_.Table_Place, "Places", "fullname");
-
-  dm_.Query_.Close();
-  dm_.Query_.SetSQL(TDataModule2::kPersonSQL);
-  open(dm_.Query_, "Persons");
-  f_->id = field(dm_.Query_, "Persons", "id");
-  f_->fio = field(dm_.Query_, "Persons", "fio");
-  f_->sex = field(dm_.Query_, "Persons", "sex");
-  f_->birth = field(dm_.Query_, "Persons", "birth_id");
-  f_->death = field(dm_.Query_, "Persons", "death_id");
+  {
+    Scan s(dm_, path_, "Dates");
+    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &d = s.F(path_, "d"), &m = s.F(path_, "m"),
+                &y = s.F(path_, "y"), &type = s.F(path_, "type"), &julian = s.F(path_, "isjulian"),
+                &bc = s.F(path_, "isdateBC");
+    for (s.T().First(); !s.T().Eof(); s.T().Next()) {
+      const auto [it, added] = store->dates.try_emplace(Bytes(id));
+      if (!added) continue;
+      Store::DateRow& r = it->second;
+      r.shortText = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
+      r.d = Number(d), r.m = Number(m), r.y = Number(y), r.type = Number(type);
+      r.julian = !julian.IsNull() && julian.AsBoolean();
+      r.bc = !bc.IsNull() && bc.AsBoolean();
+    }
+  }
+  {
+    Scan s(dm_, path_, "Places");
+    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &fn = s.F(path_, "fullname");
+    for (s.T().First(); !s.T().Eof(); s.T().Next()) {
+      const auto [it, added] = store->places.try_emplace(Bytes(id));
+      if (!added) continue;
+      it->second.shortName = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
+      it->second.fullName = fn.IsNull() ? QString() : QString::fromStdU16String(fn.AsWideString());
+    }
+  }
+  store_ = std::move(store);
 }
 
 void TAt4Reader::Read(const QString& path, const GedProgress& progress) {
   OpenDatabase(path);
   ReadScope scope(dm_);
-  Fields fields{};
-  f_ = &fields;
-  struct Reset {
-    Fields*& f;
-    ~Reset() { f = nullptr; }
-  } reset{f_};
-  OpenTables(path);
+  CheckSchema(path);
+  LoadStore();
   PersonPass(progress);
   // A stop during the person pass ends the read: no families of a part of the persons.
   if (!model_.AbortFlag) FamilyPass(progress);
 }
 
-bool TAt4Reader::FindValue(const char* fid, const std::string& rid) {
-  if (rid.empty()) return false;
-  return dm_.Table_Values.FindKey({nrd::TextValue(fid), nrd::TextValue(rid)});
+const TAt4Reader::Value* TAt4Reader::Find(int code, const std::string& rid) const {
+  if (!store_ || rid.empty() || code < 0) return nullptr;
+  const auto it = store_->values[code].find(rid);
+  return it == store_->values[code].end() ? nullptr : &it->second;
 }
 
-QString TAt4Reader::ValueText(int iFull, int iCRLF) {
-  QString r = Text(*f_->vstr);
-  if (r.size() >= kShortTextLimit && iFull != 0 && !f_->vblob->IsNull()) {
-    const std::string bytes = f_->vblob->AsBytes();
-    // A text of UTF-16 units has an even number of bytes; an odd one is a damaged value, not a text
-    // to cut silently.
-    if (bytes.size() % 2 != 0)
-      throw EAt4Read(EAt4Read::BadText, path_, Text(*f_->fid) + u' ' + Text(*f_->rid));
-    const QString whole = dbvalues::Utf16LeBytes(bytes);
-    // An empty BLOB leaves the short text rather than losing it.
-    if (!whole.isEmpty()) r = whole;
+QString TAt4Reader::TextOf(const Value& v, int iFull, int iCRLF) const {
+  if (iFull != 0 && v.oddBlob) {
+    // The value's record, for the message: the first record of this code and value.
+    QString where;
+    for (int c = 0; c < kCodes && where.isEmpty(); ++c)
+      for (const auto& [rid, value] : store_->values[c])
+        if (&value == &v) {
+          where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
+          break;
+        }
+    throw EAt4Read(EAt4Read::BadText, path_, where);
   }
+  QString r = iFull != 0 || !v.whole ? v.text : v.shortText;
   if (iCRLF == 0) r = dbvalues::CrLfToBlank(r);
   return r;
 }
 
+QString TAt4Reader::PlaceOf(const Value& v, int iType) const {
+  if (v.link.empty()) return QString();
+  const auto it = store_->places.find(v.link);
+  if (it == store_->places.end()) return QString();
+  return iType == 1 ? it->second.shortName : it->second.fullName;
+}
+
 QString TAt4Reader::fDesc4(const QString& sFid, const QString& sRid, int iFull, int iCRLF) {
-  if (sRid.isEmpty() || !dm_.Table_Values.FindKey({Key(sFid), Key(sRid)})) return QString();
-  return ValueText(iFull, iCRLF);
+  const Value* v = Find(CodeOf(sFid.toStdString()), nrd::WideToAnsi(sRid.toStdU16String()));
+  return v ? TextOf(*v, iFull, iCRLF) : QString();
 }
 
 QString TAt4Reader::fPlace4(const QString& sFid, const QString& sRid, int iType) {
-  if (sRid.isEmpty() || !dm_.Table_Values.FindKey({Key(sFid), Key(sRid)})) return QString();
-  const QString place = Text(*f_->vlink);
-  if (place.isEmpty() || !dm_.Table_Place.FindKey({Key(place)})) return QString();
-  return Text(iType == 1 ? *f_->pShort : *f_->pFull);
+  const Value* v = Find(CodeOf(sFid.toStdString()), nrd::WideToAnsi(sRid.toStdU16String()));
+  return v ? PlaceOf(*v, iType) : QString();
 }
 
 QString TAt4Reader::fDate4(const QString& sRid) {
-  if (sRid.isEmpty() || !dm_.Table_Values.FindKey({Key(QStringLiteral("E_7")), Key(sRid)})) return QString();
-  const QString date = Text(*f_->vlink);
-  if (date.isEmpty() || !dm_.Table_Dates.FindKey({Key(date)})) return QString();
-  return Text(*f_->dShort);
+  const Value* v = Find(cEventDate, nrd::WideToAnsi(sRid.toStdU16String()));
+  if (v == nullptr || v->link.empty()) return QString();
+  const auto it = store_->dates.find(v->link);
+  return it == store_->dates.end() ? QString() : it->second.shortText;
 }
 
 TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, int iYYYY, int iType, bool isJulian,
@@ -386,29 +688,30 @@ TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, in
   return dbvalues::At4Date(sDateShort, iDD, iMM, iYYYY, iType, isJulian, isDateBC, today_);
 }
 
-bool TAt4Reader::EventDate(const std::string& event, TDATES& out) {
-  if (!FindValue("E_7", event) || f_->vlink->IsNull()) return false;
-  const std::string date = f_->vlink->AsString();
-  if (date.empty() || !dm_.Table_Dates.FindKey({nrd::TextValue(date)})) return false;
-  const auto number = [](const nrd::TField& f) { return f.IsNull() ? 0 : f.AsInteger(); };
-  out = ADate_RDates4(Text(*f_->dShort), number(*f_->d), number(*f_->m), number(*f_->y), number(*f_->type),
-                      !f_->julian->IsNull() && f_->julian->AsBoolean(), !f_->bc->IsNull() && f_->bc->AsBoolean());
+bool TAt4Reader::EventDate(const std::string& event, TDATES& out) const {
+  const Value* v = Find(cEventDate, event);
+  if (v == nullptr || v->link.empty()) return false;
+  const auto it = store_->dates.find(v->link);
+  if (it == store_->dates.end()) return false;
+  const Store::DateRow& r = it->second;
+  out = ADate_RDates4(r.shortText, r.d, r.m, r.y, r.type, r.julian, r.bc);
   return true;
 }
 
 void TAt4Reader::PersonPass(const GedProgress& progress) {
   nrd::TNRDQuery& q = dm_.Query_;
+  q.Close();
+  q.SetSQL(TDataModule2::kPersonSQL);
+  OpenNamed(q, path_, "Persons");
+  nrd::TField &idF = FieldOf(q, path_, "Persons", "id"), &fioF = FieldOf(q, path_, "Persons", "fio"),
+              &sexF = FieldOf(q, path_, "Persons", "sex"), &birthF = FieldOf(q, path_, "Persons", "birth_id"),
+              &deathF = FieldOf(q, path_, "Persons", "death_id");
   const std::int64_t max = q.RecordCount();
   model_.aIndi.reserve(std::size_t(std::max<std::int64_t>(0, max)) + 1);
   if (progress) progress(0, max);
-  // The text of one value of the current person or event (vstr, or the whole text when asked).
-  const auto value = [this](const char* fid, const std::string& rid) {
-    return FindValue(fid, rid) ? Text(*f_->vstr) : QString();
-  };
-  const auto place = [this]() {
-    const std::string link = f_->vlink->IsNull() ? std::string() : f_->vlink->AsString();
-    if (link.empty() || !dm_.Table_Place.FindKey({nrd::TextValue(link)})) return QString();
-    return Text(*f_->pFull);
+  const auto text = [this](int code, const std::string& rid) {
+    const Value* v = Find(code, rid);
+    return v ? TextOf(*v, 0, 1) : QString();
   };
   std::int64_t pos = 0;
   for (q.First(); !q.Eof(); q.Next()) {
@@ -417,82 +720,76 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
     if (model_.AbortFlag) break;
     TINDI p;
     p.INDI = QString::number(model_.aIndi.size());
-    const std::string id = f_->id->IsNull() ? std::string() : f_->id->AsString();
-    p._UID = Text(*f_->id);
-    p.SEX = Text(*f_->sex);
-    p.FIO1 = Text(*f_->fio);
-    if (FindValue("P_26", id)) {
-      p.RESI_PLAC = place();  // Places only: the value stays the current row of Values
-      p.NOTE = ValueText(1, 1);
+    const std::string id = Bytes(idF);
+    p._UID = Wide(id);
+    p.SEX = Wide(Bytes(sexF));
+    p.FIO1 = fioF.IsNull() ? QString() : QString::fromStdU16String(fioF.AsWideString());
+    if (const Value* v = Find(cResidence, id)) {
+      p.RESI_PLAC = PlaceOf(*v, 2);
+      p.NOTE = TextOf(*v, 1, 1);
     }
-    const std::string birth = f_->birth->IsNull() ? std::string() : f_->birth->AsString();
+    const std::string birth = Bytes(birthF);
     if (!EventDate(birth, p.BIRT_DATE)) p.BIRT_DATE = empty_;
-    p.BIRT_DATE.CALEN = Text(*f_->birth);
-    if (FindValue("E_6", birth)) p.BIRT_PLAC = place();
-    if (FindValue("E_14", birth)) p.BIRT_NOTE = ValueText(1, 1);
-    const std::string death = f_->death->IsNull() ? std::string() : f_->death->AsString();
+    p.BIRT_DATE.CALEN = Wide(birth);
+    if (const Value* v = Find(cEventPlace, birth)) p.BIRT_PLAC = PlaceOf(*v, 2);
+    if (const Value* v = Find(cEventNote, birth)) p.BIRT_NOTE = TextOf(*v, 1, 1);
+    const std::string death = Bytes(deathF);
     if (!death.empty()) {
       p.DEAT = QStringLiteral("+");
       if (!EventDate(death, p.DEAT_DATE)) p.DEAT_DATE = empty_;
-      p.DEAT_DATE.CALEN = Text(*f_->death);
-      if (FindValue("E_6", death)) p.DEAT_PLAC = place();
-      if (FindValue("E_14", death)) p.DEAT_NOTE = ValueText(1, 1);
+      p.DEAT_DATE.CALEN = Wide(death);
+      if (const Value* v = Find(cEventPlace, death)) p.DEAT_PLAC = PlaceOf(*v, 2);
+      if (const Value* v = Find(cEventNote, death)) p.DEAT_NOTE = TextOf(*v, 1, 1);
     }
-    p.SURN = p.SURN1 = value("P_8", id);
-    p.FIRS1 = value("P_10", id);
-    p.PATR1 = value("P_11", id);
-    p.SURN0 = value("P_9", id);
+    p.SURN = p.SURN1 = text(cSurname, id);
+    p.FIRS1 = text(cFirstName, id);
+    p.PATR1 = text(cPatronymic, id);
+    p.SURN0 = text(cBirthSurname, id);
     p.GIVN = p.FIRS1 + u' ' + p.PATR1;
     p.iPr = -1;
     p.iPot = -1;
     model_.aIndi.push_back(std::move(p));
   }
   if (progress) progress(pos, max);
+  q.Close();
 }
 
 void TAt4Reader::FamilyPass(const GedProgress& progress) {
-  dm_.Query_.Close();
-  nrd::TNRDQuery& q = dm_.Query_TMP;
-  q.Close();
-  q.SetSQL(TDataModule2::kRoleSQL);
-  q.Open();
-  if (q.FieldCount() < 8) throw EAt4Read(EAt4Read::NotFamilyTree, path_, QStringLiteral("EventDetails"));
-  nrd::TField& father = q.Fields(0);
-  nrd::TField& mother = q.Fields(3);
-  nrd::TField& third = q.Fields(6);
-  nrd::TField& kind = q.Fields(7);
-  const std::int64_t max = q.RecordCount();
+  // The role query's rows, made in memory from one scan of the role table (see TAt4RoleRows).
+  TAt4RoleRows rows;
+  {
+    Scan s(dm_, path_, "EventDetails");
+    s.T().First();
+    rows.Read(s.T(), path_);
+  }
+  if (!rows.Make(kCombinationsPerRole * rows.roles.size() + kCombinationAllowance))
+    throw EAt4Read(EAt4Read::TooManyRoles, path_);
+  const auto max = static_cast<std::int64_t>(rows.Size());
   if (progress) progress(0, max);
   TAt4FamilyBuilder families(model_);
   std::int64_t pos = 0;
-  for (q.First(); !q.Eof(); q.Next()) {
+  for (std::size_t row = 0; row < rows.Size(); ++row) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
-    const QString fatherId = Text(father), motherId = Text(mother);
-    if (!kind.IsNull() && kind.AsInteger() == 1) {
-      families.ChildRow(fatherId, motherId, Text(third));
+    const QString father = Wide(rows.Text(row, 0)), mother = Wide(rows.Text(row, 3));
+    if (!rows.Couple(row)) {
+      families.ChildRow(father, mother, Wide(rows.Text(row, 6)));
       continue;
     }
     // A couple row: husband in column 1, wife in column 4, the event in column 7.
-    const std::string event = third.IsNull() ? std::string() : third.AsString();
-    const std::int64_t f = families.CoupleRow(fatherId, motherId, !event.empty());
+    const std::string& event = rows.Text(row, 6);
+    const std::int64_t f = families.CoupleRow(father, mother, !event.empty());
     if (f == 0 || event.empty()) continue;
-    TDATES date;
-    const bool dated = EventDate(event, date);
-    QString plac, note;
-    if (FindValue("E_6", event)) {
-      const std::string link = f_->vlink->IsNull() ? std::string() : f_->vlink->AsString();
-      if (!link.empty() && dm_.Table_Place.FindKey({nrd::TextValue(link)})) plac = Text(*f_->pFull);
-    }
-    if (FindValue("E_14", event)) note = ValueText(1, 1);
     TFAM& fam = model_.aFam[std::size_t(f)];
-    if (dated) fam.MARR_DATE = date;
-    fam.MARR_PLAC = plac;
-    fam.MARR_NOTE = note;
+    TDATES date;
+    if (EventDate(event, date)) fam.MARR_DATE = date;
+    const Value* place = Find(cEventPlace, event);
+    fam.MARR_PLAC = place ? PlaceOf(*place, 2) : QString();
+    const Value* note = Find(cEventNote, event);
+    fam.MARR_NOTE = note ? TextOf(*note, 1, 1) : QString();
   }
   if (progress) progress(pos, max);
-  q.Close();
 }
 
 void At4_Indi(Model& model, TDataModule2& dm, const QString& path, const GedProgress& progress) {

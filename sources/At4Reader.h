@@ -27,13 +27,14 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 // An ".at4" file that cannot be read: the reason as a translation key with its Russian text.
 class EAt4Read : public EFamilyTreeRead {
  public:
-  enum Kind { OpenFailed, NotDatabase, Damaged, NoPassword, NotFamilyTree, BadText, ReadFailed };
+  enum Kind { OpenFailed, NotDatabase, Damaged, NoPassword, NotFamilyTree, BadText, TooManyRoles, ReadFailed };
   // detail: the table, "table.column" or "table.index" for NotFamilyTree; "f_id r_id" of the value for
   // BadText; the engine's message for Damaged and ReadFailed.
   EAt4Read(Kind kind, const QString& path, const QString& detail = QString())
@@ -75,15 +76,62 @@ class TAt4FamilyBuilder {
   std::int64_t family_ = 0;
 };
 
+// The rows of the data module's role query (TDataModule2::kRoleSQL), made in memory from the rows of the
+// role table (EventDetails: p_id, e_id, er_id, e_ord; rows in any order): the same rows in the same order,
+// in n log n time, whatever indexes the file has. Ids compare as the engine's ORDER BY compares them (its
+// collation of single-byte texts), NULL first. The query's columns: the father's p_id, er_id and e_ord,
+// the mother's p_id, er_id and e_ord, the child's p_id (a couple row: the event), and the child's er_id
+// for a child row, 0 for a couple row (husband and wife stand for father and mother).
+class TAt4RoleRows {
+ public:
+  struct Role {
+    std::string p, e, er;  // p_id, e_id, er_id as stored (single-byte texts)
+    int role = -1;         // er_id as a number; -1 when it is none
+    int ord = 0;
+    bool pNull = true, eNull = true, erNull = true, ordNull = true;
+  };
+  std::vector<Role> roles;  // the table's rows, filled by the caller or by Read
+
+  // Appends the rows of an open data set over the role table (fields p_id, e_id, er_id, e_ord), from its
+  // current position to its end. Throws EAt4Read NotFamilyTree (naming path) for a missing field.
+  void Read(nrd::TNRDDataSet& table, const QString& path);
+
+  // Makes the rows; false, with no rows, when they would be more than bound (a few events with hundreds
+  // of fathers, mothers and children make millions of combinations).
+  bool Make(std::uint64_t bound);
+  std::size_t Size() const { return rows_.size(); }
+  // A cell as text ("" for NULL) and whether it is NULL; REQUIRES: row < Size(), 0 <= col < 8.
+  const std::string& Text(std::size_t row, int col) const;
+  bool Null(std::size_t row, int col) const;
+  bool Couple(std::size_t row) const { return rows_[row].couple; }
+  // The cell as the query shows it, "" for NULL (for the tests that hold these rows against the query).
+  std::string Show(std::size_t row, int col) const;
+
+ private:
+  struct Row {
+    std::uint32_t a, b, c;  // child row: child, father, mother; couple row: husband, wife
+    bool couple;
+  };
+  int Compare(const Row& x, const Row& y, int col) const;
+  std::vector<Row> rows_;
+  std::vector<std::uint32_t> rank_;  // per role: rank of its p_id among all p_ids
+};
+
 class TAt4Reader {
  public:
   // today fixes the date parser's "today" (the open ends of dates); tests pass a fixed one.
   TAt4Reader(Model& model, TDataModule2& dm, TDateContext today = TDateContext::Now());
+  ~TAt4Reader();
+  TAt4Reader(const TAt4Reader&) = delete;
+  TAt4Reader& operator=(const TAt4Reader&) = delete;
 
   // Reads the file at path into the model (replacing what it held).
   void At4_Indi(const QString& path, const GedProgress& progress = {});
 
-  // Value lookups over the open tables (see the .cpp for the rules); ids are the texts of the file.
+  // Value lookups over the values, dates and places of the file read last (valid after At4_Indi, also
+  // after one that failed late, until the next read; empty before). Ids are the file's texts. A value
+  // of the codes the reader uses ("P_8" ... "P_11", "P_26", "E_6", "E_7", "E_14") is found; others are
+  // not kept.
   QString fDesc4(const QString& sFid, const QString& sRid, int iFull, int iCRLF);
   QString fPlace4(const QString& sFid, const QString& sRid, int iType);
   QString fDate4(const QString& sRid);
@@ -92,25 +140,28 @@ class TAt4Reader {
                        bool isDateBC) const;
 
  private:
-  struct Fields;
+  struct Store;
+  struct Value;
   void Read(const QString& path, const GedProgress& progress);
   void OpenDatabase(const QString& path);
-  void OpenTables(const QString& path);
+  void CheckSchema(const QString& path);
+  void LoadStore();
   void PersonPass(const GedProgress& progress);
   void FamilyPass(const GedProgress& progress);
-  // The Values row (f_id, r_id) made current; false when there is none.
-  bool FindValue(const char* fid, const std::string& rid);
-  // The current Values row's text (the whole text from vblob when iFull and vstr may be cut).
-  QString ValueText(int iFull, int iCRLF);
+  // The value (code, record) or null.
+  const Value* Find(int code, const std::string& rid) const;
+  // A value's text: the whole text when iFull and vstr may be cut; CR LF made a blank unless iCRLF.
+  QString TextOf(const Value& v, int iFull, int iCRLF) const;
+  QString PlaceOf(const Value& v, int iType) const;
   // The event's date (Values "E_7" -> Dates); false when it has none.
-  bool EventDate(const std::string& event, TDATES& out);
+  bool EventDate(const std::string& event, TDATES& out) const;
 
   Model& model_;
   TDataModule2& dm_;
   TDateContext today_;
   TDATES empty_;  // the empty parsed date, made once
   QString path_;
-  Fields* f_ = nullptr;  // the open tables' fields, while a read runs
+  std::unique_ptr<Store> store_;
 };
 
 // The reader as the program calls it, with the program's data module.

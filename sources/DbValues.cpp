@@ -193,7 +193,9 @@ TDATES At4Date(const QString& shortText, int day, int month, int year, int type,
                const TDateContext& today) {
   QString s = shortText.trimmed();
   const int n = PartCount(s, u'.');
-  if (type == dtExact && n == 3 && day > 0 && month > 0)
+  // An exact date is rewritten from its numbers, but only with a year four digits hold: an unknown year
+  // (0) would become the year 0000 and a day that never was, a longer one a garbled text.
+  if (type == dtExact && n == 3 && day > 0 && month > 0 && year >= 1 && year <= 9999)
     s = ZeroPadInt(day, 2) + u'.' + ZeroPadInt(month, 2) + u'.' + ZeroPadInt(year, 4);
   // Unknown parts are written "?" (and a month and year alone as "mm.yyyy"): widened to the display
   // form "??.mm.yyyy", "dd.??.yyyy", "dd.mm.????".

@@ -133,7 +133,7 @@ void TCalendarPage::InformerToXLS(const QString& fileName) {
   if (name.isEmpty()) return;
   TBusyCursor busy;
   std::vector<TReportColumn> columns = GridColumns(DataSource3, DBGrid3);
-  ::InformerToXLS(*CDS_Informer, columns, name);
+  ::InformerToXLS(*CDS_Informer, columns, name, host().LoadedFile());
 }
 
 void TCalendarPage::SpeedButton6Click() {

@@ -119,6 +119,10 @@ void TExportPage::GedcomDataExport() {
   Gauge3->hide();
   if (!chosen || name.isEmpty()) return;
   if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".txt");
-  if (!WriteCsvFile(name, r.Lines))
-    host().ShowError(host().Lang(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + name);
+  TCsvWriteError error;
+  if (!WriteCsvFile(name, r.Lines, host().LoadedFile(), &error)) {
+    QString text = host().Lang(QStringLiteral("SaveFailed"), QStringLiteral("Не удалось сохранить файл:")) + QLatin1Char(' ') + name;
+    if (!error.message.isEmpty()) text += QLatin1Char('\n') + error.message;
+    host().ShowError(text);
+  }
 }

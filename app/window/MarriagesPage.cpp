@@ -238,7 +238,7 @@ void TMarriagesPage::MarriageToXLS(const QString& fileName) {
   const QString name = fileName.isEmpty() ? AskWorkbookName(host()) : fileName;
   if (name.isEmpty()) return;
   TBusyCursor busy;
-  ::MarriageToXLS(*CDS_Marriage, GridColumns(DataSource2, DBGrid2), name);
+  ::MarriageToXLS(*CDS_Marriage, GridColumns(DataSource2, DBGrid2), name, host().LoadedFile());
 }
 
 void TMarriagesPage::SpeedButton31Click() {

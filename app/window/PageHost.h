@@ -18,6 +18,7 @@ struct TAncestorList;
 
 namespace platform {
 class TDialogs;
+class TIniFile;
 class TPageSink;
 }  // namespace platform
 
@@ -40,6 +41,9 @@ class TPageHost {
   // The folder of the settings file, with a trailing "/": the program's folder when it is writable, else
   // the per-user configuration folder. Files a page keeps beside the program (fixed workbooks) go there.
   virtual QString SettingsFolder() const = 0;
+  // The family tree file read last, as it was named when opened; empty before the first. The exports
+  // pass it on so that a file they write never replaces it.
+  virtual QString LoadedFile() const = 0;
 
   // Page control: shows a page; tells which page shows.
   virtual void ShowPage(QWidget* tab) = 0;
@@ -69,6 +73,15 @@ class TPageHost {
 
   // The standard error message of a command (a message box; a log line on the offscreen platform).
   virtual void ShowError(const QString& text) = 0;
+
+  // For the group edit tools: the open file (the file-name field), reading it again and going back to a
+  // person index, the persons of the kinship path on show (";"-joined indexes), the open language file,
+  // and a Yes/No question (true: Yes).
+  virtual QString FileName() const { return {}; }
+  virtual void ReloadFile(std::int64_t /*locateIndex*/) {}
+  virtual QString LinkChain() const { return {}; }
+  virtual platform::TIniFile* LangFile() const { return nullptr; }
+  virtual bool Confirm(const QString& /*question*/) { return false; }
 };
 
 // The wait cursor for the life of the guard.

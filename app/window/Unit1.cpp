@@ -1,4 +1,5 @@
 #include "app/window/Unit1.h"
+#include "app/window/KinshipPage.h"
 
 #include <QApplication>
 #include <QPrinter>
@@ -395,6 +396,24 @@ void TForm1::ShowError(const QString& text) {
     return;
   }
   QMessageBox::critical(this, QCoreApplication::applicationName(), text);
+}
+
+QString TForm1::FileName() const { return Edit2->text(); }
+
+void TForm1::ReloadFile(std::int64_t locateIndex) {
+  OpenDataFiles(Edit2->text());
+  if (locateIndex > 0) LocatePerson(locateIndex);
+}
+
+QString TForm1::LinkChain() const {
+  const TKinshipPage* k = Page<TKinshipPage>();
+  return k ? k->LinkChain() : QString();
+}
+
+bool TForm1::Confirm(const QString& question) {
+  if (QGuiApplication::platformName() == QLatin1String("offscreen")) return OffscreenAnswer;
+  return QMessageBox::question(this, QCoreApplication::applicationName(), question,
+                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 // --- Files ---

@@ -163,6 +163,7 @@ class TForm1 : public QWidget, public TPageHost {
   QString Lang(const QString& key, const QString& def) const override;
   QWidget* Window() override { return this; }
   QString SettingsFolder() const override;
+  QString LoadedFile() const override { return loadedPath_; }
   void ShowPage(QWidget* tab) override;
   bool IsCurrentPage(const QWidget* tab) const override;
   void OutputReady() override;
@@ -178,6 +179,13 @@ class TForm1 : public QWidget, public TPageHost {
   void PrintPicture(const QImage& picture) override;
   void SavePicture(const QImage& picture) override;
   void ShowError(const QString& text) override;
+  QString FileName() const override;
+  void ReloadFile(std::int64_t locateIndex) override;
+  QString LinkChain() const override;
+  platform::TIniFile* LangFile() const override { return langIni_.get(); }
+  bool Confirm(const QString& question) override;
+  // The answer Confirm gives on the offscreen platform, where no box can be shown (tests set it).
+  bool OffscreenAnswer = false;
 
  protected:
   void showEvent(QShowEvent* event) override;

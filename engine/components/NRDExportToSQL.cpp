@@ -36,6 +36,26 @@ std::string ConstraintValueText(const TNRDVariant& v, TNRDAdvancedFieldType t) {
   return IsTextColumn(t) ? SQLQuoted(text) : text;
 }
 
+// A string default is kept by the storage in its expression form, between double quotes with
+// inner double quotes doubled, which is what CREATE TABLE makes of DEFAULT 'text'. Written as that
+// literal it reads back as the same default; written with its double quotes inside single ones it
+// would gain a pair of double quotes at every round trip.
+std::string DefaultValueText(const TNRDVariant& v, TNRDAdvancedFieldType t) {
+  const std::string text = v.AsAnsiString();
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    std::string inner;
+    bool paired = true;
+    for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+      inner += text[i];
+      if (text[i] != '"') continue;
+      if (i + 2 < text.size() && text[i + 1] == '"') ++i;
+      else paired = false;
+    }
+    if (paired) return SQLQuoted(inner);
+  }
+  return ConstraintValueText(v, t);
+}
+
 std::string TwoDigits(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
 std::string FourDigits(int v) {
   std::string s = std::to_string(v);
@@ -99,7 +119,7 @@ std::string TNRDTable::ExportToSQL() {
           out += " BLOBCompressionAlgorithm " + CompressionName(d.FBLOBCompressionAlgorithm);
           out += " BLOBCompressionMode " + std::to_string(d.FBLOBCompressionMode);
         }
-        if (!d.FDefaultValue.IsNull()) out += " DEFAULT " + ConstraintValueText(d.FDefaultValue, d.FDataType);
+        if (!d.FDefaultValue.IsNull()) out += " DEFAULT " + DefaultValueText(d.FDefaultValue, d.FDataType);
         if (d.FRequired) out += " NOT NULL";
         if (!d.FMinValue.IsNull()) out += " MINVALUE " + ConstraintValueText(d.FMinValue, d.FDataType);
         if (!d.FMaxValue.IsNull()) out += " MAXVALUE " + ConstraintValueText(d.FMaxValue, d.FDataType);

@@ -83,7 +83,10 @@ struct TNRDTableTransfer {
     source.First();
     while (!source.Eof()) {
       dest.Insert();
-      for (auto& [from, to] : pairs) {
+      for (auto& pair : pairs) {
+        // Named members, not a structured binding: a lambda below captures `to`.
+        TField* from = pair.first;
+        TField* to = pair.second;
         try {
           CopyFieldValue(*from, *to);
         } catch (const std::exception& e) {

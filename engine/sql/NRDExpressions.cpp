@@ -348,8 +348,35 @@ void TNRDExpression::CollectIndexCandidates(TNRDExprNode* node, std::vector<TNRD
   }
 }
 
+void TNRDExpression::SplitRangesForIndexes(TNRDExprNodePtr& node) {
+  if (!node) return;
+  auto* b = NodeAs<TNRDExprNodeBoolean>(node.get());
+  if (b == nullptr) return;
+  if (b->Operator == doAND) {
+    for (auto& c : b->Children) SplitRangesForIndexes(c);
+    return;
+  }
+  if (b->Operator != doBETWEEN || b->Children.size() != 3) return;
+  auto* field = NodeAs<TNRDExprNodeField>(b->Child(0));
+  if (field == nullptr || field->FGetFromParent || NodeAs<TNRDExprNodeConst>(b->Child(1)) == nullptr ||
+      NodeAs<TNRDExprNodeConst>(b->Child(2)) == nullptr)
+    return;
+  // The comparisons compare as BETWEEN does: three-valued, ignoring case, whole values.
+  auto low = std::make_unique<TNRDExprNodeComparison>(doGE, qUNDEFINED, b->Child(0)->Clone(), std::move(b->Children[1]),
+                                                      true, true, false);
+  auto high = std::make_unique<TNRDExprNodeComparison>(doLE, qUNDEFINED, b->Child(0)->Clone(),
+                                                       std::move(b->Children[2]), true, true, false);
+  low->AdjustAfterBinding();
+  high->AdjustAfterBinding();
+  auto both = std::make_unique<TNRDExprNodeBoolean>(doAND, b->FCaseInsensitive, b->FPartialKey);
+  both->AddChild(std::move(low));
+  both->AddChild(std::move(high));
+  node = std::move(both);
+}
+
 void TNRDExpression::CreateIndexScanConditions(const TNRDIndexDefs& indexDefs,
                                                TNRDScanSearchConditionArray& scanConditions, std::int32_t sessionID) {
+  SplitRangesForIndexes(FRootExprNode);
   std::vector<TNRDExprNode*> candidates;
   CollectIndexCandidates(FRootExprNode.get(), candidates);
   for (TNRDExprNode* n : candidates)

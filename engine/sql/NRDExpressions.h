@@ -517,6 +517,12 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   void PostBind();
   // The candidates of index planning: the root and, through AND nodes, its descendants.
   void CollectIndexCandidates(TNRDExprNode* node, std::vector<TNRDExprNode*>& out) const;
+  // Splits each BETWEEN on the AND chain from the root whose value is a column and whose bounds
+  // are constants into its two comparisons (>= low, <= high), so that an index can serve the
+  // range. Only that chain: there a NULL and a false result both reject the record, so the
+  // comparisons (never NULL) decide as the BETWEEN did. Used for filters only, never for a check
+  // constraint, where NULL passes and false does not.
+  static void SplitRangesForIndexes(TNRDExprNodePtr& node);
 
   TNRDExprNodePtr FRootExprNode;
   std::unique_ptr<TNRDLexer> FOwnLexer;  // the filter's and default's own text

@@ -227,6 +227,9 @@ class TNRDAOJoin : public TNRDAO {
   void Execute(bool isRootAO, TNRDAO* parentQueryAO, TNRDCursor* parentCursor) override;
   TNRDJoinType JoinType() const { return FJoinType; }
   bool IsOuterJoin() const { return FOuterJoin; }
+  // Rows of the scanned input read so far: once each into the buffer, then the rows each driving
+  // row's key range visits. A keyed join stays near the sizes of its inputs and its result.
+  std::int64_t ScannedRowsRead() const { return FScannedRowsRead; }
 
   bool FDekart = false, FOuterJoin = false, FInnerJoin = false;
   TNRDJoinType FJoinType = ajtInner;
@@ -262,6 +265,7 @@ class TNRDAOJoin : public TNRDAO {
   bool FDrivingMatched = false;
   std::int64_t FScannedRow = -1;   // row of FScanned shown, -1 none
   bool FDrivingStarted = false;
+  std::int64_t FScannedRowsRead = 0;
 };
 
 class TNRDAOUnion : public TNRDAO {

@@ -112,6 +112,7 @@ void TNRDAOJoin::BufferScanned() {
     if (l.AO == &s && !l.IsHidden) needed[static_cast<std::size_t>(l.FieldNo)] = true;
   for (std::int32_t k : FScanned.keyLinks) needed[static_cast<std::size_t>(k)] = true;
   for (s.First(); !s.GetEof(); s.Next()) {
+    ++FScannedRowsRead;
     TNRDRow row(needed.size());
     for (std::size_t i = 0; i < needed.size(); ++i)
       if (needed[i]) s.GetFieldValue(row[i], static_cast<std::int32_t>(i), true);
@@ -211,7 +212,10 @@ bool TNRDAOJoin::Step() {
     drivingNull = scannedNull = false;
     if (FInRightRest) {
       // A full join's scanned rows that found no partner, with the driving side NULL.
-      while (FRangePos < FScanned.rows.size() && FScanned.matched[FRangePos]) ++FRangePos;
+      while (FRangePos < FScanned.rows.size() && FScanned.matched[FRangePos]) {
+        ++FRangePos;
+        ++FScannedRowsRead;
+      }
       if (FRangePos >= FScanned.rows.size()) return false;
       FScannedRow = static_cast<std::int64_t>(FRangePos++);
       drivingNull = true;
@@ -256,6 +260,7 @@ bool TNRDAOJoin::Step() {
     }
     while (FRangePos < FRangeEnd) {
       const std::size_t r = FScanned.order[FRangePos++];
+      ++FScannedRowsRead;
       FScannedRow = static_cast<std::int64_t>(r);
       if (ConditionHolds()) {
         FDrivingMatched = true;

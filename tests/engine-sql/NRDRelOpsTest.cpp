@@ -149,6 +149,57 @@ TEST_F(RelOps, JoinTypesWithNullAndRepeatedKeys) {
   }
 }
 
+TEST_F(RelOps, AKeyedJoinReadsItsScannedInputOnceNotPerRow) {
+  // 2,000 rows a side, keys 0 .. 999 twice on the left and 0 .. 1999 once on the right, NULL keys
+  // on both: a join that went back over the scanned input for every driving row would read
+  // millions of rows; a keyed one reads each row once and each match once more.
+  const int n = 2000;
+  std::vector<std::pair<int, std::string>> left, right;
+  std::vector<bool> leftNull, rightNull;
+  for (int i = 0; i < n; ++i) {
+    left.push_back({i % 1000, "l"});
+    leftNull.push_back(i % 97 == 0);
+    right.push_back({i, "r"});
+    rightNull.push_back(i % 89 == 0);
+  }
+  Make("L", left, leftNull);
+  Make("R", right, rightNull);
+  int matches = 0;
+  for (int i = 0; i < n; ++i)
+    if (i % 97 != 0 && !((i % 1000) % 89 == 0)) ++matches;
+  struct Case {
+    TNRDJoinType type;
+    std::size_t rows;
+  };
+  const int unmatchedLeft = n - matches;
+  int unmatchedRight = 0;
+  for (int k = 0; k < n; ++k) {
+    if (k % 89 == 0) {
+      ++unmatchedRight;
+      continue;
+    }
+    bool found = false;
+    for (int i = 0; i < n && !found; ++i) found = i % 97 != 0 && i % 1000 == k;
+    if (!found) ++unmatchedRight;
+  }
+  const Case cases[] = {
+      {ajtInner, static_cast<std::size_t>(matches)},
+      {ajtLeftOuter, static_cast<std::size_t>(matches + unmatchedLeft)},
+      {ajtRightOuter, static_cast<std::size_t>(matches + unmatchedRight)},
+      {ajtFullOuter, static_cast<std::size_t>(matches + unmatchedLeft + unmatchedRight)},
+  };
+  for (const Case& c : cases) {
+    TNRDFields l, r;
+    l.Append(Col("L", "id"));
+    r.Append(Col("R", "id"));
+    auto join = std::make_unique<TNRDAOJoin>(Leaf("L"), Leaf("R"), c.type, false, &l, &r, nullptr);
+    std::vector<TNRDSelectListItem> list{Col("L", "id"), Col("R", "id")};
+    join->SetResultFields(list, false);
+    EXPECT_EQ(Rows(*join).size(), c.rows) << static_cast<int>(c.type);
+    EXPECT_LE(join->ScannedRowsRead(), 3 * n) << static_cast<int>(c.type);
+  }
+}
+
 TEST_F(RelOps, JoinNamesRepeatedColumnsAndRefusesKeysFromOneSide) {
   TNRDFields l, r;
   l.Append(Col("A", "id"));

@@ -27,6 +27,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -284,6 +285,50 @@ TEST_F(MarriagesPages, StatisticsOptionsAreSettingsButNotTheScale) {
   EXPECT_EQ(p->Edit11->text(), QStringLiteral("И*ан*"));
   EXPECT_EQ(p->SpinEdit2->value(), 1850);
   EXPECT_EQ(p->SpinEdit4->value(), 1);
+}
+
+// The window's exports know the file the tree was read from: named in the save dialog, directly or
+// through a link, it is refused and stays as it was.
+TEST_F(MarriagesPages, ExportsNeverReplaceTheLoadedTree) {
+  const QString tree = Path("tree.ged");
+  ASSERT_TRUE(QFile::copy(kSample, tree));
+  ASSERT_TRUE(QFile::link(tree, Path("link.xlsx")));
+  ASSERT_NO_FATAL_FAILURE(Open(tree, 20));
+  QFile original(kSample);
+  ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+  const QByteArray bytes = original.readAll();
+  TMarriagesPage& marriages = *Page<TMarriagesPage>();
+  marriages.SpeedButton30Click();
+  TCalendarPage& calendar = *Page<TCalendarPage>();
+  calendar.SpeedButton42->click();
+  ASSERT_TRUE(calendar.CDS_Informer->Active());
+  struct Case {
+    const char* what;
+    QString name;
+    int filter;
+    std::function<void()> save;
+  } cases[] = {
+      {"CSV", tree, 2, [&] { Page<TExportPage>()->Button3->click(); }},
+      {"marriage workbook", tree, 2, [&] { marriages.MarriageToXLS(QString()); }},
+      {"marriage workbook through a link", Path("link.xlsx"), 2, [&] { marriages.MarriageToXLS(QString()); }},
+      {"calendar workbook", tree, 1, [&] { calendar.SpeedButton7->click(); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    dialogs_->saves.push_back({c.name, c.filter});
+    try {
+      c.save();
+    } catch (const std::exception&) {
+      // a refusal may reach the command's own boundary; the file is what counts
+    }
+    QFile f(tree);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    if (f.readAll() != bytes) {
+      ADD_FAILURE() << "the family tree was overwritten";
+      f.close();
+      ASSERT_TRUE(QFile::remove(tree) && QFile::copy(kSample, tree));
+    }
+  }
 }
 
 TEST_F(MarriagesPages, ExportWritesTheCheckedColumns) {
