@@ -1,7 +1,10 @@
-// The GEDCOM reader in four stages: decoding into lines, the header pass, the record pass that creates
-// records and copies tag values, and the passes that resolve references and build display names.
-// References are kept as identifier text during the record pass and resolved through hash maps by
-// their exact text afterwards, so the model never holds a link that is not an index.
+// The GEDCOM reader in four stages: decoding, the header pass, the record pass that creates records,
+// copies tag values and builds display names, and the passes that link what only the whole file tells.
+// The record pass is split at level-0 lines into parts read on threads of their own. A survey of the
+// parts first lists every person's and family's identifier, so the arrays are sized once and indexed
+// by identifier text before a record is read: each part then writes its records in place and resolves
+// references to persons and families as it reads them, by exact text, so the model never holds a link
+// that is not an index. The result does not depend on the number of parts.
 #include "app/core/GedcomReader.h"
 
 #include "app/core/GDate.h"
@@ -10,13 +13,21 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QStringDecoder>
 #include <QTime>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <iterator>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -33,56 +44,86 @@ namespace {
 
 enum class Encoding { Ansi, Utf8Bom, Utf16 };
 
-// The file split into lines. In Ansi and Utf8Bom mode the lines stay raw bytes (`bytes`, shared with the
-// caller's buffer, never copied), decoded one at a time: Ansi lines as Windows-1251 or, once the header asks
-// for it, as UTF-8; Utf8Bom lines always as UTF-8. In Utf16 mode `text` holds the decoded file.
-struct Lines {
+// The file as the passes read it. In Ansi and Utf8Bom mode the lines stay raw bytes (`bytes`, shared
+// with the caller's buffer, never copied), decoded one at a time: Ansi lines as Windows-1251 or, once the
+// header asks for it, as UTF-8; Utf8Bom lines always as UTF-8. In Utf16 mode `text` holds the decoded
+// file. Positions are offsets into `bytes` or `text`; no list of lines is built, so a line costs nothing
+// until it is read (a file of blank lines costs no memory per line).
+struct Source {
   Encoding enc = Encoding::Ansi;
   QByteArray bytes;
   QString text;
-  std::vector<std::pair<qsizetype, qsizetype>> spans;  // start, length in `bytes` (Ansi) or `text`
+  qsizetype begin = 0;  // where the first line starts (after a UTF-8 mark)
+  // A UTF-8 mark read as Windows-1251 text (U+043F first): the first line then reads as "0 HEAD".
+  bool markAsHead = false;
 
-  // The ASCII character at a position of the file (for quick scans of level-0 lines).
+  qsizetype Size() const { return enc == Encoding::Utf16 ? text.size() : bytes.size(); }
+  // The unit at a position (a byte in Ansi and Utf8Bom mode), for the scans of line breaks and levels.
   char16_t At(qsizetype pos) const {
     return enc == Encoding::Utf16 ? text[pos].unicode() : char16_t(static_cast<unsigned char>(bytes.constData()[pos]));
   }
 };
 
 // Whether a character is more than a blank or control character (the trimming of a line's text).
-inline bool Visible(char c) { return static_cast<unsigned char>(c) > 0x20; }
-inline bool Visible(QChar c) { return c.unicode() > 0x20; }
+inline bool Visible(char16_t c) { return c > 0x20; }
 
-// Splits t[from..] at CR, LF and CR LF. A line of blanks and control characters alone changes no state
-// of any pass, so it gets no span (a file of blank lines then costs no memory per line); the first line
-// keeps its span whatever it holds, as the header pass reads it as the file's first line.
-template <typename Seq>
-void SplitLines(Lines& l, const Seq& t, qsizetype from = 0) {
-  const qsizetype n = t.size();
-  l.spans.clear();
-  qsizetype start = from;
-  bool text = false;
-  for (qsizetype i = from; i < n; ++i) {
-    const auto c = t[i];
-    if (c == u'\r' || c == u'\n') {
-      if (text || l.spans.empty()) l.spans.emplace_back(start, i - start);
-      if (c == u'\r' && i + 1 < n && t[i + 1] == u'\n') ++i;
-      start = i + 1;
-      text = false;
-    } else if (!text && Visible(c)) {
-      text = true;
+// Walks the lines of [pos, end) of a source. Lines end at CR, LF or CR LF; pos must be a line start.
+class LineCursor {
+ public:
+  LineCursor(const Source& s, qsizetype pos, qsizetype end) : s_(s), pos_(pos), end_(end) {}
+
+  // The next line, blank or not: its start, its length and whether it holds a visible character.
+  bool Next(qsizetype& start, qsizetype& length, bool& text) {
+    if (pos_ >= end_) return false;
+    start = pos_;
+    text = false;
+    if (s_.enc == Encoding::Utf16) {
+      const char16_t* p = reinterpret_cast<const char16_t*>(s_.text.constData());
+      qsizetype i = pos_;
+      for (; i < end_ && p[i] != u'\r' && p[i] != u'\n'; ++i) text = text || p[i] > 0x20;
+      return Finish(p, i, length);
     }
+    const auto* p = reinterpret_cast<const unsigned char*>(s_.bytes.constData());
+    qsizetype i = pos_;
+    for (; i < end_ && p[i] != '\r' && p[i] != '\n'; ++i) text = text || p[i] > 0x20;
+    return Finish(p, i, length);
   }
-  if (start < n && (text || l.spans.empty())) l.spans.emplace_back(start, n - start);
-}
+
+  // The next line with a visible character; blank lines change no state of any pass.
+  bool NextText(qsizetype& start, qsizetype& length) {
+    bool text = false;
+    while (Next(start, length, text))
+      if (text) return true;
+    return false;
+  }
+
+  qsizetype Position() const { return pos_; }
+
+ private:
+  template <typename Unit>
+  bool Finish(const Unit* p, qsizetype i, qsizetype& length) {
+    length = i - pos_;
+    // A line break pair CR LF counts once; the whole source is looked at, so a range that ends between
+    // the two never makes the LF a line of its own.
+    const qsizetype size = s_.Size();
+    if (i < size && p[i] == '\r' && i + 1 < size && p[i + 1] == '\n') ++i;
+    pos_ = i < size ? i + 1 : i;
+    return true;
+  }
+
+  const Source& s_;
+  qsizetype pos_, end_;
+};
 
 QString DecodeUtf16(const QByteArray& b, bool bigEndian, qsizetype skip) {
   const qsizetype units = (b.size() - skip) / 2;
   QString s(units, Qt::Uninitialized);
   const auto* p = reinterpret_cast<const unsigned char*>(b.constData()) + skip;
+  char16_t* o = reinterpret_cast<char16_t*>(s.data());
   for (qsizetype i = 0; i < units; ++i) {
     const unsigned hi = bigEndian ? p[2 * i] : p[2 * i + 1];
     const unsigned lo = bigEndian ? p[2 * i + 1] : p[2 * i];
-    s[i] = QChar(char16_t((hi << 8) | lo));
+    o[i] = char16_t((hi << 8) | lo);
   }
   return s;
 }
@@ -102,9 +143,8 @@ void DecodeAnsiInto(QByteArrayView b, QString& out) {
 
 // Decodes one line of UTF-8 into out, reusing its buffer; the same text as QString::fromUtf8 of the line
 // (each line on its own: no state is carried over, a leading mark is kept, bad bytes become U+FFFD).
-void DecodeUtf8Into(QByteArrayView b, QString& out) {
-  static QStringDecoder decoder(QStringDecoder::Utf8,
-                                QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+// The decoder keeps its own state, so each thread uses its own.
+void DecodeUtf8Into(QByteArrayView b, QString& out, QStringDecoder& decoder) {
   out.resize(b.size());
   QChar* end = decoder.appendToBuffer(out.data(), b);
   out.truncate(end - out.constData());
@@ -149,8 +189,8 @@ bool IsValidUtf8(QByteArrayView b) {
 // UTF-8 is read as Windows-1251; a mark read that way ("п" first) turns the first line into "0 HEAD".
 // Files without a mark that begin with "0" followed by a zero byte (or the reverse) are UTF-16 written
 // without a mark: a GEDCOM file always begins with the digit 0.
-Lines Decode(const QByteArray& bytes) {
-  Lines l;
+Source Decode(const QByteArray& bytes) {
+  Source l;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
   const qsizetype n = bytes.size();
   if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && IsValidUtf8(QByteArrayView(bytes).sliced(3))) {
@@ -158,6 +198,7 @@ Lines Decode(const QByteArray& bytes) {
     // decoding the whole file, without holding a second copy of it.
     l.enc = Encoding::Utf8Bom;
     l.bytes = bytes;
+    l.begin = 3;
   } else if (n >= 2 && p[0] == 0xFF && p[1] == 0xFE) {
     l.enc = Encoding::Utf16;
     l.text = DecodeUtf16(bytes, false, 2);
@@ -173,22 +214,8 @@ Lines Decode(const QByteArray& bytes) {
   } else {
     l.enc = Encoding::Ansi;
     l.bytes = bytes;
-  }
-  if (l.enc == Encoding::Ansi)
-    SplitLines(l, l.bytes);
-  else if (l.enc == Encoding::Utf8Bom)
-    SplitLines(l, l.bytes, 3);
-  else
-    SplitLines(l, l.text);
-  // 0xEF is U+043F in Windows-1251: the first byte of a UTF-8 mark read as Windows-1251 text.
-  // (Read through constData: a non-const access would copy the whole shared file buffer.)
-  if (l.enc == Encoding::Ansi && !l.spans.empty() && l.spans[0].second > 0 &&
-      static_cast<unsigned char>(l.bytes.constData()[l.spans[0].first]) == 0xEF) {
-    // The mark stays in the buffer but the first line is read as the header line.
-    l.bytes.replace(l.spans[0].first, l.spans[0].second, QByteArray("0 HEAD"));
-    const qsizetype delta = 6 - l.spans[0].second;
-    l.spans[0].second = 6;
-    for (std::size_t i = 1; i < l.spans.size(); ++i) l.spans[i].first += delta;
+    // 0xEF is U+043F in Windows-1251: the first byte of a UTF-8 mark read as Windows-1251 text.
+    l.markAsHead = n > 0 && p[0] == 0xEF;
   }
   return l;
 }
@@ -372,14 +399,10 @@ constexpr qsizetype kHeaderMax = 100;
 
 enum class RecType { None, Indi, Fam, Note, Marr, Hyper };
 
-struct IndiRefs {
+// The family references of a hyperlink record, kept as text until the records they name are known.
+struct HyperRefs {
   QString famc;
   std::vector<QString> fams;
-};
-struct FamRefs {
-  QString husb;
-  QString wife;
-  std::vector<QString> chil;
 };
 
 // The time of day of a "HH:MM[:SS[.zzz]]" text as a fraction of a day; false when unreadable.
@@ -409,9 +432,11 @@ QString DecodeUtf8Again(const QString& ansiText) {
 }
 
 // Hash and equality over QStringView, so the pools below are searched without building a QString.
+// The hash is deliberately not noexcept: the standard containers then keep each key's hash beside it and
+// compare hashes before texts, instead of hashing every text met on a bucket's chain again.
 struct ViewHash {
   using is_transparent = void;
-  std::size_t operator()(QStringView v) const noexcept {
+  std::size_t operator()(QStringView v) const {
     return std::hash<std::u16string_view>{}(std::u16string_view(v.utf16(), std::size_t(v.size())));
   }
 };
@@ -420,138 +445,364 @@ struct ViewEq {
   bool operator()(QStringView a, QStringView b) const noexcept { return a == b; }
 };
 
+// An open-addressing hash table from texts to values, for the reader's hot lookups: one probe run over a
+// flat array with each key's hash beside it, instead of a chain of separately allocated nodes. Keys are
+// views: whoever inserts keeps the text alive and unchanged while the table is used. Inserting never
+// replaces, so the first value given for a text stays. Reads from several threads at once are safe once
+// no thread inserts.
+template <typename V>
+class TextMap {
+ public:
+  void Reserve(std::size_t n) {
+    if (n * 2 > slots_.size()) Rehash(n * 2);
+  }
+
+  const V* Find(QStringView key) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t h = Hash(key);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (s.size < 0) return nullptr;
+      if (s.hash == h && QStringView(s.data, s.size) == key) return &s.value;
+    }
+  }
+
+  // The value stored for key, after storing value for it when it had none; true when stored now.
+  std::pair<V*, bool> Insert(QStringView key, const V& value) {
+    if ((count_ + 1) * 2 > slots_.size()) Rehash(std::max<std::size_t>(16, slots_.size() * 2));
+    const std::size_t h = Hash(key);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (s.size < 0) {
+        s = Slot{key.utf16(), key.size(), h, value};
+        ++count_;
+        return {&s.value, true};
+      }
+      if (s.hash == h && QStringView(s.data, s.size) == key) return {&s.value, false};
+    }
+  }
+
+ private:
+  struct Slot {
+    const char16_t* data = nullptr;
+    qsizetype size = -1;  // -1: an empty slot
+    std::size_t hash = 0;
+    V value{};
+  };
+
+  static std::size_t Hash(QStringView v) {
+    return std::hash<std::u16string_view>{}(std::u16string_view(v.utf16(), std::size_t(v.size())));
+  }
+
+  void Rehash(std::size_t want) {
+    std::size_t size = 16;
+    while (size < want) size *= 2;
+    std::vector<Slot> old(size);
+    old.swap(slots_);
+    mask_ = size - 1;
+    for (const Slot& s : old) {
+      if (s.size < 0) continue;
+      std::size_t i = s.hash & mask_;
+      while (slots_[i].size >= 0) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0, mask_ = 0;
+};
+
 // Texts that repeat across a tree (surnames, given names, places, sexes, date parts) are stored once and
 // shared by every record that holds them: a large tree then costs one allocation per distinct text
-// instead of one per field.
+// instead of one per field. One pool per thread: a pool is never shared.
 class StringPool {
  public:
   QString Intern(QStringView v) {
     if (v.isEmpty()) return QString();
-    const auto it = pool_.find(v);
-    if (it != pool_.end()) return *it;
-    return *pool_.insert(v.toString()).first;
+    if (const std::size_t* k = map_.Find(v)) return texts_[*k];
+    // The map's key is a view of the stored text's buffer, which stays in place when the list grows.
+    texts_.push_back(v.toString());
+    map_.Insert(QStringView(texts_.back()), texts_.size() - 1);
+    return texts_.back();
   }
   void Intern(QString& s) {
     if (!s.isEmpty()) s = Intern(QStringView(s));
   }
 
  private:
-  std::unordered_set<QString, ViewHash, ViewEq> pool_;
+  std::vector<QString> texts_;
+  TextMap<std::size_t> map_;
 };
 
-class Reader {
+// The parsed date of a date text; equal texts parse alike, so a text met again is not parsed again and
+// its parts are shared. One cache per thread, like the pool it fills. The cache holds a bounded number of
+// dates and starts afresh when full: dates that repeat (years alone, common qualifiers) are found again
+// at once, while a tree of mostly distinct days costs no more memory than its own dates.
+class DateCache {
  public:
-  Reader(Model& m, const GedProgress& progress, const QString& tmpl)
-      : m_(m), progress_(progress), tmpl_(tmpl), ctx_(TDateContext::Now()) {}
+  DateCache(StringPool& pool, const TDateContext& ctx) : pool_(pool), ctx_(ctx) {}
 
-  void Run(const QByteArray& bytes) {
-    Lines lines = Decode(bytes);
-    m_.GedHead = THEAD{};
-    m_.aMarr.assign(1, TMarr{});
-    const std::size_t start = HeaderPass(lines);
-    utf8_ = lines.enc == Encoding::Ansi && m_.GedHead.CHAR == u"UTF-8";
-    if (utf8_) {
-      m_.GedHead.SOUR = DecodeUtf8Again(m_.GedHead.SOUR);
-      m_.GedHead.NAME = DecodeUtf8Again(m_.GedHead.NAME);
-      m_.GedHead.DATE = DecodeUtf8Again(m_.GedHead.DATE);
+  // The reference lives until the next call.
+  const TDATES& Date(QStringView text) {
+    if (const std::size_t* k = map_.Find(text)) return dates_[*k];
+    TDATES d = GDate_RDates(text.toString(), ctx_);
+    // Qualifiers, years and calendars repeat across dates; equal parts of one date share one buffer.
+    for (QString* part : {&d.STYPE, &d.YEARS, &d.CALEN}) pool_.Intern(*part);
+    if (d.NORM == d.ORIG) d.NORM = d.ORIG;
+    if (d.SORT2 == d.SORT1) d.SORT2 = d.SORT1;
+    if (dates_.size() == kMax) {
+      dates_.clear();
+      map_ = TextMap<std::size_t>();
     }
-    m_.Clear();
-    indiRefs_.assign(1, IndiRefs{});
-    famRefs_.assign(1, FamRefs{});
-    hyperRefs_.assign(1, IndiRefs{});
-    RecordPass(lines, start);
-    lines = Lines{};
-    if (utf8_) {
-      for (TNOTE& n : m_.aNote) n.TEXT = DecodeUtf8Again(n.TEXT);
+    if (dates_.empty()) {
+      dates_.reserve(kMax);
+      map_.Reserve(kMax);
     }
-    ResolvePersons();
-    ResolveFamilies();
-    NamePass();
+    dates_.push_back(std::move(d));
+    // The key is the date's own text as read (ORIG is the text given), whose buffer stays in place.
+    const TDATES& stored = dates_.back();
+    if (QStringView(stored.ORIG) == text) map_.Insert(QStringView(stored.ORIG), dates_.size() - 1);
+    return stored;
   }
 
  private:
-  void Progress(std::int64_t pos, std::int64_t max) {
-    if (progress_) progress_(pos, max);
-  }
+  static constexpr std::size_t kMax = 4096;
+  StringPool& pool_;
+  const TDateContext& ctx_;
+  std::vector<TDATES> dates_;
+  TextMap<std::size_t> map_;
+};
 
-  // The trimmed text of line i; a view into the file's text or into holder.
-  static QStringView LineText(const Lines& l, std::size_t i, QString& holder, bool decodeUtf8) {
-    const auto [s, n] = l.spans[i];
-    if (l.enc == Encoding::Utf16) return TrimView(QStringView(l.text).mid(s, n));
-    if (l.enc == Encoding::Utf8Bom) decodeUtf8 = true;
-    QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
-    qsizetype b = 0, e = raw.size();
-    while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
-    while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
-    raw = raw.sliced(b, e - b);
-    bool ascii = true;
-    if (decodeUtf8)
-      for (char c : raw) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (decodeUtf8 && !ascii)
-      DecodeUtf8Into(raw, holder);
-    else
-      DecodeAnsiInto(raw, holder);  // ASCII reads the same in both decodings
-    return TrimView(holder);
-  }
+// Identifier text -> record index; the first record of an identifier wins. The keys are views into the
+// records' own identifier texts, which stay unchanged (and in place) while the map is used.
+using IdIndex = TextMap<std::int64_t>;
 
-  std::size_t HeaderPass(const Lines& l) {
-    Tag tag0 = tOther;
-    QString holder;
-    for (std::size_t i = 0; i < l.spans.size(); ++i) {
-      const Line ln(LineText(l, i, holder, false));
-      if (ln.level == 0) tag0 = ln.code;
-      if (tag0 != tHEAD) return i;
-      if (ln.level == 1) {
-        if (ln.code == tSOUR)
-          m_.GedHead.SOUR = ln.Value(kHeaderMax);
-        else if (ln.code == tCHAR)
-          m_.GedHead.CHAR = ln.Value(kHeaderMax);
-        else if (ln.code == tDATE)
-          m_.GedHead.DATE = ln.Value(kHeaderMax);
-      } else if (ln.level == 2 && ln.code == tNAME) {
-        m_.GedHead.NAME = ln.Value(kHeaderMax);
+// The record a reference names, 0 for an empty reference or one that names no record.
+std::int64_t Lookup(const IdIndex& map, QStringView ref) {
+  if (ref.isEmpty()) return 0;
+  const std::int64_t* k = map.Find(ref);
+  return k ? *k : 0;
+}
+
+// Builds an index over field(records[k]) for k >= 1, the first of equal texts kept.
+template <typename Record, typename Field>
+IdIndex BuildIndex(const std::vector<Record>& records, Field field) {
+  IdIndex index;
+  index.Reserve(records.size());
+  for (std::size_t k = 1; k < records.size(); ++k) index.Insert(QStringView(field(records[k])), std::int64_t(k));
+  return index;
+}
+
+QStringDecoder NewUtf8Decoder() {
+  return QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+}
+
+// The trimmed text of the line at [s, s + n); a view into the source's text or into holder.
+QStringView LineText(const Source& l, qsizetype s, qsizetype n, QString& holder, bool decodeUtf8,
+                     QStringDecoder& decoder) {
+  if (l.markAsHead && s == 0) return u"0 HEAD";
+  if (l.enc == Encoding::Utf16) return TrimView(QStringView(l.text).mid(s, n));
+  if (l.enc == Encoding::Utf8Bom) decodeUtf8 = true;
+  QByteArrayView raw = QByteArrayView(l.bytes).sliced(s, n);
+  qsizetype b = 0, e = raw.size();
+  while (b < e && std::uint8_t(raw[b]) <= 0x20) ++b;
+  while (e > b && std::uint8_t(raw[e - 1]) <= 0x20) --e;
+  raw = raw.sliced(b, e - b);
+  bool ascii = true;
+  if (decodeUtf8)
+    for (char c : raw) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (decodeUtf8 && !ascii)
+    DecodeUtf8Into(raw, holder, decoder);
+  else
+    DecodeAnsiInto(raw, holder);  // ASCII reads the same in both decodings
+  return TrimView(holder);
+}
+
+// The kind of record a level-0 line starts: by the first two characters of its identifier (the line's
+// second word) in upper case; "@I" with "_INDI" anywhere on the line is a hyperlink record.
+RecType Classify(const Line& ln) {
+  const QStringView id = ln.tag;
+  if (id.size() < 2 || id[0] != u'@') return RecType::None;
+  char16_t kind = id[1].unicode();
+  if (kind >= 0x80) {
+    const QString upper = id.mid(1, 1).toString().toUpper();  // e.g. U+0131 is "I" in upper case
+    kind = upper.size() == 1 ? upper[0].unicode() : 0;
+  } else if (kind >= u'a' && kind <= u'z') {
+    kind = char16_t(kind - 0x20);
+  }
+  switch (kind) {
+    case u'I':
+      return ln.text.contains(u"_INDI") ? RecType::Hyper : RecType::Indi;
+    case u'F':
+      return RecType::Fam;
+    case u'N':
+      return RecType::Note;
+    case u'M':
+      return RecType::Marr;
+    default:
+      return RecType::None;
+  }
+}
+
+// The start of the first line after position p (p itself when it is the end).
+qsizetype NextLineStart(const Source& src, qsizetype p) {
+  const qsizetype n = src.Size();
+  while (p < n && src.At(p) != u'\r' && src.At(p) != u'\n') ++p;
+  if (p < n && src.At(p) == u'\r' && p + 1 < n && src.At(p + 1) == u'\n') ++p;
+  return std::min(n, p + 1);
+}
+
+// Whether the first visible unit of a line with text is the digit 0: only such a line can be level 0.
+bool MayBeLevel0(const Source& src, qsizetype s) {
+  if (src.markAsHead && s == 0) return true;
+  while (!Visible(src.At(s))) ++s;
+  return src.At(s) == u'0';
+}
+
+// A part of the record pass: the lines [from, to), which begin at a level-0 line (or at the record pass's
+// first line), so that no record spans two parts and each part is read on its own thread.
+struct Chunk {
+  qsizetype from = 0, to = 0;
+  // Found by the survey: lines with text, and the identifiers of the persons and families in order.
+  std::int64_t lines = 0;
+  std::vector<QString> indiIds, famIds;
+  // Where the part's first person and family go in aIndi and aFam.
+  std::int64_t indiBase = 0, famBase = 0;
+  // Read by the record pass: the smaller records, appended to the model in the order of the parts.
+  std::vector<TNOTE> notes;
+  std::vector<TMarr> marrs;
+  std::vector<TINDI_> hypers;
+  std::vector<HyperRefs> hyperRefs;
+  bool associations = false;
+  // Lines read so far, for the progress shown by the calling thread.
+  std::atomic<std::int64_t> done{0};
+};
+
+// Counts a part's lines and lists its persons and families, so that the model's arrays are sized once and
+// each part writes its records in place.
+void Survey(const Source& src, bool utf8, Chunk& c) {
+  LineCursor cur(src, c.from, c.to);
+  QString holder;
+  QStringDecoder decoder = NewUtf8Decoder();
+  qsizetype s = 0, n = 0;
+  while (cur.NextText(s, n)) {
+    ++c.lines;
+    if (!MayBeLevel0(src, s)) continue;
+    const Line ln(LineText(src, s, n, holder, utf8, decoder));
+    if (ln.level != 0) continue;
+    const RecType type = Classify(ln);
+    if (type == RecType::Indi)
+      c.indiIds.push_back(ln.tag.toString());
+    else if (type == RecType::Fam)
+      c.famIds.push_back(ln.tag.toString());
+  }
+}
+
+// Runs task(k) for k in [0, n): on the calling thread when n is 1, else on n threads while the calling
+// thread calls tick() about every 20 ms (the window's progress and event processing stay on it).
+// Rethrows the first failure of a task once every task has ended.
+template <typename Task>
+void RunTasks(int n, const Task& task, const std::function<void()>& tick = {}) {
+  if (n <= 1) {
+    if (n == 1) task(0);
+    return;
+  }
+  std::mutex mu;
+  std::condition_variable cv;
+  int running = n;
+  std::exception_ptr failure;
+  const auto body = [&](int k) {
+    std::exception_ptr error;
+    try {
+      task(k);
+    } catch (...) {
+      error = std::current_exception();
+    }
+    const std::lock_guard<std::mutex> lock(mu);
+    if (error && !failure) failure = error;
+    --running;
+    cv.notify_one();
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(std::size_t(n));
+  for (int k = 0; k < n; ++k) {
+    try {
+      threads.emplace_back(body, k);
+    } catch (const std::system_error&) {
+      body(k);  // no thread to be had: the task runs here
+    }
+  }
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    while (running > 0) {
+      if (cv.wait_for(lock, std::chrono::milliseconds(20), [&] { return running == 0; })) break;
+      if (tick) {
+        lock.unlock();
+        tick();
+        lock.lock();
       }
     }
-    return l.spans.size();
   }
+  for (std::thread& t : threads) t.join();
+  if (failure) std::rethrow_exception(failure);
+}
 
-  // Reserves the record arrays from a quick count of level-0 lines, so they never grow by copying
-  // (a person record is over a kilobyte; growth by doubling would touch twice the memory).
-  void Reserve(const Lines& l, std::size_t start) {
-    std::size_t persons = 0, families = 0;
-    for (std::size_t i = start; i < l.spans.size(); ++i) {
-      const auto [s, n] = l.spans[i];
-      if (n < 4 || l.At(s) != u'0' || l.At(s + 1) != u' ' || l.At(s + 2) != u'@') continue;
-      const char16_t kind = QChar(l.At(s + 3)).toUpper().unicode();
-      persons += kind == u'I';
-      families += kind == u'F';
-    }
-    m_.aIndi.reserve(persons + 1);
-    indiRefs_.reserve(persons + 1);
-    m_.aFam.reserve(families + 1);
-    famRefs_.reserve(families + 1);
-  }
+// Runs task(begin, end) over [first, last) split into n ranges, as RunTasks does.
+template <typename Task>
+void ForRanges(int n, std::int64_t first, std::int64_t last, const Task& task) {
+  const std::int64_t count = std::max<std::int64_t>(0, last - first);
+  n = int(std::max<std::int64_t>(1, std::min<std::int64_t>(n, count / 4096 + 1)));
+  RunTasks(n, [&](int k) { task(first + count * k / n, first + count * (k + 1) / n); });
+}
 
-  void RecordPass(const Lines& l, std::size_t start) {
-    Reserve(l, start);
-    const auto total = std::int64_t(l.spans.size());
-    Progress(0, total > 0 ? total - 1 : 0);
+
+// What every thread of the record pass reads and no thread changes, and the arrays they fill (each
+// thread only at the indexes of its own part).
+struct Shared {
+  const Source& src;
+  bool utf8 = false;       // the UTF-8 decision
+  bool kestrelin = false;  // birth places cut at the first comma
+  bool genoPro = false;    // surnames by the GenoPro rules
+  const QString& tmpl;
+  const TDateContext& ctx;
+  const TDATES& emptyDate;
+  const IdIndex& indiIndex;
+  const IdIndex& famIndex;
+  std::vector<TINDI>& persons;
+  std::vector<TFAM>& families;
+};
+
+// Display names: surnames, first name and patronymic, the display name; runs on each person once its
+// record is complete (nothing it reads is set by linking).
+void BuildNames(TINDI& p, const Shared& sh, StringPool& pool);
+
+// Reads one part of the record pass: creates its records, copies tag values, resolves the references
+// to persons and families through the identifier indexes, and builds each person's names.
+class ChunkParser {
+ public:
+  ChunkParser(const Shared& sh, Chunk& c) : sh_(sh), c_(c), dates_(pool_, sh.ctx), decoder_(NewUtf8Decoder()) {}
+
+  void Run() {
+    LineCursor cur(sh_.src, c_.from, c_.to);
+    std::int64_t nextIndi = c_.indiBase, nextFam = c_.famBase, lines = 0;
     RecType type = RecType::None;
     QString holder, holder2;
-    for (std::size_t i = start; i < l.spans.size(); ++i) {
-      if (i % 100 == 0 && i > start) Progress(std::int64_t(i), total - 1);
+    qsizetype s = 0, n = 0;
+    while (cur.NextText(s, n)) {
+      if (++lines % 128 == 0) c_.done.store(lines, std::memory_order_relaxed);
       // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
       // those are joined first and decoded as a whole, so a character split by CONC survives.
-      Line ln(LineText(l, i, holder, utf8_ && type != RecType::Note));
+      Line ln(LineText(sh_.src, s, n, holder, sh_.utf8 && type != RecType::Note, decoder_));
       QStringView undecoded = ln.text;
-      if (utf8_ && ln.level == 0) {
-        undecoded = LineText(l, i, holder, false);
-        ln = Line(LineText(l, i, holder2, true));
+      if (sh_.utf8 && ln.level == 0) {
+        undecoded = LineText(sh_.src, s, n, holder, false, decoder_);
+        ln = Line(LineText(sh_.src, s, n, holder2, true, decoder_));
       }
       if (ln.level < 0 || ln.level > 3) continue;
       if (ln.level == 0) {
+        EndRecord();
         t1_ = t2_ = t3_ = tOther;
-        type = StartRecord(ln, undecoded);
+        type = StartRecord(ln, undecoded, nextIndi, nextFam);
         continue;
       }
       const Tag tag = ln.code;
@@ -585,46 +836,58 @@ class Reader {
           break;
       }
     }
+    EndRecord();
+    c_.done.store(lines, std::memory_order_relaxed);
+  }
+
+ private:
+  void EndRecord() {
+    if (p_) BuildNames(*p_, sh_, pool_);
+    p_ = nullptr;
+    f_ = nullptr;
   }
 
   // undecoded: the same line before UTF-8 decoding (note texts are decoded once they are joined).
-  RecType StartRecord(const Line& ln, QStringView undecoded) {
-    const QString id = ln.tag.toString();  // the identifier is the level-0 line's second word
-    const QString kind = id.left(2).toUpper();
-    if (kind == u"@I") {
-      if (ln.text.contains(u"_INDI")) {
+  RecType StartRecord(const Line& ln, QStringView undecoded, std::int64_t& nextIndi, std::int64_t& nextFam) {
+    const RecType type = Classify(ln);
+    switch (type) {
+      case RecType::Indi:
+        // The identifier as the survey read it from the same line.
+        p_ = &sh_.persons[std::size_t(nextIndi)];
+        p_->INDI = std::move(c_.indiIds[std::size_t(nextIndi++ - c_.indiBase)]);
+        famcSet_ = false;
+        break;
+      case RecType::Fam:
+        f_ = &sh_.families[std::size_t(nextFam)];
+        f_->FAM = std::move(c_.famIds[std::size_t(nextFam++ - c_.famBase)]);
+        break;
+      case RecType::Hyper: {
         TINDI_ h;
-        h.INDI_ = id;
-        m_.aIndi_.push_back(std::move(h));
-        hyperRefs_.emplace_back();
-        return RecType::Hyper;
+        h.INDI_ = ln.tag.toString();
+        c_.hypers.push_back(std::move(h));
+        c_.hyperRefs.emplace_back();
+        break;
       }
-      m_.aIndi.emplace_back().INDI = id;
-      indiRefs_.emplace_back();
-      return RecType::Indi;
+      case RecType::Note: {
+        TNOTE note;
+        note.NOTE = ln.tag.toString();
+        // A note written on its record line ("0 @N1@ NOTE text") begins with that text.
+        const Line rest(Line(undecoded).value);
+        if (rest.text.startsWith(u"NOTE") && (rest.text.size() == 4 || rest.text[4] == u' '))
+          note.TEXT = rest.text.mid(5).left(kRecordMax).toString();
+        c_.notes.push_back(std::move(note));
+        break;
+      }
+      case RecType::Marr: {
+        TMarr r;
+        r.ID = ln.tag.toString();
+        c_.marrs.push_back(std::move(r));
+        break;
+      }
+      case RecType::None:
+        break;
     }
-    if (kind == u"@F") {
-      m_.aFam.emplace_back().FAM = id;
-      famRefs_.emplace_back();
-      return RecType::Fam;
-    }
-    if (kind == u"@N") {
-      TNOTE n;
-      n.NOTE = id;
-      // A note written on its record line ("0 @N1@ NOTE text") begins with that text.
-      const Line rest(Line(undecoded).value);
-      if (rest.text.startsWith(u"NOTE") && (rest.text.size() == 4 || rest.text[4] == u' '))
-        n.TEXT = rest.text.mid(5).left(kRecordMax).toString();
-      m_.aNote.push_back(std::move(n));
-      return RecType::Note;
-    }
-    if (kind == u"@M") {
-      TMarr r;
-      r.ID = id;
-      m_.aMarr.push_back(std::move(r));
-      return RecType::Marr;
-    }
-    return RecType::None;
+    return type;
   }
 
   static void AppendCont(QString& field, const QString& value) {
@@ -633,8 +896,7 @@ class Reader {
   }
 
   void IndiLine(const Line& ln) {
-    TINDI& p = m_.aIndi.back();
-    IndiRefs& refs = indiRefs_.back();
+    TINDI& p = *p_;
     const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
     auto pooled = [&] { return pool_.Intern(ln.value.left(kPersonMax)); };
@@ -648,19 +910,26 @@ class Reader {
       } else if (tag == tDEAT) {
         p.DEAT = QStringLiteral("+");
       } else if (tag == tFAMC) {
-        if (refs.famc.isEmpty()) refs.famc = val();
+        // The first reference wins; a line without one does not count.
+        if (!famcSet_ && !ln.value.isEmpty()) {
+          famcSet_ = true;
+          p.FAMC = Lookup(sh_.famIndex, ln.value.left(kPersonMax));
+        }
       } else if (tag == tNOTE) {
         p.NOTE = val();
       } else if (tag == tASSO) {
         TASSO a;
         a.INDI = val();
+        const std::int64_t t = Lookup(sh_.indiIndex, a.INDI);
+        a.ID = t < std::numeric_limits<std::int32_t>::max() ? std::int32_t(t) : 0;
         p.ASSO.push_back(std::move(a));
+        c_.associations = true;
       } else if (tag == tEVEN) {
         TEVEN e;
         e.EVEN = val();
         p.EVEN.push_back(std::move(e));
       } else if (tag == tFAMS) {
-        refs.fams.push_back(val());
+        p.FAMS.push_back(Lookup(sh_.famIndex, ln.value.left(kPersonMax)));
       }
       return;
     }
@@ -680,15 +949,15 @@ class Reader {
           p.NPFX = pooled();
       } else if (t1_ == tBIRT) {
         if (tag == tDATE) {
-          if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = Date(ln.value.left(kPersonMax));
+          if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = dates_.Date(ln.value.left(kPersonMax));
         } else if (tag == tPLAC) {
-          p.BIRT_PLAC = m_.GedHead.SOUR == u"Kestrelin" ? pool_.Intern(SplitPart(1, val(), u',')) : pooled();
+          p.BIRT_PLAC = sh_.kestrelin ? pool_.Intern(SplitPart(1, val(), u',')) : pooled();
         } else if (tag == tNOTE) {
           p.BIRT_NOTE = val();
         }
       } else if (t1_ == tDEAT) {
         if (tag == tDATE)
-          p.DEAT_DATE = Date(ln.value.left(kPersonMax));
+          p.DEAT_DATE = dates_.Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
           p.DEAT_PLAC = pooled();
         else if (tag == tCAUS)
@@ -721,7 +990,7 @@ class Reader {
         else if (tag == tPRIM)
           p.OBJE_PRIM = ln.value.left(1).toString();
       } else if (t1_ == tCHAN) {
-        if (tag == tDATE) p.EDIT = Date(ln.value.left(kPersonMax)).DDATE;
+        if (tag == tDATE) p.EDIT = dates_.Date(ln.value.left(kPersonMax)).DDATE;
       } else if (t1_ == tASSO) {
         if (tag == tRELA && !p.ASSO.empty()) p.ASSO.back().RELA = pooled();
       } else if (t1_ == tEVEN) {
@@ -730,7 +999,7 @@ class Reader {
         if (tag == tTYPE)
           e.TYP_ = pooled();
         else if (tag == tDATE)
-          e.DATE = Date(ln.value.left(kPersonMax));
+          e.DATE = dates_.Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
           e.PLAC = pooled();
         else if (tag == tNOTE)
@@ -761,16 +1030,16 @@ class Reader {
   }
 
   void FamLine(const Line& ln) {
-    TFAM& f = m_.aFam.back();
-    FamRefs& refs = famRefs_.back();
+    TFAM& f = *f_;
     const Tag tag = ln.code;
     auto val = [&] { return ln.Value(kPersonMax); };
     auto pooled = [&] { return pool_.Intern(ln.value.left(kPersonMax)); };
     if (ln.level == 1) {
+      // The last husband and wife lines win, even without a reference (which names no one).
       if (tag == tHUSB)
-        refs.husb = val();
+        f.HUSB = Lookup(sh_.indiIndex, ln.value.left(kPersonMax));
       else if (tag == tWIFE)
-        refs.wife = val();
+        f.WIFE = Lookup(sh_.indiIndex, ln.value.left(kPersonMax));
       else if (tag == tMARR)
         f.MARR = QStringLiteral("x");
       else if (ln.text == u"1 RELATION Marriage")
@@ -778,13 +1047,13 @@ class Reader {
       else if (tag == tUNIONS)
         f.MARR = ln.Word(3).left(kPersonMax);
       else if (tag == tCHIL)
-        refs.chil.push_back(val());
+        f.CHIL.push_back(Lookup(sh_.indiIndex, ln.value.left(kPersonMax)));
       return;
     }
     if (ln.level == 2) {
       if (t1_ == tMARR) {
         if (tag == tDATE)
-          f.MARR_DATE = Date(ln.value.left(kPersonMax));
+          f.MARR_DATE = dates_.Date(ln.value.left(kPersonMax));
         else if (tag == tPLAC)
           f.MARR_PLAC = pooled();
         else if (tag == tNOTE)
@@ -797,7 +1066,7 @@ class Reader {
         else if (tag == tPRIM)
           f.OBJE_PRIM = val();
       } else if (t1_ == tCHAN) {
-        if (tag == tDATE) f.CHAN = Date(ln.value.left(kPersonMax)).DDATE;
+        if (tag == tDATE) f.CHAN = dates_.Date(ln.value.left(kPersonMax)).DDATE;
       }
       return;
     }
@@ -814,7 +1083,7 @@ class Reader {
 
   void NoteLine(const Line& ln) {
     if (ln.level != 1) return;
-    TNOTE& n = m_.aNote.back();
+    TNOTE& n = c_.notes.back();
     if (ln.code == tCONC)
       n.TEXT += ln.Value(kRecordMax);
     else if (ln.code == tCONT)
@@ -823,7 +1092,7 @@ class Reader {
 
   void MarrLine(const Line& ln) {
     if (ln.level != 1) return;
-    TMarr& r = m_.aMarr.back();
+    TMarr& r = c_.marrs.back();
     if (ln.code == tDATE)
       r.DATE = ln.Value(kRecordMax);
     else if (ln.code == tPLAC)
@@ -832,8 +1101,8 @@ class Reader {
 
   void HyperLine(const Line& ln) {
     if (ln.level != 1) return;
-    TINDI_& h = m_.aIndi_.back();
-    IndiRefs& refs = hyperRefs_.back();
+    TINDI_& h = c_.hypers.back();
+    HyperRefs& refs = c_.hyperRefs.back();
     if (ln.code == tINDIVIDUALINTERNALHYPERLINK)
       h.INDI = ln.Word(3).left(kPersonMax);
     else if (ln.code == tFAMC)
@@ -842,73 +1111,297 @@ class Reader {
       refs.fams.push_back(ln.Value(kPersonMax));
   }
 
-  // ---------------------------------------------------------------- resolution
+  const Shared& sh_;
+  Chunk& c_;
+  StringPool pool_;
+  DateCache dates_;
+  QStringDecoder decoder_;
+  Tag t1_ = tOther, t2_ = tOther, t3_ = tOther;
+  TINDI* p_ = nullptr;  // the current person, when the current record is one
+  TFAM* f_ = nullptr;   // the current family, when the current record is one
+  bool famcSet_ = false;
+};
 
-  static std::int64_t Lookup(const QHash<QString, std::int64_t>& map, const QString& ref) {
-    if (ref.isEmpty()) return 0;
-    return map.value(ref, 0);
+// First name and patronymic from the given names.
+void SplitGiven(TINDI& p) {
+  const QString& g = p.GIVN;
+  if (!p.PATR1.isEmpty()) {
+    p.FIRS1 = g;
+    return;
   }
-
-  // The text of the note record named by ref; a reference without a record keeps its text.
-  QString NoteText(const QString& ref) const {
-    const auto it = noteIndex_.constFind(ref);
-    return it == noteIndex_.cend() ? ref : m_.aNote[std::size_t(*it)].TEXT;
+  const int words = PartCount(g, u' ');
+  if (words == 1) {
+    p.FIRS1 = g;
+    p.PATR1.clear();
+    return;
   }
-
-  void ResolveNote(QString& field) const {
-    if (field.startsWith(u'@')) field = NoteText(field);
+  if (g.startsWith(u' ')) {
+    p.PATR1 = g.mid(1, 30);
+    p.FIRS1.clear();
+    return;
   }
+  const qsizetype close = g.indexOf(u')');
+  if (words >= 3 && close >= 1) {
+    const QString first = g.left(close + 1);
+    if (g.count(u'(') >= 2) {
+      p.FIRS1 = first;
+      p.PATR1 = TrimCtl(g.mid(close + 1, 100));
+      return;
+    }
+    if (!TrimCtl(g.mid(close + 1)).isEmpty()) {
+      p.FIRS1 = first;
+      p.PATR1 = TrimCtl(QString(g).remove(first));
+      return;
+    }
+  }
+  p.FIRS1 = SplitPart(1, g, u' ');
+  const qsizetype blank = g.indexOf(u' ');
+  p.PATR1 = blank < 0 ? QString() : TrimCtl(g.mid(blank, 100));
+}
 
-  void ResolvePersons() {
+void BuildNames(TINDI& p, const Shared& sh, StringPool& pool) {
+  QString s = SplitPart(2, p.NAME, u'/');
+  s.remove(u'(' + p.SURN + u')');
+  s = TrimCtl(s);
+  if (!p.SURN2.isEmpty() || (sh.genoPro && p.SEX == u"F")) {
+    p.SURN1 = p.SURN2;
+    p.SURN0 = p.SURN;
+  } else if (sh.genoPro && p.SEX == u"M") {
+    p.SURN1 = p.SURN;
+  } else if (!s.isEmpty() && !sh.genoPro) {
+    p.SURN1 = s;
+    if (p.SEX == u"M" && p.SURN.isEmpty()) p.SURN = s;
+  }
+  if (p.SEX == u"F" && p.SURN0.isEmpty()) p.SURN0 = p.SURN;
+  if (p.GIVN.isEmpty()) p.GIVN = TrimCtl(SplitPart(1, p.NAME, u'/'));
+  SplitGiven(p);
+  for (QString* part : {&p.GIVN, &p.SURN, &p.SURN0, &p.SURN1, &p.FIRS1, &p.PATR1}) pool.Intern(*part);
+  p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, sh.tmpl);
+  if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = sh.emptyDate;
+  if (p.DEAT == u"+" && p.DEAT_DATE.ORIG.isEmpty()) p.DEAT_DATE = sh.emptyDate;
+  p.iPr = -1;
+  p.iPot = -1;
+}
+
+// The whole read: decoding and the header pass on the calling thread, the record pass split at level-0
+// lines over worker threads, then linking of what only the whole file can tell (notes, marriage records,
+// hyperlink records, association back links).
+class Reader {
+ public:
+  Reader(Model& m, const GedProgress& progress, const QString& tmpl, int threads)
+      : m_(m), progress_(progress), tmpl_(tmpl), threads_(threads), ctx_(TDateContext::Now()) {}
+
+  void Run(const QByteArray& bytes) {
+    const Source src = Decode(bytes);
+    m_.GedHead = THEAD{};
+    m_.aMarr.assign(1, TMarr{});
+    std::int64_t headerLines = 0;
+    const qsizetype start = HeaderPass(src, headerLines);
+    const bool utf8 = src.enc == Encoding::Ansi && m_.GedHead.CHAR == u"UTF-8";
+    if (utf8) {
+      m_.GedHead.SOUR = DecodeUtf8Again(m_.GedHead.SOUR);
+      m_.GedHead.NAME = DecodeUtf8Again(m_.GedHead.NAME);
+      m_.GedHead.DATE = DecodeUtf8Again(m_.GedHead.DATE);
+    }
+    m_.Clear();
+
+    // The survey: the parts, their lines and their persons and families.
+    std::vector<Chunk> chunks(Cut(src, start, utf8));
+    const int parts = int(chunks.size());
+    for (std::size_t k = 0; k < chunks.size(); ++k) {
+      chunks[k].from = cuts_[k];
+      chunks[k].to = cuts_[k + 1];
+    }
+    RunTasks(parts, [&](int k) { Survey(src, utf8, chunks[std::size_t(k)]); });
+    std::int64_t persons = 1, families = 1, total = headerLines;
+    for (Chunk& c : chunks) {
+      c.indiBase = persons;
+      c.famBase = families;
+      persons += std::int64_t(c.indiIds.size());
+      families += std::int64_t(c.famIds.size());
+      total += c.lines;
+    }
+    Progress(0, std::max<std::int64_t>(0, total - 1));
+
+    // The arrays are sized once and the identifiers indexed before a record is read, so the record pass
+    // links persons and families as it reads them. The index keys are views of the surveyed identifier
+    // texts, whose buffers stay in place when each part moves them into its records.
+    IdIndex indiIndex, famIndex;
+    const auto index = [&](IdIndex& map, std::int64_t size, auto ids) {
+      map.Reserve(std::size_t(size));
+      std::int64_t k = 1;  // in file order, so the first record of an identifier wins
+      for (const Chunk& c : chunks)
+        for (const QString& id : c.*ids) map.Insert(QStringView(id), k++);
+    };
+    RunTasks(parts > 1 ? 4 : 1, [&](int k) {
+      if (k == 0 || parts == 1) m_.aIndi.resize(std::size_t(persons));
+      if (k == 1 || parts == 1) m_.aFam.resize(std::size_t(families));
+      if (k == 2 || parts == 1) index(indiIndex, persons, &Chunk::indiIds);
+      if (k == 3 || parts == 1) index(famIndex, families, &Chunk::famIds);
+    });
+    const TDATES emptyDate = GDate_RDates(QString(), ctx_);
+    const Shared sh{src, utf8, m_.GedHead.SOUR == u"Kestrelin", m_.GedHead.SOUR == u"GenoPro", tmpl_, ctx_,
+                    emptyDate, indiIndex, famIndex, m_.aIndi, m_.aFam};
+    RunTasks(
+        parts, [&](int k) { ChunkParser(sh, chunks[std::size_t(k)]).Run(); },
+        [&] {
+          std::int64_t done = headerLines;
+          for (const Chunk& c : chunks) done += c.done.load(std::memory_order_relaxed);
+          // Position 0 stays the mark of a pass's start.
+          if (done > 0) Progress(std::min(done, total - 1), total - 1);
+        });
+    Progress(std::max<std::int64_t>(0, total - 1), std::max<std::int64_t>(0, total - 1));
+
+    bool associations = false;
+    for (Chunk& c : chunks) {
+      std::move(c.notes.begin(), c.notes.end(), std::back_inserter(m_.aNote));
+      std::move(c.marrs.begin(), c.marrs.end(), std::back_inserter(m_.aMarr));
+      std::move(c.hypers.begin(), c.hypers.end(), std::back_inserter(m_.aIndi_));
+      std::move(c.hyperRefs.begin(), c.hyperRefs.end(), std::back_inserter(hyperRefs_));
+      associations = associations || c.associations;
+    }
+    chunks.clear();
+
     const auto n = std::int64_t(m_.aIndi.size());
-    indiIndex_.reserve(qsizetype(n));
-    for (std::int64_t i = std::int64_t(m_.aIndi.size()) - 1; i >= 1; --i) {
-      // insert() replaces, so walk backwards to keep the first person of an identifier.
-      indiIndex_.insert(m_.aIndi[std::size_t(i)].INDI, i);
-    }
-    for (std::int64_t f = std::int64_t(m_.aFam.size()) - 1; f >= 1; --f)
-      famIndex_.insert(m_.aFam[std::size_t(f)].FAM, f);
-    for (std::int64_t k = std::int64_t(m_.aNote.size()) - 1; k >= 1; --k)
-      noteIndex_.insert(m_.aNote[std::size_t(k)].NOTE, k);
-    QHash<QString, std::vector<std::size_t>> hyperByTarget;
-    for (std::size_t h = 1; h < m_.aIndi_.size(); ++h) hyperByTarget[m_.aIndi_[h].INDI].push_back(h);
-
-    // Hyperlink records resolve to families too, for whoever reads them later.
-    for (std::size_t h = 1; h < m_.aIndi_.size(); ++h) {
-      m_.aIndi_[h].FAMC = Lookup(famIndex_, hyperRefs_[h].famc);
-      for (const QString& r : hyperRefs_[h].fams) m_.aIndi_[h].FAMS.push_back(Lookup(famIndex_, r));
-    }
-
+    const auto m = std::int64_t(m_.aFam.size());
     Progress(0, n - 1);
-    for (std::int64_t i = 1; i < n; ++i) {
-      if (i % 100 == 0) Progress(i, n - 1);
-      TINDI& p = m_.aIndi[std::size_t(i)];
-      IndiRefs& refs = indiRefs_[std::size_t(i)];
-      if (!hyperByTarget.isEmpty()) {
-        const auto it = hyperByTarget.constFind(p.INDI);
-        if (it != hyperByTarget.cend()) {
-          for (std::size_t h : *it) {
-            if (!hyperRefs_[h].famc.isEmpty()) refs.famc = hyperRefs_[h].famc;
-            for (const QString& r : hyperRefs_[h].fams) refs.fams.push_back(r);
-          }
+    if (utf8) ForRanges(Threads(), 1, std::int64_t(m_.aNote.size()), [&](std::int64_t b, std::int64_t e) {
+      for (std::int64_t k = b; k < e; ++k) m_.aNote[std::size_t(k)].TEXT = DecodeUtf8Again(m_.aNote[std::size_t(k)].TEXT);
+    });
+    MergeHyperlinks(famIndex);
+    ResolveNotes();
+    if (associations) AddAssociationBackLinks();
+    Progress(n - 1, n - 1);
+    Progress(0, m - 1);
+    ResolveMarriages();
+    Progress(m - 1, m - 1);
+    // Names were built with each person's record; element 0 gets them here.
+    Progress(0, n - 1);
+    StringPool pool;
+    BuildNames(m_.aIndi[0], sh, pool);
+    Progress(n - 1, n - 1);
+  }
+
+ private:
+  void Progress(std::int64_t pos, std::int64_t max) {
+    if (progress_) progress_(pos, max);
+  }
+
+  int Threads() const {
+    if (threads_ > 0) return threads_;
+    const unsigned hw = std::thread::hardware_concurrency();
+    return int(std::clamp<unsigned>(hw, 1, 64));
+  }
+
+  // Splits [start, end) into parts that begin at level-0 lines: as many as threads, or fewer for a small
+  // file (a thread is worth it for about half a megabyte), each cut moved forward to the next level-0 line.
+  std::size_t Cut(const Source& src, qsizetype start, bool utf8) {
+    const qsizetype end = src.Size();
+    qsizetype parts = Threads();
+    if (threads_ <= 0) parts = std::clamp<qsizetype>((end - start) / (512 * 1024), 1, parts);
+    cuts_.assign(1, start);
+    QString holder;
+    QStringDecoder decoder = NewUtf8Decoder();
+    for (qsizetype k = 1; k < parts; ++k) {
+      qsizetype at = std::max(start + (end - start) * k / parts, cuts_.back());
+      if (at >= end) break;
+      LineCursor cur(src, NextLineStart(src, at), end);
+      qsizetype s = 0, n = 0;
+      at = end;
+      while (cur.NextText(s, n)) {
+        if (MayBeLevel0(src, s) && Line(LineText(src, s, n, holder, utf8, decoder)).level == 0) {
+          at = s;
+          break;
         }
       }
-      p.FAMC = Lookup(famIndex_, refs.famc);
-      p.FAMS.clear();
-      p.FAMS.reserve(refs.fams.size());
-      for (const QString& r : refs.fams) p.FAMS.push_back(Lookup(famIndex_, r));
-      ResolveNote(p.NOTE);
-      ResolveNote(p.BIRT_NOTE);
-      ResolveNote(p.DEAT_NOTE);
-      for (TEVEN& e : p.EVEN) ResolveNote(e.NOTE);
-      for (TASSO& a : p.ASSO) {
-        const std::int64_t t = Lookup(indiIndex_, a.INDI);
-        a.ID = t < std::numeric_limits<std::int32_t>::max() ? std::int32_t(t) : 0;
+      if (at >= end) break;
+      if (at > cuts_.back()) cuts_.push_back(at);
+    }
+    cuts_.push_back(end);
+    return cuts_.size() - 1;
+  }
+
+  // Reads the header; returns where the record pass starts and counts the header's lines.
+  qsizetype HeaderPass(const Source& src, std::int64_t& lines) {
+    Tag tag0 = tOther;
+    QString holder;
+    QStringDecoder decoder = NewUtf8Decoder();
+    LineCursor cur(src, src.begin, src.Size());
+    qsizetype s = 0, n = 0;
+    bool text = false, first = true;
+    while (cur.Next(s, n, text)) {
+      // Blank lines change nothing, except that the first line is the file's first line whatever it holds.
+      if (!text && !first) continue;
+      first = false;
+      const Line ln(LineText(src, s, n, holder, false, decoder));
+      if (ln.level == 0) tag0 = ln.code;
+      if (tag0 != tHEAD) return s;
+      ++lines;
+      if (ln.level == 1) {
+        if (ln.code == tSOUR)
+          m_.GedHead.SOUR = ln.Value(kHeaderMax);
+        else if (ln.code == tCHAR)
+          m_.GedHead.CHAR = ln.Value(kHeaderMax);
+        else if (ln.code == tDATE)
+          m_.GedHead.DATE = ln.Value(kHeaderMax);
+      } else if (ln.level == 2 && ln.code == tNAME) {
+        m_.GedHead.NAME = ln.Value(kHeaderMax);
       }
     }
-    // Back links: every association gets its counterpart on the target, so associations are symmetric.
-    // The pairs (holder, named person) already present are kept in a set, so that many persons naming one
-    // person cost linear time, not a scan of that person's growing list per link.
+    return src.Size();
+  }
+
+  // Hyperlink records add their family links to every person of their target identifier: a family in
+  // which the person is a child (the last record that names one wins) and families where the person is a
+  // spouse, after the person's own. They resolve to families themselves too, for whoever reads them later.
+  void MergeHyperlinks(const IdIndex& famIndex) {
+    if (m_.aIndi_.size() <= 1) return;
+    std::unordered_map<QStringView, std::vector<std::size_t>, ViewHash, ViewEq> byTarget;
+    for (std::size_t h = 1; h < m_.aIndi_.size(); ++h) {
+      TINDI_& rec = m_.aIndi_[h];
+      const HyperRefs& refs = hyperRefs_[h - 1];
+      rec.FAMC = Lookup(famIndex, refs.famc);
+      for (const QString& r : refs.fams) rec.FAMS.push_back(Lookup(famIndex, r));
+      byTarget[QStringView(rec.INDI)].push_back(h);
+    }
+    for (std::size_t i = 1; i < m_.aIndi.size(); ++i) {
+      TINDI& p = m_.aIndi[i];
+      const auto it = byTarget.find(QStringView(p.INDI));
+      if (it == byTarget.end()) continue;
+      for (std::size_t h : it->second) {
+        const TINDI_& rec = m_.aIndi_[h];
+        if (!hyperRefs_[h - 1].famc.isEmpty()) p.FAMC = rec.FAMC;
+        p.FAMS.insert(p.FAMS.end(), rec.FAMS.begin(), rec.FAMS.end());
+      }
+    }
+  }
+
+  // Note fields that name a note record ("@N3@") get its text; a reference without a record keeps its text.
+  void ResolveNotes() {
+    if (m_.aNote.size() <= 1) return;
+    const IdIndex noteIndex = BuildIndex(m_.aNote, [](const TNOTE& n) -> const QString& { return n.NOTE; });
+    const auto resolve = [&](QString& field) {
+      if (!field.startsWith(u'@')) return;
+      const std::int64_t k = Lookup(noteIndex, field);
+      if (k > 0) field = m_.aNote[std::size_t(k)].TEXT;
+    };
+    ForRanges(Threads(), 1, std::int64_t(m_.aIndi.size()), [&](std::int64_t b, std::int64_t e) {
+      for (std::int64_t i = b; i < e; ++i) {
+        TINDI& p = m_.aIndi[std::size_t(i)];
+        resolve(p.NOTE);
+        resolve(p.BIRT_NOTE);
+        resolve(p.DEAT_NOTE);
+        for (TEVEN& ev : p.EVEN) resolve(ev.NOTE);
+      }
+    });
+    for (std::size_t f = 1; f < m_.aFam.size(); ++f) resolve(m_.aFam[f].MARR_NOTE);
+  }
+
+  // Back links: every association gets its counterpart on the target, so associations are symmetric.
+  // The pairs (holder, named person) already present are kept in a set, so that many persons naming one
+  // person cost linear time, not a scan of that person's growing list per link.
+  void AddAssociationBackLinks() {
+    const auto n = std::int64_t(m_.aIndi.size());
     const auto pairKey = [](std::int64_t holder, std::int64_t named) {
       return (std::uint64_t(std::uint32_t(holder)) << 32) | std::uint32_t(named);
     };
@@ -932,135 +1425,37 @@ class Reader {
     }
   }
 
-  void ResolveFamilies() {
-    QHash<QString, std::size_t> marrIndex;
-    for (std::size_t k = m_.aMarr.size(); k-- > 1;) marrIndex.insert(m_.aMarr[k].ID, k);
-    const auto m = std::int64_t(m_.aFam.size());
-    Progress(0, m - 1);
-    for (std::int64_t f = 1; f < m; ++f) {
-      if (f % 100 == 0) Progress(f, m - 1);
-      TFAM& fam = m_.aFam[std::size_t(f)];
-      const FamRefs& refs = famRefs_[std::size_t(f)];
-      fam.HUSB = Lookup(indiIndex_, refs.husb);
-      fam.WIFE = Lookup(indiIndex_, refs.wife);
-      fam.CHIL.clear();
-      fam.CHIL.reserve(refs.chil.size());
-      for (const QString& r : refs.chil) fam.CHIL.push_back(Lookup(indiIndex_, r));
-      ResolveNote(fam.MARR_NOTE);
-      if (fam.MARR.startsWith(u'@')) {
-        const auto it = marrIndex.constFind(fam.MARR);
-        if (it != marrIndex.cend()) {
-          const TMarr& r = m_.aMarr[*it];
-          fam.MARR_DATE = Date(r.DATE);
-          fam.MARR_PLAC = r.PLAC;
-        }
-      }
+  // A family whose MARR names a marriage record ("@M3@") takes its date and place; no match changes nothing.
+  void ResolveMarriages() {
+    if (m_.aMarr.size() <= 1) return;
+    const IdIndex marrIndex = BuildIndex(m_.aMarr, [](const TMarr& r) -> const QString& { return r.ID; });
+    StringPool pool;
+    DateCache dates(pool, ctx_);
+    for (std::size_t f = 1; f < m_.aFam.size(); ++f) {
+      TFAM& fam = m_.aFam[f];
+      if (!fam.MARR.startsWith(u'@')) continue;
+      const std::int64_t k = Lookup(marrIndex, fam.MARR);
+      if (k == 0) continue;
+      const TMarr& r = m_.aMarr[std::size_t(k)];
+      fam.MARR_DATE = dates.Date(r.DATE);
+      fam.MARR_PLAC = r.PLAC;
     }
-  }
-
-  void NamePass() {
-    const TDATES emptyDate = GDate_RDates(QString(), ctx_);
-    const QString& sour = m_.GedHead.SOUR;
-    const bool genoPro = sour == u"GenoPro";
-    const auto n = std::int64_t(m_.aIndi.size());
-    for (std::int64_t i = 0; i < n; ++i) {
-      if (i % 100 == 0) Progress(i, n - 1);
-      TINDI& p = m_.aIndi[std::size_t(i)];
-      QString s = SplitPart(2, p.NAME, u'/');
-      s.remove(u'(' + p.SURN + u')');
-      s = TrimCtl(s);
-      if (!p.SURN2.isEmpty() || (genoPro && p.SEX == u"F")) {
-        p.SURN1 = p.SURN2;
-        p.SURN0 = p.SURN;
-      } else if (genoPro && p.SEX == u"M") {
-        p.SURN1 = p.SURN;
-      } else if (!s.isEmpty() && !genoPro) {
-        p.SURN1 = s;
-        if (p.SEX == u"M" && p.SURN.isEmpty()) p.SURN = s;
-      }
-      if (p.SEX == u"F" && p.SURN0.isEmpty()) p.SURN0 = p.SURN;
-      if (p.GIVN.isEmpty()) p.GIVN = TrimCtl(SplitPart(1, p.NAME, u'/'));
-      SplitGiven(p);
-      for (QString* part : {&p.GIVN, &p.SURN, &p.SURN0, &p.SURN1, &p.FIRS1, &p.PATR1}) pool_.Intern(*part);
-      p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, tmpl_);
-      if (p.BIRT_DATE.ORIG.isEmpty()) p.BIRT_DATE = emptyDate;
-      if (p.DEAT == u"+" && p.DEAT_DATE.ORIG.isEmpty()) p.DEAT_DATE = emptyDate;
-      p.iPr = -1;
-      p.iPot = -1;
-    }
-  }
-
-  // First name and patronymic from the given names.
-  static void SplitGiven(TINDI& p) {
-    const QString& g = p.GIVN;
-    if (!p.PATR1.isEmpty()) {
-      p.FIRS1 = g;
-      return;
-    }
-    const int words = PartCount(g, u' ');
-    if (words == 1) {
-      p.FIRS1 = g;
-      p.PATR1.clear();
-      return;
-    }
-    if (g.startsWith(u' ')) {
-      p.PATR1 = g.mid(1, 30);
-      p.FIRS1.clear();
-      return;
-    }
-    const qsizetype close = g.indexOf(u')');
-    if (words >= 3 && close >= 1) {
-      const QString first = g.left(close + 1);
-      if (g.count(u'(') >= 2) {
-        p.FIRS1 = first;
-        p.PATR1 = TrimCtl(g.mid(close + 1, 100));
-        return;
-      }
-      if (!TrimCtl(g.mid(close + 1)).isEmpty()) {
-        p.FIRS1 = first;
-        p.PATR1 = TrimCtl(QString(g).remove(first));
-        return;
-      }
-    }
-    p.FIRS1 = SplitPart(1, g, u' ');
-    const qsizetype blank = g.indexOf(u' ');
-    p.PATR1 = blank < 0 ? QString() : TrimCtl(g.mid(blank, 100));
-  }
-
-  // The parsed date of a date text; equal texts parse alike, so each distinct text is parsed once and
-  // its parts are shared.
-  TDATES Date(QStringView text) {
-    const auto it = dates_.find(text);
-    if (it != dates_.end()) return it->second;
-    TDATES d = GDate_RDates(text.toString(), ctx_);
-    // Qualifiers, years and calendars repeat across dates; equal parts of one date share one buffer.
-    for (QString* part : {&d.STYPE, &d.YEARS, &d.CALEN}) pool_.Intern(*part);
-    if (d.NORM == d.ORIG) d.NORM = d.ORIG;
-    if (d.SORT2 == d.SORT1) d.SORT2 = d.SORT1;
-    return dates_.emplace(text.toString(), d).first->second;
   }
 
   Model& m_;
   const GedProgress& progress_;
-  StringPool pool_;
-  std::unordered_map<QString, TDATES, ViewHash, ViewEq> dates_;
   QString tmpl_;
+  int threads_;
   TDateContext ctx_;
-  bool utf8_ = false;
-  Tag t1_ = tOther, t2_ = tOther, t3_ = tOther;
-  std::vector<IndiRefs> indiRefs_;
-  std::vector<FamRefs> famRefs_;
-  std::vector<IndiRefs> hyperRefs_;
-  QHash<QString, std::int64_t> indiIndex_;
-  QHash<QString, std::int64_t> famIndex_;
-  QHash<QString, std::int64_t> noteIndex_;
+  std::vector<qsizetype> cuts_;
+  std::vector<HyperRefs> hyperRefs_;
 };
 
 }  // namespace
 
 void Ged_IndiFromBytes(Model& model, const QByteArray& bytes, const GedProgress& progress,
-                       const QString& nameTemplate) {
-  Reader(model, progress, nameTemplate).Run(bytes);
+                       const QString& nameTemplate, int threads) {
+  Reader(model, progress, nameTemplate, threads).Run(bytes);
 }
 
 namespace {
@@ -1079,8 +1474,9 @@ bool ReadRegularFile(const QString& path, QByteArray& out, bool& opened) {
     return false;
   }
   opened = true;
-  // The size is a hint: a file that grows or shrinks while it is read is read to its current end.
-  out.resize(qsizetype(st.st_size));
+  // The size is a hint: a file that grows or shrinks while it is read is read to its current end. The
+  // buffer is allocated at that size exactly (resize would round it up to a power of two).
+  out = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
   qsizetype filled = 0;
   bool ok = true;
   for (;;) {

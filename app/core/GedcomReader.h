@@ -1,11 +1,15 @@
 // The GEDCOM reader: reads a GEDCOM file into a Model.
 // Stages: decoding (byte-order mark, else Windows-1251, then UTF-8 when the header says so), a header
-// pass, a record pass that creates records and copies tag values, and post-passes that resolve links by
-// exact identifier text and build every person's display name.
+// pass, a record pass that creates records, copies tag values, links persons and families by exact
+// identifier text and builds every person's display name, and post-passes for notes, marriage records,
+// hyperlink records and association back links.
 // The reader is tolerant: unknown tags and malformed lines are skipped; it never ends a load because of
 // the content of a line. It throws EGedcomRead only when the file cannot be read at all; the model is
 // then left in an unspecified but valid state and the caller resets it.
-// It does not poll AbortFlag. Single thread.
+// It does not poll AbortFlag. Threads: the record pass of a large file runs on worker threads (parts that
+// begin at level-0 lines); the caller's thread waits for them and makes every progress call, so the
+// window's gauge and events stay on it. The model is the same for any number of threads. The reader
+// touches no shared state but the model it is given, so two reads into two models may run at once.
 #pragma once
 
 #include "app/core/Model.h"
@@ -18,8 +22,9 @@
 #include <functional>
 #include <stdexcept>
 
-// Progress of a long pass: position of maximum. Called every 100 lines or records; the window updates
-// its gauge and processes pending events here.
+// Progress of a long pass: position of maximum. Called on the caller's thread, about every 20 ms while
+// the record pass runs on worker threads and at the start and end of each pass; the window updates its
+// gauge and processes pending events here.
 using GedProgress = std::function<void(std::int64_t position, std::int64_t maximum)>;
 
 // A family-tree file that cannot be read, as the user is told: a translation key, its Russian text with
@@ -80,6 +85,8 @@ inline const char16_t kDefaultNameTemplate[] = u"14)23";
 void Ged_Indi(Model& model, const QString& path, const GedProgress& progress = {},
               const QString& nameTemplate = QString::fromUtf16(kDefaultNameTemplate));
 
-// The same from the file's bytes already in memory; never throws for any content.
+// The same from the file's bytes already in memory; never throws for any content (only when memory runs
+// out). threads: the most worker threads of the record pass; 0 chooses by the machine's cores and the
+// file's size (a small file is read on the caller's thread alone).
 void Ged_IndiFromBytes(Model& model, const QByteArray& bytes, const GedProgress& progress = {},
-                       const QString& nameTemplate = QString::fromUtf16(kDefaultNameTemplate));
+                       const QString& nameTemplate = QString::fromUtf16(kDefaultNameTemplate), int threads = 0);

@@ -1,7 +1,8 @@
 // Load benchmark of the GEDCOM reader on synthetic trees of 1k to 300k persons (n/2 families), in
 // UTF-8 and Windows-1251. Besides the total time it reports the share of each stage, taken from the
-// reader's progress calls (each stage starts with position 0): "read" = decoding, header and record
-// pass; "link" = person and family passes; "names" = name pass.
+// reader's progress calls (each stage starts with position 0): "read" = decoding, header, survey and
+// the record pass on its threads (which also builds the names); "link" = person and family post-passes;
+// "names" = what is left of the name pass (element 0).
 #include "app/core/GedcomReader.h"
 #include "tools/SyntheticGedcom.h"
 

@@ -1,6 +1,7 @@
 // The engine's guarded-block allocator.
 #include "engine/foundation/NRDMemory.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -266,21 +267,28 @@ std::int64_t TNRDMemoryManager::GetMemoryBufferSize(const void* buffer) const {
 }
 
 std::int64_t TNRDMemoryManager::GetFreeMemorySize() {
-  std::int64_t available = 0;
-  std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  std::int64_t value;
-  std::string unit;
-  while (meminfo >> key >> value) {
-    std::getline(meminfo, unit);
-    if (key == "MemAvailable:") {
-      available = value * 1024;
-      break;
+  const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+  TCriticalSectionGuard guard(MMLock);
+  if (FFreeSystemMemoryReadAtMs < 0 || nowMs - FFreeSystemMemoryReadAtMs >= 1000) {
+    std::int64_t available = 0;
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    std::int64_t value;
+    std::string unit;
+    while (meminfo >> key >> value) {
+      std::getline(meminfo, unit);
+      if (key == "MemAvailable:") {
+        available = value * 1024;
+        break;
+      }
     }
+    FFreeSystemMemorySize = available;
+    FFreeSystemMemoryReadAtMs = nowMs;
   }
-  FFreeSystemMemorySize = available;
-  if (FMaxMemorySize == 0) return available;
-  return std::min(FMaxMemorySize, available);
+  if (FMaxMemorySize == 0) return FFreeSystemMemorySize;
+  return std::min(FMaxMemorySize, FFreeSystemMemorySize);
 }
 
 TNRDMemoryManager& GlobalMemoryManager() {

@@ -69,7 +69,8 @@ class TNRDMemoryManager {
   }
   // The recorded user size; 0 for nil; 30005 for a pointer that is not a live block.
   std::int64_t GetMemoryBufferSize(const void* buffer) const;
-  // The available physical memory, capped by the limit when there is one.
+  // The available physical memory, capped by the limit when there is one. The system's figure is
+  // read at most once a second: page managers ask for it whenever a table is first opened.
   std::int64_t GetFreeMemorySize();
 
   std::int64_t MaxMemorySize() const { return FMaxMemorySize; }
@@ -85,6 +86,7 @@ class TNRDMemoryManager {
   std::int64_t FMaxMemorySize = 0;
   std::int64_t FTotalMemAllocated = 0;
   std::int64_t FFreeSystemMemorySize = 0;
+  std::int64_t FFreeSystemMemoryReadAtMs = -1;  // steady clock, -1: never read
   mutable TCriticalSection MMLock;
 
   // The live blocks: an open-addressing map of user pointers to their user sizes (linear probing,

@@ -236,7 +236,19 @@ void TNRDSortedPageList::SetSize(std::int32_t newSize) {
 // ---------------------------------------------------------------------------------------------
 // TNRDPageManager
 
-TNRDPageManager::TNRDPageManager() : FRandom(std::random_device{}()) {
+namespace {
+
+// Seeds for the page managers' generators: one draw of the system's entropy per thread, then a
+// generator of its own (a table's first open makes page managers; reading the entropy device for
+// each cost more than the rest of the open).
+std::uint32_t NextPageManagerSeed() {
+  thread_local std::mt19937 seeds(std::random_device{}());
+  return static_cast<std::uint32_t>(seeds());
+}
+
+}  // namespace
+
+TNRDPageManager::TNRDPageManager() : FRandom(NextPageManagerSeed()) {
   const std::int64_t freeMemory = GlobalMemoryManager().GetFreeMemorySize();
   FCacheCapacity = static_cast<std::int32_t>(std::clamp<std::int64_t>(freeMemory / 65536, 0, 1000));
 }
