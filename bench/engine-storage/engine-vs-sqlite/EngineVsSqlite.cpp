@@ -24,6 +24,7 @@
 
 #include "engine/foundation/NRDMemory.h"
 #include "engine/storage/NRDBTreeRecordIndex.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDDiskDatabase.h"
 #include "engine/storage/NRDDiskPageManager.h"
@@ -50,7 +51,7 @@ struct Ours {
   std::string file;
   std::unique_ptr<TNRDDiskDatabaseData> db;
   Session session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDDiskTableData* table = nullptr;
   std::int32_t size = 0;
   std::int32_t indexID = -1;
