@@ -1,5 +1,7 @@
 #include "platform/qt/PictureFile.h"
 
+#include "platform/qt/RunDeflate.h"
+
 #include <QFile>
 #include <QPainter>
 
@@ -129,15 +131,6 @@ struct PngStrip {
   bool ok = true;
 };
 
-// Grows the strip's output buffer when deflate has filled it.
-void MakeRoom(z_stream& z, std::vector<unsigned char>& out) {
-  if (z.avail_out > 0) return;
-  const std::size_t used = out.size();
-  out.resize(used * 2);
-  z.next_out = out.data() + used;
-  z.avail_out = uInt(std::min<std::size_t>(used, 0xFFFFFFFFu));
-}
-
 // Paints (or, for a ready image, reads) the strip's rows and compresses them into strip.out. `band` is
 // the calling thread's own band image, reused from strip to strip.
 void CompressStrip(const TBandSource& src, const QImage* image, QImage& band, PngStrip& strip) {
@@ -151,53 +144,40 @@ void CompressStrip(const TBandSource& src, const QImage* image, QImage& band, Pn
     }
     src.PaintBand(band, strip.y0);
   }
-  z_stream z{};
-  // Tree pictures are mostly white: the "Up" filter turns repeated rows into zeros, which run-length
-  // deflate packs at memory speed.
-  if (deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) {
-    strip.ok = false;
-    return;
-  }
+  // Tree pictures are mostly white: the "Up" filter turns repeated rows into runs of zeros, which the
+  // run encoder packs at memory speed.
   const std::size_t n = std::size_t(width) * 3;
-  std::vector<unsigned char> prev(n), cur(n), row(n + 1);
-  // Pictures of trees shrink to a few per cent: start small and let MakeRoom double the buffer.
-  strip.out.resize(std::min<std::size_t>(deflateBound(&z, uLong((n + 1) * std::size_t(strip.rows))) + 64, std::size_t(256) << 10));
-  z.next_out = strip.out.data();
-  z.avail_out = uInt(std::min<std::size_t>(strip.out.size(), 0xFFFFFFFFu));
-  for (int k = 0; k < strip.rows && strip.ok; ++k) {
-    const QRgb* line = reinterpret_cast<const QRgb*>(image ? image->constScanLine(strip.y0 + k) : band.constScanLine(k));
-    for (int x = 0; x < width; ++x) {
-      cur[std::size_t(x) * 3] = static_cast<unsigned char>(qRed(line[x]));
-      cur[std::size_t(x) * 3 + 1] = static_cast<unsigned char>(qGreen(line[x]));
-      cur[std::size_t(x) * 3 + 2] = static_cast<unsigned char>(qBlue(line[x]));
-    }
+  std::vector<unsigned char> row(n + 1);
+  const auto scanLine = [&](int k) {
+    return reinterpret_cast<const QRgb*>(image ? image->constScanLine(strip.y0 + k) : band.constScanLine(k));
+  };
+  strip.out.reserve(std::size_t(64) << 10);
+  TRunDeflater deflater(strip.out);
+  for (int k = 0; k < strip.rows; ++k) {
+    const QRgb* line = scanLine(k);
+    unsigned char* to = row.data() + 1;
     if (k == 0) {
       row[0] = 0;  // None: the row as it is
-      std::memcpy(row.data() + 1, cur.data(), n);
+      for (int x = 0; x < width; ++x, to += 3) {
+        to[0] = static_cast<unsigned char>(qRed(line[x]));
+        to[1] = static_cast<unsigned char>(qGreen(line[x]));
+        to[2] = static_cast<unsigned char>(qBlue(line[x]));
+      }
     } else {
       row[0] = 2;  // Up: each byte minus the byte above
-      for (std::size_t i = 0; i < n; ++i) row[i + 1] = static_cast<unsigned char>(cur[i] - prev[i]);
+      const QRgb* above = scanLine(k - 1);
+      for (int x = 0; x < width; ++x, to += 3) {
+        to[0] = static_cast<unsigned char>(qRed(line[x]) - qRed(above[x]));
+        to[1] = static_cast<unsigned char>(qGreen(line[x]) - qGreen(above[x]));
+        to[2] = static_cast<unsigned char>(qBlue(line[x]) - qBlue(above[x]));
+      }
     }
-    cur.swap(prev);
     strip.adler = adler32(strip.adler, row.data(), uInt(row.size()));
     strip.length += row.size();
-    z.next_in = row.data();
-    z.avail_in = uInt(row.size());
-    while (z.avail_in > 0 && strip.ok) {
-      MakeRoom(z, strip.out);
-      strip.ok = deflate(&z, Z_NO_FLUSH) != Z_STREAM_ERROR;
-    }
+    deflater.Add(row.data(), row.size());
   }
-  const int flush = strip.last ? Z_FINISH : Z_SYNC_FLUSH;
-  while (strip.ok) {
-    MakeRoom(z, strip.out);
-    const int rc = deflate(&z, flush);
-    if (rc == Z_STREAM_ERROR) strip.ok = false;
-    else if (flush == Z_FINISH ? rc == Z_STREAM_END : z.avail_out > 0) break;
-  }
-  strip.out.resize(strip.out.size() - z.avail_out);
+  deflater.Finish(strip.last);
   strip.out.shrink_to_fit();
-  deflateEnd(&z);
 }
 
 // Strips painted and compressed by worker threads while the calling thread writes finished ones in
