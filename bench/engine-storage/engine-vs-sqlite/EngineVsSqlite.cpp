@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -67,6 +68,8 @@ struct Ours {
     db->FDatabaseName = file;
     session.FMultiUser = multiUser;
     db->ConnectSession(&session);
+    // NRD_SPILL_MB: the spill budget of big transactions (0: never spill), to see what it costs.
+    if (const char* mb = std::getenv("NRD_SPILL_MB")) db->DiskPageManager()->SetSpillBudget(std::atoll(mb) << 20);
   }
   ~Ours() {
     if (table != nullptr) table->CloseTable(&cursor);
