@@ -135,11 +135,12 @@ class TDataSet : public TComponent {
   // ----- master / detail -----
   TDataSource* MasterSource() const { return FMasterLink.DataSource(); }
   void SetMasterSource(TDataSource* value) { FMasterLink.SetDataSource(value); }
-  void SetMasterFields(const std::string& value) { FMasterLink.FieldNames = value; }
-  const std::string& MasterFields() const { return FMasterLink.FieldNames; }
+  void SetMasterFields(const std::string& value) { FMasterLink.SetFieldNames(value); }
+  const std::string& MasterFields() const { return FMasterLink.FieldNames(); }
   TMasterDataLink& MasterLink() { return FMasterLink; }
   // The detail's fields matched, in order, with MasterFields.
-  std::string DetailFields;
+  const std::string& DetailFields() const { return FDetailFields; }
+  void SetDetailFields(const std::string& value) { FDetailFields = value; }
 
   // ----- BLOBs -----
   // A stream over a BLOB field of the current record; the caller frees it. Writing needs an
@@ -200,7 +201,7 @@ class TDataSet : public TComponent {
   bool FilterRecordBuffer(void* buffer);
   bool HasFilterHandler() const { return static_cast<bool>(FOnFilterRecord); }
   // True when records must pass FilterRecordBuffer: a filter handler, or a master to follow.
-  bool NeedsRecordFilter() const { return HasFilterHandler() || (MasterSource() != nullptr && !DetailFields.empty()); }
+  bool NeedsRecordFilter() const { return HasFilterHandler() || (MasterSource() != nullptr && !FDetailFields.empty()); }
   void SetStateTemp(TDataSetState state, void* buffer, TDataSetState& old, void*& oldBuffer);
   void RestoreState(TDataSetState old, void* oldBuffer);
   void CreateFields();
@@ -252,6 +253,7 @@ class TDataSet : public TComponent {
   bool FPendingChange = false;
   std::vector<TDataSource*> FDataSources;
   TMasterDataLink FMasterLink{this};
+  std::string FDetailFields;
   friend class TDataSource;
 };
 

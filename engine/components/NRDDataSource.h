@@ -80,7 +80,9 @@ class TDataLink {
 class TMasterDataLink : public TDataLink {
  public:
   explicit TMasterDataLink(TDataSet* detail) : FDetail(detail) {}
-  std::string FieldNames;  // master fields, ';'-separated
+  // The master fields, ';'-separated.
+  const std::string& FieldNames() const { return FFieldNames; }
+  void SetFieldNames(const std::string& value) { FFieldNames = value; }
   // The master's fields named by FieldNames (raises when one is missing).
   std::vector<TField*> Fields() const;
 
@@ -93,6 +95,7 @@ class TMasterDataLink : public TDataLink {
 
  private:
   TDataSet* FDetail;
+  std::string FFieldNames;
 };
 
 }  // namespace nrd

@@ -54,11 +54,16 @@ class TField : public TComponent {
   bool Modified() const { return FModified; }
   void SetModified(bool value) { FModified = value; }
 
-  // Lookup fields: the key fields of this data set, the lookup data set, its key and result field.
-  std::string KeyFields;
-  TDataSet* LookupDataSet = nullptr;
-  std::string LookupKeyFields;
-  std::string LookupResultField;
+  // Lookup fields: the key fields of this data set, the lookup data set (not owned), its key and
+  // result field.
+  const std::string& KeyFields() const { return FKeyFields; }
+  void SetKeyFields(const std::string& value) { FKeyFields = value; }
+  TDataSet* LookupDataSet() const { return FLookupDataSet; }
+  void SetLookupDataSet(TDataSet* value) { FLookupDataSet = value; }
+  const std::string& LookupKeyFields() const { return FLookupKeyFields; }
+  void SetLookupKeyFields(const std::string& value) { FLookupKeyFields = value; }
+  const std::string& LookupResultField() const { return FLookupResultField; }
+  void SetLookupResultField(const std::string& value) { FLookupResultField = value; }
 
   // Value in the engine's form; null when the data set shows no record.
   void GetValue(TNRDVariant& value) const;
@@ -89,11 +94,16 @@ class TField : public TComponent {
   // Copies the value of another field (types converted; BLOBs through their bytes).
   void Assign(const TField& source);
 
-  // Calculated and lookup fields keep their value here for the current record.
-  TNRDVariant FCalcValue{bftUnknown};
+  // The value of a calculated or lookup field for the current record (its data set fills it).
+  const TNRDVariant& CalcValue() const { return FCalcValue; }
 
  private:
   friend class TDataSet;
+  TNRDVariant FCalcValue{bftUnknown};
+  std::string FKeyFields;
+  TDataSet* FLookupDataSet = nullptr;
+  std::string FLookupKeyFields;
+  std::string FLookupResultField;
   std::string FFieldName;
   TFieldType FDataType = ftUnknown;
   std::int32_t FSize = 0;
