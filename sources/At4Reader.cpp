@@ -87,6 +87,8 @@ QString EAt4Read::Key(Kind kind) {
       return QStringLiteral("At4BadText");
     case TooManyRoles:
       return QStringLiteral("At4TooManyRoles");
+    case BadLayout:
+      return QStringLiteral("At4BadLayout");
     case ReadFailed:
       break;
   }
@@ -109,6 +111,8 @@ QString EAt4Read::DefaultText(Kind kind) {
       return QStringLiteral("В базе данных \"%s\" текст значения %s записан не в UTF-16 (нечётное число байтов)");
     case TooManyRoles:
       return QStringLiteral("База данных \"%s\" не читается: у событий слишком много участников");
+    case BadLayout:
+      return QStringLiteral("Макет полного имени в базе данных \"%s\" не читается: %s");
     case ReadFailed:
       break;
   }

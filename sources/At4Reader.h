@@ -34,9 +34,9 @@
 // An ".at4" file that cannot be read: the reason as a translation key with its Russian text.
 class EAt4Read : public EFamilyTreeRead {
  public:
-  enum Kind { OpenFailed, NotDatabase, Damaged, NoPassword, NotFamilyTree, BadText, TooManyRoles, ReadFailed };
+  enum Kind { OpenFailed, NotDatabase, Damaged, NoPassword, NotFamilyTree, BadText, TooManyRoles, BadLayout, ReadFailed };
   // detail: the table, "table.column" or "table.index" for NotFamilyTree; "f_id r_id" of the value for
-  // BadText; the engine's message for Damaged and ReadFailed.
+  // BadText; what is wrong for BadLayout; the engine's message for Damaged and ReadFailed.
   EAt4Read(Kind kind, const QString& path, const QString& detail = QString())
       : EFamilyTreeRead(Key(kind), DefaultText(kind), {path, detail}), kind_(kind) {}
   Kind What() const { return kind_; }

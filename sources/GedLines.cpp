@@ -194,6 +194,34 @@ void TGedLines::Erase(std::size_t i) {
   breaks_.erase(breaks_.begin() + std::ptrdiff_t(i));
 }
 
+void TGedLines::Splice(const std::vector<std::pair<std::size_t, std::vector<QString>>>& edits) {
+  std::vector<QString> lines;
+  std::vector<Break> breaks;
+  lines.reserve(lines_.size() + edits.size());
+  breaks.reserve(lines_.size() + edits.size());
+  std::size_t e = 0;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    while (e < edits.size() && edits[e].first < i) ++e;
+    if (e == edits.size() || edits[e].first != i) {
+      lines.push_back(std::move(lines_[i]));
+      breaks.push_back(breaks_[i]);
+      continue;
+    }
+    const std::vector<QString>& with = edits[e].second;
+    if (with.empty()) {
+      // A last line without a break leaves the line before it without one.
+      if (i + 1 == lines_.size() && breaks_[i] == bNone && !breaks.empty()) breaks.back() = bNone;
+      continue;
+    }
+    for (std::size_t k = 0; k < with.size(); ++k) {
+      lines.push_back(with[k]);
+      breaks.push_back(k + 1 == with.size() ? breaks_[i] : usual_);
+    }
+  }
+  lines_ = std::move(lines);
+  breaks_ = std::move(breaks);
+}
+
 QByteArray TGedLines::Bytes() const {
   QByteArray out;
   const auto breakText = [](Break b) -> const char* {

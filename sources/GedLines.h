@@ -38,6 +38,9 @@ class TGedLines {
   // Inserts a line before position i (i == Size() appends) with the file's usual line break.
   void Insert(std::size_t i, const QString& text);
   void Erase(std::size_t i);
+  // Many edits in one pass: line i (a key) is replaced by the lines of its value (none: erased); added
+  // lines get the file's usual break, the last of them the break the line had. Linear in the file.
+  void Splice(const std::vector<std::pair<std::size_t, std::vector<QString>>>& edits);
   Encoding GetEncoding() const { return enc_; }
   // Whether lines were mended while loading (a split UTF-8 character moved to its CONC line).
   bool Mended() const { return mended_; }

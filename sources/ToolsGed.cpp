@@ -179,19 +179,30 @@ class TGedTools {
           edits.push_back({name, Edit::InsertAfter, tagLine(QStringLiteral("2"))});
       }
     }
-    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at > b.at; });
+    // One pass over the file, whatever the number of edits.
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+    std::vector<std::pair<std::size_t, std::vector<QString>>> splice;
     for (const Edit& e : edits) {
+      std::size_t at = e.at;
+      std::vector<QString> with;
       switch (e.kind) {
-        case Edit::Set: lines_.SetLine(e.at, e.text); break;
-        case Edit::Erase: lines_.Erase(e.at); break;
-        case Edit::InsertAfter: lines_.Insert(e.at + 1, e.text); break;
+        case Edit::Set: with = {e.text}; break;
+        case Edit::Erase: break;
+        case Edit::InsertAfter: with = {lines_.Line(at), e.text}; break;
         case Edit::InsertResi:
-          lines_.Insert(e.at, e.text);
-          lines_.Insert(e.at, QStringLiteral("1 RESI"));
+          if (at < lines_.Size()) {
+            with = {QStringLiteral("1 RESI"), e.text, lines_.Line(at)};
+          } else {  // the record ends with the file
+            at = lines_.Size() - 1;
+            with = {lines_.Line(at), QStringLiteral("1 RESI"), e.text};
+          }
           break;
       }
+      if (!splice.empty() && splice.back().first == at) continue;  // one edit per line (never two)
+      splice.emplace_back(at, std::move(with));
       Changed();
     }
+    lines_.Splice(splice);
   }
 
   // The person records in file order until the first family record: calls line(i, person, parsed) for

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,8 @@ struct Source {
   qsizetype begin = 0;  // where the first line starts (after a UTF-8 mark)
   // A UTF-8 mark read as Windows-1251 text (U+043F first): the first line then reads as "0 HEAD".
   bool markAsHead = false;
+  // The bytes are pages of the reader's own: what the record pass has passed is given back (GiveBack).
+  bool release = false;
 
   qsizetype Size() const { return enc == Encoding::Utf16 ? text.size() : bytes.size(); }
   // The unit at a position (a byte in Ansi and Utf8Bom mode), for the scans of line breaks and levels.
@@ -63,6 +66,20 @@ struct Source {
     return enc == Encoding::Utf16 ? text[pos].unicode() : char16_t(static_cast<unsigned char>(bytes.constData()[pos]));
   }
 };
+
+// Gives the whole pages inside [from, to) of a buffer of pages back to the system; they read as zeros
+// afterwards, so only bytes that no pass reads again are given back.
+void GiveBack(const QByteArray& bytes, qsizetype from, qsizetype to) {
+#ifdef MADV_DONTNEED
+  static const auto page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+  const auto base = reinterpret_cast<std::uintptr_t>(bytes.constData());
+  const std::uintptr_t b = (base + std::uintptr_t(from) + page - 1) / page * page;
+  const std::uintptr_t e = (base + std::uintptr_t(to)) / page * page;
+  if (b < e) ::madvise(reinterpret_cast<void*>(b), e - b, MADV_DONTNEED);
+#else
+  (void)bytes, (void)from, (void)to;
+#endif
+}
 
 // Whether a character is more than a blank or control character (the trimming of a line's text).
 inline bool Visible(char16_t c) { return c > 0x20; }
@@ -394,6 +411,8 @@ struct Line {
 constexpr qsizetype kPersonMax = 120;
 constexpr qsizetype kRecordMax = 250;
 constexpr qsizetype kHeaderMax = 100;
+// The record pass gives the bytes it has read back in steps of this size.
+constexpr qsizetype kGiveBackStep = 256 * 1024;
 
 // ---------------------------------------------------------------- reader state
 
@@ -788,8 +807,18 @@ class ChunkParser {
     RecType type = RecType::None;
     QString holder, holder2;
     qsizetype s = 0, n = 0;
+    // The part's first page may hold the end of the part before it, whose last line break is looked at
+    // from there: it is never given back.
+    qsizetype given = c_.from + 1;
     while (cur.NextText(s, n)) {
-      if (++lines % 128 == 0) c_.done.store(lines, std::memory_order_relaxed);
+      if (++lines % 128 == 0) {
+        c_.done.store(lines, std::memory_order_relaxed);
+        // The lines before the current one are read (each was decoded into a buffer of its own).
+        if (sh_.src.release && cur.Position() - given >= kGiveBackStep) {
+          GiveBack(sh_.src.bytes, given, s);
+          given = s;
+        }
+      }
       // With the UTF-8 decision every line is decoded, except the continuation lines of a note record:
       // those are joined first and decoded as a whole, so a character split by CONC survives.
       Line ln(LineText(sh_.src, s, n, holder, sh_.utf8 && type != RecType::Note, decoder_));
@@ -1188,11 +1217,15 @@ void BuildNames(TINDI& p, const Shared& sh, StringPool& pool) {
 // hyperlink records, association back links).
 class Reader {
  public:
-  Reader(Model& m, const GedProgress& progress, const QString& tmpl, int threads)
-      : m_(m), progress_(progress), tmpl_(tmpl), threads_(threads), ctx_(TDateContext::Now()) {}
+  // releasable: the bytes are pages of the reader's own, given back as the record pass passes them.
+  Reader(Model& m, const GedProgress& progress, const QString& tmpl, int threads, bool releasable = false)
+      : m_(m), progress_(progress), tmpl_(tmpl), threads_(threads), releasable_(releasable), ctx_(TDateContext::Now()) {}
 
   void Run(const QByteArray& bytes) {
-    const Source src = Decode(bytes);
+    Source src = Decode(bytes);
+    // A UTF-16 file is read from its decoded text alone.
+    if (releasable_ && src.enc == Encoding::Utf16) GiveBack(bytes, 0, bytes.size());
+    src.release = releasable_ && src.enc != Encoding::Utf16;
     m_.GedHead = THEAD{};
     m_.aMarr.assign(1, TMarr{});
     std::int64_t headerLines = 0;
@@ -1446,6 +1479,7 @@ class Reader {
   const GedProgress& progress_;
   QString tmpl_;
   int threads_;
+  bool releasable_;
   TDateContext ctx_;
   std::vector<qsizetype> cuts_;
   std::vector<HyperRefs> hyperRefs_;
@@ -1460,10 +1494,50 @@ void Ged_IndiFromBytes(Model& model, const QByteArray& bytes, const GedProgress&
 
 namespace {
 
+// The bytes of a file read whole. When the file's size holds while it is read, they sit in anonymous pages
+// of their own, which the record pass gives back to the system as it passes them (a large file then does
+// not stay in memory beside the tree made from it); otherwise in a QByteArray that grew with the file.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  ~FileBytes() {
+    bytes = QByteArray();
+    if (pages_) ::munmap(pages_, mapped_);
+  }
+
+  // Pages for size bytes; false when none are to be had (the caller then reads into bytes alone).
+  bool Map(std::size_t size) {
+    if (size == 0) return false;
+    void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
+    pages_ = p;
+    mapped_ = size;
+    return true;
+  }
+  char* Pages() const { return static_cast<char*>(pages_); }
+  // The read is complete in the pages: bytes views them without a copy.
+  void UsePages(std::size_t filled) { bytes = QByteArray::fromRawData(Pages(), qsizetype(filled)); }
+  // The file grew: its bytes move into bytes, which owns them, and the pages go.
+  void LeavePages(std::size_t filled) {
+    bytes = QByteArray(Pages(), qsizetype(filled));
+    ::munmap(pages_, mapped_);
+    pages_ = nullptr;
+  }
+  bool Releasable() const { return pages_ != nullptr; }
+
+  QByteArray bytes;
+
+ private:
+  void* pages_ = nullptr;
+  std::size_t mapped_ = 0;
+};
+
 // Reads a whole regular file. Anything else (a directory, a FIFO, a device such as /dev/zero, also behind a
 // link) is refused before a byte is read: opening a FIFO would wait for a writer, a device could be endless.
 // The descriptor is opened without blocking and checked with fstat, so the check and the read see one file.
-bool ReadRegularFile(const QString& path, QByteArray& out, bool& opened) {
+bool ReadRegularFile(const QString& path, FileBytes& file, bool& opened) {
   opened = false;
   const QByteArray native = QFile::encodeName(path);
   const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -1474,32 +1548,46 @@ bool ReadRegularFile(const QString& path, QByteArray& out, bool& opened) {
     return false;
   }
   opened = true;
-  // The size is a hint: a file that grows or shrinks while it is read is read to its current end. The
-  // buffer is allocated at that size exactly (resize would round it up to a power of two).
-  out = QByteArray(qsizetype(st.st_size), Qt::Uninitialized);
-  qsizetype filled = 0;
+  // The size is a hint: a file that grows or shrinks while it is read is read to its current end.
+  const auto readInto = [fd](char* at, std::size_t n, bool& ok) -> qsizetype {
+    for (;;) {
+      const ssize_t r = ::read(fd, at, n);
+      if (r >= 0) return r;
+      if (errno != EINTR) {
+        ok = false;
+        return 0;
+      }
+    }
+  };
   bool ok = true;
+  qsizetype filled = 0;
+  const auto size = std::size_t(st.st_size);
+  if (file.Map(size)) {
+    for (qsizetype r = 1; ok && r > 0 && std::size_t(filled) < size;) {
+      r = readInto(file.Pages() + filled, size - std::size_t(filled), ok);
+      filled += r;
+    }
+    char probe = 0;
+    if (!ok || std::size_t(filled) < size || readInto(&probe, 1, ok) == 0) {
+      file.UsePages(std::size_t(filled));
+      ::close(fd);
+      return ok;
+    }
+    file.LeavePages(std::size_t(filled));
+    file.bytes.append(probe);
+    filled += 1;
+  }
+  QByteArray& out = file.bytes;
   for (;;) {
     if (filled == out.size()) {
       char probe = 0;
-      const ssize_t r = ::read(fd, &probe, 1);
-      if (r == 0) break;
-      if (r < 0) {
-        if (errno == EINTR) continue;
-        ok = false;
-        break;
-      }
+      if (readInto(&probe, 1, ok) == 0) break;
       out.resize(out.size() + std::max<qsizetype>(out.size() / 2, 4096));
       out[filled++] = probe;
       continue;
     }
-    const ssize_t r = ::read(fd, out.data() + filled, std::size_t(out.size() - filled));
+    const qsizetype r = readInto(out.data() + filled, std::size_t(out.size() - filled), ok);
     if (r == 0) break;
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
     filled += r;
   }
   ::close(fd);
@@ -1510,10 +1598,10 @@ bool ReadRegularFile(const QString& path, QByteArray& out, bool& opened) {
 }  // namespace
 
 void Ged_Indi(Model& model, const QString& path, const GedProgress& progress, const QString& nameTemplate) {
-  QByteArray bytes;
+  FileBytes file;
   bool opened = false;
-  const bool read = ReadRegularFile(path, bytes, opened);
+  const bool read = ReadRegularFile(path, file, opened);
   if (!opened) throw EGedcomRead(EGedcomRead::OpenFailed, path);
   if (!read) throw EGedcomRead(EGedcomRead::ReadFailed, path);
-  Ged_IndiFromBytes(model, bytes, progress, nameTemplate);
+  Reader(model, progress, nameTemplate, 0, file.Releasable()).Run(file.bytes);
 }

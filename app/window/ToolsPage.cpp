@@ -59,7 +59,8 @@ class TSelectAll : public QObject {
 
 void TToolsPage::Build() {
   QWidget* page = Tab();
-  auto* main = new QHBoxLayout(page);
+  // The options above, the protocol below: the page stays as narrow as its option texts.
+  auto* main = new QVBoxLayout(page);
   auto* left = new QVBoxLayout;
   main->addLayout(left);
 
@@ -78,13 +79,13 @@ void TToolsPage::Build() {
   auto* p1 = new QWidget;
   p1->setObjectName(QStringLiteral("TabSheet30"));
   auto* l1 = new QVBoxLayout(p1);
-  auto* f1 = new QHBoxLayout;
+  auto* f1 = new QVBoxLayout;
   ComboBox5 = new QComboBox(p1);
   ComboBox5->setObjectName(QStringLiteral("ComboBox5"));
   platform::SetHelpKeyword(ComboBox5, QStringLiteral("ListTechFieldStatic"));
   Edit24 = new QLineEdit(QStringLiteral("*"), p1);
   Edit24->setObjectName(QStringLiteral("Edit24"));
-  f1->addWidget(ComboBox5, 1);
+  f1->addWidget(ComboBox5);
   f1->addWidget(Edit24);
   l1->addLayout(f1);
   RadioGroup14 = new platform::TRadioGroup(p1, QStringLiteral("RadioGroup14"));
@@ -233,7 +234,6 @@ void TToolsPage::Build() {
   Gauge6->setObjectName(QStringLiteral("Gauge6"));
   Gauge6->hide();
   left->addWidget(Gauge6);
-  left->addStretch();
 
   auto* right = new QVBoxLayout;
   auto* protocol = new QLabel(QStringLiteral("Протокол изменений:"), page);
@@ -253,6 +253,7 @@ void TToolsPage::Build() {
     c->setMinimumContentsLength(16);
   }
   Memo3->setMinimumWidth(120);
+  Memo3->setMinimumHeight(160);
   FillTechFields();
   connect(ComboBox4, &QComboBox::currentIndexChanged, this, [this] { ComboBox4Change(); });
   connect(PageControl3, &QTabWidget::currentChanged, this, [this] { PageControl3Change(); });

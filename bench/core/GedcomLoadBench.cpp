@@ -59,6 +59,25 @@ void BM_LoadCp1251(benchmark::State& state) { Load(state, false); }
 BENCHMARK(BM_LoadUtf8)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoadCp1251)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(300000)->Unit(benchmark::kMillisecond);
 
+// The record pass on one thread against as many as the machine has (0), on the same bytes: the CPU time
+// column shows the work, the wall time what the threads gain (on a busy machine, less than the cores).
+void BM_LoadThreads(benchmark::State& state) {
+  const QByteArray& bytes = Tree(state.range(0), true);
+  for (auto _ : state) {
+    Model m;
+    Ged_IndiFromBytes(m, bytes, {}, QString::fromUtf16(kDefaultNameTemplate), int(state.range(1)));
+    benchmark::DoNotOptimize(m.aIndi.data());
+  }
+  state.counters["persons/s"] =
+      benchmark::Counter(double(state.range(0)) * double(state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_LoadThreads)
+    ->ArgNames({"n", "threads"})
+    ->ArgsProduct({{100000}, {1, 0}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
 }  // namespace
 
 namespace {

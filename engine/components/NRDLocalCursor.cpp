@@ -353,22 +353,22 @@ void TNRDLocalCursor::CopyFieldValue(std::int32_t srcFieldNo, bool directAccess,
   const TNRDFieldDefs& srcDefs = directAccess ? FFieldDefs : FVisibleFieldDefs;
   if (srcFieldNo < 0 || srcFieldNo >= srcDefs.GetCount())
     throw ENRDException(10501, kInvalidFieldNo, {srcFieldNo, srcDefs.GetCount()});
-  if (destFieldNo < 0 || destFieldNo >= destCursor.FVisibleFieldDefs.GetCount())
-    throw ENRDException(10502, kInvalidFieldNo, {destFieldNo, destCursor.FVisibleFieldDefs.GetCount()});
+  if (destFieldNo < 0 || destFieldNo >= destCursor.VisibleFieldDefs().GetCount())
+    throw ENRDException(10502, kInvalidFieldNo, {destFieldNo, destCursor.VisibleFieldDefs().GetCount()});
   const std::int32_t srcPhys = directAccess ? srcFieldNo : srcDefs.GetFieldDef(srcFieldNo)->FFieldNoReference;
-  const std::int32_t dstPhys = destCursor.FVisibleFieldDefs.GetFieldDef(destFieldNo)->FFieldNoReference;
+  const std::int32_t dstPhys = destCursor.VisibleFieldDefs().GetFieldDef(destFieldNo)->FFieldNoReference;
   const TNRDFieldDef& s = *FFieldDefs.GetFieldDef(srcPhys);
-  const TNRDFieldDef& d = *destCursor.FFieldDefs.GetFieldDef(dstPhys);
-  if (FCurrentRecordBuffer == nullptr || destCursor.FCurrentRecordBuffer == nullptr)
+  const TNRDFieldDef& d = *destCursor.FieldDefs().GetFieldDef(dstPhys);
+  if (FCurrentRecordBuffer == nullptr || destCursor.CurrentRecordBuffer() == nullptr)
     throw ENRDException(10003, "Nil pointer occured");
   if (IsFieldNull(FCurrentRecordBuffer, srcPhys)) {
-    SetFieldNull(destCursor.FCurrentRecordBuffer, dstPhys, true);
+    SetFieldNull(destCursor.CurrentRecordBuffer(), dstPhys, true);
     return;
   }
   const bool blob = IsBlobBaseFieldType(s.FBaseFieldType);
   if (!blob && s.FBaseFieldType == d.FBaseFieldType && s.FMemoryDataSize == d.FMemoryDataSize) {
-    SetFieldNull(destCursor.FCurrentRecordBuffer, dstPhys, false);
-    std::memcpy(static_cast<std::uint8_t*>(destCursor.FCurrentRecordBuffer) + d.FMemoryOffset,
+    SetFieldNull(destCursor.CurrentRecordBuffer(), dstPhys, false);
+    std::memcpy(static_cast<std::uint8_t*>(destCursor.CurrentRecordBuffer()) + d.FMemoryOffset,
                 static_cast<const std::uint8_t*>(FCurrentRecordBuffer) + s.FMemoryOffset,
                 static_cast<std::size_t>(s.FMemoryDataSize));
     return;

@@ -122,16 +122,17 @@ void TNRDBTreePageController::DeleteEntryAt(std::int32_t position) {
   FPage->SetEntryCount(n - 1);
 }
 
-void TNRDBTreePageController::Split(std::int32_t sessionID, TNRDKeyPath& keyPath) {
+void TNRDBTreePageController::Split(std::int32_t sessionID, TNRDKeyPath& keyPath, bool appended) {
+  const std::int32_t n = FPage->EntryCount();
+  const std::int32_t h = appended && FPage->RightPageNo() == -1 && n >= 2 ? n - 1 : n / 2;
   if (FPage->IsRoot())
-    SplitRoot(sessionID);
+    SplitRoot(sessionID, h);
   else
-    SplitPage(sessionID, keyPath);
+    SplitPage(sessionID, keyPath, h);
 }
 
-void TNRDBTreePageController::SplitPage(std::int32_t sessionID, TNRDKeyPath& keyPath) {
+void TNRDBTreePageController::SplitPage(std::int32_t sessionID, TNRDKeyPath& keyPath, std::int32_t h) {
   const std::int32_t n = FPage->EntryCount();
-  const std::int32_t h = n / 2;
   TNRDBTreePage c(FPage->LPageManager, FPage->LKeyRef);
   c.Add(sessionID);
   c.CopyFrom(*FPage, h, n - h);
@@ -160,9 +161,8 @@ void TNRDBTreePageController::SplitPage(std::int32_t sessionID, TNRDKeyPath& key
   keyPath.IncLevel();
 }
 
-void TNRDBTreePageController::SplitRoot(std::int32_t sessionID) {
+void TNRDBTreePageController::SplitRoot(std::int32_t sessionID, std::int32_t h) {
   const std::int32_t n = FPage->EntryCount();
-  const std::int32_t h = n / 2;
   TNRDBTreePage a(FPage->LPageManager, FPage->LKeyRef);
   TNRDBTreePage b(FPage->LPageManager, FPage->LKeyRef);
   a.Add(sessionID);
@@ -255,7 +255,7 @@ void TNRDBTreeLeafController::InsertLeafEntry(std::int32_t sessionID, std::uint8
   const std::int32_t pos = SearchEntries(true, sessionID, key, reference, 0, pt, 2);
   InsertEntryAt(key, reference, pos);
   if (IsOverfilled()) {
-    Split(sessionID, keyPath);
+    Split(sessionID, keyPath, pos == FPage->EntryCount() - 1);
   } else {
     FPage->SetIsDirty(true);
     keyPath.AddItem(FPage->PageNo(), pos, FPage->EntryCount());
@@ -439,7 +439,7 @@ void TNRDBTreeNodeController::InsertNodeEntry(std::int32_t sessionID, const std:
   const std::int32_t position = n > 1 ? keyPath.Items[keyPath.ItemNo].EntryNo + 1 : n;
   InsertEntryAt(key, reference, position);
   if (IsOverfilled())
-    Split(sessionID, keyPath);
+    Split(sessionID, keyPath, position == FPage->EntryCount() - 1);
   else
     FPage->SetIsDirty(true);
 }

@@ -13,7 +13,9 @@
 // - the root keeps its page number for the life of the tree (root splits move its entries down,
 //   root collapses move them back up).
 // A page is split when it holds one entry more than fits (its buffer is enlarged by one entry
-// first), and merged into a neighbour when it falls under half full and both fit in one page.
+// first), in halves, or, for an entry appended at the end of the last page of its level, with only
+// that entry going to the new page (a departure for ascending inserts, which would otherwise leave
+// every page half empty); and merged into a neighbour when it falls under half full and both fit in one page.
 //
 // Departures for soundness (a damaged or degenerate tree must never loop, read out of bounds or be
 // left inconsistent): an empty non-root page always merges; a separator written on a merge into the
@@ -75,12 +77,16 @@ class TNRDBTreePageController {
   int CompareReferenceWithEntry(const std::uint8_t* reference, std::int32_t entryNo) const;
   void InsertEntryAt(const std::uint8_t* key, const std::uint8_t* reference, std::int32_t position);
   void DeleteEntryAt(std::int32_t position);
-  void Split(std::int32_t sessionID, TNRDKeyPath& keyPath);
+  // appended: the entry that overfilled the page went after its last one, on the last page of its
+  // level. The new page then takes only that entry, so that keys inserted in ascending order (an
+  // autoincrement key, a bulk load in key order) leave full pages behind instead of half-full ones.
+  void Split(std::int32_t sessionID, TNRDKeyPath& keyPath, bool appended = false);
   void TryMerge(std::int32_t sessionID, TNRDKeyPath& keyPath);
 
  protected:
-  void SplitPage(std::int32_t sessionID, TNRDKeyPath& keyPath);
-  void SplitRoot(std::int32_t sessionID);
+  // Entries 0 .. h-1 stay (SplitPage) or go to the left page (SplitRoot).
+  void SplitPage(std::int32_t sessionID, TNRDKeyPath& keyPath, std::int32_t h);
+  void SplitRoot(std::int32_t sessionID, std::int32_t h);
   bool MergeWithPage(std::int32_t sessionID, std::int32_t pageNo, TNRDKeyPath& keyPath);
   // Descends into the child of a node whose entry is childNo (checks the child against the path).
   TNRDBTreePage* FPage;

@@ -187,11 +187,11 @@ bool TNRDBTreeRecordIndex::DeleteEntry(std::int32_t sessionID, const void* recor
 }
 
 void TNRDBTreeRecordIndex::InsertRecord(TNRDCursor* cursor) {
-  InsertEntry(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID);
+  InsertEntry(cursor->SessionID(), cursor->CurrentRecordBuffer(), cursor->CurrentRecord());
 }
 
 void TNRDBTreeRecordIndex::DeleteRecord(TNRDCursor* cursor) {
-  if (!DeleteEntry(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
+  if (!DeleteEntry(cursor->SessionID(), cursor->CurrentRecordBuffer(), cursor->CurrentRecord()))
     throw ENRDException(20027, "Index error: cannot delete entry. Entry not found");
 }
 
@@ -205,12 +205,12 @@ bool TNRDBTreeRecordIndex::FullKeysEqual(const void* buffer1, const void* buffer
 
 void TNRDBTreeRecordIndex::UpdateRecord(TNRDCursor* cursor, bool beforeNewRecordIsStored) {
   RootPageNo(20127);
-  if (FullKeysEqual(cursor->FEditRecordBuffer, cursor->FCurrentRecordBuffer)) return;
+  if (FullKeysEqual(cursor->EditRecordBuffer(), cursor->CurrentRecordBuffer())) return;
   if (beforeNewRecordIsStored) {
-    if (!DeleteEntry(cursor->SessionID(), cursor->FEditRecordBuffer, cursor->CurrentRecordID))
+    if (!DeleteEntry(cursor->SessionID(), cursor->EditRecordBuffer(), cursor->CurrentRecord()))
       throw ENRDException(20250, "Index error: cannot delete entry. Entry not found");
   } else {
-    InsertEntry(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID);
+    InsertEntry(cursor->SessionID(), cursor->CurrentRecordBuffer(), cursor->CurrentRecord());
   }
 }
 

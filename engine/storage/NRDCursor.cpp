@@ -319,6 +319,11 @@ void TNRDCursor::DisableRecordBitmap() {
   if (FRecordBitmap != nullptr) FRecordBitmap->Clear();
 }
 
+void TNRDCursor::ReplaceDistinctRecordBuffer(void* buffer) {
+  if (FDistinctRecordBuffer != nullptr && FDistinctRecordBuffer != buffer) GlobalMemoryManager().FreeMem(FDistinctRecordBuffer);
+  FDistinctRecordBuffer = buffer;
+}
+
 void TNRDCursor::SetSQLFilter(TNRDExpression* filterExpr, void* parentQueryAO, TNRDCursor* parentCursor) {
   FSQLFilterExpression = filterExpr;
   if (filterExpr != nullptr) filterExpr->AssignCursor(this, parentQueryAO, parentCursor);

@@ -7,6 +7,21 @@
 // Field numbers are visible field numbers (FVisibleFieldDefs) unless DirectAccess is set, in which
 // case they are table field numbers (FFieldDefs). Record buffers come from the engine memory
 // manager. Not locked: the local cursor wraps its work in the database object's lock.
+//
+// Contract of TNRDCursor:
+// - Requires: a session and a table name (SetSession, SetTableName, and the open options) before a
+//   table operation or an open; one thread at a time.
+// - Owns: its record, edit, DISTINCT, key and range buffers, the copies of the table's field, index
+//   and constraint definitions, and (through the local cursor) its BLOB streams, record bitmap,
+//   filter expression and index position cache. A caller may fill the buffers it is handed, never
+//   free or keep them past a close; a buffer lent through TLentBuffer stays the caller's.
+// - Does not own: the session, the data set above it (OwnerDataSet), the SQL filter expression.
+// - Guarantees: the position (a record, before the first, after the last) changes only through
+//   the named moves, so the two flags and the record ID never disagree; the record layout is
+//   fixed while the cursor is open; a failed record operation leaves its outcome in ErrorCode()
+//   and ErrorMessage() instead of raising.
+// Its state is not public: the local cursor fills it, the table objects, the search and the
+// data sets go through the operations below.
 #pragma once
 
 #include <cstdint>
@@ -275,6 +290,41 @@ class TNRDCursor {
     FErrorMessage.clear();
   }
 
+  // ----- what the table object and the search keep for the cursor -----
+  // Kept in physical order although an index is set (a DISTINCT view over a temporary index).
+  bool PhysicalOrder() const { return FPhysicalOrder; }
+  std::int32_t DistinctFieldCount() const { return FDistinctFieldCount; }
+  // During a DISTINCT step: the record whose key closes the current group (null otherwise).
+  void* DistinctRecordBuffer() const { return FDistinctRecordBuffer; }
+  // Takes `buffer` (engine memory, or null) as the DISTINCT group record, freeing the one before.
+  void ReplaceDistinctRecordBuffer(void* buffer);
+  // The view's records by bitmap number, kept by the table object (null: not used).
+  TNRDRecordBitmap* RecordBitmap() const { return FRecordBitmap; }
+  TNRDIndexPositionCache* IndexPositionCache() const { return FIndexPositionCache; }
+  // The filter text's compiled expression (the local cursor's) and the SQL layer's filter.
+  TNRDExpression* FilterExpression() const { return FFilterExpression; }
+  TNRDExpression* SQLFilterExpression() const { return FSQLFilterExpression; }
+  // The range bounds (null: open), as ApplyRange copied them.
+  const void* RangeStartBuffer() const { return FRangeStartBuffer; }
+  const void* RangeEndBuffer() const { return FRangeEndBuffer; }
+  bool RangeStartExclusive() const { return FRangeStartExclusive; }
+  bool RangeEndExclusive() const { return FRangeEndExclusive; }
+  std::int32_t RangeStartKeyFieldCount() const { return FRangeStartKeyFieldCount; }
+  std::int32_t RangeEndKeyFieldCount() const { return FRangeEndKeyFieldCount; }
+  // Runs the data set's record filter on the current record buffer (requires HasRecordFilter()).
+  bool AcceptedByRecordFilter() { return FilterRecord(*this); }
+  // The table object's part of the record layout, set when the cursor opens the table.
+  void SetTableRecordLayout(std::int32_t recordSize, std::int32_t fieldValuesOffset) {
+    FRecordSize = recordSize;
+    FFieldValuesOffset = fieldValuesOffset;
+  }
+  // The disk table holds a table lock (ltIS, or ltX when exclusive) for this cursor's open.
+  bool TableLockedByCursor() const { return FTableLockedByCursor; }
+  void SetTableLockedByCursor(bool value) { FTableLockedByCursor = value; }
+
+ protected:
+  // The state below is the cursor's own: the local cursor (and a test's stand-in) fill it; every
+  // other class goes through the operations above.
   bool FSettingProjection = false;
   std::string FTableName;
   std::string FIndexName;
@@ -331,7 +381,6 @@ class TNRDCursor {
   std::function<bool(TNRDCursor&)> FilterRecord;  // the data set's record filter
   void* Dataset = nullptr;
 
- protected:
   [[noreturn]] void NotOverridden(const char* method) const;
   const TNRDFieldDef& VisibleOrTableField(std::int32_t fieldNo, bool directAccess, int badCodeDirect,
                                           int badCodeVisible, std::int32_t& tableFieldNo) const;

@@ -72,7 +72,7 @@ bool ReadCurrentPhysical(TNRDTableData& table, TNRDCursor& cursor, void* buffer)
   TNRDNavigationInfo nav;
   nav.GetRecordMode = grmCurrent;
   nav.IndexID = -1;
-  nav.RecordID = cursor.CurrentRecordID;
+  nav.RecordID = cursor.CurrentRecord();
   nav.RecordBuffer = buffer;
   ReadRecord(table, cursor.SessionID(), nav, table.RecordManager().FTableState, nullptr);
   return nav.GetRecordResult == grrOK;
@@ -82,38 +82,34 @@ TNRDGetRecordResult MoveToRecord(TNRDTableData& table, TNRDCursor& cursor, TNRDG
   const bool restricted = cursor.IsViewRestricted();
   if (mode != grmCurrent && restricted) {
     // Before the first record there is nothing prior, after the last nothing next.
-    if (mode == grmPrior && cursor.FirstPosition) return grrBOF;
-    if (mode == grmNext && cursor.LastPosition) return grrEOF;
+    if (mode == grmPrior && cursor.IsBeforeFirst()) return grrBOF;
+    if (mode == grmNext && cursor.IsAfterLast()) return grrEOF;
     TNRDPageItemID found;
-    const bool restart = cursor.FirstPosition || cursor.LastPosition;
-    if (!SearchRecords(table, cursor, nullptr, false, cursor.FRecordBitmap, found, mode == grmNext, restart, nullptr))
+    const bool restart = cursor.IsBeforeFirst() || cursor.IsAfterLast();
+    if (!SearchRecords(table, cursor, nullptr, false, cursor.RecordBitmap(), found, mode == grmNext, restart, nullptr))
       return mode == grmNext ? grrEOF : grrBOF;
     TNRDNavigationInfo nav;
     nav.GetRecordMode = grmCurrent;
     nav.IndexID = -1;
     nav.RecordID = found;
-    nav.RecordBuffer = cursor.FCurrentRecordBuffer;
+    nav.RecordBuffer = cursor.CurrentRecordBuffer();
     ReadRecord(table, cursor.SessionID(), nav, table.RecordManager().FTableState, nullptr);
     if (nav.GetRecordResult == grrOK) {
-      cursor.CurrentRecordID = found;
-      cursor.FirstPosition = false;
-      cursor.LastPosition = false;
+      cursor.MoveToRecord(found);
     }
     return nav.GetRecordResult;
   }
   TNRDNavigationInfo nav;
   nav.GetRecordMode = mode;
-  nav.IndexID = cursor.FIndexID;
-  nav.RecordBuffer = cursor.FCurrentRecordBuffer;
-  nav.RecordID = cursor.CurrentRecordID;
-  nav.FirstPosition = cursor.FirstPosition;
-  nav.LastPosition = cursor.LastPosition;
-  ReadRecord(table, cursor.SessionID(), nav, table.RecordManager().FTableState, cursor.FIndexPositionCache);
+  nav.IndexID = cursor.IndexID();
+  nav.RecordBuffer = cursor.CurrentRecordBuffer();
+  nav.RecordID = cursor.CurrentRecord();
+  nav.FirstPosition = cursor.IsBeforeFirst();
+  nav.LastPosition = cursor.IsAfterLast();
+  ReadRecord(table, cursor.SessionID(), nav, table.RecordManager().FTableState, cursor.IndexPositionCache());
   if (nav.GetRecordResult == grrError) return grrError;
   if (nav.GetRecordResult == grrOK && restricted && !IsRecordAccepted(table, cursor)) return grrError;
-  cursor.CurrentRecordID = nav.RecordID;
-  cursor.FirstPosition = nav.FirstPosition;
-  cursor.LastPosition = nav.LastPosition;
+  cursor.SetPosition(nav.RecordID, nav.FirstPosition, nav.LastPosition);
   return nav.GetRecordResult;
 }
 
@@ -122,26 +118,26 @@ TNRDGetRecordResult MoveToRecord(TNRDTableData& table, TNRDCursor& cursor, TNRDG
 // ----- view checks ----------------------------------------------------------------------------------
 
 bool IsRecordInRange(TNRDTableData& table, TNRDCursor& cursor) {
-  if (!cursor.IsRangeApplied() || cursor.FIndexID == -1) return true;
-  TNRDIndex* index = table.IndexManager().OpenIndex(cursor.FIndexID);
-  if (cursor.FRangeStartBuffer != nullptr) {
-    const std::int32_t c = index->CompareRecordBuffersByIndex(cursor.FCurrentRecordBuffer, cursor.FRangeStartBuffer,
-                                                              cursor.FRangeStartKeyFieldCount);
-    if (cursor.FRangeStartExclusive ? c <= 0 : c < 0) return false;
+  if (!cursor.IsRangeApplied() || cursor.IndexID() == -1) return true;
+  TNRDIndex* index = table.IndexManager().OpenIndex(cursor.IndexID());
+  if (cursor.RangeStartBuffer() != nullptr) {
+    const std::int32_t c = index->CompareRecordBuffersByIndex(cursor.CurrentRecordBuffer(), cursor.RangeStartBuffer(),
+                                                              cursor.RangeStartKeyFieldCount());
+    if (cursor.RangeStartExclusive() ? c <= 0 : c < 0) return false;
   }
-  if (cursor.FRangeEndBuffer != nullptr) {
-    const std::int32_t c = index->CompareRecordBuffersByIndex(cursor.FCurrentRecordBuffer, cursor.FRangeEndBuffer,
-                                                              cursor.FRangeEndKeyFieldCount);
-    if (cursor.FRangeEndExclusive ? c >= 0 : c > 0) return false;
+  if (cursor.RangeEndBuffer() != nullptr) {
+    const std::int32_t c = index->CompareRecordBuffersByIndex(cursor.CurrentRecordBuffer(), cursor.RangeEndBuffer(),
+                                                              cursor.RangeEndKeyFieldCount());
+    if (cursor.RangeEndExclusive() ? c >= 0 : c > 0) return false;
   }
   return true;
 }
 
 bool IsRecordAccepted(TNRDTableData& table, TNRDCursor& cursor) {
   if (!IsRecordInRange(table, cursor)) return false;
-  if (!EvaluateFilterExpression(cursor, cursor.FFilterExpression, cursor.FCurrentRecordBuffer)) return false;
-  if (!EvaluateFilterExpression(cursor, cursor.FSQLFilterExpression, cursor.FCurrentRecordBuffer)) return false;
-  if (cursor.FilterRecord && !cursor.FilterRecord(cursor)) return false;
+  if (!EvaluateFilterExpression(cursor, cursor.FilterExpression(), cursor.CurrentRecordBuffer())) return false;
+  if (!EvaluateFilterExpression(cursor, cursor.SQLFilterExpression(), cursor.CurrentRecordBuffer())) return false;
+  if (cursor.HasRecordFilter() && !cursor.AcceptedByRecordFilter()) return false;
   return true;
 }
 
@@ -154,32 +150,25 @@ void ResetRecordBitmap(TNRDTableData& table, TNRDRecordBitmap& bitmap, std::int3
 }
 
 void RefreshRecordBitmap(TNRDTableData& table, TNRDCursor& cursor) {
-  TNRDRecordBitmap* bitmap = cursor.FRecordBitmap;
+  TNRDRecordBitmap* bitmap = cursor.RecordBitmap();
   if (bitmap == nullptr) return;
   if ((bitmap->FActive && bitmap->Outdated()) || (!bitmap->FActive && cursor.IsViewRestricted()))
     RebuildRecordBitmap(table, cursor);
 }
 
 void RebuildRecordBitmap(TNRDTableData& table, TNRDCursor& cursor) {
-  TNRDRecordBitmap* bitmap = cursor.FRecordBitmap;
+  TNRDRecordBitmap* bitmap = cursor.RecordBitmap();
   if (bitmap == nullptr) return;
   TNRDTableDataLock lock(table);
   bitmap->Clear();
   bitmap->SetSize(table.GetBitmapRecordCount(cursor.SessionID()));
   if (table.RecordManager().FRecordCount == 0) return;
   TPositionGuard guard(cursor);
-  void* savedBuffer = cursor.FCurrentRecordBuffer;
-  cursor.FirstPosition = true;
-  cursor.LastPosition = false;
-  cursor.FCurrentRecordBuffer = nullptr;
+  cursor.MoveBeforeFirst();
+  // The whole view is searched: no current record to start from.
+  TNRDCursor::TLentBuffer none(cursor, nullptr);
   TNRDPageItemID found;
-  try {
-    SearchRecords(table, cursor, nullptr, true, bitmap, found, true, true, nullptr);
-  } catch (...) {
-    cursor.FCurrentRecordBuffer = savedBuffer;
-    throw;
-  }
-  cursor.FCurrentRecordBuffer = savedBuffer;
+  SearchRecords(table, cursor, nullptr, true, bitmap, found, true, true, nullptr);
 }
 
 bool GetIndexPositionOfRecord(TNRDTableData& table, std::int32_t sessionID, std::int32_t indexID,
@@ -211,21 +200,16 @@ void ReadRecord(TNRDTableData& table, std::int32_t sessionID, TNRDNavigationInfo
 TNRDGetRecordResult GetRecordBuffer(TNRDTableData& table, TNRDCursor& cursor, TNRDGetRecordMode getRecordMode) {
   TNRDTableDataLock lock(table);
   if (table.RecordManager().FRecordCount == 0) return grrEOF;
-  const bool distinctStep = cursor.IsDistinctApplied() && getRecordMode != grmCurrent && !cursor.FirstPosition &&
-                            !cursor.LastPosition;
+  const bool distinctStep = cursor.IsDistinctApplied() && getRecordMode != grmCurrent && !cursor.IsBeforeFirst() &&
+                            !cursor.IsAfterLast();
   if (!distinctStep) return MoveToRecord(table, cursor, getRecordMode);
   // The current record's key tells the search where the current DISTINCT group ends.
   struct TDistinctBuffer {
     TNRDCursor& cursor;
-    ~TDistinctBuffer() {
-      if (cursor.FDistinctRecordBuffer != nullptr) GlobalMemoryManager().FreeMem(cursor.FDistinctRecordBuffer);
-      cursor.FDistinctRecordBuffer = nullptr;
-    }
+    ~TDistinctBuffer() { cursor.ReplaceDistinctRecordBuffer(nullptr); }
   } distinct{cursor};
-  if (cursor.FDistinctRecordBuffer != nullptr) GlobalMemoryManager().FreeMem(cursor.FDistinctRecordBuffer);
-  cursor.FDistinctRecordBuffer = nullptr;
-  cursor.FDistinctRecordBuffer = GlobalMemoryManager().AllocMem(RecordBufferSizeOf(table));
-  if (!ReadCurrentPhysical(table, cursor, cursor.FDistinctRecordBuffer)) return grrError;
+  cursor.ReplaceDistinctRecordBuffer(GlobalMemoryManager().AllocMem(RecordBufferSizeOf(table)));
+  if (!ReadCurrentPhysical(table, cursor, cursor.DistinctRecordBuffer())) return grrError;
   return MoveToRecord(table, cursor, getRecordMode);
 }
 
@@ -235,9 +219,7 @@ bool Locate(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* searchExpr
   TPositionGuard guard(cursor);
   TNRDPageItemID found;
   if (!SearchRecords(table, cursor, searchExpression, false, nullptr, found, true, true, nullptr)) return false;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = found;
+  cursor.MoveToRecord(found);
   guard.Keep();
   GetRecordBuffer(table, cursor, grmCurrent);
   return true;
@@ -246,17 +228,15 @@ bool Locate(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* searchExpr
 bool FindKey(TNRDTableData& table, TNRDCursor& cursor, TNRDSearchCondition searchCondition) {
   TNRDScanSearchCondition condition(true);
   condition.Condition = searchCondition;
-  condition.KeyFieldCount = cursor.FKeyFieldCount;
-  condition.KeyRecordBuffer = cursor.FKeyBuffer;
-  condition.KeyRecordBufferSize = cursor.FKeyBufferSize > 0 ? cursor.FKeyBufferSize : RecordBufferSizeOf(table);
-  condition.IndexID = cursor.FIndexID;
+  condition.KeyFieldCount = cursor.KeyFieldCount();
+  condition.KeyRecordBuffer = cursor.KeyBuffer();
+  condition.KeyRecordBufferSize = cursor.KeyBufferSize() > 0 ? cursor.KeyBufferSize() : RecordBufferSizeOf(table);
+  condition.IndexID = cursor.IndexID();
   TNRDTableDataLock lock(table);
   TPositionGuard guard(cursor);
   TNRDPageItemID found;
   if (!SearchRecords(table, cursor, nullptr, false, nullptr, found, true, true, &condition)) return false;
-  cursor.CurrentRecordID = found;
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
+  cursor.MoveToRecord(found);
   guard.Keep();
   return true;
 }
@@ -268,9 +248,9 @@ static std::int64_t CountByStepping(TNRDTableData& table, TNRDCursor& cursor);
 std::int64_t GetRecordCount(TNRDTableData& table, TNRDCursor& cursor) {
   TNRDTableDataLock lock(table);
   if (!cursor.IsViewRestricted()) return table.InternalGetRecordCount(&cursor);
-  if (cursor.FRecordBitmap != nullptr) {
+  if (cursor.RecordBitmap() != nullptr) {
     RefreshRecordBitmap(table, cursor);
-    return cursor.FRecordBitmap->RecordCount();
+    return cursor.RecordBitmap()->RecordCount();
   }
   // Without a bitmap the view is counted by stepping through it once.
   return CountByStepping(table, cursor);
@@ -284,13 +264,10 @@ bool SearchNextInView(TNRDTableData& table, TNRDCursor& cursor, bool restart, TN
     return SearchRecords(table, cursor, nullptr, false, nullptr, found, true, restart, nullptr);
   struct TDistinctBuffer {
     TNRDCursor& cursor;
-    ~TDistinctBuffer() {
-      if (cursor.FDistinctRecordBuffer != nullptr) GlobalMemoryManager().FreeMem(cursor.FDistinctRecordBuffer);
-      cursor.FDistinctRecordBuffer = nullptr;
-    }
+    ~TDistinctBuffer() { cursor.ReplaceDistinctRecordBuffer(nullptr); }
   } distinct{cursor};
-  cursor.FDistinctRecordBuffer = GlobalMemoryManager().AllocMem(RecordBufferSizeOf(table));
-  if (!ReadCurrentPhysical(table, cursor, cursor.FDistinctRecordBuffer)) return false;
+  cursor.ReplaceDistinctRecordBuffer(GlobalMemoryManager().AllocMem(RecordBufferSizeOf(table)));
+  if (!ReadCurrentPhysical(table, cursor, cursor.DistinctRecordBuffer())) return false;
   return SearchRecords(table, cursor, nullptr, false, nullptr, found, true, false, nullptr);
 }
 
@@ -303,9 +280,7 @@ std::int64_t StepThroughView(TNRDTableData& table, TNRDCursor& cursor, std::int6
   std::int64_t n = 0;
   for (bool restart = true; SearchNextInView(table, cursor, restart, found); restart = false) {
     ++n;
-    cursor.CurrentRecordID = found;
-    cursor.FirstPosition = false;
-    cursor.LastPosition = false;
+    cursor.MoveToRecord(found);
     if (recNo > 0 && n == recNo) {
       guard.Keep();
       return n;
@@ -322,9 +297,7 @@ static std::int64_t CountByStepping(TNRDTableData& table, TNRDCursor& cursor) {
   TNRDPageItemID found;
   for (bool restart = true; SearchNextInView(table, cursor, restart, found); restart = false) {
     ++count;
-    cursor.CurrentRecordID = found;
-    cursor.FirstPosition = false;
-    cursor.LastPosition = false;
+    cursor.MoveToRecord(found);
   }
   return count;
 }
@@ -334,57 +307,54 @@ void SetRecNo(TNRDTableData& table, TNRDCursor& cursor, std::int64_t recNo) {
   const std::int64_t count = GetRecordCount(table, cursor);
   if (count <= 0) return;
   recNo = std::clamp<std::int64_t>(recNo, 1, count);
-  if (cursor.IsViewRestricted() && cursor.FRecordBitmap == nullptr) {
+  if (cursor.IsViewRestricted() && cursor.RecordBitmap() == nullptr) {
     StepThroughView(table, cursor, recNo, TNRDPageItemID());
     return;
   }
   const bool restricted = cursor.IsViewRestricted();
-  TNRDPageItemID id = cursor.CurrentRecordID;
+  TNRDPageItemID id = cursor.CurrentRecord();
   if (cursor.IsIndexApplied()) {
-    TNRDIndex* index = table.IndexManager().OpenIndex(cursor.FIndexID);
-    if (restricted && cursor.FRecordBitmap->FIndexBased) {
+    TNRDIndex* index = table.IndexManager().OpenIndex(cursor.IndexID());
+    if (restricted && cursor.RecordBitmap()->FIndexBased) {
       TIndexPositionHolder position(index);
-      cursor.FRecordBitmap->GetIndexPosByRecNo(cursor.FIndexID, recNo, *position.get());
+      cursor.RecordBitmap()->GetIndexPosByRecNo(cursor.IndexID(), recNo, *position.get());
       index->GetRecordIDByIndexPosition(cursor.SessionID(), position.get(), id);
     } else if (restricted) {
-      id = cursor.FRecordBitmap->GetRecordIDByRecNo(recNo);
+      id = cursor.RecordBitmap()->GetRecordIDByRecNo(recNo);
     } else {
       id = index->GetRecordIDByRecNo(cursor.SessionID(), recNo);
     }
   } else if (restricted) {
-    id = cursor.FRecordBitmap->GetRecordIDByRecNo(recNo);
+    id = cursor.RecordBitmap()->GetRecordIDByRecNo(recNo);
   } else {
-    cursor.FirstPosition = false;
-    cursor.LastPosition = false;
+    cursor.MoveToRecord(cursor.CurrentRecord());
     table.InternalSetRecNo(&cursor, recNo);
     return;
   }
-  cursor.FirstPosition = false;
-  cursor.LastPosition = false;
-  cursor.CurrentRecordID = id;
+  cursor.MoveToRecord(id);
 }
 
 std::int64_t GetRecNo(TNRDTableData& table, TNRDCursor& cursor) {
   TNRDTableDataLock lock(table);
-  if (cursor.FirstPosition || cursor.LastPosition) return -1;
+  if (cursor.IsBeforeFirst() || cursor.IsAfterLast()) return -1;
   if (GetRecordCount(table, cursor) <= 0) return -1;
-  if (cursor.IsViewRestricted() && cursor.FRecordBitmap == nullptr)
-    return StepThroughView(table, cursor, 0, cursor.CurrentRecordID);
+  if (cursor.IsViewRestricted() && cursor.RecordBitmap() == nullptr)
+    return StepThroughView(table, cursor, 0, cursor.CurrentRecord());
   RefreshRecordBitmap(table, cursor);
   const bool restricted = cursor.IsViewRestricted();
   if (cursor.IsIndexApplied()) {
     TBuffer buffer(RecordBufferSizeOf(table));
     if (!ReadCurrentPhysical(table, cursor, buffer.get())) return -1;
-    TNRDIndex* index = table.IndexManager().OpenIndex(cursor.FIndexID);
-    if (restricted && cursor.FRecordBitmap->FIndexBased) {
+    TNRDIndex* index = table.IndexManager().OpenIndex(cursor.IndexID());
+    if (restricted && cursor.RecordBitmap()->FIndexBased) {
       TIndexPositionHolder position(index);
-      if (!index->GetIndexPosition(cursor.SessionID(), cursor.CurrentRecordID, buffer.get(), position.get())) return -1;
-      return cursor.FRecordBitmap->GetRecNoByIndexPos(cursor.FIndexID, *position.get());
+      if (!index->GetIndexPosition(cursor.SessionID(), cursor.CurrentRecord(), buffer.get(), position.get())) return -1;
+      return cursor.RecordBitmap()->GetRecNoByIndexPos(cursor.IndexID(), *position.get());
     }
-    if (restricted) return cursor.FRecordBitmap->GetRecNoByRecordID(cursor.CurrentRecordID);
-    return index->GetRecNoByRecordID(cursor.SessionID(), cursor.CurrentRecordID, buffer.get());
+    if (restricted) return cursor.RecordBitmap()->GetRecNoByRecordID(cursor.CurrentRecord());
+    return index->GetRecNoByRecordID(cursor.SessionID(), cursor.CurrentRecord(), buffer.get());
   }
-  if (restricted) return cursor.FRecordBitmap->GetRecNoByRecordID(cursor.CurrentRecordID);
+  if (restricted) return cursor.RecordBitmap()->GetRecNoByRecordID(cursor.CurrentRecord());
   return table.InternalGetRecNo(&cursor);
 }
 

@@ -123,7 +123,7 @@ TNRDTableData* TNRDDatabaseData::FindTableDataByName(std::string_view tableName)
   return nullptr;
 }
 
-TNRDTableData* TNRDDatabaseData::FindTableData(TNRDCursor* cursor) { return FindTableDataByName(cursor->FTableName); }
+TNRDTableData* TNRDDatabaseData::FindTableData(TNRDCursor* cursor) { return FindTableDataByName(cursor->TableName()); }
 
 TNRDTableData* TNRDDatabaseData::FindOrCreateTableData(TNRDCursor* cursor) {
   TNRDDatabaseLock lock(*this);

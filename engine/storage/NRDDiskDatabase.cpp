@@ -171,7 +171,7 @@ void TNRDDiskDatabaseData::CreateDatabase() {
 TNRDTableData* TNRDDiskDatabaseData::CreateTableData(TNRDCursor* cursor) {
   TNRDDatabaseLock lock(*this);
   auto* t = new TNRDDiskTableData(this);
-  if (cursor != nullptr) t->FTableName = CutShortName(cursor->FTableName);
+  if (cursor != nullptr) t->FTableName = CutShortName(cursor->TableName());
   return t;
 }
 

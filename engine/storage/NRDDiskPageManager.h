@@ -180,12 +180,12 @@ class TNRDDiskPageManager : public TNRDPageManager {
   // error passes on.
   void RunChangeSet(int lockCode, const std::function<void()>& body, const std::function<void()>& onFailure = {});
 
-  // Spill budget in bytes of changed pages per session (0: never spill); 32 MB by default.
+  // Spill budget in bytes of changed pages per session (0: never spill); 64 MB by default.
   void SetSpillBudget(std::int64_t bytes) { FSpillBudget = bytes; }
   std::int64_t SpillBudget() const { return FSpillBudget; }
   // Between record operations of a transaction (no page of the session is held): when the
   // session's changed pages pass the budget, the least recently taken are written to the file
-  // until half the budget remains. Never raises: a spill that cannot be done leaves the pages in
+  // until three quarters of the budget remain. Never raises: a spill that cannot be done leaves the pages in
   // memory, and the commit reports what is wrong with the file.
   void SpillIfOverBudget(std::int32_t sessionID);
   // True while the session's transaction has pages in the file.
@@ -284,12 +284,14 @@ class TNRDDiskPageManager : public TNRDPageManager {
     std::vector<std::int32_t> TakenBefore;
   };
   bool StartSpill(std::int32_t sessionID);
-  void SpillPages(TNRDSessionPageInfo& info);
+  // Writes the session's changed pages that nobody holds, least recently taken first, until no more
+  // than keepBytes of them remain in memory.
+  void SpillPages(TNRDSessionPageInfo& info, std::int64_t keepBytes);
   // Rolls the spill back (the file as before the first spill) and gives back the pages the
   // transaction took before it; the session's changes are dropped.
   void AbortSpill(std::int32_t sessionID);
   std::unique_ptr<TSpillState> FSpill;
-  std::int64_t FSpillBudget = std::int64_t{32} << 20;
+  std::int64_t FSpillBudget = std::int64_t{64} << 20;
   std::function<bool(std::int32_t)> FBeforeSpill;
   std::uint64_t FUseClock = 0;
   // Sessions that held changes when a gone writer's change set was rolled back: their changes may

@@ -241,8 +241,8 @@ void TNRDDiskTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& fie
   TNRDTableDataLock lock(*this);
   if (fieldDefs.GetCount() == 0) throw ENRDException(20128, "Error creating table - no fields were specified");
   if (cursor != nullptr) {
-    FTableName = cursor->FTableName;
-    FDisableTempFiles = cursor->FDisableTempFiles;
+    FTableName = cursor->TableName();
+    FDisableTempFiles = cursor->DisableTempFiles();
   }
   FTableID = Database().GetNewObjectId();
   Database().LockTables();
@@ -277,7 +277,7 @@ void TNRDDiskTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& fie
 }
 
 void TNRDDiskTableData::FirstOpen(TNRDCursor* cursor) {
-  FDisableTempFiles = cursor != nullptr && cursor->FDisableTempFiles;
+  FDisableTempFiles = cursor != nullptr && cursor->DisableTempFiles();
   std::int32_t metadataPage = -1, mostUpdatedPage = -1, locksPage = -1;
   Database().OpenTable(FTableName, FTableID, metadataPage, mostUpdatedPage, locksPage);
   const std::int32_t sessionID = CursorSession(cursor);
@@ -295,7 +295,7 @@ void TNRDDiskTableData::FirstOpen(TNRDCursor* cursor) {
     DiskRecords().Init(defs.GetMemoryRecordBufferSize(), defs.GetDiskRecordBufferSize(), defs.GetCount());
     if (FIsRepairing) RepairLoad(sessionID);
     else LoadMostUpdated(sessionID);
-    FExclusive = cursor != nullptr && cursor->FExclusive;
+    FExclusive = cursor != nullptr && cursor->Exclusive();
     FOpen = true;
   } catch (...) {
     FreeManagers();
@@ -326,12 +326,12 @@ void TNRDDiskTableData::OpenTable(TNRDCursor* cursor) {
     if (takeTablesLock) Database().UnlockTables();
   });
   const bool othersOpen = std::any_of(FCursorList.begin(), FCursorList.end(), [&](TNRDCursor* c) { return c != cursor; });
-  if (othersOpen && cursor != nullptr && cursor->FExclusive && !FExclusive)
+  if (othersOpen && cursor != nullptr && cursor->Exclusive() && !FExclusive)
     throw ENRDException(20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
                         {FTableName});
   if (!FOpen) FirstOpen(cursor);
   TNRDTableData::OpenTable(cursor);
-  const bool exclusive = cursor != nullptr && cursor->FExclusive;
+  const bool exclusive = cursor != nullptr && cursor->Exclusive();
   const std::int32_t sessionID = CursorSession(cursor);
   if (!LockTable(sessionID, exclusive ? ltX : ltIS, FOpenLockTries, 100, true)) {
     TNRDTableData::CloseTable(cursor);
@@ -341,15 +341,15 @@ void TNRDDiskTableData::OpenTable(TNRDCursor* cursor) {
                           {FTableName});
     throw ENRDException(20209, "Cannot open table '%s'. Table is locked", {FTableName});
   }
-  if (cursor != nullptr) cursor->FTableLockedByCursor = true;
+  if (cursor != nullptr) cursor->SetTableLockedByCursor(true);
 }
 
 void TNRDDiskTableData::CloseTable(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (std::find(FCursorList.begin(), FCursorList.end(), cursor) != FCursorList.end()) {
-    if (FTableLocksFile && FTableLocksFile->IsOpen() && cursor != nullptr && cursor->FTableLockedByCursor) {
-      UnlockTable(CursorSession(cursor), cursor->FExclusive ? ltX : ltIS, false);
-      cursor->FTableLockedByCursor = false;
+    if (FTableLocksFile && FTableLocksFile->IsOpen() && cursor != nullptr && cursor->TableLockedByCursor()) {
+      UnlockTable(CursorSession(cursor), cursor->Exclusive() ? ltX : ltIS, false);
+      cursor->SetTableLockedByCursor(false);
     }
     TNRDTableData::CloseTable(cursor);
   }
@@ -367,12 +367,12 @@ void TNRDDiskTableData::DeleteTable(TNRDCursor* cursor, bool designMode) {
     TNRDCursor scratch;
     TNRDCursor* c = cursor;
     if (c == nullptr) {
-      scratch.FTableName = FTableName;
+      scratch.SetTableName(FTableName);
       c = &scratch;
     }
-    const bool oldExclusive = c->FExclusive;
-    c->FExclusive = true;
-    Finally restore([&] { c->FExclusive = oldExclusive; });
+    const bool oldExclusive = c->Exclusive();
+    c->SetExclusive(true);
+    Finally restore([&] { c->SetExclusive(oldExclusive); });
     // A table that another cursor or process holds is left as it is.
     OpenTable(c);
     std::optional<ENRDException> stepFailure;
@@ -382,16 +382,16 @@ void TNRDDiskTableData::DeleteTable(TNRDCursor* cursor, bool designMode) {
       FBlobManager->Delete(-2);
       DiskRecords().Delete(-2);
       UnlockTable(CursorSession(c), ltX, true);
-      c->FTableLockedByCursor = false;
+      c->SetTableLockedByCursor(false);
       DeleteInternalFiles();
     } catch (const ENRDException& e) {
       stepFailure = e;
     } catch (const std::exception& e) {
       stepFailure = ENRDException(30339, e.what());
     }
-    if (c->FTableLockedByCursor) {
+    if (c->TableLockedByCursor()) {
       UnlockTable(CursorSession(c), ltX, true);
-      c->FTableLockedByCursor = false;
+      c->SetTableLockedByCursor(false);
     }
     CloseTable(c);
     Database().RemoveTable(FTableName);
@@ -407,12 +407,12 @@ void TNRDDiskTableData::EmptyTable(TNRDCursor* cursor) {
   TNRDCursor scratch;
   TNRDCursor* c = cursor;
   if (c == nullptr) {
-    scratch.FTableName = FTableName;
+    scratch.SetTableName(FTableName);
     c = &scratch;
   }
-  const bool oldExclusive = c->FExclusive;
-  c->FExclusive = true;
-  Finally restore([&] { c->FExclusive = oldExclusive; });
+  const bool oldExclusive = c->Exclusive();
+  c->SetExclusive(true);
+  Finally restore([&] { c->SetExclusive(oldExclusive); });
   OpenTable(c);
   Finally close([&] { CloseTable(c); });
   const std::int32_t sessionID = CursorSession(c);
@@ -433,14 +433,14 @@ void TNRDDiskTableData::RenameTable(const std::string& newTableName, TNRDCursor*
   TNRDCursor scratch;
   TNRDCursor* c = cursor;
   if (c == nullptr) {
-    scratch.FTableName = FTableName;
+    scratch.SetTableName(FTableName);
     c = &scratch;
   }
-  const bool oldExclusive = c->FExclusive;
-  c->FExclusive = true;
+  const bool oldExclusive = c->Exclusive();
+  c->SetExclusive(true);
   FIsChangingTableList = true;
   Finally restore([&] {
-    c->FExclusive = oldExclusive;
+    c->SetExclusive(oldExclusive);
     FIsChangingTableList = false;
   });
   OpenTable(c);
@@ -498,7 +498,7 @@ void TNRDDiskTableData::ClearBlobsCacheInRecordBuffer(void* buffer) { ClearBLOBF
 
 void TNRDDiskTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::int32_t fieldNo, TNRDStream* blobStream) {
   TNRDTableDataLock lock(*this);
-  FBlobManager->CopyBlobFromStreamToRecordBuffer(cursor->FCurrentRecordBuffer, fieldNo, blobStream);
+  FBlobManager->CopyBlobFromStreamToRecordBuffer(cursor->CurrentRecordBuffer(), fieldNo, blobStream);
 }
 
 void TNRDDiskTableData::ClearBLOBFieldInRecordBuffer(void* recordBuffer, std::int32_t fieldNo) {
@@ -519,7 +519,7 @@ TNRDStream* TNRDDiskTableData::InternalCreateBlobStream(TNRDCursor* cursor, bool
   TNRDTableDataLock lock(*this);
   TNRDBLOBDescriptor d = BLOBDescriptorForField(*FFieldManager->FFieldDefs.GetFieldDef(fieldNo), 20149);
   auto host = std::make_unique<TNRDTemporaryStream>(FDisableTempFiles);
-  void* record = cursor != nullptr ? cursor->FCurrentRecordBuffer : nullptr;
+  void* record = cursor != nullptr ? cursor->CurrentRecordBuffer() : nullptr;
   const bool create = openMode == bomWrite || record == nullptr || IsFieldNull(record, fieldNo);
   (void)toInsert;
   if (!create) {
@@ -557,25 +557,27 @@ void TNRDDiskTableData::FreeDirectBlobData(TNRDCursor*, std::int32_t fieldNo, vo
 bool TNRDDiskTableData::InsertRecord(TNRDCursor*& cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(20135, "Nil pointer occured");
-  if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(20136, "Nil pointer occured");
+  if (cursor == nullptr || cursor->CurrentRecordBuffer() == nullptr) throw ENRDException(20136, "Nil pointer occured");
   const std::int32_t sessionID = cursor->SessionID();
   if (MultiUser()) {
     bool changed = false;
     FIndexManager->SynchronizeTemporaryIndexes(cursor, changed);
   }
-  void* record = cursor->FCurrentRecordBuffer;
+  void* record = cursor->CurrentRecordBuffer();
   FBlobManager->WriteBlobs(sessionID, record);
-  if (!FRecordManager->AddRecord(sessionID, record, cursor->CurrentRecordID)) {
+  TNRDPageItemID added = cursor->CurrentRecord();
+  const bool stored = FRecordManager->AddRecord(sessionID, record, added);
+  cursor->SetCurrentRecord(added);
+  if (!stored) {
     // The values stored for the record go again, so that nothing refers to them.
     FBlobManager->DeleteBlobs(sessionID, record);
     return false;
   }
-  ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
+  ShowOrHideInBitmap(cursor, cursor->CurrentRecord());
   FIndexManager->InsertRecord(cursor);
-  cursor->FirstPosition = false;
-  cursor->LastPosition = false;
+  cursor->MoveToRecord(cursor->CurrentRecord());
   SaveMostUpdated(sessionID);
-  if (!cursor->FBatchUpdate) ApplyChanges(sessionID, CursorInTransaction(cursor));
+  if (!cursor->InBatchUpdate()) ApplyChanges(sessionID, CursorInTransaction(cursor));
   return true;
 }
 
@@ -590,8 +592,8 @@ bool TNRDDiskTableData::DeleteRecord(TNRDCursor* cursor) {
   }
   TNRDPageItemID place;
   const bool found = FindPlaceAfterDelete(*this, cursor, place);
-  const TNRDPageItemID deleted = cursor->CurrentRecordID;
-  void* record = cursor->FCurrentRecordBuffer;
+  const TNRDPageItemID deleted = cursor->CurrentRecord();
+  void* record = cursor->CurrentRecordBuffer();
   ClearBLOBFieldsInRecordBuffer(record);
   FBlobManager->DeleteBlobs(sessionID, record);
   FIndexManager->DeleteRecord(cursor);
@@ -599,7 +601,7 @@ bool TNRDDiskTableData::DeleteRecord(TNRDCursor* cursor) {
   TNRDPageItemID id = deleted;
   if (!FRecordManager->DeleteRecord(sessionID, id)) return false;
   SaveMostUpdated(sessionID);
-  if (!cursor->FBatchUpdate) ApplyChanges(sessionID, CursorInTransaction(cursor));
+  if (!cursor->InBatchUpdate()) ApplyChanges(sessionID, CursorInTransaction(cursor));
   PlaceCursorAfterDelete(cursor, deleted, found, place, oldState, FRecordManager->FTableState);
   return true;
 }
@@ -607,7 +609,7 @@ bool TNRDDiskTableData::DeleteRecord(TNRDCursor* cursor) {
 bool TNRDDiskTableData::UpdateRecord(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(20138, "Nil pointer occured");
-  if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(20139, "Nil pointer occured");
+  if (cursor == nullptr || cursor->CurrentRecordBuffer() == nullptr) throw ENRDException(20139, "Nil pointer occured");
   const std::int32_t sessionID = cursor->SessionID();
   if (MultiUser()) {
     LoadMostUpdated(sessionID);
@@ -615,12 +617,12 @@ bool TNRDDiskTableData::UpdateRecord(TNRDCursor* cursor) {
     FIndexManager->SynchronizeTemporaryIndexes(cursor, changed);
   }
   FIndexManager->UpdateRecord(cursor, true);
-  FBlobManager->WriteBlobs(sessionID, cursor->FCurrentRecordBuffer);
-  if (!FRecordManager->UpdateRecord(sessionID, cursor->FCurrentRecordBuffer, cursor->CurrentRecordID)) return false;
+  FBlobManager->WriteBlobs(sessionID, cursor->CurrentRecordBuffer());
+  if (!FRecordManager->UpdateRecord(sessionID, cursor->CurrentRecordBuffer(), cursor->CurrentRecord())) return false;
   FIndexManager->UpdateRecord(cursor, false);
-  ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
+  ShowOrHideInBitmap(cursor, cursor->CurrentRecord());
   SaveMostUpdated(sessionID);
-  if (!cursor->FBatchUpdate) ApplyChanges(sessionID, CursorInTransaction(cursor));
+  if (!cursor->InBatchUpdate()) ApplyChanges(sessionID, CursorInTransaction(cursor));
   return true;
 }
 
@@ -647,19 +649,17 @@ TNRDGetRecordResult TNRDDiskTableData::GetRecordBuffer(TNRDCursor* cursor, TNRDG
     }
     TNRDNavigationInfo nav;
     nav.GetRecordMode = mode;
-    nav.RecordID = cursor->CurrentRecordID;
-    nav.FirstPosition = cursor->FirstPosition;
-    nav.LastPosition = cursor->LastPosition;
-    nav.RecordBuffer = cursor->FCurrentRecordBuffer;
-    nav.IndexID = cursor->FIndexID;
-    if (cursor->FIndexID != -1 && !cursor->FPhysicalOrder)
-      FIndexManager->GetRecordBuffer(sessionID, nav, cursor->FIndexPositionCache, FRecordManager->FTableState);
+    nav.RecordID = cursor->CurrentRecord();
+    nav.FirstPosition = cursor->IsBeforeFirst();
+    nav.LastPosition = cursor->IsAfterLast();
+    nav.RecordBuffer = cursor->CurrentRecordBuffer();
+    nav.IndexID = cursor->IndexID();
+    if (cursor->IndexID() != -1 && !cursor->PhysicalOrder())
+      FIndexManager->GetRecordBuffer(sessionID, nav, cursor->IndexPositionCache(), FRecordManager->FTableState);
     else
       FRecordManager->GetRecordBuffer(sessionID, nav);
     if (nav.GetRecordResult == grrOK) {
-      cursor->CurrentRecordID = nav.RecordID;
-      cursor->FirstPosition = false;
-      cursor->LastPosition = false;
+      cursor->MoveToRecord(nav.RecordID);
     }
     return nav.GetRecordResult;
   };
@@ -675,14 +675,16 @@ TNRDGetRecordResult TNRDDiskTableData::GetRecordBuffer(TNRDCursor* cursor, TNRDG
 
 void TNRDDiskTableData::InternalSetRecNo(TNRDCursor* cursor, std::int64_t recNo) {
   TNRDTableDataLock lock(*this);
-  UnderReadLock(cursor, 20219, [&] { DiskRecords().SetRecNo(CursorSession(cursor), recNo, cursor->CurrentRecordID); });
+  TNRDPageItemID id = cursor->CurrentRecord();
+  UnderReadLock(cursor, 20219, [&] { DiskRecords().SetRecNo(CursorSession(cursor), recNo, id); });
+  cursor->SetCurrentRecord(id);
 }
 
 std::int64_t TNRDDiskTableData::InternalGetRecNo(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   return UnderReadLock(cursor, 20220, [&] {
     std::int64_t recNo = -1;
-    DiskRecords().GetRecNo(CursorSession(cursor), cursor->CurrentRecordID, recNo);
+    DiskRecords().GetRecNo(CursorSession(cursor), cursor->CurrentRecord(), recNo);
     return recNo;
   });
 }

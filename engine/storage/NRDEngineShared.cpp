@@ -62,30 +62,30 @@ TNRDBLOBDescriptor BLOBDescriptorForField(const TNRDFieldDef& field, int zeroBlo
 std::int32_t CursorSession(const TNRDCursor* cursor) { return cursor != nullptr ? cursor->SessionID() : -2; }
 
 bool CursorInTransaction(const TNRDCursor* cursor) {
-  return cursor != nullptr && cursor->FSession != nullptr && cursor->FSession->FInTransaction;
+  return cursor != nullptr && cursor->Session() != nullptr && cursor->Session()->FInTransaction;
 }
 
 void ShowOrHideInBitmap(TNRDCursor* cursor, const TNRDPageItemID& recordID) {
-  if (cursor == nullptr || cursor->FRecordBitmap == nullptr || !cursor->FRecordBitmap->FActive) return;
-  const bool accepted = !cursor->FilterRecord || cursor->FilterRecord(*cursor);
+  if (cursor == nullptr || cursor->RecordBitmap() == nullptr || !cursor->RecordBitmap()->FActive) return;
+  const bool accepted = !cursor->HasRecordFilter() || cursor->AcceptedByRecordFilter();
   if (accepted)
-    cursor->FRecordBitmap->ShowRecord(recordID);
+    cursor->RecordBitmap()->ShowRecord(recordID);
   else
-    cursor->FRecordBitmap->HideRecord(recordID);
+    cursor->RecordBitmap()->HideRecord(recordID);
 }
 
 bool FindPlaceAfterDelete(TNRDTableData& table, TNRDCursor* cursor, TNRDPageItemID& place) {
   if (cursor == nullptr) return false;
-  const std::int32_t size = cursor->FRecordSize > 0 ? cursor->FRecordSize : table.GetRecordBufferSize();
+  const std::int32_t size = cursor->RecordSize() > 0 ? cursor->RecordSize() : table.GetRecordBufferSize();
   TNRDMemoryPtr scratch = NRDAllocMem(size);
   for (TNRDGetRecordMode mode : {grmNext, grmPrior}) {
     TNRDNavigationInfo nav;
     nav.GetRecordMode = mode;
-    nav.RecordID = cursor->CurrentRecordID;
+    nav.RecordID = cursor->CurrentRecord();
     nav.RecordBuffer = scratch.get();
-    nav.IndexID = cursor->FIndexID;
-    if (cursor->FIndexID != -1 && !cursor->FPhysicalOrder)
-      table.IndexManager().GetRecordBuffer(cursor->SessionID(), nav, cursor->FIndexPositionCache, 0);
+    nav.IndexID = cursor->IndexID();
+    if (cursor->IndexID() != -1 && !cursor->PhysicalOrder())
+      table.IndexManager().GetRecordBuffer(cursor->SessionID(), nav, cursor->IndexPositionCache(), 0);
     else
       table.RecordManager().GetRecordBuffer(cursor->SessionID(), nav);
     if (nav.GetRecordResult == grrOK) {
@@ -100,18 +100,15 @@ bool FindPlaceAfterDelete(TNRDTableData& table, TNRDCursor* cursor, TNRDPageItem
 void PlaceCursorAfterDelete(TNRDCursor* cursor, const TNRDPageItemID& deleted, bool found,
                             const TNRDPageItemID& place, std::int32_t oldTableState, std::int32_t newTableState) {
   if (cursor == nullptr) return;
-  TNRDRecordBitmap* bitmap = cursor->FRecordBitmap;
+  TNRDRecordBitmap* bitmap = cursor->RecordBitmap();
   if (bitmap != nullptr && bitmap->FActive) {
     bitmap->HideRecord(deleted);
     if (bitmap->FTableState == oldTableState && !cursor->IsDistinctApplied()) bitmap->FTableState = newTableState;
   }
   if (found) {
-    cursor->CurrentRecordID = place;
-    cursor->FirstPosition = false;
-    cursor->LastPosition = false;
+    cursor->MoveToRecord(place);
   } else {
-    cursor->FirstPosition = true;
-    cursor->LastPosition = false;
+    cursor->MoveBeforeFirst();
   }
 }
 

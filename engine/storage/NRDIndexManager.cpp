@@ -114,7 +114,7 @@ std::int32_t TNRDBaseIndexManager::FindOrCreateIndex(TNRDCursor* cursor, const s
                                                      const std::vector<std::string>& ascDescList,
                                                      const std::vector<std::string>& caseSensitivityList,
                                                      bool& isCreated) {
-  const std::int32_t id = FindIndex(fieldNamesList, ascDescList, caseSensitivityList, cursor->SessionID(), cursor->FFieldDefs);
+  const std::int32_t id = FindIndex(fieldNamesList, ascDescList, caseSensitivityList, cursor->SessionID(), cursor->FieldDefs());
   if (id != -1) {
     isCreated = false;
     return id;
@@ -269,8 +269,8 @@ void TNRDBaseIndexManager::UpdateRecord(TNRDCursor* cursor, bool beforeNewRecord
 void TNRDBaseIndexManager::DeleteRecord(TNRDCursor* cursor) {
   TNRDNavigationInfo nav;
   nav.GetRecordMode = grmCurrent;
-  nav.RecordID = cursor->CurrentRecordID;
-  nav.RecordBuffer = cursor->FCurrentRecordBuffer;
+  nav.RecordID = cursor->CurrentRecord();
+  nav.RecordBuffer = cursor->CurrentRecordBuffer();
   nav.IndexID = -1;
   FTableData->RecordManager().GetRecordBuffer(cursor->SessionID(), nav);
   if (nav.GetRecordResult == grrError) return;

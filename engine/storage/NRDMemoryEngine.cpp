@@ -436,7 +436,7 @@ void TNRDMemoryTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs& f
                                       const TNRDIndexDefs& indexDefs, const TNRDConstraintDefs& constraintDefs) {
   TNRDTableDataLock lock(*this);
   if (fieldDefs.GetCount() == 0) throw ENRDException(10025, "Error creating table - no fields were specified");
-  if (cursor != nullptr) FTableName = cursor->FTableName;
+  if (cursor != nullptr) FTableName = cursor->TableName();
   InitManagers(fieldDefs, indexDefs, constraintDefs);
   if (cursor != nullptr) InitCursorRecordSize(*cursor);
   FIndexManager->CreateIndexesByIndexDefs(cursor);
@@ -467,7 +467,7 @@ void TNRDMemoryTableData::EmptyTable(TNRDCursor*) {
 
 void TNRDMemoryTableData::OpenTable(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
-  if (cursor != nullptr && FTableName.empty()) FTableName = cursor->FTableName;
+  if (cursor != nullptr && FTableName.empty()) FTableName = cursor->TableName();
   TNRDTableData::OpenTable(cursor);
 }
 
@@ -572,7 +572,7 @@ void TNRDMemoryTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, std::
   if (!BLOBStreamModified(blobStream)) return;
   TNRDCompressedBLOBStream* c = CompressedStreamOf(blobStream);
   if (c == nullptr) throw ENRDException(10117, "Nil pointer occured");
-  void* record = cursor->FCurrentRecordBuffer;
+  void* record = cursor->CurrentRecordBuffer();
   if (c->Size() == 0) {
     DropBufferBlob(record, fieldNo);
     return;
@@ -604,7 +604,7 @@ TNRDStream* TNRDMemoryTableData::InternalCreateBlobStream(TNRDCursor* cursor, bo
   TNRDTableDataLock lock(*this);
   TNRDBLOBDescriptor d = BLOBDescriptorForField(*FFieldManager->FFieldDefs.GetFieldDef(fieldNo), 10420);
   auto host = std::make_unique<TNRDTemporaryStream>(FDisableTempFiles);
-  void* record = cursor != nullptr ? cursor->FCurrentRecordBuffer : nullptr;
+  void* record = cursor != nullptr ? cursor->CurrentRecordBuffer() : nullptr;
   const bool create = toInsert || openMode == bomWrite || record == nullptr || IsFieldNull(record, fieldNo);
   if (!create) {
     const std::uint8_t* block = BlobBlock(record, fieldNo);
@@ -659,14 +659,15 @@ void TNRDMemoryTableData::FreeDirectBlobData(TNRDCursor*, std::int32_t, void*, T
 bool TNRDMemoryTableData::InsertRecord(TNRDCursor*& cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10010, "Nil pointer occured");
-  if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(10018, "Nil pointer occured");
-  if (!FRecordManager->AddRecord(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
-    return false;
-  MarkBlobsStored(cursor->FCurrentRecordBuffer);
-  ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
+  if (cursor == nullptr || cursor->CurrentRecordBuffer() == nullptr) throw ENRDException(10018, "Nil pointer occured");
+  TNRDPageItemID added = cursor->CurrentRecord();
+  const bool stored = FRecordManager->AddRecord(cursor->SessionID(), cursor->CurrentRecordBuffer(), added);
+  cursor->SetCurrentRecord(added);
+  if (!stored) return false;
+  MarkBlobsStored(cursor->CurrentRecordBuffer());
+  ShowOrHideInBitmap(cursor, cursor->CurrentRecord());
   FIndexManager->InsertRecord(cursor);
-  cursor->FirstPosition = false;
-  cursor->LastPosition = false;
+  cursor->MoveToRecord(cursor->CurrentRecord());
   ApplyChanges(cursor->SessionID(), CursorInTransaction(cursor));
   return true;
 }
@@ -675,7 +676,7 @@ bool TNRDMemoryTableData::DeleteRecord(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10013, "Nil pointer occured");
   TNRDMemoryRecordManager& rm = MemoryRecords();
-  const TNRDPageItemID deleted = cursor->CurrentRecordID;
+  const TNRDPageItemID deleted = cursor->CurrentRecord();
   TNRDNavigationInfo probe;
   probe.GetRecordMode = grmCurrent;
   probe.RecordID = deleted;
@@ -698,11 +699,11 @@ bool TNRDMemoryTableData::DeleteRecord(TNRDCursor* cursor) {
 bool TNRDMemoryTableData::UpdateRecord(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10014, "Nil pointer occured");
-  if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(10017, "Nil pointer occured");
+  if (cursor == nullptr || cursor->CurrentRecordBuffer() == nullptr) throw ENRDException(10017, "Nil pointer occured");
   // The blocks the stored record owns now; those the new values no longer name go once it is stored.
   std::vector<std::uint32_t> replaced;
   TNRDMemoryRecordManager& rm = MemoryRecords();
-  const std::int64_t slot = cursor->CurrentRecordID.PageNo;
+  const std::int64_t slot = cursor->CurrentRecord().PageNo;
   if (FFieldManager->BlobFieldsPresent() && rm.FRecordCount > 0 && slot >= rm.FirstRecordID() &&
       slot <= rm.LastRecordID() && !rm.IsSlotDeleted(slot)) {
     const std::uint8_t* stored = rm.Slot(slot);
@@ -710,21 +711,21 @@ bool TNRDMemoryTableData::UpdateRecord(TNRDCursor* cursor) {
     for (std::int32_t i = 0; i < defs.GetCount(); ++i) {
       if (!defs.GetFieldDef(i)->IsBlob() || IsFieldNull(stored, i)) continue;
       const std::uint32_t old = GetHandle(stored, i);
-      if (IsFieldNull(cursor->FCurrentRecordBuffer, i) || GetHandle(cursor->FCurrentRecordBuffer, i) != old)
+      if (IsFieldNull(cursor->CurrentRecordBuffer(), i) || GetHandle(cursor->CurrentRecordBuffer(), i) != old)
         replaced.push_back(old);
     }
   }
   FIndexManager->UpdateRecord(cursor, true);
-  if (!FRecordManager->UpdateRecord(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
+  if (!FRecordManager->UpdateRecord(cursor->SessionID(), cursor->CurrentRecordBuffer(), cursor->CurrentRecord()))
     return false;
-  MarkBlobsStored(cursor->FCurrentRecordBuffer);
+  MarkBlobsStored(cursor->CurrentRecordBuffer());
   for (std::uint32_t h : replaced)
     if (void* block = FHandles.Get(h)) {
       FHandles.Remove(h);
       GlobalMemoryManager().FreeMem(block);
     }
   FIndexManager->UpdateRecord(cursor, false);
-  ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
+  ShowOrHideInBitmap(cursor, cursor->CurrentRecord());
   ApplyChanges(cursor->SessionID(), CursorInTransaction(cursor));
   return true;
 }
@@ -734,14 +735,13 @@ void TNRDMemoryTableData::InternalSetRecNo(TNRDCursor* cursor, std::int64_t recN
   if (!FRecordManager) throw ENRDException(10074, "Nil pointer occured");
   std::int64_t slot = 0;
   if (!MemoryRecords().SlotOfRecNo(recNo, slot)) return;
-  cursor->CurrentRecordID.PageNo = static_cast<std::int32_t>(slot);
-  cursor->CurrentRecordID.PageItemNo = 0;
+  cursor->SetCurrentRecord(TNRDPageItemID{static_cast<std::int32_t>(slot), 0});
 }
 
 std::int64_t TNRDMemoryTableData::InternalGetRecNo(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10033, "Nil pointer occured");
-  return MemoryRecords().RecNoOfSlot(cursor->CurrentRecordID.PageNo);
+  return MemoryRecords().RecNoOfSlot(cursor->CurrentRecord().PageNo);
 }
 
 std::int64_t TNRDMemoryTableData::InternalGetRecordCount(TNRDCursor*) {
@@ -775,7 +775,7 @@ void TNRDMemoryDatabaseData::ConnectSession(TNRDBaseSession* session) { TNRDData
 TNRDTableData* TNRDMemoryDatabaseData::CreateTableData(TNRDCursor* cursor) {
   TNRDDatabaseLock lock(*this);
   auto* t = new TNRDMemoryTableData(this, 1000);
-  if (cursor != nullptr) t->FTableName = cursor->FTableName;
+  if (cursor != nullptr) t->FTableName = cursor->TableName();
   return t;
 }
 

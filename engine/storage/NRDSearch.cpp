@@ -435,29 +435,20 @@ bool TestSearchCondition(TNRDSearchCondition condition, std::int32_t r) {
 bool CallFilterCallback(TNRDTableData& table, TNRDCursor& cursor, const void* recordBuffer,
                         const TNRDPageItemID& recordID) {
   const std::int32_t recordSize = RecordBufferSizeOf(table);
-  std::int32_t size = std::max(cursor.FRecordBufferSize, recordSize);
-  const bool withBookmark = cursor.FBookmarkOffset >= recordSize;
-  if (withBookmark) size = std::max(size, cursor.FBookmarkOffset + 6);
+  std::int32_t size = std::max(cursor.RecordBufferSize(), recordSize);
+  const bool withBookmark = cursor.BookmarkOffset() >= recordSize;
+  if (withBookmark) size = std::max(size, cursor.BookmarkOffset() + 6);
   TScratchBuffer copy(size);
   auto* p = static_cast<std::uint8_t*>(copy.get());
   std::memcpy(p, recordBuffer, static_cast<std::size_t>(recordSize));
   if (withBookmark) {
     const auto page = static_cast<std::uint32_t>(recordID.PageNo);
-    for (int i = 0; i < 4; ++i) p[cursor.FBookmarkOffset + i] = static_cast<std::uint8_t>(page >> (8 * i));
-    p[cursor.FBookmarkOffset + 4] = static_cast<std::uint8_t>(recordID.PageItemNo & 0xFF);
-    p[cursor.FBookmarkOffset + 5] = static_cast<std::uint8_t>(recordID.PageItemNo >> 8);
+    for (int i = 0; i < 4; ++i) p[cursor.BookmarkOffset() + i] = static_cast<std::uint8_t>(page >> (8 * i));
+    p[cursor.BookmarkOffset() + 4] = static_cast<std::uint8_t>(recordID.PageItemNo & 0xFF);
+    p[cursor.BookmarkOffset() + 5] = static_cast<std::uint8_t>(recordID.PageItemNo >> 8);
   }
-  void* saved = cursor.FCurrentRecordBuffer;
-  cursor.FCurrentRecordBuffer = p;
-  bool accepted = false;
-  try {
-    accepted = cursor.FilterRecord(cursor);
-  } catch (...) {
-    cursor.FCurrentRecordBuffer = saved;
-    throw;
-  }
-  cursor.FCurrentRecordBuffer = saved;
-  return accepted;
+  TNRDCursor::TLentBuffer lent(cursor, p);
+  return cursor.AcceptedByRecordFilter();
 }
 
 }  // namespace
@@ -469,7 +460,7 @@ bool EvaluateFilterExpression(TNRDCursor& cursor, TNRDExpression* expression, vo
     x->AssignCursorBuffer(recordBuffer);
   }
   TNRDVariant value(bftLogical);
-  expression->GetValue(cursor.FSession, value);
+  expression->GetValue(cursor.Session(), value);
   return !value.IsNull() && value.AsBoolean();
 }
 
@@ -511,7 +502,7 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
       onlyKey = i;
     }
   if (keyCount == 0) return;
-  if (keyCount == 1 && cursor.FIndexID != -1 && conditions.Item(onlyKey)->IndexID == cursor.FIndexID) {
+  if (keyCount == 1 && cursor.IndexID() != -1 && conditions.Item(onlyKey)->IndexID == cursor.IndexID()) {
     scanConditionNo = onlyKey;
     return;
   }
@@ -536,8 +527,8 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
         index, sessionID, recordCount, &c, end != -1 ? conditions.Item(end) : &c));
     const double entriesPerPage = std::max<std::int32_t>(index->GetMaxEntriesPerPage(), 1);
     double cost = count / entriesPerPage;
-    const bool otherOrder = cursor.FIndexID != -1 && cursor.FIndexID != c.IndexID;
-    bool perRecord = static_cast<bool>(cursor.FilterRecord) || otherOrder;
+    const bool otherOrder = cursor.IndexID() != -1 && cursor.IndexID() != c.IndexID;
+    bool perRecord = static_cast<bool>(cursor.HasRecordFilter()) || otherOrder;
     if (!perRecord) {
       // What would still be tested per record with this candidate's nodes taken out.
       const std::int32_t xi = Extractable(table, conditions, i), xe = Extractable(table, conditions, end);
@@ -570,12 +561,12 @@ void ChooseScanConditions(TNRDTableData& table, TNRDCursor& cursor, TNRDScanSear
   }
   if (scanConditionNo != -1) {
     std::int64_t rest = recordCount;
-    if (!cursor.FirstPosition && !cursor.LastPosition) {
-      const std::int64_t approx = table.RecordManager().GetApproximateRecNo(sessionID, cursor.CurrentRecordID);
+    if (!cursor.IsBeforeFirst() && !cursor.IsAfterLast()) {
+      const std::int64_t approx = table.RecordManager().GetApproximateRecNo(sessionID, cursor.CurrentRecord());
       if (approx > 0) rest = std::max<std::int64_t>(recordCount - approx, 0);
     }
     const double fullCost =
-        cursor.FIndexID == -1 ? static_cast<double>(rest) * recordSize / pageDataSize : static_cast<double>(rest);
+        cursor.IndexID() == -1 ? static_cast<double>(rest) * recordSize / pageDataSize : static_cast<double>(rest);
     if (fullCost < best) {
       scanConditionNo = -1;
       scanEndConditionNo = -1;
@@ -610,7 +601,7 @@ struct TScan {
         bool rs, std::int32_t s, std::int32_t e)
       : table(t), cursor(c), conditions(a), fillBitmap(fill), bitmap(b), goForward(fwd), restart(rs), scanNo(s),
         endNo(e), sessionID(c.SessionID()), buffer(RecordBufferSizeOf(t)) {
-    remain = static_cast<bool>(cursor.FilterRecord);
+    remain = static_cast<bool>(cursor.HasRecordFilter());
     for (std::int32_t i = 0; i < conditions.Count() && !remain; ++i) {
       if (i == scanNo || i == endNo) continue;
       const TNRDScanSearchCondition& o = *conditions.Item(i);
@@ -624,7 +615,7 @@ struct TScan {
       if (i == scanNo || i == endNo) continue;
       if (!IsConditionSatisfied(table, cursor, *conditions.Item(i), record)) return false;
     }
-    if (cursor.FilterRecord && !CallFilterCallback(table, cursor, record, id)) return false;
+    if (cursor.HasRecordFilter() && !CallFilterCallback(table, cursor, record, id)) return false;
     return true;
   }
 
@@ -650,27 +641,27 @@ struct TScan {
 
   // Scan 1: no index chosen; records in the cursor's order.
   bool FullScan(TNRDPageItemID& found) {
-    if (fillBitmap && bitmap != nullptr && conditions.Count() == 0 && !cursor.FilterRecord && cursor.FIndexID == -1 &&
+    if (fillBitmap && bitmap != nullptr && conditions.Count() == 0 && !cursor.HasRecordFilter() && cursor.IndexID() == -1 &&
         DensePositions()) {
       bitmap->SetSize(table.RecordManager().FRecordCount);
       bitmap->SetAllBits();
       return false;
     }
-    TNRDIndex* cursorIndex = cursor.FIndexID != -1 ? table.IndexManager().OpenIndex(cursor.FIndexID) : nullptr;
+    TNRDIndex* cursorIndex = cursor.IndexID() != -1 ? table.IndexManager().OpenIndex(cursor.IndexID()) : nullptr;
     std::unique_ptr<TPositionHolder> position;
     if (fillBitmap && bitmap != nullptr && bitmap->FIndexBased && cursorIndex != nullptr)
       position = std::make_unique<TPositionHolder>(cursorIndex);
     TNRDIndexPositionCache cache;
     TNRDNavigationInfo nav;
-    nav.IndexID = cursor.FIndexID;
+    nav.IndexID = cursor.IndexID();
     nav.RecordBuffer = buffer.get();
     if (restart) {
       nav.FirstPosition = goForward;
       nav.LastPosition = !goForward;
     } else {
-      nav.RecordID = cursor.CurrentRecordID;
-      nav.FirstPosition = cursor.FirstPosition;
-      nav.LastPosition = cursor.LastPosition;
+      nav.RecordID = cursor.CurrentRecord();
+      nav.FirstPosition = cursor.IsBeforeFirst();
+      nav.LastPosition = cursor.IsAfterLast();
     }
     const std::int32_t tableState = table.RecordManager().FTableState;
     for (;;) {
@@ -685,7 +676,7 @@ struct TScan {
       if (bitmap == nullptr) continue;
       if (position) {
         if (cursorIndex->GetIndexPosition(sessionID, nav.RecordID, buffer.get(), position->get()))
-          bitmap->ShowRecord(cursor.FIndexID, *position->get());
+          bitmap->ShowRecord(cursor.IndexID(), *position->get());
       } else {
         bitmap->ShowRecord(nav.RecordID);
       }
@@ -701,7 +692,7 @@ struct TScan {
     TScratchBuffer current(RecordBufferSizeOf(table));
     TNRDPageItemID id;
     if (!restart) {
-      id = cursor.CurrentRecordID;
+      id = cursor.CurrentRecord();
       if (!ReadPhysical(table, sessionID, id, current.get())) return false;
     }
     std::unique_ptr<TPositionHolder> position;
@@ -718,7 +709,7 @@ struct TScan {
         return true;
       }
       if (position && index->GetIndexPosition(sessionID, id, buffer.get(), position->get()))
-        bitmap->ShowRecord(cursor.FIndexID, *position->get());
+        bitmap->ShowRecord(cursor.IndexID(), *position->get());
     }
     return false;
   }
@@ -745,7 +736,7 @@ struct TScan {
       if (bitmap != nullptr) bitmap->ShowRecord(id);
       if (fillBitmap) continue;
       if (!restart) {
-        const std::int32_t order = records.CompareRecordID(id, cursor.CurrentRecordID);
+        const std::int32_t order = records.CompareRecordID(id, cursor.CurrentRecord());
         if (goForward ? order <= 0 : order >= 0) continue;
       }
       if (!haveBest || (goForward ? records.CompareRecordID(id, best) < 0 : records.CompareRecordID(id, best) > 0)) {
@@ -762,20 +753,20 @@ struct TScan {
   // Scan 4: the cursor's index differs from the chosen one: the nearest match in the cursor's order.
   bool OtherIndexScan(TNRDPageItemID& found) {
     TNRDIndex* index = table.IndexManager().OpenIndex(conditions.Item(scanNo)->IndexID);
-    TNRDIndex* cursorIndex = table.IndexManager().OpenIndex(cursor.FIndexID);
+    TNRDIndex* cursorIndex = table.IndexManager().OpenIndex(cursor.IndexID());
     const TNRDScanSearchCondition* start = conditions.Item(scanNo);
     const TNRDScanSearchCondition* end = endNo != -1 ? conditions.Item(endNo) : nullptr;
     TPositionHolder current(cursorIndex), candidate(cursorIndex), best(cursorIndex);
     if (!restart) {
-      const TNRDPageItemID& id = cursor.CurrentRecordID;
+      const TNRDPageItemID& id = cursor.CurrentRecord();
       auto fail = [&](int code) {
         throw ENRDException(code, "Cannot find record position in index %d, RecordID = %d %d",
-                            {cursor.FIndexID, id.PageNo, static_cast<std::int32_t>(id.PageItemNo)});
+                            {cursor.IndexID(), id.PageNo, static_cast<std::int32_t>(id.PageItemNo)});
       };
       if (!ReadPhysical(table, sessionID, id, buffer.get())) fail(10387);
       if (!cursorIndex->GetIndexPosition(sessionID, id, buffer.get(), current.get())) fail(10386);
     }
-    if (restart && bitmap != nullptr) ResetRecordBitmap(table, *bitmap, cursor.FIndexID);
+    if (restart && bitmap != nullptr) ResetRecordBitmap(table, *bitmap, cursor.IndexID());
     TSearchInfoHolder info(index);
     TScratchBuffer dummy(RecordBufferSizeOf(table));
     TNRDPageItemID id, bestID;
@@ -788,8 +779,8 @@ struct TScan {
       if (remain && !Passes(buffer.get(), id)) continue;
       if (!cursorIndex->GetIndexPosition(sessionID, id, buffer.get(), candidate.get()))
         throw ENRDException(10432, "Cannot find record position in index %d, RecordID = %d %d",
-                            {cursor.FIndexID, id.PageNo, static_cast<std::int32_t>(id.PageItemNo)});
-      if (bitmap != nullptr) bitmap->ShowRecord(cursor.FIndexID, *candidate.get());
+                            {cursor.IndexID(), id.PageNo, static_cast<std::int32_t>(id.PageItemNo)});
+      if (bitmap != nullptr) bitmap->ShowRecord(cursor.IndexID(), *candidate.get());
       if (fillBitmap) continue;
       if (!restart) {
         const std::int32_t order = cursorIndex->CompareRecordPositionsInIndex(candidate.get(), current.get());
@@ -818,23 +809,23 @@ struct TScan {
 bool BitmapWalk(TNRDTableData& table, TNRDCursor& cursor, TNRDRecordBitmap& bitmap, bool goForward, bool restart,
                 TNRDPageItemID& found) {
   const std::int32_t sessionID = cursor.SessionID();
-  if (!bitmap.FIndexBased) return bitmap.FindRecord(restart, goForward, cursor.CurrentRecordID, found);
-  TNRDIndex* index = table.IndexManager().OpenIndex(cursor.FIndexID);
+  if (!bitmap.FIndexBased) return bitmap.FindRecord(restart, goForward, cursor.CurrentRecord(), found);
+  TNRDIndex* index = table.IndexManager().OpenIndex(cursor.IndexID());
   TPositionHolder current(index), next(index);
-  if (!restart && !GetIndexPositionOfRecord(table, sessionID, cursor.FIndexID, current.get(), cursor.CurrentRecordID))
+  if (!restart && !GetIndexPositionOfRecord(table, sessionID, cursor.IndexID(), current.get(), cursor.CurrentRecord()))
     return false;
-  if (!bitmap.FindRecord(restart, goForward, restart ? nullptr : current.get(), *next.get(), cursor.FIndexID))
+  if (!bitmap.FindRecord(restart, goForward, restart ? nullptr : current.get(), *next.get(), cursor.IndexID()))
     return false;
   index->GetRecordIDByIndexPosition(sessionID, next.get(), found);
   return true;
 }
 
 void AddBoundCondition(TNRDScanSearchConditionArray& conditions, std::int32_t indexID, TNRDSearchCondition op,
-                       void* key, std::int32_t keySize, std::int32_t count) {
+                       const void* key, std::int32_t keySize, std::int32_t count) {
   TNRDScanSearchCondition c(true);
   c.IndexID = indexID;
   c.Condition = op;
-  c.KeyRecordBuffer = key;
+  c.KeyRecordBuffer = const_cast<void*>(key);  // an external bound: the search only reads it
   c.KeyRecordBufferSize = keySize;
   c.KeyFieldCount = count;
   conditions.AddCondition(c);
@@ -854,7 +845,7 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   if (table.RecordManager().FRecordCount == 0) return false;
   const std::int32_t sessionID = cursor.SessionID();
   if (bitmap != nullptr && (fillBitmap || bitmap->Outdated())) {
-    ResetRecordBitmap(table, *bitmap, cursor.FIndexID);
+    ResetRecordBitmap(table, *bitmap, cursor.IndexID());
     if (fillBitmap) bitmap->SetSize(table.GetBitmapRecordCount(sessionID));
   }
   if (bitmap != nullptr && bitmap->FActive && !fillBitmap)
@@ -863,21 +854,21 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   TNRDScanSearchConditionArray conditions;
   if (keyCondition != nullptr) conditions.AddCondition(*keyCondition);
   if (expression != nullptr) conditions.AddExpression(expression);
-  if (cursor.FFilterExpression != nullptr) conditions.AddExpression(cursor.FFilterExpression);
-  if (cursor.FSQLFilterExpression != nullptr) conditions.AddExpression(cursor.FSQLFilterExpression);
-  const std::int32_t keySize = cursor.FKeyBufferSize > 0 ? cursor.FKeyBufferSize : RecordBufferSizeOf(table);
-  if (cursor.IsRangeApplied() && cursor.FIndexID != -1) {
-    if (cursor.FRangeStartBuffer != nullptr)
-      AddBoundCondition(conditions, cursor.FIndexID, cursor.FRangeStartExclusive ? scGreater : scGreaterEqual,
-                        cursor.FRangeStartBuffer, keySize, cursor.FRangeStartKeyFieldCount);
-    if (cursor.FRangeEndBuffer != nullptr)
-      AddBoundCondition(conditions, cursor.FIndexID, cursor.FRangeEndExclusive ? scLower : scLowerEqual,
-                        cursor.FRangeEndBuffer, keySize, cursor.FRangeEndKeyFieldCount);
+  if (cursor.FilterExpression() != nullptr) conditions.AddExpression(cursor.FilterExpression());
+  if (cursor.SQLFilterExpression() != nullptr) conditions.AddExpression(cursor.SQLFilterExpression());
+  const std::int32_t keySize = cursor.KeyBufferSize() > 0 ? cursor.KeyBufferSize() : RecordBufferSizeOf(table);
+  if (cursor.IsRangeApplied() && cursor.IndexID() != -1) {
+    if (cursor.RangeStartBuffer() != nullptr)
+      AddBoundCondition(conditions, cursor.IndexID(), cursor.RangeStartExclusive() ? scGreater : scGreaterEqual,
+                        cursor.RangeStartBuffer(), keySize, cursor.RangeStartKeyFieldCount());
+    if (cursor.RangeEndBuffer() != nullptr)
+      AddBoundCondition(conditions, cursor.IndexID(), cursor.RangeEndExclusive() ? scLower : scLowerEqual,
+                        cursor.RangeEndBuffer(), keySize, cursor.RangeEndKeyFieldCount());
   }
-  if (cursor.IsDistinctApplied() && cursor.FIndexID != -1 && cursor.FDistinctRecordBuffer != nullptr &&
-      !cursor.FirstPosition && !cursor.LastPosition)
-    AddBoundCondition(conditions, cursor.FIndexID, goForward ? scGreater : scLower, cursor.FDistinctRecordBuffer,
-                      RecordBufferSizeOf(table), cursor.FDistinctFieldCount);
+  if (cursor.IsDistinctApplied() && cursor.IndexID() != -1 && cursor.DistinctRecordBuffer() != nullptr &&
+      !cursor.IsBeforeFirst() && !cursor.IsAfterLast())
+    AddBoundCondition(conditions, cursor.IndexID(), goForward ? scGreater : scLower, cursor.DistinctRecordBuffer(),
+                      RecordBufferSizeOf(table), cursor.DistinctFieldCount());
 
   conditions.CreateIndexScanConditionsFromExpressions(table.IndexManager().FIndexDefs, sessionID);
   bool contradiction = false;
@@ -889,10 +880,10 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   ChooseScanConditions(table, cursor, *merged, goForward, scanNo, endNo);
   if (scanNo >= merged->Count())
     throw ENRDException(10382, "Invalid condition number = %d, count = %d", {scanNo, merged->Count()});
-  const bool otherOrder = scanNo != -1 && merged->Item(scanNo)->IndexID != cursor.FIndexID;
+  const bool otherOrder = scanNo != -1 && merged->Item(scanNo)->IndexID != cursor.IndexID();
   if (otherOrder && !restart && !fillBitmap) {
     // Continuing through another index's matches would enumerate all of them for every step.
-    if (bitmap != nullptr && bitmap == cursor.FRecordBitmap && expression == nullptr && keyCondition == nullptr) {
+    if (bitmap != nullptr && bitmap == cursor.RecordBitmap() && expression == nullptr && keyCondition == nullptr) {
       RebuildRecordBitmap(table, cursor);
       if (bitmap->FActive) return BitmapWalk(table, cursor, *bitmap, goForward, false, foundRecordID);
     }
@@ -909,9 +900,9 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
     TScan scan(table, cursor, *merged, fillBitmap, bitmap, goForward, restart, scanNo, endNo);
     if (scanNo == -1)
       found = scan.FullScan(foundRecordID);
-    else if (merged->Item(scanNo)->IndexID == cursor.FIndexID)
+    else if (merged->Item(scanNo)->IndexID == cursor.IndexID())
       found = scan.CursorIndexScan(foundRecordID);
-    else if (cursor.FIndexID == -1)
+    else if (cursor.IndexID() == -1)
       found = scan.PhysicalOrderScan(foundRecordID);
     else
       found = scan.OtherIndexScan(foundRecordID);
@@ -922,9 +913,9 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   merged->ReturnExtractedConditionsToExpressions(extractScan, extractEnd);
 
   if (bitmap != nullptr && fillBitmap) bitmap->FActive = true;
-  if (bitmap != nullptr && restart && bitmap->FActive && cursor.IsDistinctApplied() && cursor.FIndexID != -1) {
-    table.IndexManager().OpenIndex(cursor.FIndexID)->ApplyDistinctToRecordBitmap(sessionID, bitmap,
-                                                                                 cursor.FDistinctFieldCount);
+  if (bitmap != nullptr && restart && bitmap->FActive && cursor.IsDistinctApplied() && cursor.IndexID() != -1) {
+    table.IndexManager().OpenIndex(cursor.IndexID())->ApplyDistinctToRecordBitmap(sessionID, bitmap,
+                                                                                 cursor.DistinctFieldCount());
     // The scan's answer came before the groups were cut down; the bitmap now holds the view.
     if (!fillBitmap) found = BitmapWalk(table, cursor, *bitmap, goForward, true, foundRecordID);
   }

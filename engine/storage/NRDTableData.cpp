@@ -210,8 +210,8 @@ void TNRDTableData::InitManagers(const TNRDFieldDefs& fieldDefs, const TNRDIndex
 }
 void TNRDTableData::InitCursorRecordSize(TNRDCursor& cursor) {
   const TNRDFieldDefs* defs = FFieldManager ? &FFieldManager->FFieldDefs : nullptr;
-  cursor.FFieldValuesOffset = defs != nullptr && defs->GetCount() > 0 ? defs->GetFieldDef(0)->FMemoryOffset : 0;
-  cursor.FRecordSize = GetRecordBufferSize();
+  cursor.SetTableRecordLayout(GetRecordBufferSize(),
+                              defs != nullptr && defs->GetCount() > 0 ? defs->GetFieldDef(0)->FMemoryOffset : 0);
 }
 
 void TNRDTableData::ApplyChanges(std::int32_t sessionID, bool inTransaction) {
@@ -275,7 +275,7 @@ std::int32_t TNRDTableData::AddIndex(TNRDIndexDef& indexDef, TNRDCursor* cursor)
   EnsureManagers();
   TPositionKeeper keep(cursor);
   const std::int32_t id = FIndexManager->CreateIndex(cursor, indexDef);
-  if (!indexDef.FTemporary && (cursor == nullptr || !cursor->FTemporary)) {
+  if (!indexDef.FTemporary && (cursor == nullptr || !cursor->Temporary())) {
     const TNRDIndexDef* created = FIndexManager->FIndexDefs.GetIndexDefByObjectId(id);
     if (created != nullptr) FConstraintManager->AddConstraintFromIndex(*created);
   }
@@ -287,7 +287,7 @@ void TNRDTableData::DeleteIndex(std::int32_t indexID, TNRDCursor* cursor) {
   EnsureManagers();
   if (cursor != nullptr) {
     const TNRDIndexDef* def = FIndexManager->FIndexDefs.GetIndexDefByObjectId(indexID);
-    if (def != nullptr && !def->FTemporary && !cursor->FTemporary) FConstraintManager->DeleteConstraintForIndexID(indexID);
+    if (def != nullptr && !def->FTemporary && !cursor->Temporary()) FConstraintManager->DeleteConstraintForIndexID(indexID);
   }
   FIndexManager->DropIndex(CursorSessionID(cursor), indexID);
 }
@@ -317,7 +317,7 @@ std::string TNRDTableData::FindOrCreateIndex(TNRDCursor* cursor, const std::vect
   EnsureManagers();
   TPositionKeeper keep(cursor);
   const std::int32_t sessionID = CursorSessionID(cursor);
-  const bool inTransaction = cursor != nullptr && cursor->FSession != nullptr && cursor->FSession->FInTransaction;
+  const bool inTransaction = cursor != nullptr && cursor->Session() != nullptr && cursor->Session()->FInTransaction;
   try {
     const std::int32_t id =
         FIndexManager->FindOrCreateIndex(cursor, fieldNamesList, ascDescList, caseSensitivityList, isCreated);
@@ -338,7 +338,7 @@ bool TNRDTableData::IndexExists(TNRDCursor* cursor, const std::vector<std::strin
   TNRDTableDataLock lock(*this);
   EnsureManagers();
   return FIndexManager->IsIndexExists(fieldNamesList, ascDescList, caseSensitivityList, CursorSessionID(cursor),
-                                      cursor->FFieldDefs);
+                                      cursor->FieldDefs());
 }
 
 bool TNRDTableData::IsUniqueConstraintFailed(std::int32_t sessionID, std::int32_t indexID, const void* newRecordBuffer,

@@ -312,8 +312,8 @@ void TNRDTemporaryTableData::CreateTable(TNRDCursor* cursor, const TNRDFieldDefs
   TNRDTableDataLock lock(*this);
   if (fieldDefs.GetCount() == 0) throw ENRDException(10132, "Error creating table - no fields were specified");
   if (cursor != nullptr) {
-    FTableName = cursor->FTableName;
-    FDisableTempFiles = cursor->FDisableTempFiles;
+    FTableName = cursor->TableName();
+    FDisableTempFiles = cursor->DisableTempFiles();
   }
   // Whatever an earlier create left goes first: its indexes live on the old page manager.
   FIndexManager.reset();
@@ -350,7 +350,7 @@ void TNRDTemporaryTableData::EmptyTable(TNRDCursor*) {
 
 void TNRDTemporaryTableData::OpenTable(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
-  if (cursor != nullptr) FTableName = cursor->FTableName;
+  if (cursor != nullptr) FTableName = cursor->TableName();
   TNRDTableData::OpenTable(cursor);
 }
 
@@ -431,7 +431,7 @@ void TNRDTemporaryTableData::WriteBLOBFieldToRecordBuffer(TNRDCursor* cursor, st
   if (!BLOBStreamModified(blobStream)) return;
   TNRDCompressedBLOBStream* c = CompressedStreamOf(blobStream);
   if (c == nullptr) throw ENRDException(10144, "Nil pointer occured");
-  void* record = cursor->FCurrentRecordBuffer;
+  void* record = cursor->CurrentRecordBuffer();
   if (c->Size() == 0) {
     SetFieldNull(record, fieldNo, true);
     return;
@@ -454,7 +454,7 @@ TNRDStream* TNRDTemporaryTableData::InternalCreateBlobStream(TNRDCursor* cursor,
   if (!FBLOBFile) throw ENRDException(10140, "Nil pointer occured");
   TNRDBLOBDescriptor d = BLOBDescriptorForField(*FFieldManager->FFieldDefs.GetFieldDef(fieldNo), 10140);
   auto host = std::make_unique<TNRDTemporaryStream>(FDisableTempFiles);
-  void* record = cursor != nullptr ? cursor->FCurrentRecordBuffer : nullptr;
+  void* record = cursor != nullptr ? cursor->CurrentRecordBuffer() : nullptr;
   const bool create = toInsert || openMode == bomWrite || record == nullptr || IsFieldNull(record, fieldNo);
   if (!create) {
     std::int32_t numBlocks = 0;
@@ -514,13 +514,14 @@ void TNRDTemporaryTableData::FreeDirectBlobData(TNRDCursor*, std::int32_t, void*
 bool TNRDTemporaryTableData::InsertRecord(TNRDCursor*& cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10134, "Nil pointer occured");
-  if (cursor == nullptr || cursor->FCurrentRecordBuffer == nullptr) throw ENRDException(10135, "Nil pointer occured");
-  if (!FRecordManager->AddRecord(cursor->SessionID(), cursor->FCurrentRecordBuffer, cursor->CurrentRecordID))
-    return false;
-  ShowOrHideInBitmap(cursor, cursor->CurrentRecordID);
+  if (cursor == nullptr || cursor->CurrentRecordBuffer() == nullptr) throw ENRDException(10135, "Nil pointer occured");
+  TNRDPageItemID added = cursor->CurrentRecord();
+  const bool stored = FRecordManager->AddRecord(cursor->SessionID(), cursor->CurrentRecordBuffer(), added);
+  cursor->SetCurrentRecord(added);
+  if (!stored) return false;
+  ShowOrHideInBitmap(cursor, cursor->CurrentRecord());
   FIndexManager->InsertRecord(cursor);
-  cursor->FirstPosition = false;
-  cursor->LastPosition = false;
+  cursor->MoveToRecord(cursor->CurrentRecord());
   ApplyChanges(cursor->SessionID(), CursorInTransaction(cursor));
   return true;
 }
@@ -531,13 +532,13 @@ bool TNRDTemporaryTableData::UpdateRecord(TNRDCursor*) { return false; }
 void TNRDTemporaryTableData::InternalSetRecNo(TNRDCursor* cursor, std::int64_t recNo) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10136, "Nil pointer occured");
-  cursor->CurrentRecordID = TemporaryRecordID(recNo < 2 ? 0 : recNo - 1);
+  cursor->SetCurrentRecord(TemporaryRecordID(recNo < 2 ? 0 : recNo - 1));
 }
 
 std::int64_t TNRDTemporaryTableData::InternalGetRecNo(TNRDCursor* cursor) {
   TNRDTableDataLock lock(*this);
   if (!FRecordManager) throw ENRDException(10137, "Nil pointer occured");
-  return TemporaryRecordNo(cursor->CurrentRecordID) + 1;
+  return TemporaryRecordNo(cursor->CurrentRecord()) + 1;
 }
 
 std::int64_t TNRDTemporaryTableData::InternalGetRecordCount(TNRDCursor*) {
@@ -568,7 +569,7 @@ TNRDTemporaryDatabaseData::~TNRDTemporaryDatabaseData() {
 TNRDTableData* TNRDTemporaryDatabaseData::CreateTableData(TNRDCursor* cursor) {
   TNRDDatabaseLock lock(*this);
   auto* t = new TNRDTemporaryTableData(this, 10, 1000);
-  if (cursor != nullptr) t->FTableName = cursor->FTableName;
+  if (cursor != nullptr) t->FTableName = cursor->TableName();
   return t;
 }
 

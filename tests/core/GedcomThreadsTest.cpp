@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -108,6 +109,30 @@ TEST(GedcomThreads, SamplesAndFuzzInputsReadAsOnOneThread) {
       const QString one = DumpWith(bytes, 1);
       EXPECT_EQ(DumpWith(bytes, 7), one) << folder << "/" << name.toStdString();
     }
+  }
+}
+
+// Read from a file, the reader gives the bytes it has passed back to the system as it goes: what it
+// reads is still the whole file, in every line-end style and in UTF-16 (whose bytes go once decoded).
+TEST(GedcomThreads, FileReadGivesBackNothingItStillReads) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray lf = QByteArray::fromStdString(synth::MakeTree(7000, true));
+  QByteArray crlf = lf;
+  crlf.replace("\n", "\r\n");
+  const QString text = QString::fromUtf8(QByteArray(kCrossLinks));
+  QByteArray utf16("\xFF\xFE", 2);
+  utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+  int k = 0;
+  for (const QByteArray& bytes : {lf, crlf, utf16}) {
+    const QString path = dir.filePath(QStringLiteral("tree%1.ged").arg(++k));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+    f.close();
+    Model m;
+    Ged_Indi(m, path);
+    EXPECT_EQ(DumpModel(m, QStringLiteral("20260101")), DumpWith(bytes, 1)) << k;
   }
 }
 

@@ -175,6 +175,47 @@ TEST_F(SqlDml, InsertSelectScripts) {
   }
 }
 
+// Definitions change under the rows: each ALTER form, CREATE and DROP INDEX, and the rows keep
+// their values through every restructure.
+TEST_F(SqlDml, DefinitionScripts) {
+  const std::vector<ScriptCase> cases = {
+      {"alter forms keep the rows",
+       {{"CREATE TABLE t (id INTEGER NOT NULL, a VARCHAR(5), b INTEGER, c INTEGER, PRIMARY KEY (id))", "rows 0"},
+        {"INSERT INTO t VALUES (1, 'x', 10, 100), (2, 'y', 20, 200)", "rows 2"},
+        // Without COLUMN or '(' the word after DROP is the first column.
+        {"ALTER TABLE t DROP c", "rows 0"},
+        {"ALTER TABLE t DROP COLUMN b", "rows 0"},
+        {"ALTER TABLE t ADD (d DATE, e INTEGER DEFAULT 5 NOT NULL)", "rows 0"},
+        {"ALTER TABLE t MODIFY (a VARCHAR(20))", "rows 0"},
+        {"UPDATE t SET a = 'longer text', d = '2000-01-02' WHERE id = 2", "rows 1"},
+        {"ALTER TABLE t RENAME COLUMN d TO born", "rows 0"},
+        {"SELECT born FROM t", "rows 0"},
+        {"ALTER TABLE t DROP (nothing)", "E30265"}},
+       "t",
+       {"1|x||5", "2|longer text|2000-01-02|5"}},
+      {"indexes and constraints",
+       {{"CREATE TABLE t (id AUTOINC, name VARCHAR(10) NOT NULL, n INTEGER MINVALUE 0 MAXVALUE 9, "
+         "PRIMARY KEY (id), UNIQUE INDEX byName (name NOCASE))",
+         "rows 0"},
+        {"INSERT INTO t (name, n) VALUES ('a', 1), ('b', 2)", "rows 2"},
+        {"INSERT INTO t (name, n) VALUES ('A', 3)", "E30320"},
+        {"INSERT INTO t (n) VALUES (3)", "E?Field 'name' must have a value"},
+        {"UPDATE t SET n = 10 WHERE name = 'a'", "E30030"},
+        {"UPDATE t SET name = 'B' WHERE name = 'a'", "E30320"},
+        {"DROP INDEX t.byName", "rows 0"},
+        {"UPDATE t SET name = 'B' WHERE name = 'a'", "rows 1"},
+        {"CREATE UNIQUE INDEX byName ON t (name)", "rows 0"},
+        {"CREATE INDEX byN ON t (n DESC)", "rows 0"},
+        {"DELETE FROM t WHERE n = 2", "rows 1"}},
+       "t",
+       {"1|B|1"}},
+  };
+  for (const ScriptCase& c : cases) {
+    SetUpDatabaseAgain();
+    RunCase(c);
+  }
+}
+
 TEST_F(SqlDml, TransactionsHoldUpdatesAndDeletes) {
   RunCase({"setup", kPeople, "", {}});
   EXPECT_EQ(Exec("START TRANSACTION; UPDATE p SET age = 0; DELETE FROM p WHERE id > 5"), "rows 15");

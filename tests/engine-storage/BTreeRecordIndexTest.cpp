@@ -12,6 +12,7 @@
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/storage/NRDBTreeRecordIndex.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDFieldManager.h"
@@ -93,7 +94,7 @@ struct IndexFixture {
   MapPageManager pm;
   FakeTable* table;
   TNRDBaseSession session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDIndexDef def;
 };
 

@@ -402,9 +402,9 @@ TEST(BTree, RandomInsertsAndDeletesMatchASortedMultiset) {
 
 TEST(BTree, RootSplitKeepsThePageNumberAndMergesReleasePages) {
   NameTree tree(200);
-  for (int i = 0; i < 10; ++i) tree.Insert(i + 1, std::string(1, static_cast<char>('a' + i)));
+  for (int i = 0; i < 10; ++i) tree.Insert(i + 1, std::string(1, static_cast<char>('b' + i)));
   EXPECT_EQ(tree.Depth(), 1);
-  tree.Insert(11, "k");  // one over: the root leaf splits into 5 + 6 under a root node
+  tree.Insert(11, "a");  // one over, in front: the root leaf splits into 5 + 6 under a root node
   TNRDBTreePage root(&tree.pm, &tree.keyRef);
   root.Get(1, tree.rootNo);
   EXPECT_FALSE(root.IsLeaf());
@@ -424,7 +424,7 @@ TEST(BTree, RootSplitKeepsThePageNumberAndMergesReleasePages) {
   root.Put();
   // One delete leaves the right leaf under half full: it merges into its left neighbour and the root,
   // left with one child, takes that child's entries back.
-  ASSERT_TRUE(tree.Delete(11));
+  ASSERT_TRUE(tree.Delete(10));  // "k", the last
   tree.Check();
   EXPECT_EQ(tree.Depth(), 1);
   root.Get(1, tree.rootNo);
@@ -435,6 +435,48 @@ TEST(BTree, RootSplitKeepsThePageNumberAndMergesReleasePages) {
   bool rightRemoved = false;
   for (std::int32_t i = 0; i < removed.ItemCount; ++i) rightRemoved |= removed.Items[static_cast<std::size_t>(i)] == rightNo;
   EXPECT_TRUE(rightRemoved);
+}
+
+// Keys inserted in ascending order fill their pages: a page that overflows at the end of its level
+// hands only the new entry to a new page. Other inserts split in halves.
+TEST(BTree, AscendingInsertsLeaveFullPages) {
+  for (const bool ascending : {true, false}) {
+    SCOPED_TRACE(ascending);
+    NameTree tree(200);
+    constexpr int kKeys = 400;
+    for (int i = 0; i < kKeys; ++i) {
+      const int k = ascending ? i : kKeys - 1 - i;
+      char name[8];
+      std::snprintf(name, sizeof name, "%04d", k);
+      tree.Insert(k + 1, name);
+    }
+    tree.Check();
+    std::vector<std::int32_t> expected(kKeys);
+    for (int i = 0; i < kKeys; ++i) expected[static_cast<std::size_t>(i)] = i + 1;
+    EXPECT_EQ(tree.Walk(true), expected);
+    // Walk the leaf level: every leaf but the last is full after ascending inserts; descending ones
+    // split in halves.
+    TNRDKeyPath path;
+    TNRDBTreePage root(&tree.pm, &tree.keyRef);
+    root.Get(1, tree.rootNo);
+    ASSERT_TRUE(root.Controller().GetFirstPosition(1, path));
+    root.Put();
+    std::vector<std::int32_t> counts;
+    for (std::int32_t no = path.Leaf().PageNo; no != -1;) {
+      TNRDBTreePage leaf(&tree.pm, &tree.keyRef);
+      leaf.Get(1, no);
+      counts.push_back(leaf.EntryCount());
+      no = leaf.RightPageNo();
+    }
+    const std::int32_t full = *std::max_element(counts.begin(), counts.end());
+    for (std::size_t i = 0; i + 1 < counts.size(); ++i) {
+      if (ascending) {
+        EXPECT_EQ(counts[i], full) << "leaf " << i;
+      } else if (i > 0) {  // the first leaf takes every new key and fills up before each split
+        EXPECT_LE(counts[i], full / 2 + 1) << "leaf " << i;
+      }
+    }
+  }
 }
 
 TEST(BTree, DuplicatesKeepRecordOrderAndDeleteExactly) {

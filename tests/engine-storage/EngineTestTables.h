@@ -9,6 +9,7 @@
 
 #include "engine/foundation/NRDMemory.h"
 #include "engine/storage/NRDCursor.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDDatabaseData.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDTableData.h"
@@ -106,7 +107,7 @@ struct TableCursor {
     return out;
   }
 
-  nrd::TNRDCursor cursor;
+  TTestCursor cursor;
   nrd::TNRDTableData* table = nullptr;
   std::int32_t size = 0;
 };

@@ -5,6 +5,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDStreams.h"
 #include "engine/storage/NRDMemoryEngine.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/EngineTestTables.h"
 
@@ -155,7 +156,7 @@ TEST(MemoryEngine, TablesObjectIdsAndErrors) {
   EXPECT_GT(f.db.GetNewObjectId(), f.t.table->FieldManager().FFieldDefs.GetFieldDef(1)->FObjectID);
   EXPECT_TRUE(f.db.TableExists("people"));
   // Another cursor keeps the table: deleting it fails; in design mode the object stays.
-  TNRDCursor other;
+  TTestCursor other;
   other.FSession = &f.session;
   f.t.table->OpenTable(&other);
   ExpectNRD([&] { f.t.table->DeleteTable(&f.t.cursor, false); }, 20017);

@@ -7,6 +7,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
+#include "tests/engine-storage/TestCursor.h"
 
 using namespace nrd;
 using enginetest::CodeOf;
@@ -217,7 +218,7 @@ TEST(NRDConstraints, LinkingNamesAndIndexConstraints) {
   ab.FName = "AB";
   ab.FUnique = true;
   ab.AssignByNames({"A", "B"}, {"", ""}, {"", ""});
-  TNRDCursor cursor;
+  TTestCursor cursor;
   const std::int32_t id = f.table->AddIndex(ab, &cursor);
   ASSERT_EQ(f.table->ConstraintManager().FConstraintDefs.GetCount(), 1);
   const auto* added = static_cast<const TNRDConstraintDefUnique*>(f.table->ConstraintManager().FConstraintDefs.GetDef(0));

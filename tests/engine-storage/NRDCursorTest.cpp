@@ -7,6 +7,7 @@
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/storage/NRDRecordBitmap.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
 
@@ -32,7 +33,7 @@ struct CursorFixture {
   }
   std::uint8_t* Rec() { return static_cast<std::uint8_t*>(cursor.FCurrentRecordBuffer); }
   std::uint8_t* Field(int i) { return Rec() + cursor.FFieldDefs.GetFieldDef(i)->FMemoryOffset; }
-  TNRDCursor cursor;
+  TTestCursor cursor;
 };
 
 TEST(NRDCursor, ProjectionsMapVisibleFieldsToTableFields) {
@@ -198,7 +199,7 @@ TEST(NRDCursor, IndexNamesRangesAndViews) {
     void* queryAO = nullptr;
     TNRDCursor* parentCursor = nullptr;
   } binder;
-  TNRDCursor parent;
+  TTestCursor parent;
   int ao = 0;
   f.cursor.SetSQLFilter(&binder, &ao, &parent);
   EXPECT_EQ(binder.cursor, &f.cursor);

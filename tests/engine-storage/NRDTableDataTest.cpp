@@ -8,6 +8,7 @@
 #include "engine/foundation/NRDExcept.h"
 #include "tests/engine-foundation/EngineTestUtil.h"
 #include "tests/engine-storage/StorageFakes.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "tests/engine-storage/StorageTestUtil.h"
 
 using namespace nrd;
@@ -73,7 +74,7 @@ TEST(NRDDatabaseData, CommitAndRollbackReachOnlyTheirSession) {
   TNRDBaseSession s3, s5;
   s3.FSessionID = 3;
   s5.FSessionID = 5;
-  TNRDCursor c3, c5;
+  TTestCursor c3, c5;
   c3.FSession = &s3;
   c5.FSession = &s5;
   c3.FFieldDefs.Assign(table->FieldManager().FFieldDefs);
@@ -117,7 +118,7 @@ TEST(NRDDatabaseData, TablesAreSharedByNameAndFreedWithTheDatabase) {
   TNRDBaseSession session;
   db->ConnectSession(&session);
   EXPECT_EQ(session.FSessionID, 0);
-  TNRDCursor a, b;
+  TTestCursor a, b;
   a.FTableName = "Persons";
   b.FTableName = "PERSONS";
   TNRDTableData* t1 = db->FindOrCreateTableData(&a);
@@ -161,12 +162,12 @@ struct TableFixture {
   IndexJournal journal;
   FakeTable* table;
   TNRDBaseSession session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
 };
 
 TEST(NRDTableData, RenamesAndDeletesNeedTheTableToThemselves) {
   TableFixture f;
-  TNRDCursor second;
+  TTestCursor second;
   f.table->OpenTable(&second);
   ExpectNRD([&] { f.table->RenameTable("U", &f.cursor); }, 10150, "Cannot rename table 'T'");
   ExpectNRD([&] { f.table->DeleteTable(&f.cursor, false); }, 20017, "Cannot delete table 'T'");
@@ -223,7 +224,7 @@ TEST(NRDTableData, IndexesFollowRecordChanges) {
   // Another session makes its own.
   TNRDBaseSession other;
   other.FSessionID = 2;
-  TNRDCursor otherCursor;
+  TTestCursor otherCursor;
   otherCursor.FSession = &other;
   otherCursor.FFieldDefs.Assign(f.cursor.FFieldDefs);
   EXPECT_NE(f.table->FindOrCreateIndex(&otherCursor, {"NAME", "ID"}, {"", "DESC"}, {"", ""}, created), temp);

@@ -33,7 +33,7 @@ inline bool SameID(const TNRDPageItemID& a, const TNRDPageItemID& b) {
 template <class World>
 std::vector<Row> FullOrder(World& w) {
   std::vector<Row> rows;
-  TNRDCursor& c = w.cursor;
+  TTestCursor& c = w.cursor;
   c.FirstPosition = true;
   c.LastPosition = false;
   while (GetRecordBuffer(*w.table, c, grmNext) == grrOK) {
@@ -59,7 +59,7 @@ struct OracleStats {
 template <class World>
 void RunOracleTrial(World& w, std::mt19937& rng, OracleStats& stats, const std::string& where) {
   SCOPED_TRACE(where);
-  TNRDCursor& c = w.cursor;
+  TTestCursor& c = w.cursor;
   TNRDTableData& table = *w.table;
   const TNRDFieldDefs& fields = w.Fields();
   static const char* kOrders[] = {"", "IAB", "IC", "IB"};
@@ -107,7 +107,7 @@ void RunOracleTrial(World& w, std::mt19937& rng, OracleStats& stats, const std::
                  std::to_string(p.value);
   SCOPED_TRACE(described);
   if (withCallback)
-    c.FilterRecord = [&fields](TNRDCursor& cur) { return FieldOf(fields, cur.FCurrentRecordBuffer, 2) % 2 == 0; };
+    c.FilterRecord = [&fields](TNRDCursor& cur) { return FieldOf(fields, cur.CurrentRecordBuffer(), 2) % 2 == 0; };
   if (c.FRecordBitmap != nullptr) c.FRecordBitmap->Clear();
 
   // The brute-force answer.

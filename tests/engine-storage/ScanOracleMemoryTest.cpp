@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/storage/NRDBTreeRecordIndex.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDMemoryEngine.h"
 #include "tests/engine-storage/ScanOracle.h"
 
@@ -94,7 +95,7 @@ struct MemoryWorld {
   TNRDRecordIndexCreator savedCreator;
   TNRDMemoryDatabaseData db;
   Session session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDTableData* table = nullptr;
   std::unique_ptr<TNRDRecordBitmap> bitmap;
   std::int32_t size = 0;
@@ -126,7 +127,7 @@ TEST(ScanMemory, AnotherCursorsInsertReachesTheFilteredCount) {
   w.cursor.SetIndexName("IAB");
   const std::int64_t before = GetRecordCount(*w.table, w.cursor);
 
-  TNRDCursor other;
+  TTestCursor other;
   other.FTableName = "T";
   other.FSession = &w.session;
   ASSERT_EQ(w.db.FindOrCreateTableData(&other), w.table);

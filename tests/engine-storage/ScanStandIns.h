@@ -17,6 +17,7 @@
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDVariant.h"
 #include "engine/storage/NRDCursor.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDIndexManager.h"
 #include "engine/storage/NRDRecordBitmap.h"
@@ -231,11 +232,11 @@ class MapTable : public TNRDTableData {
     return TNRDPageItemID{static_cast<std::int32_t>(bitNo), 0};
   }
   std::int64_t InternalGetRecordCount(TNRDCursor*) override { return FRecordManager->FRecordCount; }
-  std::int64_t InternalGetRecNo(TNRDCursor* cursor) override { return Records().RankOf(cursor->CurrentRecordID.PageNo); }
+  std::int64_t InternalGetRecNo(TNRDCursor* cursor) override { return Records().RankOf(cursor->CurrentRecord().PageNo); }
   void InternalSetRecNo(TNRDCursor* cursor, std::int64_t recNo) override {
     auto it = Records().Records.begin();
     std::advance(it, recNo - 1);
-    cursor->CurrentRecordID = TNRDPageItemID{it->first, 0};
+    cursor->SetCurrentRecord(TNRDPageItemID{it->first, 0});
   }
 
   void Put(std::int32_t slot, std::vector<std::uint8_t> record) {
@@ -512,7 +513,7 @@ struct StandInWorld {
   storagetest::FakeDatabase db;
   MapTable* table;  // owned by db
   IndexCounters counters;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   std::unique_ptr<TNRDRecordBitmap> bitmap;
   std::int32_t size = 0;
 };

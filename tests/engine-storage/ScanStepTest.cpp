@@ -166,9 +166,9 @@ TEST(ScanStep, FilterCallbackSeesTheRecordAndItsID) {
   w->cursor.FRecordBufferSize = w->size + 6;
   std::set<std::int32_t> seen;
   w->cursor.FilterRecord = [&](TNRDCursor& c) {
-    const auto* p = static_cast<const std::uint8_t*>(c.FCurrentRecordBuffer) + c.FBookmarkOffset;
+    const auto* p = static_cast<const std::uint8_t*>(c.CurrentRecordBuffer()) + c.BookmarkOffset();
     const std::int32_t slot = p[0] | (p[1] << 8) | (p[2] << 16) | (p[3] << 24);
-    EXPECT_EQ(FieldOf(w->Fields(), c.FCurrentRecordBuffer, 2), slot % 10);
+    EXPECT_EQ(FieldOf(w->Fields(), c.CurrentRecordBuffer(), 2), slot % 10);
     seen.insert(slot);
     return slot % 3 == 0;
   };

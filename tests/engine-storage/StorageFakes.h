@@ -65,7 +65,7 @@ class FakeTable : public nrd::TNRDTableData {
 };
 
 inline nrd::TNRDTableData* FakeDatabase::CreateTableData(nrd::TNRDCursor* cursor) {
-  return new FakeTable(this, cursor->FTableName);
+  return new FakeTable(this, cursor->TableName());
 }
 
 // What the stub indexes were asked, shared by every index object of a manager.

@@ -2,6 +2,8 @@
 // converter, the family rules against a linear scan, stopping, and damaged or foreign files.
 #include "sources/At4Reader.h"
 
+#include "sources/At4Layout.h"
+
 #include "app/core/GDate.h"
 #include "app/core/GedcomReader.h"
 #include "app/core/ModelDump.h"
@@ -561,4 +563,88 @@ TEST_F(At4Reader, SameTreeAsGedcomGivesTheSamePersonsFamiliesAndDates) {
     EXPECT_EQ(x.MARR_PLAC, y.MARR_PLAC) << x.FAM.toStdString();
     EXPECT_EQ(x.MARR_NOTE, y.MARR_NOTE) << x.FAM.toStdString();
   }
+}
+
+// ---------------------------------------------------------------- the full-name layout
+
+namespace {
+
+QByteArray Utf16(const QString& s) {
+  const std::string b = at4synth::detail::Utf16Le(s);
+  return QByteArray(b.data(), qsizetype(b.size()));
+}
+
+}  // namespace
+
+TEST(At4Layout, TheDocumentElementsChildrenWithOrWithoutDeclaration) {
+  const QString fields = QStringLiteral("P_8|P_9|P_10|P_11");
+  const QString bom = QString(QChar(0xFEFF));
+  const struct {
+    QString xml;
+    QString ids;  // fieldID of each element, "|"-joined
+  } cases[] = {
+      {at4synth::LayoutXml(true), fields},
+      {at4synth::LayoutXml(false), fields},
+      {bom + at4synth::LayoutXml(true), fields},
+      {bom + at4synth::LayoutXml(false), fields},
+      // Only element children count: text, comments, instructions and grandchildren do not.
+      {QStringLiteral("<!-- the layout --><l>text<a fieldID=\"P_8\"><b fieldID=\"X\"/></a><!-- c --><?pi x?>"
+                      "<a fieldID=\"P_10\"/></l>"),
+       QStringLiteral("P_8|P_10")},
+      {QStringLiteral("<l/>"), QString()},
+  };
+  for (const auto& c : cases) {
+    const std::vector<TFullName> layout = ParseFullNameLayout(Utf16(c.xml), QStringLiteral("x.at4"));
+    QStringList ids;
+    for (const TFullName& f : layout) ids << f.fieldID;
+    EXPECT_EQ(ids.join(u'|'), c.ids) << c.xml.toStdString();
+  }
+  const std::vector<TFullName> l = ParseFullNameLayout(Utf16(at4synth::LayoutXml(false)), QStringLiteral("x.at4"));
+  ASSERT_EQ(l.size(), 4u);
+  EXPECT_EQ(l[1].prefix, u"(");
+  EXPECT_EQ(l[1].suffix, u")");
+  EXPECT_EQ(l[1].abbr, u"0");
+  const std::vector<TFullName> bare = ParseFullNameLayout(Utf16(QStringLiteral("<l><a/></l>")), QStringLiteral("x.at4"));
+  ASSERT_EQ(bare.size(), 1u);
+  EXPECT_TRUE(bare[0].fieldID.isEmpty() && bare[0].prefix.isEmpty() && bare[0].emptyval.isEmpty());
+}
+
+TEST(At4Layout, ABrokenOrExplodingDocumentIsAClearError) {
+  // Entities that would expand to 10^9 copies: refused at the expansion limit, at once.
+  QString bomb = QStringLiteral("<?xml version=\"1.0\"?><!DOCTYPE l [<!ENTITY e0 \"lol\">");
+  for (int i = 1; i <= 9; ++i)
+    bomb += QStringLiteral("<!ENTITY e%1 \"%2\">").arg(i).arg(QStringLiteral("&e%1;").arg(i - 1).repeated(10));
+  bomb += QStringLiteral("]><l><a fieldID=\"&e9;\"/></l>");
+  QByteArray odd = Utf16(at4synth::LayoutXml());
+  odd.chop(1);
+  const struct {
+    const char* what;
+    QByteArray bytes;
+  } cases[] = {
+      {"bomb", Utf16(bomb)},
+      {"unclosed", Utf16(QStringLiteral("<l><a fieldID=\"P_8\">"))},
+      {"two roots", Utf16(QStringLiteral("<l/><m/>"))},
+      {"empty", QByteArray()},
+      {"text only", Utf16(QStringLiteral("Фамилия Имя"))},
+      {"odd length", odd},
+  };
+  for (const auto& c : cases) {
+    try {
+      ParseFullNameLayout(c.bytes, QStringLiteral("x.at4"));
+      ADD_FAILURE() << c.what << ": no error";
+    } catch (const EAt4Read& e) {
+      EXPECT_EQ(e.What(), EAt4Read::BadLayout) << c.what;
+      EXPECT_TRUE(e.Message().contains(QStringLiteral("x.at4"))) << c.what;
+    }
+  }
+}
+
+TEST_F(At4Reader, TheLayoutIsReadFromTheGlobalRow) {
+  const QString path = Path("layout.at4");
+  at4synth::WriteAt4(at4synth::MakeTree(10, 1), path.toStdString());
+  Read(path);
+  const std::vector<TFullName> layout = LoadFullNameLayout(dm_);
+  ASSERT_EQ(layout.size(), 4u);
+  EXPECT_EQ(layout[0].fieldID, u"P_8");
+  EXPECT_EQ(layout[3].fieldID, u"P_11");
 }

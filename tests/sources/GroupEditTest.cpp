@@ -253,6 +253,11 @@ TEST(GedLines, InsertAndEraseKeepTheBreaks) {
   EXPECT_EQ(g.Bytes(), QByteArray("a\nb"));
   g.Insert(1, QStringLiteral("x"));
   EXPECT_EQ(g.Bytes(), QByteArray("a\nx\nb"));
+  TGedLines s = TGedLines::FromBytes("a\r\nb\r\nc\nd");
+  s.Splice({{0, {QStringLiteral("a"), QStringLiteral("a2")}}, {1, {}}, {3, {QStringLiteral("d"), QStringLiteral("e")}}});
+  EXPECT_EQ(s.Bytes(), QByteArray("a\r\na2\r\nc\nd\r\ne"));
+  s.Splice({{4, {}}});
+  EXPECT_EQ(s.Bytes(), QByteArray("a\r\na2\r\nc\nd"));
   TGedLines a = TGedLines::FromBytes("0 A\n");
   a.SetLine(0, QStringLiteral("0 中"));
   EXPECT_THROW(a.Bytes(), EGroupEdit);  // Windows-1251 cannot hold it: no silent "?"
@@ -441,6 +446,15 @@ TEST_F(GedTools, DryAndWriteRunsAgainstGoldenFiles) {
     const QString dumpAfter = DumpModel(Load(), QStringLiteral("20260101"));
     EXPECT_NE(dumpBefore, dumpAfter);
   }
+}
+
+TEST_F(GedTools, ARecordThatEndsWithTheFileGetsItsResidence) {
+  Put("0 HEAD\n0 @I1@ INDI\n1 NAME A /B/\n1 SEX M");
+  TToolOptions o;
+  o.ComboBox5 = 3;
+  o.Edit24 = QStringLiteral("a@b");
+  Run(o, true);
+  EXPECT_EQ(Bytes(), QByteArray("0 HEAD\n0 @I1@ INDI\n1 NAME A /B/\n1 SEX M\n1 RESI\n2 EMAIL a@b"));
 }
 
 TEST_F(GedTools, ReadBackDumpChangesOnlyTheEditedPersons) {

@@ -22,6 +22,7 @@
 #include "engine/storage/NRDMemoryEngine.h"
 #include "engine/storage/NRDTableCheck.h"
 #include "engine/storage/NRDTempEngine.h"
+#include "tests/engine-storage/TestCursor.h"
 
 using namespace nrd;
 
@@ -55,7 +56,7 @@ std::string Bytes(std::size_t n, std::int64_t seed) {
 }
 
 struct Table {
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDTableData* table = nullptr;
   std::int32_t size = 0;
   Table(TNRDDatabaseData& db, Session& s, const std::string& name) {

@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -23,6 +24,7 @@
 
 #include "engine/foundation/NRDMemory.h"
 #include "engine/storage/NRDBTreeRecordIndex.h"
+#include "tests/engine-storage/TestCursor.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDDiskDatabase.h"
 #include "engine/storage/NRDDiskPageManager.h"
@@ -49,7 +51,7 @@ struct Ours {
   std::string file;
   std::unique_ptr<TNRDDiskDatabaseData> db;
   Session session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDDiskTableData* table = nullptr;
   std::int32_t size = 0;
   std::int32_t indexID = -1;
@@ -66,6 +68,8 @@ struct Ours {
     db->FDatabaseName = file;
     session.FMultiUser = multiUser;
     db->ConnectSession(&session);
+    // NRD_SPILL_MB: the spill budget of big transactions (0: never spill), to see what it costs.
+    if (const char* mb = std::getenv("NRD_SPILL_MB")) db->DiskPageManager()->SetSpillBudget(std::atoll(mb) << 20);
   }
   ~Ours() {
     if (table != nullptr) table->CloseTable(&cursor);
