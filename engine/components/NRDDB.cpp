@@ -818,7 +818,7 @@ std::vector<TField*> TMasterDataLink::Fields() const {
   std::vector<TField*> r;
   TDataSet* ds = DataSet();
   if (ds == nullptr) return r;
-  for (const std::string& n : SplitFieldNames(FieldNames)) r.push_back(&ds->FieldByName(n));
+  for (const std::string& n : SplitFieldNames(FFieldNames)) r.push_back(&ds->FieldByName(n));
   return r;
 }
 
@@ -831,7 +831,7 @@ void TMasterDataLink::RecordChanged(TField* field) {
     if (FDetail->Active()) FDetail->MasterChanged();
     return;
   }
-  for (const std::string& n : SplitFieldNames(FieldNames))
+  for (const std::string& n : SplitFieldNames(FFieldNames))
     if (SameText(n, field->FieldName())) {
       if (FDetail->Active()) FDetail->MasterChanged();
       return;
@@ -1057,10 +1057,10 @@ void TDataSet::CalculateFields(void* buffer) {
   SetStateTemp(dsCalcFields, buffer, old, oldBuffer);
   try {
     for (TField* f : FFields) {
-      if (f->FieldKind() != fkLookup || f->LookupDataSet == nullptr) continue;
+      if (f->FieldKind() != fkLookup || f->FLookupDataSet == nullptr) continue;
       std::vector<TVariantValue> keys;
-      for (const std::string& n : SplitFieldNames(f->KeyFields)) keys.push_back(FieldByName(n).AsVariant());
-      const TVariantValue r = f->LookupDataSet->Lookup(f->LookupKeyFields, keys, f->LookupResultField);
+      for (const std::string& n : SplitFieldNames(f->FKeyFields)) keys.push_back(FieldByName(n).AsVariant());
+      const TVariantValue r = f->FLookupDataSet->Lookup(f->FLookupKeyFields, keys, f->FLookupResultField);
       if (!IsNullValue(r)) f->SetAsVariant(r);
     }
     if (OnCalcFields) OnCalcFields(*this);
@@ -1271,9 +1271,9 @@ void TDataSet::DoInsert(bool append) {
   try {
     // A new detail record belongs to the master's current record, or it would leave the view.
     if (TDataSource* ms = MasterSource(); ms != nullptr && ms->DataSet() != nullptr && ms->DataSet()->Active() &&
-                                          !FMasterLink.FieldNames.empty() && !DetailFields.empty()) {
+                                          !FMasterLink.FieldNames().empty() && !FDetailFields.empty()) {
       const std::vector<TField*> masters = FMasterLink.Fields();
-      const std::vector<std::string> details = SplitFieldNames(DetailFields);
+      const std::vector<std::string> details = SplitFieldNames(FDetailFields);
       for (std::size_t i = 0; i < masters.size() && i < details.size(); ++i)
         FieldByName(details[i]).SetAsVariant(masters[i]->AsVariant());
     }
@@ -1478,9 +1478,9 @@ void TDataSet::SetOnFilterRecord(TFilterRecordEvent handler) {
 bool TDataSet::FilterRecordBuffer(void* buffer) {
   // A detail shows only the records whose key fields equal the master's.
   if (TDataSource* ms = MasterSource(); ms != nullptr && ms->DataSet() != nullptr && ms->DataSet()->Active() &&
-                                        !FMasterLink.FieldNames.empty() && !DetailFields.empty()) {
+                                        !FMasterLink.FieldNames().empty() && !FDetailFields.empty()) {
     const std::vector<TField*> masters = FMasterLink.Fields();
-    const std::vector<std::string> details = SplitFieldNames(DetailFields);
+    const std::vector<std::string> details = SplitFieldNames(FDetailFields);
     TDataSetState old;
     void* oldBuffer;
     SetStateTemp(dsFilter, buffer, old, oldBuffer);

@@ -1,6 +1,7 @@
 #include "platform/qt/PictureFile.h"
 
 #include "platform/qt/RunDeflate.h"
+#include "platform/qt/TargetFile.h"
 
 #include <QFile>
 #include <QPainter>
@@ -406,11 +407,35 @@ void TImageBandSource::PaintBand(QImage& band, int y0) const {
   for (int y = 0; y < rows; ++y) std::memcpy(band.scanLine(y), rgb.constScanLine(y0 + y), bytes);
 }
 
+namespace {
+
+// Runs `write` on a temporary file that replaces `fileName` only when it succeeded; the writer's messages
+// name the user's file, not the temporary one.
+template <class Write>
+QString WriteWhole(const QString& fileName, Write write) {
+  TTargetFile target(fileName);
+  QString error = target.Open();
+  if (error.isEmpty()) error = write(target.TempPath());
+  if (!error.isEmpty()) return error.replace(target.TempPath(), fileName);
+  return target.Commit();
+}
+
+}  // namespace
+
 QString WritePicture(const QString& fileName, TPictureFormat format, const TBandSource& source) {
   if (source.Width() <= 0 || source.Height() <= 0) return QStringLiteral("The picture is empty");
   switch (format) {
-    case TPictureFormat::Bmp: return WriteBmp(fileName, source);
-    case TPictureFormat::Jpeg: return WriteJpeg(fileName, source);
+    case TPictureFormat::Bmp: {
+      const std::uint64_t stride = (std::uint64_t(source.Width()) * 3 + 3) & ~std::uint64_t(3);
+      if (stride * std::uint64_t(source.Height()) + 54 > 0xFFFFFFFFull)
+        return QStringLiteral("The picture is too large for a BMP file");
+      return WriteWhole(fileName, [&](const QString& temp) { return WriteBmp(temp, source); });
+    }
+    case TPictureFormat::Jpeg:
+      if (source.Width() > kJpegMaxSide || source.Height() > kJpegMaxSide)
+        return QStringLiteral("A JPEG picture cannot be larger than %1 pixels a side (this one is %2 x %3)")
+            .arg(kJpegMaxSide).arg(source.Width()).arg(source.Height());
+      return WriteWhole(fileName, [&](const QString& temp) { return WriteJpeg(temp, source); });
     case TPictureFormat::Png: return WritePng(fileName, source);
   }
   return QStringLiteral("Unknown picture format");
@@ -418,7 +443,7 @@ QString WritePicture(const QString& fileName, TPictureFormat format, const TBand
 
 QString WritePng(const QString& fileName, const TBandSource& source, int threads) {
   if (source.Width() <= 0 || source.Height() <= 0) return QStringLiteral("The picture is empty");
-  return WritePngStrips(fileName, source, threads);
+  return WriteWhole(fileName, [&](const QString& temp) { return WritePngStrips(temp, source, threads); });
 }
 
 QString WritePicture(const QString& fileName, TPictureFormat format, const QImage& image) {

@@ -1,7 +1,9 @@
 // Writes pictures as BMP (24-bit), JPEG (quality 90) or PNG, a band of rows at a time: a picture
 // source paints bands into a small image, so a tree picture a million pixels tall never needs one
 // image of its full size. Every failure (file not created, disk full, a JPEG side above 65500 px,
-// a BMP above 4 GB) comes back as a message; nothing half-written is reported as written.
+// a BMP above 4 GB) comes back as a message; nothing half-written is reported as written. The file is
+// written whole or not at all (platform/qt/TargetFile.h): a failure keeps the old file, and a target that
+// is no regular file (a FIFO, a device, a folder) is refused.
 #pragma once
 
 #include <QImage>

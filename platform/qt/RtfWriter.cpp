@@ -1,5 +1,7 @@
 #include "platform/qt/RtfWriter.h"
 
+#include "platform/qt/TargetFile.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
@@ -142,13 +144,14 @@ QByteArray DocumentToRtf(const QTextDocument& doc) {
 
 QString WriteRtfFile(const QString& fileName, const QTextDocument& doc) {
   const QByteArray rtf = DocumentToRtf(doc);
-  QFile f(fileName);
-  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+  TTargetFile target(fileName);
+  if (const QString refused = target.Open(); !refused.isEmpty()) return refused;
+  QFile f(target.TempPath());
+  if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(rtf) != rtf.size() || !f.flush())
     return QStringLiteral("Cannot write %1: %2").arg(fileName, f.errorString());
-  if (f.write(rtf) != rtf.size() || !f.flush()) return QStringLiteral("Cannot write %1: %2").arg(fileName, f.errorString());
   f.close();
   if (f.error() != QFileDevice::NoError) return QStringLiteral("Cannot write %1: %2").arg(fileName, f.errorString());
-  return {};
+  return target.Commit();
 }
 
 }  // namespace platform

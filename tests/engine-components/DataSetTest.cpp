@@ -384,7 +384,7 @@ TEST(DataSet, MasterDetailAndCircularLinks) {
   TDataSource src;
   src.SetDataSet(&master);
   detail.SetMasterFields("FamID");
-  detail.DetailFields = "Fam";
+  detail.SetDetailFields("Fam");
   detail.SetMasterSource(&src);
   auto ids = [&detail] {
     std::vector<int> r;
@@ -534,7 +534,7 @@ TEST(DataSet, DetailAppendTakesTheMastersKey) {
   TDataSource src;
   src.SetDataSet(&master);
   detail.SetMasterFields("FamID");
-  detail.DetailFields = "Fam";
+  detail.SetDetailFields("Fam");
   detail.SetMasterSource(&src);
   master.Last();
   detail.Append();

@@ -200,7 +200,11 @@ struct Db {
   std::vector<std::unique_ptr<TableCursor>> tables;
 };
 
-std::string NameOf(int id, int version) { return "v" + std::to_string(version) + "-" + std::to_string(id); }
+std::string NameOf(int id, int version) {
+  char text[24];
+  std::snprintf(text, sizeof text, "v%d-%d", version, id);
+  return text;
+}
 
 // A file with table T (ID, NAME, DATA; a primary index on ID) of kCommitted rows of version 0.
 void MakeFile(const std::string& file) {

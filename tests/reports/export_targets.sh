@@ -70,6 +70,43 @@ for word in csv workbook; do
   check "$word: the link stays a link" [ -L "$dir/link.$ext" ]
   check "$word: the linked file is written" [ -s "$dir/real.$ext" ]
 done
+# The words that save a picture or rich text: the tree itself, a FIFO (which would block the writer for good)
+# and a device are refused and left as they were; a link is written through.
+mkfifo "$dir/pipe.png" "$dir/pipe.rtf"
+for spec in "fan png --person @I28@" "tree bmp --person @I28@" "kinship jpg @I28@ @I37@ --picture" "card rtf @I5@ --rtf"; do
+  read -r word ext rest <<<"$spec"
+  cp "$sample" "$dir/tree.ged"  # in place: a word that harmed it must not spoil the next word's run
+  # fan and tree name the file right after the tree; kinship and card after their option.
+  out_args() { if [ $word = fan ] || [ $word = tree ]; then echo "$1 $rest"; else echo "$rest $1"; fi; }
+  [ $word = card ] && run 1 $word "$dir/tree.ged" $(out_args "$dir/tree.ged")
+  [ $word = kinship ] && run 1 $word "$dir/tree.ged" $(out_args "$dir/tree.ged")
+  ln -sf tree.ged "$dir/tree-link.$ext"
+  run 1 $word "$dir/tree.ged" $(out_args "$dir/tree-link.$ext")
+  check "$word: the tree is untouched" [ "$(sha256sum <"$dir/tree.ged")" = "$before" ]
+  [ -p "$dir/pipe.$ext" ] || mkfifo "$dir/pipe.$ext"
+  "$tool" $word "$dir/tree.ged" $(out_args "$dir/pipe.$ext") >"$dir/out" 2>"$dir/err" &
+  pid=$!
+  for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.2; done
+  if kill -0 $pid 2>/dev/null; then
+    echo "FAILED: $word blocks on a FIFO"
+    kill $pid
+    fail=1
+  fi
+  wait $pid
+  check "$word: refuses the FIFO" [ $? = 1 ]
+  check "$word: the FIFO stays a FIFO" [ -p "$dir/pipe.$ext" ]
+  if [ -n "$device" ]; then
+    ln -sf "$device" "$dir/full.$ext"
+    run 1 $word "$dir/tree.ged" $(out_args "$dir/full.$ext")
+    check "$word: the device stays a device" [ -c "$device" ]
+  fi
+  : >"$dir/real.$ext"
+  ln -sf "real.$ext" "$dir/link.$ext"
+  run 0 $word "$dir/tree.ged" $(out_args "$dir/link.$ext")
+  check "$word: the link stays a link" [ -L "$dir/link.$ext" ]
+  check "$word: the linked file is written" [ -s "$dir/real.$ext" ]
+done
+check "no temporary picture or text left" [ -z "$(find "$dir" -name '*.tmp-*')" ]
 # An output that is only an extension would be a hidden file.
 (cd "$dir" && run 1 workbook "$dir/tree.ged" .xlsx --list calendar)
 (cd "$dir" && run 1 csv "$dir/tree.ged" .csv)

@@ -13,6 +13,7 @@
 #include "app/charts/Descendants.h"
 #include "app/charts/FanChart.h"
 #include "platform/qt/PictureFile.h"
+#include "tools/report/OutputFile.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -79,6 +80,7 @@ int RunDescendants(ReportContext& ctx) {
 
 QString OutputFile(const ReportContext& ctx, const char* word) {
   if (ctx.args.size() != 1) throw ReportUsageError(QStringLiteral("%1 needs one output file").arg(QLatin1String(word)));
+  CheckOutputFile(ctx.args[0], ctx.file);
   return ctx.args[0];
 }
 

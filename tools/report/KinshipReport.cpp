@@ -9,6 +9,7 @@
 #include "app/charts/Kinship.h"
 #include "app/charts/KinshipPicture.h"
 #include "platform/qt/PictureFile.h"
+#include "tools/report/OutputFile.h"
 
 namespace {
 
@@ -36,6 +37,8 @@ int RunKinship(ReportContext& ctx) {
   const std::int64_t a = ctx.RequirePerson(ctx.args[0]);
   const std::int64_t b = ctx.RequirePerson(ctx.args[1]);
   const TKinshipOptions o = OptionsOf(ctx);
+  const QString file = ctx.Option(QStringLiteral("--picture"));
+  if (!file.isEmpty()) CheckOutputFile(file, ctx.file);
   TKinship k;
   if (ctx.Has(QStringLiteral("--seed"))) k.Random.seed(quint32(ctx.IntOption(QStringLiteral("--seed"), 0)));
   Link2PersGedcom(ctx.model, k, a, b, o);
@@ -48,7 +51,6 @@ int RunKinship(ReportContext& ctx) {
       ctx.out << k.Text.toPlainText() << '\n';
     }
   }
-  const QString file = ctx.Option(QStringLiteral("--picture"));
   if (!file.isEmpty()) {
     if (first.isNull()) throw std::runtime_error("nothing to draw");
     const QString end = file.right(3).toUpper();

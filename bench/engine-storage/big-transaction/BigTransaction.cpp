@@ -24,6 +24,7 @@
 #include "engine/storage/NRDDiskPageManager.h"
 #include "engine/storage/NRDDiskTable.h"
 #include "engine/storage/NRDFieldManager.h"
+#include "tests/engine-storage/TestCursor.h"
 
 using namespace nrd;
 
@@ -40,7 +41,7 @@ double Seconds() {
 struct Table {
   TNRDDiskDatabaseData db;
   Session session;
-  TNRDCursor cursor;
+  TTestCursor cursor;
   TNRDTableData* table = nullptr;
   std::int32_t size = 0;
 

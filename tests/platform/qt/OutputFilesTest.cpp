@@ -3,6 +3,7 @@
 #include "platform/qt/PictureFile.h"
 #include "platform/qt/RtfWriter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QImage>
@@ -13,8 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <functional>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace platform;
 
@@ -124,6 +129,94 @@ TEST(PictureFile, RefusesWhatItCannotWrite) {
   for (auto f : {TPictureFormat::Bmp, TPictureFormat::Png, TPictureFormat::Jpeg})
     EXPECT_NE(WritePicture(dir.filePath(QStringLiteral("no/such/dir/x")), f, Sample()), QString());
   EXPECT_NE(WritePicture(dir.filePath(QStringLiteral("e.png")), TPictureFormat::Png, QImage()), QString());
+}
+
+// A source that ends its process while its picture is being written, after the first band, as a kill would.
+class DyingSource : public PatternSource {
+ public:
+  DyingSource() : PatternSource(700, 3000) {}
+  void PaintBand(QImage& band, int y0) const override {
+    if (painted_++ > 0) _exit(0);
+    PatternSource::PaintBand(band, y0);
+  }
+
+ private:
+  mutable std::atomic<int> painted_{0};
+};
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// A save that dies half way leaves the file it replaces as it was, in every format.
+TEST(PictureFile, KilledWriteKeepsTheOldFile) {
+  QTemporaryDir dir;
+  for (auto format : {TPictureFormat::Bmp, TPictureFormat::Png, TPictureFormat::Jpeg}) {
+    const QString path = dir.filePath(QStringLiteral("old-%1").arg(int(format)));
+    {
+      QFile f(path);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write("the picture saved before");
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const DyingSource source;
+      WritePicture(path, format, source);
+      _exit(1);  // not reached: the source ends the process
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << int(format);
+    EXPECT_EQ(ReadAll(path), QByteArray("the picture saved before")) << int(format);
+  }
+}
+
+// What the picture and rich-text writers do with the target a user names: a FIFO (which would block the
+// writer), a folder and a loop of links are refused and stay what they were; a link is written through and
+// stays a link; a new file gets the usual permissions and nothing is left beside it.
+TEST(PictureFile, TargetsThatAreNoPlainFile) {
+  QTemporaryDir dir;
+  const QByteArray d = QFile::encodeName(dir.path());
+  ASSERT_EQ(mkfifo((d + "/pipe").constData(), 0644), 0);
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+  ASSERT_EQ(symlink("loop2", (d + "/loop1").constData()), 0);
+  ASSERT_EQ(symlink("loop1", (d + "/loop2").constData()), 0);
+  ASSERT_EQ(symlink("real", (d + "/link").constData()), 0);
+  QTextDocument doc;
+  doc.setPlainText(QStringLiteral("card"));
+  const std::function<QString(const QString&)> writers[] = {
+      [](const QString& p) { return WritePicture(p, TPictureFormat::Bmp, Sample()); },
+      [](const QString& p) { return WritePicture(p, TPictureFormat::Png, Sample()); },
+      [](const QString& p) { return WritePicture(p, TPictureFormat::Jpeg, Sample()); },
+      [&](const QString& p) { return WriteRtfFile(p, doc); },
+  };
+  const mode_t mask = umask(0);
+  umask(mask);
+  for (std::size_t w = 0; w < std::size(writers); ++w) {
+    SCOPED_TRACE(w);
+    for (const char* refused : {"pipe", "folder", "loop1"})
+      EXPECT_NE(writers[w](dir.filePath(QLatin1String(refused))), QString()) << refused;
+    struct stat st {};
+    ASSERT_EQ(lstat((d + "/pipe").constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_EQ(lstat((d + "/loop1").constData(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+
+    ASSERT_EQ(writers[w](dir.filePath(QStringLiteral("link"))), QString());
+    ASSERT_EQ(lstat((d + "/link").constData(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat((d + "/real").constData(), &st), 0);
+    EXPECT_GT(st.st_size, 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    ASSERT_EQ(chmod((d + "/real").constData(), 0640), 0);  // a replaced file keeps its own permissions
+    ASSERT_EQ(writers[w](dir.filePath(QStringLiteral("link"))), QString());
+    ASSERT_EQ(stat((d + "/real").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    ASSERT_EQ(unlink((d + "/real").constData()), 0);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(), 5);
+  }
 }
 
 TEST(RtfWriter, WritesColoursStylesAndUnicode) {
