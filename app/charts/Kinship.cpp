@@ -242,10 +242,14 @@ void ExpandAncestorsForLink(const Model& m, TKinship& k, std::int64_t s, std::in
       if (parent == QLatin1String("0") || parent.isEmpty()) continue;
       std::pair<QString, QString> key{parent, list[e].ID};
       if (listed.contains(key)) continue;
+      // A parent who is already on this entry's own line is a loop in the data: going on would give
+      // lines that come back to a person, and "ancestors" of the start person that are the person itself.
+      if (KinshipLineHas(list, e, QSet<QString>{parent})) continue;
       listed.insert(key);
       TPers p;
       p.ID = parent;
       p.ID0 = list[e].ID;
+      p.iPot = std::int32_t(e);
       list.push_back(std::move(p));
     }
   }
@@ -336,6 +340,15 @@ void ComboBox3Change(const Model& m, TKinship& k, int index, const TKinshipOptio
     Link2PersPaintExGedcom(m, k, entry, o);
   else
     Link2PersPaint(m, k, entry, o);
+}
+
+bool KinshipLineHas(const std::vector<TPers>& list, size_t entry, const QSet<QString>& persons) {
+  for (size_t j = entry; j < list.size(); j = size_t(list[j].iPot)) {
+    if (persons.contains(list[j].ID)) return true;
+    // Each entry's child entry stands before it; the start entry ends the line.
+    if (j == 0 || size_t(list[j].iPot) >= j) break;
+  }
+  return false;
 }
 
 bool PlaceHasLink(const QString& place, int n) {

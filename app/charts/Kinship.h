@@ -9,7 +9,8 @@
 // step code per step ("1" to a child, "2" to a parent, "5" to a spouse).
 //
 // Bounds: the expansions append a parent only once per (person, child) pair, so a list holds at most one
-// entry per parent link of the tree plus one, whatever pedigree collapse or loops the data has; the graph
+// entry per parent link of the tree plus one, whatever pedigree collapse or loops the data has, and no
+// parent who is already on the entry's own line (a loop) is appended; the graph
 // search reaches every person at most once per pass. The search over all links polls the caller's
 // keepGoing hook and stops cleanly when it answers false, keeping what it found.
 // Headless: reads a Model, writes the working state below. Main thread only.
@@ -22,6 +23,7 @@
 
 #include <QImage>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTextDocument>
@@ -88,6 +90,10 @@ QString SearchLinkGraph(const Model& m, TKinship& k, std::int64_t a, std::int64_
 
 // Orders chains[first .. last] by the length of their step codes, shortest first (not stable).
 void SortLinkVariants(std::vector<QString>& chains, int last, int first);
+
+// Whether the line of list[entry] (the entry, its child entry, and so on down to the start person)
+// holds one of `persons`. The expansions keep each entry's child entry in iPot.
+bool KinshipLineHas(const std::vector<TPers>& list, size_t entry, const QSet<QString>& persons);
 
 // Whether an entry's Place lists link number n among its blank-separated numbers ("2" is not in "12 ").
 bool PlaceHasLink(const QString& place, int n);

@@ -113,10 +113,15 @@ void Link2PersPaint(const Model& m, TKinship& k, const QString& entry, const TKi
   int a = 0;
   if (!down) {
     QString t = up ? QString::number(k.B) : entry;
+    QSet<QString> drawn;
     for (size_t i = k.aLinkPersA.size(); i-- > 0;) {
       const TPers& e = k.aLinkPersA[i];
       if (e.ID != t) continue;
       if (t == entry && !PlaceHasLink(e.Place, position)) continue;
+      // On data with a loop another entry of the same person may lead back to someone already drawn;
+      // the entry's own line always leads down to the start person without that.
+      if (KinshipLineHas(k.aLinkPersA, i, drawn)) continue;
+      drawn.insert(e.ID);
       k.LinkChain = e.ID + QLatin1Char(';') + k.LinkChain;
       previous = k.Tree.Add(previous, e.Name);
       k.Tree[previous].StateImage = ImageOf(e.sex);
@@ -130,11 +135,14 @@ void Link2PersPaint(const Model& m, TKinship& k, const QString& entry, const TKi
   {
     previous = k.Tree.Empty() ? -1 : 0;
     QString t = down ? QString::number(k.A) : entry;
+    QSet<QString> drawn;
     for (size_t i = k.aLinkPersB.size(); i-- > 0;) {
       const TPers& e = k.aLinkPersB[i];
       if (e.ID != t) continue;
       const bool ancestor = t == entry;
       if (ancestor && !PlaceHasLink(e.Place, position)) continue;
+      if (KinshipLineHas(k.aLinkPersB, i, drawn)) continue;
+      drawn.insert(e.ID);
       if (!ancestor || k.Tree.Empty()) {
         k.LinkChain += e.ID + QLatin1Char(';');
         previous = k.Tree.Add(previous, e.Name);

@@ -250,6 +250,39 @@ TEST(Link2PersGedcom, EndsOnALoopInTheData) {
   EXPECT_LE(k.aLinkPersB.size(), 8u);
 }
 
+// C is the mother of B and also his daughter, and B is A's father: a loop in the data. Every link between
+// any two of them reads from the first person to the second and passes nobody twice.
+TEST(Link2PersGedcom, LinksOnALoopEndAtBAndPassNobodyTwice) {
+  TreeBuilder t;
+  const auto a = t.Person(QStringLiteral("Loop A"), QStringLiteral("M"));
+  const auto b = t.Person(QStringLiteral("Loop B"), QStringLiteral("M"));
+  const auto c = t.Person(QStringLiteral("Loop C"), QStringLiteral("F"));
+  t.Family(b, 0, {a});
+  t.Family(0, c, {b});
+  t.Family(b, 0, {c});
+  const TKinshipOptions o = Named();
+  for (const auto& [x, y] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+           {a, b}, {b, a}, {a, c}, {c, a}, {b, c}, {c, b}}) {
+    TKinship k;
+    Link2PersGedcom(t.m, k, x, y, o);
+    ASSERT_FALSE(k.aLinkChains.empty()) << x << " " << y;
+    for (int i = 0; i < int(k.aLinkChains.size()); ++i) {
+      ComboBox3Change(t.m, k, i, o);
+      const QStringList persons = k.LinkChain.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+      const QString what = QStringLiteral("%1 -> %2, link %3: ").arg(x).arg(y).arg(i + 1) + k.Text.toPlainText();
+      ASSERT_FALSE(persons.isEmpty()) << what.toStdString();
+      EXPECT_EQ(persons.front(), Id(x)) << what.toStdString();
+      EXPECT_EQ(persons.back(), Id(y)) << what.toStdString();
+      EXPECT_EQ(QSet<QString>(persons.begin(), persons.end()).size(), persons.size()) << what.toStdString();
+    }
+  }
+  // The user's case: B is A's father, found as the direct line and as the ancestor reached from both.
+  TKinship k;
+  Link2PersGedcom(t.m, k, a, b, o);
+  EXPECT_EQ(Chains(k), (std::vector<QString>{QStringLiteral("."), Id(b)}));
+  EXPECT_EQ(Lines(t.m, k, o), (QStringList{QStringLiteral("Loop A > Loop B Отец"), QStringLiteral("Loop A > Loop B Отец")}));
+}
+
 // Cousins who married: their child reaches the shared great-grandparents along two lines.
 TEST(ExpandAncestorsForLink, PedigreeCollapseKeepsOneEntryPerParentLink) {
   TreeBuilder t;
