@@ -73,8 +73,8 @@ done
 # The words that save a picture or rich text: the tree itself, a FIFO (which would block the writer for good)
 # and a device are refused and left as they were; a link is written through.
 mkfifo "$dir/pipe.png" "$dir/pipe.rtf"
-for spec in "fan png --person @I28@" "tree bmp --person @I28@" "kinship jpg @I28@ @I37@ --picture" "card rtf @I5@ --rtf"; do
-  read -r word ext rest <<<"$spec"
+for target_case in "fan png --person @I28@" "tree bmp --person @I28@" "kinship jpg @I28@ @I37@ --picture" "card rtf @I5@ --rtf"; do
+  read -r word ext rest <<<"$target_case"
   cp "$sample" "$dir/tree.ged"  # in place: a word that harmed it must not spoil the next word's run
   # fan and tree name the file right after the tree; kinship and card after their option.
   out_args() { if [ $word = fan ] || [ $word = tree ]; then echo "$1 $rest"; else echo "$rest $1"; fi; }
