@@ -80,4 +80,39 @@ std::string Utf16ToCp1251(std::u16string_view text) {
   return out;
 }
 
+bool IsValidUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    const unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    int len = 0;
+    unsigned min = 0;
+    if ((c & 0xE0) == 0xC0) {
+      len = 1;
+      min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 2;
+      min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 3;
+      min = 0x10000;
+    } else {
+      return false;
+    }
+    unsigned cp = c & (0x3F >> len);
+    for (std::size_t k = 1; k <= static_cast<std::size_t>(len); ++k) {
+      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += static_cast<std::size_t>(len) + 1;
+  }
+  return true;
+}
+
 }  // namespace platform

@@ -19,4 +19,7 @@ std::uint8_t UnitToCp1251(char16_t unit, bool* ok = nullptr);
 std::u16string Cp1251ToUtf16(std::string_view bytes);
 std::string Utf16ToCp1251(std::u16string_view text);
 
+// Whether the bytes are well-formed UTF-8: shortest forms only, no surrogates, nothing past U+10FFFF.
+bool IsValidUtf8(std::string_view bytes);
+
 }  // namespace platform

@@ -16,40 +16,6 @@
 
 namespace {
 
-bool ValidUtf8(const char* data, qsizetype n) {
-  const auto* p = reinterpret_cast<const unsigned char*>(data);
-  qsizetype i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int len = 0;
-    unsigned min = 0;
-    if ((c & 0xE0) == 0xC0) {
-      len = 1;
-      min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 2;
-      min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 3;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    unsigned cp = c & (0x3F >> len);
-    for (int k = 1; k <= len; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len + 1;
-  }
-  return true;
-}
-
 QString Error(const QString& what, const QString& path) {
   return what + QStringLiteral(" \"") + path + QStringLiteral("\": ") + QString::fromLocal8Bit(std::strerror(errno));
 }
@@ -113,7 +79,8 @@ TGedLines TGedLines::Decode(const QByteArray& bytes) {
     if (crlf == 0 && lf == 0 && cr == 0) g.usual_ = bCrLf;
   };
 
-  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && ValidUtf8(bytes.constData() + 3, n - 3)) {
+  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF &&
+      platform::IsValidUtf8(std::string_view(bytes.constData() + 3, static_cast<std::size_t>(n - 3)))) {
     g.enc_ = Encoding::Utf8Bom;
     g.bom_ = true;
     const QByteArray body = bytes.mid(3);
@@ -164,7 +131,8 @@ TGedLines TGedLines::Decode(const QByteArray& bytes) {
       }
     }
     bool valid = true;
-    for (const QByteArray& l : mended) valid = valid && ValidUtf8(l.constData(), l.size());
+    for (const QByteArray& l : mended)
+      valid = valid && platform::IsValidUtf8(std::string_view(l.constData(), static_cast<std::size_t>(l.size())));
     if (valid) {
       g.enc_ = Encoding::Utf8;
       g.mended_ = moved;

@@ -167,40 +167,6 @@ void DecodeUtf8Into(QByteArrayView b, QString& out, QStringDecoder& decoder) {
   out.truncate(end - out.constData());
 }
 
-bool IsValidUtf8(QByteArrayView b) {
-  const auto* p = reinterpret_cast<const unsigned char*>(b.data());
-  const qsizetype n = b.size();
-  qsizetype i = 0;
-  while (i < n) {
-    const unsigned c = p[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    int len = 0;
-    unsigned min = 0;
-    if ((c & 0xE0) == 0xC0) {
-      len = 1;
-      min = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      len = 2;
-      min = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      len = 3;
-      min = 0x10000;
-    } else {
-      return false;
-    }
-    unsigned cp = c & (0x3F >> len);
-    for (int k = 1; k <= len; ++k) {
-      if (i + k >= n || (p[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i + k] & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += len + 1;
-  }
-  return true;
-}
 
 // Decodes by the byte-order mark, else as Windows-1251. A file with a UTF-8 mark whose content is not
 // UTF-8 is read as Windows-1251; a mark read that way ("п" first) turns the first line into "0 HEAD".
@@ -210,7 +176,8 @@ Source Decode(const QByteArray& bytes) {
   Source l;
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
   const qsizetype n = bytes.size();
-  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF && IsValidUtf8(QByteArrayView(bytes).sliced(3))) {
+  if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF &&
+      platform::IsValidUtf8(std::string_view(bytes.constData() + 3, static_cast<std::size_t>(n - 3)))) {
     // Line breaks never occur inside a UTF-8 sequence, so decoding line by line gives the same text as
     // decoding the whole file, without holding a second copy of it.
     l.enc = Encoding::Utf8Bom;
