@@ -269,24 +269,24 @@ void TNRDSQLCursorCommand::ParseOrderBy() {
     if (t.TokenType != tktString && t.TokenType != tktQuotedString && t.TokenType != tktBracketedString &&
         t.TokenType != tktInt && t.TokenType != tktReservedWord && t.TokenType != tktParameter)
       Unexpected(30187, "Field name expected, but '%s' found at line %d, column %d", t);
-    TNRDSortSpecification spec;
-    spec.ColumnName = NameOf(t);
+    TNRDSortSpecification sortItem;
+    sortItem.ColumnName = NameOf(t);
     Advance();
     if (Current().TokenType == tktDot) {
       Advance();
       t = Current();
       if (!IsNameToken(t) || t.TokenType == tktInt) Unexpected(30186, "Unexpected token '%s' found at line %d, column %d", t);
-      spec.TableName = spec.ColumnName;
-      spec.ColumnName = NameOf(t);
+      sortItem.TableName = sortItem.ColumnName;
+      sortItem.ColumnName = NameOf(t);
       Advance();
     }
     if (IsAt(rwASC)) {
       Advance();
     } else if (IsAt(rwDESC)) {
-      spec.Descending = true;
+      sortItem.Descending = true;
       Advance();
     }
-    OrderBySpecs.push_back(spec);
+    OrderBySpecs.push_back(sortItem);
     if (Current().TokenType != tktComma) break;
     Advance();
     t = Current();
@@ -297,20 +297,20 @@ void TNRDSQLCursorCommand::ParseOrderBy() {
 void TNRDSQLCursorCommand::ApplyOrderBy(TNRDAO& ao) {
   if (OrderBySpecs.empty()) return;
   std::string fields, desc;
-  for (const TNRDSortSpecification& spec : OrderBySpecs) {
-    std::string column = spec.ColumnName;
-    if (spec.TableName.empty()) {
+  for (const TNRDSortSpecification& sortItem : OrderBySpecs) {
+    std::string column = sortItem.ColumnName;
+    if (sortItem.TableName.empty()) {
       char* end = nullptr;
       const long n = std::strtol(column.c_str(), &end, 10);
       if (!column.empty() && end != nullptr && *end == '\0' && n != -1)
         column = ao.GetFieldNameByVisibleNumber(static_cast<std::int32_t>(n - 1));
     }
     std::vector<std::int32_t> found;
-    if (ao.FieldExists(column, spec.TableName, !ao.FIsAOGroupBy, &found) == 0 || found.empty())
+    if (ao.FieldExists(column, sortItem.TableName, !ao.FIsAOGroupBy, &found) == 0 || found.empty())
       throw ENRDException(30195, "Column '%s' from ORDER BY clause not found", {column});
     const std::string name = ao.GetFieldName(found.front(), true);
     fields += (fields.empty() ? "" : ";") + name;
-    if (spec.Descending) desc += (desc.empty() ? "" : ";") + name;
+    if (sortItem.Descending) desc += (desc.empty() ? "" : ";") + name;
   }
   ao.SetIndex(fields, desc, "");
 }
