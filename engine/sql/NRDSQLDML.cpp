@@ -6,6 +6,7 @@
 #include "engine/components/NRDTable.h"
 #include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDExcept.h"
+#include "engine/foundation/NRDFinally.h"
 #include "engine/foundation/NRDTypes.h"
 #include <chrono>
 #include <thread>
@@ -23,23 +24,6 @@ bool IsNameType(TTokenType t) { return t == tktString || t == tktQuotedString ||
 
 constexpr std::string_view kCountMismatch =
     "Number of field names does not equal the number of field values: %d <> %d. Found at line %d, column %d";
-
-// Closes a table component on every way out.
-class CloseOnExit {
- public:
-  explicit CloseOnExit(TNRDTable& table) : FTable(table) {}
-  ~CloseOnExit() {
-    try {
-      FTable.Close();
-    } catch (...) {
-    }
-  }
-  CloseOnExit(const CloseOnExit&) = delete;
-  CloseOnExit& operator=(const CloseOnExit&) = delete;
-
- private:
-  TNRDTable& FTable;
-};
 
 }  // namespace
 
@@ -176,7 +160,7 @@ void TNRDSQLInsert::ExecSQL(TNRDDataSet* query, bool isRoot, bool, bool&, TNRDAO
   std::unique_ptr<TNRDDatabase> database;
   OpenExternalTable(query, DatabaseFileName, TableName, Password, IntoMemory, table, database);
   table->Open();
-  CloseOnExit closer(*table);
+  Finally closer([&] { table->Close(); });
   if (InternalSelecter != nullptr) InsertSelectedRows(query, isRoot, *table);
   else InsertLiteralRows(*table);
 }
@@ -347,23 +331,6 @@ std::vector<TBookmark> GatherRows(TNRDTable& table, TNRDExpression* where) {
   return rows;
 }
 
-// The table's data stays locked for the statement (recursive within this thread); released on
-// every way out.
-class TableDataLock {
- public:
-  explicit TableDataLock(TNRDCursor& cursor) : FCursor(cursor) { FCursor.LockTableData(); }
-  ~TableDataLock() {
-    try {
-      FCursor.UnlockTableData();
-    } catch (...) {
-    }
-  }
-  TableDataLock(const TableDataLock&) = delete;
-  TableDataLock& operator=(const TableDataLock&) = delete;
-
- private:
-  TNRDCursor& FCursor;
-};
 
 // The table lock of UPDATE and DELETE: lock rounds of one try each, with the table data unlocked
 // between them so that other sessions can finish (then 20223), and an opportunistic exclusive
@@ -538,13 +505,15 @@ void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   OpenExternalTable(query, target.DatabaseName, target.TableName, target.Password, target.InMemory || IntoMemory,
                     table, database);
   table->Open();
-  CloseOnExit closer(*table);
+  Finally closer([&] { table->Close(); });
   TNRDCursor& cursor = *table->Cursor();
   std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
   for (auto& value : FieldValues) value->AssignCursor(&cursor, nullptr, nullptr);
   if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignCursor(&cursor, nullptr, nullptr);
 
-  TableDataLock dataLock(cursor);
+  // The table's data stays locked for the statement (recursive within this thread).
+  cursor.LockTableData();
+  Finally dataLock([&] { cursor.UnlockTableData(); });
   if (InTransaction(*table)) {
     ChangeRows(*table, GatherRows(*table, where.get()));
     return;
@@ -631,7 +600,7 @@ void TNRDSQLDelete::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   std::unique_ptr<TNRDDatabase> database;
   OpenExternalTable(query, target.DatabaseName, target.TableName, target.Password, target.InMemory, table, database);
   table->Open();
-  CloseOnExit closer(*table);
+  Finally closer([&] { table->Close(); });
   TNRDCursor& cursor = *table->Cursor();
   std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
 
@@ -642,7 +611,9 @@ void TNRDSQLDelete::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
       ++RowsAffected;
     }
   };
-  TableDataLock dataLock(cursor);
+  // The table's data stays locked for the statement (recursive within this thread).
+  cursor.LockTableData();
+  Finally dataLock([&] { cursor.UnlockTableData(); });
   if (InTransaction(*table)) {
     deleteRows();
     return;

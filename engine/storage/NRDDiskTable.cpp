@@ -17,31 +17,13 @@
 #include "engine/storage/NRDFieldManager.h"
 #include "engine/storage/NRDIndexManager.h"
 #include "engine/storage/NRDInternalFiles.h"
+#include "engine/foundation/NRDFinally.h"
 #include "engine/storage/NRDLockManager.h"
 #include "engine/storage/NRDRecordPages.h"
 #include "engine/storage/NRDSystemFiles.h"
 #include "engine/storage/NRDTempEngine.h"
 
 namespace nrd {
-
-namespace {
-// Runs a step on leaving a scope, also on failure; never throws.
-template <typename F> class Finally {
- public:
-  explicit Finally(F f) : f_(std::move(f)) {}
-  ~Finally() {
-    try {
-      f_();
-    } catch (...) {
-    }
-  }
-  Finally(const Finally&) = delete;
-  Finally& operator=(const Finally&) = delete;
-
- private:
-  F f_;
-};
-}  // namespace
 
 TNRDDiskTableData::TNRDDiskTableData(TNRDDiskDatabaseData* databaseData) : TNRDTableData(databaseData) {
   FPageManager = databaseData->DiskPageManager();
