@@ -153,36 +153,11 @@ void SetLogicalResult(TNRDVariant& value, bool isNull, bool result) {
     value.SetAsBoolean(result);
 }
 
-// The value of an integer of any storage width, read from its bytes; false for other types, NULL
-// or a short buffer.
-bool ReadInteger(const TNRDVariant& v, std::int64_t& out) {
-  if (v.IsNull()) return false;
-  const auto* p = static_cast<const std::uint8_t*>(v.pData());
-  std::int32_t width = 0;
-  bool isSigned = true;
-  switch (v.DataType()) {
-    case bftSignedInt8: width = 1; break;
-    case bftSignedInt16: width = 2; break;
-    case bftSignedInt32: width = 4; break;
-    case bftSignedInt64: width = 8; break;
-    case bftUnsignedInt8: width = 1; isSigned = false; break;
-    case bftUnsignedInt16: width = 2; isSigned = false; break;
-    case bftUnsignedInt32: width = 4; isSigned = false; break;
-    default: return false;
-  }
-  if (v.DataSize() < width) return false;
-  std::uint64_t u = 0;
-  for (std::int32_t i = 0; i < width; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-  if (isSigned && width < 8 && (u >> (8 * width - 1)) != 0) u |= ~std::uint64_t{0} << (8 * width);
-  out = static_cast<std::int64_t>(u);
-  return true;
-}
-
 // Two integers of any widths compared by value, which is what the general comparison gives them,
 // without its conversions; false when either is no integer or NULL.
 bool CompareIntegers(const TNRDVariant& a, const TNRDVariant& b, TNRDCompareResult& result) {
   std::int64_t x = 0, y = 0;
-  if (!ReadInteger(a, x) || !ReadInteger(b, y)) return false;
+  if (!ReadStoredInteger(a, x) || !ReadStoredInteger(b, y)) return false;
   result = x < y ? cmprLower : (x > y ? cmprGreater : cmprEqual);
   return true;
 }

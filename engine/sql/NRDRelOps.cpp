@@ -39,34 +39,6 @@ void CopyValue(TNRDVariant& dest, const TNRDVariant& source) { dest.Assign(sourc
 
 }  // namespace
 
-namespace {
-
-// The value of an integer of any storage width, read from its little-endian bytes; false for
-// other types or a short buffer.
-bool ReadStoredInteger(const TNRDVariant& v, std::int64_t& out) {
-  std::int32_t width = 0;
-  bool isSigned = true;
-  switch (v.DataType()) {
-    case bftSignedInt8: width = 1; break;
-    case bftSignedInt16: width = 2; break;
-    case bftSignedInt32: width = 4; break;
-    case bftSignedInt64: width = 8; break;
-    case bftUnsignedInt8: width = 1; isSigned = false; break;
-    case bftUnsignedInt16: width = 2; isSigned = false; break;
-    case bftUnsignedInt32: width = 4; isSigned = false; break;
-    default: return false;
-  }
-  if (v.DataSize() < width) return false;
-  const auto* p = static_cast<const std::uint8_t*>(v.pData());
-  std::uint64_t u = 0;
-  for (std::int32_t i = 0; i < width; ++i) u |= static_cast<std::uint64_t>(p[i]) << (8 * i);
-  if (isSigned && width < 8 && (u >> (8 * width - 1)) != 0) u |= ~std::uint64_t{0} << (8 * width);
-  out = static_cast<std::int64_t>(u);
-  return true;
-}
-
-}  // namespace
-
 int CompareForOrder(const TNRDVariant& a, const TNRDVariant& b) {
   const bool an = a.IsNull(), bn = b.IsNull();
   if (an || bn) return an == bn ? 0 : (an ? -1 : 1);
