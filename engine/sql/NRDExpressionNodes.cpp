@@ -65,6 +65,23 @@ bool DayInCalendar(const TNRDVariant& v) {
   return day >= kFirstNRDDate && day <= kLastNRDDate;
 }
 
+// The value layer's own step of the operator; a failure of its conversions is an overflow, an
+// engine error passes as it is.
+void ApplyOperator(TNRDVariant& acc, const TNRDVariant& v, TNRDDataOperator op) {
+  try {
+    switch (op) {
+      case doADD: acc.Add(v); break;
+      case doMUL: acc.Mul(v); break;
+      case doDIV: acc.Division(v); break;
+      default: break;
+    }
+  } catch (const ENRDException&) {
+    throw;
+  } catch (const Exception&) {
+    Overflow(op);
+  }
+}
+
 // Integer arithmetic wraps in the value layer; here a result outside the result type is an error.
 // Day arithmetic wraps in 32 bits there too; a day beyond the calendar is an overflow here.
 void CheckedArithmetic(TNRDVariant& acc, const TNRDVariant& v, TNRDDataOperator op) {
@@ -79,18 +96,7 @@ void CheckedArithmetic(TNRDVariant& acc, const TNRDVariant& v, TNRDDataOperator 
     if (other.IsNumericDataType() && !IsCalendarType(other.DataType()) &&
         !(std::fabs(other.AsDouble()) <= static_cast<double>(kLastNRDDate)))
       Overflow(op);
-    try {
-      switch (op) {
-        case doADD: acc.Add(v); break;
-        case doMUL: acc.Mul(v); break;
-        case doDIV: acc.Division(v); break;
-        default: break;
-      }
-    } catch (const ENRDException&) {
-      throw;
-    } catch (const Exception&) {
-      Overflow(op);
-    }
+    ApplyOperator(acc, v, op);
     if (IsCalendarType(acc.DataType()) && !DayInCalendar(acc)) Overflow(op);
     return;
   }
@@ -112,18 +118,7 @@ void CheckedArithmetic(TNRDVariant& acc, const TNRDVariant& v, TNRDDataOperator 
     }
     if (over || r < lo || r > hi) Overflow(op);
   }
-  try {
-    switch (op) {
-      case doADD: acc.Add(v); break;
-      case doMUL: acc.Mul(v); break;
-      case doDIV: acc.Division(v); break;
-      default: break;
-    }
-  } catch (const ENRDException&) {
-    throw;
-  } catch (const Exception&) {
-    Overflow(op);
-  }
+  ApplyOperator(acc, v, op);
   if (acc.IsNull()) return;
   if (acc.DataType() == bftSingle || acc.DataType() == bftDouble || acc.DataType() == bftExtended ||
       acc.DataType() == bftCurrency) {
