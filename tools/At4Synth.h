@@ -24,6 +24,8 @@
 #include "engine/components/NRDTable.h"
 #include "sources/DbValues.h"
 
+#include "tools/SynthWords.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -116,17 +118,8 @@ inline QString LayoutXml(bool declaration = true) {
 }
 
 inline Tree MakeTree(std::int64_t n, std::uint64_t seed = 1) {
-  static const char16_t* const kMale[] = {u"Иван", u"Пётр", u"Николай", u"Алексей", u"Фёдор", u"Михаил"};
-  static const char16_t* const kFemale[] = {u"Анна", u"Мария", u"Евдокия", u"Ольга", u"Татьяна", u"Вера"};
-  static const char16_t* const kPatrM[] = {u"Иванович", u"Петрович", u"Николаевич", u"Алексеевич"};
-  static const char16_t* const kPatrF[] = {u"Ивановна", u"Петровна", u"Николаевна", u"Алексеевна"};
-  static const char16_t* const kSur[] = {u"Северцев", u"Кузнецов", u"Орлов", u"Соколов", u"Лебедев", u"Ильин"};
-  static const char16_t* const kPlaces[] = {u"Тула", u"Калуга", u"Москва", u"Рязань", u"Берёзовка", u"Орёл"};
-  std::uint64_t s = seed * 0x9E3779B97F4A7C15ull + std::uint64_t(n);
-  auto rnd = [&s](std::uint64_t m) {
-    s = s * 6364136223846793005ull + 1442695040888963407ull;
-    return int((s >> 33) % m);
-  };
+  using namespace synthwords;
+  Random rnd(seed, n);
   Tree t;
   for (int i = 0; i < 12; ++i) {
     Place p;
@@ -652,21 +645,7 @@ inline QByteArray Gedcom(const Tree& t) {
   QString out = QStringLiteral("0 HEAD\n1 SOUR Synth\n1 CHAR UTF-8\n");
   std::map<QString, QString> placeName;
   for (const Place& p : t.places) placeName[p.id] = p.fullName;
-  const auto note = [](int level, const QString& tag, const QString& text) {
-    const QStringList lines = text.split(QStringLiteral("\r\n"));
-    QString s;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-      const QString& line = lines[i];
-      for (qsizetype at = 0; at == 0 || at < line.size(); at += 60) {
-        const QString piece = line.mid(at, 60);
-        if (i == 0 && at == 0)
-          s += QStringLiteral("%1 %2 %3\n").arg(level).arg(tag, piece);
-        else
-          s += QStringLiteral("%1 %2 %3\n").arg(level + 1).arg(at == 0 ? QStringLiteral("CONT") : QStringLiteral("CONC"), piece);
-      }
-    }
-    return s;
-  };
+  const auto note = synthwords::GedcomNote;
   const auto event = [&](const QString& tag, const Event& e) {
     QString s = QStringLiteral("1 %1\n").arg(tag);
     if (e.date && !e.date->gedcom.isEmpty()) s += QStringLiteral("2 DATE %1\n").arg(e.date->gedcom);

@@ -21,6 +21,8 @@
 
 #include <QDate>
 #include <QDateTime>
+#include "tools/SynthWords.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTimeZone>
@@ -92,17 +94,8 @@ inline const char* const kMonths[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN"
                                         "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 
 inline Tree MakeTree(std::int64_t n, std::uint64_t seed = 1) {
-  static const char16_t* const kMale[] = {u"Иван", u"Пётр", u"Николай", u"Алексей", u"Фёдор", u"Михаил"};
-  static const char16_t* const kFemale[] = {u"Анна", u"Мария", u"Евдокия", u"Ольга", u"Татьяна", u"Вера"};
-  static const char16_t* const kPatrM[] = {u"Иванович", u"Петрович", u"Николаевич", u"Алексеевич"};
-  static const char16_t* const kPatrF[] = {u"Ивановна", u"Петровна", u"Николаевна", u"Алексеевна"};
-  static const char16_t* const kSur[] = {u"Северцев", u"Кузнецов", u"Орлов", u"Соколов", u"Лебедев", u"Ильин"};
-  static const char16_t* const kPlaces[] = {u"Тула", u"Калуга", u"Москва", u"Рязань", u"Берёзовка", u"Орёл"};
-  std::uint64_t s = seed * 0x9E3779B97F4A7C15ull + std::uint64_t(n);
-  auto rnd = [&s](std::uint64_t m) {
-    s = s * 6364136223846793005ull + 1442695040888963407ull;
-    return int((s >> 33) % m);
-  };
+  using namespace synthwords;
+  Random rnd(seed, n);
   Tree t;
   for (int i = 0; i < 12; ++i) {
     Place p;
@@ -587,22 +580,7 @@ inline QByteArray Gedcom(const Tree& t) {
     }
     return d.julian ? QStringLiteral("@#DJULIAN@ ") + s : s;
   };
-  const auto note = [](int level, const QString& tag, const QString& text) {
-    // Lines of a note go on CONT lines; long lines are cut into CONC pieces of 60 characters.
-    const QStringList lines = text.split(QStringLiteral("\r\n"));
-    QString s;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-      const QString& line = lines[i];
-      for (qsizetype at = 0; at == 0 || at < line.size(); at += 60) {
-        const QString piece = line.mid(at, 60);
-        if (i == 0 && at == 0)
-          s += QStringLiteral("%1 %2 %3\n").arg(level).arg(tag, piece);
-        else
-          s += QStringLiteral("%1 %2 %3\n").arg(level + 1).arg(at == 0 ? QStringLiteral("CONT") : QStringLiteral("CONC"), piece);
-      }
-    }
-    return s;
-  };
+  const auto note = synthwords::GedcomNote;
   const auto event = [&](const QString& tag, const Event& e) {
     QString s = QStringLiteral("1 %1\n").arg(tag);
     if (e.date) s += QStringLiteral("2 DATE %1\n").arg(dateText(*e.date));
