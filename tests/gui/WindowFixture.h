@@ -13,6 +13,7 @@
 #include <QSize>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +45,19 @@ inline std::int64_t DeepestPerson() {
     }
   }
   return best;
+}
+
+// Opens the file in the window and presses Stop the second time the read lets events run once
+// persons are being read (events also run while the tables are read, where a stop leaves no person).
+inline void OpenPressingStopWhilePersonsAreRead(TForm1& f, const QString& path) {
+  int ticks = 0;
+  QTimer press;
+  QObject::connect(&press, &QTimer::timeout, [&] {
+    if (f.model().PersonCount() > 0 && ++ticks == 2 && f.ToolButton4->isEnabled()) f.ToolButton4->click();
+  });
+  press.start(0);
+  f.OpenDataFiles(path);
+  press.stop();
 }
 
 class WindowFixture : public ::testing::Test {
