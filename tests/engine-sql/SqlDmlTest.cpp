@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -90,6 +91,27 @@ TEST_F(SqlDml, UpdateScripts) {
                {"UPDATE p SET (age, note) = (SELECT v, 'r' FROM k WHERE id = 2) WHERE id = 1", "rows 1"}}),
        "p",
        {"1|7|r", "2|9|", "3|30|c", "4|9|d", "5|50|", "6|60|f", "7|70|g", "8|80|", "9|90|i", "10|100|j"}},
+      // The subquery reads the row being changed: through the table's name, through its
+      // pseudonym, in the row form, and beside a plain column of the row.
+      {"correlated subqueries",
+       People({{"CREATE TABLE k (id INTEGER, v INTEGER)", "rows 0"},
+               {"INSERT INTO k VALUES (2, 7), (2, 8), (4, 9), (11, 1)", "rows 4"},
+               {"UPDATE p SET age = (SELECT MAX(v) FROM k WHERE k.id = p.id) WHERE id < 5", "rows 4"},
+               {"UPDATE p x SET note = (SELECT COUNT(*) FROM k WHERE k.id = x.id) || x.note WHERE id IN (3, 4)", "rows 2"},
+               {"UPDATE p SET (age, note) = (SELECT MIN(v), 'm' FROM k WHERE k.id = p.id - 4) WHERE id >= 6 AND id <= 8",
+                "rows 3"},
+               {"UPDATE p SET age = age + (SELECT COUNT(*) FROM k WHERE v > p.id - 3) WHERE id = 9", "rows 1"}}),
+       "p",
+       {"1||a", "2|8|", "3||0c", "4|9|1d", "5|50|", "6|7|m", "7||m", "8|9|m", "9|93|i", "10|100|j"}},
+      // A subquery over the table being changed reads it as it was before the statement: both
+      // rows of a group get the group's old sum, not a sum that includes the first row's new value.
+      {"subquery over the changed table",
+       {{"CREATE TABLE s (g INTEGER, a INTEGER)", "rows 0"},
+        {"INSERT INTO s VALUES (1, 1), (1, 2), (2, 5), (2, 7), (3, NULL)", "rows 5"},
+        {"UPDATE s SET a = (SELECT SUM(a) FROM s s2 WHERE s2.g = s.g)", "rows 5"},
+        {"UPDATE s SET a = a + 1 WHERE a = (SELECT MAX(a) FROM s t WHERE t.g = s.g) AND g = 2", "rows 2"}},
+       "s",
+       {"1|3", "1|3", "2|13", "2|13", "3|"}},
       {"MEMORY table",
        {{"CREATE TABLE MEMORY m (a INTEGER)", "rows 0"},
         {"INSERT INTO MEMORY m VALUES (1), (2), (3)", "rows 3"},
@@ -135,6 +157,16 @@ TEST_F(SqlDml, DeleteScripts) {
                {"DELETE FROM p x WHERE x.id IN (SELECT id FROM k)", "rows 2"}}),
        "p",
        {"3|30|c", "4|40|d", "6|60|f", "7|70|g", "10|100|j"}},
+      // The WHERE's subquery reads the row tested, and a subquery over the table itself sees every
+      // row as before the statement (rows deleted earlier still count).
+      {"correlated subqueries",
+       People({{"CREATE TABLE k (id INTEGER, v INTEGER)", "rows 0"},
+               {"INSERT INTO k VALUES (2, 7), (4, 9), (5, 50), (11, 1)", "rows 4"},
+               {"DELETE FROM p WHERE EXISTS (SELECT 1 FROM k WHERE k.id = p.id AND k.v < p.age)", "rows 2"},
+               {"DELETE FROM p x WHERE age > 30 AND NOT EXISTS (SELECT * FROM k WHERE k.id = x.id) AND id < 8", "rows 2"},
+               {"DELETE FROM p WHERE (SELECT COUNT(*) FROM p q WHERE q.id < p.id) < 3", "rows 3"}}),
+       "p",
+       {"8|80|", "9|90|i", "10|100|j"}},
       {"grammar and refusals",
        People({{"DELETE p WHERE id = 1", "E30184"},
                {"DELETE FROM p WHERE id = 1 age = 10", "E20260"},
@@ -264,6 +296,45 @@ TEST_F(SqlDml, ParametersInSetAndWhere) {
   q.ExecSQL();
   EXPECT_EQ(q.RowsAffected(), 2);
   EXPECT_EQ(Rows("p").size(), 8u);
+}
+
+// A prepared INSERT keeps its table open from one run to the next: the rows of every run are
+// there, other statements on the table see them and change them between runs, a close of the
+// database in between is survived, and the table is let go (and can be dropped) when the query is
+// unprepared.
+TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
+  RunCase({"setup", {{"CREATE TABLE t (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))", "rows 0"}}, "", {}});
+  TNRDQuery q(nullptr);
+  q.SetDatabaseName("Family");
+  q.SetSQL("INSERT INTO t VALUES (:a, :b)");
+  q.Prepare();
+  auto run = [&](int a, const std::string& b) {
+    q.ParamByName("a").Value = IntValue(a);
+    q.ParamByName("b").Value = TextValue(b);
+    try {
+      q.ExecSQL();
+      return "rows " + std::to_string(q.RowsAffected());
+    } catch (const std::exception& e) {
+      return CodeOf(e);
+    }
+  };
+  EXPECT_EQ(run(1, "x"), "rows 1");
+  EXPECT_EQ(run(2, "y"), "rows 1");
+  EXPECT_EQ(Exec("UPDATE t SET b = 'z' WHERE a = 1"), "rows 1");
+  EXPECT_EQ(run(1, "dup"), "E30319");  // the key of a row another statement left there
+  EXPECT_EQ(run(3, "w"), "rows 1");
+  EXPECT_EQ(Exec("DELETE FROM t WHERE a = 2"), "rows 1");
+  db_->Close();
+  db_->Open();
+  EXPECT_EQ(run(4, "v"), "rows 1");
+  std::vector<std::string> rows = Rows("t");
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"1|z", "3|w", "4|v"}));
+  // Like an open table component, the prepared statement holds its table in use.
+  EXPECT_EQ(Exec("DROP TABLE t"), "E30250");
+  EXPECT_EQ(run(5, "u"), "rows 1");
+  q.UnPrepare();
+  EXPECT_EQ(Exec("DROP TABLE t"), "rows 0");
 }
 
 // An equality on a key is answered through the index: the condition is tested on the rows the
