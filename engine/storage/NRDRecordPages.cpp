@@ -248,7 +248,8 @@ bool TNRDDiskRecordManager::AddRecord(std::int32_t sessionID, void* recordBuffer
   try {
     std::int32_t pageNo = -1;
     TNRDPage* raw = nullptr;
-    if (FRecordPageIndex->FindPageForNewRecord(sessionID, pageNo)) {
+    TNRDKeyPath position;  // the page's entry in the record page index, when it is listed there
+    if (FRecordPageIndex->FindPageForNewRecord(sessionID, pageNo, &position)) {
       raw = LPageManager->GetPage(sessionID, pageNo, ptTableRecord, true);
     } else {
       raw = LPageManager->AddPage(sessionID, ptTableRecord);
@@ -259,7 +260,11 @@ bool TNRDDiskRecordManager::AddRecord(std::int32_t sessionID, void* recordBuffer
     LFieldManager->MemRecordBufferToDiskRecordBuffer(recordBuffer, FTempDiskRecordBuffer);
     TNRDSmallRecordPage rp(page.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
     rp.AddRecord(FTempDiskRecordBuffer, recordID);
-    FRecordPageIndex->AddRecord(sessionID, recordID.PageNo, 1);
+    if (position.Count > 0 && recordID.PageNo == pageNo) {
+      FRecordPageIndex->AddToPageAt(sessionID, 1, pageNo, position);
+    } else {
+      FRecordPageIndex->AddRecord(sessionID, recordID.PageNo, 1);
+    }
     ++FRecordCount;
     ++FTableState;
     return true;
