@@ -186,7 +186,9 @@ void TNRDDiskDatabaseData::Commit(std::int32_t sessionID, bool doFlushBuffers) {
   if (FMultiUser && FTableLockManager && !FTableLockManager->AddRWLocksBeforeCommit(sessionID))
     throw ENRDException(20233, "Cannot commit changes. Locks of modified tables failed");
   TNRDDatabaseData::Commit(sessionID, false);
-  if (doFlushBuffers && FDiskPageManager) FDiskPageManager->DatabaseFile().FlushFileBuffers();
+  // A synchronous file was synced by the commit's change set itself.
+  if (doFlushBuffers && FDiskPageManager && !FDiskPageManager->DatabaseFile().Synchronous())
+    FDiskPageManager->DatabaseFile().FlushFileBuffers();
   if (FMultiUser && FTableLockManager) FTableLockManager->ClearTransactionLocks(sessionID);
 }
 

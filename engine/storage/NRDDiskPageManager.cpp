@@ -569,13 +569,16 @@ std::int32_t TNRDDiskPageManager::TakeReservedPage(std::int32_t sessionID) {
     constexpr std::int32_t kMinRunLimit = 64;
     const std::int32_t limit = std::max(kMinRunLimit, FDatabaseFreeSpaceManager->TotalPageCount());
     const std::int32_t count = std::clamp(reserve.Run, 1, limit);
-    std::vector<std::int32_t> pages = FDatabaseFreeSpaceManager->GetPages(count);
+    // A transaction's first run is a guess from the one before: it never grows the file for more
+    // than its first page.
+    std::vector<std::int32_t> pages = FDatabaseFreeSpaceManager->GetPages(count, reserve.Taken == 0 ? 1 : count);
     if (pages.empty()) throw ENRDException(20064, "Invalid page number");
     std::sort(pages.begin(), pages.end());  // handed out in file order
     reserve.Pages = std::move(pages);
     reserve.Next = 0;
     reserve.Run = count > limit / 2 ? limit : count * 2;
   }
+  ++reserve.Taken;
   return reserve.Pages[reserve.Next++];
 }
 
@@ -592,7 +595,19 @@ void TNRDDiskPageManager::ReturnReserve(std::int32_t sessionID) {
       std::vector<std::int32_t>(reserve.Pages.begin() + static_cast<std::ptrdiff_t>(reserve.Next), reserve.Pages.end()));
 }
 
-void TNRDDiskPageManager::ForgetReserve(std::int32_t sessionID) { FReserves.erase(sessionID); }
+void TNRDDiskPageManager::ForgetReserve(std::int32_t sessionID) {
+  auto it = FReserves.find(sessionID);
+  if (it == FReserves.end()) return;
+  // The session's next transaction starts with a run of twice the pages this one took (at most
+  // 64), so that a steady stream of small transactions takes its pages in one change set each
+  // rather than in runs of 1, 2, 4 ...; one that took none keeps the start it had.
+  constexpr std::int32_t kCarriedRunLimit = 64;
+  const TPageReserve& ended = it->second;
+  const std::int32_t start =
+      ended.Taken > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(2 * ended.Taken, kCarriedRunLimit)) : ended.Start;
+  it->second = TPageReserve{};
+  it->second.Run = it->second.Start = start;
+}
 
 namespace {
 constexpr std::int64_t kReserveSlots = 4096;

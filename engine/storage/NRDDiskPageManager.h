@@ -23,7 +23,8 @@
 //
 // New pages: a session takes page numbers from a reserve of its own, which the free space manager
 // fills with a run of pages in one change set; the run doubles each time the reserve runs dry in
-// the same transaction (from 1 up to the size of the file, at least 64), so a bulk insert pays
+// the same transaction (from 1, or from twice what the session's previous transaction took, at
+// most 64, up to the size of the file, at least 64), so a bulk insert pays
 // the journal and its syncs about log2(pages) times instead of once per page. The unused rest of
 // the reserve is freed inside the session's commit or rollback change set; a commit that leaves a
 // growth step or more free at the end of the file cuts that end off. The reserved pages are
@@ -278,7 +279,9 @@ class TNRDDiskPageManager : public TNRDPageManager {
   struct TPageReserve {
     std::vector<std::int32_t> Pages;
     std::size_t Next = 0;  // Pages[Next..] are still to hand out
-    std::int32_t Run = 1;  // the size of the next run
+    std::int32_t Run = 1;    // the size of the next run
+    std::int32_t Start = 1;  // the size of the transaction's first run
+    std::int64_t Taken = 0;  // pages handed out in the transaction
   };
   std::map<std::int32_t, TPageReserve> FReserves;  // by session
 

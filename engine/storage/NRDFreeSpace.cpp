@@ -116,9 +116,10 @@ std::int32_t TNRDDatabaseFreeSpaceManager::GetPage(std::int32_t) {
   return result;
 }
 
-std::vector<std::int32_t> TNRDDatabaseFreeSpaceManager::GetPages(std::int32_t count) {
+std::vector<std::int32_t> TNRDDatabaseFreeSpaceManager::GetPages(std::int32_t count, std::int32_t growFor) {
   std::vector<std::int32_t> result;
   if (count < 1) return result;
+  if (growFor < 0) growFor = count;
   LPageManager->RunChangeSet(20231, [&] {
     result.clear();  // a retried body starts over
     LoadHeaderState();
@@ -126,7 +127,10 @@ std::vector<std::int32_t> TNRDDatabaseFreeSpaceManager::GetPages(std::int32_t co
     try {
       for (std::int32_t i = 0; i < count; ++i) {
         std::int32_t pageNo = FindFreePage(pages);
-        if (pageNo == -1) pageNo = AllocateNewPages(pages);
+        if (pageNo == -1) {
+          if (i >= growFor) break;
+          pageNo = AllocateNewPages(pages);
+        }
         FLastUsedPageNo = std::max(FLastUsedPageNo, pageNo);
         result.push_back(pageNo);
       }

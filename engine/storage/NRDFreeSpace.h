@@ -40,9 +40,10 @@ class TNRDDatabaseFreeSpaceManager {
 
   // A newly allocated page number (the argument is not used). 20231 when the header is locked.
   std::int32_t GetPage(std::int32_t desiredStartPageNo);
-  // `count` newly allocated page numbers, taken in one change set (a run for a session's reserve).
-  // 20231 when the header is locked.
-  std::vector<std::int32_t> GetPages(std::int32_t count);
+  // `count` newly allocated page numbers, taken in one change set (a run for a session's reserve);
+  // the file grows for the first `growFor` of them only (all when negative), the rest are taken
+  // while free pages last. 20231 when the header is locked.
+  std::vector<std::int32_t> GetPages(std::int32_t count, std::int32_t growFor = -1);
   // 20232 when the header is locked; 30427 for a page that is already free.
   void FreePage(std::int32_t pageNo);
   // Frees every page of the list in one change set (an unused reserve), without shrinking the
