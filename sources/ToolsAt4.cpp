@@ -32,6 +32,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <unordered_map>
@@ -612,6 +613,18 @@ class TAt4Tools {
 
   bool SexPassesAt4(const QString& sex) const { return SexPasses(sex, o_.RadioGroup13); }
 
+  // A change function that works each distinct text once (names repeat across a tree).
+  static std::function<QString(const QString&)> Memo(std::function<QString(const QString&)> change) {
+    auto cache = std::make_shared<QHash<QString, QString>>();
+    return [change = std::move(change), cache](const QString& v) {
+      auto it = cache->constFind(v);
+      if (it != cache->constEnd()) return *it;
+      const QString r = change(v);
+      cache->insert(v, r);
+      return r;
+    };
+  }
+
   // Tools 1 to 3 on one person: the full name with the changed codes, then each code's value.
   void NamesOfPerson(const std::string& id, TPersonRow& p, const QStringList& codes,
                      const std::function<QString(const QString&)>& change) {
@@ -679,14 +692,14 @@ class TAt4Tools {
     else codes = {QStringLiteral("P_8"), QStringLiteral("P_9")};
     LoadForNames(codes);
     const Qt::CaseSensitivity cs = o_.N5 ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const auto change = [&](const QString& v) {
+    const auto change = Memo([&](const QString& v) {
       QString out = v;
       for (const QString& o : olds) {
         const bool match = o_.N4 ? QString::compare(o, out, cs) == 0 : out.contains(o, cs);
         if (match) out = ReplaceWords(out, o, newValue, o_.N4, o_.N5);
       }
       return out;
-    };
+    });
     ForPersons([this](std::size_t i) { return SexPassesAt4(ctx_.model.aIndi[i].SEX); },
                [&](const std::string& id, TPersonRow& p) { NamesOfPerson(id, p, codes, change); });
     CountLines();
@@ -700,7 +713,7 @@ class TAt4Tools {
     chosen.insert(ctx_.current);
     if (o_.RadioGroup8 == 1)
       for (std::int64_t a : ctx_.ancestors) chosen.insert(a);
-    const auto change = [this](const QString& v) { return ConvertCase(v, o_.ComboBox11); };
+    const auto change = Memo([this](const QString& v) { return ConvertCase(v, o_.ComboBox11); });
     ForPersons(
         [&](std::size_t i) {
           return (all || chosen.contains(std::int64_t(i))) && SexPassesAt4(ctx_.model.aIndi[i].SEX);
@@ -711,7 +724,7 @@ class TAt4Tools {
 
   void Translit() {
     const int variant = o_.ComboBox10 + 1;
-    const auto change = [&](const QString& v) { return TransliterateKeep(ctx_.translit, v, variant); };
+    const auto change = Memo([this, variant](const QString& v) { return TransliterateKeep(ctx_.translit, v, variant); });
     const QStringList codes = {QStringLiteral("P_8"), QStringLiteral("P_9"), QStringLiteral("P_10"),
                                QStringLiteral("P_11")};
     QStringList load = codes;
