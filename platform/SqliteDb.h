@@ -104,6 +104,8 @@ class TSqliteConnection {
   // How many times the progress point was reached since Open: a measure of the work SQLite did
   // (about kProgressSteps virtual-machine steps each), for tests that count work instead of timing it.
   std::uint64_t ProgressTicks() const { return ticks_; }
+  // Adds the progress points of other connections that worked for this one (reading its file beside it).
+  void CountWork(std::uint64_t ticks) { ticks_ += ticks; }
 
   // What a schema name is: a table, a view, a virtual table, another object (index, trigger) or none.
   enum class ObjectKind { None, Table, View, Virtual, Other };
@@ -283,6 +285,13 @@ class TSqliteTable {
   std::string FieldNames;  // with Prefetch: the columns kept in memory besides the keys (";"-separated)
 
   void Open();
+  // Open in two steps, so that the rows may be read through another connection to the same file (on
+  // another thread): Prepare does everything Open does but read the kept rows; while NeedsFill, Fill
+  // reads them through from, and until then the table finds no row. Fill touches nothing of the table's
+  // own connection, and nothing else may use the table while it runs.
+  void Prepare();
+  bool NeedsFill() const { return active_ && !fillSql_.empty(); }
+  void Fill(TSqliteConnection& from);
   void Close() noexcept;
   bool Active() const { return active_; }
   // True when full-key lookups run as SQL over the file's index, false when the in-memory hash serves
@@ -310,6 +319,10 @@ class TSqliteTable {
   TSqliteValue KeptValue(std::size_t r, int i) const { return rows_.Value(r, colMap_[std::size_t(i)]); }
   // The value of column i of kept row r when it is an INTEGER or a whole REAL. REQUIRES: as KeptValue.
   bool KeptWhole(std::size_t r, int i, std::int64_t& out) const { return rows_.WholeNumber(r, colMap_[std::size_t(i)], out); }
+  // The kept row FindKey would make current for every key value, -1 when none; the current row stays.
+  // Changes nothing, so threads may look up at once while no one edits or reopens the table. Raises
+  // ESqliteError unless the rows are kept (KeptRows) and keys holds one value per key column.
+  std::ptrdiff_t FindKeptRow(std::initializer_list<std::int64_t> keys) const;
 
   // Sets one column of the current row (keyed by the row id) and returns true when a row changed.
   // REQUIRES: HasRow() and a read-write connection; the table must have row ids.
@@ -317,6 +330,7 @@ class TSqliteTable {
 
  private:
   std::uint64_t HashKey(const std::int64_t* keys) const;
+  std::ptrdiff_t FindKept(const std::int64_t* keys) const;
   void BuildHash();
   TSqliteConnection& conn_;
   bool active_ = false;
@@ -334,6 +348,7 @@ class TSqliteTable {
   // table column's place there (-1: read by row id on demand through byRowid_).
   TSqliteRowSet rows_;
   std::vector<int> colMap_;
+  std::string fillSql_;  // the statement that reads the kept rows, until Fill has run
   // Open addressing: the key hash's upper 32 bits and row index + 1 (0 = empty slot), so a probe that
   // meets another key rarely touches the row.
   std::vector<std::uint64_t> slots_;

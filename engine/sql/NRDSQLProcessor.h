@@ -51,12 +51,16 @@ class TNRDSQLProcessor : public TNRDQueryProcessor {
   std::unique_ptr<TNRDLexer> FLex;
   std::string FSqlText;
   TNRDSQLParams FSQLParams;
+  // Tables the statements keep open from one run to the next; closed after the statements.
+  TNRDSQLOpenTables FOpenTables;
   // At most one statement: the one being run (or the last one run).
   std::vector<std::unique_ptr<TNRDSQLCommand>> Queries;
 
  private:
   // Builds the statement of the lexer's next command; false when none is left.
   bool ParseNextCommand();
+  // True when the last run was one statement that ran through and may run again as parsed.
+  bool FRunAgain = false;
   TNRDCursor* Run();
 };
 
