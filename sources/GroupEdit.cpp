@@ -33,6 +33,7 @@ constexpr TTextDefault kTexts[] = {
     {"NoBackupSkip", u"Файл не записан"},
     {"NoTransliteration", u"В файле языка нет таблицы транслитерации"},
     {"NoToolsForFile", u"Для файла \"%s\" групповой правки нет"},
+    {"TextTooLong", u"текст длиннее поля %s, оставлен прежним"},
 };
 
 }  // namespace
@@ -87,6 +88,7 @@ TToolResult RunGroupEdit(TToolContext& ctx, const TToolOptions& o) {
   if (o.ComboBox4 < gtTechField || o.ComboBox4 > gtTranslit) throw EGroupEdit(QStringLiteral("unknown tool"));
   switch (FamilyTreeType(ctx.file)) {
     case TFamilyTreeType::Gedcom: return Tools_GED(ctx, o);
+    case TFamilyTreeType::At4: return Tools_At4(ctx, o);
     case TFamilyTreeType::At5: return Tools_At5(ctx, o);
     default: break;
   }

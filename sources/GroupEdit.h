@@ -11,6 +11,9 @@
 //     answer (a null callback) means no write. A failure at any point leaves the original as it was.
 //   - ".at5": every change runs inside one SQLite transaction; any exception rolls it back before it
 //     leaves RunGroupEdit.
+//   - ".at4": the file is opened writable through the engine and every change runs inside one engine
+//     transaction (its journal makes a killed writer's changes go back); any exception rolls it back
+//     before it leaves RunGroupEdit.
 //   - A dry run opens nothing for writing and leaves every file byte-identical.
 // Errors: EGroupEdit (a message for the user) for a file that cannot be read or written or a tool that
 // cannot run; platform::ESqliteError from the database. The model's TECH marks are the only model change
@@ -96,7 +99,7 @@ struct TToolResult {
   int changes = 0;       // changes made (write run) or that would be made (dry run)
 };
 
-// Runs the tool of o.ComboBox4 on ctx.file by its type (GEDCOM or ".at5"). Throws EGroupEdit for a file
+// Runs the tool of o.ComboBox4 on ctx.file by its type (GEDCOM, ".at4" or ".at5"). Throws EGroupEdit for a file
 // type without tools, a tool that cannot run (transliteration without a table), or a file that cannot
 // be read or written.
 TToolResult RunGroupEdit(TToolContext& ctx, const TToolOptions& o);

@@ -1,4 +1,4 @@
-// trevolan-edit: runs one group edit tool headless on a GEDCOM or ".at5" file and prints the protocol the
+// trevolan-edit: runs one group edit tool headless on a GEDCOM, ".at4" or ".at5" file and prints the protocol the
 // tools page would show (UTF-8, one line each). Without --write it is the dry run, which changes nothing.
 //
 //   trevolan-edit TOOL FILE [--write] [--set NAME=VALUE]... [--person ID] [--chain ID;ID...] [--lang FILE]
@@ -7,7 +7,8 @@
 // gives a control of the page by its component name (ComboBox5, Edit24, RadioGroup14, CheckBox55,
 // CheckBox56, PageControl4, Edit13, Edit14, Edit15, Edit16, Edit9, Edit10, N4, N5, N7, N8, N9,
 // RadioGroup8, ComboBox11, ComboBox10, CheckListBox2 (the checked items, e.g. "0,1"), RadioGroup13).
-// --person: the current person (identifier as written in the file, e.g. @I12@; else the first person);
+// --person: the current person (identifier as written in the file, e.g. @I12@ or a database id; else the
+// first person);
 // --chain: the persons of the kinship path for RadioGroup14=7; --lang: the language file whose
 // transliteration table the transliteration uses. Texts are the program's Russian defaults.
 // A write run that finds every backup name taken writes nothing (there is nobody to ask) and fails.
@@ -87,7 +88,7 @@ void Set(TToolOptions& o, const QString& name, const QString& v) {
 
 std::int64_t FindPerson(const Model& m, const QString& id) {
   for (std::size_t i = 1; i < m.aIndi.size(); ++i)
-    if (m.aIndi[i].INDI == id) return std::int64_t(i);
+    if (m.aIndi[i].INDI == id || (!m.aIndi[i]._UID.isEmpty() && m.aIndi[i]._UID == id)) return std::int64_t(i);
   throw UsageError{QStringLiteral("no person with identifier %1").arg(id)};
 }
 

@@ -684,13 +684,14 @@ void Survey(const Source& src, bool utf8, Chunk& c) {
   }
 }
 
-// Runs task(k) for k in [0, n): on the calling thread when n is 1, else on n threads while the calling
-// thread calls tick() about every 20 ms (the window's progress and event processing stay on it).
-// Rethrows the first failure of a task once every task has ended.
+// Runs task(k) for k in [0, n) on n threads while the calling thread calls tick() about every 20 ms (the
+// window's progress, its events and its Stop stay on it); without a tick a single task runs on the calling
+// thread. Rethrows the first failure of a task once every task has ended.
 template <typename Task>
 void RunTasks(int n, const Task& task, const std::function<void()>& tick = {}) {
-  if (n <= 1) {
-    if (n == 1) task(0);
+  if (n <= 0) return;
+  if (n == 1 && !tick) {
+    task(0);
     return;
   }
   std::mutex mu;
@@ -756,6 +757,8 @@ struct Shared {
   const IdIndex& famIndex;
   std::vector<TINDI>& persons;
   std::vector<TFAM>& families;
+  // Set by the calling thread when the user stops the read; each part then ends at its next poll.
+  const std::atomic<bool>& stop;
 };
 
 // Display names: surnames, first name and patronymic, the display name; runs on each person once its
@@ -779,6 +782,8 @@ class ChunkParser {
     qsizetype given = c_.from + 1;
     while (cur.NextText(s, n)) {
       if (++lines % 128 == 0) {
+        // A stopped read is thrown away whole, so the record in hand is simply left.
+        if (sh_.stop.load(std::memory_order_relaxed)) return;
         c_.done.store(lines, std::memory_order_relaxed);
         // The lines before the current one are read (each was decoded into a buffer of its own).
         if (sh_.src.release && cur.Position() - given >= kGiveBackStep) {
@@ -1222,6 +1227,7 @@ class Reader {
       total += c.lines;
     }
     Progress(0, std::max<std::int64_t>(0, total - 1));
+    if (Stopped()) return;
 
     // The arrays are sized once and the identifiers indexed before a record is read, so the record pass
     // links persons and families as it reads them. The index keys are views of the surveyed identifier
@@ -1241,16 +1247,21 @@ class Reader {
     });
     const TDATES emptyDate = GDate_RDates(QString(), ctx_);
     const Shared sh{src, utf8, m_.GedHead.SOUR == u"Kestrelin", m_.GedHead.SOUR == u"GenoPro", tmpl_, ctx_,
-                    emptyDate, indiIndex, famIndex, m_.aIndi, m_.aFam};
+                    emptyDate, indiIndex, famIndex, m_.aIndi, m_.aFam, stop_};
+    // The parts run on threads of their own even when there is one, so that this thread keeps the gauge,
+    // the window's events and its Stop live through the whole pass.
     RunTasks(
         parts, [&](int k) { ChunkParser(sh, chunks[std::size_t(k)]).Run(); },
         [&] {
+          if (stop_.load(std::memory_order_relaxed)) return;
           std::int64_t done = headerLines;
           for (const Chunk& c : chunks) done += c.done.load(std::memory_order_relaxed);
           // Position 0 stays the mark of a pass's start.
           if (done > 0) Progress(std::min(done, total - 1), total - 1);
         });
+    if (Stopped()) return;
     Progress(std::max<std::int64_t>(0, total - 1), std::max<std::int64_t>(0, total - 1));
+    if (Stopped()) return;
 
     bool associations = false;
     for (Chunk& c : chunks) {
@@ -1265,6 +1276,7 @@ class Reader {
     const auto n = std::int64_t(m_.aIndi.size());
     const auto m = std::int64_t(m_.aFam.size());
     Progress(0, n - 1);
+    if (Stopped()) return;
     if (utf8) ForRanges(Threads(), 1, std::int64_t(m_.aNote.size()), [&](std::int64_t b, std::int64_t e) {
       for (std::int64_t k = b; k < e; ++k) m_.aNote[std::size_t(k)].TEXT = DecodeUtf8Again(m_.aNote[std::size_t(k)].TEXT);
     });
@@ -1272,19 +1284,34 @@ class Reader {
     ResolveNotes();
     if (associations) AddAssociationBackLinks();
     Progress(n - 1, n - 1);
+    if (Stopped()) return;
     Progress(0, m - 1);
     ResolveMarriages();
     Progress(m - 1, m - 1);
+    if (Stopped()) return;
     // Names were built with each person's record; element 0 gets them here.
     Progress(0, n - 1);
     StringPool pool;
     BuildNames(m_.aIndi[0], sh, pool);
     Progress(n - 1, n - 1);
+    // A stop at the very last call comes too late to save any work: the read is complete.
+    m_.AbortFlag = false;
   }
 
  private:
+  // Progress goes to the caller, whose window may set the model's AbortFlag meanwhile (Stop, Esc).
   void Progress(std::int64_t pos, std::int64_t max) {
     if (progress_) progress_(pos, max);
+    if (m_.AbortFlag) stop_.store(true, std::memory_order_relaxed);
+  }
+
+  // Whether the user stopped the read; a stopped read leaves the model empty, as a new one (no part of a
+  // file whose records were read on several threads at once makes a consistent tree), with AbortFlag set.
+  bool Stopped() {
+    if (!stop_.load(std::memory_order_relaxed)) return false;
+    m_.Reset();
+    m_.AbortFlag = true;
+    return true;
   }
 
   int Threads() const {
@@ -1450,6 +1477,7 @@ class Reader {
   TDateContext ctx_;
   std::vector<qsizetype> cuts_;
   std::vector<HyperRefs> hyperRefs_;
+  std::atomic<bool> stop_{false};
 };
 
 }  // namespace

@@ -6,10 +6,14 @@
 // The reader is tolerant: unknown tags and malformed lines are skipped; it never ends a load because of
 // the content of a line. It throws EGedcomRead only when the file cannot be read at all; the model is
 // then left in an unspecified but valid state and the caller resets it.
-// It does not poll AbortFlag. Threads: the record pass of a large file runs on worker threads (parts that
-// begin at level-0 lines); the caller's thread waits for them and makes every progress call, so the
-// window's gauge and events stay on it. The model is the same for any number of threads. The reader
-// touches no shared state but the model it is given, so two reads into two models may run at once.
+// Stopping: when a progress call has set the model's AbortFlag (the window's Stop or Esc), the read ends
+// soon after (the worker threads look at it every 128 lines) and leaves the model empty, as a new model,
+// with AbortFlag still set; a file whose records were read on several threads at once gives no
+// consistent part of a tree. Threads: the record pass runs on worker threads (parts that begin at
+// level-0 lines, one part for a small file); the caller's thread waits for them and makes every progress
+// call, so the window's gauge, events and Stop stay on it. The model is the same for any number of
+// threads. The reader touches no shared state but the model it is given, so two reads into two models
+// may run at once.
 #pragma once
 
 #include "app/core/Model.h"

@@ -23,22 +23,23 @@ struct FieldSpec {
   bool shown;
 };
 
-// The fields of CDS_Marriage in order. Places are wide text: a place name may hold any character.
+// The fields of CDS_Marriage in order. Date columns are wide enough for a full date and the longest of
+// the translated captions ("Народження"). Places are wide text: a place name may hold any character.
 const FieldSpec kFields[] = {
     {"Main", 5, "#", 30, true},
     {"M_Fam", 30, nullptr, 90, true},
     {"M_Im", 30, "Имя", 80, true},
     {"M_Ot", 30, nullptr, 90, true},
-    {"M_DR", 20, "Рождение", 75, true},
-    {"M_DS", 20, "Смерть", 75, true},
+    {"M_DR", 20, "Рождение", 100, true},
+    {"M_DS", 20, "Смерть", 100, true},
     {"R_DR", 500, "Даты рождения детей", 160, true},
-    {"DM", 23, "Дата брака", 75, true},
-    {"DM_CALC", 9, "Дата бр.расч.", 75, true},
+    {"DM", 23, "Дата брака", 100, true},
+    {"DM_CALC", 9, "Дата бр.расч.", 100, true},
     {"F_Fam", 30, "Фамилия", 90, true},
     {"F_Im", 30, "Имя", 80, true},
     {"F_Ot", 30, "Отчество", 90, true},
-    {"F_DR", 20, "Рождение", 75, true},
-    {"F_DS", 20, "Смерть", 75, true},
+    {"F_DR", 20, "Рождение", 100, true},
+    {"F_DS", 20, "Смерть", 100, true},
     {"F_fio_O", 50, "ФИО отца невесты", 150, true},
     {"Prim_Marr", 500, "Примечание к браку", 160, true},
     {"Prim", 20, "Другие примечания", 100, true},

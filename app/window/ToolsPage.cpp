@@ -352,12 +352,13 @@ TToolOptions TToolsPage::Options() const {
 void TToolsPage::Button1Click(QObject* sender) {
   const QString file = host().FileName();
   const TFamilyTreeType type = FamilyTreeType(file);
-  if (type != TFamilyTreeType::Gedcom && type != TFamilyTreeType::At5) return;
+  if (type != TFamilyTreeType::Gedcom && type != TFamilyTreeType::At4 && type != TFamilyTreeType::At5) return;
   const bool write = sender == Button5;
   if (write && type != TFamilyTreeType::Gedcom) {
+    // The database gets no backup: the user says yes first. The texts speak of "at4".
     QString question = host().Lang(QStringLiteral("WarningStatic"), QString()) + QStringLiteral("\r\n\r\n") +
                        host().Lang(QStringLiteral("WarningWrite"), QString());
-    question.replace(QStringLiteral("at4"), QStringLiteral("at5"));
+    if (type == TFamilyTreeType::At5) question.replace(QStringLiteral("at4"), QStringLiteral("at5"));
     if (!host().Confirm(question)) return;
   }
   const std::int64_t current = host().CurrentPerson();

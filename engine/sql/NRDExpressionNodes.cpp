@@ -328,18 +328,44 @@ TNRDExprNodePtr TNRDExprNodeField::Clone() const {
   return CloneInto(std::move(c));
 }
 
-void TNRDExprNodeField::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
-  std::int32_t no = ao != nullptr ? ao->FindFieldForExpression(FTableName, FFieldName) : -1;
-  TNRDFieldAccess* bound = ao;
-  FGetFromParent = false;
-  if (no < 0 && parentAO != nullptr) {
-    no = parentAO->FindFieldForExpression(FTableName, FFieldName);
-    bound = parentAO;
-    FGetFromParent = true;
+namespace {
+
+bool gQualifierByAliasOnly = false;
+
+// The column a reference binds to: by alias on its own operator, then on the enclosing one; then,
+// unless only aliases count, by table name in the same order. -1 when none answers.
+std::int32_t FindForBinding(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO, const std::string& tableName,
+                            const std::string& fieldName, TNRDFieldAccess*& bound) {
+  for (const bool byAlias : {true, false}) {
+    if (!byAlias && (tableName.empty() || gQualifierByAliasOnly)) break;
+    for (TNRDFieldAccess* a : {ao, parentAO}) {
+      if (a == nullptr) continue;
+      const std::int32_t no =
+          byAlias ? a->FindFieldByAlias(tableName, fieldName) : a->FindFieldForExpression(tableName, fieldName);
+      if (no >= 0) {
+        bound = a;
+        return no;
+      }
+    }
   }
+  return -1;
+}
+
+}  // namespace
+
+TNRDQualifierByAliasOnly::TNRDQualifierByAliasOnly() : FPrevious(gQualifierByAliasOnly) {
+  gQualifierByAliasOnly = true;
+}
+
+TNRDQualifierByAliasOnly::~TNRDQualifierByAliasOnly() { gQualifierByAliasOnly = FPrevious; }
+
+void TNRDExprNodeField::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
+  TNRDFieldAccess* bound = nullptr;
+  const std::int32_t no = FindForBinding(ao, parentAO, FTableName, FFieldName, bound);
   if (no < 0)
     throw ENRDException(30115, "Field '%s' not found",
                         {FTableName.empty() ? FFieldName : FTableName + "." + FFieldName});
+  FGetFromParent = bound != ao;
   LAO = bound;
   FAOFieldNo = no;
   LCursor = nullptr;
@@ -351,8 +377,8 @@ void TNRDExprNodeField::AssignAO(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO)
 }
 
 bool TNRDExprNodeField::CanBeAssigned(TNRDFieldAccess* ao, TNRDFieldAccess* parentAO) {
-  return (ao != nullptr && ao->FindFieldForExpression(FTableName, FFieldName) >= 0) ||
-         (parentAO != nullptr && parentAO->FindFieldForExpression(FTableName, FFieldName) >= 0);
+  TNRDFieldAccess* bound = nullptr;
+  return FindForBinding(ao, parentAO, FTableName, FFieldName, bound) >= 0;
 }
 
 bool TNRDExprNodeField::FindFieldInCursor(TNRDCursor* cursor, std::int32_t& fieldNo) const {

@@ -88,6 +88,20 @@ class TNRDSubqueryRunner {
 void SetSubqueryRunner(TNRDSubqueryRunner* runner);
 TNRDSubqueryRunner* GetSubqueryRunner();
 
+// While one lives, column references bind only through FindFieldByAlias: a qualifier that names an
+// aliased table by its own name finds nothing. The runner asks this way whether a nested SELECT
+// needs an enclosing row, so that "FROM t t2 WHERE t2.g = t.g" counts as correlated.
+class TNRDQualifierByAliasOnly {
+ public:
+  TNRDQualifierByAliasOnly();
+  ~TNRDQualifierByAliasOnly();
+  TNRDQualifierByAliasOnly(const TNRDQualifierByAliasOnly&) = delete;
+  TNRDQualifierByAliasOnly& operator=(const TNRDQualifierByAliasOnly&) = delete;
+
+ private:
+  bool FPrevious;
+};
+
 // ----- relational operators -----------------------------------------------------------------------
 
 // A relational operator as its expressions see it: column references bind to its columns by name
@@ -96,8 +110,15 @@ class TNRDFieldAccess {
  public:
   virtual ~TNRDFieldAccess() = default;
   // The number of the column named so (the table name, when not empty, must name its source);
-  // -1 when none.
+  // -1 when none. A table is named by its own name or by its alias.
   virtual std::int32_t FindFieldForExpression(const std::string& tableName, const std::string& fieldName) = 0;
+  // The same, but a table that has an alias is named by its alias only (the scope rule of a
+  // nested SELECT: in "FROM t t2", t names the enclosing query's t). Column references try this
+  // first, on their own operator and then on the enclosing one, and fall back to the looser
+  // lookup only when neither answers.
+  virtual std::int32_t FindFieldByAlias(const std::string& tableName, const std::string& fieldName) {
+    return FindFieldForExpression(tableName, fieldName);
+  }
   virtual void ReadFieldForExpression(std::int32_t fieldNo, TNRDVariant& value) = 0;
   virtual TNRDAdvancedFieldType FieldTypeForExpression(std::int32_t fieldNo) = 0;
   virtual std::int32_t FieldSizeForExpression(std::int32_t fieldNo) = 0;

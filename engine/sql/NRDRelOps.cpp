@@ -227,10 +227,24 @@ void TNRDAO::GetFieldValue(TNRDVariant& value, std::int32_t fieldNo, bool access
 
 // ----- expressions' view ----------------------------------------------------------------------------
 
+namespace {
+// Set while FindFieldByAlias asks: a leaf with an alias then answers to its alias only.
+bool gAliasHidesTableName = false;
+}  // namespace
+
 std::int32_t TNRDAO::FindFieldForExpression(const std::string& tableName, const std::string& fieldName) {
   std::vector<std::int32_t> found;
   if (FieldExists(fieldName, tableName, true, &found) == 0 || found.empty()) return -1;
   return found.front();
+}
+
+std::int32_t TNRDAO::FindFieldByAlias(const std::string& tableName, const std::string& fieldName) {
+  struct Restore {
+    bool previous = gAliasHidesTableName;
+    ~Restore() { gAliasHidesTableName = previous; }
+  } restore;
+  gAliasHidesTableName = true;
+  return FindFieldForExpression(tableName, fieldName);
 }
 
 void TNRDAO::ReadFieldForExpression(std::int32_t fieldNo, TNRDVariant& value) { GetFieldValue(value, fieldNo, true); }
@@ -274,7 +288,9 @@ std::int32_t TNRDAO::FieldExists(const std::string& fieldName, const std::string
     if (std::find(matches.begin(), matches.end(), i) == matches.end()) matches.push_back(i);
   };
   if (FIsAOTable) {
-    if (!tableName.empty() && uTable != Upper(FTableName) && uTable != Upper(FTableAlias)) return 0;
+    if (!tableName.empty() && uTable != Upper(FTableAlias) &&
+        ((gAliasHidesTableName && !FTableAlias.empty()) || uTable != Upper(FTableName)))
+      return 0;
     for (std::size_t i = 0; i < FFieldLinks.size(); ++i) {
       const TNRDFieldLink& l = FFieldLinks[i];
       if (scanOnlyVisibleFields && l.IsHidden) continue;

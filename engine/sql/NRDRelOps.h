@@ -126,6 +126,7 @@ class TNRDAO : public TNRDFieldAccess {
 
   // TNRDFieldAccess: column references of expressions bound to this operator.
   std::int32_t FindFieldForExpression(const std::string& tableName, const std::string& fieldName) override;
+  std::int32_t FindFieldByAlias(const std::string& tableName, const std::string& fieldName) override;
   void ReadFieldForExpression(std::int32_t fieldNo, TNRDVariant& value) override;
   TNRDAdvancedFieldType FieldTypeForExpression(std::int32_t fieldNo) override;
   std::int32_t FieldSizeForExpression(std::int32_t fieldNo) override;

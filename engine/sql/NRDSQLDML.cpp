@@ -280,6 +280,54 @@ TNRDSQLLockRetries& SQLLockRetries() {
   return retries;
 }
 
+// The row of the table being changed, as the subqueries of SET and WHERE see it: an operator
+// whose columns are the table's (qualified by the table's name or pseudonym, or not at all) and
+// whose current row is the record given by SetRecord. A correlated subquery reads its outer
+// columns from it, as a SELECT's subquery reads them from the enclosing operator.
+class TNRDSQLTargetRow final : public TNRDAO {
+ public:
+  TNRDSQLTargetRow(TNRDCursor& cursor, std::string tableName, std::string pseudonym)
+      : FCursor(cursor), FTableName(std::move(tableName)), FPseudonym(std::move(pseudonym)) {}
+  // REQUIRES: the record stays valid while expressions bound to this operator are evaluated.
+  void SetRecord(void* record) { FRecord = record; }
+
+  std::int32_t FindFieldForExpression(const std::string& tableName, const std::string& fieldName) override {
+    if (!tableName.empty() && !SameText(tableName, FTableName) && !SameText(tableName, FPseudonym)) return -1;
+    auto column = std::make_unique<TNRDExprNodeField>(&FCursor, fieldName, std::string());
+    std::int32_t no = -1;
+    if (!column->FindFieldInCursor(&FCursor, no)) return -1;
+    for (std::size_t i = 0; i < FColumns.size(); ++i)
+      if (FColumns[i]->FFieldNo == no) return static_cast<std::int32_t>(i);
+    column->AssignCursor(&FCursor, nullptr, nullptr);
+    FColumns.push_back(std::move(column));
+    return static_cast<std::int32_t>(FColumns.size() - 1);
+  }
+  // With a pseudonym the table answers to it alone.
+  std::int32_t FindFieldByAlias(const std::string& tableName, const std::string& fieldName) override {
+    if (!tableName.empty() && !FPseudonym.empty() && !SameText(tableName, FPseudonym)) return -1;
+    return FindFieldForExpression(tableName, fieldName);
+  }
+  void ReadFieldForExpression(std::int32_t fieldNo, TNRDVariant& value) override {
+    TNRDExprNodeField& column = Column(fieldNo);
+    column.AssignCursorBuffer(FRecord, false);
+    value.Assign(column.GetDataValue(), true);
+  }
+  TNRDAdvancedFieldType FieldTypeForExpression(std::int32_t fieldNo) override { return Column(fieldNo).GetDataType(); }
+  std::int32_t FieldSizeForExpression(std::int32_t fieldNo) override { return Column(fieldNo).GetDataSize(); }
+
+ private:
+  TNRDExprNodeField& Column(std::int32_t fieldNo) {
+    if (fieldNo < 0 || static_cast<std::size_t>(fieldNo) >= FColumns.size())
+      throw ENRDException(10306, "Invalid field number - FieldNo = %d, FieldCount = %d",
+                          {fieldNo, static_cast<std::int32_t>(FColumns.size())});
+    return *FColumns[static_cast<std::size_t>(fieldNo)];
+  }
+  TNRDCursor& FCursor;
+  std::string FTableName, FPseudonym;
+  void* FRecord = nullptr;
+  std::vector<std::unique_ptr<TNRDExprNodeField>> FColumns;  // the columns asked for, in order
+};
+
 namespace {
 
 void Sleep(std::int32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -300,20 +348,49 @@ const TNRDTableReference& TargetOf(const TNRDSQLUnion& select) {
   return *s->FromTables.front();
 }
 
-// The WHERE of the internal SELECT as a filter of its own, for the table's cursor.
-std::unique_ptr<TNRDExpression> WhereOf(const TNRDSQLUnion& select, const TNRDSQLContext& context) {
+// The WHERE of the internal SELECT, split in two. The parts without a nested SELECT become the
+// table cursor's filter (an indexed column is then read through its index); the parts with one are
+// tested on each row the filter lets through, bound to the row of the table, so that a
+// correlated subquery sees that row.
+struct TTargetWhere {
+  std::unique_ptr<TNRDExpression> Filter;
+  std::vector<std::unique_ptr<TNRDExpression>> RowTests;
+};
+
+TTargetWhere WhereOf(const TNRDSQLUnion& select, const TNRDSQLContext& context, TNRDSQLTargetRow& row) {
+  TTargetWhere where;
   const TNRDSQLSelect& s = *select.FRootNode->SelectCommand;
-  if (!s.SearchCondition || s.SearchCondition->IsEmpty()) return nullptr;
-  auto where = std::make_unique<TNRDExpression>(s.SearchCondition->Root()->Clone());
-  where->FInMemory = context.InMemory;
-  where->FSessionName = context.SessionName;
-  where->FDatabaseName = context.DatabaseName;
+  if (!s.SearchCondition || s.SearchCondition->IsEmpty()) return where;
+  auto own = [&](TNRDExprNodePtr node) {
+    auto e = std::make_unique<TNRDExpression>(std::move(node));
+    e->FInMemory = context.InMemory;
+    e->FSessionName = context.SessionName;
+    e->FDatabaseName = context.DatabaseName;
+    return e;
+  };
+  std::unique_ptr<TNRDExpression> whole = own(s.SearchCondition->Root()->Clone());
+  if (!whole->HasSubquery()) {
+    where.Filter = std::move(whole);
+    return where;
+  }
+  for (TNRDExprNodePtr& part : whole->TakeAndParts()) {
+    std::unique_ptr<TNRDExpression> e = own(std::move(part));
+    if (e->HasSubquery()) {
+      e->AssignAO(&row, nullptr);
+      where.RowTests.push_back(std::move(e));
+    } else if (!where.Filter) {
+      where.Filter = std::move(e);
+    } else {
+      where.Filter->AddAndMoveNodesFromExpression(*e);
+    }
+  }
   return where;
 }
 
-// The bookmarks of the rows the filter lets through, in the cursor's order. The filter stays on
-// the cursor only while they are gathered.
-std::vector<TBookmark> GatherRows(TNRDTable& table, TNRDExpression* where) {
+// The bookmarks of the rows the WHERE lets through, in the cursor's order. The filter stays on
+// the cursor only while they are gathered. All rows are gathered before any is changed, so a
+// subquery over the table being changed reads it as it was before the statement.
+std::vector<TBookmark> GatherRows(TNRDTable& table, TTargetWhere& where, TNRDSQLTargetRow& row) {
   TNRDCursor& cursor = *table.Cursor();
   std::vector<TBookmark> rows;
   struct ClearFilter {
@@ -323,11 +400,23 @@ std::vector<TBookmark> GatherRows(TNRDTable& table, TNRDExpression* where) {
       c.DisableRecordBitmap();
     }
   } clear{cursor};
-  if (where != nullptr) {
-    cursor.SetSQLFilter(where, nullptr, nullptr);
+  if (where.Filter != nullptr) {
+    cursor.SetSQLFilter(where.Filter.get(), nullptr, nullptr);
     cursor.DisableRecordBitmap();
   }
-  for (table.First(); !table.Eof(); table.Next()) rows.push_back(table.GetBookmark());
+  for (table.First(); !table.Eof(); table.Next()) {
+    if (!where.RowTests.empty()) {
+      row.SetRecord(table.ActiveRecordBuffer());
+      bool accepted = true;
+      for (auto& test : where.RowTests)
+        if (!test->GetResult()) {
+          accepted = false;
+          break;
+        }
+      if (!accepted) continue;
+    }
+    rows.push_back(table.GetBookmark());
+  }
   return rows;
 }
 
@@ -507,15 +596,21 @@ void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   table->Open();
   Finally closer([&] { table->Close(); });
   TNRDCursor& cursor = *table->Cursor();
-  std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
-  for (auto& value : FieldValues) value->AssignCursor(&cursor, nullptr, nullptr);
-  if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignCursor(&cursor, nullptr, nullptr);
+  TNRDSQLTargetRow targetRow(cursor, target.TableName, target.Pseudonym);
+  TTargetWhere where = WhereOf(*InternalSelecter, context, targetRow);
+  // A value with a nested SELECT reads the row through the target-row operator, so that a
+  // correlated subquery sees it; the others read the cursor's fields directly.
+  for (auto& value : FieldValues) {
+    if (value->HasSubquery()) value->AssignAO(&targetRow, nullptr);
+    else value->AssignCursor(&cursor, nullptr, nullptr);
+  }
+  if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignAO(&targetRow, nullptr);
 
   // The table's data stays locked for the statement (recursive within this thread).
   cursor.LockTableData();
   Finally dataLock([&] { cursor.UnlockTableData(); });
   if (InTransaction(*table)) {
-    ChangeRows(*table, GatherRows(*table, where.get()));
+    ChangeRows(*table, GatherRows(*table, where, targetRow), targetRow);
     return;
   }
   const TNRDSQLLockRetries& retries = SQLLockRetries();
@@ -523,7 +618,7 @@ void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
     TableLockRounds locks(cursor);
     cursor.BeginBatchUpdate();
     try {
-      ChangeRows(*table, GatherRows(*table, where.get()));
+      ChangeRows(*table, GatherRows(*table, where, targetRow), targetRow);
       cursor.EndBatchUpdate();
       return;
     } catch (...) {
@@ -536,18 +631,17 @@ void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   }
 }
 
-void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows) {
+void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows, TNRDSQLTargetRow& targetRow) {
   std::vector<TField*> fields;
   for (const std::string& name : FieldNames) fields.push_back(&table.FieldByName(name));
-  // Every new value is computed from the row as it was before the first of them is stored.
-  std::vector<TNRDVariant> values(fields.size());
   TNRDExprNode* rowSubquery = FieldValuesSubqueryExpr ? FieldValuesSubqueryExpr->Root() : nullptr;
-  for (const TBookmark& row : rows) {
-    table.GotoBookmark(row);
+  // Every new value is computed from the row as it was before the first of them is stored.
+  auto compute = [&](std::vector<TNRDVariant>& values) {
+    values.resize(fields.size());
     // The expressions read the row as the data set holds it (the cursor lends its buffer to the
     // data set only for the length of a read).
     void* record = table.ActiveRecordBuffer();
-    if (FieldValuesSubqueryExpr) FieldValuesSubqueryExpr->AssignCursorBuffer(record, false);
+    targetRow.SetRecord(record);
     for (auto& value : FieldValues) value->AssignCursorBuffer(record, false);
     if (rowSubquery != nullptr) rowSubquery->ResetSubqueryFieldValues();
     for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -556,6 +650,8 @@ void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& r
       if (v == nullptr) throw ENRDException(30359, "Value is Null");
       values[i].Assign(*v, true);
     }
+  };
+  auto store = [&](std::vector<TNRDVariant>& values) {
     table.Edit();
     try {
       for (std::size_t i = 0; i < fields.size(); ++i) AssignVariantToField(&values[i], *fields[i]);
@@ -565,6 +661,28 @@ void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& r
       throw;
     }
     ++RowsAffected;
+  };
+  // A nested SELECT may read the table being changed: it must see the table as it was before the
+  // statement, so every new value is computed before the first row is changed.
+  bool readsFirst = rowSubquery != nullptr;
+  for (auto& value : FieldValues) readsFirst = readsFirst || value->HasSubquery();
+  if (readsFirst) {
+    std::vector<std::vector<TNRDVariant>> values(rows.size());
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      table.GotoBookmark(rows[r]);
+      compute(values[r]);
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      table.GotoBookmark(rows[r]);
+      store(values[r]);
+    }
+    return;
+  }
+  std::vector<TNRDVariant> values;
+  for (const TBookmark& row : rows) {
+    table.GotoBookmark(row);
+    compute(values);
+    store(values);
   }
 }
 
@@ -602,10 +720,11 @@ void TNRDSQLDelete::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   table->Open();
   Finally closer([&] { table->Close(); });
   TNRDCursor& cursor = *table->Cursor();
-  std::unique_ptr<TNRDExpression> where = WhereOf(*InternalSelecter, context);
+  TNRDSQLTargetRow targetRow(cursor, target.TableName, target.Pseudonym);
+  TTargetWhere where = WhereOf(*InternalSelecter, context, targetRow);
 
   auto deleteRows = [&] {
-    for (const TBookmark& row : GatherRows(*table, where.get())) {
+    for (const TBookmark& row : GatherRows(*table, where, targetRow)) {
       table->GotoBookmark(row);
       table->Delete();
       ++RowsAffected;

@@ -7,6 +7,10 @@
 // table is the target. Its WHERE becomes the table cursor's SQL filter, so an equality or range on
 // an indexed column is answered through the index. The matching rows are gathered first and
 // changed afterwards: a row that an UPDATE makes match again is never visited twice.
+// Nested SELECTs in SET and WHERE may read the row being changed (correlated subqueries): its
+// columns answer to the table's name or pseudonym. They read every table as it was before the
+// statement: the rows are gathered before any is deleted, and when a SET value has a nested
+// SELECT every new value is computed before the first row is changed.
 //
 // A failed record is cancelled before the error passes on; a literal-row INSERT that fails in its
 // third row keeps the first two. Locks taken are always released. Outside a transaction a failed
@@ -66,6 +70,7 @@ TNRDSQLLockRetries& SQLLockRetries();
 
 class TNRDSQLUnion;
 class TNRDSQLSelect;
+class TNRDSQLTargetRow;
 
 // UPDATE [MEMORY] [file .] table [pseudonym] [PASSWORD pw] SET column = value {, column = value}
 // [WHERE condition], or SET (column {, column}) = row-subquery.
@@ -91,8 +96,9 @@ class TNRDSQLUpdate : public TNRDSQLCommand {
  private:
   void ParseAssignments();
   void ParseRowForm();
-  // Changes the gathered rows; RowsAffected counts them.
-  void ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows);
+  // Changes the gathered rows; RowsAffected counts them. `targetRow` is the row the values with a
+  // nested SELECT read.
+  void ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows, TNRDSQLTargetRow& targetRow);
 };
 
 // DELETE FROM [MEMORY] [file .] table [pseudonym] [PASSWORD pw] [WHERE condition].

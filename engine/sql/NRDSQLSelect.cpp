@@ -81,7 +81,11 @@ void ExtractJoinConditions(std::vector<TNRDExprNodePtr>& parts, TNRDAO& left, TN
 // Pushes a WHERE part down to a table leaf (through inner and cross joins) whose cursor can answer it.
 bool PushToLeaf(TNRDAO& ao, std::unique_ptr<TNRDExpression>& part) {
   if (ao.FIsAOTable) {
-    if (part->HasSubquery() || part->IsAggregated() || !part->CanBeAssigned(&ao, nullptr)) return false;
+    if (part->HasSubquery() || part->IsAggregated()) return false;
+    // Only a part whose qualifiers name this table as the query names it goes down: the cursor
+    // binds columns by name alone, and in a nested "FROM t t2", t.g is the enclosing query's.
+    TNRDQualifierByAliasOnly byAlias;
+    if (!part->CanBeAssigned(&ao, nullptr)) return false;
     static_cast<TNRDAOTable&>(ao).AddCursorFilter(std::move(part));
     return true;
   }
@@ -118,6 +122,8 @@ class TSelectRunner : public TNRDSubqueryRunner {
   bool IsUncorrelated(TNRDLexer& lexer, std::int32_t commandNo, std::int32_t tokenNo) override {
     if (gContext == nullptr) return false;
     LexerPlace place(lexer);
+    // A qualifier that names an aliased inner table by its own name may mean an enclosing table.
+    TNRDQualifierByAliasOnly byAlias;
     try {
       lexer.SetCurrentCommandNo(commandNo);
       lexer.SetCurrentTokenNo(tokenNo);

@@ -157,4 +157,56 @@ TEST(GedcomThreads, ProgressComesFromTheCallingThread) {
   EXPECT_EQ(m.PersonCount(), 3000);
 }
 
+// Stop (the model's AbortFlag set by a progress call) ends the read at once: at the start of the record
+// pass, while its parts run on their threads (one part or many), and at the start of the linking passes.
+// No progress call follows the stop, and the model is left as a new one with AbortFlag set; the next read
+// into it is whole.
+TEST(GedcomThreads, StopEndsTheReadAndLeavesAnEmptyModel) {
+  const QByteArray bytes = QByteArray::fromStdString(synth::MakeTree(8000, true));
+  enum When { RecordPassStart, InsideRecordPass, LinkPassStart };
+  const struct {
+    When when;
+    int threads;
+    const char* what;
+  } kCases[] = {
+      {RecordPassStart, 4, "at the record pass's start"},
+      {InsideRecordPass, 1, "inside the record pass, one part"},
+      {InsideRecordPass, 4, "inside the record pass, four parts"},
+      {LinkPassStart, 4, "at the linking passes' start"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    Model m;
+    std::int64_t starts = 0, callsAfterStop = 0;
+    bool stopped = false;
+    Ged_IndiFromBytes(
+        m, bytes,
+        [&](std::int64_t pos, std::int64_t max) {
+          if (stopped) {
+            ++callsAfterStop;
+            return;
+          }
+          if (pos == 0 && max > 0) ++starts;
+          const bool now = c.when == RecordPassStart    ? starts == 1
+                           : c.when == InsideRecordPass ? starts == 1 && pos > 0 && pos < max
+                                                        : starts == 2;
+          if (now) stopped = m.AbortFlag = true;
+        },
+        QString::fromUtf16(kDefaultNameTemplate), c.threads);
+    ASSERT_TRUE(stopped) << "the stop point was never reached";
+    EXPECT_EQ(callsAfterStop, 0);
+    EXPECT_TRUE(m.AbortFlag);
+    EXPECT_EQ(m.PersonCount(), 0);
+    EXPECT_EQ(m.FamilyCount(), 0);
+    EXPECT_EQ(m.aNote.size(), 1u);
+    EXPECT_EQ(m.aMarr.size(), 1u);
+    EXPECT_TRUE(m.GedHead.SOUR.isEmpty());
+    EXPECT_TRUE(CheckModel(m).isEmpty());
+    if (c.when != InsideRecordPass || c.threads == 1) continue;
+    Ged_IndiFromBytes(m, bytes, {}, QString::fromUtf16(kDefaultNameTemplate), c.threads);
+    EXPECT_FALSE(m.AbortFlag);
+    EXPECT_EQ(m.PersonCount(), 8000);
+  }
+}
+
 }  // namespace

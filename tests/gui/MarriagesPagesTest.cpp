@@ -15,6 +15,9 @@
 #include "platform/qt/PageSink.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QStyle>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -143,6 +146,28 @@ TEST_F(MarriagesPages, MarriageListColoursFilterAndWorkbooks) {
   // The print command does the same.
   form_->ToolButton1Click();
   EXPECT_EQ(opened.size(), 2);
+}
+
+// Dates and their captions were cut ("15.05.19...") at the grid's start widths.
+TEST_F(MarriagesPages, DateColumnsShowWholeDatesAndCaptions) {
+  TMarriagesPage& p = *Page<TMarriagesPage>();
+  p.SpeedButton30Click();
+  platform::TClientDataSet& cds = *p.CDS_Marriage;
+  ASSERT_GT(cds.RecordCount(), 0);
+  const QFontMetrics cell(p.DBGrid2->font());
+  const QFontMetrics head(p.DBGrid2->horizontalHeader()->font());
+  const int margin = 2 * p.DBGrid2->style()->pixelMetric(QStyle::PM_HeaderMargin) + 6;
+  int checked = 0;
+  for (int c = 0; c < p.DataSource2->columnCount(); ++c) {
+    const QString field = p.DataSource2->Columns()[std::size_t(c)].field;
+    if (!QStringList{"M_DR", "M_DS", "DM", "F_DR", "F_DS"}.contains(field)) continue;
+    const int width = p.DBGrid2->columnWidth(c);
+    EXPECT_LE(cell.horizontalAdvance(QStringLiteral("00.00.0000")) + margin, width) << field.toStdString();
+    for (const char* caption : {"Рождение", "Народження", "Смерть", "Дата брака"})
+      EXPECT_LE(head.horizontalAdvance(QString::fromUtf8(caption)) + margin, width) << caption;
+    ++checked;
+  }
+  EXPECT_EQ(checked, 5);
 }
 
 TEST_F(MarriagesPages, CalendarRowsColoursAndItsWorkbook) {

@@ -5,6 +5,8 @@
 #include "app/core/Model.h"
 #include "app/window/ToolsPage.h"
 #include "app/window/Unit1.h"
+#include "sources/Unit2.h"
+#include "tools/At4Synth.h"
 #include "tools/At5Synth.h"
 
 #include <QFile>
@@ -97,6 +99,46 @@ TEST_F(ToolsPageTest, DatabaseWriteAsksFirstAndNoKeepsTheFile) {
   EXPECT_TRUE(p->Memo3->toPlainText().contains(QStringLiteral("Всего изменений в значениях")));
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
   EXPECT_NE(f.readAll(), before);
+}
+
+TEST_F(ToolsPageTest, At4DryRunThenWriteRunAfterTheQuestion) {
+  const QString at4 = dir_.filePath(QStringLiteral("tree.at4"));
+  {
+    TDataModule2 engine;  // keeps the engine started while the file is written
+    at4synth::WriteAt4(at4synth::MakeTree(30), at4.toStdString(), "at4page");
+  }
+  form_->OpenDataFiles(at4);
+  ASSERT_GT(TheModel().PersonCount(), 5);
+  TToolsPage* p = Page();
+  p->ComboBox4->setCurrentIndex(gtSurnameCase);
+  const auto bytes = [&at4] {
+    QFile f(at4);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const QByteArray before = bytes();
+  const std::int64_t person = form_->CurrentPerson();
+  p->Button1->click();
+  const QString dry = p->Memo3->toPlainText();
+  EXPECT_TRUE(dry.startsWith(QStringLiteral("Эмуляция изменения данных"))) << dry.toStdString();
+  EXPECT_TRUE(dry.contains(QStringLiteral("Всего изменений в значениях"))) << dry.toStdString();
+  EXPECT_EQ(bytes(), before);
+  form_->OffscreenAnswer = false;
+  p->Button5->click();
+  EXPECT_EQ(p->Memo3->toPlainText(), dry);
+  EXPECT_EQ(bytes(), before);
+  form_->OffscreenAnswer = true;
+  p->Button5->click();
+  const QString wet = p->Memo3->toPlainText();
+  EXPECT_TRUE(wet.startsWith(QStringLiteral("Изменение данных в ") + at4)) << wet.toStdString();
+  EXPECT_EQ(dry.section(u'\n', 1), wet.section(u'\n', 1));
+  EXPECT_NE(bytes(), before);
+  // Read again, on the same person, with the new names.
+  EXPECT_EQ(form_->CurrentPerson(), person);
+  const TINDI& q = TheModel().aIndi[std::size_t(person)];
+  EXPECT_EQ(q.SURN1, q.SURN1.toUpper());
+  // The next dry run finds nothing more to change.
+  p->Button1->click();
+  EXPECT_TRUE(p->Memo3->toPlainText().contains(QStringLiteral("Всего изменений в значениях: 0")));
 }
 
 TEST_F(ToolsPageTest, OtherFileTypesDoNothing) {

@@ -13,6 +13,7 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QUrl>
 
 #include <cstdio>
 #include <memory>
@@ -71,8 +72,11 @@ int Shots(const QString& out, const QString& tree, const QString& lngDir) {
     for (const auto& page : f.Pages()) {
       f.ShowPage(page->Tab());
       // Every page with a report builds it; the places and the calendar have their own buttons.
-      if (auto* places = dynamic_cast<TPlacesPage*>(page.get()))
+      if (auto* places = dynamic_cast<TPlacesPage*>(page.get())) {
+        // A picture run must not start the desktop's browser for the map search.
+        places->SetUrlOpener([](const QUrl&) { return true; });
         places->Button15Click();
+      }
       else if (auto* calendar = dynamic_cast<TCalendarPage*>(page.get()))
         calendar->SpeedButton42Click();
       else
