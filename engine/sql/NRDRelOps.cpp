@@ -3,6 +3,7 @@
 #include "engine/sql/NRDRelOps.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "engine/components/NRDTable.h"
@@ -35,9 +36,92 @@ std::string JoinList(const std::vector<std::string>& items) {
   return s;
 }
 
-void CopyValue(TNRDVariant& dest, const TNRDVariant& source) { dest.Assign(source, true); }
-
 }  // namespace
+
+// A copy into `dest` that keeps dest's own buffer when it has the size of the value: reading the
+// same column row after row then allocates nothing.
+void CopyValue(TNRDVariant& dest, const TNRDVariant& source) {
+  if (&dest == &source) return;
+  if (source.IsNull()) {
+    dest.Clear(source.DataType());
+    return;
+  }
+  dest.SetData(source.pData(), source.DataSize(), source.DataType(), true);
+}
+
+void TNRDRowStore::Keep(TNRDVariant& slot, const TNRDVariant& value) {
+  if (value.IsNull()) {
+    slot.Clear(value.DataType());
+    return;
+  }
+  const auto size = static_cast<std::size_t>(value.DataSize());
+  // Eight-byte steps keep every kept value aligned as a block of its own would be.
+  const std::size_t step = (size + 7) & ~static_cast<std::size_t>(7);
+  if (FBlocks.empty() || FBlockSize - FUsed < step) {
+    constexpr std::size_t kBlockSize = 64 * 1024;
+    FBlockSize = std::max(kBlockSize, step);
+    FBlocks.push_back(std::make_unique<std::uint8_t[]>(FBlockSize));
+    FUsed = 0;
+  }
+  std::uint8_t* p = FBlocks.back().get() + FUsed;
+  std::memcpy(p, value.pData(), size);
+  FUsed += step;
+  slot.SetData(p, value.DataSize(), value.DataType(), false);
+}
+
+void TNRDRowStore::Clear() {
+  FBlocks.clear();
+  FUsed = FBlockSize = 0;
+}
+
+std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const std::vector<std::size_t>& keys,
+                                        const std::vector<bool>& desc) {
+  const std::size_t n = rows.size();
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  if (keys.empty()) return order;
+  // Per key column: the integers and NULL flags when every value is an integer or NULL.
+  struct IntColumn {
+    bool all = true;
+    std::vector<std::int64_t> values;
+    std::vector<std::uint8_t> nulls;
+  };
+  std::vector<IntColumn> ints(keys.size());
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    IntColumn& col = ints[k];
+    col.values.resize(n);
+    col.nulls.resize(n);
+    for (std::size_t r = 0; r < n && col.all; ++r) {
+      const TNRDVariant& v = rows[r][keys[k]];
+      if (v.IsNull())
+        col.nulls[r] = 1;
+      else if (!ReadStoredInteger(v, col.values[r]))
+        col.all = false;
+    }
+    if (!col.all) {
+      col.values.clear();
+      col.nulls.clear();
+    }
+  }
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+      int c;
+      const IntColumn& col = ints[k];
+      if (col.all) {
+        const bool an = col.nulls[a] != 0, bn = col.nulls[b] != 0;
+        if (an || bn)
+          c = an == bn ? 0 : (an ? -1 : 1);
+        else
+          c = col.values[a] < col.values[b] ? -1 : col.values[a] > col.values[b] ? 1 : 0;
+      } else {
+        c = CompareForOrder(rows[a][keys[k]], rows[b][keys[k]]);
+      }
+      if (c != 0) return desc[k] ? c > 0 : c < 0;
+    }
+    return a < b;
+  });
+  return order;
+}
 
 int CompareForOrder(const TNRDVariant& a, const TNRDVariant& b) {
   const bool an = a.IsNull(), bn = b.IsNull();
@@ -198,9 +282,13 @@ void TNRDAO::ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) {
 void TNRDAO::GetFieldValue(TNRDVariant& value, std::int32_t fieldNo, bool accessToHidden) {
   if (fieldNo < 0 || fieldNo >= FieldCount())
     throw ENRDException(10307, "Invalid field number - FieldNo = %d, FieldCount = %d", {fieldNo, FieldCount()});
-  value.Clear(bftUnknown);
+  // Every path sets the value (NULL where there is none) without clearing it first, so that a
+  // value read again and again keeps its buffer.
   if (FOrderedRows) {
-    if (FOrderedPos < FOrderedRows->size()) CopyValue(value, (*FOrderedRows)[FOrderedPos][static_cast<std::size_t>(fieldNo)]);
+    if (FOrderedPos < FOrderedRows->size())
+      CopyValue(value, (*FOrderedRows)[FOrderedPos][static_cast<std::size_t>(fieldNo)]);
+    else
+      value.Clear(bftUnknown);
     return;
   }
   TNRDFieldLink& l = FFieldLinks[static_cast<std::size_t>(fieldNo)];
@@ -209,19 +297,29 @@ void TNRDAO::GetFieldValue(TNRDVariant& value, std::int32_t fieldNo, bool access
                         {FTableName, l.FieldName, l.DisplayName, fieldNo});
   if (l.IsExpression && l.Expr) {
     TNRDVariant* v = l.Expr->GetValue(true);
-    if (v != nullptr) CopyValue(value, *v);
+    if (v != nullptr)
+      CopyValue(value, *v);
+    else
+      value.Clear(bftUnknown);
     return;
   }
   if (l.AO != nullptr) {
-    if ((l.AO == FLeftAO.get() && FLeftAONull) || (l.AO == FRightAO.get() && FRightAONull)) return;
+    if ((l.AO == FLeftAO.get() && FLeftAONull) || (l.AO == FRightAO.get() && FRightAONull)) {
+      value.Clear(bftUnknown);
+      return;
+    }
     ReadChildLink(l, value);
     return;
   }
   if (l.Dataset != nullptr) {
-    if (l.Dataset->Eof() && l.Dataset->Bof()) return;  // empty
+    if (l.Dataset->Eof() && l.Dataset->Bof()) {  // empty
+      value.Clear(bftUnknown);
+      return;
+    }
     l.Dataset->GetFieldValue(l.Dataset->Fields(l.FieldNo), value);
     return;
   }
+  value.Clear(bftUnknown);
   throw ENRDException(10309, "Invalid field link: table name = %s, FieldNo = %d", {FTableName, fieldNo});
 }
 
@@ -566,26 +664,29 @@ void TNRDAO::BufferOrdered() {
     keys.push_back(no);
     desc.push_back(FResultIndexAscDescFieldsList[i] == "DESC");
   }
-  auto rows = std::make_unique<std::vector<TNRDRow>>();
+  std::vector<TNRDRow> rows;
+  FOrderedStore.Clear();
   InternalFirst();
   FRowNo = FEmitted = 0;
   FTopReached = false;
   SkipRejected();
+  TNRDVariant value;
   while (!FTopReached && !InternalGetEof()) {
     TNRDRow r(FFieldLinks.size());
-    for (std::size_t i = 0; i < FFieldLinks.size(); ++i) GetFieldValue(r[i], static_cast<std::int32_t>(i), true);
-    rows->push_back(std::move(r));
+    for (std::size_t i = 0; i < FFieldLinks.size(); ++i) {
+      GetFieldValue(value, static_cast<std::int32_t>(i), true);
+      FOrderedStore.Keep(r[i], value);
+    }
+    rows.push_back(std::move(r));
     InternalNext();
     SkipRejected();
   }
-  std::stable_sort(rows->begin(), rows->end(), [&](const TNRDRow& a, const TNRDRow& b) {
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-      const int c = CompareForOrder(a[static_cast<std::size_t>(keys[k])], b[static_cast<std::size_t>(keys[k])]);
-      if (c != 0) return desc[k] ? c > 0 : c < 0;
-    }
-    return false;
-  });
-  FOrderedRows = std::move(rows);
+  std::vector<std::size_t> keyColumns(keys.begin(), keys.end());
+  const std::vector<std::size_t> order = SortedRowOrder(rows, keyColumns, desc);
+  auto sorted = std::make_unique<std::vector<TNRDRow>>();
+  sorted->reserve(rows.size());
+  for (std::size_t r : order) sorted->push_back(std::move(rows[r]));
+  FOrderedRows = std::move(sorted);
   FOrderedPos = 0;
 }
 
@@ -594,7 +695,7 @@ void TNRDAO::First() {
     FResultDataset->First();
     return;
   }
-  if (!FResultIndexFieldsList.empty() && !FIsRootAO) {
+  if (!FResultIndexFieldsList.empty() && (!FIsRootAO || FSortBeforeWriting)) {
     if (!FOrderedRows) BufferOrdered();
     FOrderedPos = 0;
     return;
@@ -702,6 +803,10 @@ void TNRDAO::Materialize() {
   table->CreateTable();
   FTemporaryResult = !named;
   table->Open();
+  // A temporary result is written in its order, sorted in memory, and read in the order it was
+  // written: an index on it would cost a B-tree insert per row here and a B-tree step per row read.
+  // A named target (INTO) gets the order as an index, as it keeps it beyond this statement.
+  FSortBeforeWriting = !named && !FResultIndexFieldsList.empty();
   // Rows.
   std::vector<TNRDVariant> values(cols.size());
   for (First(); !GetEof(); Next()) {
@@ -718,8 +823,9 @@ void TNRDAO::Materialize() {
   }
   FSeenRows.reset();
   FOrderedRows.reset();
-  // The order as an index on the result.
-  if (!FResultIndexFieldsList.empty()) {
+  FOrderedStore.Clear();
+  // The order as an index on a named result.
+  if (!FResultIndexFieldsList.empty() && !FSortBeforeWriting) {
     std::vector<std::string> fields, descs, cis;
     for (std::size_t i = 0; i < FResultIndexFieldsList.size(); ++i) {
       std::int32_t no = -1;

@@ -9,8 +9,9 @@
 // memory and sorted (the scanned input of a join, the input of a grouping, the right input of
 // INTERSECT and EXCEPT, an ordered input cut by TOP), so no operator rescans an input per row and
 // no step is quadratic. The root operator writes its rows into a result table: a temporary table
-// "TEMPORARY_TABLE_" + GUID of the database "TEMP" (or the INTO target), with ORDER BY as an index
-// on it; the statement hands that table to its caller.
+// "TEMPORARY_TABLE_" + GUID of the database "TEMP", its rows written in the ORDER BY order (sorted in
+// memory), or the INTO target, with ORDER BY as an index on it; the statement hands that table to
+// its caller.
 //
 // Errors raise ENRDException with the codes of the operators. Not thread-safe.
 #pragma once
@@ -73,6 +74,32 @@ using TNRDRow = std::vector<TNRDVariant>;
 
 // Compares two values for sorting and grouping: NULL equals NULL and sorts first.
 int CompareForOrder(const TNRDVariant& a, const TNRDVariant& b);
+// Copies `source` into `dest` (NULL as NULL of its type), keeping dest's buffer when it has the
+// value's size.
+void CopyValue(TNRDVariant& dest, const TNRDVariant& source);
+
+// Values an operator keeps beyond the current row (a buffered input): their bytes are copied into
+// large blocks that the kept values view (linked values), so keeping a value allocates no block of
+// its own. Kept values are read-only views that stay valid until Clear or the store's end; rows
+// holding them must not outlive the store.
+class TNRDRowStore {
+ public:
+  // `slot` becomes a view of a copy of `value` (NULL stays NULL of its type).
+  void Keep(TNRDVariant& slot, const TNRDVariant& value);
+  void Clear();
+
+ private:
+  std::vector<std::unique_ptr<std::uint8_t[]>> FBlocks;
+  std::size_t FUsed = 0;       // bytes used in the last block
+  std::size_t FBlockSize = 0;  // size of the last block
+};
+
+// The order of `rows` on the key columns `keys` (each ascending, or descending where desc[k]) as
+// row numbers; equal keys keep their input order. A key column whose values are all integers (or
+// NULL) is compared on integers read once; other columns through CompareForOrder. Same order as a
+// stable sort with CompareForOrder.
+std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const std::vector<std::size_t>& keys,
+                                        const std::vector<bool>& desc);
 
 class TNRDAO : public TNRDFieldAccess {
  public:
@@ -195,8 +222,10 @@ class TNRDAO : public TNRDFieldAccess {
   std::unique_ptr<std::set<TNRDRow, RowLess>> FSeenRows;  // for DISTINCT
   // An ordered, buffered copy of the stream (all links) when an order is needed below the root.
   std::unique_ptr<std::vector<TNRDRow>> FOrderedRows;
+  TNRDRowStore FOrderedStore;  // the values of FOrderedRows
   std::size_t FOrderedPos = 0;
   bool FTemporaryResult = false;
+  bool FSortBeforeWriting = false;  // the root writes its temporary result in order, without an index
 };
 
 // The leaf: one table through a table component.
@@ -249,6 +278,7 @@ class TNRDAOJoin : public TNRDAO {
   // The scanned input: every row of one child, its key values, sorted by key.
   struct Buffered {
     std::vector<TNRDRow> rows;            // values of the child's links (all of them)
+    TNRDRowStore store;                   // the values of rows
     std::vector<std::size_t> order;       // row numbers sorted by key
     std::vector<std::int32_t> keyLinks;   // child link numbers of the keys
     std::vector<bool> matched;            // full join: rows that found a partner
@@ -325,6 +355,7 @@ class TNRDAOGroupBy : public TNRDAO {
   void AccumulateRow();
   void NextGroup();
   std::vector<TNRDRow> FRows;     // the input, sorted on the group links
+  TNRDRowStore FStore;            // the values of FRows
   std::size_t FPos = 0;           // next input row of the next group
   std::int64_t FCurrent = -1;     // the input row the group columns are read from
   bool FEOF = true;

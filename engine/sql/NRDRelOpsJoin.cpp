@@ -111,25 +111,21 @@ void TNRDAOJoin::BufferScanned() {
   for (const TNRDFieldLink& l : FFieldLinks)
     if (l.AO == &s && !l.IsHidden) needed[static_cast<std::size_t>(l.FieldNo)] = true;
   for (std::int32_t k : FScanned.keyLinks) needed[static_cast<std::size_t>(k)] = true;
+  TNRDVariant value;
   for (s.First(); !s.GetEof(); s.Next()) {
     ++FScannedRowsRead;
     TNRDRow row(needed.size());
     for (std::size_t i = 0; i < needed.size(); ++i)
-      if (needed[i]) s.GetFieldValue(row[i], static_cast<std::int32_t>(i), true);
+      if (needed[i]) {
+        s.GetFieldValue(value, static_cast<std::int32_t>(i), true);
+        FScanned.store.Keep(row[i], value);
+      }
     FScanned.rows.push_back(std::move(row));
   }
-  FScanned.order.resize(FScanned.rows.size());
-  for (std::size_t i = 0; i < FScanned.order.size(); ++i) FScanned.order[i] = i;
-  if (FFieldsLink) {
-    const std::vector<std::int32_t>& keys = FScanned.keyLinks;
-    std::stable_sort(FScanned.order.begin(), FScanned.order.end(), [&](std::size_t a, std::size_t b) {
-      for (std::int32_t k : keys) {
-        const int c = CompareForOrder(FScanned.rows[a][static_cast<std::size_t>(k)], FScanned.rows[b][static_cast<std::size_t>(k)]);
-        if (c != 0) return c < 0;
-      }
-      return false;
-    });
-  }
+  std::vector<std::size_t> keys;
+  if (FFieldsLink)
+    for (std::int32_t k : FScanned.keyLinks) keys.push_back(static_cast<std::size_t>(k));
+  FScanned.order = SortedRowOrder(FScanned.rows, keys, std::vector<bool>(keys.size(), false));
   FScanned.matched.assign(FScanned.rows.size(), false);
 }
 
@@ -137,7 +133,9 @@ void TNRDAOJoin::ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) {
   TNRDAO* scanned = FDrivingIsLeft ? FRightAO.get() : FLeftAO.get();
   if (link.AO == scanned) {
     if (FScannedRow >= 0)
-      value.Assign(FScanned.rows[static_cast<std::size_t>(FScannedRow)][static_cast<std::size_t>(link.FieldNo)], true);
+      CopyValue(value, FScanned.rows[static_cast<std::size_t>(FScannedRow)][static_cast<std::size_t>(link.FieldNo)]);
+    else
+      value.Clear(bftUnknown);
     return;
   }
   link.AO->GetFieldValue(value, link.FieldNo, true);

@@ -129,7 +129,10 @@ void TNRDAOUnion::ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) {
     return;
   }
   const std::size_t pair = static_cast<std::size_t>(&link - FFieldLinks.data());
-  if (pair < FFields2.size()) FRightAO->GetFieldValue(value, FFields2[pair], true);
+  if (pair < FFields2.size())
+    FRightAO->GetFieldValue(value, FFields2[pair], true);
+  else
+    value.Clear(bftUnknown);
 }
 
 void TNRDAOUnion::SkipLeftRows() {
@@ -260,7 +263,9 @@ void TNRDAOGroupBy::Execute(bool isRootAO, TNRDAO* parentQueryAO, TNRDCursor* pa
 
 void TNRDAOGroupBy::ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) {
   if (FCurrent >= 0 && link.AO == FLeftAO.get())
-    value.Assign(FRows[static_cast<std::size_t>(FCurrent)][static_cast<std::size_t>(link.FieldNo)], true);
+    CopyValue(value, FRows[static_cast<std::size_t>(FCurrent)][static_cast<std::size_t>(link.FieldNo)]);
+  else
+    value.Clear(bftUnknown);
 }
 
 void TNRDAOGroupBy::InitGroup() {
@@ -304,22 +309,23 @@ void TNRDAOGroupBy::InternalFirst() {
   for (const TNRDFieldLink& l : FFieldLinks)
     if (l.AO == FLeftAO.get() && !l.IsHidden) needed[static_cast<std::size_t>(l.FieldNo)] = true;
   for (std::int32_t g : FFields) needed[static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo)] = true;
+  FStore.Clear();
+  TNRDVariant value;
+  std::vector<TNRDRow> rows;
   for (FLeftAO->First(); !FLeftAO->GetEof(); FLeftAO->Next()) {
     TNRDRow row(needed.size());
     for (std::size_t i = 0; i < needed.size(); ++i)
-      if (needed[i]) FLeftAO->GetFieldValue(row[i], static_cast<std::int32_t>(i), true);
-    FRows.push_back(std::move(row));
+      if (needed[i]) {
+        FLeftAO->GetFieldValue(value, static_cast<std::int32_t>(i), true);
+        FStore.Keep(row[i], value);
+      }
+    rows.push_back(std::move(row));
   }
   std::vector<std::size_t> keys;
   for (std::int32_t g : FFields) keys.push_back(static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo));
-  if (!keys.empty())
-    std::stable_sort(FRows.begin(), FRows.end(), [&](const TNRDRow& a, const TNRDRow& b) {
-      for (std::size_t k : keys) {
-        const int c = CompareForOrder(a[k], b[k]);
-        if (c != 0) return c < 0;
-      }
-      return false;
-    });
+  const std::vector<std::size_t> order = SortedRowOrder(rows, keys, std::vector<bool>(keys.size(), false));
+  FRows.reserve(rows.size());
+  for (std::size_t r : order) FRows.push_back(std::move(rows[r]));
   NextGroup();
 }
 
