@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -180,7 +181,10 @@ int main(int argc, char** argv) {
     sql::InstallExpressionHooks();
     const std::vector<std::string> texts = BatchTexts(rows);
     std::int64_t a = 0, b = 0;
-    {
+    // BENCH_ONLY=batch or =param runs one half (for profiling).
+    const char* only = std::getenv("BENCH_ONLY");
+    const std::string part = only != nullptr ? only : "";
+    if (part.empty() || part == "batch") {
       Ours ours(base + "-batch.at4");
       Peer peer(base + "-batch.sqlite");
       const double to = Time([&] { return ours.InsertBatches(texts); }, a);
@@ -195,7 +199,7 @@ int main(int argc, char** argv) {
       const double sp = Time([&] { return peer.Exec(scan); }, b);
       Line("update-scan", so, a, sp, b);
     }
-    {
+    if (part.empty() || part == "param") {
       Ours ours(base + "-param.at4");
       Peer peer(base + "-param.sqlite");
       const double to = Time([&] { return ours.InsertParams(rows); }, a);

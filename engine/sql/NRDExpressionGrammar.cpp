@@ -493,8 +493,23 @@ TNRDExprNodePtr TNRDExpressionParser::ParseNullOrValue() {
 // ----- value grammar ----------------------------------------------------------------------------------
 
 TNRDExprNodePtr TNRDExpressionParser::ParseValueExpression() {
+  if (TNRDExprNodePtr k = ParseLoneLiteral()) return k;
   DepthGuard guard(*this);
   return Remembered(Rule::Value, [&] { return ParseValueExpressionPrivate(); });
+}
+
+// A value that is one number, quoted text or number or text parameter, followed by a comma, a
+// closing parenthesis or the end of the command (the items of INSERT ... VALUES): every reading
+// of the full grammar ends in the same constant, so it is read at once, without the other tries.
+TNRDExprNodePtr TNRDExpressionParser::ParseLoneLiteral() {
+  const bool literal =
+      tok_.TokenType == tktInt || tok_.TokenType == tktFloat || tok_.TokenType == tktQuotedString ||
+      (tok_.TokenType == tktParameter && tok_.ParamValue && !tok_.ParamValue->IsNull() &&
+       (tok_.ParamValue->IsNumericDataType() || tok_.ParamValue->IsStringDataType()));
+  if (!literal) return nullptr;
+  TToken next;
+  if (lex_.LookNextToken(next) && next.TokenType != tktComma && next.TokenType != tktRightParenthesis) return nullptr;
+  return ParsePrimaryPrivate();
 }
 
 TNRDExprNodePtr TNRDExpressionParser::ParseValueExpressionPrivate() {

@@ -59,6 +59,7 @@ class TNRDExpressionParser {
   TNRDExprNodePtr ParseRowValue();
   TNRDExprNodePtr ParseSubquery(bool mustHaveOneField, bool mustHaveOneRow);
   TNRDExprNodePtr ParseNullOrValue();
+  TNRDExprNodePtr ParseLoneLiteral();
   TNRDExprNodePtr ParseValueExpressionPrivate();
   TNRDExprNodePtr ParseDatetimeArithmetic();
   TNRDExprNodePtr ParseNumericValueExpression();

@@ -75,11 +75,15 @@ void TNRDRowStore::Clear() {
 }
 
 std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const std::vector<std::size_t>& keys,
-                                        const std::vector<bool>& desc) {
+                                        const std::vector<bool>& desc, std::vector<std::uint8_t>* newKey) {
   const std::size_t n = rows.size();
   std::vector<std::size_t> order(n);
   for (std::size_t i = 0; i < n; ++i) order[i] = i;
-  if (keys.empty()) return order;
+  if (keys.empty()) {
+    if (newKey != nullptr) newKey->assign(n, 0);
+    if (newKey != nullptr && n > 0) (*newKey)[0] = 1;
+    return order;
+  }
   // Per key column: the integers and NULL flags when every value is an integer or NULL.
   struct IntColumn {
     bool all = true;
@@ -103,7 +107,8 @@ std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const 
       col.nulls.clear();
     }
   }
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+  // Negative when row a comes before row b, 0 for equal keys.
+  auto compareKeys = [&](std::size_t a, std::size_t b) {
     for (std::size_t k = 0; k < keys.size(); ++k) {
       int c;
       const IntColumn& col = ints[k];
@@ -116,10 +121,36 @@ std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const 
       } else {
         c = CompareForOrder(rows[a][keys[k]], rows[b][keys[k]]);
       }
-      if (c != 0) return desc[k] ? c > 0 : c < 0;
+      if (c != 0) return desc[k] ? -c : c;
     }
-    return a < b;
-  });
+    return 0;
+  };
+  if (keys.size() == 1 && ints[0].all) {
+    // One integer key: sort compact items instead of reaching into the columns per comparison.
+    struct Item {
+      std::int64_t value;
+      std::size_t row;
+      bool null;
+    };
+    std::vector<Item> items(n);
+    for (std::size_t r = 0; r < n; ++r) items[r] = {ints[0].values[r], r, ints[0].nulls[r] != 0};
+    const bool down = desc[0];
+    std::sort(items.begin(), items.end(), [down](const Item& x, const Item& y) {
+      if (x.null != y.null) return down ? y.null : x.null;
+      if (!x.null && x.value != y.value) return down ? x.value > y.value : x.value < y.value;
+      return x.row < y.row;
+    });
+    for (std::size_t i = 0; i < n; ++i) order[i] = items[i].row;
+  } else {
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const int c = compareKeys(a, b);
+      return c != 0 ? c < 0 : a < b;
+    });
+  }
+  if (newKey != nullptr) {
+    newKey->assign(n, 1);
+    for (std::size_t i = 1; i < n; ++i) (*newKey)[i] = compareKeys(order[i - 1], order[i]) != 0 ? 1 : 0;
+  }
   return order;
 }
 

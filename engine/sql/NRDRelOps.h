@@ -97,9 +97,10 @@ class TNRDRowStore {
 // The order of `rows` on the key columns `keys` (each ascending, or descending where desc[k]) as
 // row numbers; equal keys keep their input order. A key column whose values are all integers (or
 // NULL) is compared on integers read once; other columns through CompareForOrder. Same order as a
-// stable sort with CompareForOrder.
+// stable sort with CompareForOrder. With `newKey`, newKey[i] is 1 where the i-th row of the order
+// starts a new key (always for the first), else 0.
 std::vector<std::size_t> SortedRowOrder(const std::vector<TNRDRow>& rows, const std::vector<std::size_t>& keys,
-                                        const std::vector<bool>& desc);
+                                        const std::vector<bool>& desc, std::vector<std::uint8_t>* newKey = nullptr);
 
 class TNRDAO : public TNRDFieldAccess {
  public:
@@ -356,6 +357,7 @@ class TNRDAOGroupBy : public TNRDAO {
   void NextGroup();
   std::vector<TNRDRow> FRows;     // the input, sorted on the group links
   TNRDRowStore FStore;            // the values of FRows
+  std::vector<std::uint8_t> FNewGroup;  // per row of FRows: 1 where a group starts
   std::size_t FPos = 0;           // next input row of the next group
   std::int64_t FCurrent = -1;     // the input row the group columns are read from
   bool FEOF = true;

@@ -323,7 +323,7 @@ void TNRDAOGroupBy::InternalFirst() {
   }
   std::vector<std::size_t> keys;
   for (std::int32_t g : FFields) keys.push_back(static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo));
-  const std::vector<std::size_t> order = SortedRowOrder(rows, keys, std::vector<bool>(keys.size(), false));
+  const std::vector<std::size_t> order = SortedRowOrder(rows, keys, std::vector<bool>(keys.size(), false), &FNewGroup);
   FRows.reserve(rows.size());
   for (std::size_t r : order) FRows.push_back(std::move(rows[r]));
   NextGroup();
@@ -346,19 +346,11 @@ void TNRDAOGroupBy::NextGroup() {
     return;
   }
   InitGroup();
-  const std::size_t start = FPos;
-  auto sameGroup = [&](std::size_t r) {
-    for (std::int32_t g : FFields) {
-      const std::size_t k = static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo);
-      if (CompareForOrder(FRows[start][k], FRows[r][k]) != 0) return false;
-    }
-    return true;
-  };
-  while (FPos < FRows.size() && sameGroup(FPos)) {
+  do {
     FCurrent = static_cast<std::int64_t>(FPos);
     AccumulateRow();
     ++FPos;
-  }
+  } while (FPos < FRows.size() && FNewGroup[FPos] == 0);
 }
 
 void TNRDAOGroupBy::InternalNext() {

@@ -172,6 +172,36 @@ void TNRDSQLCommand::OpenExternalTable(TNRDDataSet* query, const std::string& da
   if (inMemory || query->InMemory()) table->SetInMemory(true);
 }
 
+struct TNRDSQLOpenTables::Entry {
+  std::string Key;
+  // The database goes after the table that names it.
+  std::unique_ptr<TNRDDatabase> Database;
+  std::unique_ptr<TNRDTable> Table;
+};
+
+TNRDSQLOpenTables::TNRDSQLOpenTables() = default;
+
+TNRDSQLOpenTables::~TNRDSQLOpenTables() {
+  for (Entry& e : FEntries) {
+    try {
+      e.Table->Close();
+    } catch (...) {
+    }
+  }
+}
+
+TNRDTable* TNRDSQLOpenTables::Find(const std::string& key) const {
+  for (const Entry& e : FEntries)
+    if (e.Key == key) return e.Table.get();
+  return nullptr;
+}
+
+TNRDTable& TNRDSQLOpenTables::Keep(std::string key, std::unique_ptr<TNRDTable> table,
+                                   std::unique_ptr<TNRDDatabase> database) {
+  FEntries.push_back(Entry{std::move(key), std::move(database), std::move(table)});
+  return *FEntries.back().Table;
+}
+
 void TNRDSQLCommand::FreeExternalTable(std::unique_ptr<TNRDTable>& table, std::unique_ptr<TNRDDatabase>& database) {
   table.reset();
   database.reset();

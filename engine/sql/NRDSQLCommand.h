@@ -39,6 +39,8 @@ struct TNRDTableNameParts {
   std::string Pseudonym;
 };
 
+class TNRDSQLOpenTables;
+
 class TNRDSQLCommand {
  public:
   TNRDSQLCommand(TNRDLexer* lexer, TNRDDataSet* query);
@@ -99,6 +101,29 @@ class TNRDSQLCommand {
   TNRDDataSet* LQuery;
   std::int32_t RowsAffected = 0;
   bool IntoMemory = false;
+  // Tables the statement may keep open for its next run (the processor's), or null.
+  TNRDSQLOpenTables* OpenTables = nullptr;
+};
+
+// The target tables that the statements of one processor keep open between its runs, so that a
+// prepared INSERT run once per row does not open its table (metadata, page managers, lock files)
+// once per row. A table stays open, and so in use, until the processor ends: when the query lets
+// go of its statement (UnPrepare, a new SQL text, the query's end). A query that is not prepared
+// lets go after every run, so only a prepared query keeps anything.
+class TNRDSQLOpenTables {
+ public:
+  TNRDSQLOpenTables();
+  ~TNRDSQLOpenTables();
+  TNRDSQLOpenTables(const TNRDSQLOpenTables&) = delete;
+  TNRDSQLOpenTables& operator=(const TNRDSQLOpenTables&) = delete;
+  // The table kept under `key`, or null.
+  TNRDTable* Find(const std::string& key) const;
+  // Keeps the table (open) and the database component it may need, under `key`.
+  TNRDTable& Keep(std::string key, std::unique_ptr<TNRDTable> table, std::unique_ptr<TNRDDatabase> database);
+
+ private:
+  struct Entry;
+  std::vector<Entry> FEntries;
 };
 
 // Builds a statement over the lexer's current command and parses it.

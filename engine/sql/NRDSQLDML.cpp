@@ -156,6 +156,25 @@ void TNRDSQLInsert::ExecSQL(TNRDDataSet* query, bool isRoot, bool, bool&, TNRDAO
   RowsAffected = 0;
   const TNRDSQLContext context = ContextOf(query);
   TNRDSQLContextScope scope(context);
+  if (InternalSelecter == nullptr && OpenTables != nullptr) {
+    // Literal rows go through a table kept open for the next run of the same statement.
+    const char sep = '\x01';
+    std::string key = query->SessionName() + sep + query->DatabaseName() + sep + (query->InMemory() ? "M" : "") + sep +
+                      DatabaseFileName + sep + TableName + sep + Password + sep + (IntoMemory ? "M" : "");
+    TNRDTable* kept = OpenTables->Find(key);
+    if (kept == nullptr) {
+      std::unique_ptr<TNRDTable> table;
+      std::unique_ptr<TNRDDatabase> database;
+      OpenExternalTable(query, DatabaseFileName, TableName, Password, IntoMemory, table, database);
+      table->Open();
+      kept = &OpenTables->Keep(std::move(key), std::move(table), std::move(database));
+    } else if (!kept->Active()) {
+      // Its database was closed in between.
+      kept->Open();
+    }
+    InsertLiteralRows(*kept);
+    return;
+  }
   std::unique_ptr<TNRDTable> table;
   std::unique_ptr<TNRDDatabase> database;
   OpenExternalTable(query, DatabaseFileName, TableName, Password, IntoMemory, table, database);

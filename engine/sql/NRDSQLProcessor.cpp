@@ -122,6 +122,7 @@ bool TNRDSQLProcessor::ParseNextCommand() {
   if (isSelect && lex.GetCurrentToken(t))
     throw ENRDException(20260, "End of SQL command expected, but '%s' found at line %d, column %d",
                         {t.Text, t.LineNum, t.ColumnNum});
+  command->OpenTables = &FOpenTables;
   Queries.push_back(std::move(command));
   return true;
 }

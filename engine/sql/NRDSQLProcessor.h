@@ -51,6 +51,8 @@ class TNRDSQLProcessor : public TNRDQueryProcessor {
   std::unique_ptr<TNRDLexer> FLex;
   std::string FSqlText;
   TNRDSQLParams FSQLParams;
+  // Tables the statements keep open from one run to the next; closed after the statements.
+  TNRDSQLOpenTables FOpenTables;
   // At most one statement: the one being run (or the last one run).
   std::vector<std::unique_ptr<TNRDSQLCommand>> Queries;
 

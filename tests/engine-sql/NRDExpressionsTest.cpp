@@ -424,3 +424,42 @@ TEST(NRDExpressions, IntegerComparisonsOfEveryWidthOrderByValue) {
           ASSERT_EQ(between.GetDataValue().AsBoolean(), expected == cmprEqual) << a << " between " << b;
         }
 }
+
+namespace {
+
+// A value read as one lone literal (it is followed by a comma, as in INSERT ... VALUES) is the
+// same constant, of the same type, as the full grammar reads where it cannot take the short way
+// (followed by AS).
+TEST(NRDExpressions, ALoneLiteralReadsAsTheFullGrammarReadsIt) {
+  TNRDSQLParams params;
+  params.AddCreated()->Name = "i";
+  params.GetParamByName("i")->SetAsInteger(7);
+  TNRDSQLParam* big = params.AddCreated();
+  big->Name = "big";
+  big->SetAsInt64(5000000000LL);
+  TNRDSQLParam* d = params.AddCreated();
+  d->Name = "d";
+  d->SetAsDouble(2.25);
+  TNRDSQLParam* s = params.AddCreated();
+  s->Name = "s";
+  s->SetAsAnsiString("txt");
+  auto read = [&](const std::string& text) {
+    TNRDLexer lex(text, &params, false);
+    lex.GetNextCommand();
+    sql::TNRDExpression e;
+    e.ParseForValueExpression(&lex);
+    TNRDVariant* v = e.GetValue(true);
+    if (v == nullptr) return std::string("null pointer");
+    return std::to_string(static_cast<int>(v->DataType())) + ":" + (v->IsNull() ? "NULL" : v->AsAnsiString()) + ":" +
+           std::to_string(static_cast<int>(e.GetDataType()));
+  };
+  for (const std::string literal :
+       {"5", "0", "2147483646", "2147483647", "-2147483647", "9223372036854775807", "1.5", "1e3", "2.50", "'abc'", "''",
+        "'2020-01-02'", ":i", ":big", ":d", ":s"}) {
+    const std::string full = read(literal + " AS x");
+    EXPECT_EQ(read(literal + " , 1"), full) << literal;
+    EXPECT_EQ(read(literal), full) << literal;
+  }
+}
+
+}  // namespace

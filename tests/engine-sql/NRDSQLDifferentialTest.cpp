@@ -100,6 +100,14 @@ const std::vector<Query>& Queries() {
       {"SELECT DISTINCT b FROM t1"},
       {"SELECT DISTINCT t1.a, t2.d FROM t1 JOIN t2 ON t1.a = t2.a"},
       {"SELECT DISTINCT a, b FROM t1 ORDER BY b DESC, a DESC", "", true},
+      // one key column: integers (with NULLs) sort on integers read once, texts through the
+      // general comparison; the groups of one integer or text key are cut where the key changes
+      {"SELECT b FROM t1 ORDER BY b DESC", "", true},
+      {"SELECT a FROM t2 ORDER BY a", "", true},
+      {"SELECT c FROM t1 ORDER BY c DESC", "", true},
+      {"SELECT c, COUNT(*), SUM(a), MAX(b) FROM t1 GROUP BY c ORDER BY c", "", true},
+      {"SELECT c, a, COUNT(*) FROM t1 GROUP BY c, a ORDER BY c, a", "", true},
+      {"SELECT b, COUNT(a), MIN(d) FROM t2 GROUP BY b ORDER BY b DESC", "", true},
       {"SELECT a, c FROM t1 WHERE c IS NOT NULL AND a IS NOT NULL ORDER BY c, a DESC", "", true},
       {"SELECT a, COUNT(*) FROM t1 WHERE a IS NOT NULL GROUP BY a ORDER BY a DESC", "", true},
       {"SELECT TOP 4 b, c FROM t1 WHERE b IS NOT NULL ORDER BY b DESC, c", "SELECT b, c FROM t1 WHERE b IS NOT NULL ORDER BY b DESC, c LIMIT 4", true},

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -295,6 +296,45 @@ TEST_F(SqlDml, ParametersInSetAndWhere) {
   q.ExecSQL();
   EXPECT_EQ(q.RowsAffected(), 2);
   EXPECT_EQ(Rows("p").size(), 8u);
+}
+
+// A prepared INSERT keeps its table open from one run to the next: the rows of every run are
+// there, other statements on the table see them and change them between runs, a close of the
+// database in between is survived, and the table is let go (and can be dropped) when the query is
+// unprepared.
+TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
+  RunCase({"setup", {{"CREATE TABLE t (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))", "rows 0"}}, "", {}});
+  TNRDQuery q(nullptr);
+  q.SetDatabaseName("Family");
+  q.SetSQL("INSERT INTO t VALUES (:a, :b)");
+  q.Prepare();
+  auto run = [&](int a, const std::string& b) {
+    q.ParamByName("a").Value = IntValue(a);
+    q.ParamByName("b").Value = TextValue(b);
+    try {
+      q.ExecSQL();
+      return "rows " + std::to_string(q.RowsAffected());
+    } catch (const std::exception& e) {
+      return CodeOf(e);
+    }
+  };
+  EXPECT_EQ(run(1, "x"), "rows 1");
+  EXPECT_EQ(run(2, "y"), "rows 1");
+  EXPECT_EQ(Exec("UPDATE t SET b = 'z' WHERE a = 1"), "rows 1");
+  EXPECT_EQ(run(1, "dup"), "E30319");  // the key of a row another statement left there
+  EXPECT_EQ(run(3, "w"), "rows 1");
+  EXPECT_EQ(Exec("DELETE FROM t WHERE a = 2"), "rows 1");
+  db_->Close();
+  db_->Open();
+  EXPECT_EQ(run(4, "v"), "rows 1");
+  std::vector<std::string> rows = Rows("t");
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"1|z", "3|w", "4|v"}));
+  // Like an open table component, the prepared statement holds its table in use.
+  EXPECT_EQ(Exec("DROP TABLE t"), "E30250");
+  EXPECT_EQ(run(5, "u"), "rows 1");
+  q.UnPrepare();
+  EXPECT_EQ(Exec("DROP TABLE t"), "rows 0");
 }
 
 // An equality on a key is answered through the index: the condition is tested on the rows the
