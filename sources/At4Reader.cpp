@@ -739,7 +739,56 @@ bool TAt4Reader::EventDate(const Record* event, TDATES& out) const {
   return true;
 }
 
-void TAt4Reader::PersonPass(const GedProgress& progress) {
+// One row of the person query.
+struct TAt4Reader::PersonRow {
+  std::string id, sex, birth, death;
+  QString fio;
+  bool idNull = true;
+};
+
+bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
+  // The query orders single-byte ids through the collation; ids of another type, or a locale without a
+  // collation (the query then fails), are left to the query itself.
+  if (nrd::AnsiCompareText("a", "b", false) == 0) return false;
+  Scan s(dm_, path_, "Persons");
+  const TRecordColumn id = s.C(path_, "id"), fio = s.C(path_, "fullname"), sex = s.C(path_, "sex"),
+                      birth = s.C(path_, "birth_id"), death = s.C(path_, "death_id");
+  const nrd::TNRDBaseFieldType idType = nrd::FieldTypeToBaseType(id.Field().DataType());
+  if (idType != nrd::bftChar && idType != nrd::bftVarchar) return false;
+  std::vector<PersonRow> stored;
+  stored.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+  for (s.T().First(); !s.T().Eof(); s.T().Next()) {
+    PersonRow& r = stored.emplace_back();
+    r.idNull = id.IsNull();
+    r.id = id.AsString();
+    r.fio = fio.AsQString();
+    r.sex = sex.AsString();
+    r.birth = birth.AsString();
+    r.death = death.AsString();
+  }
+  // The query's order: NULL ids first, then by the collation of the ids, rows of equal ids in the table's
+  // order. The collation key of each id turns its comparisons into byte comparisons.
+  struct Item {
+    std::string key;
+    std::uint32_t row;
+    bool null;
+  };
+  std::vector<Item> items(stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    items[i] = {stored[i].idNull ? std::string() : nrd::AnsiSortKey(stored[i].id, false), std::uint32_t(i),
+                stored[i].idNull};
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    if (a.null != b.null) return a.null;
+    const int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.row < b.row;
+  });
+  rows.clear();
+  rows.reserve(stored.size());
+  for (const Item& it : items) rows.push_back(std::move(stored[it.row]));
+  return true;
+}
+
+void TAt4Reader::PersonsByQuery(std::vector<PersonRow>& rows) {
   nrd::TNRDQuery& q = dm_.Query_;
   q.Close();
   q.SetSQL(TDataModule2::kPersonSQL);
@@ -747,7 +796,24 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
   const auto column = [&](const char* name) { return TRecordColumn(q, FieldOf(q, path_, "Persons", name)); };
   const TRecordColumn idF = column("id"), fioF = column("fio"), sexF = column("sex"), birthF = column("birth_id"),
                       deathF = column("death_id");
-  const std::int64_t max = q.RecordCount();
+  rows.clear();
+  for (q.First(); !q.Eof(); q.Next()) {
+    PersonRow& r = rows.emplace_back();
+    r.idNull = idF.IsNull();
+    r.id = idF.AsString();
+    r.fio = fioF.AsQString();
+    r.sex = sexF.AsString();
+    r.birth = birthF.AsString();
+    r.death = deathF.AsString();
+  }
+  q.Close();
+}
+
+void TAt4Reader::PersonPass(const GedProgress& progress) {
+  // The person query's rows: made from a scan of Persons in the query's order, or from the query.
+  std::vector<PersonRow> rows;
+  if (!PersonsByScan(rows)) PersonsByQuery(rows);
+  const auto max = static_cast<std::int64_t>(rows.size());
   model_.aIndi.reserve(std::size_t(std::max<std::int64_t>(0, max)) + 1);
   if (progress) progress(0, max);
   const auto text = [this](const Record* r, int code) {
@@ -755,28 +821,28 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
     return v ? TextOf(*v, 0, 1) : QString();
   };
   std::int64_t pos = 0;
-  for (q.First(); !q.Eof(); q.Next()) {
+  for (PersonRow& row : rows) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
     TINDI p;
     p.INDI = QString::number(model_.aIndi.size());
-    const std::string id = Bytes(idF);
+    const std::string& id = row.id;
     p._UID = Wide(id);
-    p.SEX = Wide(Bytes(sexF));
-    p.FIO1 = fioF.AsQString();
+    p.SEX = Wide(row.sex);
+    p.FIO1 = std::move(row.fio);
     const Record* self = RecordOf(id);
     if (const Value* v = ValueOf(self, cResidence)) {
       p.RESI_PLAC = PlaceOf(*v, 2);
       p.NOTE = TextOf(*v, 1, 1);
     }
-    const std::string birth = Bytes(birthF);
+    const std::string& birth = row.birth;
     const Record* birthEvent = RecordOf(birth);
     if (!EventDate(birthEvent, p.BIRT_DATE)) p.BIRT_DATE = empty_;
     p.BIRT_DATE.CALEN = Wide(birth);
     if (const Value* v = ValueOf(birthEvent, cEventPlace)) p.BIRT_PLAC = PlaceOf(*v, 2);
     if (const Value* v = ValueOf(birthEvent, cEventNote)) p.BIRT_NOTE = TextOf(*v, 1, 1);
-    const std::string death = Bytes(deathF);
+    const std::string& death = row.death;
     if (!death.empty()) {
       const Record* deathEvent = RecordOf(death);
       p.DEAT = QStringLiteral("+");
@@ -795,7 +861,6 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
     model_.aIndi.push_back(std::move(p));
   }
   if (progress) progress(pos, max);
-  q.Close();
 }
 
 void TAt4Reader::FamilyPass(const GedProgress& progress) {

@@ -147,6 +147,11 @@ class TAt4Reader {
   void OpenDatabase(const QString& path);
   void CheckSchema(const QString& path);
   void LoadStore();
+  struct PersonRow;
+  // The person query's rows from a scan of Persons put in the query's order; false (nothing read) when
+  // that order cannot be had so (an id column that is not a single-byte text).
+  bool PersonsByScan(std::vector<PersonRow>& rows);
+  void PersonsByQuery(std::vector<PersonRow>& rows);
   void PersonPass(const GedProgress& progress);
   void FamilyPass(const GedProgress& progress);
   // The value (code, record) or null.
