@@ -927,22 +927,11 @@ bool TSqliteTable::FindKey(const std::int64_t* keys, std::size_t n) {
   cachedRow_ = -1;
   if (keyed_ && n == keys_.size()) {
     if (dirty_) BuildHash();
-    const std::size_t cap = slots_.size();
-    std::int64_t v = 0;
-    const std::uint64_t h = HashKey(keys);
-    const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
-    for (std::size_t s = h & (cap - 1); slots_[s] != 0; s = (s + 1) & (cap - 1)) {
-      if ((slots_[s] & 0xFFFFFFFF00000000ull) != tag) continue;
-      const std::size_t r = static_cast<std::size_t>(slots_[s] & 0xFFFFFFFFull) - 1;
-      bool same = true;
-      for (std::size_t i = 0; i < n && same; ++i) same = rows_.WholeNumber(r, int(i) + 1, v) && v == keys[i];
-      if (same) {
-        cachedRow_ = static_cast<std::ptrdiff_t>(r);
-        rowid_ = rows_.Value(r, 0).AsInteger();
-        return hasRow_ = true;
-      }
-    }
-    return false;
+    const std::ptrdiff_t r = FindKept(keys);
+    if (r < 0) return false;
+    cachedRow_ = r;
+    rowid_ = rows_.Value(std::size_t(r), 0).AsInteger();
+    return hasRow_ = true;
   }
   TSqliteStatement& st = *byKeys_[n - 1];
   st.Reset();
@@ -954,6 +943,29 @@ bool TSqliteTable::FindKey(const std::int64_t* keys, std::size_t n) {
   }
   st.Reset();
   return hasRow_;
+}
+
+std::ptrdiff_t TSqliteTable::FindKept(const std::int64_t* keys) const {
+  const std::size_t cap = slots_.size();
+  if (cap == 0) return -1;
+  const std::size_t n = keys_.size();
+  std::int64_t v = 0;
+  const std::uint64_t h = HashKey(keys);
+  const std::uint64_t tag = h & 0xFFFFFFFF00000000ull;
+  for (std::size_t s = h & (cap - 1); slots_[s] != 0; s = (s + 1) & (cap - 1)) {
+    if ((slots_[s] & 0xFFFFFFFF00000000ull) != tag) continue;
+    const std::size_t r = static_cast<std::size_t>(slots_[s] & 0xFFFFFFFFull) - 1;
+    bool same = true;
+    for (std::size_t i = 0; i < n && same; ++i) same = rows_.WholeNumber(r, int(i) + 1, v) && v == keys[i];
+    if (same) return static_cast<std::ptrdiff_t>(r);
+  }
+  return -1;
+}
+
+std::ptrdiff_t TSqliteTable::FindKeptRow(std::initializer_list<std::int64_t> keys) const {
+  if (!keyed_ || dirty_ || keys.size() != keys_.size())
+    throw ESqliteError(SQLITE_MISUSE, TableName + ": no kept rows to look up by the whole key");
+  return FindKept(keys.begin());
 }
 
 int TSqliteTable::FieldIndex(std::string_view name) const {

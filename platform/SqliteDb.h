@@ -310,6 +310,10 @@ class TSqliteTable {
   TSqliteValue KeptValue(std::size_t r, int i) const { return rows_.Value(r, colMap_[std::size_t(i)]); }
   // The value of column i of kept row r when it is an INTEGER or a whole REAL. REQUIRES: as KeptValue.
   bool KeptWhole(std::size_t r, int i, std::int64_t& out) const { return rows_.WholeNumber(r, colMap_[std::size_t(i)], out); }
+  // The kept row FindKey would make current for every key value, -1 when none; the current row stays.
+  // Changes nothing, so threads may look up at once while no one edits or reopens the table. Raises
+  // ESqliteError unless the rows are kept (KeptRows) and keys holds one value per key column.
+  std::ptrdiff_t FindKeptRow(std::initializer_list<std::int64_t> keys) const;
 
   // Sets one column of the current row (keyed by the row id) and returns true when a row changed.
   // REQUIRES: HasRow() and a read-write connection; the table must have row ids.
@@ -317,6 +321,7 @@ class TSqliteTable {
 
  private:
   std::uint64_t HashKey(const std::int64_t* keys) const;
+  std::ptrdiff_t FindKept(const std::int64_t* keys) const;
   void BuildHash();
   TSqliteConnection& conn_;
   bool active_ = false;

@@ -19,8 +19,12 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <exception>
 #include <initializer_list>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -118,6 +122,44 @@ enum { sRec, sTable, sDb, sCreated, sChanged };
 enum { rPerson, rEvent, rRole, rOrder, rEventDb, rRoleDb };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+// The person pass: the most threads it uses, the largest round of persons between two looks at the stop
+// flag, and the fewest persons worth a thread of their own.
+constexpr unsigned kMaxThreads = 8;
+constexpr std::size_t kRoundMax = 8192;
+constexpr std::size_t kPersonsPerThread = 512;
+
+// Runs task(k) for k in [0, n): on this thread when n is 1, else on n threads; rethrows the first
+// failure once every task has ended.
+template <typename Task>
+void RunParts(int n, const Task& task) {
+  if (n <= 1) {
+    task(0);
+    return;
+  }
+  std::mutex mu;
+  std::exception_ptr failure;
+  const auto body = [&](int k) {
+    try {
+      task(k);
+    } catch (...) {
+      const std::lock_guard<std::mutex> lock(mu);
+      if (!failure) failure = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  threads.reserve(std::size_t(n - 1));
+  for (int k = 1; k < n; ++k) {
+    try {
+      threads.emplace_back(body, k);
+    } catch (const std::system_error&) {
+      body(k);  // no thread to be had: the part runs here
+    }
+  }
+  body(0);
+  for (std::thread& t : threads) t.join();
+  if (failure) std::rethrow_exception(failure);
+}
 
 }  // namespace
 
@@ -279,13 +321,23 @@ void TAt5Reader::Read(const QString& path, const QString& nameTemplate, const Ge
   c.Commit();
 }
 
-void TAt5Reader::FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate) {
-  p.RESI_PLAC = fPlace5(kPerson, kResidence, id, 2);
-  if (p.GIVN.isEmpty()) p.GIVN = p.FIRS1 + u' ' + p.PATR1;
-  p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, nameTemplate);
-  p.iPr = -1;
-  p.iPot = -1;
-}
+namespace {
+
+// The name values of a person read (record table 13, database 0): how many rows it has (each counts as one
+// row of progress) and the last row of each name field in storage order.
+struct PersonNames {
+  std::uint32_t rows = 0;
+  std::uint32_t last[5] = {kNone, kNone, kNone, kNone, kNone};  // surname, birth surname, first, patronymic, note
+};
+
+}  // namespace
+
+// A person of the person pass: its first row, its record-stamp row, its id and its name values.
+struct TAt5Reader::Start {
+  std::uint32_t row, stamp;
+  std::int64_t id;
+  const PersonNames* names;
+};
 
 void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedProgress& progress) {
   const platform::TSqliteRowSet& persons = t.persons;
@@ -310,13 +362,7 @@ void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedPro
       stampOf.try_emplace(id, std::uint32_t(r));
   }
 
-  // The name values of each person read (record table 13, database 0): the last row of each field in
-  // storage order wins, and every value row counts as one row of progress.
-  struct Names {
-    std::uint32_t rows = 0;
-    std::uint32_t last[5] = {kNone, kNone, kNone, kNone, kNone};  // surname, birth surname, first, patronymic, note
-  };
-  std::unordered_map<std::int64_t, Names> names;
+  std::unordered_map<std::int64_t, PersonNames> names;
   names.reserve(stampOf.size());
   for (std::size_t r = 0; r < persons.Rows(); ++r) {
     std::int64_t id = 0;
@@ -324,7 +370,7 @@ void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedPro
   }
   platform::TSqliteTable& values = dm_.FDTable_Values;
   const int vTable = values.FieldIndex("rec_table"), vField = values.FieldIndex("f_id"),
-            vRec = values.FieldIndex("rec_id"), vDb = values.FieldIndex("rec_db_id"), vStr = values.FieldIndex("vstr");
+            vRec = values.FieldIndex("rec_id"), vDb = values.FieldIndex("rec_db_id");
   for (std::size_t r = 0; r < values.KeptRows(); ++r) {
     std::int64_t x = 0, id = 0;
     if (!values.KeptWhole(r, vTable, x) || x != kPerson || !values.KeptWhole(r, vDb, x) || x != 0 ||
@@ -341,10 +387,6 @@ void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedPro
   }
 
   // The persons: one per id, from the first of its rows.
-  struct Start {
-    std::uint32_t row, stamp;
-    std::int64_t id;
-  };
   std::vector<Start> starts;
   std::int64_t max = 0;
   for (std::uint32_t r : order) {
@@ -353,57 +395,123 @@ void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedPro
     const auto st = stampOf.find(id);
     if (st == stampOf.end()) continue;
     if (!starts.empty() && starts.back().id == id) continue;
-    starts.push_back({r, st->second, id});
-    max += std::max<std::uint32_t>(1, names[id].rows);
+    const PersonNames& n = names[id];
+    starts.push_back({r, st->second, id, &n});
+    max += std::max<std::uint32_t>(1, n.rows);
   }
   model_.aIndi.reserve(starts.size() + 1);
   byId_.reserve(starts.size());
+  // The kept rows serve every lookup of the pass; the column positions are found here, once.
+  (void)Cols();
+  for (const platform::TSqliteTable* k : {&dm_.FDTable_Values, &dm_.FDTable_ValuesLinks, &dm_.FDTable_Dates})
+    if (k->KeptRows() == 0 && k->UsesFileIndex())
+      throw platform::ESqliteError(SQLITE_MISUSE, k->TableName + ": the person pass reads kept rows");
 
+  // Rounds of persons, each filled on several threads and added whole: the stop flag is tested and
+  // progress given between rounds. They grow from a few persons (a stop soon after the start keeps a
+  // few) to a size that keeps the window live.
+  const int threads = int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, kMaxThreads));
   if (progress) progress(0, max);
   std::int64_t pos = 0;
-  for (const Start& s : starts) {
-    // Tested before a person is added, so a stop never leaves a half-filled last person.
+  std::size_t done = 0;
+  std::vector<std::vector<std::size_t>> longNotes(static_cast<std::size_t>(threads));
+  while (done < starts.size()) {
     if (model_.AbortFlag) break;
-    const Names& n = names[s.id];
-    const std::int64_t before = pos;
-    pos += std::max<std::uint32_t>(1, n.rows);
-    if (progress && pos / kProgressStep != before / kProgressStep) progress(pos, max);
-
-    TINDI& p = model_.aIndi.emplace_back();
-    p._UID = QString::number(s.id);
-    p.INDI = QString::number(model_.PersonCount());
-    p.FAMS.clear();
-    const QString sex = dbvalues::IdText(persons.Value(s.row, pSex));
-    p.SEX = sex == u"1" ? QStringLiteral("M") : sex == u"2" ? QStringLiteral("F") : QString();
-    p.INSE = dbvalues::DateTime(stamps.Value(s.stamp, sCreated));
-    p.EDIT = dbvalues::DateTime(stamps.Value(s.stamp, sChanged));
-    const std::int64_t birth = persons.Value(s.row, pBirth).AsInteger();
-    // Every person gets a parsed birth date, as a GEDCOM or ".at4" person without one does.
-    p.BIRT_DATE = birth > 0 ? ADate_RDates5(kEvent, birth) : empty_;
-    p.BIRT_DATE.CALEN = QString::number(birth);
-    // No event, no lookups: an event with id 0 must not lend its place to every person without a birth.
-    if (birth > 0) {
-      p.BIRT_PLAC = fPlace5(kEvent, kEventPlace, birth, 2);
-      p.BIRT_NOTE = fDesc5(kEvent, kEventNote, birth, 0, 1);
+    const std::size_t round = std::min(starts.size() - done, std::clamp<std::size_t>(done, std::size_t(kProgressStep), kRoundMax));
+    const std::size_t first = model_.aIndi.size();
+    model_.aIndi.resize(first + round);
+    const int parts = int(std::clamp<std::size_t>(round / kPersonsPerThread, 1, std::size_t(threads)));
+    RunParts(parts, [&](int part) {
+      std::vector<std::size_t>& mine = longNotes[std::size_t(part)];
+      for (std::size_t k = round * std::size_t(part) / std::size_t(parts);
+           k < round * std::size_t(part + 1) / std::size_t(parts); ++k) {
+        bool longNote = false;
+        FillPerson(model_.aIndi[first + k], starts[done + k], std::int64_t(first + k), t, nameTemplate, longNote);
+        if (longNote) mine.push_back(k);
+      }
+    });
+    // Texts kept whole beside a short text that may be cut are read from the file, on this thread.
+    for (std::vector<std::size_t>& list : longNotes) {
+      for (std::size_t k : list)
+        model_.aIndi[first + k].NOTE = fDesc5(kPerson, kPersonNote, starts[done + k].id, 1, 1);
+      list.clear();
     }
-    const std::int64_t death = persons.Value(s.row, pDeath).AsInteger();
-    if (death > 0) {
-      p.DEAT = QStringLiteral("+");
-      p.DEAT_DATE = ADate_RDates5(kEvent, death);
-      p.DEAT_PLAC = fPlace5(kEvent, kEventPlace, death, 2);
-      p.DEAT_NOTE = fDesc5(kEvent, kEventNote, death, 0, 1);
-      p.DEAT_CAUS = fValue5(kEvent, kDeathCause, death);
+    for (std::size_t k = 0; k < round; ++k) {
+      const Start& s = starts[done + k];
+      byId_.try_emplace(s.id, std::int64_t(first + k));
+      pos += std::max<std::uint32_t>(1, s.names->rows);
     }
-    const auto text = [&](int slot) { return dbvalues::Text(values.KeptValue(n.last[slot], vStr)); };
-    if (n.last[0] != kNone) p.SURN = p.SURN1 = text(0);
-    if (n.last[1] != kNone) p.SURN0 = text(1);
-    if (n.last[2] != kNone) p.FIRS1 = text(2);
-    if (n.last[3] != kNone) p.PATR1 = text(3);
-    if (n.last[4] != kNone) p.NOTE = fDesc5(kPerson, kPersonNote, s.id, 1, 1);
-    byId_.try_emplace(s.id, model_.PersonCount());
-    FinishPerson(p, s.id, nameTemplate);
+    done += round;
+    if (progress) progress(pos, max);
   }
-  if (progress) progress(pos, max);
+}
+
+void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const Tables& t,
+                            const QString& nameTemplate, bool& longNote) const {
+  const platform::TSqliteRowSet& persons = t.persons;
+  const platform::TSqliteRowSet& stamps = t.stamps;
+  const platform::TSqliteTable& values = dm_.FDTable_Values;
+  p._UID = QString::number(s.id);
+  p.INDI = QString::number(index);
+  p.FAMS.clear();
+  const QString sex = dbvalues::IdText(persons.Value(s.row, pSex));
+  p.SEX = sex == u"1" ? QStringLiteral("M") : sex == u"2" ? QStringLiteral("F") : QString();
+  p.INSE = dbvalues::DateTime(stamps.Value(s.stamp, sCreated));
+  p.EDIT = dbvalues::DateTime(stamps.Value(s.stamp, sChanged));
+  const std::int64_t birth = persons.Value(s.row, pBirth).AsInteger();
+  // Every person gets a parsed birth date, as a GEDCOM or ".at4" person without one does.
+  p.BIRT_DATE = birth > 0 ? KeptDate(kEvent, birth) : empty_;
+  p.BIRT_DATE.CALEN = QString::number(birth);
+  // No event, no lookups: an event with id 0 must not lend its place to every person without a birth.
+  if (birth > 0) {
+    p.BIRT_PLAC = KeptPlace(kEvent, kEventPlace, birth, 2);
+    p.BIRT_NOTE = KeptText(kEvent, kEventNote, birth);
+  }
+  const std::int64_t death = persons.Value(s.row, pDeath).AsInteger();
+  if (death > 0) {
+    p.DEAT = QStringLiteral("+");
+    p.DEAT_DATE = KeptDate(kEvent, death);
+    p.DEAT_PLAC = KeptPlace(kEvent, kEventPlace, death, 2);
+    p.DEAT_NOTE = KeptText(kEvent, kEventNote, death);
+    p.DEAT_CAUS = KeptText(kEvent, kDeathCause, death);
+  }
+  const PersonNames& n = *s.names;
+  const auto text = [&](int slot) { return dbvalues::Text(values.KeptValue(n.last[slot], cols_.vstr)); };
+  if (n.last[0] != kNone) p.SURN = p.SURN1 = text(0);
+  if (n.last[1] != kNone) p.SURN0 = text(1);
+  if (n.last[2] != kNone) p.FIRS1 = text(2);
+  if (n.last[3] != kNone) p.PATR1 = text(3);
+  if (n.last[4] != kNone) {
+    p.NOTE = KeptText(kPerson, kPersonNote, s.id);
+    longNote = p.NOTE.size() >= kShortTextLimit;
+  }
+  p.RESI_PLAC = KeptPlace(kPerson, kResidence, s.id, 2);
+  if (p.GIVN.isEmpty()) p.GIVN = p.FIRS1 + u' ' + p.PATR1;
+  p.FIO1 = FormatFullName(p.SURN1, p.FIRS1, p.PATR1, p.SURN0, nameTemplate);
+  p.iPr = -1;
+  p.iPot = -1;
+}
+
+QString TAt5Reader::KeptText(int iTable, int iField, std::int64_t iRec) const {
+  const platform::TSqliteTable& t = dm_.FDTable_Values;
+  const std::ptrdiff_t r = t.FindKeptRow({iTable, iField, iRec});
+  return r < 0 ? QString() : dbvalues::Text(t.KeptValue(std::size_t(r), cols_.vstr));
+}
+
+QString TAt5Reader::KeptPlace(int iTable, int iField, std::int64_t iRec, int iType) const {
+  const platform::TSqliteTable& links = dm_.FDTable_ValuesLinks;
+  const std::ptrdiff_t r = links.FindKeptRow({iTable, iField, iRec});
+  if (r < 0) return QString();
+  const platform::TSqliteValue place = links.KeptValue(std::size_t(r), cols_.vlink);
+  if (place.IsNull()) return QString();
+  return KeptText(kPlace, iType == 1 ? kPlaceShort : kPlaceFull, place.AsInteger());
+}
+
+TDATES TAt5Reader::KeptDate(int iTable, std::int64_t iRec) const {
+  const platform::TSqliteTable& t = dm_.FDTable_Dates;
+  const std::ptrdiff_t r = t.FindKeptRow({iTable, iRec});
+  if (r < 0) return empty_;
+  return DateOf([&t, r](int column) { return t.KeptValue(std::size_t(r), column); }, cols_);
 }
 
 std::int64_t TAt5Reader::PersonByUid(const QString& id) const {
@@ -701,14 +809,18 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   platform::TSqliteTable& t = dm_.FDTable_Dates;
   if (iTable >= 1 && !t.FindKey({iTable, iRec})) return empty_;
   if (!t.HasRow()) return empty_;
-  const Columns& c = Cols();
+  return DateOf([&t](int column) { return t.Field(column); }, Cols());
+}
+
+template <typename Field>
+TDATES TAt5Reader::DateOf(const Field& field, const Columns& c) const {
   TDATES r;
   // Sort keys are stored as numbers of (at least) nine digits; the first eight are "yyyymmdd".
-  r.SORT1 = ZeroPadInt(t.Field(c.sort1).AsInteger(), 9).left(8);
-  r.SORT2 = ZeroPadInt(t.Field(c.sort2).AsInteger(), 9).left(8);
+  r.SORT1 = ZeroPadInt(field(c.sort1).AsInteger(), 9).left(8);
+  r.SORT2 = ZeroPadInt(field(c.sort2).AsInteger(), 9).left(8);
   r.DDATE = kUnknownDate;
-  const auto part = [&t](int column, int width, const char16_t* unknown) {
-    const platform::TSqliteValue v = t.Field(column);
+  const auto part = [&field](int column, int width, const char16_t* unknown) {
+    const platform::TSqliteValue v = field(column);
     if (v.IsNull()) return QString::fromUtf16(unknown);
     // A year that four digits cannot hold (or none, 0 and below) would garble the text and the day
     // ("01.01.12345" read as a day of 1234): it is an unknown year.
@@ -730,7 +842,7 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
   };
   r.YEARS = part(c.y, 4, u"????");
   const QString t1 = dateText(c.d, c.m, r.YEARS);
-  const int type = static_cast<int>(std::clamp<std::int64_t>(t.Field(c.type).AsInteger(), -1, 100));
+  const int type = static_cast<int>(std::clamp<std::int64_t>(field(c.type).AsInteger(), -1, 100));
   // The second date is shown only by the range types.
   const auto t2 = [&] { return dateText(c.d2, c.m2, part(c.y2, 4, u"????")); };
   switch (type) {
@@ -761,7 +873,7 @@ TDATES TAt5Reader::ADate_RDates5(int iTable, std::int64_t iRec) {
     default:
       break;
   }
-  dbvalues::SetGedcomDateText(r, type, dbvalues::Boolean(t.Field(c.julian)), dbvalues::Boolean(t.Field(c.bc)));
+  dbvalues::SetGedcomDateText(r, type, dbvalues::Boolean(field(c.julian)), dbvalues::Boolean(field(c.bc)));
   return r;
 }
 

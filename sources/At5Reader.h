@@ -115,7 +115,6 @@ class TAt5Reader {
   void CheckSchema();
   void PersonPass(Tables& t, const QString& nameTemplate, const GedProgress& progress);
   void FamilyPass(Tables& t, const GedProgress& progress);
-  void FinishPerson(TINDI& p, std::int64_t id, const QString& nameTemplate);
   // Column positions in the value tables, found again whenever a table was (re)opened.
   struct Columns {
     std::uint64_t values = 0, links = 0, dates = 0;  // table generations the positions belong to
@@ -123,6 +122,20 @@ class TAt5Reader {
     int d = 0, m = 0, y = 0, d2 = 0, m2 = 0, y2 = 0, julian = 0, bc = 0, type = 0, sort1 = 0, sort2 = 0;
   };
   const Columns& Cols();
+  // One person of the person pass, from the tables' kept rows alone: it changes nothing but p, so the
+  // persons of a round are filled on several threads at once. A note whose short text may be cut is
+  // left for the caller's thread, which reads its whole text from the file (longNote set).
+  struct Start;
+  void FillPerson(TINDI& p, const Start& s, std::int64_t index, const Tables& t, const QString& nameTemplate,
+                  bool& longNote) const;
+  // Kept-row lookups, safe on several threads: the short text of a value, the name of a linked place,
+  // the date of a record.
+  QString KeptText(int iTable, int iField, std::int64_t iRec) const;
+  QString KeptPlace(int iTable, int iField, std::int64_t iRec, int iType) const;
+  TDATES KeptDate(int iTable, std::int64_t iRec) const;
+  // The date of one ValuesDates row whose columns field(position) gives; one rule for both lookups.
+  template <typename Field>
+  TDATES DateOf(const Field& field, const Columns& c) const;
   // The person whose _UID is the id's text (its decimal text for a number), 0 when none.
   std::int64_t PersonByUid(const QString& id) const;
 

@@ -20,13 +20,25 @@ TNRDExpression::TNRDExpression() = default;
 TNRDExpression::TNRDExpression(TNRDExprNodePtr rootNode) : FRootExprNode(std::move(rootNode)) {}
 TNRDExpression::~TNRDExpression() = default;
 
-void TNRDExpression::Reset() {
+void TNRDExpression::TreeChanged() {
   FAdjusted = false;
+  DropFastFilter();
+}
+
+void TNRDExpression::DropFastFilter() {
+  FFast.reset();
+  FFastTried = false;
+  FBoundBuffer = nullptr;
+}
+
+void TNRDExpression::Reset() {
+  TreeChanged();
   FRootExprNode.reset();
   FExtractedNodes.clear();
 }
 
 void TNRDExpression::PostBind() {
+  DropFastFilter();
   if (FRootExprNode) FRootExprNode->AdjustAfterBinding();
   FAdjusted = true;
 }
@@ -47,7 +59,7 @@ void TNRDExpression::ParseForFilter(TNRDCursor* cursor, std::string_view filter,
 }
 
 void TNRDExpression::ParseForBooleanExpression(TNRDLexer* lexer) {
-  FAdjusted = false;
+  TreeChanged();
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -66,7 +78,7 @@ void TNRDExpression::ParseForBooleanExpression(TNRDLexer* lexer) {
 }
 
 void TNRDExpression::ParseForValueExpression(TNRDLexer* lexer) {
-  FAdjusted = false;
+  TreeChanged();
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -77,7 +89,7 @@ void TNRDExpression::ParseForValueExpression(TNRDLexer* lexer) {
 }
 
 void TNRDExpression::ParseForRowSubqueryExpression(TNRDLexer* lexer) {
-  FAdjusted = false;
+  TreeChanged();
   FRootExprNode.reset();
   TToken t;
   if (!lexer->GetCurrentToken(t))
@@ -198,6 +210,24 @@ void TNRDExpression::GetValue(TNRDBaseSession*, TNRDVariant& value) {
   value.Assign(*v, false);
 }
 
+int TNRDExpression::DecideRecord(void* recordBuffer) {
+  if (!FRootExprNode || recordBuffer == nullptr) return -1;
+  if (!FAdjusted) PostBind();
+  // Made again when the tree's shape moved away from the program's (a node taken out or put back).
+  if (!FFastTried || (FFast && !FFast->Matches(FRootExprNode.get()))) {
+    FFast = TNRDFastFilter::Compile(FRootExprNode.get());
+    FFastTried = true;
+    FBoundBuffer = nullptr;
+  }
+  if (!FFast) return -1;
+  const TNRDFastResult r = FFast->Evaluate(recordBuffer);
+  if (r == TNRDFastResult::Undecided) return -1;
+  // The nodes read the buffer afterwards as they would after the general evaluation.
+  if (FBoundBuffer != recordBuffer) AssignCursorBuffer(recordBuffer, false);
+  ++gStorageEvaluations;
+  return r == TNRDFastResult::True ? 1 : 0;
+}
+
 bool TNRDExpression::IsEmpty() const {
   if (!FRootExprNode) return true;
   auto* b = NodeAs<TNRDExprNodeBoolean>(FRootExprNode.get());
@@ -276,6 +306,8 @@ std::vector<TNRDExprNodePtr> TNRDExpression::TakeAndParts() {
 void TNRDExpression::AssignCursorBuffer(void* buffer, bool applyToParentQueryFields) {
   if (!FRootExprNode) return;
   FRootExprNode->AssignCursorBuffer(buffer, applyToParentQueryFields);
+  // Fields of an enclosing query were bound, not this table's: the table's binding is not known.
+  FBoundBuffer = applyToParentQueryFields ? nullptr : buffer;
   // A new buffer changes no column's type, so the adjustment that follows binding is made once per
   // tree, not once per record the table layer hands over.
   if (!FAdjusted) PostBind();
@@ -305,7 +337,7 @@ void TNRDExpression::MoveAndNodesToRoot() {
 }
 
 void TNRDExpression::AddNode(TNRDExprNodePtr node) {
-  FAdjusted = false;
+  TreeChanged();
   if (!FRootExprNode) {
     FRootExprNode = std::move(node);
     return;
@@ -315,8 +347,8 @@ void TNRDExpression::AddNode(TNRDExprNodePtr node) {
 
 void TNRDExpression::AddAndMoveNodesFromExpression(TNRDExpression& expr) {
   if (!expr.FRootExprNode) return;
-  FAdjusted = false;
-  expr.FAdjusted = false;
+  TreeChanged();
+  expr.TreeChanged();
   if (!FRootExprNode) {
     FRootExprNode = std::move(expr.FRootExprNode);
     return;
@@ -465,6 +497,7 @@ TNRDExprNodePtr Detach(TNRDExprNode* parent, TNRDExprNode* node) {
 
 void TNRDExpression::RemoveExtractedNodes(const TNRDScanSearchConditionArray& scanConditions,
                                           std::int32_t scanConditionNo, std::int32_t scanEndConditionNo) {
+  DropFastFilter();
   for (std::int32_t no : {scanConditionNo, scanEndConditionNo}) {
     if (no < 0 || no > 255 || no >= scanConditions.Count()) continue;
     const TNRDScanSearchCondition& c = *scanConditions.Item(no);
@@ -485,7 +518,7 @@ void TNRDExpression::AddNode(void* node) {
     if (it->get() != node) continue;
     TNRDExprNodePtr n = std::move(*it);
     FExtractedNodes.erase(it);
-    FAdjusted = false;
+    TreeChanged();
     auto* b = NodeAs<TNRDExprNodeBoolean>(FRootExprNode.get());
     if (!FRootExprNode) {
       FRootExprNode = std::move(n);

@@ -25,6 +25,7 @@
 #include "engine/foundation/NRDTypes.h"
 #include "engine/foundation/NRDVariant.h"
 #include "engine/sql/NRDDateFormat.h"
+#include "engine/sql/NRDExpressionFast.h"
 #include "engine/sql/NRDExpressionLike.h"
 #include "engine/sql/NRDLexer.h"
 #include "engine/storage/NRDExpressionHook.h"
@@ -520,6 +521,9 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
                             std::int32_t scanEndConditionNo) override;
   void AddNode(void* node) override;
   void AssignCursorBuffer(void* recordBuffer) override { AssignCursorBuffer(recordBuffer, false); }
+  // Through the compiled short way (NRDExpressionFast.h) when the tree has its form; the nodes are
+  // bound to the buffer as the general evaluation would leave them.
+  int DecideRecord(void* recordBuffer) override;
   nrd::TNRDScanExpression* ScanExpression() override { return this; }
 
   TNRDExprNode* Root() const { return FRootExprNode.get(); }
@@ -536,6 +540,10 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   friend class TNRDExpressionParser;
   void Reset();
   void PostBind();
+  // The tree or its binding changed: the post-bind adjustment is due again and the compiled short
+  // way and the remembered buffer binding are void.
+  void TreeChanged();
+  void DropFastFilter();
   // The candidates of index planning: the root and, through AND nodes, its descendants.
   void CollectIndexCandidates(TNRDExprNode* node, std::vector<TNRDExprNode*>& out) const;
   // Splits each BETWEEN on the AND chain from the root whose value is a column and whose bounds
@@ -550,6 +558,11 @@ class TNRDExpression : public nrd::TNRDExpression, public nrd::TNRDScanExpressio
   std::vector<TNRDExprNodePtr> FExtractedNodes;  // unhooked for a scan, given back by AddNode
   // The post-bind adjustment has run over the tree as it stands; every change of the tree clears it.
   bool FAdjusted = false;
+  // The compiled short way of a filter (null when the tree has another form), made on first use
+  // after a change; and the buffer every column node was last bound to (null when unknown).
+  std::unique_ptr<TNRDFastFilter> FFast;
+  bool FFastTried = false;
+  void* FBoundBuffer = nullptr;
 };
 
 // The display text of an operator for messages.

@@ -231,6 +231,7 @@ class Scanner {
         if (params_ != nullptr) p = params_->GetParamByName(t.Text);
       } else if (params_ != nullptr) {
         if (positional_ < params_->Count()) p = params_->Items(positional_);
+        t.ParamNo = positional_;
         ++positional_;
         t.Text = "Param" + std::to_string(positional_);
       }

@@ -42,6 +42,8 @@ struct TToken {
   TReservedWord ReservedWord = rwNone;
   std::string Text;
   std::shared_ptr<TNRDVariant> ParamValue;
+  // A '?' parameter: its position in the parameter list; -1 for a named one (found by Text).
+  std::int32_t ParamNo = -1;
   std::int32_t LineNum = 0;
   std::int32_t ColumnNum = 0;
 };

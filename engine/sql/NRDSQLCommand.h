@@ -54,6 +54,9 @@ class TNRDSQLCommand {
   // and cursor are given for subqueries.
   virtual void ExecSQL(TNRDDataSet* query, bool isRoot, bool requestLive, bool& readOnly, TNRDAO* parentQueryAO,
                        TNRDCursor* parentCursor);
+  // Takes new parameter values for a run of the statement as parsed, without parsing it again;
+  // false when the statement cannot (then it is parsed again from a new scan of the text).
+  virtual bool RebindParams(const TNRDSQLParams&) { return false; }
   // The cursor of the statement's result (owned by the statement's result data set), or null.
   virtual TNRDCursor* GetResultCursor() { return nullptr; }
   virtual TNRDDataSet* GetResultDataset() { return nullptr; }

@@ -36,6 +36,10 @@ void TNRDSQLInsert::Parse() {
   const TNRDSQLContext context = ContextOf(LQuery);
   TNRDSQLContextScope scope(context);
   if (!GetCurrentToken()) throw ENRDException(30204, "Blank SQL command");
+  const std::int32_t commandNo = LLex->CurrentCommandNo();
+  if (commandNo >= 0 && commandNo < LLex->NumCommands())
+    for (const TToken& t : LLex->Commands[static_cast<std::size_t>(commandNo)].Tokens)
+      if (t.TokenType == tktParameter) ++FParamTokens;
   NextOrRaise(30205);
   if (!IsWord(rwINTO)) RaiseTokenExpected(30206, "INTO");
   constexpr std::string_view kTableExpected = "Table name expected, but '%s' found at line %d, column %d";
@@ -127,12 +131,16 @@ void TNRDSQLInsert::ParseValues() {
     for (;;) {
       if (!GetNextToken()) RaiseUnexpectedEnd(30203);
       const TToken start = Token;
+      const std::int32_t startNo = LLex->GetCurrentTokenNo();
       auto e = std::make_unique<TNRDExpression>();
       e->ParseForValueExpression(LLex);
       if (e->Root() == nullptr) {
         Token = start;
         RaiseAtToken(30357, "Error parsing parameter '%s' at line %d, column %d");
       }
+      const bool alone = LLex->GetCurrentTokenNo() == startNo + 1;
+      if (alone && start.TokenType == tktParameter && NodeAs<TNRDExprNodeConst>(e->Root()) != nullptr)
+        FParamSlots.push_back({FieldValues.size(), row.size(), start});
       row.push_back(std::move(e));
       if (!GetCurrentToken()) RaiseUnexpectedEnd(30203);
       if (Token.TokenType == tktRightParenthesis) break;
@@ -150,6 +158,32 @@ void TNRDSQLInsert::ParseValues() {
     if (!GetNextToken() || Token.TokenType != tktLeftParenthesis)
       RaiseAtToken(30214, "'(' symbol expected, but '%s' found at line %d, column %d");
   }
+}
+
+bool TNRDSQLInsert::RebindParams(const TNRDSQLParams& params) {
+  if (InternalSelecter != nullptr || FParamTokens == 0 || static_cast<std::int32_t>(FParamSlots.size()) != FParamTokens)
+    return false;
+  // The kinds of value the grammar reads as the same constant; any other value is parsed anew.
+  auto plain = [](const TNRDVariant& v) { return v.IsNull() || v.IsNumericDataType() || v.IsStringDataType(); };
+  std::vector<const TNRDSQLParam*> found;
+  for (const TParamSlot& slot : FParamSlots) {
+    const TToken& t = slot.Token;
+    const TNRDSQLParam* p = t.ParamNo >= 0 ? (t.ParamNo < params.Count() ? params.Items(t.ParamNo) : nullptr)
+                                           : params.GetParamByName(t.Text);
+    if (p == nullptr || !plain(*p) || !t.ParamValue || !plain(*t.ParamValue)) return false;
+    found.push_back(p);
+  }
+  for (std::size_t i = 0; i < FParamSlots.size(); ++i) {
+    TParamSlot& slot = FParamSlots[i];
+    const TNRDSQLParam& p = *found[i];
+    auto* k = NodeAs<TNRDExprNodeConst>(FieldValues[slot.Row][slot.Column]->Root());
+    // As the grammar reads a parameter: its value, or a NULL of its type (of Integer when it has none).
+    if (p.IsNull()) k->Value.Clear(p.DataType() == bftUnknown ? bftSignedInt32 : p.DataType());
+    else k->Value.Assign(p, true);
+    slot.Token.ParamValue = std::make_shared<TNRDVariant>();
+    slot.Token.ParamValue->Assign(p, true);
+  }
+  return true;
 }
 
 void TNRDSQLInsert::ExecSQL(TNRDDataSet* query, bool isRoot, bool, bool&, TNRDAO*, TNRDCursor*) {

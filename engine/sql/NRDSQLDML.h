@@ -37,6 +37,8 @@ class TNRDSQLInsert : public TNRDSQLCommand {
   void Parse() override;
   void ExecSQL(TNRDDataSet* query, bool isRoot, bool requestLive, bool& readOnly, TNRDAO* parentQueryAO,
                TNRDCursor* parentCursor) override;
+  // Literal rows whose every parameter is a value of its own (VALUES (:a, :b)) take new values.
+  bool RebindParams(const TNRDSQLParams& params) override;
 
   std::string TableName, DatabaseFileName, Password;
   std::vector<std::string> FieldNames;
@@ -52,6 +54,13 @@ class TNRDSQLInsert : public TNRDSQLCommand {
   void InsertSelectedRows(TNRDDataSet* query, bool isRoot, TNRDTable& table);
   // Line and column of each VALUES row, for its messages.
   std::vector<std::pair<std::int32_t, std::int32_t>> FRowPositions;
+  // The VALUES items that are one parameter alone: where they are and which parameter they name.
+  struct TParamSlot {
+    std::size_t Row = 0, Column = 0;
+    TToken Token;
+  };
+  std::vector<TParamSlot> FParamSlots;
+  std::int32_t FParamTokens = 0;  // parameter tokens in the whole command
 };
 
 // The waits of UPDATE and DELETE for their table lock: `Rounds` tries, `DelayMs` apart, with the

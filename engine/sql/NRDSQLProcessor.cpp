@@ -27,7 +27,10 @@ TNRDSQLProcessor::~TNRDSQLProcessor() {
   FLex.reset();
 }
 
-void TNRDSQLProcessor::PrepareStatement(const std::string& sqlText) { FSqlText = sqlText; }
+void TNRDSQLProcessor::PrepareStatement(const std::string& sqlText) {
+  FSqlText = sqlText;
+  FRunAgain = false;
+}
 
 TNRDVariant& TNRDSQLProcessor::AddParam(const std::string& name) {
   TNRDSQLParam* p = FSQLParams.AddCreated();
@@ -37,6 +40,19 @@ TNRDVariant& TNRDSQLProcessor::AddParam(const std::string& name) {
 
 TNRDCursor* TNRDSQLProcessor::Run() {
   FRowsAffected = 0;
+  // A prepared query run once per set of parameter values: a text of one statement that takes
+  // the new values as parsed runs again without a new scan and parse.
+  if (FRunAgain && Queries.size() == 1 && Queries.front()->GetResultCursor() == nullptr) {
+    FRunAgain = false;
+    if (Queries.front()->RebindParams(FSQLParams)) {
+      TNRDSQLCommand& q = *Queries.front();
+      q.ExecSQL(NRDQuery, true, FRequestLive, FReadOnly, nullptr, nullptr);
+      FRowsAffected += q.RowsAffected;
+      FRunAgain = true;
+      return nullptr;
+    }
+  }
+  FRunAgain = false;
   Queries.clear();
   FLex.reset();
   FLex = std::make_unique<TNRDLexer>(FSqlText, &FSQLParams, false);
@@ -45,6 +61,7 @@ TNRDCursor* TNRDSQLProcessor::Run() {
     q.ExecSQL(NRDQuery, true, FRequestLive, FReadOnly, nullptr, nullptr);
     FRowsAffected += q.RowsAffected;
   }
+  FRunAgain = FLex->NumCommands() == 1;
   if (Queries.empty()) return nullptr;
   TNRDCursor* cursor = Queries.front()->GetResultCursor();
   if (cursor != nullptr) cursor->InternalFirst();

@@ -59,6 +59,8 @@ class TNRDSQLProcessor : public TNRDQueryProcessor {
  private:
   // Builds the statement of the lexer's next command; false when none is left.
   bool ParseNextCommand();
+  // True when the last run was one statement that ran through and may run again as parsed.
+  bool FRunAgain = false;
   TNRDCursor* Run();
 };
 

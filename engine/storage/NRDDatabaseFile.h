@@ -71,6 +71,11 @@ class TNRDDatabaseFile {
   void CommitBatch();
   void AbortBatch();
   bool InBatch() const { return FBatch.Active(); }
+  // Inside a change set: the journal keeps no before-image of these bytes (see
+  // TNRDWriteBatch::SkipBeforeImage). Outside one it does nothing.
+  void SkipBeforeImage(std::int64_t position, std::int64_t count) {
+    if (FBatch.Active()) FBatch.SkipBeforeImage(position, count);
+  }
   // A change set that reaches the file in parts (a transaction that spills its pages): from
   // BeginSpill to EndSpill every batch commits through one growing journal (TNRDSpillJournal), the
   // file is synced and the journal deleted only at EndSpill(true); EndSpill(false) restores the file

@@ -723,6 +723,14 @@ bool TNRDDiskPageManager::InternalReadPage(TNRDPage* page) {
   return true;
 }
 
+void TNRDDiskPageManager::SkipDataBeforeImage(std::int32_t pageNo) {
+  // A page the transaction took from the free space: nothing committed refers to it, and once its
+  // header is rolled back (still journaled) every reader sees it as the free page it was. Not for
+  // encrypted pages: an old header over new data would fail its CRC check instead of reading as free.
+  if (Encrypted()) return;
+  FDatabaseFile->SkipBeforeImage(GetPageOffset(pageNo) + kPageHeaderSize, FPageSize - kPageHeaderSize);
+}
+
 void TNRDDiskPageManager::InternalWritePage(TNRDPage* page) {
   TNRDDiskPageHeader* h = page->PageHeader();
   h->State = NextPageState(h->State);
@@ -885,10 +893,16 @@ void TNRDDiskPageManager::SpillPages(TNRDSessionPageInfo& info, std::int64_t kee
   std::sort(victims.begin(), victims.end(), [](const TNRDPage* a, const TNRDPage* b) { return a->PageNo() < b->PageNo(); });
   // In parts of at most 4 MB, so that the write batch never holds much more than the pages do.
   const std::size_t part = std::max<std::size_t>(1, (std::size_t{4} << 20) / static_cast<std::size_t>(std::max<std::int32_t>(FPageSize, 1)));
+  std::vector<std::int32_t> added(info.AddedPageNumbers.Items.begin(),
+                                  info.AddedPageNumbers.Items.begin() + info.AddedPageNumbers.ItemCount);
+  std::sort(added.begin(), added.end());
   for (std::size_t from = 0; from < victims.size(); from += part) {
     const std::size_t to = std::min(victims.size(), from + part);
     RunChangeSet(20213, [&] {
-      for (std::size_t i = from; i < to; ++i) InternalWritePage(victims[i]);
+      for (std::size_t i = from; i < to; ++i) {
+        if (std::binary_search(added.begin(), added.end(), victims[i]->PageNo())) SkipDataBeforeImage(victims[i]->PageNo());
+        InternalWritePage(victims[i]);
+      }
     });
     for (std::size_t i = from; i < to; ++i) {
       TNRDPage* page = victims[i];
@@ -960,6 +974,9 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
           ReadDBHeader();
           FDBHeader.WriteChangesState = 1;
           WriteDBHeader();
+          if (const TNRDSessionPageInfo* info = FindSession(sessionID)) {
+            for (std::int32_t n = 0; n < info->AddedPageNumbers.ItemCount; ++n) SkipDataBeforeImage(info->AddedPageNumbers[n]);
+          }
           TNRDPageManager::ApplyChanges(sessionID);
           ReturnReserve(sessionID);
           FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);

@@ -40,7 +40,10 @@
 // Commit: the session's removed pages are released, its dirty pages written and the header's State
 // advanced, all as one change set of the database file under the header lock; the change set reaches
 // the file through the rollback journal (NRDJournal.h), so a commit cut at any point leaves the old
-// or the new file. A failed commit drops the session's changes and the cached pages it touched.
+// or the new file. Of the pages the session took from the free space (its added pages) the journal
+// keeps only the 40-byte header: nothing in the old file refers to them, and a rolled-back one shows
+// its old header (free, removed or zero), so no scan by page header takes it for a live page. A bulk
+// insert thus writes its pages once, not once into the journal and once into the file. A failed commit drops the session's changes and the cached pages it touched.
 // Whoever takes the header lock first after a writer died rolls its journal back; readers do so
 // before they read shared state (RecoverAbandonedChangeSet). A session that held changes when such
 // a rollback happened may have built them on the undone half: its commit is refused (20302).
@@ -253,6 +256,9 @@ class TNRDDiskPageManager : public TNRDPageManager {
   // After a failed or rolled-back change set: the cached pages and the header come from the file.
   void DropCachedState();
   void RecoverJournalUnderLock();
+  // Inside the commit's (or a spill part's) change set: the journal keeps only the header's
+  // before-image of a page the session took from the free space.
+  void SkipDataBeforeImage(std::int32_t pageNo);
   // A page number for a new page of the session, from its reserve.
   std::int32_t TakeReservedPage(std::int32_t sessionID);
   bool HasReserve(std::int32_t sessionID) const;

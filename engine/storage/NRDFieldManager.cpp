@@ -92,6 +92,33 @@ void TNRDBaseFieldManager::DiskRecordBufferToMemRecordBuffer(const void* diskBuf
   }
 }
 
+TNRDRecordDecodePlan::TNRDRecordDecodePlan(const TNRDFieldDefs& fieldDefs) {
+  FMemorySize = fieldDefs.GetMemoryRecordBufferSize();
+  auto add = [&](std::int32_t memoryOffset, std::int32_t diskOffset, std::int32_t size) {
+    if (size <= 0) return;
+    if (!FRuns.empty()) {
+      Run& last = FRuns.back();
+      if (last.MemoryOffset + last.Size == memoryOffset && last.DiskOffset + last.Size == diskOffset) {
+        last.Size += size;
+        return;
+      }
+    }
+    FRuns.push_back({memoryOffset, diskOffset, size});
+  };
+  add(0, 0, fieldDefs.NullBitmapSize());
+  for (std::int32_t i = 0; i < fieldDefs.GetCount(); ++i) {
+    const TNRDFieldDef* f = fieldDefs.GetFieldDef(i);
+    add(f->FMemoryOffset, f->FDiskOffset, f->FDiskDataSize);
+  }
+  FCoversAll = FRuns.size() == 1 && FRuns[0].MemoryOffset == 0 && FRuns[0].Size == FMemorySize;
+}
+
+void TNRDRecordDecodePlan::Decode(const void* diskBuffer, void* memBuffer) const {
+  if (!FCoversAll) std::memset(memBuffer, 0, static_cast<std::size_t>(FMemorySize));
+  for (const Run& r : FRuns)
+    std::memcpy(Bytes(memBuffer) + r.MemoryOffset, Bytes(diskBuffer) + r.DiskOffset, static_cast<std::size_t>(r.Size));
+}
+
 void TNRDBaseFieldManager::MemRecordBufferToDiskRecordBuffer(const void* memBuffer, void* diskBuffer) const {
   std::memset(diskBuffer, 0, static_cast<std::size_t>(FFieldDefs.GetDiskRecordBufferSize()));
   std::memcpy(diskBuffer, memBuffer, static_cast<std::size_t>(FFieldDefs.NullBitmapSize()));

@@ -31,6 +31,25 @@ namespace nrd {
 class TNRDBaseSession;
 class TNRDTableData;
 
+// The disk-to-memory conversion of DiskRecordBufferToMemRecordBuffer worked out once for a record
+// layout: the null bitmap and the fields as runs of bytes, neighbouring runs merged, so that a table
+// without BLOB fields (same form on disk and in memory) converts with one copy. The result is the
+// same bytes: memory bytes no run covers (the BLOB handle slots) are zero. Valid while the field
+// definitions it was built from keep their layout (one search under the table lock).
+class TNRDRecordDecodePlan {
+ public:
+  explicit TNRDRecordDecodePlan(const TNRDFieldDefs& fieldDefs);
+  void Decode(const void* diskBuffer, void* memBuffer) const;
+
+ private:
+  struct Run {
+    std::int32_t MemoryOffset, DiskOffset, Size;
+  };
+  std::vector<Run> FRuns;
+  std::int32_t FMemorySize = 0;
+  bool FCoversAll = false;  // the runs write every memory byte: no zeroing first
+};
+
 class TNRDBaseFieldManager {
  public:
   explicit TNRDBaseFieldManager(TNRDTableData* tableData) : FTableData(tableData) {}

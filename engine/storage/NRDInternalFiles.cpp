@@ -266,6 +266,22 @@ void TNRDInternalDBTransactedAccessFile::WriteFile(std::int32_t sessionID, const
     content = compressed.data();
     stored = outSize;
   }
+  if (PagesFor(stored) == 1) {
+    // The common case, a small file rewritten whole (a table's counters at every record change):
+    // when it already is a single page, header and content go there in one step.
+    PageHolder first(*LPageManager, LPageManager->GetPage(sessionID, FStartPageNo, FPageTypeID));
+    std::uint8_t* data = first->PageData();
+    const std::int32_t old = GetI32(data + 1);
+    if (old >= 0 && PagesFor(old) == 1) {
+      data[0] = InternalFileHeaderSize;
+      PutI32(data + 1, stored);
+      PutI32(data + 5, count);
+      data[9] = algorithm;
+      if (stored > 0) std::memcpy(data + InternalFileHeaderSize, content, static_cast<std::size_t>(stored));
+      first->SetIsDirty(true);
+      return;
+    }
+  }
   SetFileSize(sessionID, stored, count, algorithm);
   CopyContent(sessionID, const_cast<std::uint8_t*>(content), stored, true, true);
 }

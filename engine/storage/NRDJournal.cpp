@@ -88,7 +88,8 @@ bool Validate(const TReadAt& read, std::int64_t size, std::int64_t& originalSize
                       {what, path, error, platform::SystemErrorMessage(error)});
 }
 
-// Merged intervals [start, end) of the original file that the batch changes.
+// Merged intervals [start, end) of the original file that the batch changes and whose
+// before-image is wanted (the batch's skipped ranges left out).
 std::vector<std::pair<std::int64_t, std::int64_t>> ChangedIntervals(const TNRDWriteBatch& batch) {
   std::vector<std::pair<std::int64_t, std::int64_t>> intervals;
   const std::int64_t original = batch.OriginalSize();
@@ -106,7 +107,19 @@ std::vector<std::pair<std::int64_t, std::int64_t>> ChangedIntervals(const TNRDWr
       merged.push_back(iv);
     }
   }
-  return merged;
+  const auto& skipped = batch.SkippedBeforeImages();
+  if (skipped.empty()) return merged;
+  std::vector<std::pair<std::int64_t, std::int64_t>> wanted;
+  for (auto [start, end] : merged) {
+    auto it = skipped.upper_bound(start);
+    if (it != skipped.begin() && std::prev(it)->second > start) --it;
+    for (; start < end && it != skipped.end() && it->first < end; ++it) {
+      if (it->first > start) wanted.emplace_back(start, it->first);
+      start = std::max(start, it->second);
+    }
+    if (start < end) wanted.emplace_back(start, end);
+  }
+  return wanted;
 }
 
 // Writes the before-images of a sound journal back and restores the file's size. False when the
@@ -210,13 +223,30 @@ bool RollBackSpill(platform::NativeFile& journal, platform::NativeFile& file, bo
 
 void TNRDWriteBatch::Begin(std::int64_t originalSize) {
   FExtents.clear();
+  FSkipped.clear();
   FOriginalSize = FMinSize = FLogicalSize = originalSize;
   FActive = true;
 }
 
 void TNRDWriteBatch::Clear() {
   FExtents.clear();
+  FSkipped.clear();
   FActive = false;
+}
+
+void TNRDWriteBatch::SkipBeforeImage(std::int64_t pos, std::int64_t count) {
+  if (count <= 0 || pos < 0) return;
+  std::int64_t start = pos;
+  std::int64_t end = pos + count;
+  // Ranges that overlap or touch [start, end) merge with it.
+  auto it = FSkipped.upper_bound(start);
+  if (it != FSkipped.begin() && std::prev(it)->second >= start) --it;
+  while (it != FSkipped.end() && it->first <= end) {
+    start = std::min(start, it->first);
+    end = std::max(end, it->second);
+    it = FSkipped.erase(it);
+  }
+  FSkipped.emplace(start, end);
 }
 
 void TNRDWriteBatch::Write(const void* buffer, std::int64_t count, std::int64_t pos) {

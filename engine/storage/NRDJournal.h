@@ -3,8 +3,10 @@
 //
 // Protocol of one change set (TNRDJournal::Apply):
 //   1. The journal "<file>-journal" is written: the file's size before the change set and the
-//      before-image of every byte range the change set writes, or cuts off by shrinking the file.
-//      It is synced (with its folder) before the database file is touched.
+//      before-image of every byte range the change set writes, or cuts off by shrinking the file,
+//      except the data areas of pages the committing transaction took from the free space (nothing
+//      in the old file refers to them; TNRDWriteBatch::SkipBeforeImage). It is synced (with its
+//      folder) before the database file is touched.
 //   2. The batch's writes and size changes go to the database file, which is synced.
 //   3. The journal is deleted: this is the moment the change set becomes permanent.
 // A journal found beside the file by whoever holds the header lock belongs to a writer that is gone
@@ -72,6 +74,13 @@ class TNRDWriteBatch {
   // Puts the batch's view over `buffer`, which holds the file's bytes [pos, pos + count) as stored.
   void Overlay(void* buffer, std::int64_t count, std::int64_t pos) const;
   const std::map<std::int64_t, std::vector<std::uint8_t>>& Extents() const { return FExtents; }
+  // The bytes [pos, pos + count) hold nothing that the file as it was before the change set refers
+  // to (the data area of a page the committing transaction took from the free space): after a
+  // rollback nobody reads them, so the journal keeps no before-image of them. The page header stays
+  // journaled, so a rolled-back page shows its old header (a free or zero page) to every reader.
+  void SkipBeforeImage(std::int64_t pos, std::int64_t count);
+  // The ranges of SkipBeforeImage, merged: start -> end.
+  const std::map<std::int64_t, std::int64_t>& SkippedBeforeImages() const { return FSkipped; }
   bool Empty() const { return FExtents.empty() && FLogicalSize == FOriginalSize && FMinSize == FOriginalSize; }
 
  private:
@@ -80,6 +89,7 @@ class TNRDWriteBatch {
   std::int64_t FMinSize = 0;
   std::int64_t FLogicalSize = 0;
   std::map<std::int64_t, std::vector<std::uint8_t>> FExtents;  // offset -> bytes
+  std::map<std::int64_t, std::int64_t> FSkipped;               // start -> end, disjoint
 };
 
 struct TNRDJournalRegion {

@@ -102,8 +102,15 @@ std::int32_t TNRDBTreePageIndex::GetPageNoAtPosition(std::int32_t sessionID, con
   return static_cast<std::int32_t>(GetLE32(page.GetPKey(position.Leaf().EntryNo)));
 }
 
-bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t amount, std::int32_t& pageNo) {
+bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t amount, std::int32_t& pageNo,
+                                          TNRDKeyPath* found) {
   TNRDKeyPath position;
+  auto take = [&](std::int32_t i) {
+    if (found != nullptr) {
+      found->Assign(position);
+      found->Leaf().EntryNo = i;
+    }
+  };
   if (!GetLastPosition(sessionID, position)) return false;
   TNRDBTreePage page(LPageManager, &FKeyRef);
   page.Get(sessionID, position.Leaf().PageNo);
@@ -114,6 +121,7 @@ bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t a
     const std::uint8_t* r = page.GetPReference(i);
     if (HasRoomOnPage(GetLE16(r), amount)) {
       pageNo = static_cast<std::int32_t>(GetLE32(page.GetPKey(i)));
+      take(i);
       return true;
     }
   }
@@ -124,10 +132,30 @@ bool TNRDBTreePageIndex::FindPageWithRoom(std::int32_t sessionID, std::int32_t a
     const std::uint8_t* r = page.GetPReference(i);
     if (HasRoomOnPage(GetLE16(r), amount)) {
       pageNo = static_cast<std::int32_t>(GetLE32(page.GetPKey(i)));
+      take(i);
       return true;
     }
   }
   return false;
+}
+
+void TNRDBTreePageIndex::AddToPageAt(std::int32_t sessionID, std::int32_t amount, std::int32_t pageNo,
+                                     TNRDKeyPath& position) {
+  if (position.Count > 0) {
+    TNRDBTreePage page(LPageManager, &FKeyRef);
+    page.Get(sessionID, position.Leaf().PageNo);
+    const std::int32_t i = position.Leaf().EntryNo;
+    if (page.IsLeaf() && i >= 0 && i < page.EntryCount() &&
+        static_cast<std::int32_t>(GetLE32(page.GetPKey(i))) == pageNo) {
+      std::uint8_t* r = page.GetPReference(i);
+      const std::int32_t count = GetLE16(r);
+      if (!HasRoomOnPage(count, amount)) throw ENRDException(20106, "Cannot add data item to page. Page is full");
+      EncodeU16(static_cast<std::uint16_t>(count + amount), r);
+      page.SetIsDirty(true);
+      return;
+    }
+  }
+  AddToPage(sessionID, amount, pageNo);
 }
 
 void TNRDBTreePageIndex::AddToPage(std::int32_t sessionID, std::int32_t amount, std::int32_t pageNo) {

@@ -40,8 +40,13 @@ class TNRDBTreePageIndex {
   void SetCountAtPosition(std::int32_t sessionID, const TNRDKeyPath& position, std::uint16_t count);
   std::int32_t GetPageNoAtPosition(std::int32_t sessionID, const TNRDKeyPath& position);
 
-  bool FindPageWithRoom(std::int32_t sessionID, std::int32_t amount, std::int32_t& pageNo);
+  // When position is given, it receives the found page's entry, for AddToPageAt.
+  bool FindPageWithRoom(std::int32_t sessionID, std::int32_t amount, std::int32_t& pageNo,
+                        TNRDKeyPath* position = nullptr);
   void AddToPage(std::int32_t sessionID, std::int32_t amount, std::int32_t pageNo);
+  // AddToPage for a page whose entry FindPageWithRoom has just found, without searching the tree
+  // again; a position that no longer holds the page's entry falls back to the search.
+  void AddToPageAt(std::int32_t sessionID, std::int32_t amount, std::int32_t pageNo, TNRDKeyPath& position);
   // newCount < 0: the count falls by amount; otherwise it becomes newCount. A count of 0 leaves.
   void RemoveFromPage(std::int32_t sessionID, std::int32_t amount, std::int32_t newCount, std::int32_t pageNo);
   // The integrity check of the tree (20020, 20028-20034, 20194 on damage).
@@ -59,7 +64,9 @@ class TNRDBTreeRecordPageIndex : public TNRDBTreePageIndex {
  public:
   using TNRDBTreePageIndex::TNRDBTreePageIndex;
   bool HasRoomOnPage(std::int32_t count, std::int32_t) override { return count < FMaxRecordsOnPage; }
-  bool FindPageForNewRecord(std::int32_t sessionID, std::int32_t& pageNo) { return FindPageWithRoom(sessionID, 1, pageNo); }
+  bool FindPageForNewRecord(std::int32_t sessionID, std::int32_t& pageNo, TNRDKeyPath* position = nullptr) {
+    return FindPageWithRoom(sessionID, 1, pageNo, position);
+  }
   void AddRecord(std::int32_t sessionID, std::int32_t pageNo, std::int32_t addCount) {
     AddToPage(sessionID, addCount, pageNo);
   }

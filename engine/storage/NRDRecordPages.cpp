@@ -1,7 +1,9 @@
 // Record pages and the disk record manager.
 #include "engine/storage/NRDRecordPages.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
@@ -246,7 +248,8 @@ bool TNRDDiskRecordManager::AddRecord(std::int32_t sessionID, void* recordBuffer
   try {
     std::int32_t pageNo = -1;
     TNRDPage* raw = nullptr;
-    if (FRecordPageIndex->FindPageForNewRecord(sessionID, pageNo)) {
+    TNRDKeyPath position;  // the page's entry in the record page index, when it is listed there
+    if (FRecordPageIndex->FindPageForNewRecord(sessionID, pageNo, &position)) {
       raw = LPageManager->GetPage(sessionID, pageNo, ptTableRecord, true);
     } else {
       raw = LPageManager->AddPage(sessionID, ptTableRecord);
@@ -257,7 +260,11 @@ bool TNRDDiskRecordManager::AddRecord(std::int32_t sessionID, void* recordBuffer
     LFieldManager->MemRecordBufferToDiskRecordBuffer(recordBuffer, FTempDiskRecordBuffer);
     TNRDSmallRecordPage rp(page.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
     rp.AddRecord(FTempDiskRecordBuffer, recordID);
-    FRecordPageIndex->AddRecord(sessionID, recordID.PageNo, 1);
+    if (position.Count > 0 && recordID.PageNo == pageNo) {
+      FRecordPageIndex->AddToPageAt(sessionID, 1, pageNo, position);
+    } else {
+      FRecordPageIndex->AddRecord(sessionID, recordID.PageNo, 1);
+    }
     ++FRecordCount;
     ++FTableState;
     return true;
@@ -290,18 +297,115 @@ bool TNRDDiskRecordManager::DeleteRecord(std::int32_t sessionID, TNRDPageItemID&
   return true;
 }
 
-void TNRDDiskRecordManager::ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPageItemID& id, TNRDNavigationInfo& nav) {
+// ----- the reader of one search ---------------------------------------------------------------------
+
+// A copy of a record page's data area (slot bitmap and slots) taken under a table state.
+class TNRDRecordPageCopy {
+ public:
+  void Take(const TNRDPage& page, std::int32_t tableState) {
+    Data.assign(page.PageData(), page.PageData() + page.PageDataSize());
+    PageNo = page.PageNo();
+    TableState = tableState;
+  }
+  std::vector<std::uint8_t> Data;
+  std::int32_t PageNo = -1;
+  std::int32_t TableState = 0;
+};
+
+// Reads through the record manager, and from a page copy while the reads stay on one page. A page
+// is copied only when it is read twice in a row, so that reads that jump from page to page (records
+// in the order of an index) cost no more than before. The copy is used only under the table state
+// it was taken at: every change of a record changes that state.
+class TNRDDiskRecordReader final : public TNRDRecordReader {
+ public:
+  TNRDDiskRecordReader(TNRDDiskRecordManager& records, std::int32_t sessionID)
+      : TNRDRecordReader(records, sessionID), FManager(records), FPlan(records.LFieldManager->FFieldDefs),
+        FSlots(records.FMaxRecordsOnPage), FSlotSize(records.FDiskRecordBufferSize),
+        FDataOffset((records.FMaxRecordsOnPage + 7) / 8) {}
+
+  void Read(TNRDNavigationInfo& nav) override {
+    const bool onPage = !nav.FirstPosition && !nav.LastPosition;
+    if (onPage && FCopy.PageNo != -1 && nav.RecordID.PageNo == FCopy.PageNo && FCopy.TableState == FManager.FTableState &&
+        ReadFromCopy(nav))
+      return;
+    const bool keep = onPage && nav.RecordID.PageNo == FLastPageNo && FLastTableState == FManager.FTableState;
+    FCopy.PageNo = -1;
+    FManager.ReadRecord(FSessionID, nav, keep ? &FCopy : nullptr);
+    FLastPageNo = nav.GetRecordResult == grrOK ? nav.RecordID.PageNo : -1;
+    FLastTableState = FManager.FTableState;
+  }
+
+ private:
+  bool Used(std::int32_t slot) const {
+    return slot >= 0 && slot < FSlots && ((FCopy.Data[static_cast<std::size_t>(slot >> 3)] >> (slot & 7)) & 1) != 0;
+  }
+
+  // The answer the record manager gives for a record of the copied page; false when the page
+  // does not hold it (the record manager then looks further).
+  bool ReadFromCopy(TNRDNavigationInfo& nav) {
+    std::int32_t slot = -1;
+    const std::int32_t at = nav.RecordID.PageItemNo;
+    switch (nav.GetRecordMode) {
+      case grmCurrent:
+        if (Used(at)) slot = at;
+        break;
+      case grmNext:
+        for (std::int32_t s = at + 1; s < FSlots; ++s)
+          if (Used(s)) {
+            slot = s;
+            break;
+          }
+        break;
+      case grmPrior:
+        for (std::int32_t s = std::min(at, FSlots) - 1; s >= 0; --s)
+          if (Used(s)) {
+            slot = s;
+            break;
+          }
+        break;
+    }
+    if (slot < 0) return false;
+    nav.RecordID.PageNo = FCopy.PageNo;
+    nav.RecordID.PageItemNo = static_cast<std::uint16_t>(slot);
+    if (nav.RecordBuffer != nullptr)
+      FPlan.Decode(FCopy.Data.data() + FDataOffset + static_cast<std::int64_t>(slot) * FSlotSize, nav.RecordBuffer);
+    nav.GetRecordResult = grrOK;
+    nav.FirstPosition = false;
+    nav.LastPosition = false;
+    return true;
+  }
+
+  TNRDDiskRecordManager& FManager;
+  TNRDRecordDecodePlan FPlan;
+  std::int32_t FSlots, FSlotSize, FDataOffset;
+  TNRDRecordPageCopy FCopy;
+  std::int32_t FLastPageNo = -1;
+  std::int32_t FLastTableState = 0;
+};
+
+std::unique_ptr<TNRDRecordReader> TNRDDiskRecordManager::CreateReader(std::int32_t sessionID) {
+  if (LPageManager->MultiUser() || FMaxRecordsOnPage <= 0) return TNRDBaseRecordManager::CreateReader(sessionID);
+  return std::make_unique<TNRDDiskRecordReader>(*this, sessionID);
+}
+
+void TNRDDiskRecordManager::ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPageItemID& id, TNRDNavigationInfo& nav,
+                                     TNRDRecordPageCopy* keep) {
   nav.RecordID = id;
   if (nav.RecordBuffer != nullptr) {
     rp.GetRecordBuffer(id, FTempDiskRecordBuffer);
     LFieldManager->DiskRecordBufferToMemRecordBuffer(FTempDiskRecordBuffer, nav.RecordBuffer);
   }
+  if (keep != nullptr) keep->Take(*rp.Page(), FTableState);
   nav.GetRecordResult = grrOK;
   nav.FirstPosition = false;
   nav.LastPosition = false;
 }
 
 void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigationInfo& nav) {
+  ReadRecord(sessionID, nav, nullptr);
+}
+
+void TNRDDiskRecordManager::ReadRecord(std::int32_t sessionID, TNRDNavigationInfo& nav, TNRDRecordPageCopy* keep) {
   if (FRecordCount == 0) {
     nav.GetRecordResult = grrEOF;
     return;
@@ -323,7 +427,7 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
     TNRDPageItemID id;
     if (first) rp.GetFirstRecordID(id);
     else rp.GetLastRecordID(id);
-    ReadSlot(rp, id, nav);
+    ReadSlot(rp, id, nav, keep);
   };
   if (nav.FirstPosition) {
     if (nav.GetRecordMode == grmNext) readEdge(true);
@@ -357,13 +461,13 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
   TNRDSmallRecordPage rp(page.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
   switch (nav.GetRecordMode) {
     case grmCurrent:
-      if (rp.IsSlotUsed(cur.PageItemNo)) ReadSlot(rp, cur, nav);
+      if (rp.IsSlotUsed(cur.PageItemNo)) ReadSlot(rp, cur, nav, keep);
       else nav.GetRecordResult = grrError;
       return;
     case grmNext: {
       TNRDPageItemID id = cur;
       if (rp.GetNextRecordID(id)) {
-        ReadSlot(rp, id, nav);
+        ReadSlot(rp, id, nav, keep);
         return;
       }
       std::int32_t next = -1;
@@ -375,13 +479,13 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
       if (!PagePasses(np.get())) RaisePageCheck(next);
       TNRDSmallRecordPage nrp(np.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
       nrp.GetFirstRecordID(id);
-      ReadSlot(nrp, id, nav);
+      ReadSlot(nrp, id, nav, keep);
       return;
     }
     case grmPrior: {
       TNRDPageItemID id = cur;
       if (rp.GetPriorRecordID(id)) {
-        ReadSlot(rp, id, nav);
+        ReadSlot(rp, id, nav, keep);
         return;
       }
       std::int32_t prior = -1;
@@ -393,7 +497,7 @@ void TNRDDiskRecordManager::GetRecordBuffer(std::int32_t sessionID, TNRDNavigati
       if (!PagePasses(pp.get())) RaisePageCheck(prior);
       TNRDSmallRecordPage prp(pp.get(), FDiskRecordBufferSize, FMaxRecordsOnPage);
       prp.GetLastRecordID(id);
-      ReadSlot(prp, id, nav);
+      ReadSlot(prp, id, nav, keep);
       return;
     }
   }

@@ -45,6 +45,7 @@ class TNRDSmallRecordPage {
   void GetRecordID(std::int32_t recNoOnPage, TNRDPageItemID& recordID) const;  // 20146
   void GetRecNoOnPage(const TNRDPageItemID& recordID, std::int32_t& recNoOnPage) const;
   bool IsSlotUsed(std::int32_t slot) const;
+  TNRDPage* Page() const { return LPage; }
 
  private:
   std::uint8_t* Data() const;
@@ -53,6 +54,8 @@ class TNRDSmallRecordPage {
   std::int32_t FMaxRecordsOnPage;
   std::int32_t FRecordDataOffset;
 };
+
+class TNRDRecordPageCopy;
 
 class TNRDDiskRecordManager : public TNRDBaseRecordManager {
  public:
@@ -75,6 +78,11 @@ class TNRDDiskRecordManager : public TNRDBaseRecordManager {
   bool UpdateRecord(std::int32_t sessionID, void* recordBuffer, const TNRDPageItemID& recordID) override;
   bool DeleteRecord(std::int32_t sessionID, TNRDPageItemID& recordID) override;
   void GetRecordBuffer(std::int32_t sessionID, TNRDNavigationInfo& navigationInfo) override;
+  // Single-user: a reader that keeps a copy of the record page it reads a second time in a row
+  // and serves the following reads on that page (the next, prior or a named record) from the copy
+  // while the table state stays the same. Multi-user: the base reader (a page may change under
+  // another process's hand between two reads).
+  std::unique_ptr<TNRDRecordReader> CreateReader(std::int32_t sessionID) override;
   std::int32_t CompareRecordID(const TNRDPageItemID& recordID1, const TNRDPageItemID& recordID2) override;
   std::int64_t GetApproximateRecNo(std::int32_t sessionID, const TNRDPageItemID& recordID) override;
   void SetRecNo(std::int32_t sessionID, std::int64_t recNo, TNRDPageItemID& recordID);
@@ -91,8 +99,12 @@ class TNRDDiskRecordManager : public TNRDBaseRecordManager {
   // 20296: a listed record page whose header is not that of a live record page of this table.
   [[noreturn]] void RaisePageCheck(std::int32_t pageNo) const;
   bool PagePasses(TNRDPage* page) const;
+  friend class TNRDDiskRecordReader;
+  // GetRecordBuffer; with `keep`, the page the record is read from is copied into it.
+  void ReadRecord(std::int32_t sessionID, TNRDNavigationInfo& nav, TNRDRecordPageCopy* keep);
   // Reads the slot into the navigation info (converted to the memory form).
-  void ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPageItemID& id, TNRDNavigationInfo& nav);
+  void ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPageItemID& id, TNRDNavigationInfo& nav,
+                TNRDRecordPageCopy* keep);
   std::unique_ptr<TNRDBTreeRecordPageIndex> FRecordPageIndex;
   TNRDDiskPageManager* LPageManager;
   TNRDBaseFieldManager* LFieldManager;

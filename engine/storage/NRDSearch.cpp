@@ -409,14 +409,23 @@ std::int32_t Extractable(TNRDTableData& table, const TNRDScanSearchConditionArra
   return no;
 }
 
-bool ReadPhysical(TNRDTableData& table, std::int32_t sessionID, const TNRDPageItemID& id, void* buffer) {
+bool ReadPhysical(TNRDRecordReader& reader, const TNRDPageItemID& id, void* buffer) {
   TNRDNavigationInfo nav;
   nav.GetRecordMode = grmCurrent;
   nav.IndexID = -1;
   nav.RecordID = id;
   nav.RecordBuffer = buffer;
-  table.RecordManager().GetRecordBuffer(sessionID, nav);
+  reader.Read(nav);
   return nav.GetRecordResult == grrOK;
+}
+
+// The matches of an index range in record order. The index gives them in key order, which
+// scatters the reads of their records over the table; read in record order, each record page is
+// read once for all its matches. Used where the order of the matches does not change the answer.
+std::vector<TNRDPageItemID> InRecordOrder(TNRDBaseRecordManager& records, std::vector<TNRDPageItemID> ids) {
+  std::sort(ids.begin(), ids.end(),
+            [&](const TNRDPageItemID& a, const TNRDPageItemID& b) { return records.CompareRecordID(a, b) < 0; });
+  return ids;
 }
 
 bool TestSearchCondition(TNRDSearchCondition condition, std::int32_t r) {
@@ -457,6 +466,10 @@ bool EvaluateFilterExpression(TNRDCursor& cursor, TNRDExpression* expression, vo
   if (expression == nullptr) return true;
   if (TNRDScanExpression* x = AsScanExpression(expression)) {
     if (x->IsEmpty()) return true;
+    if (recordBuffer != nullptr) {
+      const int decided = x->DecideRecord(recordBuffer);
+      if (decided >= 0) return decided == 1;
+    }
     x->AssignCursorBuffer(recordBuffer);
   }
   TNRDVariant value(bftLogical);
@@ -596,11 +609,13 @@ struct TScan {
   std::int32_t sessionID;
   TScratchBuffer buffer;
   bool remain;
+  std::unique_ptr<TNRDRecordReader> reader;
 
   TScan(TNRDTableData& t, TNRDCursor& c, TNRDScanSearchConditionArray& a, bool fill, TNRDRecordBitmap* b, bool fwd,
         bool rs, std::int32_t s, std::int32_t e)
       : table(t), cursor(c), conditions(a), fillBitmap(fill), bitmap(b), goForward(fwd), restart(rs), scanNo(s),
-        endNo(e), sessionID(c.SessionID()), buffer(RecordBufferSizeOf(t)) {
+        endNo(e), sessionID(c.SessionID()), buffer(RecordBufferSizeOf(t)),
+        reader(t.RecordManager().CreateReader(c.SessionID())) {
     remain = static_cast<bool>(cursor.HasRecordFilter());
     for (std::int32_t i = 0; i < conditions.Count() && !remain; ++i) {
       if (i == scanNo || i == endNo) continue;
@@ -666,7 +681,12 @@ struct TScan {
     const std::int32_t tableState = table.RecordManager().FTableState;
     for (;;) {
       nav.GetRecordMode = goForward ? grmNext : grmPrior;
-      ReadRecord(table, sessionID, nav, tableState, &cache);
+      if (nav.IndexID == -1) {
+        if (!table.FRecordManager) throw ENRDException(10015, "Nil pointer occured");
+        reader->Read(nav);
+      } else {
+        ReadRecord(table, sessionID, nav, tableState, &cache);
+      }
       if (nav.GetRecordResult != grrOK) return false;
       if (!Passes(buffer.get(), nav.RecordID)) continue;
       if (!fillBitmap) {
@@ -693,7 +713,7 @@ struct TScan {
     TNRDPageItemID id;
     if (!restart) {
       id = cursor.CurrentRecord();
-      if (!ReadPhysical(table, sessionID, id, current.get())) return false;
+      if (!ReadPhysical(*reader, id, current.get())) return false;
     }
     std::unique_ptr<TPositionHolder> position;
     if (fillBitmap && bitmap != nullptr) position = std::make_unique<TPositionHolder>(index);
@@ -701,7 +721,7 @@ struct TScan {
     while (IndexFindRecord(index, sessionID, first, goForward, start, end, current.get(), id, info.get())) {
       first = false;
       if (remain || position) {
-        if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
+        if (!ReadPhysical(*reader, id, buffer.get())) continue;
         if (remain && !Passes(buffer.get(), id)) continue;
       }
       if (!fillBitmap) {
@@ -727,10 +747,17 @@ struct TScan {
     bool haveBest = false;
     bool first = true;
     // Every match is looked at; the direction is the one the start and end were ordered for.
+    // Neither the bitmap nor the nearest match depends on the order in which they are looked at.
+    std::vector<TNRDPageItemID> matches;
     while (IndexFindRecord(index, sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
+      matches.push_back(id);
+    }
+    if (remain) matches = InRecordOrder(records, std::move(matches));
+    for (const TNRDPageItemID& match : matches) {
+      id = match;
       if (remain) {
-        if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
+        if (!ReadPhysical(*reader, id, buffer.get())) continue;
         if (!Passes(buffer.get(), id)) continue;
       }
       if (bitmap != nullptr) bitmap->ShowRecord(id);
@@ -763,7 +790,7 @@ struct TScan {
         throw ENRDException(code, "Cannot find record position in index %d, RecordID = %d %d",
                             {cursor.IndexID(), id.PageNo, static_cast<std::int32_t>(id.PageItemNo)});
       };
-      if (!ReadPhysical(table, sessionID, id, buffer.get())) fail(10387);
+      if (!ReadPhysical(*reader, id, buffer.get())) fail(10387);
       if (!cursorIndex->GetIndexPosition(sessionID, id, buffer.get(), current.get())) fail(10386);
     }
     if (restart && bitmap != nullptr) ResetRecordBitmap(table, *bitmap, cursor.IndexID());
@@ -773,9 +800,17 @@ struct TScan {
     bool haveBest = false;
     bool first = true;
     // Every match is looked at; the direction is the one the start and end were ordered for.
+    // Neither the bitmap nor the nearest match in the cursor's order depends on the order in which
+    // they are looked at.
+    std::vector<TNRDPageItemID> matches;
     while (IndexFindRecord(index, sessionID, first, goForward, start, end, dummy.get(), id, info.get())) {
       first = false;
-      if (!ReadPhysical(table, sessionID, id, buffer.get())) continue;
+      matches.push_back(id);
+    }
+    matches = InRecordOrder(table.RecordManager(), std::move(matches));
+    for (const TNRDPageItemID& match : matches) {
+      id = match;
+      if (!ReadPhysical(*reader, id, buffer.get())) continue;
       if (remain && !Passes(buffer.get(), id)) continue;
       if (!cursorIndex->GetIndexPosition(sessionID, id, buffer.get(), candidate.get()))
         throw ENRDException(10432, "Cannot find record position in index %d, RecordID = %d %d",

@@ -107,6 +107,13 @@ class TNRDScanExpression {
   virtual void AssignCursorBuffer(void* recordBuffer) = 0;
   // No node left to test.
   virtual bool IsEmpty() const = 0;
+  // The filter's answer for a record buffer of the table when the implementation can give it
+  // without the general evaluation: 1 accepted, 0 rejected, -1 not decided (then the expression is
+  // bound to the buffer and evaluated). An answer must be the one the evaluation gives.
+  virtual int DecideRecord(void* recordBuffer) {
+    (void)recordBuffer;
+    return -1;
+  }
 };
 
 TNRDScanExpression* AsScanExpression(TNRDExpression* expression);

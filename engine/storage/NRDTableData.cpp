@@ -46,6 +46,10 @@ bool TNRDBaseRecordManager::AddRecord(std::int32_t, void*, TNRDPageItemID&) { No
 bool TNRDBaseRecordManager::UpdateRecord(std::int32_t, void*, const TNRDPageItemID&) { NotOverridden("UpdateRecord"); }
 bool TNRDBaseRecordManager::DeleteRecord(std::int32_t, TNRDPageItemID&) { NotOverridden("DeleteRecord"); }
 void TNRDBaseRecordManager::GetRecordBuffer(std::int32_t, TNRDNavigationInfo&) { NotOverridden("GetRecordBuffer"); }
+std::unique_ptr<TNRDRecordReader> TNRDBaseRecordManager::CreateReader(std::int32_t sessionID) {
+  return std::make_unique<TNRDRecordReader>(*this, sessionID);
+}
+void TNRDRecordReader::Read(TNRDNavigationInfo& navigationInfo) { FRecords.GetRecordBuffer(FSessionID, navigationInfo); }
 std::int32_t TNRDBaseRecordManager::CompareRecordID(const TNRDPageItemID&, const TNRDPageItemID&) {
   NotOverridden("CompareRecordID");
 }

@@ -36,6 +36,26 @@ class TNRDDatabaseData;
 class TNRDPageManager;
 class TNRDStream;
 
+class TNRDBaseRecordManager;
+
+// Reads the records of one table in physical order, or by record ID, for the length of one search
+// (under the table lock). A reader may keep what it read last and serve the next read from it; it
+// does so only while the table state is the one it read under, so every answer is the one the record
+// manager's GetRecordBuffer would give at that moment. The base forwards every read.
+class TNRDRecordReader {
+ public:
+  TNRDRecordReader(TNRDBaseRecordManager& records, std::int32_t sessionID) : FRecords(records), FSessionID(sessionID) {}
+  virtual ~TNRDRecordReader() = default;
+  TNRDRecordReader(const TNRDRecordReader&) = delete;
+  TNRDRecordReader& operator=(const TNRDRecordReader&) = delete;
+  // As TNRDBaseRecordManager::GetRecordBuffer (IndexID is not looked at).
+  virtual void Read(TNRDNavigationInfo& navigationInfo);
+
+ protected:
+  TNRDBaseRecordManager& FRecords;
+  std::int32_t FSessionID;
+};
+
 // Reads, adds, changes and removes the records of one table; implemented by each engine.
 class TNRDBaseRecordManager {
  public:
@@ -52,6 +72,8 @@ class TNRDBaseRecordManager {
   virtual void GetRecordBuffer(std::int32_t sessionID, TNRDNavigationInfo& navigationInfo);
   virtual std::int32_t CompareRecordID(const TNRDPageItemID& recordID1, const TNRDPageItemID& recordID2);
   virtual std::int64_t GetApproximateRecNo(std::int32_t sessionID, const TNRDPageItemID& recordID);
+  // A reader for one search of the session; the base gives one that forwards every read.
+  virtual std::unique_ptr<TNRDRecordReader> CreateReader(std::int32_t sessionID);
 
   std::int64_t FRecordCount = 0;
   std::int32_t FTableState = 0;

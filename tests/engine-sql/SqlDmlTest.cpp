@@ -337,6 +337,48 @@ TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
   EXPECT_EQ(Exec("DROP TABLE t"), "rows 0");
 }
 
+// A prepared INSERT whose values are parameters alone runs again as parsed with the new values;
+// one whose parameters sit in expressions is parsed again each run. Both get the same runs of
+// values (numbers, texts, NULLs, dates, a text that is no number, a value of another kind than
+// the first run's) and must give the same outcomes and the same rows.
+TEST_F(SqlDml, APreparedInsertTakesNewValuesAsAFreshParseWould) {
+  RunCase({"setup",
+           {{"CREATE TABLE r (a INTEGER, b VARCHAR(10), c DATE, d DOUBLE)", "rows 0"},
+            {"CREATE TABLE f (a INTEGER, b VARCHAR(10), c DATE, d DOUBLE)", "rows 0"}},
+           "", {}});
+  TNRDQuery again(nullptr), fresh(nullptr);
+  again.SetDatabaseName("Family");
+  again.SetSQL("INSERT INTO r VALUES (:a, :b, :c, :d)");
+  fresh.SetDatabaseName("Family");
+  fresh.SetSQL("INSERT INTO f VALUES ((:a), (:b), (:c), (:d))");
+  again.Prepare();
+  fresh.Prepare();
+  const TVariantValue n = NullValue();
+  const std::vector<std::vector<TVariantValue>> runs = {
+      {IntValue(1), TextValue("x"), DateTimeValue(40000), FloatValue(1.5)},
+      {n, n, n, n},
+      {TextValue("7"), IntValue(5), n, IntValue(2)},
+      {FloatValue(2.0), TextValue(""), DateTimeValue(40001), TextValue("2.25")},
+      {TextValue("abc"), TextValue("y"), n, n},
+      {IntValue(3), TextValue("toolongforten"), n, n},
+      {IntValue(4000000000LL), TextValue("z"), n, n},
+      {IntValue(4), DateTimeValue(40002), TextValue("2020-01-02"), FloatValue(-0.5)},
+      {IntValue(5), TextValue("w"), n, n},
+  };
+  auto run = [&](TNRDQuery& q, const std::vector<TVariantValue>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i) q.Params()[static_cast<std::int32_t>(i)].Value = values[i];
+    try {
+      q.ExecSQL();
+      return "rows " + std::to_string(q.RowsAffected());
+    } catch (const std::exception& e) {
+      return CodeOf(e);
+    }
+  };
+  for (std::size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(run(again, runs[i]), run(fresh, runs[i])) << "run " << i;
+  EXPECT_EQ(Rows("r"), Rows("f"));
+  EXPECT_GE(Rows("r").size(), 6u);
+}
+
 // An equality on a key is answered through the index: the condition is tested on the rows the
 // index gives, not on every row of the table.
 TEST_F(SqlDml, KeyConditionsUseTheIndex) {

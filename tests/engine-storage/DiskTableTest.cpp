@@ -300,6 +300,71 @@ TEST(DiskTable, RecordPagesAreFreedAndSlotsReused) {
   t->table->CloseTable(&t->cursor);
 }
 
+// The reader of a search keeps a copy of the record page it reads on and answers from it; every
+// answer must be the record manager's at that moment, also when records change between two reads
+// (on the copied page or elsewhere), with and without a BLOB field (whose disk and memory forms
+// differ). A table of steps: a read mode, or a change made before the read.
+TEST(DiskTable, ARecordReaderAnswersAsTheRecordManager) {
+  for (bool withBlob : {false, true}) {
+    DiskFixture f;
+    auto t = std::make_unique<TableCursor>(*f.db, f.session, "R");
+    t->Create(withBlob);
+    auto& rm = static_cast<TNRDDiskTableData*>(t->table)->DiskRecords();
+    const std::int32_t m = rm.MaxRecordsOnPage();
+    t->cursor.FBatchUpdate = true;
+    for (int i = 0; i < 3 * m; ++i) ASSERT_TRUE(t->Insert(i, "r" + std::to_string(i)));
+    t->table->ApplyChanges(0, false);
+    std::unique_ptr<TNRDRecordReader> reader = rm.CreateReader(0);
+    std::vector<std::uint8_t> mine(static_cast<std::size_t>(t->size)), theirs(mine.size());
+    TNRDNavigationInfo at;  // where the walk stands
+    at.IndexID = -1;
+    at.FirstPosition = true;
+    enum Step { Next, Prior, Current, UpdateAhead, DeleteAhead, InsertOne, DeleteHere };
+    std::vector<Step> steps;
+    for (int i = 0; i < m + 5; ++i) steps.push_back(Next);
+    steps.insert(steps.end(), {UpdateAhead, Next, Next, Current, DeleteAhead, Next, Next, Next, Prior, Prior, Current,
+                               InsertOne, Next, Prior, DeleteHere, Current, Next, Next, Next});
+    for (int i = 0; i < m + 3; ++i) steps.push_back(Next);
+    for (int i = 0; i < m / 2; ++i) steps.push_back(Prior);
+    int n = 0;
+    for (Step step : steps) {
+      ++n;
+      TNRDGetRecordMode mode = step == Prior ? grmPrior : step == Current ? grmCurrent : grmNext;
+      if (step == UpdateAhead || step == DeleteAhead || step == DeleteHere || step == InsertOne) {
+        // The change is made through the record manager in the session, as a cursor's post would.
+        TNRDPageItemID id = at.RecordID;
+        if (step != DeleteHere) id.PageItemNo = static_cast<std::uint16_t>(id.PageItemNo + 2);
+        if (step == UpdateAhead) {
+          t->Fill(9000 + n, "changed");
+          ASSERT_TRUE(rm.UpdateRecord(0, t->Rec(), id)) << n;
+        } else if (step == InsertOne) {
+          t->Fill(8000 + n, "added");
+          TNRDPageItemID added;
+          ASSERT_TRUE(rm.AddRecord(0, t->Rec(), added)) << n;
+        } else {
+          ASSERT_TRUE(rm.DeleteRecord(0, id)) << n;
+        }
+        mode = step == DeleteHere ? grmCurrent : grmNext;
+      }
+      TNRDNavigationInfo a = at, b = at;
+      a.GetRecordMode = b.GetRecordMode = mode;
+      a.RecordBuffer = mine.data();
+      b.RecordBuffer = theirs.data();
+      std::fill(mine.begin(), mine.end(), 0xEE);
+      std::fill(theirs.begin(), theirs.end(), 0xEE);
+      reader->Read(a);
+      rm.GetRecordBuffer(0, b);
+      ASSERT_EQ(a.GetRecordResult, b.GetRecordResult) << "step " << n;
+      if (b.GetRecordResult != grrOK) continue;
+      ASSERT_EQ(a.RecordID, b.RecordID) << "step " << n;
+      ASSERT_EQ(mine, theirs) << "step " << n;
+      at = b;
+    }
+    t->table->ApplyChanges(0, false);
+    t->table->CloseTable(&t->cursor);
+  }
+}
+
 TEST(DiskTable, TooLargeRecordsAndBadCreates) {
   DiskFixture f(false, 1024);
   TableCursor a(*f.db, f.session, "Wide");

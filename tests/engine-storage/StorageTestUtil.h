@@ -140,6 +140,9 @@ class FaultFileSystem : public platform::FileSystem {
   // first part written (a torn write). 0: every write is one operation.
   std::int64_t Granularity = 0;
 
+  // Bytes written through this file system, by path.
+  std::map<std::string, std::int64_t> BytesWritten;
+
   // When set, every flush keeps an image of the file as the disk then holds it, so that a test can
   // make a power loss of any file undo its writes since the last flush (LoseUnsyncedWrites).
   bool TrackSyncs = false;
@@ -188,6 +191,7 @@ class FaultFileSystem : public platform::FileSystem {
         }
       }
       failed_ = false;
+      fs_.BytesWritten[inner_->Path()] += c;
       return inner_->Write(b, c, p);
     }
     bool GetSize(std::int64_t& s) override { return inner_->GetSize(s); }

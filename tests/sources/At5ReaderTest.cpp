@@ -102,6 +102,18 @@ TEST_P(At5GeneratedTree, ReadsBackToTheExpectedDump) {
   }
 }
 
+// A tree large enough that the person pass fills its later rounds on several threads (and reads the whole
+// texts of long notes between them) gives the same dump, to the last person.
+TEST_F(At5Reader, PersonsFilledOnSeveralThreadsReadBackToTheExpectedDump) {
+  const at5synth::Tree tree = at5synth::MakeTree(6000, 11);
+  const std::string path = dir_.filePath("threads.at5").toStdString();
+  at5synth::WriteAt5(tree, path, at5synth::Indexes::Keys);
+  const Model got = Read(path);
+  EXPECT_GT(got.PersonCount(), 5000);
+  ASSERT_EQ(DumpModel(got, kToday.today).toStdString(),
+            DumpModel(at5synth::Expected(tree, kToday), kToday.today).toStdString());
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryIndexLayout, At5GeneratedTree,
                          ::testing::Values(at5synth::Indexes::None, at5synth::Indexes::Keys, at5synth::Indexes::All,
                                            at5synth::Indexes::Others));

@@ -6,7 +6,9 @@
 // with synchronous FULL and once with synchronous OFF. Prints each figure with the ratios.
 //
 // Usage: bench_engine_vs_sqlite [rows=1000000] [autocommit rows=2000] [lookups=100000]
-//        [rows per process=20000] [folder=/tmp]
+//        [rows per process=20000] [folder=/tmp] [figures=bulk,text,lookup,scan,auto,two]
+// The last argument runs only the figures it names (lookup and scan read the bulk insert's file),
+// so that a profile shows one workload; "keep" among them leaves the files in the folder.
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -244,6 +246,10 @@ int main(int argc, char** argv) {
   const std::int64_t lookups = argc > 3 ? std::atoll(argv[3]) : 100000;
   const std::int64_t perProcess = argc > 4 ? std::atoll(argv[4]) : 20000;
   const std::string folder = argc > 5 ? argv[5] : "/tmp";
+  const std::string figures = argc > 6 ? argv[6] : "bulk,text,lookup,scan,auto,two";
+  auto wanted = [&](const char* name) {
+    return ("," + figures + ",").find("," + std::string(name) + ",") != std::string::npos;
+  };
   RegisterBTreeRecordIndex();
   const std::string ourFile = folder + "/bench-engine.at4";
   const std::string liteFile[2] = {folder + "/bench-full.sqlite", folder + "/bench-off.sqlite"};
@@ -253,173 +259,186 @@ int main(int argc, char** argv) {
               static_cast<long long>(perProcess), folder.c_str());
 
   // 1. Bulk insert in one transaction.
-  Row bulk{"insert " + std::to_string(rows) + " rows, one transaction", 0, 0, 0};
-  {
-    Ours e(ourFile, true, false);
-    e.Open("T", true);
-    const double t0 = Seconds();
-    e.Begin();
-    for (std::int64_t i = 0; i < rows; ++i)
-      if (!e.Insert(i)) std::fprintf(stderr, "engine insert %lld failed\n", static_cast<long long>(i));
-    e.Commit();
-    bulk.ours = Seconds() - t0;
-  }
-  for (int k = 0; k < 2; ++k) {
-    Lite l(liteFile[k], true, k == 0);
-    const double t0 = Seconds();
-    l.Exec("BEGIN");
-    for (std::int64_t i = 0; i < rows; ++i) l.Insert(i);
-    l.Exec("COMMIT");
-    (k == 0 ? bulk.full : bulk.off) = Seconds() - t0;
-  }
-  out.push_back(bulk);
-  // The files' sizes for the same rows (not a time: the ratio column compares bytes).
-  Row bytes{"file size after the bulk insert (MB)", 0, 0, 0};
-  bytes.ours = static_cast<double>(std::filesystem::file_size(ourFile)) / 1048576.0;
-  bytes.full = static_cast<double>(std::filesystem::file_size(liteFile[0])) / 1048576.0;
-  bytes.off = static_cast<double>(std::filesystem::file_size(liteFile[1])) / 1048576.0;
-  out.push_back(bytes);
-
-  // 1b. Bulk insert of the same rows keyed by their text, one transaction.
-  Row textBulk{"insert " + std::to_string(rows) + " text-key rows, one transaction", 0, 0, 0};
-  {
-    const std::string textFile = folder + "/bench-engine-text.at4";
+  if (wanted("bulk")) {
+    Row bulk{"insert " + std::to_string(rows) + " rows, one transaction", 0, 0, 0};
     {
-      Ours e(textFile, true, false);
-      e.Open("T", true, true);
+      Ours e(ourFile, true, false);
+      e.Open("T", true);
       const double t0 = Seconds();
       e.Begin();
       for (std::int64_t i = 0; i < rows; ++i)
-        if (!e.Insert(i)) std::fprintf(stderr, "engine text-key insert %lld failed\n", static_cast<long long>(i));
+        if (!e.Insert(i)) std::fprintf(stderr, "engine insert %lld failed\n", static_cast<long long>(i));
       e.Commit();
-      textBulk.ours = Seconds() - t0;
+      bulk.ours = Seconds() - t0;
     }
-    std::filesystem::remove(textFile);
-  }
-  for (int k = 0; k < 2; ++k) {
-    const std::string textFile = liteFile[k] + "-text";
-    {
-      Lite l(textFile, true, k == 0, true);
+    for (int k = 0; k < 2; ++k) {
+      Lite l(liteFile[k], true, k == 0);
       const double t0 = Seconds();
       l.Exec("BEGIN");
       for (std::int64_t i = 0; i < rows; ++i) l.Insert(i);
       l.Exec("COMMIT");
-      (k == 0 ? textBulk.full : textBulk.off) = Seconds() - t0;
+      (k == 0 ? bulk.full : bulk.off) = Seconds() - t0;
     }
-    std::filesystem::remove(textFile);
+    out.push_back(bulk);
+    // The files' sizes for the same rows (not a time: the ratio column compares bytes).
+    Row bytes{"file size after the bulk insert (MB)", 0, 0, 0};
+    bytes.ours = static_cast<double>(std::filesystem::file_size(ourFile)) / 1048576.0;
+    bytes.full = static_cast<double>(std::filesystem::file_size(liteFile[0])) / 1048576.0;
+    bytes.off = static_cast<double>(std::filesystem::file_size(liteFile[1])) / 1048576.0;
+    out.push_back(bytes);
   }
-  out.push_back(textBulk);
+
+  // 1b. Bulk insert of the same rows keyed by their text, one transaction.
+  if (wanted("text")) {
+    Row textBulk{"insert " + std::to_string(rows) + " text-key rows, one transaction", 0, 0, 0};
+    {
+      const std::string textFile = folder + "/bench-engine-text.at4";
+      {
+        Ours e(textFile, true, false);
+        e.Open("T", true, true);
+        const double t0 = Seconds();
+        e.Begin();
+        for (std::int64_t i = 0; i < rows; ++i)
+          if (!e.Insert(i)) std::fprintf(stderr, "engine text-key insert %lld failed\n", static_cast<long long>(i));
+        e.Commit();
+        textBulk.ours = Seconds() - t0;
+      }
+      std::filesystem::remove(textFile);
+    }
+    for (int k = 0; k < 2; ++k) {
+      const std::string textFile = liteFile[k] + "-text";
+      {
+        Lite l(textFile, true, k == 0, true);
+        const double t0 = Seconds();
+        l.Exec("BEGIN");
+        for (std::int64_t i = 0; i < rows; ++i) l.Insert(i);
+        l.Exec("COMMIT");
+        (k == 0 ? textBulk.full : textBulk.off) = Seconds() - t0;
+      }
+      std::filesystem::remove(textFile);
+    }
+    out.push_back(textBulk);
+  }
 
   // 2. Point lookups by primary key (random keys, the file reopened first).
-  Row look{std::to_string(lookups) + " point lookups by primary key", 0, 0, 0};
-  std::mt19937_64 rng(42);
-  std::vector<std::int32_t> keys(static_cast<std::size_t>(lookups));
-  for (auto& k : keys) k = static_cast<std::int32_t>(rng() % static_cast<std::uint64_t>(rows));
-  {
-    Ours e(ourFile, false, false);
-    e.Open("T", false);
-    std::vector<std::uint8_t> key(static_cast<std::size_t>(e.size), 0);
-    std::int64_t found = 0;
-    const double t0 = Seconds();
-    for (std::int32_t k : keys) found += e.Lookup(k, key) ? 1 : 0;
-    look.ours = Seconds() - t0;
-    if (found != lookups) std::fprintf(stderr, "engine found %lld of %lld\n", static_cast<long long>(found),
-                                       static_cast<long long>(lookups));
-  }
-  for (int k = 0; k < 2; ++k) {
-    Lite l(liteFile[k], false, k == 0);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(l.db, "SELECT name, val FROM t WHERE id = ?", -1, &q, nullptr);
-    const double t0 = Seconds();
-    for (std::int32_t key : keys) {
-      sqlite3_bind_int64(q, 1, key);
-      sqlite3_step(q);
-      sqlite3_reset(q);
+  if (wanted("lookup")) {
+    Row look{std::to_string(lookups) + " point lookups by primary key", 0, 0, 0};
+    std::mt19937_64 rng(42);
+    std::vector<std::int32_t> keys(static_cast<std::size_t>(lookups));
+    for (auto& k : keys) k = static_cast<std::int32_t>(rng() % static_cast<std::uint64_t>(rows));
+    {
+      Ours e(ourFile, false, false);
+      e.Open("T", false);
+      std::vector<std::uint8_t> key(static_cast<std::size_t>(e.size), 0);
+      std::int64_t found = 0;
+      const double t0 = Seconds();
+      for (std::int32_t k : keys) found += e.Lookup(k, key) ? 1 : 0;
+      look.ours = Seconds() - t0;
+      if (found != lookups) std::fprintf(stderr, "engine found %lld of %lld\n", static_cast<long long>(found),
+                                         static_cast<long long>(lookups));
     }
-    (k == 0 ? look.full : look.off) = Seconds() - t0;
-    sqlite3_finalize(q);
+    for (int k = 0; k < 2; ++k) {
+      Lite l(liteFile[k], false, k == 0);
+      sqlite3_stmt* q = nullptr;
+      sqlite3_prepare_v2(l.db, "SELECT name, val FROM t WHERE id = ?", -1, &q, nullptr);
+      const double t0 = Seconds();
+      for (std::int32_t key : keys) {
+        sqlite3_bind_int64(q, 1, key);
+        sqlite3_step(q);
+        sqlite3_reset(q);
+      }
+      (k == 0 ? look.full : look.off) = Seconds() - t0;
+      sqlite3_finalize(q);
+    }
+    out.push_back(look);
   }
-  out.push_back(look);
 
   // 3. Full scan with a filter.
-  Row scan{"full scan, filter val < 0.25", 0, 0, 0};
-  {
-    Ours e(ourFile, false, false);
-    e.Open("T", false);
-    const double t0 = Seconds();
-    const std::int64_t n = e.ScanFiltered(0.25);
-    scan.ours = Seconds() - t0;
-    std::printf("engine scan matched %lld\n", static_cast<long long>(n));
+  if (wanted("scan")) {
+    Row scan{"full scan, filter val < 0.25", 0, 0, 0};
+    {
+      Ours e(ourFile, false, false);
+      e.Open("T", false);
+      const double t0 = Seconds();
+      const std::int64_t n = e.ScanFiltered(0.25);
+      scan.ours = Seconds() - t0;
+      std::printf("engine scan matched %lld\n", static_cast<long long>(n));
+    }
+    for (int k = 0; k < 2; ++k) {
+      Lite l(liteFile[k], false, k == 0);
+      sqlite3_stmt* q = nullptr;
+      sqlite3_prepare_v2(l.db, "SELECT count(*) FROM t WHERE val < 0.25", -1, &q, nullptr);
+      const double t0 = Seconds();
+      sqlite3_step(q);
+      if (k == 0) std::printf("SQLite scan matched %lld\n", static_cast<long long>(sqlite3_column_int64(q, 0)));
+      (k == 0 ? scan.full : scan.off) = Seconds() - t0;
+      sqlite3_finalize(q);
+    }
+    out.push_back(scan);
   }
-  for (int k = 0; k < 2; ++k) {
-    Lite l(liteFile[k], false, k == 0);
-    sqlite3_stmt* q = nullptr;
-    sqlite3_prepare_v2(l.db, "SELECT count(*) FROM t WHERE val < 0.25", -1, &q, nullptr);
-    const double t0 = Seconds();
-    sqlite3_step(q);
-    if (k == 0) std::printf("SQLite scan matched %lld\n", static_cast<long long>(sqlite3_column_int64(q, 0)));
-    (k == 0 ? scan.full : scan.off) = Seconds() - t0;
-    sqlite3_finalize(q);
-  }
-  out.push_back(scan);
 
   // 4. Inserts that commit one by one.
-  Row single{"insert " + std::to_string(autoRows) + " rows, autocommit", 0, 0, 0};
-  {
-    Ours e(ourFile, true, false);
-    e.Open("T", true);
-    const double t0 = Seconds();
-    for (std::int64_t i = 0; i < autoRows; ++i) e.Insert(i);
-    single.ours = Seconds() - t0;
+  if (wanted("auto")) {
+    Row single{"insert " + std::to_string(autoRows) + " rows, autocommit", 0, 0, 0};
+    {
+      Ours e(ourFile, true, false);
+      e.Open("T", true);
+      const double t0 = Seconds();
+      for (std::int64_t i = 0; i < autoRows; ++i) e.Insert(i);
+      single.ours = Seconds() - t0;
+    }
+    for (int k = 0; k < 2; ++k) {
+      Lite l(liteFile[k], true, k == 0);
+      const double t0 = Seconds();
+      for (std::int64_t i = 0; i < autoRows; ++i) l.Insert(i);
+      (k == 0 ? single.full : single.off) = Seconds() - t0;
+    }
+    out.push_back(single);
   }
-  for (int k = 0; k < 2; ++k) {
-    Lite l(liteFile[k], true, k == 0);
-    const double t0 = Seconds();
-    for (std::int64_t i = 0; i < autoRows; ++i) l.Insert(i);
-    (k == 0 ? single.full : single.off) = Seconds() - t0;
-  }
-  out.push_back(single);
 
   // 5. Two processes inserting into one file, transactions of 100 rows.
-  Row two{"2 processes x " + std::to_string(perProcess) + " rows, 100 per commit", 0, 0, 0};
-  {
+  if (wanted("two")) {
+    Row two{"2 processes x " + std::to_string(perProcess) + " rows, 100 per commit", 0, 0, 0};
     {
-      Ours e(ourFile, true, true);
-      e.Open("T", true);
-    }
-    two.ours = TwoProcesses([&](int p) {
-      Ours e(ourFile, false, true);
-      e.Open("T", false);
-      const std::int32_t sid = e.session.FSessionID;
-      for (std::int64_t i = 0; i < perProcess; i += 100) {
-        while (!e.table->LockTable(sid, ltRW, 1000, 10, false)) {
+      {
+        Ours e(ourFile, true, true);
+        e.Open("T", true);
+      }
+      two.ours = TwoProcesses([&](int p) {
+        Ours e(ourFile, false, true);
+        e.Open("T", false);
+        const std::int32_t sid = e.session.FSessionID;
+        for (std::int64_t i = 0; i < perProcess; i += 100) {
+          while (!e.table->LockTable(sid, ltRW, 1000, 10, false)) {
+          }
+          e.table->LoadMostUpdated(sid);
+          e.Begin();
+          for (std::int64_t j = i; j < i + 100 && j < perProcess; ++j)
+            if (!e.Insert(p * perProcess + j)) std::fprintf(stderr, "engine multi-user insert failed\n");
+          e.Commit();
+          e.table->UnlockTable(sid, ltRW, true);  // the commit ended the transaction's RW lock
         }
-        e.table->LoadMostUpdated(sid);
-        e.Begin();
-        for (std::int64_t j = i; j < i + 100 && j < perProcess; ++j)
-          if (!e.Insert(p * perProcess + j)) std::fprintf(stderr, "engine multi-user insert failed\n");
-        e.Commit();
-        e.table->UnlockTable(sid, ltRW, true);  // the commit ended the transaction's RW lock
-      }
-    });
-    Ours check(ourFile, false, true);
-    check.Open("T", false);
-    std::printf("engine rows after two processes: %lld\n",
-                static_cast<long long>(check.table->InternalGetRecordCount(&check.cursor)));
+      });
+      Ours check(ourFile, false, true);
+      check.Open("T", false);
+      std::printf("engine rows after two processes: %lld\n",
+                  static_cast<long long>(check.table->InternalGetRecordCount(&check.cursor)));
+    }
+    for (int k = 0; k < 2; ++k) {
+      { Lite l(liteFile[k], true, k == 0); }
+      (k == 0 ? two.full : two.off) = TwoProcesses([&](int p) {
+        Lite l(liteFile[k], false, k == 0);
+        for (std::int64_t i = 0; i < perProcess; i += 100) {
+          l.Exec("BEGIN IMMEDIATE");
+          for (std::int64_t j = i; j < i + 100 && j < perProcess; ++j) l.Insert(p * perProcess + j);
+          l.Exec("COMMIT");
+        }
+      });
+    }
+    out.push_back(two);
   }
-  for (int k = 0; k < 2; ++k) {
-    { Lite l(liteFile[k], true, k == 0); }
-    (k == 0 ? two.full : two.off) = TwoProcesses([&](int p) {
-      Lite l(liteFile[k], false, k == 0);
-      for (std::int64_t i = 0; i < perProcess; i += 100) {
-        l.Exec("BEGIN IMMEDIATE");
-        for (std::int64_t j = i; j < i + 100 && j < perProcess; ++j) l.Insert(p * perProcess + j);
-        l.Exec("COMMIT");
-      }
-    });
-  }
-  out.push_back(two);
   Print(out);
+  if (wanted("keep")) return 0;
   std::filesystem::remove(ourFile);
   for (const auto& f : liteFile) std::filesystem::remove(f);
   return 0;
