@@ -828,6 +828,11 @@ void TSqliteTable::BuildHash() {
 }
 
 void TSqliteTable::Open() {
+  Prepare();
+  if (NeedsFill()) Fill(conn_);
+}
+
+void TSqliteTable::Prepare() {
   Close();
   keys_ = SplitKeys(IndexFieldNames);
   if (keys_.empty()) throw ESqliteError(SQLITE_MISUSE, TableName + ": no key fields");
@@ -892,9 +897,7 @@ void TSqliteTable::Open() {
       ++at;
     }
     rows_.Reset(at);
-    TSqliteStatement st(conn_, "SELECT " + cols + " FROM " + t + " NOT INDEXED");
-    while (st.Step()) st.AppendTo(rows_, 0, at);
-    BuildHash();
+    fillSql_ = "SELECT " + cols + " FROM " + t + " NOT INDEXED";
   }
   row_.assign(columns_.size(), TSqliteValue());
   hasRow_ = false;
@@ -903,7 +906,18 @@ void TSqliteTable::Open() {
   ++generation_;
 }
 
+void TSqliteTable::Fill(TSqliteConnection& from) {
+  if (!NeedsFill()) throw ESqliteError(SQLITE_MISUSE, TableName + ": nothing to fill");
+  TSqliteStatement st(from, fillSql_);
+  const int n = rows_.Columns();
+  rows_.Reset(n);  // a Fill that failed part way may be run again
+  while (st.Step()) st.AppendTo(rows_, 0, n);
+  BuildHash();
+  fillSql_.clear();
+}
+
 void TSqliteTable::Close() noexcept {
+  fillSql_.clear();
   byKeys_.clear();
   byRowid_.clear();
   rows_.Reset(0);

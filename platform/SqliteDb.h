@@ -104,6 +104,8 @@ class TSqliteConnection {
   // How many times the progress point was reached since Open: a measure of the work SQLite did
   // (about kProgressSteps virtual-machine steps each), for tests that count work instead of timing it.
   std::uint64_t ProgressTicks() const { return ticks_; }
+  // Adds the progress points of other connections that worked for this one (reading its file beside it).
+  void CountWork(std::uint64_t ticks) { ticks_ += ticks; }
 
   // What a schema name is: a table, a view, a virtual table, another object (index, trigger) or none.
   enum class ObjectKind { None, Table, View, Virtual, Other };
@@ -283,6 +285,13 @@ class TSqliteTable {
   std::string FieldNames;  // with Prefetch: the columns kept in memory besides the keys (";"-separated)
 
   void Open();
+  // Open in two steps, so that the rows may be read through another connection to the same file (on
+  // another thread): Prepare does everything Open does but read the kept rows; while NeedsFill, Fill
+  // reads them through from, and until then the table finds no row. Fill touches nothing of the table's
+  // own connection, and nothing else may use the table while it runs.
+  void Prepare();
+  bool NeedsFill() const { return active_ && !fillSql_.empty(); }
+  void Fill(TSqliteConnection& from);
   void Close() noexcept;
   bool Active() const { return active_; }
   // True when full-key lookups run as SQL over the file's index, false when the in-memory hash serves
@@ -339,6 +348,7 @@ class TSqliteTable {
   // table column's place there (-1: read by row id on demand through byRowid_).
   TSqliteRowSet rows_;
   std::vector<int> colMap_;
+  std::string fillSql_;  // the statement that reads the kept rows, until Fill has run
   // Open addressing: the key hash's upper 32 bits and row index + 1 (0 = empty slot), so a probe that
   // meets another key rarely touches the row.
   std::vector<std::uint64_t> slots_;

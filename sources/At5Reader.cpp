@@ -19,6 +19,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <iterator>
 #include <exception>
 #include <initializer_list>
 #include <mutex>
@@ -216,6 +219,94 @@ struct TAt5Reader::Tables {
   platform::TSqliteRowSet persons, stamps, roles;
 };
 
+void TAt5Reader::ReadTables(Tables& t, std::atomic<bool>& stop, std::atomic<bool>& late,
+                            std::chrono::steady_clock::time_point deadline) {
+  platform::TSqliteConnection& c = dm_.FDConnection1;
+  using Conn = platform::TSqliteConnection;
+  const auto fill = [](platform::TSqliteTable& table) {
+    return [&table](Conn& from) {
+      if (table.NeedsFill()) table.Fill(from);
+    };
+  };
+  // The largest first: this thread takes the first, the value table.
+  const std::function<void(Conn&)> jobs[] = {
+      fill(dm_.FDTable_Values),
+      fill(dm_.FDTable_Dates),
+      [&t](Conn& from) { t.roles = ScanTable(from, "EventDetails", {"p_id", "e_id", "er_id", "e_ord", "e_db_id", "er_db_id"}); },
+      fill(dm_.FDTable_ValuesLinks),
+      [&t](Conn& from) { t.persons = ScanTable(from, "Persons", {"id", "db_id", "isfav", "sex", "birth_id", "death_id"}); },
+      [&t](Conn& from) { t.stamps = ScanTable(from, "__Recs", {"rec_id", "rec_table", "rec_db_id", "rec_di", "rec_de"}); },
+  };
+  constexpr int kJobs = int(std::size(jobs));
+  enum State { Waiting, Done, Failed };
+  std::atomic<int> next{0};
+  std::atomic<int> state[kJobs];
+  for (auto& st : state) st = Waiting;
+  std::atomic<std::uint64_t> helperWork{0};
+
+  // Helpers read tables through connections of their own to the same file. A helper that cannot open
+  // one, or whose read fails but for a stop, leaves its table to this thread, which reads it again
+  // and meets the failure, if any, itself. A private copy (see SqliteDb.h) is read by this thread alone.
+  const int helpers = c.ReadsCopy() ? 0 : int(std::clamp<unsigned>(std::thread::hardware_concurrency(), 1, kJobs) - 1);
+  const std::string file = c.Path();
+  const auto helper = [&] {
+    Conn own;
+    try {
+      own.Open(file, Conn::Access::ReadOnly);
+    } catch (const std::exception&) {
+      return;
+    }
+    own.SetProgressHandler([&stop, &late, deadline] {
+      if (!stop.load() && std::chrono::steady_clock::now() >= deadline) late = stop = true;
+      return stop.load();
+    });
+    for (int k; (k = next.fetch_add(1)) < kJobs;) {
+      try {
+        jobs[k](own);
+        state[k] = Done;
+      } catch (const std::exception&) {
+        state[k] = Failed;
+      }
+    }
+    helperWork += own.ProgressTicks();
+  };
+  std::vector<std::thread> threads;
+  struct Join {
+    std::vector<std::thread>& threads;
+    std::atomic<bool>& stop;
+    ~Join() {
+      if (std::uncaught_exceptions() > 0) stop = true;
+      for (std::thread& th : threads) th.join();
+    }
+  } join{threads, stop};
+  next = 1;  // the value table is this thread's
+  for (int h = 0; h < helpers; ++h) {
+    try {
+      threads.emplace_back(helper);
+    } catch (const std::system_error&) {
+      break;  // no thread to be had: this thread reads the rest
+    }
+  }
+  jobs[0](c);
+  state[0] = Done;
+  for (int k; (k = next.fetch_add(1)) < kJobs;) {
+    jobs[k](c);
+    state[k] = Done;
+  }
+  for (std::thread& th : threads) th.join();
+  threads.clear();
+  c.CountWork(helperWork);
+  for (int k = 0; k < kJobs; ++k) {
+    if (stop) break;
+    if (state[k] != Done) jobs[k](c);
+  }
+  if (stop) {
+    timedOut_ = timedOut_ || late;
+    throw platform::ESqliteError(SQLITE_INTERRUPT, file + ": interrupted");
+  }
+}
+
+
 TAt5Reader::TAt5Reader(Model& model, TDataModule3& dm, TDateContext today)
     : model_(model), dm_(dm), today_(std::move(today)), empty_(GDate_RDates(QString(), today_)) {}
 
@@ -290,25 +381,32 @@ void TAt5Reader::Read(const QString& path, const QString& nameTemplate, const Ge
   c.Open(path.toStdString(), platform::TSqliteConnection::Access::ReadOnly);
   ReadScope scope(dm_);
   // While SQLite works: the stop flag and the time limit end the statement, and the window stays live.
+  // stop also ends the statements of the helper connections that read tables beside this one.
   const auto deadline = std::chrono::steady_clock::now() + timeLimit_;
   std::uint64_t points = 0;
-  c.SetProgressHandler([this, &progress, deadline, &points] {
-    if (model_.AbortFlag) return true;
-    if (std::chrono::steady_clock::now() >= deadline) return timedOut_ = true;
-    if (progress && ++points % kTicksPerProgress == 0) progress(0, 0);
-    return model_.AbortFlag;
+  std::atomic<bool> stop{false}, late{false};
+  c.SetProgressHandler([this, &progress, deadline, &points, &stop, &late] {
+    if (!model_.AbortFlag && !stop.load()) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        late = timedOut_ = true;
+      } else {
+        if (progress && ++points % kTicksPerProgress == 0) progress(0, 0);
+        if (!model_.AbortFlag) return false;
+      }
+    }
+    stop = true;
+    return true;
   });
   // One snapshot for the whole read: every table and lookup agree, and SQLite takes its shared lock once
-  // instead of once per statement.
+  // instead of once per statement. Helper connections read while this one holds its shared lock, so no
+  // writer can change the file between their reads.
   c.StartTransaction();
   CheckSchema();
-  dm_.FDTable_Dates.Open();
-  dm_.FDTable_Values.Open();
-  dm_.FDTable_ValuesLinks.Open();
+  dm_.FDTable_Dates.Prepare();
+  dm_.FDTable_Values.Prepare();
+  dm_.FDTable_ValuesLinks.Prepare();
   Tables t;
-  t.persons = ScanTable(c, "Persons", {"id", "db_id", "isfav", "sex", "birth_id", "death_id"});
-  t.stamps = ScanTable(c, "__Recs", {"rec_id", "rec_table", "rec_db_id", "rec_di", "rec_de"});
-  t.roles = ScanTable(c, "EventDetails", {"p_id", "e_id", "er_id", "e_ord", "e_db_id", "er_db_id"});
+  ReadTables(t, stop, late, deadline);
   // From here on the work is in memory (value texts kept too long for the tables are read by row id).
   c.SetProgressHandler([this, deadline] {
     if (std::chrono::steady_clock::now() >= deadline) return timedOut_ = true;

@@ -31,6 +31,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <unordered_map>
@@ -113,6 +114,11 @@ class TAt5Reader {
   struct Tables;
   void Read(const QString& path, const QString& nameTemplate, const GedProgress& progress);
   void CheckSchema();
+  // Reads the person, stamp and role tables and fills the three value tables (prepared), several at once
+  // through helper connections; stop ends every read (ESqliteError SQLITE_INTERRUPT), late tells that
+  // the time limit set it.
+  void ReadTables(Tables& t, std::atomic<bool>& stop, std::atomic<bool>& late,
+                  std::chrono::steady_clock::time_point deadline);
   void PersonPass(Tables& t, const QString& nameTemplate, const GedProgress& progress);
   void FamilyPass(Tables& t, const GedProgress& progress);
   // Column positions in the value tables, found again whenever a table was (re)opened.
