@@ -657,6 +657,11 @@ int TAt5RoleRows::Compare(const Row& x, const Row& y, int col) const {
   return platform::TSqliteRowSet::Compare(*a.set, a.row, a.col, *b.set, b.row, b.col);
 }
 
+std::ptrdiff_t TAt5RoleRows::PersonRow(std::size_t row, int col) const {
+  const Ref a = Cell(rows_[row], col);
+  return a.set == &roles_ && a.col == rPerson ? std::ptrdiff_t(a.row) : -1;
+}
+
 platform::TSqliteValue TAt5RoleRows::Value(std::size_t row, int col) const {
   const Ref a = Cell(rows_[row], col);
   return a.set->Value(a.row, a.col);
@@ -760,17 +765,39 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
     throw EAt5Read(EAt5Read::TooManyRoles, QString::fromStdString(dm_.FDConnection1.Path()));
   const auto max = static_cast<std::int64_t>(rows.Size());
   if (progress) progress(0, max);
+  // Each role row's person id as text and the person it names, made once: a row of the query shows the
+  // same father and mother as the rows of their other children.
+  const platform::TSqliteRowSet& roles = t.roles;
+  std::vector<QString> idText(roles.Rows());
+  std::vector<std::int64_t> person(roles.Rows());
+  for (std::size_t r = 0; r < roles.Rows(); ++r) {
+    idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
+    person[r] = PersonByUid(idText[r]);
+  }
+  const QString none;
+  const auto text = [&](std::size_t row, int col) -> const QString& {
+    const std::ptrdiff_t r = rows.PersonRow(row, col);
+    return r < 0 ? none : idText[std::size_t(r)];
+  };
+  const auto who = [&](std::size_t row, int col) {
+    const std::ptrdiff_t r = rows.PersonRow(row, col);
+    return r < 0 ? std::int64_t(0) : person[std::size_t(r)];
+  };
   std::int64_t pos = 0;
-  QString previousKey;
+  QString key, previousKey;
   std::int64_t f = 0;
   for (std::size_t row = 0; row < rows.Size(); ++row) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
-    const QString father = dbvalues::IdText(rows.Value(row, 0));
-    const QString mother = dbvalues::IdText(rows.Value(row, 3));
-    const QString key = father + u' ' + mother;
-    if (key == u" ") continue;  // neither father nor mother: no family
+    const QString& father = text(row, 0);
+    const QString& mother = text(row, 3);
+    if (father.isEmpty() && mother.isEmpty()) continue;  // neither father nor mother: no family
+    // A family per key "father mother" (texts that hold blanks may make one key of two pairs).
+    key.clear();
+    key += father;
+    key += u' ';
+    key += mother;
     if (key != previousKey) {
       model_.aFam.emplace_back();
       f = model_.FamilyCount();
@@ -782,12 +809,12 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
       // A child row. The persons of the row, looked up through the id map, are taken in index order
       // with the rules of a scan over all persons: a person is the child, else the father while there
       // is none, else the mother while there is none; the scan ends once all three are known.
-      const QString child = dbvalues::IdText(rows.Value(row, 6));
+      const QString& child = text(row, 6);
       int found = (fam.HUSB != 0 || father.isEmpty() ? 1 : 0) + (fam.WIFE != 0 || mother.isEmpty() ? 1 : 0);
-      std::int64_t who[3] = {PersonByUid(child), PersonByUid(father), PersonByUid(mother)};
-      std::sort(std::begin(who), std::end(who));
+      std::int64_t who3[3] = {who(row, 6), who(row, 0), who(row, 3)};
+      std::sort(std::begin(who3), std::end(who3));
       std::int64_t last = 0;
-      for (std::int64_t i : who) {
+      for (std::int64_t i : who3) {
         if (found >= 3) break;
         if (i == 0 || i == last) continue;
         last = i;
@@ -816,10 +843,10 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
         fam.MARR_PLAC = fPlace5(kEvent, kEventPlace, event, 2);
         fam.MARR_NOTE = fDesc5(kEvent, kEventNote, event, 0, 1);
         if (fam.HUSB == 0) {
-          std::int64_t who[2] = {PersonByUid(father), PersonByUid(mother)};
-          std::sort(std::begin(who), std::end(who));
+          std::int64_t who2[2] = {who(row, 0), who(row, 3)};
+          std::sort(std::begin(who2), std::end(who2));
           std::int64_t last = 0;
-          for (std::int64_t i : who) {
+          for (std::int64_t i : who2) {
             if (i == 0 || i == last) continue;
             last = i;
             TINDI& p = model_.aIndi[std::size_t(i)];
