@@ -582,6 +582,36 @@ TEST_F(At4Tools, LongTextsAndNewIds) {
   for (const QString& row : Rows(path, "Values", {"f_id"})) EXPECT_NE(row, QStringLiteral("P_32"));
 }
 
+TEST_F(At4Tools, APlaceNameThatWouldNotFitIsLeftAndSaid) {
+  // Transliteration makes "ж" two letters: a short name of 150 of them would need 300 of its 200
+  // characters. It is kept as it was, with a protocol line; the full name, which fits, changes.
+  const QString ini = Path("zh.lng");
+  {
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Transliteration]\nж=zh;zh;zh\n");
+  }
+  lang_ = std::make_unique<platform::TIniFile>(ini);
+  at4synth::Tree t = ChoiceTree();
+  at4synth::Place pl;
+  pl.id = QStringLiteral("L000000001");
+  pl.shortName = QString(150, u'ж');
+  pl.fullName = QStringLiteral("жжж");
+  t.places.push_back(pl);
+  const QString path = Path("place.at4");
+  Write(t, path);
+  const TToolOptions o = Opt([](TToolOptions& x) {
+    x.ComboBox4 = gtTranslit;
+    x.TransPlaces = true;
+  });
+  const TToolResult r = Run(path, o, true);
+  ASSERT_EQ(r.protocol.size(), 3) << r.protocol.join(u'\n').toStdString();
+  EXPECT_TRUE(r.protocol[1].contains(QStringLiteral("Places.shortname"))) << r.protocol[1].toStdString();
+  EXPECT_EQ(r.protocol[2], QStringLiteral("Place FullName: жжж -> zhzhzh"));
+  EXPECT_EQ(Rows(path, "Places", {"shortname", "fullname"}),
+            (std::multiset<QString>{QString(150, u'ж') + QStringLiteral("|zhzhzh")}));
+}
+
 TEST_F(At4Tools, TheLayoutIsKeptPerFile) {
   // Two files, the second with a layout of its own (the first name first): each run uses its file's.
   const QString a = Path("a.at4"), b = Path("b.at4");
