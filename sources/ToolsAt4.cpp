@@ -634,7 +634,8 @@ class TAt4Tools {
     };
     const QString full = At4FullName(layout_, value, [&](const QString& c) { return codes.contains(c); }, change);
     bool nameLine = false;
-    if (full != p.fio && Fits(fioSize_, full, "Persons.fullname", p.fio)) {
+    // A layout without parts would make every full name empty: the names are then left as they are.
+    if (!layout_.empty() && full != p.fio && Fits(fioSize_, full, "Persons.fullname", p.fio)) {
       ++k_;
       r_.protocol << p.fio + QStringLiteral(" -> ") + full;
       nameLine = true;

@@ -231,6 +231,25 @@ class At4Tools : public testing::Test {
     std::set_difference(b.begin(), b.end(), a.begin(), a.end(), std::back_inserter(added));
     return {gone, added};
   }
+  // Puts another full-name layout into the file's "global" row.
+  static void SetLayout(const QString& path, const QString& xml) {
+    TDataModule2 dm;
+    dm.dbAT4.SetDatabaseFileName(path.toStdString());
+    dm.dbAT4.SetReadOnly(false);
+    dm.dbAT4.Open();
+    nrd::TNRDTable g;
+    g.SetDatabaseName(dm.DatabaseName());
+    g.SetTableName("global");
+    g.Open();
+    g.First();
+    g.Edit();
+    std::string bytes;
+    for (QChar ch : xml) bytes += char(ch.unicode() & 0xFF), bytes += char(ch.unicode() >> 8);
+    g.FieldByName("fullname").SetAsBytes(bytes);
+    g.Post();
+    g.Close();
+    dm.CloseAll();
+  }
   static std::string NrdCheck(const QString& path) {
 #ifdef NRD_CHECK
     QProcess p;
@@ -617,25 +636,7 @@ TEST_F(At4Tools, TheLayoutIsKeptPerFile) {
   const QString a = Path("a.at4"), b = Path("b.at4");
   Write(ChoiceTree(), a);
   Write(ChoiceTree(), b);
-  {
-    TDataModule2 dm;
-    dm.dbAT4.SetDatabaseFileName(b.toStdString());
-    dm.dbAT4.SetReadOnly(false);
-    dm.dbAT4.Open();
-    nrd::TNRDTable g;
-    g.SetDatabaseName(dm.DatabaseName());
-    g.SetTableName("global");
-    g.Open();
-    g.First();
-    g.Edit();
-    const QString xml = QStringLiteral("<fullname><f fieldID=\"P_10\"/><f fieldID=\"P_8\" prefix=\"/\" suffix=\"/\"/></fullname>");
-    std::string bytes;
-    for (QChar ch : xml) bytes += char(ch.unicode() & 0xFF), bytes += char(ch.unicode() >> 8);
-    g.FieldByName("fullname").SetAsBytes(bytes);
-    g.Post();
-    g.Close();
-    dm.CloseAll();
-  }
+  SetLayout(b, QStringLiteral("<fullname><f fieldID=\"P_10\"/><f fieldID=\"P_8\" prefix=\"/\" suffix=\"/\"/></fullname>"));
   const TToolOptions o = Opt([](TToolOptions& x) {
     x.ComboBox4 = gtSurnameCase;
     x.RadioGroup8 = 0;
@@ -643,6 +644,15 @@ TEST_F(At4Tools, TheLayoutIsKeptPerFile) {
   EXPECT_EQ(Run(a, o, false, 9).protocol.value(1), QStringLiteral("P9 -> S9 F9"));
   EXPECT_EQ(Run(b, o, false, 9).protocol.value(1), QStringLiteral("P9 -> F9 /S9/"));
   EXPECT_EQ(Run(a, o, false, 9).protocol.value(1), QStringLiteral("P9 -> S9 F9"));
+  // A layout without parts renames nobody (every full name would be empty); the values still change.
+  const QString c = Path("c.at4");
+  at4synth::Tree lower = ChoiceTree();
+  lower.persons[8].sur = QStringLiteral("s9");
+  Write(lower, c);
+  SetLayout(c, QStringLiteral("<fullname/>"));
+  EXPECT_EQ(Run(c, o, false, 9).protocol.mid(1),
+            (QStringList{QStringLiteral("P9: s9 -> S9"), QStringLiteral("Всего изменений у персон: 0"),
+                         QStringLiteral("Всего изменений в значениях: 1")}));
 }
 
 TEST_F(At4Tools, AFaultAfterAnyChangeRollsBack) {
