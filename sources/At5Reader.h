@@ -70,6 +70,9 @@ class TAt5RoleRows {
   // REQUIRES: row < Size(), 0 <= col < 8.
   platform::TSqliteValue Value(std::size_t row, int col) const;
   bool Couple(std::size_t row) const { return rows_[row].couple; }
+  // The role row whose person column 0 or 3 shows (the father or husband, the mother or wife), or whose
+  // person column 6 of a child row shows; -1 when the column is NULL there. REQUIRES: row < Size().
+  std::ptrdiff_t PersonRow(std::size_t row, int col) const;
 
  private:
   struct Row {

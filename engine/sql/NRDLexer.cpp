@@ -19,10 +19,20 @@ TNRDSQLParam* TNRDSQLParams::AddCreated() {
 }
 
 TNRDSQLParam* TNRDSQLParams::GetParamByName(std::string_view name) const {
-  const std::string upper = AnsiUpperCase(name);
+  // Byte by byte through the code page's upper case, as AnsiUpperCase maps a text.
+  auto same = [name](const std::string& other) {
+    if (other.size() != name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+      if (AnsiUpperChar(other[i]) != AnsiUpperChar(name[i])) return false;
+    return true;
+  };
   for (const auto& p : FParamList)
-    if (AnsiUpperCase(p->Name) == upper) return p.get();
+    if (same(p->Name)) return p.get();
   return nullptr;
+}
+
+void TNRDSQLParams::Truncate(std::int32_t count) {
+  if (count >= 0 && static_cast<std::size_t>(count) < FParamList.size()) FParamList.resize(static_cast<std::size_t>(count));
 }
 
 bool IsReservedWordToken(const TToken& token, TReservedWord word) {

@@ -68,6 +68,8 @@ class TNRDSQLParams {
   // A new NULL parameter of type bftUnknown, appended; the caller fills name and value.
   TNRDSQLParam* AddCreated();
   void Clear() { FParamList.clear(); }
+  // Keeps the first `count` parameters.
+  void Truncate(std::int32_t count);
   // The first parameter whose name equals `name` ignoring case, or null.
   TNRDSQLParam* GetParamByName(std::string_view name) const;
 

@@ -140,7 +140,7 @@ void TNRDSQLInsert::ParseValues() {
       }
       const bool alone = LLex->GetCurrentTokenNo() == startNo + 1;
       if (alone && start.TokenType == tktParameter && NodeAs<TNRDExprNodeConst>(e->Root()) != nullptr)
-        FParamSlots.push_back({FieldValues.size(), row.size(), start});
+        FParamSlots.push_back({FieldValues.size(), row.size(), start, nullptr});
       row.push_back(std::move(e));
       if (!GetCurrentToken()) RaiseUnexpectedEnd(30203);
       if (Token.TokenType == tktRightParenthesis) break;
@@ -165,23 +165,19 @@ bool TNRDSQLInsert::RebindParams(const TNRDSQLParams& params) {
     return false;
   // The kinds of value the grammar reads as the same constant; any other value is parsed anew.
   auto plain = [](const TNRDVariant& v) { return v.IsNull() || v.IsNumericDataType() || v.IsStringDataType(); };
-  std::vector<const TNRDSQLParam*> found;
-  for (const TParamSlot& slot : FParamSlots) {
+  for (TParamSlot& slot : FParamSlots) {
     const TToken& t = slot.Token;
-    const TNRDSQLParam* p = t.ParamNo >= 0 ? (t.ParamNo < params.Count() ? params.Items(t.ParamNo) : nullptr)
-                                           : params.GetParamByName(t.Text);
-    if (p == nullptr || !plain(*p) || !t.ParamValue || !plain(*t.ParamValue)) return false;
-    found.push_back(p);
+    if (!t.ParamValue || !plain(*t.ParamValue)) return false;  // the first parse read it otherwise
+    slot.Param = t.ParamNo >= 0 ? (t.ParamNo < params.Count() ? params.Items(t.ParamNo) : nullptr)
+                                : params.GetParamByName(t.Text);
+    if (slot.Param == nullptr || !plain(*slot.Param)) return false;
   }
-  for (std::size_t i = 0; i < FParamSlots.size(); ++i) {
-    TParamSlot& slot = FParamSlots[i];
-    const TNRDSQLParam& p = *found[i];
+  for (const TParamSlot& slot : FParamSlots) {
+    const TNRDSQLParam& p = *slot.Param;
     auto* k = NodeAs<TNRDExprNodeConst>(FieldValues[slot.Row][slot.Column]->Root());
     // As the grammar reads a parameter: its value, or a NULL of its type (of Integer when it has none).
     if (p.IsNull()) k->Value.Clear(p.DataType() == bftUnknown ? bftSignedInt32 : p.DataType());
     else k->Value.Assign(p, true);
-    slot.Token.ParamValue = std::make_shared<TNRDVariant>();
-    slot.Token.ParamValue->Assign(p, true);
   }
   return true;
 }

@@ -57,7 +57,8 @@ class TNRDSQLInsert : public TNRDSQLCommand {
   // The VALUES items that are one parameter alone: where they are and which parameter they name.
   struct TParamSlot {
     std::size_t Row = 0, Column = 0;
-    TToken Token;
+    TToken Token;                         // as the first parse read it
+    const TNRDSQLParam* Param = nullptr;  // the parameter of the run being bound
   };
   std::vector<TParamSlot> FParamSlots;
   std::int32_t FParamTokens = 0;  // parameter tokens in the whole command

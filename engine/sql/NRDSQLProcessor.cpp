@@ -33,13 +33,23 @@ void TNRDSQLProcessor::PrepareStatement(const std::string& sqlText) {
 }
 
 TNRDVariant& TNRDSQLProcessor::AddParam(const std::string& name) {
-  TNRDSQLParam* p = FSQLParams.AddCreated();
-  p->Name = name;
+  if (FParamsFilled < 0) FParamsFilled = FSQLParams.Count();
+  TNRDSQLParam* p = nullptr;
+  if (FParamsFilled < FSQLParams.Count()) {
+    p = FSQLParams.Items(FParamsFilled);
+    p->Clear(bftUnknown);
+  } else {
+    p = FSQLParams.AddCreated();
+  }
+  ++FParamsFilled;
+  if (p->Name != name) p->Name = name;
   return *p;
 }
 
 TNRDCursor* TNRDSQLProcessor::Run() {
   FRowsAffected = 0;
+  if (FParamsFilled >= 0) FSQLParams.Truncate(FParamsFilled);
+  FParamsFilled = -1;
   // A prepared query run once per set of parameter values: a text of one statement that takes
   // the new values as parsed runs again without a new scan and parse.
   if (FRunAgain && Queries.size() == 1 && Queries.front()->GetResultCursor() == nullptr) {

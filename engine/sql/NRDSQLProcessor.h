@@ -38,7 +38,9 @@ class TNRDSQLProcessor : public TNRDQueryProcessor {
 
   void SetRequestLive(bool value) override { FRequestLive = value; }
   void SetInMemory(bool value) override { FInMemory = value; }
-  void ClearParams() override { FSQLParams.Clear(); }
+  // The parameter objects stay for the next AddParam calls, which fill them again in order (a
+  // query passes the same parameters before every run); the run drops any not filled again.
+  void ClearParams() override { FParamsFilled = 0; }
   TNRDVariant& AddParam(const std::string& name) override;
   std::int64_t RowsAffected() const override { return FRowsAffected; }
   bool ReadOnly() const override { return FReadOnly; }
@@ -61,6 +63,8 @@ class TNRDSQLProcessor : public TNRDQueryProcessor {
   bool ParseNextCommand();
   // True when the last run was one statement that ran through and may run again as parsed.
   bool FRunAgain = false;
+  // Parameters filled since the last ClearParams; -1 when ClearParams was not called.
+  std::int32_t FParamsFilled = -1;
   TNRDCursor* Run();
 };
 

@@ -562,9 +562,11 @@ TEST_F(GedTools, AKilledWriterLeavesTheOldOrTheNewFile) {
   Put(big);
   TToolOptions o;
   o.ComboBox4 = gtSurnameCase;
-  Run(o, false);
+  // The whole new file, as an uninterrupted write run leaves it.
+  Run(o, true);
+  const QByteArray written = Bytes();
+  ASSERT_NE(written, big);
   std::mt19937 rnd(7);
-  QByteArray done;
   for (int round = 0; round < 6; ++round) {
     Put(big);
     for (const QString& f : Files())
@@ -585,9 +587,7 @@ TEST_F(GedTools, AKilledWriterLeavesTheOldOrTheNewFile) {
     ::waitpid(pid, &status, 0);
     const QByteArray now = Bytes();
     if (now != big) {
-      if (done.isEmpty()) done = now;
-      EXPECT_EQ(now, done) << round;  // the complete new file, never a part of it
-      EXPECT_TRUE(now.contains("1 NAME Ivan /SIDOROV/\r\n0 TRLR\r\n"));
+      EXPECT_EQ(now, written) << round;  // the complete new file, never a part of it
     }
   }
 }
