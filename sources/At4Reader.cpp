@@ -315,9 +315,17 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
     if (!r.erNull) {
       r.er = er.AsString();
       // The query compares er_id with numbers: a text that is no number matches none of the roles.
-      bool ok = false;
-      const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
-      r.role = ok ? n : -1;
+      // Plain digits (the usual form) are read directly; anything else as a trimmed number text.
+      const bool digits = !r.er.empty() && r.er.size() <= 9 &&
+                          std::all_of(r.er.begin(), r.er.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (digits) {
+        r.role = 0;
+        for (char c : r.er) r.role = r.role * 10 + (c - '0');
+      } else {
+        bool ok = false;
+        const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
+        r.role = ok ? n : -1;
+      }
     }
     if (!r.ordNull) r.ord = ord.AsInteger();
     roles.push_back(std::move(r));
@@ -327,31 +335,29 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
 bool TAt4RoleRows::Make(std::uint64_t bound) {
   rows_.clear();
   if (roles.size() >= kNone) return false;
-  // The rank of every p_id under the engine's collation: the rows then sort by numbers.
+  // The rank of every p_id under the engine's collation: the rows then sort by numbers. Each distinct
+  // text gets its collation key once; keys compare as the collation does, equal keys share a rank.
   {
-    std::vector<std::uint32_t> order;
-    order.reserve(roles.size());
-    for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) order.push_back(std::uint32_t(i));
-    // Equal bytes first, so that the collation compares each distinct text once per step.
-    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) { return roles[a].p < roles[b].p; });
-    std::vector<std::uint32_t> distinct;
-    for (std::size_t i = 0; i < order.size(); ++i)
-      if (i == 0 || roles[order[i]].p != roles[order[i - 1]].p) distinct.push_back(order[i]);
-    std::stable_sort(distinct.begin(), distinct.end(), [this](std::uint32_t a, std::uint32_t b) {
-      return nrd::AnsiCompareText(roles[a].p, roles[b].p, false) == nrd::CSTR_LESS_THAN;
-    });
+    std::unordered_map<std::string, std::uint32_t> distinctOf;  // p_id -> index in distinct
+    std::vector<std::uint32_t> distinct;                         // a role of each distinct p_id
+    std::vector<std::uint32_t> roleDistinct(roles.size(), 0);
+    distinctOf.reserve(roles.size() / 2 + 1);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+      if (roles[i].pNull) continue;
+      const auto [it, added] = distinctOf.try_emplace(roles[i].p, std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(std::uint32_t(i));
+      roleDistinct[i] = it->second;
+    }
+    std::vector<std::pair<std::string, std::uint32_t>> keyed(distinct.size());
+    for (std::size_t d = 0; d < distinct.size(); ++d) keyed[d] = {nrd::AnsiSortKey(roles[distinct[d]].p, false), std::uint32_t(d)};
+    std::sort(keyed.begin(), keyed.end());
     std::vector<std::uint32_t> rankOfDistinct(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i)
-      rankOfDistinct[i] = i > 0 && nrd::AnsiCompareText(roles[distinct[i]].p, roles[distinct[i - 1]].p, false) == nrd::CSTR_EQUAL
-                              ? rankOfDistinct[i - 1]
-                              : std::uint32_t(i);
-    std::unordered_map<std::string, std::uint32_t> rankOf;
-    rankOf.reserve(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i) rankOf.emplace(roles[distinct[i]].p, rankOfDistinct[i]);
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+      rankOfDistinct[keyed[k].second] =
+          k > 0 && keyed[k].first == keyed[k - 1].first ? rankOfDistinct[keyed[k - 1].second] : std::uint32_t(k);
     rank_.assign(roles.size(), 0);
     for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) rank_[i] = rankOf[roles[i].p];
+      if (!roles[i].pNull) rank_[i] = rankOfDistinct[roleDistinct[i]];
   }
   // The role rows of one event (same e_id, not NULL) meet as the query joins them: child rows (a child
   // with every father and every mother of its event, or with none) and couple rows (every husband with
