@@ -13,6 +13,7 @@
 #include "sources/At4Reader.h"
 
 #include "sources/DbValues.h"
+#include "sources/RecordColumn.h"
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
@@ -304,7 +305,8 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
     if (f == nullptr) throw EAt4Read(EAt4Read::NotFamilyTree, path, QStringLiteral("EventDetails.") + QLatin1String(name));
     return *f;
   };
-  nrd::TField &p = field("p_id"), &e = field("e_id"), &er = field("er_id"), &ord = field("e_ord");
+  const TRecordColumn p(table, field("p_id")), e(table, field("e_id")), er(table, field("er_id")),
+      ord(table, field("e_ord"));
   for (; !table.Eof(); table.Next()) {
     Role r;
     r.pNull = p.IsNull(), r.eNull = e.IsNull(), r.erNull = er.IsNull(), r.ordNull = ord.IsNull();
@@ -436,8 +438,16 @@ struct TAt4Reader::Value {
 
 // The values, dates and places of the file, read once in storage order. A record's first value of a
 // code wins, as a lookup by the index "search" finds the first of equal keys.
+// The values are kept by record (a person or an event): one lookup of the record gives all its values,
+// where a lookup per code would cost a hash search for each of them.
+struct TAt4Reader::Record {
+  std::int32_t value[kCodes];  // index in Store::values, -1 when the record has no value of the code
+};
+
 struct TAt4Reader::Store {
-  std::unordered_map<std::string, Value> values[kCodes];
+  std::unordered_map<std::string, std::uint32_t> records;  // r_id -> index in recordValues
+  std::vector<Record> recordValues;
+  std::vector<Value> values;
   struct DateRow {
     QString shortText;
     int d = 0, m = 0, y = 0, type = 0;
@@ -519,9 +529,8 @@ nrd::TField& FieldOf(nrd::TNRDDataSet& ds, const QString& path, const char* tabl
   return *f;
 }
 
-std::string Bytes(const nrd::TField& f) { return f.IsNull() ? std::string() : f.AsString(); }
+std::string Bytes(const TRecordColumn& c) { return c.AsString(); }  // "" for NULL
 QString Wide(const std::string& bytes) { return QString::fromStdU16String(nrd::AnsiToWide(bytes)); }
-int Number(const nrd::TField& f) { return f.IsNull() ? 0 : f.AsInteger(); }
 
 // A table of the module's database opened alone, in storage order.
 class Scan {
@@ -534,6 +543,7 @@ class Scan {
   }
   nrd::TNRDTable& T() { return t_; }
   nrd::TField& F(const QString& path, const char* name) { return FieldOf(t_, path, table_, name); }
+  TRecordColumn C(const QString& path, const char* name) { return TRecordColumn(t_, F(path, name)); }
 
  private:
   const char* table_;
@@ -575,22 +585,41 @@ void TAt4Reader::LoadStore() {
   auto store = std::make_unique<Store>();
   {
     Scan s(dm_, path_, "Values");
-    nrd::TField &fid = s.F(path_, "f_id"), &rid = s.F(path_, "r_id"), &vstr = s.F(path_, "vstr"),
-                &vlink = s.F(path_, "vlink"), &vblob = s.F(path_, "vblob");
+    const TRecordColumn fid = s.C(path_, "f_id"), rid = s.C(path_, "r_id"), vstr = s.C(path_, "vstr"),
+                        vlink = s.C(path_, "vlink"), vblob = s.C(path_, "vblob");
+    store->values.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+    // A record's values mostly lie together: the record of the row before is looked at first.
+    std::string lastRid;
+    std::uint32_t last = 0;
+    bool haveLast = false;
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       if (fid.IsNull()) continue;
       const int code = CodeOf(fid.AsString());
       if (code < 0) continue;
-      const auto [it, added] = store->values[code].try_emplace(Bytes(rid));
-      if (!added) continue;
-      Value& v = it->second;
+      std::string id = Bytes(rid);
+      if (id.empty()) continue;  // no lookup finds a value of no record
+      if (!haveLast || id != lastRid) {
+        const auto [it, added] = store->records.try_emplace(id, std::uint32_t(store->recordValues.size()));
+        if (added) {
+          Record r;
+          std::fill(std::begin(r.value), std::end(r.value), -1);
+          store->recordValues.push_back(r);
+        }
+        last = it->second;
+        lastRid = std::move(id);
+        haveLast = true;
+      }
+      std::int32_t& slot = store->recordValues[last].value[code];
+      if (slot >= 0) continue;
+      slot = std::int32_t(store->values.size());
+      Value& v = store->values.emplace_back();
       if (code == cEventPlace || code == cEventDate || code == cResidence) v.link = Bytes(vlink);
       if (code == cEventPlace || code == cEventDate) continue;
-      v.text = vstr.IsNull() ? QString() : QString::fromStdU16String(vstr.AsWideString());
+      v.text = vstr.AsQString();
       if ((code == cResidence || code == cEventNote) && v.text.size() >= kShortTextLimit && !vblob.IsNull()) {
         // The whole text of a value whose short text may be cut. A text of UTF-16 units has an even
         // number of bytes: an odd one is a damaged value, reported when the value is used.
-        const std::string bytes = vblob.AsBytes();
+        const std::string bytes = vblob.Field().AsBytes();
         if (bytes.size() % 2 != 0) {
           v.oddBlob = true;
         } else if (const QString whole = dbvalues::Utf16LeBytes(bytes); !whole.isEmpty()) {
@@ -604,27 +633,28 @@ void TAt4Reader::LoadStore() {
   }
   {
     Scan s(dm_, path_, "Dates");
-    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &d = s.F(path_, "d"), &m = s.F(path_, "m"),
-                &y = s.F(path_, "y"), &type = s.F(path_, "type"), &julian = s.F(path_, "isjulian"),
-                &bc = s.F(path_, "isdateBC");
+    const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), d = s.C(path_, "d"),
+                        m = s.C(path_, "m"), y = s.C(path_, "y"), type = s.C(path_, "type"),
+                        julian = s.C(path_, "isjulian"), bc = s.C(path_, "isdateBC");
+    store->dates.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       const auto [it, added] = store->dates.try_emplace(Bytes(id));
       if (!added) continue;
       Store::DateRow& r = it->second;
-      r.shortText = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
-      r.d = Number(d), r.m = Number(m), r.y = Number(y), r.type = Number(type);
-      r.julian = !julian.IsNull() && julian.AsBoolean();
-      r.bc = !bc.IsNull() && bc.AsBoolean();
+      r.shortText = sn.AsQString();
+      r.d = d.AsInteger(), r.m = m.AsInteger(), r.y = y.AsInteger(), r.type = type.AsInteger();
+      r.julian = julian.AsBoolean();
+      r.bc = bc.AsBoolean();
     }
   }
   {
     Scan s(dm_, path_, "Places");
-    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &fn = s.F(path_, "fullname");
+    const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), fn = s.C(path_, "fullname");
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       const auto [it, added] = store->places.try_emplace(Bytes(id));
       if (!added) continue;
-      it->second.shortName = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
-      it->second.fullName = fn.IsNull() ? QString() : QString::fromStdU16String(fn.AsWideString());
+      it->second.shortName = sn.AsQString();
+      it->second.fullName = fn.AsQString();
     }
   }
   store_ = std::move(store);
@@ -640,22 +670,29 @@ void TAt4Reader::Read(const QString& path, const GedProgress& progress) {
   if (!model_.AbortFlag) FamilyPass(progress);
 }
 
+const TAt4Reader::Record* TAt4Reader::RecordOf(const std::string& rid) const {
+  if (!store_ || rid.empty()) return nullptr;
+  const auto it = store_->records.find(rid);
+  return it == store_->records.end() ? nullptr : &store_->recordValues[it->second];
+}
+
+const TAt4Reader::Value* TAt4Reader::ValueOf(const Record* r, int code) const {
+  if (r == nullptr || code < 0 || r->value[code] < 0) return nullptr;
+  return &store_->values[std::size_t(r->value[code])];
+}
+
 const TAt4Reader::Value* TAt4Reader::Find(int code, const std::string& rid) const {
-  if (!store_ || rid.empty() || code < 0) return nullptr;
-  const auto it = store_->values[code].find(rid);
-  return it == store_->values[code].end() ? nullptr : &it->second;
+  return code < 0 ? nullptr : ValueOf(RecordOf(rid), code);
 }
 
 QString TAt4Reader::TextOf(const Value& v, int iFull, int iCRLF) const {
   if (iFull != 0 && v.oddBlob) {
     // The value's record, for the message: the first record of this code and value.
     QString where;
-    for (int c = 0; c < kCodes && where.isEmpty(); ++c)
-      for (const auto& [rid, value] : store_->values[c])
-        if (&value == &v) {
-          where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
-          break;
-        }
+    const auto index = std::int32_t(&v - store_->values.data());
+    for (const auto& [rid, r] : store_->records)
+      for (int c = 0; c < kCodes && where.isEmpty(); ++c)
+        if (store_->recordValues[r].value[c] == index) where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
     throw EAt4Read(EAt4Read::BadText, path_, where);
   }
   QString r = iFull != 0 || !v.whole ? v.text : v.shortText;
@@ -692,8 +729,8 @@ TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, in
   return dbvalues::At4Date(sDateShort, iDD, iMM, iYYYY, iType, isJulian, isDateBC, today_);
 }
 
-bool TAt4Reader::EventDate(const std::string& event, TDATES& out) const {
-  const Value* v = Find(cEventDate, event);
+bool TAt4Reader::EventDate(const Record* event, TDATES& out) const {
+  const Value* v = ValueOf(event, cEventDate);
   if (v == nullptr || v->link.empty()) return false;
   const auto it = store_->dates.find(v->link);
   if (it == store_->dates.end()) return false;
@@ -702,60 +739,128 @@ bool TAt4Reader::EventDate(const std::string& event, TDATES& out) const {
   return true;
 }
 
-void TAt4Reader::PersonPass(const GedProgress& progress) {
+// One row of the person query.
+struct TAt4Reader::PersonRow {
+  std::string id, sex, birth, death;
+  QString fio;
+  bool idNull = true;
+};
+
+bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
+  // The query orders single-byte ids through the collation; ids of another type, or a locale without a
+  // collation (the query then fails), are left to the query itself.
+  if (nrd::AnsiCompareText("a", "b", false) == 0) return false;
+  Scan s(dm_, path_, "Persons");
+  const TRecordColumn id = s.C(path_, "id"), fio = s.C(path_, "fullname"), sex = s.C(path_, "sex"),
+                      birth = s.C(path_, "birth_id"), death = s.C(path_, "death_id");
+  const nrd::TNRDBaseFieldType idType = nrd::FieldTypeToBaseType(id.Field().DataType());
+  if (idType != nrd::bftChar && idType != nrd::bftVarchar) return false;
+  std::vector<PersonRow> stored;
+  stored.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+  for (s.T().First(); !s.T().Eof(); s.T().Next()) {
+    PersonRow& r = stored.emplace_back();
+    r.idNull = id.IsNull();
+    r.id = id.AsString();
+    r.fio = fio.AsQString();
+    r.sex = sex.AsString();
+    r.birth = birth.AsString();
+    r.death = death.AsString();
+  }
+  // The query's order: NULL ids first, then by the collation of the ids, rows of equal ids in the table's
+  // order. The collation key of each id turns its comparisons into byte comparisons.
+  struct Item {
+    std::string key;
+    std::uint32_t row;
+    bool null;
+  };
+  std::vector<Item> items(stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    items[i] = {stored[i].idNull ? std::string() : nrd::AnsiSortKey(stored[i].id, false), std::uint32_t(i),
+                stored[i].idNull};
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    if (a.null != b.null) return a.null;
+    const int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.row < b.row;
+  });
+  rows.clear();
+  rows.reserve(stored.size());
+  for (const Item& it : items) rows.push_back(std::move(stored[it.row]));
+  return true;
+}
+
+void TAt4Reader::PersonsByQuery(std::vector<PersonRow>& rows) {
   nrd::TNRDQuery& q = dm_.Query_;
   q.Close();
   q.SetSQL(TDataModule2::kPersonSQL);
   OpenNamed(q, path_, "Persons");
-  nrd::TField &idF = FieldOf(q, path_, "Persons", "id"), &fioF = FieldOf(q, path_, "Persons", "fio"),
-              &sexF = FieldOf(q, path_, "Persons", "sex"), &birthF = FieldOf(q, path_, "Persons", "birth_id"),
-              &deathF = FieldOf(q, path_, "Persons", "death_id");
-  const std::int64_t max = q.RecordCount();
+  const auto column = [&](const char* name) { return TRecordColumn(q, FieldOf(q, path_, "Persons", name)); };
+  const TRecordColumn idF = column("id"), fioF = column("fio"), sexF = column("sex"), birthF = column("birth_id"),
+                      deathF = column("death_id");
+  rows.clear();
+  for (q.First(); !q.Eof(); q.Next()) {
+    PersonRow& r = rows.emplace_back();
+    r.idNull = idF.IsNull();
+    r.id = idF.AsString();
+    r.fio = fioF.AsQString();
+    r.sex = sexF.AsString();
+    r.birth = birthF.AsString();
+    r.death = deathF.AsString();
+  }
+  q.Close();
+}
+
+void TAt4Reader::PersonPass(const GedProgress& progress) {
+  // The person query's rows: made from a scan of Persons in the query's order, or from the query.
+  std::vector<PersonRow> rows;
+  if (!PersonsByScan(rows)) PersonsByQuery(rows);
+  const auto max = static_cast<std::int64_t>(rows.size());
   model_.aIndi.reserve(std::size_t(std::max<std::int64_t>(0, max)) + 1);
   if (progress) progress(0, max);
-  const auto text = [this](int code, const std::string& rid) {
-    const Value* v = Find(code, rid);
+  const auto text = [this](const Record* r, int code) {
+    const Value* v = ValueOf(r, code);
     return v ? TextOf(*v, 0, 1) : QString();
   };
   std::int64_t pos = 0;
-  for (q.First(); !q.Eof(); q.Next()) {
+  for (PersonRow& row : rows) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
     TINDI p;
     p.INDI = QString::number(model_.aIndi.size());
-    const std::string id = Bytes(idF);
+    const std::string& id = row.id;
     p._UID = Wide(id);
-    p.SEX = Wide(Bytes(sexF));
-    p.FIO1 = fioF.IsNull() ? QString() : QString::fromStdU16String(fioF.AsWideString());
-    if (const Value* v = Find(cResidence, id)) {
+    p.SEX = Wide(row.sex);
+    p.FIO1 = std::move(row.fio);
+    const Record* self = RecordOf(id);
+    if (const Value* v = ValueOf(self, cResidence)) {
       p.RESI_PLAC = PlaceOf(*v, 2);
       p.NOTE = TextOf(*v, 1, 1);
     }
-    const std::string birth = Bytes(birthF);
-    if (!EventDate(birth, p.BIRT_DATE)) p.BIRT_DATE = empty_;
+    const std::string& birth = row.birth;
+    const Record* birthEvent = RecordOf(birth);
+    if (!EventDate(birthEvent, p.BIRT_DATE)) p.BIRT_DATE = empty_;
     p.BIRT_DATE.CALEN = Wide(birth);
-    if (const Value* v = Find(cEventPlace, birth)) p.BIRT_PLAC = PlaceOf(*v, 2);
-    if (const Value* v = Find(cEventNote, birth)) p.BIRT_NOTE = TextOf(*v, 1, 1);
-    const std::string death = Bytes(deathF);
+    if (const Value* v = ValueOf(birthEvent, cEventPlace)) p.BIRT_PLAC = PlaceOf(*v, 2);
+    if (const Value* v = ValueOf(birthEvent, cEventNote)) p.BIRT_NOTE = TextOf(*v, 1, 1);
+    const std::string& death = row.death;
     if (!death.empty()) {
+      const Record* deathEvent = RecordOf(death);
       p.DEAT = QStringLiteral("+");
-      if (!EventDate(death, p.DEAT_DATE)) p.DEAT_DATE = empty_;
+      if (!EventDate(deathEvent, p.DEAT_DATE)) p.DEAT_DATE = empty_;
       p.DEAT_DATE.CALEN = Wide(death);
-      if (const Value* v = Find(cEventPlace, death)) p.DEAT_PLAC = PlaceOf(*v, 2);
-      if (const Value* v = Find(cEventNote, death)) p.DEAT_NOTE = TextOf(*v, 1, 1);
+      if (const Value* v = ValueOf(deathEvent, cEventPlace)) p.DEAT_PLAC = PlaceOf(*v, 2);
+      if (const Value* v = ValueOf(deathEvent, cEventNote)) p.DEAT_NOTE = TextOf(*v, 1, 1);
     }
-    p.SURN = p.SURN1 = text(cSurname, id);
-    p.FIRS1 = text(cFirstName, id);
-    p.PATR1 = text(cPatronymic, id);
-    p.SURN0 = text(cBirthSurname, id);
+    p.SURN = p.SURN1 = text(self, cSurname);
+    p.FIRS1 = text(self, cFirstName);
+    p.PATR1 = text(self, cPatronymic);
+    p.SURN0 = text(self, cBirthSurname);
     p.GIVN = p.FIRS1 + u' ' + p.PATR1;
     p.iPr = -1;
     p.iPot = -1;
     model_.aIndi.push_back(std::move(p));
   }
   if (progress) progress(pos, max);
-  q.Close();
 }
 
 void TAt4Reader::FamilyPass(const GedProgress& progress) {
@@ -786,11 +891,12 @@ void TAt4Reader::FamilyPass(const GedProgress& progress) {
     const std::int64_t f = families.CoupleRow(father, mother, !event.empty());
     if (f == 0 || event.empty()) continue;
     TFAM& fam = model_.aFam[std::size_t(f)];
+    const Record* marriage = RecordOf(event);
     TDATES date;
-    if (EventDate(event, date)) fam.MARR_DATE = date;
-    const Value* place = Find(cEventPlace, event);
+    if (EventDate(marriage, date)) fam.MARR_DATE = date;
+    const Value* place = ValueOf(marriage, cEventPlace);
     fam.MARR_PLAC = place ? PlaceOf(*place, 2) : QString();
-    const Value* note = Find(cEventNote, event);
+    const Value* note = ValueOf(marriage, cEventNote);
     fam.MARR_NOTE = note ? TextOf(*note, 1, 1) : QString();
   }
   if (progress) progress(pos, max);

@@ -133,7 +133,7 @@ void TNRDDiskPageManager::CreateAndOpenDatabase(const std::string& databaseFileN
     FDBHeader.PageCountInExtent = static_cast<std::uint16_t>(extentPageCount);
     if (!password.Password.empty()) {
       FCryptoHeader.CryptoAlgorithm = password.CryptoAlgorithm;
-      for (std::uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<std::uint8_t>(FRandom() % 255);
+      for (std::uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<std::uint8_t>(NextRandom() % 255);
       FCryptoHeader.ControlBlockCRC = CalcCRC32(0, FCryptoHeader.ControlBlock, 256);
       if (!EncryptPageData(password.CryptoAlgorithm, FCryptoHeader.ControlBlock, 256, password.Password)) {
         throw ENRDException(30380, "Cannot encrypt the control block of file '%s'", {databaseFileName});
@@ -567,7 +567,7 @@ std::int32_t TNRDDiskPageManager::TakeReservedPage(std::int32_t sessionID) {
   if (reserve.Next >= reserve.Pages.size()) {
     RegisterReserves();
     constexpr std::int32_t kMinRunLimit = 64;
-    const std::int32_t limit = std::max(kMinRunLimit, FDatabaseFreeSpaceManager->TotalPageCount() / 8);
+    const std::int32_t limit = std::max(kMinRunLimit, FDatabaseFreeSpaceManager->TotalPageCount());
     const std::int32_t count = std::clamp(reserve.Run, 1, limit);
     std::vector<std::int32_t> pages = FDatabaseFreeSpaceManager->GetPages(count);
     if (pages.empty()) throw ENRDException(20064, "Invalid page number");
@@ -974,11 +974,21 @@ void TNRDDiskPageManager::ApplyChanges(std::int32_t sessionID) {
           ReadDBHeader();
           FDBHeader.WriteChangesState = 1;
           WriteDBHeader();
+          // Pages this commit releases: the old file refers to them, so a trim keeps their data.
+          std::vector<std::int32_t> released;
           if (const TNRDSessionPageInfo* info = FindSession(sessionID)) {
             for (std::int32_t n = 0; n < info->AddedPageNumbers.ItemCount; ++n) SkipDataBeforeImage(info->AddedPageNumbers[n]);
+            released.assign(info->RemovedPageNumbers.Items.begin(),
+                            info->RemovedPageNumbers.Items.begin() + info->RemovedPageNumbers.ItemCount);
+            std::sort(released.begin(), released.end());
           }
           TNRDPageManager::ApplyChanges(sessionID);
           ReturnReserve(sessionID);
+          // A big transaction's unused reserve leaves the file. Every other page cut off was free
+          // before this commit, so nothing old refers to it.
+          FDatabaseFreeSpaceManager->TrimFreeEnd([&](std::int32_t pageNo) {
+            if (!std::binary_search(released.begin(), released.end(), pageNo)) SkipDataBeforeImage(pageNo);
+          });
           FDBHeader.State = WrapAdd<std::int32_t>(FDBHeader.State, 1);
           FDBHeader.WriteChangesState = 2;
           WriteDBHeader();

@@ -23,9 +23,10 @@
 //
 // New pages: a session takes page numbers from a reserve of its own, which the free space manager
 // fills with a run of pages in one change set; the run doubles each time the reserve runs dry in
-// the same transaction (from 1 up to an eighth of the file, at least 64), so a bulk insert pays
-// the journal and its syncs a few dozen times instead of once per page. The unused rest of the
-// reserve is freed inside the session's commit or rollback change set. The reserved pages are
+// the same transaction (from 1 up to the size of the file, at least 64), so a bulk insert pays
+// the journal and its syncs about log2(pages) times instead of once per page. The unused rest of
+// the reserve is freed inside the session's commit or rollback change set; a commit that leaves a
+// growth step or more free at the end of the file cuts that end off. The reserved pages are
 // marked used in the file from the moment they are taken, so no other session or process can get
 // them; a crash in between leaves them marked used but unreferenced (leaked). An allocation inside
 // a running change set (which may still be rolled back) takes a single page and keeps no reserve.

@@ -1,6 +1,7 @@
 #include "engine/storage/NRDFreeSpace.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 
 #include "engine/foundation/NRDExcept.h"
@@ -335,6 +336,28 @@ std::int32_t TNRDDatabaseFreeSpaceManager::FindLastUsedPage(SystemPages& pages) 
   return -1;
 }
 
+void TNRDDatabaseFreeSpaceManager::TrimFreeEnd(const std::function<void(std::int32_t)>& beforeCut) {
+  LPageManager->RunChangeSet(20232, [&] {
+    LoadHeaderState();
+    try {
+      SystemPages pages(LPageManager);
+      FLastUsedPageNo = FindLastUsedPage(pages);
+      const std::int32_t spare = FTotalPageCount - FLastUsedPageNo - 1;
+      // The file then ends with its last used page, which is never a bitmap page.
+      if (FLastUsedPageNo >= 0 && spare >= DelPagesStep()) {
+        for (std::int32_t p = FLastUsedPageNo + 1; p < FTotalPageCount; ++p) {
+          if (!IsSystemPage(p)) beforeCut(p);
+        }
+        CutFileEnd(pages, spare);
+      }
+    } catch (...) {
+      SaveHeaderState();
+      throw;
+    }
+    SaveHeaderState();
+  });
+}
+
 void TNRDDatabaseFreeSpaceManager::ShrinkFile(SystemPages& pages) {
   const std::int32_t step = DelPagesStep();
   const std::int32_t spare = FTotalPageCount - FLastUsedPageNo - 1;
@@ -342,6 +365,10 @@ void TNRDDatabaseFreeSpaceManager::ShrinkFile(SystemPages& pages) {
   std::int32_t cut = (spare / step) * step;
   // Never end the file with a bitmap page: its partner would be missing when the file grows again.
   while (cut < spare && FTotalPageCount - cut - 1 >= 0 && IsSystemPage(FTotalPageCount - cut - 1)) ++cut;
+  CutFileEnd(pages, cut);
+}
+
+void TNRDDatabaseFreeSpaceManager::CutFileEnd(SystemPages& pages, std::int32_t cut) {
   // An EAM page that is cut off while the PFS page describing it stays must lose its used bit, or
   // the growth that writes it again finds it "already used".
   const std::int32_t newTotal = FTotalPageCount - cut;

@@ -8,7 +8,9 @@
 //     2(j mod 4)+1 of byte j div 4: 3 = every page used, 1 = some page free, 0 = never set. EAM page
 //     k lies at page k*E, or k*E+1 when k*E is a PFS position (always so for k = 0).
 // Pages 0 and 1 are thus the first PFS and EAM pages. The file grows by a tenth (at least one extent,
-// 6 pages for an empty file) and shrinks in the same steps when pages at its end are free.
+// 6 pages for an empty file) and shrinks in the same steps when pages at its end are free; a commit
+// that leaves at least such a step free at the end (a big transaction's unused reserve) cuts the
+// end off down to the last used page (TrimFreeEnd).
 //
 // Every operation re-reads the database header and runs under the header byte lock, inside one
 // change set of the database file (so an allocation or release is wholly done or not at all); the
@@ -21,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -45,6 +48,11 @@ class TNRDDatabaseFreeSpaceManager {
   // Frees every page of the list in one change set (an unused reserve), without shrinking the
   // file; 30427 as FreePage.
   void FreePages(const std::vector<std::int32_t>& pageNos);
+  // Cuts every free page off the end of the file, in one change set (joining a running one), when
+  // they add up to at least a growth step (the unused reserve of a big transaction): the file then
+  // ends with its last used page. `beforeCut` is told each page that goes, bitmap pages excepted,
+  // before anything is cut. 20232 when the header is locked.
+  void TrimFreeEnd(const std::function<void(std::int32_t)>& beforeCut);
   bool GetPageUsageFromPFS(std::int32_t pageNo);
   // 30434 for a PFS or EAM page.
   void CheckPageNoForSystemPages(std::int32_t pageNo) const;
@@ -74,6 +82,8 @@ class TNRDDatabaseFreeSpaceManager {
   bool PageUsage(SystemPages& pages, std::int32_t pageNo, int wrongTypeCode);
   std::int32_t FindLastUsedPage(SystemPages& pages);
   void ShrinkFile(SystemPages& pages);
+  // Cuts `cut` free pages off the end of the file.
+  void CutFileEnd(SystemPages& pages, std::int32_t cut);
   void SaveHeaderState();
 
   TNRDDiskPageManager* LPageManager;

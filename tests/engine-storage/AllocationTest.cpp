@@ -233,6 +233,67 @@ TEST(Allocation, BulkInsertCutAtEveryWriteLeavesOldOrNewState) {
   EXPECT_GT(news, 0);
 }
 
+// A commit that releases the last pages of the file and leaves part of its reserve unused cuts
+// the end of the file off. Cut after each of its file operations, the reopened file holds either
+// the old pages, released ones included with their data, or the new state with the shorter file.
+TEST(Allocation, CommitThatCutsTheFileEndLeavesOldOrNewState) {
+  TempDir dir;
+  const std::string path = dir.File("trim.at4");
+  std::vector<std::int32_t> fixed;
+  {
+    auto pm = CreateDb(path, kPageSize, 4);
+    for (int i = 0; i < 30; ++i) fixed.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(10 + i)));
+    pm->ApplyChanges(0);
+    // Holes below the pages that go: the new pages fill them, so the released ones end the file.
+    for (int i = 0; i < 10; ++i) pm->RemovePage(0, fixed[static_cast<std::size_t>(i)]);
+    pm->ApplyChanges(0);
+  }
+  const std::vector<std::uint8_t> initial = ReadAll(path);
+  auto scenario = [&](TNRDDiskPageManager& pm) {
+    for (int i = 20; i < 30; ++i) pm.RemovePage(0, fixed[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 10; ++i) AddFilledPage(pm, 0, 0xAA);
+    pm.ApplyChanges(0);
+  };
+  std::int64_t ops = 0;
+  std::int32_t newTotal = 0;
+  {
+    FaultFileSystem fs;
+    fs.Granularity = kPageSize;  // a cut may also fall inside one write
+    auto pm = OpenDb(path, {}, &fs);
+    const std::int64_t before = fs.Used;
+    scenario(*pm);
+    ops = fs.Used - before;
+    newTotal = TotalPages(*pm);
+    ASSERT_LE(newTotal, fixed[20]) << "the end of the file was not cut off";
+  }
+  int olds = 0;
+  for (std::int64_t k = 0; k <= ops; ++k) {
+    SCOPED_TRACE(k);
+    WriteAll(path, initial);
+    {
+      FaultFileSystem fs;
+      fs.Granularity = kPageSize;
+      auto pm = OpenDb(path, {}, &fs);
+      fs.Budget = fs.Used + k;
+      CodeOf([&] { scenario(*pm); });
+    }
+    auto pm = OpenDb(path);
+    ExpectSoundFile(path, *pm);
+    const std::set<std::int32_t> used = UsedPages(*pm);
+    if (used.count(fixed[29]) != 0) {
+      ++olds;
+      for (int i = 10; i < 30; ++i) {
+        ASSERT_EQ(FirstDataByte(*pm, 0, fixed[static_cast<std::size_t>(i)]), 10 + i) << "page " << fixed[static_cast<std::size_t>(i)];
+      }
+    } else {
+      EXPECT_EQ(TotalPages(*pm), newTotal);
+      for (int i = 10; i < 20; ++i) EXPECT_EQ(FirstDataByte(*pm, 0, fixed[static_cast<std::size_t>(i)]), 10 + i);
+    }
+  }
+  EXPECT_GT(olds, 0);
+  EXPECT_LT(olds, ops + 1);
+}
+
 // Two processes insert into one file at the same time, in transactions that commit or roll back;
 // each marks its pages with its own number and a serial. Afterwards every committed page holds
 // what its writer put there (no page was handed to both) and no page is used without a writer.
