@@ -126,6 +126,16 @@ enum { rPerson, rEvent, rRole, rOrder, rEventDb, rRoleDb };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
+// An integer cell or NULL, ordered as SQL orders them: NULL first, then integers by value.
+struct Num {
+  bool null;
+  std::int64_t v;
+  static int Compare(const Num& a, const Num& b) {
+    if (a.null || b.null) return int(b.null) - int(a.null);
+    return a.v < b.v ? -1 : a.v > b.v ? 1 : 0;
+  }
+};
+
 // The person pass: the most threads it uses, the largest round of persons between two looks at the stop
 // flag, and the fewest persons worth a thread of their own.
 constexpr unsigned kMaxThreads = 8;
@@ -690,9 +700,28 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
     else if (role == 1)
       byEvent.push_back(std::uint32_t(r) | kLone);
   }
-  const auto compareEvent = [&roles](std::uint32_t a, std::uint32_t b) {
+  // When every cell of the role rows is an integer or NULL, as in any family tree, the sorts below
+  // compare them from a flat copy; the general comparison (any storage class) orders them alike.
+  constexpr int kRoleColumns = 6;
+  bool numeric = true;
+  std::vector<Num> nums;
+  nums.reserve(roles.Rows() * kRoleColumns);
+  for (std::size_t r = 0; r < roles.Rows() && numeric; ++r)
+    for (int c = 0; c < kRoleColumns && numeric; ++c) {
+      const platform::TSqliteValue::Kind kind = roles.Kind(r, c);
+      std::int64_t v = 0;
+      if (kind == platform::TSqliteValue::Kind::Null)
+        nums.push_back({true, 0});
+      else if (kind == platform::TSqliteValue::Kind::Integer && roles.WholeNumber(r, c, v))
+        nums.push_back({false, v});
+      else
+        numeric = false;
+    }
+  if (!numeric) nums.clear();
+  const auto num = [&nums](std::uint32_t r, int c) { return nums[std::size_t(r) * kRoleColumns + std::size_t(c)]; };
+  const auto compareEvent = [&](std::uint32_t a, std::uint32_t b) {
     for (int c : {rEvent, rEventDb, rRoleDb}) {
-      const int d = platform::TSqliteRowSet::Compare(roles, a, c, roles, b, c);
+      const int d = numeric ? Num::Compare(num(a, c), num(b, c)) : platform::TSqliteRowSet::Compare(roles, a, c, roles, b, c);
       if (d != 0) return d;
     }
     return 0;
@@ -742,17 +771,41 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
   // Ordered by father, mother and the father's order, then by the other columns in their order (the
   // query's UNION orders by every column), without repeated rows.
   static constexpr int kOrder[8] = {0, 3, 2, 1, 4, 5, 6, 7};
-  std::sort(rows_.begin(), rows_.end(), [this](const Row& x, const Row& y) {
+  // The value of a column of a query row, from the flat copy (as Cell gives it from the row sets).
+  const auto cell = [&num](const Row& r, int col) -> Num {
+    switch (col) {
+      case 0:
+      case 1:
+      case 2: {
+        const std::uint32_t who = r.couple ? r.a : r.b;
+        return who == kNone ? Num{true, 0} : num(who, col == 0 ? rPerson : col == 1 ? rRole : rOrder);
+      }
+      case 3:
+      case 4:
+      case 5: {
+        const std::uint32_t who = r.couple ? r.b : r.c;
+        return who == kNone ? Num{true, 0} : num(who, col == 3 ? rPerson : col == 4 ? rRole : rOrder);
+      }
+      case 6:
+        return num(r.a, r.couple ? rEvent : rPerson);
+      default:
+        return Num{false, r.couple ? 0 : 1};
+    }
+  };
+  const auto compare = [&](const Row& x, const Row& y, int col) {
+    return numeric ? Num::Compare(cell(x, col), cell(y, col)) : Compare(x, y, col);
+  };
+  std::sort(rows_.begin(), rows_.end(), [&](const Row& x, const Row& y) {
     for (int col : kOrder) {
-      const int d = Compare(x, y, col);
+      const int d = compare(x, y, col);
       if (d != 0) return d < 0;
     }
     return false;
   });
   rows_.erase(std::unique(rows_.begin(), rows_.end(),
-                          [this](const Row& x, const Row& y) {
+                          [&](const Row& x, const Row& y) {
                             for (int col : kOrder)
-                              if (Compare(x, y, col) != 0) return false;
+                              if (compare(x, y, col) != 0) return false;
                             return true;
                           }),
               rows_.end());
