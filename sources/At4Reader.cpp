@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -374,16 +375,38 @@ bool TAt4RoleRows::Make(std::uint64_t bound) {
       rows_.push_back({std::uint32_t(i), kNone, kNone, false});
     }
   }
-  // Events are grouped by their bytes: the join's equality of texts is equality of the stored values.
-  std::sort(byEvent.begin(), byEvent.end(), [this](std::uint32_t a, std::uint32_t b) {
-    const int c = roles[a].e.compare(roles[b].e);
-    return c != 0 ? c < 0 : a < b;
-  });
+  // Events are grouped by their bytes (the join's equality of texts is equality of the stored values), in
+  // the order of their bytes, the roles of one event in table order: each distinct event id is sorted
+  // once, and the roles are then laid out by its place, without comparing texts per role.
+  std::vector<std::uint32_t> eventRank(roles.size(), 0);
+  {
+    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
+    std::vector<std::uint32_t> distinct;  // a role of each distinct event id
+    distinctOf.reserve(byEvent.size() / 2 + 1);
+    for (const std::uint32_t k : byEvent) {
+      const auto [it, added] = distinctOf.try_emplace(std::string_view(roles[k].e), std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(k);
+      eventRank[k] = it->second;
+    }
+    std::vector<std::uint32_t> order(distinct.size());
+    for (std::size_t d = 0; d < order.size(); ++d) order[d] = std::uint32_t(d);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return roles[distinct[a]].e < roles[distinct[b]].e; });
+    std::vector<std::uint32_t> place(distinct.size());
+    for (std::size_t r = 0; r < order.size(); ++r) place[order[r]] = std::uint32_t(r);
+    // Counting sort by the event's place; byEvent is in table order, which it keeps within an event.
+    std::vector<std::uint32_t> start(distinct.size() + 1, 0);
+    for (const std::uint32_t k : byEvent) eventRank[k] = place[eventRank[k]], ++start[eventRank[k] + 1];
+    for (std::size_t r = 1; r < start.size(); ++r) start[r] += start[r - 1];
+    std::vector<std::uint32_t> sorted(byEvent.size());
+    for (const std::uint32_t k : byEvent) sorted[start[eventRank[k]]++] = k;
+    byEvent = std::move(sorted);
+  }
   std::vector<std::uint32_t> child, father, mother, husband, wife;
   for (std::size_t i = 0; i < byEvent.size();) {
     for (auto* v : {&child, &father, &mother, &husband, &wife}) v->clear();
     std::size_t j = i;
-    for (; j < byEvent.size() && roles[byEvent[j]].e == roles[byEvent[i]].e; ++j) {
+    for (; j < byEvent.size() && eventRank[byEvent[j]] == eventRank[byEvent[i]]; ++j) {
       const std::uint32_t k = byEvent[j];
       const int r = roles[k].role;
       (r == 1 ? child : r == 2 ? father : r == 3 ? mother : r == 5 ? husband : wife).push_back(k);
