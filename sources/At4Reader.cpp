@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -315,9 +316,17 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
     if (!r.erNull) {
       r.er = er.AsString();
       // The query compares er_id with numbers: a text that is no number matches none of the roles.
-      bool ok = false;
-      const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
-      r.role = ok ? n : -1;
+      // Plain digits (the usual form) are read directly; anything else as a trimmed number text.
+      const bool digits = !r.er.empty() && r.er.size() <= 9 &&
+                          std::all_of(r.er.begin(), r.er.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (digits) {
+        r.role = 0;
+        for (char c : r.er) r.role = r.role * 10 + (c - '0');
+      } else {
+        bool ok = false;
+        const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
+        r.role = ok ? n : -1;
+      }
     }
     if (!r.ordNull) r.ord = ord.AsInteger();
     roles.push_back(std::move(r));
@@ -327,31 +336,29 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
 bool TAt4RoleRows::Make(std::uint64_t bound) {
   rows_.clear();
   if (roles.size() >= kNone) return false;
-  // The rank of every p_id under the engine's collation: the rows then sort by numbers.
+  // The rank of every p_id under the engine's collation: the rows then sort by numbers. Each distinct
+  // text gets its collation key once; keys compare as the collation does, equal keys share a rank.
   {
-    std::vector<std::uint32_t> order;
-    order.reserve(roles.size());
-    for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) order.push_back(std::uint32_t(i));
-    // Equal bytes first, so that the collation compares each distinct text once per step.
-    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) { return roles[a].p < roles[b].p; });
-    std::vector<std::uint32_t> distinct;
-    for (std::size_t i = 0; i < order.size(); ++i)
-      if (i == 0 || roles[order[i]].p != roles[order[i - 1]].p) distinct.push_back(order[i]);
-    std::stable_sort(distinct.begin(), distinct.end(), [this](std::uint32_t a, std::uint32_t b) {
-      return nrd::AnsiCompareText(roles[a].p, roles[b].p, false) == nrd::CSTR_LESS_THAN;
-    });
+    std::unordered_map<std::string, std::uint32_t> distinctOf;  // p_id -> index in distinct
+    std::vector<std::uint32_t> distinct;                         // a role of each distinct p_id
+    std::vector<std::uint32_t> roleDistinct(roles.size(), 0);
+    distinctOf.reserve(roles.size() / 2 + 1);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+      if (roles[i].pNull) continue;
+      const auto [it, added] = distinctOf.try_emplace(roles[i].p, std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(std::uint32_t(i));
+      roleDistinct[i] = it->second;
+    }
+    std::vector<std::pair<std::string, std::uint32_t>> keyed(distinct.size());
+    for (std::size_t d = 0; d < distinct.size(); ++d) keyed[d] = {nrd::AnsiSortKey(roles[distinct[d]].p, false), std::uint32_t(d)};
+    std::sort(keyed.begin(), keyed.end());
     std::vector<std::uint32_t> rankOfDistinct(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i)
-      rankOfDistinct[i] = i > 0 && nrd::AnsiCompareText(roles[distinct[i]].p, roles[distinct[i - 1]].p, false) == nrd::CSTR_EQUAL
-                              ? rankOfDistinct[i - 1]
-                              : std::uint32_t(i);
-    std::unordered_map<std::string, std::uint32_t> rankOf;
-    rankOf.reserve(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i) rankOf.emplace(roles[distinct[i]].p, rankOfDistinct[i]);
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+      rankOfDistinct[keyed[k].second] =
+          k > 0 && keyed[k].first == keyed[k - 1].first ? rankOfDistinct[keyed[k - 1].second] : std::uint32_t(k);
     rank_.assign(roles.size(), 0);
     for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) rank_[i] = rankOf[roles[i].p];
+      if (!roles[i].pNull) rank_[i] = rankOfDistinct[roleDistinct[i]];
   }
   // The role rows of one event (same e_id, not NULL) meet as the query joins them: child rows (a child
   // with every father and every mother of its event, or with none) and couple rows (every husband with
@@ -368,16 +375,38 @@ bool TAt4RoleRows::Make(std::uint64_t bound) {
       rows_.push_back({std::uint32_t(i), kNone, kNone, false});
     }
   }
-  // Events are grouped by their bytes: the join's equality of texts is equality of the stored values.
-  std::sort(byEvent.begin(), byEvent.end(), [this](std::uint32_t a, std::uint32_t b) {
-    const int c = roles[a].e.compare(roles[b].e);
-    return c != 0 ? c < 0 : a < b;
-  });
+  // Events are grouped by their bytes (the join's equality of texts is equality of the stored values), in
+  // the order of their bytes, the roles of one event in table order: each distinct event id is sorted
+  // once, and the roles are then laid out by its place, without comparing texts per role.
+  std::vector<std::uint32_t> eventRank(roles.size(), 0);
+  {
+    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
+    std::vector<std::uint32_t> distinct;  // a role of each distinct event id
+    distinctOf.reserve(byEvent.size() / 2 + 1);
+    for (const std::uint32_t k : byEvent) {
+      const auto [it, added] = distinctOf.try_emplace(std::string_view(roles[k].e), std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(k);
+      eventRank[k] = it->second;
+    }
+    std::vector<std::uint32_t> order(distinct.size());
+    for (std::size_t d = 0; d < order.size(); ++d) order[d] = std::uint32_t(d);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return roles[distinct[a]].e < roles[distinct[b]].e; });
+    std::vector<std::uint32_t> place(distinct.size());
+    for (std::size_t r = 0; r < order.size(); ++r) place[order[r]] = std::uint32_t(r);
+    // Counting sort by the event's place; byEvent is in table order, which it keeps within an event.
+    std::vector<std::uint32_t> start(distinct.size() + 1, 0);
+    for (const std::uint32_t k : byEvent) eventRank[k] = place[eventRank[k]], ++start[eventRank[k] + 1];
+    for (std::size_t r = 1; r < start.size(); ++r) start[r] += start[r - 1];
+    std::vector<std::uint32_t> sorted(byEvent.size());
+    for (const std::uint32_t k : byEvent) sorted[start[eventRank[k]]++] = k;
+    byEvent = std::move(sorted);
+  }
   std::vector<std::uint32_t> child, father, mother, husband, wife;
   for (std::size_t i = 0; i < byEvent.size();) {
     for (auto* v : {&child, &father, &mother, &husband, &wife}) v->clear();
     std::size_t j = i;
-    for (; j < byEvent.size() && roles[byEvent[j]].e == roles[byEvent[i]].e; ++j) {
+    for (; j < byEvent.size() && eventRank[byEvent[j]] == eventRank[byEvent[i]]; ++j) {
       const std::uint32_t k = byEvent[j];
       const int r = roles[k].role;
       (r == 1 ? child : r == 2 ? father : r == 3 ? mother : r == 5 ? husband : wife).push_back(k);
