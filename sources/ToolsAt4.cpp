@@ -17,6 +17,7 @@
 // when vstr is that long). Columns without a long form (Persons.fullname, Events.mainpers, the names of
 // Places) are never cut: a text too long for its column is left as it was and the protocol says so.
 #include "sources/At4Layout.h"
+#include "sources/DbValues.h"
 #include "sources/PersonChoice.h"
 #include "sources/ToolsImpl.h"
 #include "sources/Unit2.h"
@@ -150,15 +151,7 @@ QString Wide(const std::string& bytes) { return QString::fromStdU16String(nrd::A
 std::string Bytes(const nrd::TField& f) { return f.IsNull() ? std::string() : f.AsString(); }
 QString WideOf(const nrd::TField& f) { return f.IsNull() ? QString() : QString::fromStdU16String(f.AsWideString()); }
 
-std::string Utf16Le(const QString& s) {
-  std::string b;
-  b.reserve(std::size_t(s.size()) * 2);
-  for (QChar c : s) {
-    b.push_back(char(c.unicode() & 0xFF));
-    b.push_back(char(c.unicode() >> 8));
-  }
-  return b;
-}
+std::string Utf16Le(const QString& s) { return dbvalues::Utf16LeOf(s); }
 
 QString FromUtf16Le(const std::string& bytes) {
   QString s;
