@@ -775,19 +775,12 @@ struct TAt4Reader::PersonRow {
   bool idNull = true;
 };
 
-bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
-  // The query orders single-byte ids through the collation; ids of another type, or a locale without a
-  // collation (the query then fails), are left to the query itself.
-  if (nrd::AnsiCompareText("a", "b", false) == 0) return false;
-  Scan s(dm_, path_, "Persons");
-  const TRecordColumn id = s.C(path_, "id"), fio = s.C(path_, "fullname"), sex = s.C(path_, "sex"),
-                      birth = s.C(path_, "birth_id"), death = s.C(path_, "death_id");
-  const nrd::TNRDBaseFieldType idType = nrd::FieldTypeToBaseType(id.Field().DataType());
-  if (idType != nrd::bftChar && idType != nrd::bftVarchar) return false;
-  std::vector<PersonRow> stored;
-  stored.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
-  for (s.T().First(); !s.T().Eof(); s.T().Next()) {
-    PersonRow& r = stored.emplace_back();
+namespace {
+// The five columns a person row is read from, in the table or in the person query.
+struct PersonColumns {
+  TRecordColumn id, fio, sex, birth, death;
+  template <class Row>
+  void Read(Row& r) const {
     r.idNull = id.IsNull();
     r.id = id.AsString();
     r.fio = fio.AsQString();
@@ -795,6 +788,21 @@ bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
     r.birth = birth.AsString();
     r.death = death.AsString();
   }
+};
+}  // namespace
+
+bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
+  // The query orders single-byte ids through the collation; ids of another type, or a locale without a
+  // collation (the query then fails), are left to the query itself.
+  if (nrd::AnsiCompareText("a", "b", false) == 0) return false;
+  Scan s(dm_, path_, "Persons");
+  const PersonColumns c{s.C(path_, "id"), s.C(path_, "fullname"), s.C(path_, "sex"), s.C(path_, "birth_id"),
+                        s.C(path_, "death_id")};
+  const nrd::TNRDBaseFieldType idType = nrd::FieldTypeToBaseType(c.id.Field().DataType());
+  if (idType != nrd::bftChar && idType != nrd::bftVarchar) return false;
+  std::vector<PersonRow> stored;
+  stored.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+  for (s.T().First(); !s.T().Eof(); s.T().Next()) c.Read(stored.emplace_back());
   // The query's order: NULL ids first, then by the collation of the ids, rows of equal ids in the table's
   // order. The collation key of each id turns its comparisons into byte comparisons.
   struct Item {
@@ -823,18 +831,9 @@ void TAt4Reader::PersonsByQuery(std::vector<PersonRow>& rows) {
   q.SetSQL(TDataModule2::kPersonSQL);
   OpenNamed(q, path_, "Persons");
   const auto column = [&](const char* name) { return TRecordColumn(q, FieldOf(q, path_, "Persons", name)); };
-  const TRecordColumn idF = column("id"), fioF = column("fio"), sexF = column("sex"), birthF = column("birth_id"),
-                      deathF = column("death_id");
+  const PersonColumns c{column("id"), column("fio"), column("sex"), column("birth_id"), column("death_id")};
   rows.clear();
-  for (q.First(); !q.Eof(); q.Next()) {
-    PersonRow& r = rows.emplace_back();
-    r.idNull = idF.IsNull();
-    r.id = idF.AsString();
-    r.fio = fioF.AsQString();
-    r.sex = sexF.AsString();
-    r.birth = birthF.AsString();
-    r.death = deathF.AsString();
-  }
+  for (q.First(); !q.Eof(); q.Next()) c.Read(rows.emplace_back());
   q.Close();
 }
 

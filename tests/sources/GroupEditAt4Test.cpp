@@ -169,6 +169,14 @@ class At4Tools : public testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
   QString Path(const char* name) const { return dir_.filePath(QString::fromLatin1(name)); }
+  // The tools' language file: a file of the given name and text in the test's folder.
+  void UseLanguage(const char* name, const char* text) {
+    QFile f(Path(name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+    lang_ = std::make_unique<platform::TIniFile>(Path(name));
+  }
   static QByteArray Bytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -398,13 +406,8 @@ TEST_F(At4Tools, ALoopOfRolesEnds) {
 }
 
 TEST_F(At4Tools, EachToolDryRunEqualsWriteRunAndChangesOnlyWhatItSays) {
-  const QString ini = Path("tr.lng");
-  {
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[Transliteration]\nА=A;A;A\nа=a;a;a\nО=O;O;O\nо=o;o;o\nИ=I;I;I\nи=i;i;i\nе=e;e;e\nв=v;v;v\nл=l;l;l\n");
-  }
-  lang_ = std::make_unique<platform::TIniFile>(ini);
+  ASSERT_NO_FATAL_FAILURE(UseLanguage(
+      "tr.lng", "[Transliteration]\nА=A;A;A\nа=a;a;a\nО=O;O;O\nо=o;o;o\nИ=I;I;I\nи=i;i;i\nе=e;e;e\nв=v;v;v\nл=l;l;l\n"));
   struct Case {
     const char* what;
     TToolOptions o;
@@ -604,13 +607,7 @@ TEST_F(At4Tools, LongTextsAndNewIds) {
 TEST_F(At4Tools, APlaceNameThatWouldNotFitIsLeftAndSaid) {
   // Transliteration makes "ж" two letters: a short name of 150 of them would need 300 of its 200
   // characters. It is kept as it was, with a protocol line; the full name, which fits, changes.
-  const QString ini = Path("zh.lng");
-  {
-    QFile f(ini);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[Transliteration]\nж=zh;zh;zh\n");
-  }
-  lang_ = std::make_unique<platform::TIniFile>(ini);
+  ASSERT_NO_FATAL_FAILURE(UseLanguage("zh.lng", "[Transliteration]\nж=zh;zh;zh\n"));
   at4synth::Tree t = ChoiceTree();
   at4synth::Place pl;
   pl.id = QStringLiteral("L000000001");
