@@ -13,6 +13,7 @@
 #include "sources/At4Reader.h"
 
 #include "sources/DbValues.h"
+#include "sources/RecordColumn.h"
 
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDText.h"
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <new>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 
 namespace {
@@ -304,7 +306,8 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
     if (f == nullptr) throw EAt4Read(EAt4Read::NotFamilyTree, path, QStringLiteral("EventDetails.") + QLatin1String(name));
     return *f;
   };
-  nrd::TField &p = field("p_id"), &e = field("e_id"), &er = field("er_id"), &ord = field("e_ord");
+  const TRecordColumn p(table, field("p_id")), e(table, field("e_id")), er(table, field("er_id")),
+      ord(table, field("e_ord"));
   for (; !table.Eof(); table.Next()) {
     Role r;
     r.pNull = p.IsNull(), r.eNull = e.IsNull(), r.erNull = er.IsNull(), r.ordNull = ord.IsNull();
@@ -313,9 +316,17 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
     if (!r.erNull) {
       r.er = er.AsString();
       // The query compares er_id with numbers: a text that is no number matches none of the roles.
-      bool ok = false;
-      const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
-      r.role = ok ? n : -1;
+      // Plain digits (the usual form) are read directly; anything else as a trimmed number text.
+      const bool digits = !r.er.empty() && r.er.size() <= 9 &&
+                          std::all_of(r.er.begin(), r.er.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (digits) {
+        r.role = 0;
+        for (char c : r.er) r.role = r.role * 10 + (c - '0');
+      } else {
+        bool ok = false;
+        const int n = QString::fromLatin1(r.er).trimmed().toInt(&ok);
+        r.role = ok ? n : -1;
+      }
     }
     if (!r.ordNull) r.ord = ord.AsInteger();
     roles.push_back(std::move(r));
@@ -325,31 +336,29 @@ void TAt4RoleRows::Read(nrd::TNRDDataSet& table, const QString& path) {
 bool TAt4RoleRows::Make(std::uint64_t bound) {
   rows_.clear();
   if (roles.size() >= kNone) return false;
-  // The rank of every p_id under the engine's collation: the rows then sort by numbers.
+  // The rank of every p_id under the engine's collation: the rows then sort by numbers. Each distinct
+  // text gets its collation key once; keys compare as the collation does, equal keys share a rank.
   {
-    std::vector<std::uint32_t> order;
-    order.reserve(roles.size());
-    for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) order.push_back(std::uint32_t(i));
-    // Equal bytes first, so that the collation compares each distinct text once per step.
-    std::sort(order.begin(), order.end(), [this](std::uint32_t a, std::uint32_t b) { return roles[a].p < roles[b].p; });
-    std::vector<std::uint32_t> distinct;
-    for (std::size_t i = 0; i < order.size(); ++i)
-      if (i == 0 || roles[order[i]].p != roles[order[i - 1]].p) distinct.push_back(order[i]);
-    std::stable_sort(distinct.begin(), distinct.end(), [this](std::uint32_t a, std::uint32_t b) {
-      return nrd::AnsiCompareText(roles[a].p, roles[b].p, false) == nrd::CSTR_LESS_THAN;
-    });
+    std::unordered_map<std::string, std::uint32_t> distinctOf;  // p_id -> index in distinct
+    std::vector<std::uint32_t> distinct;                         // a role of each distinct p_id
+    std::vector<std::uint32_t> roleDistinct(roles.size(), 0);
+    distinctOf.reserve(roles.size() / 2 + 1);
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+      if (roles[i].pNull) continue;
+      const auto [it, added] = distinctOf.try_emplace(roles[i].p, std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(std::uint32_t(i));
+      roleDistinct[i] = it->second;
+    }
+    std::vector<std::pair<std::string, std::uint32_t>> keyed(distinct.size());
+    for (std::size_t d = 0; d < distinct.size(); ++d) keyed[d] = {nrd::AnsiSortKey(roles[distinct[d]].p, false), std::uint32_t(d)};
+    std::sort(keyed.begin(), keyed.end());
     std::vector<std::uint32_t> rankOfDistinct(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i)
-      rankOfDistinct[i] = i > 0 && nrd::AnsiCompareText(roles[distinct[i]].p, roles[distinct[i - 1]].p, false) == nrd::CSTR_EQUAL
-                              ? rankOfDistinct[i - 1]
-                              : std::uint32_t(i);
-    std::unordered_map<std::string, std::uint32_t> rankOf;
-    rankOf.reserve(distinct.size());
-    for (std::size_t i = 0; i < distinct.size(); ++i) rankOf.emplace(roles[distinct[i]].p, rankOfDistinct[i]);
+    for (std::size_t k = 0; k < keyed.size(); ++k)
+      rankOfDistinct[keyed[k].second] =
+          k > 0 && keyed[k].first == keyed[k - 1].first ? rankOfDistinct[keyed[k - 1].second] : std::uint32_t(k);
     rank_.assign(roles.size(), 0);
     for (std::size_t i = 0; i < roles.size(); ++i)
-      if (!roles[i].pNull) rank_[i] = rankOf[roles[i].p];
+      if (!roles[i].pNull) rank_[i] = rankOfDistinct[roleDistinct[i]];
   }
   // The role rows of one event (same e_id, not NULL) meet as the query joins them: child rows (a child
   // with every father and every mother of its event, or with none) and couple rows (every husband with
@@ -366,16 +375,38 @@ bool TAt4RoleRows::Make(std::uint64_t bound) {
       rows_.push_back({std::uint32_t(i), kNone, kNone, false});
     }
   }
-  // Events are grouped by their bytes: the join's equality of texts is equality of the stored values.
-  std::sort(byEvent.begin(), byEvent.end(), [this](std::uint32_t a, std::uint32_t b) {
-    const int c = roles[a].e.compare(roles[b].e);
-    return c != 0 ? c < 0 : a < b;
-  });
+  // Events are grouped by their bytes (the join's equality of texts is equality of the stored values), in
+  // the order of their bytes, the roles of one event in table order: each distinct event id is sorted
+  // once, and the roles are then laid out by its place, without comparing texts per role.
+  std::vector<std::uint32_t> eventRank(roles.size(), 0);
+  {
+    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
+    std::vector<std::uint32_t> distinct;  // a role of each distinct event id
+    distinctOf.reserve(byEvent.size() / 2 + 1);
+    for (const std::uint32_t k : byEvent) {
+      const auto [it, added] = distinctOf.try_emplace(std::string_view(roles[k].e), std::uint32_t(distinct.size()));
+      if (added) distinct.push_back(k);
+      eventRank[k] = it->second;
+    }
+    std::vector<std::uint32_t> order(distinct.size());
+    for (std::size_t d = 0; d < order.size(); ++d) order[d] = std::uint32_t(d);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return roles[distinct[a]].e < roles[distinct[b]].e; });
+    std::vector<std::uint32_t> place(distinct.size());
+    for (std::size_t r = 0; r < order.size(); ++r) place[order[r]] = std::uint32_t(r);
+    // Counting sort by the event's place; byEvent is in table order, which it keeps within an event.
+    std::vector<std::uint32_t> start(distinct.size() + 1, 0);
+    for (const std::uint32_t k : byEvent) eventRank[k] = place[eventRank[k]], ++start[eventRank[k] + 1];
+    for (std::size_t r = 1; r < start.size(); ++r) start[r] += start[r - 1];
+    std::vector<std::uint32_t> sorted(byEvent.size());
+    for (const std::uint32_t k : byEvent) sorted[start[eventRank[k]]++] = k;
+    byEvent = std::move(sorted);
+  }
   std::vector<std::uint32_t> child, father, mother, husband, wife;
   for (std::size_t i = 0; i < byEvent.size();) {
     for (auto* v : {&child, &father, &mother, &husband, &wife}) v->clear();
     std::size_t j = i;
-    for (; j < byEvent.size() && roles[byEvent[j]].e == roles[byEvent[i]].e; ++j) {
+    for (; j < byEvent.size() && eventRank[byEvent[j]] == eventRank[byEvent[i]]; ++j) {
       const std::uint32_t k = byEvent[j];
       const int r = roles[k].role;
       (r == 1 ? child : r == 2 ? father : r == 3 ? mother : r == 5 ? husband : wife).push_back(k);
@@ -436,8 +467,16 @@ struct TAt4Reader::Value {
 
 // The values, dates and places of the file, read once in storage order. A record's first value of a
 // code wins, as a lookup by the index "search" finds the first of equal keys.
+// The values are kept by record (a person or an event): one lookup of the record gives all its values,
+// where a lookup per code would cost a hash search for each of them.
+struct TAt4Reader::Record {
+  std::int32_t value[kCodes];  // index in Store::values, -1 when the record has no value of the code
+};
+
 struct TAt4Reader::Store {
-  std::unordered_map<std::string, Value> values[kCodes];
+  std::unordered_map<std::string, std::uint32_t> records;  // r_id -> index in recordValues
+  std::vector<Record> recordValues;
+  std::vector<Value> values;
   struct DateRow {
     QString shortText;
     int d = 0, m = 0, y = 0, type = 0;
@@ -519,9 +558,8 @@ nrd::TField& FieldOf(nrd::TNRDDataSet& ds, const QString& path, const char* tabl
   return *f;
 }
 
-std::string Bytes(const nrd::TField& f) { return f.IsNull() ? std::string() : f.AsString(); }
+std::string Bytes(const TRecordColumn& c) { return c.AsString(); }  // "" for NULL
 QString Wide(const std::string& bytes) { return QString::fromStdU16String(nrd::AnsiToWide(bytes)); }
-int Number(const nrd::TField& f) { return f.IsNull() ? 0 : f.AsInteger(); }
 
 // A table of the module's database opened alone, in storage order.
 class Scan {
@@ -534,6 +572,7 @@ class Scan {
   }
   nrd::TNRDTable& T() { return t_; }
   nrd::TField& F(const QString& path, const char* name) { return FieldOf(t_, path, table_, name); }
+  TRecordColumn C(const QString& path, const char* name) { return TRecordColumn(t_, F(path, name)); }
 
  private:
   const char* table_;
@@ -575,22 +614,41 @@ void TAt4Reader::LoadStore() {
   auto store = std::make_unique<Store>();
   {
     Scan s(dm_, path_, "Values");
-    nrd::TField &fid = s.F(path_, "f_id"), &rid = s.F(path_, "r_id"), &vstr = s.F(path_, "vstr"),
-                &vlink = s.F(path_, "vlink"), &vblob = s.F(path_, "vblob");
+    const TRecordColumn fid = s.C(path_, "f_id"), rid = s.C(path_, "r_id"), vstr = s.C(path_, "vstr"),
+                        vlink = s.C(path_, "vlink"), vblob = s.C(path_, "vblob");
+    store->values.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+    // A record's values mostly lie together: the record of the row before is looked at first.
+    std::string lastRid;
+    std::uint32_t last = 0;
+    bool haveLast = false;
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       if (fid.IsNull()) continue;
       const int code = CodeOf(fid.AsString());
       if (code < 0) continue;
-      const auto [it, added] = store->values[code].try_emplace(Bytes(rid));
-      if (!added) continue;
-      Value& v = it->second;
+      std::string id = Bytes(rid);
+      if (id.empty()) continue;  // no lookup finds a value of no record
+      if (!haveLast || id != lastRid) {
+        const auto [it, added] = store->records.try_emplace(id, std::uint32_t(store->recordValues.size()));
+        if (added) {
+          Record r;
+          std::fill(std::begin(r.value), std::end(r.value), -1);
+          store->recordValues.push_back(r);
+        }
+        last = it->second;
+        lastRid = std::move(id);
+        haveLast = true;
+      }
+      std::int32_t& slot = store->recordValues[last].value[code];
+      if (slot >= 0) continue;
+      slot = std::int32_t(store->values.size());
+      Value& v = store->values.emplace_back();
       if (code == cEventPlace || code == cEventDate || code == cResidence) v.link = Bytes(vlink);
       if (code == cEventPlace || code == cEventDate) continue;
-      v.text = vstr.IsNull() ? QString() : QString::fromStdU16String(vstr.AsWideString());
+      v.text = vstr.AsQString();
       if ((code == cResidence || code == cEventNote) && v.text.size() >= kShortTextLimit && !vblob.IsNull()) {
         // The whole text of a value whose short text may be cut. A text of UTF-16 units has an even
         // number of bytes: an odd one is a damaged value, reported when the value is used.
-        const std::string bytes = vblob.AsBytes();
+        const std::string bytes = vblob.Field().AsBytes();
         if (bytes.size() % 2 != 0) {
           v.oddBlob = true;
         } else if (const QString whole = dbvalues::Utf16LeBytes(bytes); !whole.isEmpty()) {
@@ -604,27 +662,28 @@ void TAt4Reader::LoadStore() {
   }
   {
     Scan s(dm_, path_, "Dates");
-    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &d = s.F(path_, "d"), &m = s.F(path_, "m"),
-                &y = s.F(path_, "y"), &type = s.F(path_, "type"), &julian = s.F(path_, "isjulian"),
-                &bc = s.F(path_, "isdateBC");
+    const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), d = s.C(path_, "d"),
+                        m = s.C(path_, "m"), y = s.C(path_, "y"), type = s.C(path_, "type"),
+                        julian = s.C(path_, "isjulian"), bc = s.C(path_, "isdateBC");
+    store->dates.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       const auto [it, added] = store->dates.try_emplace(Bytes(id));
       if (!added) continue;
       Store::DateRow& r = it->second;
-      r.shortText = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
-      r.d = Number(d), r.m = Number(m), r.y = Number(y), r.type = Number(type);
-      r.julian = !julian.IsNull() && julian.AsBoolean();
-      r.bc = !bc.IsNull() && bc.AsBoolean();
+      r.shortText = sn.AsQString();
+      r.d = d.AsInteger(), r.m = m.AsInteger(), r.y = y.AsInteger(), r.type = type.AsInteger();
+      r.julian = julian.AsBoolean();
+      r.bc = bc.AsBoolean();
     }
   }
   {
     Scan s(dm_, path_, "Places");
-    nrd::TField &id = s.F(path_, "id"), &sn = s.F(path_, "shortname"), &fn = s.F(path_, "fullname");
+    const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), fn = s.C(path_, "fullname");
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
       const auto [it, added] = store->places.try_emplace(Bytes(id));
       if (!added) continue;
-      it->second.shortName = sn.IsNull() ? QString() : QString::fromStdU16String(sn.AsWideString());
-      it->second.fullName = fn.IsNull() ? QString() : QString::fromStdU16String(fn.AsWideString());
+      it->second.shortName = sn.AsQString();
+      it->second.fullName = fn.AsQString();
     }
   }
   store_ = std::move(store);
@@ -640,22 +699,29 @@ void TAt4Reader::Read(const QString& path, const GedProgress& progress) {
   if (!model_.AbortFlag) FamilyPass(progress);
 }
 
+const TAt4Reader::Record* TAt4Reader::RecordOf(const std::string& rid) const {
+  if (!store_ || rid.empty()) return nullptr;
+  const auto it = store_->records.find(rid);
+  return it == store_->records.end() ? nullptr : &store_->recordValues[it->second];
+}
+
+const TAt4Reader::Value* TAt4Reader::ValueOf(const Record* r, int code) const {
+  if (r == nullptr || code < 0 || r->value[code] < 0) return nullptr;
+  return &store_->values[std::size_t(r->value[code])];
+}
+
 const TAt4Reader::Value* TAt4Reader::Find(int code, const std::string& rid) const {
-  if (!store_ || rid.empty() || code < 0) return nullptr;
-  const auto it = store_->values[code].find(rid);
-  return it == store_->values[code].end() ? nullptr : &it->second;
+  return code < 0 ? nullptr : ValueOf(RecordOf(rid), code);
 }
 
 QString TAt4Reader::TextOf(const Value& v, int iFull, int iCRLF) const {
   if (iFull != 0 && v.oddBlob) {
     // The value's record, for the message: the first record of this code and value.
     QString where;
-    for (int c = 0; c < kCodes && where.isEmpty(); ++c)
-      for (const auto& [rid, value] : store_->values[c])
-        if (&value == &v) {
-          where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
-          break;
-        }
+    const auto index = std::int32_t(&v - store_->values.data());
+    for (const auto& [rid, r] : store_->records)
+      for (int c = 0; c < kCodes && where.isEmpty(); ++c)
+        if (store_->recordValues[r].value[c] == index) where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
     throw EAt4Read(EAt4Read::BadText, path_, where);
   }
   QString r = iFull != 0 || !v.whole ? v.text : v.shortText;
@@ -692,8 +758,8 @@ TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, in
   return dbvalues::At4Date(sDateShort, iDD, iMM, iYYYY, iType, isJulian, isDateBC, today_);
 }
 
-bool TAt4Reader::EventDate(const std::string& event, TDATES& out) const {
-  const Value* v = Find(cEventDate, event);
+bool TAt4Reader::EventDate(const Record* event, TDATES& out) const {
+  const Value* v = ValueOf(event, cEventDate);
   if (v == nullptr || v->link.empty()) return false;
   const auto it = store_->dates.find(v->link);
   if (it == store_->dates.end()) return false;
@@ -702,60 +768,127 @@ bool TAt4Reader::EventDate(const std::string& event, TDATES& out) const {
   return true;
 }
 
-void TAt4Reader::PersonPass(const GedProgress& progress) {
+// One row of the person query.
+struct TAt4Reader::PersonRow {
+  std::string id, sex, birth, death;
+  QString fio;
+  bool idNull = true;
+};
+
+namespace {
+// The five columns a person row is read from, in the table or in the person query.
+struct PersonColumns {
+  TRecordColumn id, fio, sex, birth, death;
+  template <class Row>
+  void Read(Row& r) const {
+    r.idNull = id.IsNull();
+    r.id = id.AsString();
+    r.fio = fio.AsQString();
+    r.sex = sex.AsString();
+    r.birth = birth.AsString();
+    r.death = death.AsString();
+  }
+};
+}  // namespace
+
+bool TAt4Reader::PersonsByScan(std::vector<PersonRow>& rows) {
+  // The query orders single-byte ids through the collation; ids of another type, or a locale without a
+  // collation (the query then fails), are left to the query itself.
+  if (nrd::AnsiCompareText("a", "b", false) == 0) return false;
+  Scan s(dm_, path_, "Persons");
+  const PersonColumns c{s.C(path_, "id"), s.C(path_, "fullname"), s.C(path_, "sex"), s.C(path_, "birth_id"),
+                        s.C(path_, "death_id")};
+  const nrd::TNRDBaseFieldType idType = nrd::FieldTypeToBaseType(c.id.Field().DataType());
+  if (idType != nrd::bftChar && idType != nrd::bftVarchar) return false;
+  std::vector<PersonRow> stored;
+  stored.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+  for (s.T().First(); !s.T().Eof(); s.T().Next()) c.Read(stored.emplace_back());
+  // The query's order: NULL ids first, then by the collation of the ids, rows of equal ids in the table's
+  // order. The collation key of each id turns its comparisons into byte comparisons.
+  struct Item {
+    std::string key;
+    std::uint32_t row;
+    bool null;
+  };
+  std::vector<Item> items(stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    items[i] = {stored[i].idNull ? std::string() : nrd::AnsiSortKey(stored[i].id, false), std::uint32_t(i),
+                stored[i].idNull};
+  std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) {
+    if (a.null != b.null) return a.null;
+    const int c = a.key.compare(b.key);
+    return c != 0 ? c < 0 : a.row < b.row;
+  });
+  rows.clear();
+  rows.reserve(stored.size());
+  for (const Item& it : items) rows.push_back(std::move(stored[it.row]));
+  return true;
+}
+
+void TAt4Reader::PersonsByQuery(std::vector<PersonRow>& rows) {
   nrd::TNRDQuery& q = dm_.Query_;
   q.Close();
   q.SetSQL(TDataModule2::kPersonSQL);
   OpenNamed(q, path_, "Persons");
-  nrd::TField &idF = FieldOf(q, path_, "Persons", "id"), &fioF = FieldOf(q, path_, "Persons", "fio"),
-              &sexF = FieldOf(q, path_, "Persons", "sex"), &birthF = FieldOf(q, path_, "Persons", "birth_id"),
-              &deathF = FieldOf(q, path_, "Persons", "death_id");
-  const std::int64_t max = q.RecordCount();
+  const auto column = [&](const char* name) { return TRecordColumn(q, FieldOf(q, path_, "Persons", name)); };
+  const PersonColumns c{column("id"), column("fio"), column("sex"), column("birth_id"), column("death_id")};
+  rows.clear();
+  for (q.First(); !q.Eof(); q.Next()) c.Read(rows.emplace_back());
+  q.Close();
+}
+
+void TAt4Reader::PersonPass(const GedProgress& progress) {
+  // The person query's rows: made from a scan of Persons in the query's order, or from the query.
+  std::vector<PersonRow> rows;
+  if (!PersonsByScan(rows)) PersonsByQuery(rows);
+  const auto max = static_cast<std::int64_t>(rows.size());
   model_.aIndi.reserve(std::size_t(std::max<std::int64_t>(0, max)) + 1);
   if (progress) progress(0, max);
-  const auto text = [this](int code, const std::string& rid) {
-    const Value* v = Find(code, rid);
+  const auto text = [this](const Record* r, int code) {
+    const Value* v = ValueOf(r, code);
     return v ? TextOf(*v, 0, 1) : QString();
   };
   std::int64_t pos = 0;
-  for (q.First(); !q.Eof(); q.Next()) {
+  for (PersonRow& row : rows) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
     TINDI p;
     p.INDI = QString::number(model_.aIndi.size());
-    const std::string id = Bytes(idF);
+    const std::string& id = row.id;
     p._UID = Wide(id);
-    p.SEX = Wide(Bytes(sexF));
-    p.FIO1 = fioF.IsNull() ? QString() : QString::fromStdU16String(fioF.AsWideString());
-    if (const Value* v = Find(cResidence, id)) {
+    p.SEX = Wide(row.sex);
+    p.FIO1 = std::move(row.fio);
+    const Record* self = RecordOf(id);
+    if (const Value* v = ValueOf(self, cResidence)) {
       p.RESI_PLAC = PlaceOf(*v, 2);
       p.NOTE = TextOf(*v, 1, 1);
     }
-    const std::string birth = Bytes(birthF);
-    if (!EventDate(birth, p.BIRT_DATE)) p.BIRT_DATE = empty_;
+    const std::string& birth = row.birth;
+    const Record* birthEvent = RecordOf(birth);
+    if (!EventDate(birthEvent, p.BIRT_DATE)) p.BIRT_DATE = empty_;
     p.BIRT_DATE.CALEN = Wide(birth);
-    if (const Value* v = Find(cEventPlace, birth)) p.BIRT_PLAC = PlaceOf(*v, 2);
-    if (const Value* v = Find(cEventNote, birth)) p.BIRT_NOTE = TextOf(*v, 1, 1);
-    const std::string death = Bytes(deathF);
+    if (const Value* v = ValueOf(birthEvent, cEventPlace)) p.BIRT_PLAC = PlaceOf(*v, 2);
+    if (const Value* v = ValueOf(birthEvent, cEventNote)) p.BIRT_NOTE = TextOf(*v, 1, 1);
+    const std::string& death = row.death;
     if (!death.empty()) {
+      const Record* deathEvent = RecordOf(death);
       p.DEAT = QStringLiteral("+");
-      if (!EventDate(death, p.DEAT_DATE)) p.DEAT_DATE = empty_;
+      if (!EventDate(deathEvent, p.DEAT_DATE)) p.DEAT_DATE = empty_;
       p.DEAT_DATE.CALEN = Wide(death);
-      if (const Value* v = Find(cEventPlace, death)) p.DEAT_PLAC = PlaceOf(*v, 2);
-      if (const Value* v = Find(cEventNote, death)) p.DEAT_NOTE = TextOf(*v, 1, 1);
+      if (const Value* v = ValueOf(deathEvent, cEventPlace)) p.DEAT_PLAC = PlaceOf(*v, 2);
+      if (const Value* v = ValueOf(deathEvent, cEventNote)) p.DEAT_NOTE = TextOf(*v, 1, 1);
     }
-    p.SURN = p.SURN1 = text(cSurname, id);
-    p.FIRS1 = text(cFirstName, id);
-    p.PATR1 = text(cPatronymic, id);
-    p.SURN0 = text(cBirthSurname, id);
+    p.SURN = p.SURN1 = text(self, cSurname);
+    p.FIRS1 = text(self, cFirstName);
+    p.PATR1 = text(self, cPatronymic);
+    p.SURN0 = text(self, cBirthSurname);
     p.GIVN = p.FIRS1 + u' ' + p.PATR1;
     p.iPr = -1;
     p.iPot = -1;
     model_.aIndi.push_back(std::move(p));
   }
   if (progress) progress(pos, max);
-  q.Close();
 }
 
 void TAt4Reader::FamilyPass(const GedProgress& progress) {
@@ -786,11 +919,12 @@ void TAt4Reader::FamilyPass(const GedProgress& progress) {
     const std::int64_t f = families.CoupleRow(father, mother, !event.empty());
     if (f == 0 || event.empty()) continue;
     TFAM& fam = model_.aFam[std::size_t(f)];
+    const Record* marriage = RecordOf(event);
     TDATES date;
-    if (EventDate(event, date)) fam.MARR_DATE = date;
-    const Value* place = Find(cEventPlace, event);
+    if (EventDate(marriage, date)) fam.MARR_DATE = date;
+    const Value* place = ValueOf(marriage, cEventPlace);
     fam.MARR_PLAC = place ? PlaceOf(*place, 2) : QString();
-    const Value* note = Find(cEventNote, event);
+    const Value* note = ValueOf(marriage, cEventNote);
     fam.MARR_NOTE = note ? TextOf(*note, 1, 1) : QString();
   }
   if (progress) progress(pos, max);

@@ -142,19 +142,28 @@ class TAt4Reader {
  private:
   struct Store;
   struct Value;
+  struct Record;  // the values of one person or event
   void Read(const QString& path, const GedProgress& progress);
   void OpenDatabase(const QString& path);
   void CheckSchema(const QString& path);
   void LoadStore();
+  struct PersonRow;
+  // The person query's rows from a scan of Persons put in the query's order; false (nothing read) when
+  // that order cannot be had so (an id column that is not a single-byte text).
+  bool PersonsByScan(std::vector<PersonRow>& rows);
+  void PersonsByQuery(std::vector<PersonRow>& rows);
   void PersonPass(const GedProgress& progress);
   void FamilyPass(const GedProgress& progress);
   // The value (code, record) or null.
   const Value* Find(int code, const std::string& rid) const;
+  // The values of the record rid (null for none, and for an empty id); its value of a code or null.
+  const Record* RecordOf(const std::string& rid) const;
+  const Value* ValueOf(const Record* r, int code) const;
   // A value's text: the whole text when iFull and vstr may be cut; CR LF made a blank unless iCRLF.
   QString TextOf(const Value& v, int iFull, int iCRLF) const;
   QString PlaceOf(const Value& v, int iType) const;
   // The event's date (Values "E_7" -> Dates); false when it has none.
-  bool EventDate(const std::string& event, TDATES& out) const;
+  bool EventDate(const Record* event, TDATES& out) const;
 
   Model& model_;
   TDataModule2& dm_;

@@ -126,6 +126,16 @@ enum { rPerson, rEvent, rRole, rOrder, rEventDb, rRoleDb };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
+// An integer cell or NULL, ordered as SQL orders them: NULL first, then integers by value.
+struct Num {
+  bool null;
+  std::int64_t v;
+  static int Compare(const Num& a, const Num& b) {
+    if (a.null || b.null) return int(b.null) - int(a.null);
+    return a.v < b.v ? -1 : a.v > b.v ? 1 : 0;
+  }
+};
+
 // The person pass: the most threads it uses, the largest round of persons between two looks at the stop
 // flag, and the fewest persons worth a thread of their own.
 constexpr unsigned kMaxThreads = 8;
@@ -657,6 +667,11 @@ int TAt5RoleRows::Compare(const Row& x, const Row& y, int col) const {
   return platform::TSqliteRowSet::Compare(*a.set, a.row, a.col, *b.set, b.row, b.col);
 }
 
+std::ptrdiff_t TAt5RoleRows::PersonRow(std::size_t row, int col) const {
+  const Ref a = Cell(rows_[row], col);
+  return a.set == &roles_ && a.col == rPerson ? std::ptrdiff_t(a.row) : -1;
+}
+
 platform::TSqliteValue TAt5RoleRows::Value(std::size_t row, int col) const {
   const Ref a = Cell(rows_[row], col);
   return a.set->Value(a.row, a.col);
@@ -685,9 +700,28 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
     else if (role == 1)
       byEvent.push_back(std::uint32_t(r) | kLone);
   }
-  const auto compareEvent = [&roles](std::uint32_t a, std::uint32_t b) {
+  // When every cell of the role rows is an integer or NULL, as in any family tree, the sorts below
+  // compare them from a flat copy; the general comparison (any storage class) orders them alike.
+  constexpr int kRoleColumns = 6;
+  bool numeric = true;
+  std::vector<Num> nums;
+  nums.reserve(roles.Rows() * kRoleColumns);
+  for (std::size_t r = 0; r < roles.Rows() && numeric; ++r)
+    for (int c = 0; c < kRoleColumns && numeric; ++c) {
+      const platform::TSqliteValue::Kind kind = roles.Kind(r, c);
+      std::int64_t v = 0;
+      if (kind == platform::TSqliteValue::Kind::Null)
+        nums.push_back({true, 0});
+      else if (kind == platform::TSqliteValue::Kind::Integer && roles.WholeNumber(r, c, v))
+        nums.push_back({false, v});
+      else
+        numeric = false;
+    }
+  if (!numeric) nums.clear();
+  const auto num = [&nums](std::uint32_t r, int c) { return nums[std::size_t(r) * kRoleColumns + std::size_t(c)]; };
+  const auto compareEvent = [&](std::uint32_t a, std::uint32_t b) {
     for (int c : {rEvent, rEventDb, rRoleDb}) {
-      const int d = platform::TSqliteRowSet::Compare(roles, a, c, roles, b, c);
+      const int d = numeric ? Num::Compare(num(a, c), num(b, c)) : platform::TSqliteRowSet::Compare(roles, a, c, roles, b, c);
       if (d != 0) return d;
     }
     return 0;
@@ -737,17 +771,41 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
   // Ordered by father, mother and the father's order, then by the other columns in their order (the
   // query's UNION orders by every column), without repeated rows.
   static constexpr int kOrder[8] = {0, 3, 2, 1, 4, 5, 6, 7};
-  std::sort(rows_.begin(), rows_.end(), [this](const Row& x, const Row& y) {
+  // The value of a column of a query row, from the flat copy (as Cell gives it from the row sets).
+  const auto cell = [&num](const Row& r, int col) -> Num {
+    switch (col) {
+      case 0:
+      case 1:
+      case 2: {
+        const std::uint32_t who = r.couple ? r.a : r.b;
+        return who == kNone ? Num{true, 0} : num(who, col == 0 ? rPerson : col == 1 ? rRole : rOrder);
+      }
+      case 3:
+      case 4:
+      case 5: {
+        const std::uint32_t who = r.couple ? r.b : r.c;
+        return who == kNone ? Num{true, 0} : num(who, col == 3 ? rPerson : col == 4 ? rRole : rOrder);
+      }
+      case 6:
+        return num(r.a, r.couple ? rEvent : rPerson);
+      default:
+        return Num{false, r.couple ? 0 : 1};
+    }
+  };
+  const auto compare = [&](const Row& x, const Row& y, int col) {
+    return numeric ? Num::Compare(cell(x, col), cell(y, col)) : Compare(x, y, col);
+  };
+  std::sort(rows_.begin(), rows_.end(), [&](const Row& x, const Row& y) {
     for (int col : kOrder) {
-      const int d = Compare(x, y, col);
+      const int d = compare(x, y, col);
       if (d != 0) return d < 0;
     }
     return false;
   });
   rows_.erase(std::unique(rows_.begin(), rows_.end(),
-                          [this](const Row& x, const Row& y) {
+                          [&](const Row& x, const Row& y) {
                             for (int col : kOrder)
-                              if (Compare(x, y, col) != 0) return false;
+                              if (compare(x, y, col) != 0) return false;
                             return true;
                           }),
               rows_.end());
@@ -760,17 +818,39 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
     throw EAt5Read(EAt5Read::TooManyRoles, QString::fromStdString(dm_.FDConnection1.Path()));
   const auto max = static_cast<std::int64_t>(rows.Size());
   if (progress) progress(0, max);
+  // Each role row's person id as text and the person it names, made once: a row of the query shows the
+  // same father and mother as the rows of their other children.
+  const platform::TSqliteRowSet& roles = t.roles;
+  std::vector<QString> idText(roles.Rows());
+  std::vector<std::int64_t> person(roles.Rows());
+  for (std::size_t r = 0; r < roles.Rows(); ++r) {
+    idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
+    person[r] = PersonByUid(idText[r]);
+  }
+  const QString none;
+  const auto text = [&](std::size_t row, int col) -> const QString& {
+    const std::ptrdiff_t r = rows.PersonRow(row, col);
+    return r < 0 ? none : idText[std::size_t(r)];
+  };
+  const auto who = [&](std::size_t row, int col) {
+    const std::ptrdiff_t r = rows.PersonRow(row, col);
+    return r < 0 ? std::int64_t(0) : person[std::size_t(r)];
+  };
   std::int64_t pos = 0;
-  QString previousKey;
+  QString key, previousKey;
   std::int64_t f = 0;
   for (std::size_t row = 0; row < rows.Size(); ++row) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
-    const QString father = dbvalues::IdText(rows.Value(row, 0));
-    const QString mother = dbvalues::IdText(rows.Value(row, 3));
-    const QString key = father + u' ' + mother;
-    if (key == u" ") continue;  // neither father nor mother: no family
+    const QString& father = text(row, 0);
+    const QString& mother = text(row, 3);
+    if (father.isEmpty() && mother.isEmpty()) continue;  // neither father nor mother: no family
+    // A family per key "father mother" (texts that hold blanks may make one key of two pairs).
+    key.clear();
+    key += father;
+    key += u' ';
+    key += mother;
     if (key != previousKey) {
       model_.aFam.emplace_back();
       f = model_.FamilyCount();
@@ -782,12 +862,12 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
       // A child row. The persons of the row, looked up through the id map, are taken in index order
       // with the rules of a scan over all persons: a person is the child, else the father while there
       // is none, else the mother while there is none; the scan ends once all three are known.
-      const QString child = dbvalues::IdText(rows.Value(row, 6));
+      const QString& child = text(row, 6);
       int found = (fam.HUSB != 0 || father.isEmpty() ? 1 : 0) + (fam.WIFE != 0 || mother.isEmpty() ? 1 : 0);
-      std::int64_t who[3] = {PersonByUid(child), PersonByUid(father), PersonByUid(mother)};
-      std::sort(std::begin(who), std::end(who));
+      std::int64_t who3[3] = {who(row, 6), who(row, 0), who(row, 3)};
+      std::sort(std::begin(who3), std::end(who3));
       std::int64_t last = 0;
-      for (std::int64_t i : who) {
+      for (std::int64_t i : who3) {
         if (found >= 3) break;
         if (i == 0 || i == last) continue;
         last = i;
@@ -816,10 +896,10 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
         fam.MARR_PLAC = fPlace5(kEvent, kEventPlace, event, 2);
         fam.MARR_NOTE = fDesc5(kEvent, kEventNote, event, 0, 1);
         if (fam.HUSB == 0) {
-          std::int64_t who[2] = {PersonByUid(father), PersonByUid(mother)};
-          std::sort(std::begin(who), std::end(who));
+          std::int64_t who2[2] = {who(row, 0), who(row, 3)};
+          std::sort(std::begin(who2), std::end(who2));
           std::int64_t last = 0;
-          for (std::int64_t i : who) {
+          for (std::int64_t i : who2) {
             if (i == 0 || i == last) continue;
             last = i;
             TINDI& p = model_.aIndi[std::size_t(i)];

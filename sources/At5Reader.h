@@ -17,11 +17,15 @@
 // took longer than the time limit); the model is then in an unspecified but valid state and the caller
 // resets it. Missing values, links, places and dates give empty texts (a missing date gives the empty
 // parsed date); values of the wrong type read as 0 or empty.
-// Stopping: the progress callback runs every 10 rows, and also while SQLite reads the tables; when it has
-// set model.AbortFlag, the read ends: during the table reads with an empty model, during the person pass
-// before the next person is added, and the family pass does not start (or ends before its next row).
+// Stopping: the progress callback runs while SQLite reads the tables, after each round of persons (10
+// at first, growing to a few thousand) and every 10 rows of the family pass; when it has set
+// model.AbortFlag, the read ends: during the table reads with an empty model, during the person pass
+// before the next round is added, and the family pass does not start (or ends before its next row).
 // The connection stays open after a read (until the next read or CloseAll), like the module's.
-// Single thread.
+// Threads: the tables are read at once through helper connections of their own to the same file (while
+// the module's connection holds its snapshot), and the persons of a round are filled on several threads
+// from the rows kept in memory; the caller's thread makes every progress call, and no other thread
+// touches the model while one runs. The model is the same for any number of threads.
 #pragma once
 
 #include "app/core/GDate.h"
@@ -70,6 +74,9 @@ class TAt5RoleRows {
   // REQUIRES: row < Size(), 0 <= col < 8.
   platform::TSqliteValue Value(std::size_t row, int col) const;
   bool Couple(std::size_t row) const { return rows_[row].couple; }
+  // The role row whose person column 0 or 3 shows (the father or husband, the mother or wife), or whose
+  // person column 6 of a child row shows; -1 when the column is NULL there. REQUIRES: row < Size().
+  std::ptrdiff_t PersonRow(std::size_t row, int col) const;
 
  private:
   struct Row {

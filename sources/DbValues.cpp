@@ -23,6 +23,16 @@ QString Utf8Bytes(const std::string& bytes) {
   return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
+std::string Utf16LeOf(const QString& text) {
+  std::string b;
+  b.reserve(std::size_t(text.size()) * 2);
+  for (QChar c : text) {
+    b.push_back(char(c.unicode() & 0xFF));
+    b.push_back(char(c.unicode() >> 8));
+  }
+  return b;
+}
+
 QString Utf16LeBytes(const std::string& bytes) {
   QString r;
   const std::size_t n = bytes.size() / 2;

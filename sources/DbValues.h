@@ -21,6 +21,8 @@ QString Utf8Bytes(const std::string& bytes);
 // Bytes taken as UTF-16LE characters up to the first NUL character or the end (an odd last byte is
 // dropped).
 QString Utf16LeBytes(const std::string& bytes);
+// A text as its UTF-16LE bytes, as a long text is stored in a BLOB.
+std::string Utf16LeOf(const QString& text);
 
 // A record id as the model keeps it: an integer (or a whole REAL) as its decimal text, a text trimmed,
 // NULL and BLOB as the empty text.

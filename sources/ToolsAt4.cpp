@@ -5,21 +5,25 @@
 // its changes inside one transaction, which any exception rolls back before it leaves the tool; a dry
 // run opens the file read-only and writes nothing.
 //
-// The rows a tool needs are read once, in storage order, into memory with their bookmarks; a change
-// goes to its row by bookmark. Persons are taken in the order of the person list (the model read from
-// the same file: the person query's order by id). The cached rows follow every change in both runs, so
-// a dry run writes the same protocol as the write run.
+// The rows a tool needs are read once, in storage order, into memory with their record ids. A tool
+// works on that copy (which follows every change, in both runs, so a dry run writes the same protocol
+// as the write run) and, in a write run, plans each change; the plan is applied after the tool, in the
+// order of the rows in the file (page by page, inserts last), each change to its row by record id (rows
+// keep their ids when they are updated or others deleted). Persons are taken in the order of the person
+// list (the model read from the same file: the person query's order by id).
 //
 // Texts: Values.vstr holds a short text (its field size, 120 characters in the files we know); a longer
 // text is written cut to that size into vstr and whole into vblob as UTF-16LE (the reader takes vblob
 // when vstr is that long). Columns without a long form (Persons.fullname, Events.mainpers, the names of
 // Places) are never cut: a text too long for its column is left as it was and the protocol says so.
 #include "sources/At4Layout.h"
+#include "sources/DbValues.h"
 #include "sources/PersonChoice.h"
 #include "sources/ToolsImpl.h"
 #include "sources/Unit2.h"
 
 #include "engine/foundation/NRDText.h"
+#include "engine/foundation/NRDTypes.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -29,6 +33,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <unordered_map>
@@ -146,15 +151,7 @@ QString Wide(const std::string& bytes) { return QString::fromStdU16String(nrd::A
 std::string Bytes(const nrd::TField& f) { return f.IsNull() ? std::string() : f.AsString(); }
 QString WideOf(const nrd::TField& f) { return f.IsNull() ? QString() : QString::fromStdU16String(f.AsWideString()); }
 
-std::string Utf16Le(const QString& s) {
-  std::string b;
-  b.reserve(std::size_t(s.size()) * 2);
-  for (QChar c : s) {
-    b.push_back(char(c.unicode() & 0xFF));
-    b.push_back(char(c.unicode() >> 8));
-  }
-  return b;
-}
+std::string Utf16Le(const QString& s) { return dbvalues::Utf16LeOf(s); }
 
 QString FromUtf16Le(const std::string& bytes) {
   QString s;
@@ -195,7 +192,14 @@ QString FileKey(const QString& path) {
   return key;
 }
 
-// A table of the tool's database, read in storage order; rows are found again by bookmark.
+// A row's place in its table (page and slot): its bookmark, kept small.
+struct TMark {
+  std::int32_t page = -1;
+  std::uint16_t item = 0;
+  bool operator<(const TMark& o) const { return page != o.page ? page < o.page : item < o.item; }
+};
+
+// A table of the tool's database, read in storage order; rows are found again by record id.
 class TTable {
  public:
   TTable(const std::string& db, const char* name, bool write) : name_(name) {
@@ -216,7 +220,17 @@ class TTable {
     if (f == nullptr) throw EGroupEdit(QStringLiteral("%1.%2: no such column").arg(QLatin1String(name_), QLatin1String(field)));
     return *f;
   }
-  void Go(const nrd::TBookmark& b) { t_.GotoBookmark(b); }
+  TMark Mark() {
+    const nrd::TBookmark b = t_.GetBookmark();
+    if (b.size() != nrd::TNRDPageItemID::kSize) throw EGroupEdit(QStringLiteral("%1: no record id").arg(QLatin1String(name_)));
+    const nrd::TNRDPageItemID id = nrd::TNRDPageItemID::Decode(b.data());
+    return {id.PageNo, id.PageItemNo};
+  }
+  void Go(const TMark& m) {
+    nrd::TBookmark b(nrd::TNRDPageItemID::kSize);
+    nrd::TNRDPageItemID{m.page, m.item}.Encode(b.data());
+    t_.GotoBookmark(b);
+  }
 
  private:
   const char* name_;
@@ -224,14 +238,15 @@ class TTable {
 };
 
 struct TValueRow {
-  nrd::TBookmark mark;
+  TMark mark;
   std::string id;
   QString text;     // the whole text
   bool blob = false;
+  std::int64_t planned = -1;  // a row not yet in the file: its insert in the plan
 };
 
 struct TPersonRow {
-  nrd::TBookmark mark;
+  TMark mark;
   QString fio, sex;
 };
 
@@ -241,7 +256,7 @@ struct TRoleRow {
 };
 
 struct TEventRow {
-  nrd::TBookmark mark;
+  TMark mark;
   QString mainpers;
 };
 
@@ -280,7 +295,10 @@ class TAt4Tools {
         case gtTranslit: Translit(); break;
         default: break;
       }
-      if (ctx_.write) db.Commit(true);
+      if (ctx_.write) {
+        Apply();
+        db.Commit(true);
+      }
     } catch (...) {
       // Nothing of a failed run stays: the transaction goes before the failure is reported.
       try {
@@ -310,10 +328,7 @@ class TAt4Tools {
     dm_.reset();
   }
 
-  void Changed() {
-    ++changes_;
-    if (ctx_.write && ctx_.afterChange) ctx_.afterChange(changes_);
-  }
+  void Changed() { ++changes_; }
   void Progress(std::int64_t pos, std::int64_t max) {
     if (ctx_.progress && pos % 100 == 0) ctx_.progress(pos, max);
   }
@@ -350,7 +365,7 @@ class TAt4Tools {
       const auto [it, added] = code->second.try_emplace(Bytes(rid));
       if (!added) continue;
       TValueRow& v = it->second;
-      v.mark = t.T().GetBookmark();
+      v.mark = t.Mark();
       v.id = Bytes(id);
       v.text = WideOf(vstr);
       v.blob = !vblob.IsNull();
@@ -376,7 +391,7 @@ class TAt4Tools {
     for (t.T().First(); !t.T().Eof(); t.T().Next()) {
       const auto [it, added] = persons_by_.try_emplace(Bytes(id));
       if (!added) continue;
-      it->second.mark = t.T().GetBookmark();
+      it->second.mark = t.Mark();
       it->second.fio = WideOf(fio);
       it->second.sex = Wide(Bytes(sex));
     }
@@ -419,7 +434,7 @@ class TAt4Tools {
     for (t.T().First(); !t.T().Eof(); t.T().Next()) {
       const auto [it, added] = events_by_.try_emplace(Bytes(id));
       if (!added) continue;
-      it->second.mark = t.T().GetBookmark();
+      it->second.mark = t.Mark();
       it->second.mainpers = WideOf(mp);
     }
   }
@@ -427,14 +442,8 @@ class TAt4Tools {
   // ------------------------------------------------------------ writing
 
   void SetValue(TValueRow& row, const QString& text) {
+    if (ctx_.write && !PlannedInsert(row, text)) Plan({TOp::ValueText, row.mark, text, QString(), {}, {}, {}, row.blob});
     row.text = text;
-    if (ctx_.write) {
-      TTable& t = *values_;
-      t.Go(row.mark);
-      t.T().Edit();
-      WriteText(t, text, row.blob);
-      t.T().Post();
-    }
     row.blob = row.blob || text.size() >= kLongText;
     Changed();
   }
@@ -444,6 +453,7 @@ class TAt4Tools {
     else t.F("vstr").SetAsWideString(shortText.toStdU16String());
     if (text.size() >= kLongText || hadBlob) t.F("vblob").SetAsBytes(Utf16Le(text));
   }
+  // A new row: it has no record id yet; a later change of it in the same run changes the planned row.
   void InsertValue(const std::string& code, const std::string& rid, const QString& text) {
     const QString id = NewRecordId(QDateTime::currentDateTime(), random_,
                                    [this](const QString& s) { return ids_.count(s.toStdString()) > 0; });
@@ -452,16 +462,8 @@ class TAt4Tools {
     row.id = id.toStdString();
     row.text = text;
     row.blob = text.size() >= kLongText;
-    if (ctx_.write) {
-      TTable& t = *values_;
-      t.T().Insert();
-      t.F("id").SetAsString(row.id);
-      t.F("f_id").SetAsString(code);
-      t.F("r_id").SetAsString(rid);
-      WriteText(t, text, false);
-      t.T().Post();
-      row.mark = t.T().GetBookmark();
-    }
+    row.planned = ctx_.write ? std::int64_t(ops_.size()) : -1;
+    if (ctx_.write) Plan({TOp::ValueInsert, TMark{}, text, QString(), row.id, code, rid, false});
     values_by_[code][rid] = std::move(row);
     Changed();
   }
@@ -469,11 +471,99 @@ class TAt4Tools {
     TValueRow* row = Value(code, rid);
     if (row == nullptr) return;
     if (ctx_.write) {
-      values_->Go(row->mark);
-      values_->T().Delete();
+      if (row->planned >= 0) ops_[std::size_t(row->planned)].kind = TOp::None;  // never written
+      else Plan({TOp::ValueErase, row->mark, {}, {}, {}, {}, {}, false});
     }
     values_by_[code].erase(rid);
     Changed();
+  }
+
+  // One change of a write run, applied after the tool.
+  struct TOp {
+    enum Kind { None, ValueText, ValueInsert, ValueErase, PersonName, EventText, PlaceNames } kind = None;
+    TMark mark;
+    QString text, text2;
+    std::string id, code, rid;
+    bool blob = false;
+  };
+  void Plan(TOp op) { ops_.push_back(std::move(op)); }
+  // A change of a row that is itself a planned insert goes into the insert.
+  bool PlannedInsert(TValueRow& row, const QString& text) {
+    if (row.planned < 0) return false;
+    ops_[std::size_t(row.planned)].text = text;
+    return true;
+  }
+
+  // Applies the plan: table by table, in the order of the rows in the file, then the inserts.
+  void Apply() {
+    std::vector<std::size_t> order(ops_.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    const auto rank = [](TOp::Kind k) {
+      switch (k) {
+        case TOp::ValueText: case TOp::ValueErase: return 0;
+        case TOp::PersonName: return 1;
+        case TOp::EventText: return 2;
+        case TOp::PlaceNames: return 3;
+        default: return 4;
+      }
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const TOp &x = ops_[a], &y = ops_[b];
+      const int rx = rank(x.kind), ry = rank(y.kind);
+      if (rx != ry) return rx < ry;
+      return rx < 4 && x.mark < y.mark;
+    });
+    int applied = 0;
+    for (std::size_t i : order) {
+      const TOp& op = ops_[i];
+      if (op.kind == TOp::None) continue;
+      switch (op.kind) {
+        case TOp::ValueText: {
+          TTable& t = *values_;
+          t.Go(op.mark);
+          t.T().Edit();
+          WriteText(t, op.text, op.blob);
+          t.T().Post();
+          break;
+        }
+        case TOp::ValueErase:
+          values_->Go(op.mark);
+          values_->T().Delete();
+          break;
+        case TOp::ValueInsert: {
+          TTable& t = *values_;
+          t.T().Insert();
+          t.F("id").SetAsString(op.id);
+          t.F("f_id").SetAsString(op.code);
+          t.F("r_id").SetAsString(op.rid);
+          WriteText(t, op.text, false);
+          t.T().Post();
+          break;
+        }
+        case TOp::PersonName:
+          persons_->Go(op.mark);
+          persons_->T().Edit();
+          persons_->F("fullname").SetAsWideString(op.text.toStdU16String());
+          persons_->T().Post();
+          break;
+        case TOp::EventText:
+          events_->Go(op.mark);
+          events_->T().Edit();
+          events_->F("mainpers").SetAsWideString(op.text.toStdU16String());
+          events_->T().Post();
+          break;
+        case TOp::PlaceNames:
+          places_->Go(op.mark);
+          places_->T().Edit();
+          places_->F("shortname").SetAsWideString(op.text.toStdU16String());
+          places_->F("fullname").SetAsWideString(op.text2.toStdU16String());
+          places_->T().Post();
+          break;
+        default: break;
+      }
+      ++applied;
+      if (ctx_.afterChange) ctx_.afterChange(applied);
+    }
   }
 
   // A text for a column without a long form: false (and a protocol line) when it does not fit.
@@ -489,12 +579,7 @@ class TAt4Tools {
   // which it is a main person; returns count plus the event texts changed.
   int RenamePersonAt4(const std::string& id, TPersonRow& p, const QString& full, int count) {
     const QString old = p.fio;
-    if (ctx_.write) {
-      persons_->Go(p.mark);
-      persons_->T().Edit();
-      persons_->F("fullname").SetAsWideString(full.toStdU16String());
-      persons_->T().Post();
-    }
+    if (ctx_.write) Plan({TOp::PersonName, p.mark, full, {}, {}, {}, {}, false});
     p.fio = full;
     Changed();
     if (old.isEmpty()) return count;
@@ -509,12 +594,7 @@ class TAt4Tools {
       text.replace(old, full, Qt::CaseInsensitive);
       if (text == ev->second.mainpers) continue;
       if (!Fits(mainpersSize_, text, "Events.mainpers", full)) continue;
-      if (ctx_.write) {
-        events_->Go(ev->second.mark);
-        events_->T().Edit();
-        events_->F("mainpers").SetAsWideString(text.toStdU16String());
-        events_->T().Post();
-      }
+      if (ctx_.write) Plan({TOp::EventText, ev->second.mark, text, {}, {}, {}, {}, false});
       ev->second.mainpers = text;
       Changed();
       ++count;
@@ -526,6 +606,18 @@ class TAt4Tools {
 
   bool SexPassesAt4(const QString& sex) const { return SexPasses(sex, o_.RadioGroup13); }
 
+  // A change function that works each distinct text once (names repeat across a tree).
+  static std::function<QString(const QString&)> Memo(std::function<QString(const QString&)> change) {
+    auto cache = std::make_shared<QHash<QString, QString>>();
+    return [change = std::move(change), cache](const QString& v) {
+      auto it = cache->constFind(v);
+      if (it != cache->constEnd()) return *it;
+      const QString r = change(v);
+      cache->insert(v, r);
+      return r;
+    };
+  }
+
   // Tools 1 to 3 on one person: the full name with the changed codes, then each code's value.
   void NamesOfPerson(const std::string& id, TPersonRow& p, const QStringList& codes,
                      const std::function<QString(const QString&)>& change) {
@@ -535,7 +627,8 @@ class TAt4Tools {
     };
     const QString full = At4FullName(layout_, value, [&](const QString& c) { return codes.contains(c); }, change);
     bool nameLine = false;
-    if (full != p.fio && Fits(fioSize_, full, "Persons.fullname", p.fio)) {
+    // A layout without parts would make every full name empty: the names are then left as they are.
+    if (!layout_.empty() && full != p.fio && Fits(fioSize_, full, "Persons.fullname", p.fio)) {
       ++k_;
       r_.protocol << p.fio + QStringLiteral(" -> ") + full;
       nameLine = true;
@@ -593,14 +686,14 @@ class TAt4Tools {
     else codes = {QStringLiteral("P_8"), QStringLiteral("P_9")};
     LoadForNames(codes);
     const Qt::CaseSensitivity cs = o_.N5 ? Qt::CaseSensitive : Qt::CaseInsensitive;
-    const auto change = [&](const QString& v) {
+    const auto change = Memo([&](const QString& v) {
       QString out = v;
       for (const QString& o : olds) {
         const bool match = o_.N4 ? QString::compare(o, out, cs) == 0 : out.contains(o, cs);
         if (match) out = ReplaceWords(out, o, newValue, o_.N4, o_.N5);
       }
       return out;
-    };
+    });
     ForPersons([this](std::size_t i) { return SexPassesAt4(ctx_.model.aIndi[i].SEX); },
                [&](const std::string& id, TPersonRow& p) { NamesOfPerson(id, p, codes, change); });
     CountLines();
@@ -614,7 +707,7 @@ class TAt4Tools {
     chosen.insert(ctx_.current);
     if (o_.RadioGroup8 == 1)
       for (std::int64_t a : ctx_.ancestors) chosen.insert(a);
-    const auto change = [this](const QString& v) { return ConvertCase(v, o_.ComboBox11); };
+    const auto change = Memo([this](const QString& v) { return ConvertCase(v, o_.ComboBox11); });
     ForPersons(
         [&](std::size_t i) {
           return (all || chosen.contains(std::int64_t(i))) && SexPassesAt4(ctx_.model.aIndi[i].SEX);
@@ -625,7 +718,7 @@ class TAt4Tools {
 
   void Translit() {
     const int variant = o_.ComboBox10 + 1;
-    const auto change = [&](const QString& v) { return TransliterateKeep(ctx_.translit, v, variant); };
+    const auto change = Memo([this, variant](const QString& v) { return TransliterateKeep(ctx_.translit, v, variant); });
     const QStringList codes = {QStringLiteral("P_8"), QStringLiteral("P_9"), QStringLiteral("P_10"),
                                QStringLiteral("P_11")};
     QStringList load = codes;
@@ -645,13 +738,13 @@ class TAt4Tools {
     t.Open();
     nrd::TField &id = t.F("id"), &sn = t.F("shortname"), &fn = t.F("fullname");
     struct Place {
-      nrd::TBookmark mark;
+      TMark mark;
       std::string id;
       QString shortName, fullName;
     };
     std::vector<Place> places;
     for (t.T().First(); !t.T().Eof(); t.T().Next())
-      places.push_back({t.T().GetBookmark(), Bytes(id), WideOf(sn), WideOf(fn)});
+      places.push_back({t.Mark(), Bytes(id), WideOf(sn), WideOf(fn)});
     for (Place& p : places) {
       for (const char* code : {"PL_10", "PL_11"})
         if (TValueRow* v = Value(code, p.id)) {
@@ -672,13 +765,7 @@ class TAt4Tools {
           fullName = p.fullName;
       }
       if (shortName == p.shortName && fullName == p.fullName) continue;
-      if (ctx_.write) {
-        t.Go(p.mark);
-        t.T().Edit();
-        sn.SetAsWideString(shortName.toStdU16String());
-        fn.SetAsWideString(fullName.toStdU16String());
-        t.T().Post();
-      }
+      if (ctx_.write) Plan({TOp::PlaceNames, p.mark, shortName, fullName, {}, {}, {}, false});
       Changed();
     }
   }
@@ -820,6 +907,7 @@ class TAt4Tools {
   std::unordered_map<std::string, std::vector<std::uint32_t>> byPerson_, byEvent_;
   std::unordered_map<std::string, TEventRow> events_by_;
   qsizetype vstrSize_ = kLongText, fioSize_ = 0, mainpersSize_ = 0;
+  std::vector<TOp> ops_;
   TToolResult r_;
   int changes_ = 0;
   qint64 k_ = 0, l_ = 0, e_ = 0;

@@ -329,15 +329,7 @@ inline void SetText(nrd::TNRDTable& t, const char* field, const QString& v) {
   if (!v.isNull()) t.FieldByName(field).SetAsWideString(v.toStdU16String());
 }
 
-inline std::string Utf16Le(const QString& s) {
-  std::string b;
-  b.reserve(std::size_t(s.size()) * 2);
-  for (QChar c : s) {
-    b.push_back(char(c.unicode() & 0xFF));
-    b.push_back(char(c.unicode() >> 8));
-  }
-  return b;
-}
+inline std::string Utf16Le(const QString& s) { return dbvalues::Utf16LeOf(s); }
 
 }  // namespace detail
 

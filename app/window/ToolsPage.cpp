@@ -59,10 +59,12 @@ class TSelectAll : public QObject {
 
 void TToolsPage::Build() {
   QWidget* page = Tab();
-  // The options above, the protocol below: the page stays as narrow as its option texts.
-  auto* main = new QVBoxLayout(page);
+  // The options on the left, the protocol beside them, as tall as the page: the protocol is in sight at
+  // the window's start size (below the options it was under the fold), and long protocol lines get the
+  // width the options leave.
+  auto* main = new QHBoxLayout(page);
   auto* left = new QVBoxLayout;
-  main->addLayout(left);
+  main->addLayout(left, 0);
 
   ComboBox4 = new QComboBox(page);
   ComboBox4->setObjectName(QStringLiteral("ComboBox4"));
@@ -234,6 +236,7 @@ void TToolsPage::Build() {
   Gauge6->setObjectName(QStringLiteral("Gauge6"));
   Gauge6->hide();
   left->addWidget(Gauge6);
+  left->addStretch(1);
 
   auto* right = new QVBoxLayout;
   auto* protocol = new QLabel(QStringLiteral("Протокол изменений:"), page);

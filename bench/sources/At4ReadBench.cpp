@@ -11,6 +11,7 @@
 #include "tools/At4Synth.h"
 #include "tools/At5Synth.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -23,9 +24,26 @@
 
 namespace {
 
-QTemporaryDir& Dir() {
+QTemporaryDir& TempDir() {
   static QTemporaryDir dir;
   return dir;
+}
+
+// The trees' folder: TREVOLAN_BENCH_DIR when set (trees written there are kept and used again by later
+// runs, since writing a 100k tree takes longer than reading it many times), else a fresh temporary one.
+QDir Dir() {
+  const QString kept = qEnvironmentVariable("TREVOLAN_BENCH_DIR");
+  return QDir(kept.isEmpty() ? TempDir().path() : kept);
+}
+
+// Files of an earlier run are used again only when it finished writing them (the marker is written last).
+bool Kept(const QString& path) {
+  return !qEnvironmentVariable("TREVOLAN_BENCH_DIR").isEmpty() && QFile::exists(path + QStringLiteral(".done"));
+}
+void MarkKept(const QString& path) {
+  if (qEnvironmentVariable("TREVOLAN_BENCH_DIR").isEmpty()) return;
+  QFile f(path + QStringLiteral(".done"));
+  if (f.open(QIODevice::WriteOnly)) f.write("1");
 }
 
 TDataModule2& Module() {
@@ -39,10 +57,14 @@ const QString& At4File(std::int64_t n) {
   if (path.isEmpty()) {
     path = Dir().filePath(QStringLiteral("tree-%1.at4").arg(n));
     Module();  // the engine, started
-    const at4synth::Tree tree = at4synth::MakeTree(n, 1);
-    at4synth::WriteAt4(tree, path.toStdString(), "at4bench");
-    QFile f(Dir().filePath(QStringLiteral("tree-%1.ged").arg(n)));
-    if (f.open(QIODevice::WriteOnly)) f.write(at4synth::Gedcom(tree));
+    if (!Kept(path)) {
+      const at4synth::Tree tree = at4synth::MakeTree(n, 1);
+      at4synth::WriteAt4(tree, path.toStdString(), "at4bench");
+      QFile f(Dir().filePath(QStringLiteral("tree-%1.ged").arg(n)));
+      if (f.open(QIODevice::WriteOnly)) f.write(at4synth::Gedcom(tree));
+      f.close();
+      MarkKept(path);
+    }
   }
   return path;
 }
@@ -92,7 +114,10 @@ void BM_At5SameShapeRead(benchmark::State& state) {
   QString& path = cache[n];
   if (path.isEmpty()) {
     path = Dir().filePath(QStringLiteral("tree-%1.at5").arg(n));
-    at5synth::WriteAt5(at5synth::MakeTree(n, 1), path.toStdString(), at5synth::Indexes::All);
+    if (!Kept(path)) {
+      at5synth::WriteAt5(at5synth::MakeTree(n, 1), path.toStdString(), at5synth::Indexes::All);
+      MarkKept(path);
+    }
   }
   TDataModule3 dm;
   std::int64_t persons = 0;

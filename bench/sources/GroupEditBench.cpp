@@ -1,10 +1,13 @@
-// The group edit tools on synthetic trees of 100k persons (tools/At5Synth.h), GEDCOM and ".at5": each
-// tool as a write run (GEDCOM: the lines edited and the file replaced with its backup; ".at5": one
-// transaction), on a fresh copy of the file per iteration (the copy is not timed). The model is read
+// The group edit tools on synthetic trees of 100k persons (tools/At5Synth.h, tools/At4Synth.h), GEDCOM,
+// ".at5" and ".at4": each tool as a write run (GEDCOM: the lines edited and the file replaced with its
+// backup; ".at5" and ".at4": one transaction), on a fresh copy of the file per iteration (the copy is not
+// timed). The model is read
 // once per file, outside the timing. Target: under 10 s per tool.
 #include "app/core/Model.h"
 #include "sources/FamilyTreeFile.h"
 #include "sources/GroupEdit.h"
+#include "sources/Unit2.h"
+#include "tools/At4Synth.h"
 #include "tools/At5Synth.h"
 
 #include <QDir>
@@ -23,13 +26,23 @@ QTemporaryDir& Dir() {
   return dir;
 }
 
-// The original file of a type (0 GEDCOM, 1 ".at5") and n persons, made once.
+// The engine, started for the ".at4" files.
+TDataModule2& Engine() {
+  static TDataModule2 dm;
+  return dm;
+}
+
+// The original file of a type (0 GEDCOM, 1 ".at5", 2 ".at4") and n persons, made once.
 const QString& Original(int type, std::int64_t n) {
   static std::map<std::pair<int, std::int64_t>, QString> cache;
   QString& path = cache[{type, n}];
   if (path.isEmpty()) {
-    path = Dir().filePath(QStringLiteral("orig-%1.%2").arg(n).arg(type == 0 ? QStringLiteral("ged") : QStringLiteral("at5")));
-    if (type == 0) {
+    const char* const kExt[] = {"ged", "at5", "at4"};
+    path = Dir().filePath(QStringLiteral("orig-%1.%2").arg(n).arg(QLatin1String(kExt[type])));
+    if (type == 2) {
+      Engine();
+      at4synth::WriteAt4(at4synth::MakeTree(n, 1), path.toStdString());
+    } else if (type == 0) {
       QFile f(path);
       if (f.open(QIODevice::WriteOnly)) f.write(at5synth::Gedcom(at5synth::MakeTree(n, 1)));
     } else {
@@ -79,7 +92,7 @@ void BM_GroupEdit(benchmark::State& state) {
 }
 
 void Args(benchmark::internal::Benchmark* b) {
-  for (int type : {0, 1})
+  for (int type : {0, 1, 2})
     for (int tool = 0; tool < 4; ++tool) b->Args({type, tool, 100000});
 }
 

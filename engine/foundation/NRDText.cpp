@@ -231,6 +231,25 @@ int AnsiCompareText(std::string_view a, std::string_view b, bool caseInsensitive
                         static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()));
 }
 
+std::string AnsiSortKey(std::string_view text, bool caseInsensitive, int locale) {
+  UCollator* c = CollatorFor(locale, SORT_STRINGSORT | (caseInsensitive ? NORM_IGNORECASE : 0u));
+  if (c == nullptr) return std::string();
+  const CodePageTables& t = Tables();
+  std::u16string wide(text.size(), u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) wide[i] = t.toWide[static_cast<std::uint8_t>(text[i])];
+  const auto* src = reinterpret_cast<const UChar*>(wide.data());
+  const auto n = static_cast<std::int32_t>(wide.size());
+  std::string key(64, '\0');
+  std::int32_t needed = ucol_getSortKey(c, src, n, reinterpret_cast<std::uint8_t*>(key.data()), 64);
+  if (needed > 64) {
+    key.assign(static_cast<std::size_t>(needed), '\0');
+    needed = ucol_getSortKey(c, src, n, reinterpret_cast<std::uint8_t*>(key.data()), needed);
+  }
+  // The key ends with a zero byte that takes no part in the order.
+  key.resize(static_cast<std::size_t>(needed > 0 ? needed - 1 : 0));
+  return key;
+}
+
 int WideCompareText(std::u16string_view a, std::u16string_view b, bool caseInsensitive, int locale) {
   return CompareStringW(locale, SORT_STRINGSORT | (caseInsensitive ? NORM_IGNORECASE : 0u), a.data(),
                         static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()));

@@ -52,6 +52,11 @@ int CompareStringW(int locale, unsigned flags, const char16_t* text1, int length
 int AnsiCompareText(std::string_view a, std::string_view b, bool caseInsensitive, int locale = LOCALE_USER_DEFAULT);
 int WideCompareText(std::u16string_view a, std::u16string_view b, bool caseInsensitive,
                     int locale = LOCALE_USER_DEFAULT);
+// The collation key of a single-byte text: two keys compare as bytes (std::string's order) as
+// AnsiCompareText compares their texts with the same case rule and locale, equal keys for texts it finds
+// equal. One key per text turns a sort of many texts into byte comparisons. Empty for every text when
+// the locale is unknown (AnsiCompareText then finds all texts equal).
+std::string AnsiSortKey(std::string_view text, bool caseInsensitive, int locale = LOCALE_USER_DEFAULT);
 
 // ----- Case mapping ----------------------------------------------------------------------------
 // Simple per-unit mapping: a unit whose mapping is not a single unit stays as it is.

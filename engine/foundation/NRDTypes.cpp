@@ -1,6 +1,7 @@
 // Records, containers and bit routines of the engine's shared vocabulary.
 #include "engine/foundation/NRDTypes.h"
 
+#include <array>
 #include <algorithm>
 #include <limits>
 
@@ -248,9 +249,21 @@ std::int32_t ByteCount(std::int32_t bits) { return static_cast<std::int32_t>((st
 
 }  // namespace
 
-TNRDBitsArray::TNRDBitsArray() {
-  for (int i = 0; i < 256; ++i) FBitsTable[i] = static_cast<std::uint8_t>(__builtin_popcount(static_cast<unsigned>(i)));
-}
+namespace {
+// The set bits of each byte value, built once at compile time: bit arrays are made for every table
+// open, and filling a table of their own cost more than the rest of their construction.
+constexpr std::array<std::uint8_t, 256> kBitsTable = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int i = 0; i < 256; ++i) {
+    int n = 0;
+    for (int b = i; b != 0; b >>= 1) n += b & 1;
+    t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n);
+  }
+  return t;
+}();
+}  // namespace
+
+TNRDBitsArray::TNRDBitsArray() = default;
 
 TNRDBitsArray::~TNRDBitsArray() {
   if (FBits != nullptr) {
@@ -279,7 +292,7 @@ void TNRDBitsArray::SetSize(std::int32_t value) {
     // set-bit count stays true.
     if (value % 8 != 0) FBits[bytes - 1] &= static_cast<std::uint8_t>((1u << (value % 8)) - 1);
     std::int32_t count = 0;
-    for (std::int32_t i = 0; i < bytes; ++i) count += FBitsTable[FBits[i]];
+    for (std::int32_t i = 0; i < bytes; ++i) count += kBitsTable[FBits[i]];
     FNonZeroBitCount = count;
   }
   FBitCount = value;
@@ -312,7 +325,7 @@ std::int32_t TNRDBitsArray::GetBitNoByBitPosition(std::int32_t bitPosition) cons
   std::int32_t bytes = ByteCount(FBitCount);
   std::int32_t count = 0;
   for (std::int32_t i = 0; i < bytes; ++i) {
-    std::int32_t c = FBitsTable[FBits[i]];
+    std::int32_t c = kBitsTable[FBits[i]];
     if (count + c > bitPosition) {
       for (std::int32_t bit = 0; bit < 8; ++bit) {
         std::int32_t no = i * 8 + bit;
@@ -334,9 +347,9 @@ std::int32_t TNRDBitsArray::GetBitPositionByBitNo(std::int32_t bitNo) const {
   if (FNonZeroBitCount == FBitCount) return bitNo;
   std::int32_t whole = bitNo / 8;
   std::int32_t count = 0;
-  for (std::int32_t i = 0; i < whole; ++i) count += FBitsTable[FBits[i]];
+  for (std::int32_t i = 0; i < whole; ++i) count += kBitsTable[FBits[i]];
   std::uint8_t last = static_cast<std::uint8_t>(FBits[whole] & ((2u << (bitNo % 8)) - 1));
-  count += FBitsTable[last];
+  count += kBitsTable[last];
   return count - 1;
 }
 
@@ -345,8 +358,8 @@ std::int32_t TNRDBitsArray::CountSetBitsBelow(std::int32_t bitNo) const {
   if (FNonZeroBitCount == FBitCount) return bitNo;
   const std::int32_t whole = bitNo / 8;
   std::int32_t count = 0;
-  for (std::int32_t i = 0; i < whole; ++i) count += FBitsTable[FBits[i]];
-  if (bitNo % 8 != 0) count += FBitsTable[static_cast<std::uint8_t>(FBits[whole] & ((1u << (bitNo % 8)) - 1))];
+  for (std::int32_t i = 0; i < whole; ++i) count += kBitsTable[FBits[i]];
+  if (bitNo % 8 != 0) count += kBitsTable[static_cast<std::uint8_t>(FBits[whole] & ((1u << (bitNo % 8)) - 1))];
   return count;
 }
 
@@ -416,7 +429,7 @@ void TNRDBitsArray::LoadFromStream(TStream& stream) {
     ReadDataFromStream(bits, bytes, stream, 10402);
     if (size % 8 != 0) bits[bytes - 1] &= static_cast<std::uint8_t>((1u << (size % 8)) - 1);
     std::int32_t count = 0;
-    for (std::int32_t i = 0; i < bytes; ++i) count += FBitsTable[bits[i]];
+    for (std::int32_t i = 0; i < bytes; ++i) count += kBitsTable[bits[i]];
     if (count != nonZero)
       throw ENRDException(10426, "Invalid number of set bits = %d, number of bits set = %d", {nonZero, count});
   } catch (...) {

@@ -263,7 +263,6 @@ class TNRDBitsArray {
   std::uint8_t* FBits = nullptr;
   std::int32_t FBitCount = 0;
   std::int32_t FNonZeroBitCount = 0;
-  std::uint8_t FBitsTable[256];
 };
 
 // A plain list of pointers (definition objects, session named objects); no ownership.

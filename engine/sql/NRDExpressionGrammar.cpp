@@ -507,8 +507,8 @@ TNRDExprNodePtr TNRDExpressionParser::ParseLoneLiteral() {
       (tok_.TokenType == tktParameter && tok_.ParamValue && !tok_.ParamValue->IsNull() &&
        (tok_.ParamValue->IsNumericDataType() || tok_.ParamValue->IsStringDataType()));
   if (!literal) return nullptr;
-  TToken next;
-  if (lex_.LookNextToken(next) && next.TokenType != tktComma && next.TokenType != tktRightParenthesis) return nullptr;
+  const TTokenType next = lex_.NextTokenType();
+  if (next != tktNone && next != tktComma && next != tktRightParenthesis) return nullptr;
   return ParsePrimaryPrivate();
 }
 

@@ -324,6 +324,13 @@ bool TNRDLexer::GetCurrentToken(TToken& token) const {
   return false;
 }
 
+TTokenType TNRDLexer::NextTokenType() const {
+  const TSQLCommand* c = Current();
+  if (c != nullptr && c->CurrentTokenNo + 1 >= 0 && c->CurrentTokenNo + 1 < c->NumTokens())
+    return c->Tokens[static_cast<std::size_t>(c->CurrentTokenNo + 1)].TokenType;
+  return tktNone;
+}
+
 bool TNRDLexer::LookNextToken(TToken& token) const {
   const TSQLCommand* c = Current();
   if (c != nullptr && c->CurrentTokenNo + 1 >= 0 && c->CurrentTokenNo + 1 < c->NumTokens()) {

@@ -89,6 +89,8 @@ class TNRDLexer {
   bool GetNextCommand();
   bool GetCurrentToken(TToken& token) const;
   bool LookNextToken(TToken& token) const;
+  // The type of the token after the current one, tktNone at the end of the command.
+  TTokenType NextTokenType() const;
   bool GetNextToken(TToken& token);
   std::int32_t GetCurrentTokenNo() const;
   bool SetCurrentTokenNo(std::int32_t tokenNo, TToken& token);

@@ -654,15 +654,31 @@ bool TNRDAO::RowAccepted() {
   return v != nullptr && !v->IsNull() && v->AsBoolean();
 }
 
-TNRDRow TNRDAO::ReadVisibleRow() {
-  TNRDRow row(FDistinctFieldsMap.size());
-  for (std::size_t i = 0; i < FDistinctFieldsMap.size(); ++i) GetFieldValue(row[i], FDistinctFieldsMap[i], true);
-  return row;
-}
-
 bool TNRDAO::IsDuplicateRow() {
   if (!FSeenRows) FSeenRows = std::make_unique<std::set<TNRDRow, RowLess>>();
-  return !FSeenRows->insert(ReadVisibleRow()).second;
+  // The row is read into one reused row. Its exact bytes (type, NULL flag, data of each value) are
+  // looked up first: a row whose bytes were seen is a repeat for certain, since equal bytes compare
+  // equal, and most rows of a DISTINCT are such repeats. Only a row not seen byte for byte is
+  // looked up by comparison (values equal by collation but not by bytes) and kept when new.
+  FDistinctProbe.resize(FDistinctFieldsMap.size());
+  FDistinctBytes.clear();
+  for (std::size_t i = 0; i < FDistinctFieldsMap.size(); ++i) {
+    TNRDVariant& v = FDistinctProbe[i];
+    GetFieldValue(v, FDistinctFieldsMap[i], true);
+    const bool isNull = v.IsNull();
+    const std::int32_t size = isNull ? 0 : v.DataSize();
+    FDistinctBytes.push_back(static_cast<char>(v.DataType()));
+    FDistinctBytes.push_back(isNull ? 1 : 0);
+    FDistinctBytes.append(reinterpret_cast<const char*>(&size), sizeof size);
+    if (size > 0) FDistinctBytes.append(static_cast<const char*>(v.pData()), static_cast<std::size_t>(size));
+  }
+  if (FSeenBytes.count(FDistinctBytes) != 0) return true;
+  FSeenBytes.insert(FDistinctBytes);
+  if (FSeenRows->find(FDistinctProbe) != FSeenRows->end()) return true;
+  TNRDRow kept(FDistinctProbe.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) CopyValue(kept[i], FDistinctProbe[i]);
+  FSeenRows->insert(std::move(kept));
+  return false;
 }
 
 void TNRDAO::SkipRejected() {
@@ -734,6 +750,7 @@ void TNRDAO::First() {
   FRowNo = FEmitted = 0;
   FTopReached = false;
   if (FSeenRows) FSeenRows->clear();
+  FSeenBytes.clear();
   InternalFirst();
   SkipRejected();
 }
@@ -853,6 +870,7 @@ void TNRDAO::Materialize() {
     }
   }
   FSeenRows.reset();
+  FSeenBytes.clear();
   FOrderedRows.reset();
   FOrderedStore.Clear();
   // The order as an index on a named result.

@@ -20,6 +20,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/components/NRDTable.h"
@@ -205,7 +206,6 @@ class TNRDAO : public TNRDFieldAccess {
   TNRDFieldLink& AddChildLink(TNRDAO* child, std::int32_t fieldNo, bool keepHidden);
   void EvaluateAccepted();
   bool RowAccepted();
-  TNRDRow ReadVisibleRow();
   void Materialize();
   // True when a row of this operator was already read (DISTINCT while streaming).
   bool IsDuplicateRow();
@@ -221,6 +221,9 @@ class TNRDAO : public TNRDFieldAccess {
     bool operator()(const TNRDRow& a, const TNRDRow& b) const;
   };
   std::unique_ptr<std::set<TNRDRow, RowLess>> FSeenRows;  // for DISTINCT
+  std::unordered_set<std::string> FSeenBytes;              // the exact bytes of rows seen
+  TNRDRow FDistinctProbe;                                  // the row being looked up
+  std::string FDistinctBytes;                              // its exact bytes
   // An ordered, buffered copy of the stream (all links) when an order is needed below the root.
   std::unique_ptr<std::vector<TNRDRow>> FOrderedRows;
   TNRDRowStore FOrderedStore;  // the values of FOrderedRows

@@ -133,7 +133,7 @@ void TNRDDiskPageManager::CreateAndOpenDatabase(const std::string& databaseFileN
     FDBHeader.PageCountInExtent = static_cast<std::uint16_t>(extentPageCount);
     if (!password.Password.empty()) {
       FCryptoHeader.CryptoAlgorithm = password.CryptoAlgorithm;
-      for (std::uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<std::uint8_t>(FRandom() % 255);
+      for (std::uint8_t& b : FCryptoHeader.ControlBlock) b = static_cast<std::uint8_t>(NextRandom() % 255);
       FCryptoHeader.ControlBlockCRC = CalcCRC32(0, FCryptoHeader.ControlBlock, 256);
       if (!EncryptPageData(password.CryptoAlgorithm, FCryptoHeader.ControlBlock, 256, password.Password)) {
         throw ENRDException(30380, "Cannot encrypt the control block of file '%s'", {databaseFileName});

@@ -248,7 +248,12 @@ std::uint32_t NextPageManagerSeed() {
 
 }  // namespace
 
-TNRDPageManager::TNRDPageManager() : FRandom(NextPageManagerSeed()) {
+std::uint32_t TNRDPageManager::NextRandom() {
+  if (!FRandomGenerator) FRandomGenerator.emplace(FRandomSeed);
+  return static_cast<std::uint32_t>((*FRandomGenerator)());
+}
+
+TNRDPageManager::TNRDPageManager() : FRandomSeed(NextPageManagerSeed()) {
   const std::int64_t freeMemory = GlobalMemoryManager().GetFreeMemorySize();
   FCacheCapacity = static_cast<std::int32_t>(std::clamp<std::int64_t>(freeMemory / 65536, 0, 1000));
 }
@@ -362,7 +367,7 @@ TNRDPage* TNRDPageManager::AddPage(std::int32_t sessionID, std::uint16_t pageTyp
   page->SetReloaded(false);
   if (FPageHeaderSize > 0) {
     page->PageHeader()->PageType = pageType;
-    page->PageHeader()->State = static_cast<std::int32_t>(FRandom() % 0x3FFFFFFFu);
+    page->PageHeader()->State = static_cast<std::int32_t>(NextRandom() % 0x3FFFFFFFu);
   }
   DropSharedPage(page->PageNo());
   if (TNRDPage* stale = info.DirtyPages.Find(page->PageNo())) {

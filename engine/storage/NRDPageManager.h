@@ -31,6 +31,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -305,7 +306,10 @@ class TNRDPageManager {
   void SetCacheCapacity(std::int32_t value) { FCacheCapacity = value; }
   TCriticalSection& CSect() { return FCSect; }
   // Seeds the generator of fresh page states (tests that compare files byte for byte).
-  void SeedRandom(std::uint32_t seed) { FRandom.seed(seed); }
+  void SeedRandom(std::uint32_t seed) {
+    FRandomSeed = seed;
+    FRandomGenerator.reset();
+  }
   const TNRDSortedPageList& SharedPages() const { return FSharedPages; }
   // The session's page information, or nil.
   TNRDSessionPageInfo* FindSession(std::int32_t sessionID) const;
@@ -330,7 +334,16 @@ class TNRDPageManager {
   std::int32_t FPageCount = 0;
   bool FMultiUser = false;
   bool FIgnoreCRCErrors = false;
-  std::mt19937 FRandom;
+  // The generator of fresh page states, made from its seed when first drawn from: most page
+  // managers (those of every table open and temporary table) never draw, and seeding one costs
+  // more than the rest of their construction.
+  std::uint32_t NextRandom();
+
+ private:
+  std::uint32_t FRandomSeed = 0;
+  std::optional<std::mt19937> FRandomGenerator;
+
+ protected:
 
  private:
   void EvictSharedPages();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDExcept.h"
@@ -740,6 +741,12 @@ struct TScan {
     const TNRDScanSearchCondition* start = conditions.Item(scanNo);
     const TNRDScanSearchCondition* end = endNo != -1 ? conditions.Item(endNo) : nullptr;
     if (restart && bitmap != nullptr) ResetRecordBitmap(table, *bitmap, -1);
+    // Sized once: the matches come in record order, and a bitmap grown to each new last bit would
+    // be copied once per match.
+    if (bitmap != nullptr) {
+      const std::int64_t bits = table.GetBitmapRecordCount(sessionID);
+      if (bitmap->Size() < bits && bits <= std::numeric_limits<std::int32_t>::max()) bitmap->SetSize(bits);
+    }
     TSearchInfoHolder info(index);
     TScratchBuffer dummy(RecordBufferSizeOf(table));
     TNRDBaseRecordManager& records = table.RecordManager();

@@ -89,9 +89,12 @@ bool TNRDTemporaryRecordManager::AddRecord(std::int32_t, void* recordBuffer, TNR
   try {
     bool toCache = FCachedRecordCount < FAllocatedRecordCount;
     if (!toCache && (FDisableTempFiles || FCachedRecordCount < FMaxCachedRecordCount)) {
-      std::int64_t newCount = FAllocatedRecordCount + FAllocRecordsBy;
+      // The cache grows by half of what it holds, at least by the growth step: a growth by the step
+      // alone copies the whole cache at every step, quadratic in the records of a large result.
+      std::int64_t newCount = FAllocatedRecordCount + std::max<std::int64_t>(FAllocRecordsBy, FAllocatedRecordCount / 2);
       if (!FDisableTempFiles) newCount = std::min(newCount, FMaxCachedRecordCount);
-      if (newCount * FRecordBufferSize > kMaxBlock) return false;
+      newCount = std::min(newCount, kMaxBlock / FRecordBufferSize);
+      if (newCount <= FAllocatedRecordCount) return false;
       if (FCache == nullptr)
         FCache = static_cast<std::uint8_t*>(GlobalMemoryManager().GetMem(newCount * FRecordBufferSize));
       else

@@ -2,6 +2,9 @@
 
 #include "engine/foundation/NRDText.h"
 
+#include <string>
+#include <vector>
+
 using namespace nrd;
 
 TEST(NRDText, CodePageRoundTripsEveryByte) {
@@ -70,4 +73,39 @@ TEST(NRDText, CaseMappingKeepsLength) {
   char16_t buf[] = u"abc";
   EXPECT_EQ(CharUpperBuffW(buf, 2), 2);
   EXPECT_EQ(std::u16string(buf), u"ABc");
+}
+
+// Sort keys order texts as the collation does, pair by pair: cases, letters of both scripts, digits,
+// punctuation, an ignorable control character (equal to the text without it), and seeded random bytes.
+TEST(NRDText, SortKeysOrderAsTheCollationCompares) {
+  std::vector<std::string> texts = {"", "a", "A", "b", "B", "ab", "aB", "a-b", "a b", "a_b", "1", "10", "9", "09",
+                                    "I000000001", "i000000001", "I00000001", "\xE0", "\xC0", "\xB8", "\xA8", "\xE5",
+                                    "\xE0\xE1", "a\x01", "\x01", "Z", "z", "_", "-", ".", "P_10", "P_8", "P_9",
+                                    "\xFF", "\x80", "~", " a", "a "};
+  std::uint32_t seed = 12345;
+  for (int i = 0; i < 40; ++i) {
+    std::string t;
+    const int len = static_cast<int>((seed >> 24) % 6);
+    for (int k = 0; k < len; ++k) {
+      seed = seed * 1103515245u + 12345u;
+      t.push_back(static_cast<char>(seed >> 16));
+    }
+    seed = seed * 1103515245u + 12345u;
+    texts.push_back(t);
+  }
+  const auto sign = [](int v) { return (v > 0) - (v < 0); };
+  for (const int locale : {LOCALE_USER_DEFAULT, 1033})
+    for (const bool caseInsensitive : {false, true}) {
+      std::vector<std::string> keys;
+      for (const std::string& t : texts) keys.push_back(AnsiSortKey(t, caseInsensitive, locale));
+      for (std::size_t i = 0; i < texts.size(); ++i)
+        for (std::size_t j = 0; j < texts.size(); ++j) {
+          const int byCollation = AnsiCompareText(texts[i], texts[j], caseInsensitive, locale) - CSTR_EQUAL;
+          const int byKey = keys[i].compare(keys[j]);
+          ASSERT_EQ(sign(byKey), sign(byCollation))
+              << "locale " << locale << " ci " << caseInsensitive << " texts " << i << " and " << j;
+        }
+    }
+  // An unknown locale: every text equal, every key empty.
+  EXPECT_EQ(AnsiSortKey("abc", false, 77777), "");
 }

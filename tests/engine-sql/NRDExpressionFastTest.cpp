@@ -15,33 +15,13 @@
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDVariant.h"
 #include "engine/sql/NRDExpressions.h"
+#include "tests/engine-sql/SqlTableSet.h"
 
 using namespace nrd;
 
 namespace {
 
-class TableSet : public TNRDDataSet {
- public:
-  TableSet(TNRDLocalSession& session, std::string table) : session_(session), table_(std::move(table)) {}
-  ~TableSet() override { Close(); }
-
- protected:
-  std::unique_ptr<TNRDCursor> CreateHandle() override {
-    auto c = std::make_unique<TNRDLocalCursor>();
-    c->SetSession(&session_);
-    c->SetTableName(table_);
-    c->SetInMemory(true);
-    TNRDFieldDefs f;
-    TNRDIndexDefs i;
-    TNRDConstraintDefs k;
-    c->OpenTableByFieldDefs(f, i, k);
-    return c;
-  }
-
- private:
-  TNRDLocalSession& session_;
-  std::string table_;
-};
+using sqltest::TableSet;
 
 // Windows-1251 texts: Ив, Иван, ив, ИВАН, Ёж, Еж, ёж; a soft hyphen (0xAD) and a control character
 // inside a name, which the collation ignores.
@@ -89,7 +69,7 @@ class FastFilter : public ::testing::Test {
     c.SetTableName("T");
     c.SetInMemory(true);
     c.CreateTable(fields, indexes, constraints);
-    TableSet ds(session_, "T");
+    TableSet ds(session_, "T", true);
     ds.Open();
     int id = 0;
     const std::int64_t numbers[] = {-32768, -1, 0, 1, 1800, 32767};
@@ -188,7 +168,7 @@ TEST_F(FastFilter, AnswersAsTheTreeDoes) {
 // comparison and are found; a NULL column never matches.
 TEST_F(FastFilter, FiltersOnADataSetFindCollationEqualTexts) {
   auto ids = [&](const std::string& filter, TFilterOptions options) {
-    TableSet ds(session_, "T");
+    TableSet ds(session_, "T", true);
     ds.Open();
     ds.SetFilterOptions(options);
     ds.SetFilter(filter);

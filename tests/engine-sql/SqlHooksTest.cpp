@@ -14,35 +14,13 @@
 #include "engine/components/NRDSession.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/sql/NRDExpressions.h"
+#include "tests/engine-sql/SqlTableSet.h"
 
 using namespace nrd;
 
 namespace {
 
-class TableSet : public TNRDDataSet {
- public:
-  TableSet(TNRDLocalSession& session, std::string table, bool inMemory)
-      : session_(session), table_(std::move(table)), inMemory_(inMemory) {}
-  ~TableSet() override { Close(); }
-
- protected:
-  std::unique_ptr<TNRDCursor> CreateHandle() override {
-    auto c = std::make_unique<TNRDLocalCursor>();
-    c->SetSession(&session_);
-    c->SetTableName(table_);
-    c->SetInMemory(inMemory_);
-    TNRDFieldDefs f;
-    TNRDIndexDefs i;
-    TNRDConstraintDefs k;
-    c->OpenTableByFieldDefs(f, i, k);
-    return c;
-  }
-
- private:
-  TNRDLocalSession& session_;
-  std::string table_;
-  bool inMemory_;
-};
+using sqltest::TableSet;
 
 // Surnames in the code page of the engine's texts (Windows-1251): Иванов, Ивашкин, Петров.
 const char* const kSurnames[] = {"\xC8\xE2\xE0\xED\xEE\xE2", "\xC8\xE2\xE0\xF8\xEA\xE8\xED", "\xCF\xE5\xF2\xF0\xEE\xE2",

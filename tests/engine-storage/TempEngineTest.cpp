@@ -61,6 +61,25 @@ TEST(TemporaryEngine, RecordsBeyondTheBudgetGoToATemporaryFile) {
   EXPECT_EQ(f.t.ScanIds(), std::vector<std::int32_t>{});
 }
 
+// The cache grows in ever larger steps, never past the budget: a budget between two steps fills the
+// cache to the record, and every record past it goes to the file, each read back in its place.
+TEST(TemporaryEngine, TheCacheGrowsToTheBudgetExactly) {
+  for (const std::int64_t budget : {999, 1000, 1001, 2500, 4321}) {
+    SCOPED_TRACE(budget);
+    TempFixture f;
+    f.Table().FTestRecordBudget = budget;
+    f.t.Create(false);
+    const int n = int(budget) + 3000;
+    for (int i = 0; i < n; ++i) ASSERT_TRUE(f.t.Insert(i));
+    auto& rm = f.Table().TemporaryRecords();
+    EXPECT_EQ(rm.CachedRecordCount(), budget);
+    EXPECT_TRUE(rm.HasTempFile());
+    std::vector<std::int32_t> all(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) all[static_cast<std::size_t>(i)] = i;
+    EXPECT_EQ(f.t.ScanIds(), all);
+  }
+}
+
 TEST(TemporaryEngine, DisabledTempFilesKeepEverythingInMemory) {
   TempFixture f;
   f.t.cursor.FDisableTempFiles = true;

@@ -141,6 +141,19 @@ TEST_F(ToolsPageTest, At4DryRunThenWriteRunAfterTheQuestion) {
   EXPECT_TRUE(p->Memo3->toPlainText().contains(QStringLiteral("Всего изменений в значениях: 0")));
 }
 
+TEST_F(ToolsPageTest, TheProtocolIsInSightAtTheStartSize) {
+  // The window at its own start size, on the tools page: the protocol shows a good part of itself
+  // without scrolling the page.
+  form_ = std::make_unique<TForm1>();
+  form_->show();
+  TToolsPage* p = Page();
+  form_->ShowPage(p->Tab());
+  QCoreApplication::processEvents();
+  const QRect seen = p->Memo3->visibleRegion().boundingRect();
+  EXPECT_GE(seen.height(), 200) << form_->width() << "x" << form_->height();
+  EXPECT_GE(seen.width(), 120);
+}
+
 TEST_F(ToolsPageTest, OtherFileTypesDoNothing) {
   form_->Edit2->setText(dir_.filePath(QStringLiteral("tree.txt")));
   Page()->Memo3->setPlainText(QStringLiteral("old"));

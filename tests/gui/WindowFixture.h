@@ -15,6 +15,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -58,6 +60,18 @@ inline void OpenPressingStopWhilePersonsAreRead(TForm1& f, const QString& path) 
   press.start(0);
   f.OpenDataFiles(path);
   press.stop();
+}
+
+// Opens the first recent file of the menu and returns the highest value the progress gauge showed
+// meanwhile (the read's progress runs pending events, so the watching timer fires).
+inline int OpenFirstRecentWatchingGauge(TForm1& f) {
+  int maxSeen = 0;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] { maxSeen = std::max(maxSeen, f.Gauge5->value()); });
+  watch.start(0);
+  f.Npp6Click(f.PopupMenu6->actions().first());
+  watch.stop();
+  return maxSeen;
 }
 
 class WindowFixture : public ::testing::Test {

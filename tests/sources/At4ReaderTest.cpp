@@ -415,6 +415,59 @@ TEST_F(At4Reader, IdsThatPointNowhereGiveEmptyTexts) {
             DumpModel(at4synth::Expected(tree, kToday), kToday.today).toStdString());
 }
 
+// The persons come in the person query's order, also where ids tie (a repeated id, ids the collation
+// finds equal, several without an id): a Persons table without an index, its rows in a chosen order, read
+// by the reader and by the query. With single-byte ids the reader orders a scan of the table itself; with
+// wide ones it runs the query.
+TEST_F(At4Reader, PersonsComeInTheQuerysOrderAlsoWhereIdsTie) {
+  const std::vector<std::pair<const char16_t*, const char16_t*>> persons = {
+      {u"b", u"b"},     {u"B", u"B"},          {u"a", u"a"},      {nullptr, u"none 1"}, {u"dup", u"dup 1"},
+      {u"a\x01", u"a1"}, {u"dup", u"dup 2"},    {u"A", u"A"},      {u"\u0430", u"cyr a"}, {u"10", u"10"},
+      {u"9", u"9"},     {u"I000000002", u"i2"}, {nullptr, u"none 2"}, {u"I000000001", u"i1"}, {u"a-b", u"a-b"},
+      {u"ab", u"ab"},   {u"\u0451", u"yo"},     {u"\u0435", u"ye"}};
+  for (const nrd::TNRDAdvancedFieldType idType : {nrd::aftString, nrd::aftWideString}) {
+    SCOPED_TRACE(idType == nrd::aftString ? "single-byte ids" : "wide ids");
+    const QString path = Path("order.at4");
+    at4synth::Damage noPersons;
+    noPersons.noPersons = true;
+    at4synth::WriteAt4(at4synth::MakeTree(30, 4), path.toStdString(), "at4gen", noPersons);
+    {
+      nrd::TNRDDatabase db;
+      db.SetDatabaseName("at4order");
+      db.SetDatabaseFileName(path.toStdString());
+      db.Open();
+      nrd::TNRDTable t;
+      at4synth::detail::MakeTable("at4order", "Persons",
+                                  {{"id", idType, 10}, {"fullname", nrd::aftWideString, 182}, {"isfav", nrd::aftBoolean, 0},
+                                   {"sex", nrd::aftString, 1}, {"birth_id", nrd::aftString, 10}, {"death_id", nrd::aftString, 10}},
+                                  {}, t);
+      for (const auto& [id, name] : persons) {
+        t.Append();
+        if (id != nullptr) at4synth::detail::SetText(t, "id", QString::fromUtf16(id));
+        at4synth::detail::SetText(t, "fullname", QString::fromUtf16(name));
+        t.Post();
+      }
+      t.Close();
+      db.Close();
+    }
+    std::vector<std::string> byReader, byQuery;
+    const Model m = Read(path);
+    for (std::int64_t i = 1; i <= m.PersonCount(); ++i)
+      byReader.push_back((m.aIndi[std::size_t(i)]._UID + u'|' + m.aIndi[std::size_t(i)].FIO1).toStdString());
+    dm_.Query_TMP.SetSQL(TDataModule2::kPersonSQL);
+    dm_.Query_TMP.Open();
+    for (; !dm_.Query_TMP.Eof(); dm_.Query_TMP.Next())
+      byQuery.push_back(QString::fromStdU16String(dm_.Query_TMP.FieldByName("id").AsWideString() + u"|" +
+                                                  dm_.Query_TMP.FieldByName("fio").AsWideString())
+                            .toStdString());
+    dm_.CloseAll();
+    EXPECT_EQ(byReader, byQuery);
+    ASSERT_EQ(byQuery.size(), persons.size());
+    EXPECT_EQ(byQuery.front(), "|none 1");  // NULL first, ties in the table's order
+    EXPECT_EQ(byQuery[1], "|none 2");
+  }
+}
+
 // ---------------------------------------------------------------- passwords
 
 namespace {

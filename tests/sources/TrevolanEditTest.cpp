@@ -1,5 +1,8 @@
 // tools/trevolan-edit: the tool list without arguments, the dry run's protocol equal to the write run's
 // (the file untouched by the first, changed and backed up by the second), and clear failures.
+#include "sources/Unit2.h"
+#include "tools/At4Synth.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -75,6 +78,39 @@ TEST(TrevolanEdit, CommandLine) {
     EXPECT_EQ(r.code, b.code) << b.args.join(u' ').toStdString();
     EXPECT_FALSE(r.err.trimmed().isEmpty());
   }
+}
+
+TEST(TrevolanEdit, At4Database) {
+  QTemporaryDir dir;
+  const QString at4 = dir.filePath(QStringLiteral("t.at4"));
+  {
+    TDataModule2 engine;  // the engine, started while the file is written
+    at4synth::WriteAt4(at4synth::MakeTree(20), at4.toStdString(), "editcli");
+  }
+  QFile f(at4);
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  const QByteArray before = f.readAll();
+  f.close();
+  // The current person by its database id.
+  const QStringList args{QStringLiteral("techfield"), at4, QStringLiteral("--set"), QStringLiteral("ComboBox5=3"),
+                         QStringLiteral("--set"), QStringLiteral("Edit24=a@b"), QStringLiteral("--set"),
+                         QStringLiteral("RadioGroup14=1"), QStringLiteral("--person"), at4synth::Id('I', 1)};
+  const Result dry = Edit(args);
+  EXPECT_EQ(dry.code, 0) << dry.err.toStdString();
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), before);
+  f.close();
+  const Result wet = Edit(args + QStringList{QStringLiteral("--write")});
+  EXPECT_EQ(wet.code, 0) << wet.err.toStdString();
+  EXPECT_TRUE(wet.out.startsWith(QStringLiteral("Изменение данных в ")));
+  EXPECT_EQ(dry.out.section(u'\n', 1), wet.out.section(u'\n', 1));
+  EXPECT_TRUE(wet.out.contains(QStringLiteral("смена признака \"mail@example.org\" на \"a@b\""))) << wet.out.toStdString();
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_NE(f.readAll(), before);
+  // The phone field of entry 4 is not in these databases.
+  const Result bad = Edit({QStringLiteral("techfield"), at4, QStringLiteral("--set"), QStringLiteral("ComboBox5=4")});
+  EXPECT_EQ(bad.code, 1);
+  EXPECT_FALSE(bad.err.trimmed().isEmpty());
 }
 
 }  // namespace
