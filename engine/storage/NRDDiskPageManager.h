@@ -318,9 +318,11 @@ class TNRDDiskPageManager : public TNRDPageManager {
   TNRDPageCipher& Cipher();
   // Decrypts and checks the data area of a page just read (encrypted files; 30381, 30446).
   void DecryptReadPage(TNRDPage* page);
-  // Before a GetPage: when the page is not cached and the misses walk forward through the file, reads
-  // a run of pages from it on in one call into the shared cache.
-  void ReadAhead(std::int32_t sessionID, std::int32_t pageNo);
+  // When the misses walk forward through the file, reads a run of pages from the missing one on in
+  // one call into the shared cache.
+  bool ReadAheadOnMiss(std::int32_t sessionID, std::int32_t pageNo) override;
+  // The last page number that passed the bitmap-page check (a reader takes one page many times).
+  std::int32_t FLastDataPageNo = -1;
   static constexpr std::int32_t kReadAheadFirstRun = 8;
   static constexpr std::int32_t kReadAheadMaxRun = 32;
   static constexpr std::int32_t kReadAheadGap = 8;

@@ -354,6 +354,7 @@ TNRDPage* TNRDPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
   TNRDPage* page = info.DirtyPages.Find(pageNo);
   if (page == nullptr) {
     page = FSharedPages.Find(pageNo);
+    if (page == nullptr && ReadAheadOnMiss(sessionID, pageNo)) page = FSharedPages.Find(pageNo);
     if (page != nullptr && page->TypeUnchecked()) {
       // Read ahead and not yet taken: the type check of a read from storage is still due. A page
       // of the wrong type is dropped and read again below, which raises as it always did.

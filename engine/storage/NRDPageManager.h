@@ -326,6 +326,9 @@ class TNRDPageManager {
  protected:
   void SetPageSizes(std::int32_t pageSize, std::int32_t pageHeaderSize);
   TNRDSessionPageInfo& GetSession(std::int32_t sessionID);
+  // Called by GetPage when the page is neither the session's nor cached: may put it (and more) into
+  // the shared cache, as pages read ahead (TypeUnchecked). True when it did.
+  virtual bool ReadAheadOnMiss(std::int32_t /*sessionID*/, std::int32_t /*pageNo*/) { return false; }
   // Drops a page from the shared cache; it is freed now, or at its last PutPage when held.
   void DropSharedPage(std::int32_t pageNo);
   // Frees every page of the shared cache that nobody holds.
