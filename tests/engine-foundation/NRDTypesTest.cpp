@@ -204,13 +204,17 @@ TEST(NRDTypes, BitsArrayFindMatchesABitByBitWalkFromEveryStart) {
       std::int32_t found = -1;
       const std::int32_t first = walk(forward ? 0 : c.size - 1, step);
       EXPECT_EQ(b.Find(true, forward, 0, found), first >= 0) << c.size << " restart " << forward;
-      if (first >= 0) EXPECT_EQ(found, first) << c.size;
+      if (first >= 0) {
+        EXPECT_EQ(found, first) << c.size;
+      }
       for (std::int32_t cur = -2; cur <= c.size + 1; ++cur) {
         const std::int32_t expected = walk(static_cast<std::int64_t>(cur) + step, step);
         found = -1;
         const bool ok = b.Find(false, forward, cur, found);
         EXPECT_EQ(ok, expected >= 0) << c.size << " from " << cur << " forward " << forward;
-        if (ok) EXPECT_EQ(found, expected) << c.size << " from " << cur << " forward " << forward;
+        if (ok) {
+          EXPECT_EQ(found, expected) << c.size << " from " << cur << " forward " << forward;
+        }
       }
     }
   }
