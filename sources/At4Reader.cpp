@@ -12,6 +12,7 @@
 // Roles: 1 child, 2 father, 3 mother, 5 husband, 6 wife.
 #include "sources/At4Reader.h"
 
+#include "sources/At4IdIndex.h"
 #include "sources/DbValues.h"
 #include "sources/RecordColumn.h"
 
@@ -123,20 +124,30 @@ QString EAt4Read::DefaultText(Kind kind) {
 
 // ---------------------------------------------------------------- families
 
-TAt4FamilyBuilder::TAt4FamilyBuilder(Model& model) : model_(model) {
-  byId_.reserve(qsizetype(model.aIndi.size()));
-  for (std::size_t i = 1; i < model.aIndi.size(); ++i) byId_[model.aIndi[i]._UID].push_back(std::int64_t(i));
+TAt4FamilyBuilder::TAt4FamilyBuilder(Model& model) : model_(model), next_(model.aIndi.size(), 0) {
+  const std::size_t n = model.aIndi.size();
+  firstOf_.reserve(qsizetype(n));
+  // Built from the last person back, so that each id's chain runs in index order.
+  for (std::size_t i = n; i-- > 1;) {
+    std::int64_t& first = firstOf_[model.aIndi[i]._UID];
+    next_[i] = first;
+    first = std::int64_t(i);
+  }
 }
 
 void TAt4FamilyBuilder::Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out) const {
-  const auto it = byId_.constFind(id);
-  if (it == byId_.constEnd()) return;
-  const std::size_t n = std::min(limit, it->size());
-  out.insert(out.end(), it->begin(), it->begin() + std::ptrdiff_t(n));
+  const auto it = firstOf_.constFind(id);
+  if (it == firstOf_.constEnd()) return;
+  for (std::int64_t i = *it; i != 0 && limit > 0; i = next_[std::size_t(i)], --limit) out.push_back(i);
 }
 
 std::int64_t TAt4FamilyBuilder::FamilyOf(const QString& father, const QString& mother) {
+  // Rows of one family come together: the same two ids need no key. Other ids may still give the same
+  // key (ids with blanks), which then is the same family.
+  if (family_ != 0 && father == previousFather_ && mother == previousMother_) return family_;
   const QString key = father + u' ' + mother;
+  previousFather_ = father;
+  previousMother_ = mother;
   if (key != previousKey_) {
     model_.aFam.emplace_back();
     family_ = model_.FamilyCount();
@@ -154,7 +165,8 @@ std::int64_t TAt4FamilyBuilder::ChildRow(const QString& father, const QString& m
   // Only these persons can change anything in a scan from index 1: every person with the child's id
   // counts (the first three reach the end), of the father's and the mother's ids only the first two
   // (the first may become husband, and the second wife when both ids are one).
-  std::vector<std::int64_t> who;
+  std::vector<std::int64_t>& who = who_;
+  who.clear();
   Candidates(child, 3, who);
   Candidates(father, 2, who);
   Candidates(mother, 2, who);
@@ -186,7 +198,8 @@ std::int64_t TAt4FamilyBuilder::CoupleRow(const QString& husband, const QString&
   TFAM& fam = model_.aFam[std::size_t(f)];
   fam.MARR = QStringLiteral("x");
   if (!withEvent || fam.HUSB != 0) return f;
-  std::vector<std::int64_t> who;
+  std::vector<std::int64_t>& who = who_;
+  who.clear();
   Candidates(husband, 2, who);
   Candidates(wife, 2, who);
   std::sort(who.begin(), who.end());
@@ -339,15 +352,15 @@ bool TAt4RoleRows::Make(std::uint64_t bound) {
   // The rank of every p_id under the engine's collation: the rows then sort by numbers. Each distinct
   // text gets its collation key once; keys compare as the collation does, equal keys share a rank.
   {
-    std::unordered_map<std::string, std::uint32_t> distinctOf;  // p_id -> index in distinct
-    std::vector<std::uint32_t> distinct;                         // a role of each distinct p_id
+    TAt4IdIndex distinctOf;               // p_id -> index in distinct
+    std::vector<std::uint32_t> distinct;  // a role of each distinct p_id
     std::vector<std::uint32_t> roleDistinct(roles.size(), 0);
-    distinctOf.reserve(roles.size() / 2 + 1);
+    distinctOf.Reserve(roles.size() / 2 + 1);
     for (std::size_t i = 0; i < roles.size(); ++i) {
       if (roles[i].pNull) continue;
-      const auto [it, added] = distinctOf.try_emplace(roles[i].p, std::uint32_t(distinct.size()));
+      const auto [number, added] = distinctOf.Add(roles[i].p);
       if (added) distinct.push_back(std::uint32_t(i));
-      roleDistinct[i] = it->second;
+      roleDistinct[i] = number;
     }
     std::vector<std::pair<std::string, std::uint32_t>> keyed(distinct.size());
     for (std::size_t d = 0; d < distinct.size(); ++d) keyed[d] = {nrd::AnsiSortKey(roles[distinct[d]].p, false), std::uint32_t(d)};
@@ -380,13 +393,13 @@ bool TAt4RoleRows::Make(std::uint64_t bound) {
   // once, and the roles are then laid out by its place, without comparing texts per role.
   std::vector<std::uint32_t> eventRank(roles.size(), 0);
   {
-    std::unordered_map<std::string_view, std::uint32_t> distinctOf;
+    TAt4IdIndex distinctOf;
     std::vector<std::uint32_t> distinct;  // a role of each distinct event id
-    distinctOf.reserve(byEvent.size() / 2 + 1);
+    distinctOf.Reserve(byEvent.size() / 2 + 1);
     for (const std::uint32_t k : byEvent) {
-      const auto [it, added] = distinctOf.try_emplace(std::string_view(roles[k].e), std::uint32_t(distinct.size()));
+      const auto [number, added] = distinctOf.Add(roles[k].e);
       if (added) distinct.push_back(k);
-      eventRank[k] = it->second;
+      eventRank[k] = number;
     }
     std::vector<std::uint32_t> order(distinct.size());
     for (std::size_t d = 0; d < order.size(); ++d) order[d] = std::uint32_t(d);
@@ -474,7 +487,7 @@ struct TAt4Reader::Record {
 };
 
 struct TAt4Reader::Store {
-  std::unordered_map<std::string, std::uint32_t> records;  // r_id -> index in recordValues
+  TAt4IdIndex records;  // r_id -> index in recordValues
   std::vector<Record> recordValues;
   std::vector<Value> values;
   struct DateRow {
@@ -482,11 +495,21 @@ struct TAt4Reader::Store {
     int d = 0, m = 0, y = 0, type = 0;
     bool julian = false, bc = false;
   };
-  std::unordered_map<std::string, DateRow> dates;
+  TAt4IdIndex dateIds;  // id -> index in dates
+  std::vector<DateRow> dates;
   struct PlaceRow {
     QString shortName, fullName;
   };
-  std::unordered_map<std::string, PlaceRow> places;
+  TAt4IdIndex placeIds;  // id -> index in places
+  std::vector<PlaceRow> places;
+  const DateRow* Date(const std::string& id) const {
+    const std::uint32_t i = dateIds.Find(id);
+    return i == TAt4IdIndex::kNone ? nullptr : &dates[i];
+  }
+  const PlaceRow* Place(const std::string& id) const {
+    const std::uint32_t i = placeIds.Find(id);
+    return i == TAt4IdIndex::kNone ? nullptr : &places[i];
+  }
 };
 
 TAt4Reader::TAt4Reader(Model& model, TDataModule2& dm, TDateContext today)
@@ -616,7 +639,11 @@ void TAt4Reader::LoadStore() {
     Scan s(dm_, path_, "Values");
     const TRecordColumn fid = s.C(path_, "f_id"), rid = s.C(path_, "r_id"), vstr = s.C(path_, "vstr"),
                         vlink = s.C(path_, "vlink"), vblob = s.C(path_, "vblob");
-    store->values.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+    const auto count = std::size_t(std::max<std::int64_t>(0, s.T().RecordCount()));
+    store->values.reserve(count);
+    // A person or event has a few values: a third of the rows is a fair guess of the records.
+    store->records.Reserve(count / 3);
+    store->recordValues.reserve(count / 3);
     // A record's values mostly lie together: the record of the row before is looked at first.
     std::string lastRid;
     std::uint32_t last = 0;
@@ -628,13 +655,13 @@ void TAt4Reader::LoadStore() {
       std::string id = Bytes(rid);
       if (id.empty()) continue;  // no lookup finds a value of no record
       if (!haveLast || id != lastRid) {
-        const auto [it, added] = store->records.try_emplace(id, std::uint32_t(store->recordValues.size()));
+        const auto [number, added] = store->records.Add(id);
         if (added) {
           Record r;
           std::fill(std::begin(r.value), std::end(r.value), -1);
           store->recordValues.push_back(r);
         }
-        last = it->second;
+        last = number;
         lastRid = std::move(id);
         haveLast = true;
       }
@@ -665,11 +692,12 @@ void TAt4Reader::LoadStore() {
     const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), d = s.C(path_, "d"),
                         m = s.C(path_, "m"), y = s.C(path_, "y"), type = s.C(path_, "type"),
                         julian = s.C(path_, "isjulian"), bc = s.C(path_, "isdateBC");
-    store->dates.reserve(std::size_t(std::max<std::int64_t>(0, s.T().RecordCount())));
+    const auto count = std::size_t(std::max<std::int64_t>(0, s.T().RecordCount()));
+    store->dateIds.Reserve(count);
+    store->dates.reserve(count);
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
-      const auto [it, added] = store->dates.try_emplace(Bytes(id));
-      if (!added) continue;
-      Store::DateRow& r = it->second;
+      if (!store->dateIds.Add(Bytes(id)).second) continue;
+      Store::DateRow& r = store->dates.emplace_back();
       r.shortText = sn.AsQString();
       r.d = d.AsInteger(), r.m = m.AsInteger(), r.y = y.AsInteger(), r.type = type.AsInteger();
       r.julian = julian.AsBoolean();
@@ -679,11 +707,14 @@ void TAt4Reader::LoadStore() {
   {
     Scan s(dm_, path_, "Places");
     const TRecordColumn id = s.C(path_, "id"), sn = s.C(path_, "shortname"), fn = s.C(path_, "fullname");
+    const auto count = std::size_t(std::max<std::int64_t>(0, s.T().RecordCount()));
+    store->placeIds.Reserve(count);
+    store->places.reserve(count);
     for (s.T().First(); !s.T().Eof(); s.T().Next()) {
-      const auto [it, added] = store->places.try_emplace(Bytes(id));
-      if (!added) continue;
-      it->second.shortName = sn.AsQString();
-      it->second.fullName = fn.AsQString();
+      if (!store->placeIds.Add(Bytes(id)).second) continue;
+      Store::PlaceRow& r = store->places.emplace_back();
+      r.shortName = sn.AsQString();
+      r.fullName = fn.AsQString();
     }
   }
   store_ = std::move(store);
@@ -701,8 +732,8 @@ void TAt4Reader::Read(const QString& path, const GedProgress& progress) {
 
 const TAt4Reader::Record* TAt4Reader::RecordOf(const std::string& rid) const {
   if (!store_ || rid.empty()) return nullptr;
-  const auto it = store_->records.find(rid);
-  return it == store_->records.end() ? nullptr : &store_->recordValues[it->second];
+  const std::uint32_t i = store_->records.Find(rid);
+  return i == TAt4IdIndex::kNone ? nullptr : &store_->recordValues[i];
 }
 
 const TAt4Reader::Value* TAt4Reader::ValueOf(const Record* r, int code) const {
@@ -719,9 +750,10 @@ QString TAt4Reader::TextOf(const Value& v, int iFull, int iCRLF) const {
     // The value's record, for the message: the first record of this code and value.
     QString where;
     const auto index = std::int32_t(&v - store_->values.data());
-    for (const auto& [rid, r] : store_->records)
+    store_->records.ForEach([&](const std::string& rid, std::uint32_t r) {
       for (int c = 0; c < kCodes && where.isEmpty(); ++c)
         if (store_->recordValues[r].value[c] == index) where = QString::fromLatin1(kCodeText[c]) + u' ' + Wide(rid);
+    });
     throw EAt4Read(EAt4Read::BadText, path_, where);
   }
   QString r = iFull != 0 || !v.whole ? v.text : v.shortText;
@@ -731,9 +763,9 @@ QString TAt4Reader::TextOf(const Value& v, int iFull, int iCRLF) const {
 
 QString TAt4Reader::PlaceOf(const Value& v, int iType) const {
   if (v.link.empty()) return QString();
-  const auto it = store_->places.find(v.link);
-  if (it == store_->places.end()) return QString();
-  return iType == 1 ? it->second.shortName : it->second.fullName;
+  const Store::PlaceRow* p = store_->Place(v.link);
+  if (p == nullptr) return QString();
+  return iType == 1 ? p->shortName : p->fullName;
 }
 
 QString TAt4Reader::fDesc4(const QString& sFid, const QString& sRid, int iFull, int iCRLF) {
@@ -749,8 +781,8 @@ QString TAt4Reader::fPlace4(const QString& sFid, const QString& sRid, int iType)
 QString TAt4Reader::fDate4(const QString& sRid) {
   const Value* v = Find(cEventDate, nrd::WideToAnsi(sRid.toStdU16String()));
   if (v == nullptr || v->link.empty()) return QString();
-  const auto it = store_->dates.find(v->link);
-  return it == store_->dates.end() ? QString() : it->second.shortText;
+  const Store::DateRow* d = store_->Date(v->link);
+  return d == nullptr ? QString() : d->shortText;
 }
 
 TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, int iYYYY, int iType, bool isJulian,
@@ -761,9 +793,9 @@ TDATES TAt4Reader::ADate_RDates4(const QString& sDateShort, int iDD, int iMM, in
 bool TAt4Reader::EventDate(const Record* event, TDATES& out) const {
   const Value* v = ValueOf(event, cEventDate);
   if (v == nullptr || v->link.empty()) return false;
-  const auto it = store_->dates.find(v->link);
-  if (it == store_->dates.end()) return false;
-  const Store::DateRow& r = it->second;
+  const Store::DateRow* d = store_->Date(v->link);
+  if (d == nullptr) return false;
+  const Store::DateRow& r = *d;
   out = ADate_RDates4(r.shortText, r.d, r.m, r.y, r.type, r.julian, r.bc);
   return true;
 }

@@ -71,8 +71,10 @@ class TAt4FamilyBuilder {
   void Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out) const;
 
   Model& model_;
-  QHash<QString, std::vector<std::int64_t>> byId_;
-  QString previousKey_;
+  QHash<QString, std::int64_t> firstOf_;  // id -> the first person with it
+  std::vector<std::int64_t> next_;        // person -> the next one with the same id, 0 for none
+  std::vector<std::int64_t> who_;         // the persons a row looks at
+  QString previousKey_, previousFather_, previousMother_;
   std::int64_t family_ = 0;
 };
 

@@ -29,6 +29,8 @@ constexpr std::int32_t kLayout[kFanMaxGenerations][11] = {
 };
 
 constexpr FColor kWhite = 0xFFFFFF;
+// Sectors drawn between two progress calls: a 13-generation descendant fan has some 10^5 of them.
+constexpr int kFanProgressStep = 64;
 // Honeycomb rings are shrunk by this much on each side; the connectors cross the gap.
 constexpr int kGap = 20;
 // A sector narrower than this (pixels, across its middle) is not filled: its seed could miss it.
@@ -86,16 +88,23 @@ double Orient(double theta, int orientation) {
 
 class TFanDrawer {
  public:
-  TFanDrawer(const TFanOptions& o, const TFanLayout& layout, TImageCanvas& canvas, TFanTextSink& text)
-      : o_(o), layout_(layout), canvas_(canvas), text_(text) {
+  TFanDrawer(const TFanOptions& o, const TFanLayout& layout, TImageCanvas& canvas, TFanTextSink& text,
+             const TFanProgress& progress)
+      : o_(o), layout_(layout), canvas_(canvas), text_(text), progress_(progress) {
     cx_ = canvas.Width() / 2;
     cy_ = canvas.Height() / 2;
   }
 
   int DrawAncestors(std::vector<TPers>& aPers, int g);
   int DrawDescendants(const TFanList& list, int g);
+  bool Stopped() const { return stopped_; }
 
  private:
+  // Polls the progress callback every kFanProgressStep entries; true once the drawing is to stop.
+  bool Stop(int drawn, int most) {
+    if (progress_ && drawn % kFanProgressStep == 0 && !progress_(drawn, most)) stopped_ = true;
+    return stopped_;
+  }
   QPoint P(double phi, double r) const { return platform::ArcPoint(cx_, cy_, r, -phi); }
   void Outline(double start, double end, int rin, int rout);
   // The arc of radius r between two drawing angles, the short way round.
@@ -115,6 +124,8 @@ class TFanDrawer {
   const TFanLayout& layout_;
   TImageCanvas& canvas_;
   TFanTextSink& text_;
+  const TFanProgress& progress_;
+  bool stopped_ = false;
   int cx_ = 0;
   int cy_ = 0;
   QString rootSex_;
@@ -344,6 +355,7 @@ int TFanDrawer::DrawAncestors(std::vector<TPers>& aPers, int g) {
     for (int a = 1; a <= g; ++a) {
       const std::int64_t n = std::int64_t(1) << (a - 1);
       for (std::int64_t w = 0; w < n; ++w) Sector(aPers, -1, -1, -1, IntToBin(w, a));
+      if (Stop(0, int(aPers.size()))) return 0;
     }
   }
   int k = 0;
@@ -388,6 +400,7 @@ int TFanDrawer::DrawAncestors(std::vector<TPers>& aPers, int g) {
       }
     }
     if (a > g) continue;
+    if (Stop(k, int(aPers.size()))) return k;
     ++k;
     int row = 0;
     if ((type == 1 || type == 2) && a <= 12) {
@@ -412,6 +425,7 @@ int TFanDrawer::DrawDescendants(const TFanList& list, int g) {
     const TPers2& e = list.aPers2[s];
     const int a = e.iLevel;
     if (a < 1 || a > g) continue;
+    if (Stop(k, int(n))) return k;
     ++k;
     Sector2(list, int(s));
     const TCoord& c = list.aCoord[s];
@@ -529,7 +543,8 @@ int FanGenerations(const TFanOptions& o, const std::vector<TPers>& aPers, const 
 }
 
 TFanResult fanChart(int iType, const TFanOptions& o, const TFanLayout& layout, std::vector<TPers>& aPers,
-                    const TFanList& list, TImageCanvas& picture, TFanTextSink* text) {
+                    const TFanList& list, TImageCanvas& picture, TFanTextSink* text,
+                    const TFanProgress& progress) {
   TFanResult result;
   picture.SetSize(0, 0);  // the previous chart goes before the next one is made
   const bool ancestors = iType == 0;
@@ -549,7 +564,7 @@ TFanResult fanChart(int iType, const TFanOptions& o, const TFanLayout& layout, s
   picture.BrushColor = platform::clWhite;
   picture.BrushStyle = platform::TBrushStyle::Solid;
   TFanPictureText painterText(picture.Image());
-  TFanDrawer drawer(opt, layout, picture, text ? *text : painterText);
+  TFanDrawer drawer(opt, layout, picture, text ? *text : painterText, progress);
   result.Drawn = true;
   result.Generations = g;
   if (ancestors) {
@@ -560,6 +575,11 @@ TFanResult fanChart(int iType, const TFanOptions& o, const TFanLayout& layout, s
   } else {
     result.Count = drawer.DrawDescendants(list, g);
     result.Label = QString::number(result.Count);
+  }
+  if (drawer.Stopped()) {
+    picture.SetSize(0, 0);
+    result = TFanResult();
+    result.Stopped = true;
   }
   return result;
 }

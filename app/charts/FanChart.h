@@ -19,6 +19,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The deepest generation a fan chart draws, and the fewest.
@@ -99,8 +100,12 @@ class TFanPictureText : public TFanTextSink {
   QImage& picture_;
 };
 
+// Called every few sectors with the entries drawn so far and the most there can be; false stops the drawing.
+using TFanProgress = std::function<bool(int drawn, int most)>;
+
 struct TFanResult {
-  bool Drawn = false;    // false: no current person, nothing drawn
+  bool Drawn = false;    // false: no current person or stopped, nothing drawn
+  bool Stopped = false;  // the progress callback stopped the drawing; the picture is emptied
   int Generations = 0;   // the generations drawn (2..13)
   int Count = 0;         // entries drawn (k)
   int Total = 0;         // ancestors: 2^g - 1 places
@@ -114,8 +119,10 @@ int FanGenerations(const TFanOptions& o, const std::vector<TPers>& aPers, const 
 // back) or descendants (iType 1, from the fan list) into `picture`, replacing its content, with the
 // radii that column 1 of the layout holds. `text` null: lines are painted on the picture.
 // No current person (an empty list or an entry 0 naming nobody): the picture is emptied, nothing drawn.
+// A drawing that `progress` stops leaves an empty picture too (a half-drawn chart would mislead).
 TFanResult fanChart(int iType, const TFanOptions& o, const TFanLayout& layout, std::vector<TPers>& aPers,
-                    const TFanList& list, platform::TImageCanvas& picture, TFanTextSink* text = nullptr);
+                    const TFanList& list, platform::TImageCanvas& picture, TFanTextSink* text = nullptr,
+                    const TFanProgress& progress = {});
 
 // The layout row for the text of a sector of generation a (0: none). direction 0 ancestors, 1 descendants.
 int SelectTextLayoutRow(const TFanLayout& layout, int a, int direction, double start, double end);

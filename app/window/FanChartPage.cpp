@@ -274,15 +274,19 @@ void TFanChartPage::SpeedButton4Click() {
     Model& m = host().model();
     if (direction == 0) {
       if (::FillTree(m, host().Ancestors(), current, m.LoadCount)) host().OutputReady();
-    } else {
-      FillTree2();
+    } else if (!FillTree2()) {
+      // A stopped build leaves part of the list: no chart is drawn from it.
+      picture_.SetSize(0, 0);
+      Label9->setText(QString());
+      Image2->SetImage(QImage());
+      return;
     }
   }
   fanChart(direction);
   ReScaleFanChart();
 }
 
-void TFanChartPage::FillTree2() {
+bool TFanChartPage::FillTree2() {
   TFanListOptions o;
   o.Auto = CheckBox82->isChecked();
   o.Generations = SpinEdit1->value();
@@ -291,8 +295,13 @@ void TFanChartPage::FillTree2() {
   // A long build shows its progress and stops on "Прервать" or Esc.
   const TLongRun run(host());
   const std::int64_t most = std::int64_t(1.5 * double(host().model().aIndi.size()));
+  bool stopped = false;
   ::FillTree2(host().model(), fanList_, p > 0 ? QString::number(p) : QString(), o,
-              [this, most](std::int64_t entries) { return !host().Progress(entries, most); });
+              [this, most, &stopped](std::int64_t entries) {
+                stopped = host().Progress(entries, most);
+                return !stopped;
+              });
+  return !stopped;
 }
 
 void TFanChartPage::fanChart(int iType) {
@@ -314,7 +323,11 @@ void TFanChartPage::fanChart(int iType) {
   o.DateBrackets = f.CheckBox10->isChecked();
   for (int i = 0; i < 4; ++i) o.Colors[size_t(i)] = platform::TColor(std::max(0, f.Panels[i]->Color()) & 0xFFFFFF);
   TBusyCursor busy;
-  const TFanResult r = ::fanChart(iType, o, layout_, host().Ancestors().aPers, fanList_, picture_);
+  // A big chart takes seconds to draw: it shows its progress and stops on "Прервать" or Esc.
+  const TLongRun run(host());
+  TFanProgress progress;
+  if (run.Started()) progress = [this](int drawn, int most) { return !host().Progress(drawn, most); };
+  const TFanResult r = ::fanChart(iType, o, layout_, host().Ancestors().aPers, fanList_, picture_, nullptr, progress);
   f.Label9->setText(r.Drawn ? r.Label : QString());
   if (!r.Drawn) f.Image2->SetImage(QImage());
 }

@@ -40,7 +40,7 @@ class TFanChartPage : public TReportPage {
   void FileLoaded() override;
 
   void SpeedButton4Click();          // "Создать": the ancestor or descendant list, the chart, its display
-  void FillTree2();                  // the descendant list of the current person
+  bool FillTree2();                  // the descendant list of the current person; false: stopped
   void fanChart(int iType);          // 0 ancestors, 1 descendants
   void ReScaleFanChart();
   void PrintFanChart(int iCount);    // 1, 2 or 4 pages

@@ -18,7 +18,7 @@
 namespace nrd {
 
 // Equal names under the code page's upper case.
-inline bool SameText(std::string_view a, std::string_view b) { return AnsiUpperCase(a) == AnsiUpperCase(b); }
+inline bool SameText(std::string_view a, std::string_view b) { return AnsiSameText(a, b); }
 
 // An owning list of T whose name is the member `Name`. Copies of items are made by T::Assign when T has
 // one (a definition that copies more than its members, such as variant values), else by T's copy.

@@ -299,6 +299,15 @@ std::string AnsiUpperCase(std::string_view text) {
   return r;
 }
 
+bool AnsiSameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const CodePageTables& t = Tables();
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && t.upper[static_cast<std::uint8_t>(a[i])] != t.upper[static_cast<std::uint8_t>(b[i])])
+      return false;
+  return true;
+}
+
 std::string AnsiLowerCase(std::string_view text) {
   const CodePageTables& t = Tables();
   std::string r(text);

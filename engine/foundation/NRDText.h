@@ -72,5 +72,7 @@ char AnsiUpperChar(char c);
 char AnsiLowerChar(char c);
 std::string AnsiUpperCase(std::string_view text);
 std::string AnsiLowerCase(std::string_view text);
+// AnsiUpperCase(a) == AnsiUpperCase(b), without making either copy.
+bool AnsiSameText(std::string_view a, std::string_view b);
 
 }  // namespace nrd

@@ -2,6 +2,8 @@
 #include "engine/foundation/NRDTypes.h"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <algorithm>
 #include <limits>
 
@@ -380,16 +382,51 @@ bool TNRDBitsArray::FindBit(bool value, std::int32_t& bitNo) const {
   return false;
 }
 
+namespace {
+// Eight bytes of the buffer as one word, byte i in bits 8i..8i+7 whatever the host's byte order.
+std::uint64_t LoadBitsWord(const std::uint8_t* p) {
+  std::uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+}  // namespace
+
+// A search over a large, sparse array (an index search that kept a few records of many) skips
+// empty stretches eight bytes at a time; bits beyond Size are 0, so a hit is always a real bit.
 bool TNRDBitsArray::Find(bool restart, bool goForward, std::int32_t curBitNo, std::int32_t& foundBitNo) const {
-  std::int64_t no = restart ? (goForward ? 0 : static_cast<std::int64_t>(FBitCount) - 1)
-                            : static_cast<std::int64_t>(curBitNo) + (goForward ? 1 : -1);
-  const int step = goForward ? 1 : -1;
-  for (; no >= 0 && no < FBitCount; no += step) {
-    if (IsBitSetInBuffer(static_cast<std::int32_t>(no), FBits)) {
-      foundBitNo = static_cast<std::int32_t>(no);
-      return true;
-    }
+  const std::int64_t start = restart ? (goForward ? 0 : static_cast<std::int64_t>(FBitCount) - 1)
+                                     : static_cast<std::int64_t>(curBitNo) + (goForward ? 1 : -1);
+  if (start < 0 || start >= FBitCount) return false;
+  const auto from = static_cast<std::int32_t>(start);
+  std::int32_t byte = from >> 3;
+  const std::int32_t bytes = ByteCount(FBitCount);
+  auto hit = [&](std::int64_t bitNo) {
+    if (bitNo >= FBitCount) return false;
+    foundBitNo = static_cast<std::int32_t>(bitNo);
+    return true;
+  };
+  if (goForward) {
+    const unsigned first = FBits[byte] & (0xFFu << (from & 7));
+    if (first != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::countr_zero(first));
+    for (++byte; byte < bytes && (byte & 7) != 0; ++byte)
+      if (FBits[byte] != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::countr_zero(unsigned{FBits[byte]}));
+    for (; byte + 8 <= bytes; byte += 8)
+      if (const std::uint64_t w = LoadBitsWord(FBits + byte); w != 0)
+        return hit(static_cast<std::int64_t>(byte) * 8 + std::countr_zero(w));
+    for (; byte < bytes; ++byte)
+      if (FBits[byte] != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::countr_zero(unsigned{FBits[byte]}));
+    return false;
   }
+  const unsigned first = FBits[byte] & ((2u << (from & 7)) - 1);
+  if (first != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::bit_width(first) - 1);
+  for (--byte; byte >= 0 && (byte & 7) != 7; --byte)
+    if (FBits[byte] != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::bit_width(unsigned{FBits[byte]}) - 1);
+  for (; byte >= 7; byte -= 8)
+    if (const std::uint64_t w = LoadBitsWord(FBits + byte - 7); w != 0)
+      return hit(static_cast<std::int64_t>(byte - 7) * 8 + std::bit_width(w) - 1);
+  for (; byte >= 0; --byte)
+    if (FBits[byte] != 0) return hit(static_cast<std::int64_t>(byte) * 8 + std::bit_width(unsigned{FBits[byte]}) - 1);
   return false;
 }
 

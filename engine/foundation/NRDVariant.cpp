@@ -308,9 +308,31 @@ TNRDVariant::View TNRDVariant::ViewAs(TNRDBaseFieldType t) const {
   return v;
 }
 
+namespace {
+// An integer of any width stored into the little-endian bytes of integer type `t`, cut to its width
+// as the conversion does.
+void PutStoredInt(std::uint8_t* p, TNRDBaseFieldType t, std::int64_t v) {
+  const auto u = static_cast<std::uint64_t>(v);
+  switch (GetDataTypeSize(t, 0)) {
+    case 1: p[0] = static_cast<std::uint8_t>(u); break;
+    case 2: PutLE16(p, static_cast<std::uint16_t>(u)); break;
+    case 4: PutLE32(p, static_cast<std::uint32_t>(u)); break;
+    default: PutLE64(p, u); break;
+  }
+}
+}  // namespace
+
 void TNRDVariant::SetTyped(TNRDBaseFieldType t, const void* v, std::int32_t size, bool isEmptyText) {
   if (FDataType == t && FPData != nullptr && !IsStringBaseFieldType(t) && !FIsDataLinked && FDataSize == size) {
     std::memcpy(FPData, v, static_cast<std::size_t>(size));
+    FIsNull = false;
+    return;
+  }
+  // An integer into a value of another integer type that already holds its buffer: converted in
+  // place (the conversion between integer types only cuts or widens), without a new buffer.
+  if (FPData != nullptr && !FIsDataLinked && IsIntegerBaseFieldType(t) && IsIntegerBaseFieldType(FDataType) &&
+      size >= GetDataTypeSize(t, 0) && FDataSize == GetDataTypeSize(FDataType, 0)) {
+    PutStoredInt(static_cast<std::uint8_t*>(FPData), FDataType, GetStoredInt(static_cast<const std::uint8_t*>(v), t));
     FIsNull = false;
     return;
   }
@@ -335,6 +357,9 @@ void TNRDVariant::SetTyped(TNRDBaseFieldType t, const void* v, std::int32_t size
 #define NRD_INT_GETTER(Name, CType, Type)        \
   CType TNRDVariant::Name() const {              \
     if (IsNull()) ValueIsNull();                 \
+    if (IsIntegerBaseFieldType(Type) && IsIntegerBaseFieldType(FDataType) && FPData != nullptr && \
+        FDataSize >= GetDataTypeSize(FDataType, 0)) /* integer to integer: cut or widened, no copy */ \
+      return static_cast<CType>(GetStoredInt(static_cast<const std::uint8_t*>(FPData), FDataType)); \
     View v = ViewAs(Type);                       \
     return static_cast<CType>(GetStoredInt(v.p, Type)); \
   }

@@ -8,6 +8,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -59,19 +60,21 @@ struct Chart {
   RecordingText text;
   TFanResult result;
 
-  void Ancestors(const Model& m, std::int64_t person, const TFanOptions& o, bool realText = false) {
+  void Ancestors(const Model& m, std::int64_t person, const TFanOptions& o, bool realText = false,
+                 const TFanProgress& progress = {}) {
     layout.SetRunningSums(0);
     FillTree(m, anc, QString::number(person), 1);
-    result = fanChart(0, o, layout, anc.aPers, desc, pic, realText ? nullptr : &text);
+    result = fanChart(0, o, layout, anc.aPers, desc, pic, realText ? nullptr : &text, progress);
   }
-  void Descendants(const Model& m, std::int64_t person, const TFanOptions& o, bool realText = false) {
+  void Descendants(const Model& m, std::int64_t person, const TFanOptions& o, bool realText = false,
+                   const TFanProgress& progress = {}) {
     layout.SetRunningSums(1);
     TFanListOptions lo;
     lo.Auto = o.Auto;
     lo.Generations = std::clamp(o.Generations, 2, 13);
     lo.FanType = o.FanType;
     FillTree2(m, desc, QString::number(person), lo);
-    result = fanChart(1, o, layout, anc.aPers, desc, pic, realText ? nullptr : &text);
+    result = fanChart(1, o, layout, anc.aPers, desc, pic, realText ? nullptr : &text, progress);
   }
 };
 
@@ -355,6 +358,62 @@ TEST(FanChartDraw, FillsNeverLeakIntoTheBackground) {
       for (int deg = 1; deg < 360; deg += 3)
         for (double dr : {3.0, r * 0.3}) EXPECT_EQ(At(c.pic, deg, r + dr), kWhite) << dir << " " << type << " " << deg;
       EXPECT_EQ(c.pic.Pixel(1, 1), kWhite);
+    }
+}
+
+TEST(FanChartDraw, ProgressIsReportedAndStopLeavesNoHalfDrawnChart) {
+  // 200 children (several progress steps) and a pedigree of 5 generations (a step per ring of the grid).
+  FanTree t;
+  const std::int64_t root = t.Person(QStringLiteral("Сидоров"), QStringLiteral("Иван"), QStringLiteral("M"));
+  std::vector<std::int64_t> kids;
+  for (int i = 0; i < 200; ++i) kids.push_back(t.Person(QStringLiteral("Сидоров"), QStringLiteral("С"), QStringLiteral("M")));
+  t.Family(root, 0, kids);
+  t.Pedigree(root, 5);
+  for (int dir : {0, 1})
+    for (int type : {0, 3}) {
+      if (dir == 0 && type == 3) continue;  // too few ancestors for a step
+      TFanOptions o;
+      o.Generations = dir == 0 ? 6 : 2;
+      o.FanType = type;
+      auto draw = [&](Chart& c, const TFanProgress& progress) {
+        if (dir == 0) {
+          c.Ancestors(t.m, root, o, false, progress);
+        } else {
+          c.Descendants(t.m, root, o, false, progress);
+        }
+      };
+      Chart plain;
+      draw(plain, {});
+      ASSERT_TRUE(plain.result.Drawn);
+      // Going on all the way: the same chart, with the count rising to the end.
+      Chart watched;
+      std::vector<int> seen;
+      draw(watched, [&](int drawn, int most) {
+        EXPECT_LE(drawn, most);
+        seen.push_back(drawn);
+        return true;
+      });
+      ASSERT_TRUE(watched.result.Drawn) << dir << " " << type;
+      EXPECT_EQ(watched.result.Count, plain.result.Count);
+      EXPECT_EQ(watched.result.Label, plain.result.Label);
+      EXPECT_EQ(watched.pic.Image(), plain.pic.Image());
+      EXPECT_EQ(watched.text.calls.size(), plain.text.calls.size());
+      EXPECT_GE(seen.size(), 3u) << dir << " " << type;
+      EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+      // Stopped at the third step, once some sectors stand: nothing drawn, the picture emptied, the rest
+      // never painted.
+      Chart stopped;
+      stopped.pic.SetSize(10, 10);
+      int calls = 0;
+      draw(stopped, [&](int, int) { return ++calls < 3; });
+      EXPECT_EQ(calls, 3);
+      EXPECT_TRUE(stopped.result.Stopped);
+      EXPECT_FALSE(stopped.result.Drawn);
+      EXPECT_EQ(stopped.result.Count, 0);
+      EXPECT_TRUE(stopped.result.Label.isEmpty());
+      EXPECT_TRUE(stopped.pic.Image().isNull());
+      EXPECT_LT(stopped.text.calls.size(), plain.text.calls.size());
+      EXPECT_FALSE(plain.result.Stopped);
     }
 }
 

@@ -32,6 +32,20 @@ TEST(NRDText, CodePageIsConfigurable) {
   EXPECT_EQ(AnsiToWide("\xE9"), u"й");
 }
 
+// The copy-free comparison agrees with comparing the upper-cased copies, for every pair of bytes and
+// for texts of different lengths.
+TEST(NRDText, SameTextAgreesWithUpperCasedCopies) {
+  for (int a = 0; a < 256; ++a)
+    for (int b = 0; b < 256; ++b) {
+      const std::string x(1, static_cast<char>(a)), y(1, static_cast<char>(b));
+      ASSERT_EQ(AnsiSameText(x, y), AnsiUpperCase(x) == AnsiUpperCase(y)) << a << " " << b;
+    }
+  EXPECT_TRUE(AnsiSameText("\xC8\xE2\xE0\xED temp", "\xE8\xC2\xC0\xCD TEMP"));
+  EXPECT_FALSE(AnsiSameText("TEMP", "TEMP1"));
+  EXPECT_FALSE(AnsiSameText("", "x"));
+  EXPECT_TRUE(AnsiSameText("", ""));
+}
+
 TEST(NRDText, CollationOrders) {
   struct Case {
     const char16_t* a;

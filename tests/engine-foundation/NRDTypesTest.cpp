@@ -176,6 +176,54 @@ TEST(NRDTypes, BitsArrayRankAndSelect) {
   EXPECT_FALSE(b.FindBit(false, found));
 }
 
+TEST(NRDTypes, BitsArrayFindMatchesABitByBitWalkFromEveryStart) {
+  // The search skips empty stretches a word at a time: hits at byte and word edges, at the first
+  // and last bit, lone bits far apart and a last byte only partly in use must all be found.
+  struct Case {
+    std::int32_t size;
+    std::vector<std::int32_t> set;
+  };
+  const Case cases[] = {
+      {1, {0}},          {7, {}},          {8, {7}},
+      {9, {8}},          {63, {0, 62}},    {64, {63}},
+      {65, {64}},        {130, {1, 64, 127, 128}},
+      {200, {70}},       {1000, {5, 511, 512, 999}},
+      {1001, {1000}},    {333, {8, 15, 16, 63, 64, 71, 72, 200, 256, 332}},
+  };
+  for (const Case& c : cases) {
+    TNRDBitsArray b;
+    b.SetSize(c.size);
+    for (std::int32_t bit : c.set) b.SetBit(bit, true);
+    auto walk = [&](std::int64_t from, int step) -> std::int32_t {
+      for (std::int64_t i = from; i >= 0 && i < c.size; i += step)
+        if (b.GetBit(static_cast<std::int32_t>(i))) return static_cast<std::int32_t>(i);
+      return -1;
+    };
+    for (bool forward : {true, false}) {
+      const int step = forward ? 1 : -1;
+      std::int32_t found = -1;
+      const std::int32_t first = walk(forward ? 0 : c.size - 1, step);
+      EXPECT_EQ(b.Find(true, forward, 0, found), first >= 0) << c.size << " restart " << forward;
+      if (first >= 0) {
+        EXPECT_EQ(found, first) << c.size;
+      }
+      for (std::int32_t cur = -2; cur <= c.size + 1; ++cur) {
+        const std::int32_t expected = walk(static_cast<std::int64_t>(cur) + step, step);
+        found = -1;
+        const bool ok = b.Find(false, forward, cur, found);
+        EXPECT_EQ(ok, expected >= 0) << c.size << " from " << cur << " forward " << forward;
+        if (ok) {
+          EXPECT_EQ(found, expected) << c.size << " from " << cur << " forward " << forward;
+        }
+      }
+    }
+  }
+  TNRDBitsArray empty;
+  std::int32_t found = -1;
+  EXPECT_FALSE(empty.Find(true, true, 0, found));
+  EXPECT_FALSE(empty.Find(true, false, 0, found));
+}
+
 TEST(NRDTypes, BitsArrayCountsSetBitsBelowABitForVisibleAndHiddenRecords) {
   // Visible records 0, 3 and 4 of five: a record's number among the visible ones is 1 + the set
   // bits below it, for a hidden record the number of the next visible one.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/engine-foundation/EngineTestUtil.h"
+#include "engine/foundation/NRDConverts.h"
 #include "engine/foundation/NRDExcept.h"
 #include "engine/foundation/NRDMemory.h"
 #include "engine/foundation/NRDStreams.h"
@@ -479,4 +480,52 @@ TEST(NRDVariant, NaNSortsBelowEveryNumberAndEqualsOnlyNaN) {
   TNRDVariant null(bftDouble);
   EXPECT_EQ(null.Compare(n1, false, false, false), cmprLower);
   EXPECT_EQ(null.Compare(n1, true, false, false), cmprLeftNull);
+}
+
+// Integers read and written across integer types without a conversion buffer give what the
+// general conversion gives: cut to the narrower width, sign as the type reads it.
+TEST(NRDVariant, IntegerToIntegerAgreesWithTheConversion) {
+  const TNRDBaseFieldType types[] = {bftSignedInt8,   bftSignedInt16,   bftSignedInt32,  bftSignedInt64,
+                                     bftUnsignedInt8, bftUnsignedInt16, bftUnsignedInt32};
+  const std::int64_t values[] = {0, 1, -1, 127, 128, 255, 256, -129, 32767, 40000, -40000, 70000,
+                                 std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::min(),
+                                 5000000000LL, std::numeric_limits<std::int64_t>::min()};
+  // The bytes the general conversion makes of `value` given as `from`, in type `to`.
+  auto converted = [](std::int64_t value, TNRDBaseFieldType to) {
+    std::uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >> (8 * i));
+    std::int32_t size = 0;
+    void* p = ConvertValue(bytes, 8, bftSignedInt64, size, to);
+    std::vector<std::uint8_t> r(static_cast<const std::uint8_t*>(p), static_cast<const std::uint8_t*>(p) + size);
+    GlobalMemoryManager().FreeMem(p);
+    return r;
+  };
+  auto bytesOf = [](const TNRDVariant& v) {
+    const auto* p = static_cast<const std::uint8_t*>(v.pData());
+    return std::vector<std::uint8_t>(p, p + v.DataSize());
+  };
+  for (TNRDBaseFieldType held : types)
+    for (std::int64_t value : values) {
+      TNRDVariant target(held);
+      target.SetAsInt64(1);  // holds its buffer now: the next stores go in place
+      target.SetAsInt64(value);
+      ASSERT_EQ(target.DataType(), held);
+      EXPECT_EQ(bytesOf(target), converted(value, held)) << held << " " << value;
+      target.SetAsSmallint(static_cast<std::int16_t>(value));
+      EXPECT_EQ(bytesOf(target), converted(static_cast<std::int16_t>(value), held)) << held << " " << value;
+      target.SetAsCardinal(static_cast<std::uint32_t>(value));
+      EXPECT_EQ(bytesOf(target), converted(static_cast<std::uint32_t>(value), held)) << held << " " << value;
+      // Reading it back through each getter agrees with reading a converted copy.
+      TNRDVariant copy;
+      copy.Assign(target, true);
+      copy.Cast(bftSignedInt64);
+      const std::int64_t wide = copy.AsInt64();
+      EXPECT_EQ(target.AsInt64(), wide);
+      EXPECT_EQ(target.AsInteger(), static_cast<std::int32_t>(wide));
+      EXPECT_EQ(target.AsSmallint(), static_cast<std::int16_t>(wide));
+      EXPECT_EQ(target.AsShortint(), static_cast<std::int8_t>(wide));
+      EXPECT_EQ(target.AsByte(), static_cast<std::uint8_t>(wide));
+      EXPECT_EQ(target.AsWord(), static_cast<std::uint16_t>(wide));
+      EXPECT_EQ(target.AsCardinal(), static_cast<std::uint32_t>(wide));
+    }
 }

@@ -19,6 +19,7 @@
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +66,25 @@ TEST_F(FanPage, BuildsAncestorsAndDescendantsFromThePageAndTheToolbar) {
   // A generation count above 13 goes back to 13.
   Find<QSpinBox>("SpinEdit1")->setValue(15);
   EXPECT_EQ(Find<QSpinBox>("SpinEdit1")->value(), 13);
+}
+
+TEST_F(FanPage, StopEndsTheDrawingAndLeavesNoChart) {
+  Build(4);
+  ASSERT_FALSE(Fan()->FanPicture().isNull());
+  for (int direction : {0, 1}) {
+    QTimer::singleShot(0, form_.get(), [&] {
+      ASSERT_TRUE(form_->ToolButton4->isEnabled());
+      form_->ToolButton4->click();
+    });
+    Build(13, 0, direction);
+    EXPECT_TRUE(Fan()->FanPicture().isNull()) << direction;
+    EXPECT_TRUE(Find<QLabel>("Label9")->text().isEmpty()) << direction;
+    EXPECT_FALSE(form_->ToolButton4->isEnabled());
+    EXPECT_FALSE(form_->Busy());
+  }
+  // The next build draws again.
+  Build(4);
+  EXPECT_EQ(Fan()->FanPicture().width(), 2000);
 }
 
 // The zoom box keeps its text across the settings file: the designed fit text stays after a first start,
