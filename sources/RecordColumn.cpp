@@ -2,6 +2,7 @@
 #include "sources/RecordColumn.h"
 
 #include "engine/components/NRDDB.h"
+#include "engine/foundation/NRDTypesRoutines.h"
 #include "engine/storage/NRDCursor.h"
 #include "engine/storage/NRDFieldManager.h"
 
@@ -71,13 +72,26 @@ std::u16string TRecordColumn::AsWideString() const {
   return Viewed(at, size_, type_).v.AsWideString();
 }
 
-QString TRecordColumn::AsQString() const { return QString::fromStdU16String(AsWideString()); }
+QString TRecordColumn::AsQString() const {
+  // A wide column's characters go straight into the text: no engine value, no second copy.
+  const std::uint8_t* at = nullptr;
+  if (kind_ != Kind::Wide || !Look(at)) return QString::fromStdU16String(AsWideString());
+  if (at == nullptr) return QString();
+  // As the engine reads a wide text: up to the first NUL character or the end of the column.
+  qsizetype n = 0;
+  while (2 * n + 1 < size_ && (at[2 * n] | at[2 * n + 1]) != 0) ++n;
+  QString r(n, Qt::Uninitialized);
+  char16_t* out = reinterpret_cast<char16_t*>(r.data());
+  for (qsizetype i = 0; i < n; ++i) out[i] = char16_t(at[2 * i] | at[2 * i + 1] << 8);
+  return r;
+}
 
 std::int32_t TRecordColumn::AsInteger() const {
   const std::uint8_t* at = nullptr;
   if (kind_ != Kind::Integer || !Look(at)) return field_.AsInteger();
   if (at == nullptr) return 0;
-  const std::int64_t v = Viewed(at, size_, type_).v.AsInt64();
+  // The stored integer as it is: widening it through an engine value would allocate a converted copy.
+  const std::int64_t v = nrd::GetStoredInt(at, type_);
   // Out of range: the field raises its own error.
   if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
     return field_.AsInteger();

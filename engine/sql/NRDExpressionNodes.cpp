@@ -434,11 +434,13 @@ void TNRDExprNodeField::AssignCursorBuffer(void* buffer, bool applyToParentQuery
 }
 
 TNRDVariant& TNRDExprNodeField::GetDataValue() {
-  Value.Clear(FBaseFieldType);
   if (LAO != nullptr) {
+    // The operator sets the value on every path (NULL where there is none) and keeps the value's
+    // buffer when the size is the same, so a column read row after row allocates nothing.
     LAO->ReadFieldForExpression(FAOFieldNo, Value);
     return Value;
   }
+  Value.Clear(FBaseFieldType);
   if (LCursor == nullptr || FFieldNo < 0) throw ENRDException(30196, "Dataset and AO not assigned");
   const void* buffer = LRecordBuffer != nullptr ? LRecordBuffer : LCursor->CurrentRecordBuffer();
   if (buffer == nullptr || IsFieldNull(buffer, FFieldNo)) return Value;
@@ -1679,6 +1681,22 @@ void TNRDExprNodeAggregated::Init() {
   FSeen.clear();
 }
 
+void TNRDExprNodeAggregated::SwapGroupState(TGroupState& state) {
+  std::swap(count, state.count);
+  std::swap(Value, state.value);
+  std::swap(AvgSum, state.avgSum);
+  FSeen.swap(state.seen);
+}
+
+void TNRDExprNodeAggregated::Collect(TNRDExprNode* node, std::vector<TNRDExprNodeAggregated*>& out) {
+  if (node == nullptr) return;
+  if (auto* aggregate = NodeAs<TNRDExprNodeAggregated>(node)) {
+    if (std::find(out.begin(), out.end(), aggregate) == out.end()) out.push_back(aggregate);
+    return;
+  }
+  for (auto& c : node->Children) Collect(c.get(), out);
+}
+
 bool TNRDExprNodeAggregated::SeenBefore(const TNRDVariant& v) {
   for (const auto& s : FSeen)
     if (s->Compare(v, false, false, false) == cmprEqual) return true;
@@ -1700,7 +1718,7 @@ void TNRDExprNodeAggregated::Accumulate() {
         // Integer sums are carried in 64 bits, as their column type says.
         Value.Assign(v, true);
         if (IsIntegerBaseFieldType(Value.DataType())) Value.Cast(bftSignedInt64);
-      } else {
+      } else if (!AddToInt64Sum(v)) {
         CheckedArithmetic(Value, v, doADD);
       }
       return;
@@ -1733,6 +1751,18 @@ void TNRDExprNodeAggregated::Accumulate() {
     case doCOUNTALL: ++count; return;
     default: throw ENRDException(30134, "Unknown operator: '%s'", {OperatorText(Operator)});
   }
+}
+
+// An integer added to a 64-bit integer sum in place: the same result and the same overflow
+// error as the general addition, without its conversions. False when the pair is not that case.
+bool TNRDExprNodeAggregated::AddToInt64Sum(const TNRDVariant& v) {
+  if (Value.DataType() != bftSignedInt64 || Value.IsDataLinked() || Value.DataSize() != 8) return false;
+  if (GetResultDataType(bftSignedInt64, v.DataType(), false) != bftSignedInt64) return false;
+  std::int64_t sum = 0, term = 0;
+  if (!ReadStoredInteger(Value, sum) || !ReadStoredInteger(v, term)) return false;
+  if (__builtin_add_overflow(sum, term, &sum)) Overflow(doADD);
+  Value.SetAsInt64(sum);
+  return true;
 }
 
 TNRDVariant& TNRDExprNodeAggregated::GetDataValue() {

@@ -420,9 +420,24 @@ class TNRDExprNodeAggregated : public TNRDExprNode {
   bool distinct;
   TNRDVariant AvgSum;
 
+  // What a group's accumulation has gathered. A grouping that meets its groups in any order keeps
+  // one per group and swaps it with the node's own before accumulating or reading a group; a
+  // state made by the default constructor is the one Init leaves.
+  struct TGroupState {
+    std::int64_t count = 0;
+    TNRDVariant value;
+    TNRDVariant avgSum;
+    std::vector<std::unique_ptr<TNRDVariant>> seen;
+  };
+  void SwapGroupState(TGroupState& state);
+  // The aggregate nodes that Init and Accumulate reach from `node` (not those nested in another
+  // aggregate's argument, which they never reach), each once, appended to `out`.
+  static void Collect(TNRDExprNode* node, std::vector<TNRDExprNodeAggregated*>& out);
+
  private:
   // True when v was seen before in this group (DISTINCT); remembers it otherwise.
   bool SeenBefore(const TNRDVariant& v);
+  bool AddToInt64Sum(const TNRDVariant& v);
   std::vector<std::unique_ptr<TNRDVariant>> FSeen;
 };
 

@@ -286,6 +286,11 @@ class TNRDAOJoin : public TNRDAO {
     std::vector<std::size_t> order;       // row numbers sorted by key
     std::vector<std::int32_t> keyLinks;   // child link numbers of the keys
     std::vector<bool> matched;            // full join: rows that found a partner
+    // One key column whose values are all integers or NULL: the keys in `order`'s order, the
+    // NULLs (first in that order) left out; `intKeysFrom` is the position of the first non-NULL.
+    bool intKeys = false;
+    std::vector<std::int64_t> keys;
+    std::size_t intKeysFrom = 0;
   };
   void BufferScanned();
   bool ConditionHolds();
@@ -294,6 +299,7 @@ class TNRDAOJoin : public TNRDAO {
   bool Step();
   bool FDrivingIsLeft = true;
   Buffered FScanned;
+  TNRDRow FDrivingKeys;             // the driving row's key values, kept between rows
   bool FEof = false;
   bool FInRightRest = false;        // full join: emitting unmatched scanned rows
   std::size_t FRangeBegin = 0, FRangeEnd = 0, FRangePos = 0;
@@ -355,14 +361,33 @@ class TNRDAOGroupBy : public TNRDAO {
   void ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) override;
 
  private:
+  // One group met in the input: the values of its last input row (the columns something reads)
+  // and the states of the aggregates over its rows.
+  struct TGroup {
+    TNRDRow row;
+    std::vector<TNRDExprNodeAggregated::TGroupState> states;
+  };
+  // Orders group numbers on the group links of their rows; kProbe stands for FProbe, the group
+  // links of the input row being placed.
+  struct TGroupLess {
+    static constexpr std::size_t kProbe = static_cast<std::size_t>(-1);
+    const TNRDAOGroupBy* owner;
+    bool operator()(std::size_t a, std::size_t b) const;
+  };
   void InitGroup();
   void AccumulateRow();
-  void NextGroup();
-  std::vector<TNRDRow> FRows;     // the input, sorted on the group links
-  TNRDRowStore FStore;            // the values of FRows
-  std::vector<std::uint8_t> FNewGroup;  // per row of FRows: 1 where a group starts
-  std::size_t FPos = 0;           // next input row of the next group
-  std::int64_t FCurrent = -1;     // the input row the group columns are read from
+  // Makes group `no`'s aggregate states the nodes' own (the group loaded before gets its back).
+  void LoadGroup(std::int64_t no);
+  void ShowGroup();
+  std::vector<TNRDExprNodeAggregated*> FAggregates;  // every aggregate node of the links and HAVING
+  std::vector<TGroup> FGroups;
+  std::vector<std::size_t> FKeys;     // the child columns of the group links
+  TNRDRow FProbe;                     // per key: the current input row's value
+  std::vector<std::size_t> FOrder;    // group numbers in the order of their group links
+  std::size_t FPos = 0;               // next group of FOrder to show
+  std::int64_t FCurrent = -1;         // the group shown; its row answers the child columns
+  std::int64_t FLoaded = -1;          // the group whose aggregate states the nodes hold
+  bool FReadingInput = false;         // child columns come from the child's current row
   bool FEOF = true;
   bool FCountOnly = false;
 };

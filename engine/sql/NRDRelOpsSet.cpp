@@ -262,10 +262,27 @@ void TNRDAOGroupBy::Execute(bool isRootAO, TNRDAO* parentQueryAO, TNRDCursor* pa
 }
 
 void TNRDAOGroupBy::ReadChildLink(const TNRDFieldLink& link, TNRDVariant& value) {
-  if (FCurrent >= 0 && link.AO == FLeftAO.get())
-    CopyValue(value, FRows[static_cast<std::size_t>(FCurrent)][static_cast<std::size_t>(link.FieldNo)]);
-  else
+  if (link.AO != FLeftAO.get()) {
     value.Clear(bftUnknown);
+  } else if (FReadingInput) {
+    FLeftAO->GetFieldValue(value, link.FieldNo, true);
+  } else if (FCurrent >= 0) {
+    CopyValue(value, FGroups[static_cast<std::size_t>(FCurrent)].row[static_cast<std::size_t>(link.FieldNo)]);
+  } else {
+    value.Clear(bftUnknown);
+  }
+}
+
+bool TNRDAOGroupBy::TGroupLess::operator()(std::size_t a, std::size_t b) const {
+  const TNRDRow& x = a == kProbe ? owner->FProbe : owner->FGroups[a].row;
+  const TNRDRow& y = b == kProbe ? owner->FProbe : owner->FGroups[b].row;
+  for (std::size_t k = 0; k < owner->FKeys.size(); ++k) {
+    const std::size_t column = a == kProbe ? k : owner->FKeys[k];
+    const std::size_t other = b == kProbe ? k : owner->FKeys[k];
+    const int c = CompareForOrder(x[column], y[other]);
+    if (c != 0) return c < 0;
+  }
+  return false;
 }
 
 void TNRDAOGroupBy::InitGroup() {
@@ -280,10 +297,28 @@ void TNRDAOGroupBy::AccumulateRow() {
     if (l.IsAggregate && l.Expr) l.Expr->Accumulate();
 }
 
+void TNRDAOGroupBy::LoadGroup(std::int64_t no) {
+  if (no == FLoaded) return;
+  // The nodes hold the loaded group's states; its slots hold what they held before it was loaded.
+  if (FLoaded >= 0) {
+    auto& states = FGroups[static_cast<std::size_t>(FLoaded)].states;
+    for (std::size_t i = 0; i < FAggregates.size(); ++i) FAggregates[i]->SwapGroupState(states[i]);
+  }
+  auto& states = FGroups[static_cast<std::size_t>(no)].states;
+  for (std::size_t i = 0; i < FAggregates.size(); ++i) FAggregates[i]->SwapGroupState(states[i]);
+  FLoaded = no;
+}
+
+// The input is read once, in its order; each row is placed in its group through an ordered set
+// of the groups met so far and accumulated into that group's aggregate states. A group's rows are
+// thus accumulated in input order and its columns come from its last input row, as a stable sort
+// on the group links followed by one pass would give, without keeping or sorting the input.
 void TNRDAOGroupBy::InternalFirst() {
-  FRows.clear();
+  FGroups.clear();
+  FOrder.clear();
   FPos = 0;
   FCurrent = -1;
+  FLoaded = -1;
   FEOF = false;
   // SELECT COUNT(*) over a whole unfiltered table reads no row.
   bool countOnly = FAllFields && FLeftAO->FIsAOTable && !static_cast<TNRDAOTable*>(FLeftAO.get())->HasCursorFilter() &&
@@ -297,60 +332,80 @@ void TNRDAOGroupBy::InternalFirst() {
       countOnly = false;
     }
   FCountOnly = countOnly && anyAggregate;
+  InitGroup();
   if (FCountOnly) {
-    InitGroup();
     const std::int64_t n = FLeftAO->GetRecordCount();
     for (TNRDFieldLink& l : FFieldLinks)
       if (l.IsAggregate && l.Expr) l.Expr->SetCountAll(n);
     return;
   }
+  FAggregates.clear();
+  if (FFilterExpr) TNRDExprNodeAggregated::Collect(FFilterExpr->Root(), FAggregates);
+  for (TNRDFieldLink& l : FFieldLinks)
+    if (l.IsAggregate && l.Expr) TNRDExprNodeAggregated::Collect(l.Expr->Root(), FAggregates);
   // Only the child columns something reads are kept.
   std::vector<bool> needed(static_cast<std::size_t>(FLeftAO->FieldCount()), false);
   for (const TNRDFieldLink& l : FFieldLinks)
     if (l.AO == FLeftAO.get() && !l.IsHidden) needed[static_cast<std::size_t>(l.FieldNo)] = true;
-  for (std::int32_t g : FFields) needed[static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo)] = true;
-  FStore.Clear();
-  TNRDVariant value;
-  std::vector<TNRDRow> rows;
-  for (FLeftAO->First(); !FLeftAO->GetEof(); FLeftAO->Next()) {
-    TNRDRow row(needed.size());
-    for (std::size_t i = 0; i < needed.size(); ++i)
-      if (needed[i]) {
-        FLeftAO->GetFieldValue(value, static_cast<std::int32_t>(i), true);
-        FStore.Keep(row[i], value);
-      }
-    rows.push_back(std::move(row));
+  FKeys.clear();
+  for (std::int32_t g : FFields) {
+    const auto column = static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo);
+    needed[column] = true;
+    FKeys.push_back(column);
   }
-  std::vector<std::size_t> keys;
-  for (std::int32_t g : FFields) keys.push_back(static_cast<std::size_t>(FFieldLinks[static_cast<std::size_t>(g)].FieldNo));
-  const std::vector<std::size_t> order = SortedRowOrder(rows, keys, std::vector<bool>(keys.size(), false), &FNewGroup);
-  FRows.reserve(rows.size());
-  for (std::size_t r : order) FRows.push_back(std::move(rows[r]));
-  NextGroup();
-}
-
-void TNRDAOGroupBy::NextGroup() {
-  if (FAllFields) {
-    // The whole input is one group, also when it is empty.
-    InitGroup();
-    FCurrent = -1;
-    for (FPos = 0; FPos < FRows.size(); ++FPos) {
-      FCurrent = static_cast<std::int64_t>(FPos);
+  FProbe.clear();
+  FProbe.resize(FKeys.size());
+  auto newGroup = [&] {
+    FGroups.emplace_back();
+    FGroups.back().row.resize(needed.size());
+    FGroups.back().states.resize(FAggregates.size());
+    return static_cast<std::int64_t>(FGroups.size() - 1);
+  };
+  std::set<std::size_t, TGroupLess> groups(TGroupLess{this});
+  // The whole input is one group when there are no group links, also when it is empty.
+  if (FAllFields) newGroup();
+  FReadingInput = true;
+  try {
+    for (FLeftAO->First(); !FLeftAO->GetEof(); FLeftAO->Next()) {
+      std::int64_t no = 0;
+      bool fresh = false;
+      if (!FAllFields) {
+        for (std::size_t k = 0; k < FKeys.size(); ++k)
+          FLeftAO->GetFieldValue(FProbe[k], static_cast<std::int32_t>(FKeys[k]), true);
+        const auto found = groups.find(TGroupLess::kProbe);
+        fresh = found == groups.end();
+        no = fresh ? newGroup() : static_cast<std::int64_t>(*found);
+      }
+      // A group's links change only to values that compare equal, so its place in the set holds.
+      TNRDRow& row = FGroups[static_cast<std::size_t>(no)].row;
+      for (std::size_t i = 0; i < needed.size(); ++i)
+        if (needed[i]) FLeftAO->GetFieldValue(row[i], static_cast<std::int32_t>(i), true);
+      if (fresh) groups.insert(static_cast<std::size_t>(no));
+      LoadGroup(no);
       AccumulateRow();
     }
+  } catch (...) {
+    FReadingInput = false;
+    throw;
+  }
+  FReadingInput = false;
+  if (FAllFields) {
+    // An empty input shows NULL columns and the aggregates as Init left them.
+    FCurrent = FLoaded;
     return;
   }
-  if (FPos >= FRows.size()) {
+  FOrder.assign(groups.begin(), groups.end());
+  ShowGroup();
+}
+
+void TNRDAOGroupBy::ShowGroup() {
+  if (FPos >= FOrder.size()) {
     FEOF = true;
     FCurrent = -1;
     return;
   }
-  InitGroup();
-  do {
-    FCurrent = static_cast<std::int64_t>(FPos);
-    AccumulateRow();
-    ++FPos;
-  } while (FPos < FRows.size() && FNewGroup[FPos] == 0);
+  FCurrent = static_cast<std::int64_t>(FOrder[FPos++]);
+  LoadGroup(FCurrent);
 }
 
 void TNRDAOGroupBy::InternalNext() {
@@ -359,7 +414,7 @@ void TNRDAOGroupBy::InternalNext() {
     FEOF = true;
     return;
   }
-  NextGroup();
+  ShowGroup();
 }
 
 bool TNRDAOGroupBy::InternalGetEof() { return FEOF; }

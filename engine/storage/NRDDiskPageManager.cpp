@@ -144,6 +144,7 @@ void TNRDDiskPageManager::CreateAndOpenDatabase(const std::string& databaseFileN
     WriteLockedBytes();
     InitObjectID(1, 0);
     FDatabaseFreeSpaceManager = std::make_unique<TNRDDatabaseFreeSpaceManager>(this);
+    FLastDataPageNo = -1;
   } catch (...) {
     try {
       FDatabaseFile->CloseFile();
@@ -249,6 +250,7 @@ void TNRDDiskPageManager::OpenDatabase(const std::string& databaseFileName, cons
     FOffsetToLastObjectID = FOffsetToLockedBytes + FLockedBytes.LockedByteSize;
     FOffsetToFirstPage = FOffsetToLastObjectID + 4;
     FDatabaseFreeSpaceManager = std::make_unique<TNRDDatabaseFreeSpaceManager>(this);
+    FLastDataPageNo = -1;
   } catch (...) {
     try {
       FDatabaseFile->CloseFile();
@@ -716,25 +718,85 @@ bool TNRDDiskPageManager::InternalReadPage(TNRDPage* page) {
     page->PageHeader()->State = PageStateRemoved;
     return false;
   }
-  if (Encrypted() && FDatabaseFreeSpaceManager && !FDatabaseFreeSpaceManager->IsSystemPage(page->PageNo())) {
-    const auto algorithm = static_cast<TNRDCryptoAlgorithm>(page->PageHeader()->Cipherype);
-    bool decrypted = false;
-    try {
-      if (algorithm == FPassword.CryptoAlgorithm) {
-        Cipher().DecryptPage(page->PageData(), FPageDataSize);
-        decrypted = true;
-      } else {
-        decrypted = DecryptPageData(algorithm, page->PageData(), FPageDataSize, FPassword.Password);
-      }
-    } catch (...) {
-      decrypted = false;
-    }
-    if (!decrypted) throw ENRDException(30381, "Cannot decrypt page. PageNo: %d", {page->PageNo()});
-    if (!FIgnoreCRCErrors && CalcCRC32(0, page->PageData(), FPageDataSize) != page->PageHeader()->CRC32) {
-      throw ENRDException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page->PageNo()});
-    }
-  }
+  DecryptReadPage(page);
   page->SetReloaded(true);
+  return true;
+}
+
+void TNRDDiskPageManager::DecryptReadPage(TNRDPage* page) {
+  if (!Encrypted() || !FDatabaseFreeSpaceManager || FDatabaseFreeSpaceManager->IsSystemPage(page->PageNo())) return;
+  const auto algorithm = static_cast<TNRDCryptoAlgorithm>(page->PageHeader()->Cipherype);
+  bool decrypted = false;
+  try {
+    if (algorithm == FPassword.CryptoAlgorithm) {
+      Cipher().DecryptPage(page->PageData(), FPageDataSize);
+      decrypted = true;
+    } else {
+      decrypted = DecryptPageData(algorithm, page->PageData(), FPageDataSize, FPassword.Password);
+    }
+  } catch (...) {
+    decrypted = false;
+  }
+  if (!decrypted) throw ENRDException(30381, "Cannot decrypt page. PageNo: %d", {page->PageNo()});
+  if (!FIgnoreCRCErrors && CalcCRC32(0, page->PageData(), FPageDataSize) != page->PageHeader()->CRC32) {
+    throw ENRDException(30446, "Decrypt page error. Check CRC failed. PageNo: %d", {page->PageNo()});
+  }
+}
+
+bool TNRDDiskPageManager::ReadAheadOnMiss(std::int32_t sessionID, std::int32_t pageNo) {
+  // Only where a cached page stays valid without a look at the file (one user), and never while
+  // the file holds uncommitted data: inside a change set or while a transaction has spilled.
+  if (FMultiUser || FSpill || FDatabaseFile->InBatch() || !FDatabaseFreeSpaceManager) return false;
+  // A miss a little ahead of the last one walks forward through the file (a scan, whose next
+  // record page may lie behind a few index pages); any other miss ends the walk.
+  const std::int32_t last = FLastMissPageNo;
+  FLastMissPageNo = pageNo;
+  if (pageNo <= last || pageNo - last > FReadAheadRun + kReadAheadGap) {
+    FReadAheadRun = 0;
+    return false;
+  }
+  // The run doubles while the walk goes on, up to a bound, and never takes more than a quarter of
+  // the cache, so that the pages read ahead do not push out what the reader still uses.
+  const std::int32_t run = std::min({FReadAheadRun == 0 ? kReadAheadFirstRun : FReadAheadRun * 2, kReadAheadMaxRun,
+                                     FCacheCapacity / 4});
+  if (run < 2) return false;
+  std::int64_t size = 0;
+  try {
+    size = FDatabaseFile->GetSize();
+  } catch (const ENRDException&) {
+    return false;  // the page is read alone, which reports what went wrong
+  }
+  FReadAheadRun = run;
+  const std::int64_t inFile = size > FOffsetToFirstPage ? (size - FOffsetToFirstPage) / FPageSize - pageNo : 0;
+  const std::int32_t count = static_cast<std::int32_t>(std::min<std::int64_t>(run, inFile));
+  if (count < 2) return false;
+  FReadAheadBuffer.resize(static_cast<std::size_t>(count) * FPageSize);
+  if (!FDatabaseFile->ReadBuffer(FReadAheadBuffer.data(), static_cast<std::int64_t>(count) * FPageSize, GetPageOffset(pageNo))) {
+    return false;  // the page is read alone, which reports what went wrong
+  }
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::int32_t no = pageNo + i;
+    if (FDatabaseFreeSpaceManager->IsSystemPage(no) || FSharedPages.Find(no) != nullptr) continue;
+    // A page some session changed stays that session's; the cache keeps only what others may read.
+    bool changed = false;
+    for (const auto& other : FSessions) changed = changed || other->DirtyPages.Find(no) != nullptr;
+    if (changed) continue;
+    auto page = std::make_unique<TNRDPage>(this);
+    page->SetPageNo(no);
+    page->SetSessionID(sessionID);
+    page->AllocPageBuffer();
+    std::memcpy(page->PageBuffer(), FReadAheadBuffer.data() + static_cast<std::size_t>(i) * FPageSize, FPageSize);
+    try {
+      DecryptReadPage(page.get());
+    } catch (const ENRDException&) {
+      continue;  // a page that fails its check is left to its own read, which raises
+    }
+    page->SetReloaded(true);
+    page->SetTypeUnchecked(true);
+    FSharedPages.Insert(page.get());
+    page->SetParentList(&FSharedPages);
+    page.release();
+  }
   return true;
 }
 
@@ -810,7 +872,10 @@ void TNRDDiskPageManager::RemovePage(std::int32_t sessionID, std::int32_t pageNo
 TNRDPage* TNRDDiskPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, std::uint16_t pageType,
                                        bool synchronizeAllowed) {
   if (!FDatabaseFreeSpaceManager) RaiseNotOpened(30399);
-  FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(pageNo);
+  if (pageNo != FLastDataPageNo) {
+    FDatabaseFreeSpaceManager->CheckPageNoForSystemPages(pageNo);
+    FLastDataPageNo = pageNo;
+  }
   if (FSpill && sessionID == FSpill->SessionID && FSpill->Pages.count(pageNo) > 0) {
     // The session's own spilled page comes back into its changed pages, never into the shared
     // cache, where other sessions would see it.

@@ -138,9 +138,16 @@ std::int32_t TNRDSortedPageList::Search(std::int32_t key, bool& found) const {
 }
 
 TNRDPage* TNRDSortedPageList::Find(std::int32_t key) const {
+  // A reader takes the same page many times in a row (one record after the other): the position of
+  // the last page found is tried first. Positions shift with inserts and deletes, so the key at that
+  // position is what decides.
+  const std::int32_t last = FLastFoundPos;
+  if (last < ItemCount && KeyItems[static_cast<std::size_t>(last)] == key) return ValueItems[static_cast<std::size_t>(last)].Page;
   bool found = false;
   const std::int32_t i = Search(key, found);
-  return found ? ValueItems[static_cast<std::size_t>(i)].Page : nullptr;
+  if (!found) return nullptr;
+  FLastFoundPos = i;
+  return ValueItems[static_cast<std::size_t>(i)].Page;
 }
 
 void TNRDSortedPageList::Insert(TNRDPage* page) {
@@ -177,19 +184,46 @@ void TNRDSortedPageList::Delete(std::int32_t pageNo) {
 }
 
 void TNRDSortedPageList::UpdateLRU(TNRDPage* page) {
-  bool found = false;
-  const std::int32_t pos = ItemCount > 0 ? Search(page->PageNo(), found) : 0;
+  bool found = FLastFoundPos < ItemCount && KeyItems[static_cast<std::size_t>(FLastFoundPos)] == page->PageNo();
+  const std::int32_t pos = found ? FLastFoundPos : ItemCount > 0 ? Search(page->PageNo(), found) : 0;
   if (!found || ValueItems[static_cast<std::size_t>(pos)].Page != page) {
     throw ENRDException(20167, "Page not found");
   }
-  ++LRUCount;
   TNRDPageElement& e = ValueItems[static_cast<std::size_t>(pos)];
+  if (e.LRUCount == LRUCount) return;  // already the most recently used page
+  ++LRUCount;
   // The page's entry moves to the end under its new count; its node is reused, so a page touched
   // once per record read costs no allocation.
   auto node = FByLRU.extract(e.LRUPos);
   node.key() = LRUCount;
   e.LRUCount = LRUCount;
   e.LRUPos = FByLRU.insert(FByLRU.end(), std::move(node));
+}
+
+std::vector<TNRDPage*> TNRDSortedPageList::DeleteLeastRecentlyUsed(std::int32_t count) {
+  std::vector<TNRDPage*> gone;
+  for (auto it = FByLRU.begin(); it != FByLRU.end() && static_cast<std::int32_t>(gone.size()) < count;) {
+    if (it->second->UseCount() == 0) {
+      gone.push_back(it->second);
+      it = FByLRU.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (gone.empty()) return gone;
+  std::sort(gone.begin(), gone.end());
+  std::int32_t to = 0;
+  for (std::int32_t from = 0; from < ItemCount; ++from) {
+    if (std::binary_search(gone.begin(), gone.end(), ValueItems[static_cast<std::size_t>(from)].Page)) continue;
+    if (to != from) {
+      KeyItems[static_cast<std::size_t>(to)] = KeyItems[static_cast<std::size_t>(from)];
+      ValueItems[static_cast<std::size_t>(to)] = ValueItems[static_cast<std::size_t>(from)];
+    }
+    ++to;
+  }
+  for (std::int32_t i = to; i < ItemCount; ++i) ValueItems[static_cast<std::size_t>(i)].Page = nullptr;
+  SetSize(to);
+  return gone;
 }
 
 TNRDPage* TNRDSortedPageList::FirstByLRU() {
@@ -320,6 +354,18 @@ TNRDPage* TNRDPageManager::GetPage(std::int32_t sessionID, std::int32_t pageNo, 
   TNRDPage* page = info.DirtyPages.Find(pageNo);
   if (page == nullptr) {
     page = FSharedPages.Find(pageNo);
+    if (page == nullptr && ReadAheadOnMiss(sessionID, pageNo)) page = FSharedPages.Find(pageNo);
+    if (page != nullptr && page->TypeUnchecked()) {
+      // Read ahead and not yet taken: the type check of a read from storage is still due. A page
+      // of the wrong type is dropped and read again below, which raises as it always did.
+      if (!FIgnoreCRCErrors && FPageHeaderSize > 0 && pageType != AnyPageType &&
+          page->PageHeader()->PageType != pageType && page->UseCount() == 0) {
+        DropSharedPage(pageNo);
+        page = nullptr;
+      } else {
+        page->SetTypeUnchecked(false);
+      }
+    }
     if (page != nullptr) {
       if (page->UseCount() > 0 && page->SessionID() != sessionID) {
         throw ENRDException(20090, "Page is used by other session");
@@ -413,14 +459,10 @@ void TNRDPageManager::PutPage(TNRDPage* page) {
 
 void TNRDPageManager::EvictSharedPages() {
   if (FSharedPages.Count() <= FCacheCapacity) return;
-  TNRDPage* page = FSharedPages.FirstByLRU();
-  while (page != nullptr && FSharedPages.Count() > FCacheCapacity) {
-    if (page->UseCount() == 0) {
-      FSharedPages.Delete(page->PageNo());
-      delete page;
-    }
-    page = FSharedPages.NextByLRU();
-  }
+  // A sixteenth of the capacity goes at once, in one pass over the list, so that a scan that
+  // brings in page after page does not move the whole list for every page it adds.
+  const std::int32_t target = std::max(FCacheCapacity - FCacheCapacity / 16, 0);
+  for (TNRDPage* page : FSharedPages.DeleteLeastRecentlyUsed(FSharedPages.Count() - target)) delete page;
 }
 
 void TNRDPageManager::CheckCanApply(std::int32_t sessionID) const {

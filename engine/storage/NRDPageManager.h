@@ -5,7 +5,7 @@
 //
 // Page manager contract:
 // - One shared cache of clean pages (bounded by CacheCapacity, least recently used pages that nobody
-//   holds are evicted) and, per session, a private list of dirty pages plus the numbers the session
+//   holds are evicted, a sixteenth of the capacity at a time) and, per session, a private list of dirty pages plus the numbers the session
 //   added and removed. A session's changes reach storage only through ApplyChanges and vanish with
 //   CancelChanges.
 // - Every page obtained from GetPage or AddPage is given back by exactly one PutPage; a caller that
@@ -139,6 +139,10 @@ class TNRDPage {
   // picks the changed pages least recently taken).
   std::uint64_t LastUse() const { return FLastUse; }
   void SetLastUse(std::uint64_t value) { FLastUse = value; }
+  // A page read ahead of need, whose type no GetPage has checked yet: the first GetPage that names
+  // a type checks it as a read from storage would.
+  bool TypeUnchecked() const { return FTypeUnchecked; }
+  void SetTypeUnchecked(bool value) { FTypeUnchecked = value; }
 
  private:
   TNRDPageManager* LPageManager;
@@ -152,6 +156,7 @@ class TNRDPage {
   bool FReloaded = false;
   bool FEncryptionEnabled = true;
   std::uint64_t FLastUse = 0;
+  bool FTypeUnchecked = false;
   std::vector<TNRDPageTableStateInfo> FTableStates;  // indexed by session id + 2
 };
 
@@ -210,6 +215,9 @@ class TNRDSortedPageList {
   void UpdateLRU(TNRDPage* page);
   // Least recently used page first; nil when there is none (further).
   TNRDPage* FirstByLRU();
+  // Takes out up to count pages that nobody holds, least recently used first, in one pass over the
+  // list; returns them (not freed).
+  std::vector<TNRDPage*> DeleteLeastRecentlyUsed(std::int32_t count);
   TNRDPage* NextByLRU();
   void SetSize(std::int32_t newSize);
 
@@ -232,6 +240,7 @@ class TNRDSortedPageList {
   // The pages by their use count, so that the least recently used page is found without a scan.
   // Use counts are unique within a list: every Insert and UpdateLRU takes a new one.
   TNRDLRUIndex FByLRU;
+  mutable std::int32_t FLastFoundPos = 0;
 };
 
 struct TNRDSessionPageInfo {
@@ -317,6 +326,9 @@ class TNRDPageManager {
  protected:
   void SetPageSizes(std::int32_t pageSize, std::int32_t pageHeaderSize);
   TNRDSessionPageInfo& GetSession(std::int32_t sessionID);
+  // Called by GetPage when the page is neither the session's nor cached: may put it (and more) into
+  // the shared cache, as pages read ahead (TypeUnchecked). True when it did.
+  virtual bool ReadAheadOnMiss(std::int32_t /*sessionID*/, std::int32_t /*pageNo*/) { return false; }
   // Drops a page from the shared cache; it is freed now, or at its last PutPage when held.
   void DropSharedPage(std::int32_t pageNo);
   // Frees every page of the shared cache that nobody holds.

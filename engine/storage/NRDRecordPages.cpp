@@ -92,6 +92,11 @@ bool TNRDSmallRecordPage::GetRecordBuffer(const TNRDPageItemID& recordID, void* 
   return true;
 }
 
+const std::uint8_t* TNRDSmallRecordPage::RecordData(const TNRDPageItemID& recordID) const {
+  if (!IsSlotUsed(recordID.PageItemNo)) return nullptr;
+  return Data() + FRecordDataOffset + static_cast<std::int64_t>(recordID.PageItemNo) * FRecordBufferSize;
+}
+
 std::int64_t TNRDSmallRecordPage::GetRecordCount() const {
   std::int64_t n = 0;
   const std::int32_t fullBytes = FMaxRecordsOnPage / 8;
@@ -171,6 +176,7 @@ TNRDDiskRecordManager::~TNRDDiskRecordManager() {
 void TNRDDiskRecordManager::Init(std::int32_t recordBufferSize, std::int32_t diskRecordBufferSize, std::int32_t) {
   FRecordBufferSize = recordBufferSize;
   FDiskRecordBufferSize = diskRecordBufferSize;
+  FDecodePlan.reset();
   if (FTempDiskRecordBuffer != nullptr) GlobalMemoryManager().FreeAndNillMem(FTempDiskRecordBuffer);
   FTempDiskRecordBuffer = static_cast<std::uint8_t*>(GlobalMemoryManager().AllocMem(diskRecordBufferSize));
   FMaxRecordsOnPage = RecordSlotsPerPage(LPageManager->PageDataSize(), diskRecordBufferSize);
@@ -392,8 +398,13 @@ void TNRDDiskRecordManager::ReadSlot(const TNRDSmallRecordPage& rp, const TNRDPa
                                      TNRDRecordPageCopy* keep) {
   nav.RecordID = id;
   if (nav.RecordBuffer != nullptr) {
-    rp.GetRecordBuffer(id, FTempDiskRecordBuffer);
-    LFieldManager->DiskRecordBufferToMemRecordBuffer(FTempDiskRecordBuffer, nav.RecordBuffer);
+    if (const std::uint8_t* slot = rp.RecordData(id)) {
+      if (!FDecodePlan) FDecodePlan = std::make_unique<TNRDRecordDecodePlan>(LFieldManager->FFieldDefs);
+      FDecodePlan->Decode(slot, nav.RecordBuffer);
+    } else {
+      rp.GetRecordBuffer(id, FTempDiskRecordBuffer);
+      LFieldManager->DiskRecordBufferToMemRecordBuffer(FTempDiskRecordBuffer, nav.RecordBuffer);
+    }
   }
   if (keep != nullptr) keep->Take(*rp.Page(), FTableState);
   nav.GetRecordResult = grrOK;

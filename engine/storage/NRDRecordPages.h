@@ -37,6 +37,8 @@ class TNRDSmallRecordPage {
   bool UpdateRecord(const void* recordBuffer, const TNRDPageItemID& recordID);
   bool DeleteRecord(const TNRDPageItemID& recordID);
   bool GetRecordBuffer(const TNRDPageItemID& recordID, void* recordBuffer) const;
+  // The slot's bytes in the page; nil when the slot holds no record. Lives as long as the page.
+  const std::uint8_t* RecordData(const TNRDPageItemID& recordID) const;
   std::int64_t GetRecordCount() const;
   void GetFirstRecordID(TNRDPageItemID& recordID) const;  // 20143
   void GetLastRecordID(TNRDPageItemID& recordID) const;   // 20144
@@ -56,6 +58,7 @@ class TNRDSmallRecordPage {
 };
 
 class TNRDRecordPageCopy;
+class TNRDRecordDecodePlan;
 
 class TNRDDiskRecordManager : public TNRDBaseRecordManager {
  public:
@@ -112,6 +115,9 @@ class TNRDDiskRecordManager : public TNRDBaseRecordManager {
   std::int32_t FMaxRecordsOnPage = 0;
   std::int32_t FDiskRecordBufferSize = 0;
   std::uint8_t* FTempDiskRecordBuffer = nullptr;
+  // How a slot becomes a record in memory, made at the first read (the field definitions are
+  // complete by then and keep their layout while the table is open; Init starts over).
+  std::unique_ptr<TNRDRecordDecodePlan> FDecodePlan;
   std::int32_t FTableID;
 };
 

@@ -45,6 +45,10 @@ const std::vector<Query>& Queries() {
       {"SELECT t1.a, t2.d FROM t1 JOIN t2 USING (a)", "SELECT t1.a, t2.d FROM t1 JOIN t2 ON t1.a = t2.a"},
       {"SELECT x.a, y.b FROM t1 x JOIN t1 y ON x.a = y.b WHERE x.c = 'q'"},
       {"SELECT t1.c, t2.d, t3.b FROM t1 JOIN t2 ON t1.a = t2.a LEFT JOIN t1 t3 ON t2.b = t3.a"},
+      // partners found among integer keys (with NULLs, from either side) and among text keys
+      {"SELECT t1.a, t2.a, t2.d FROM t1 RIGHT JOIN t2 ON t1.b = t2.a"},
+      {"SELECT t1.a, t1.c, t2.b FROM t1 JOIN t2 ON t1.c = t2.d"},
+      {"SELECT t1.a, t2.b FROM t1 LEFT JOIN t2 ON t2.b = t1.a AND t2.a IS NOT NULL"},
       {"SELECT a FROM t1 UNION SELECT b FROM t2"},
       {"SELECT a, c FROM t1 UNION ALL SELECT a, d FROM t2"},
       {"SELECT a FROM t1 INTERSECT SELECT a FROM t2"},
@@ -96,6 +100,12 @@ const std::vector<Query>& Queries() {
       {"SELECT COUNT(DISTINCT c), SUM(DISTINCT a) FROM t1"},
       {"SELECT t2.b, COUNT(*) FROM t1 JOIN t2 ON t1.a = t2.a GROUP BY t2.b HAVING COUNT(*) >= 2"},
       {"SELECT a, MAX(b) FROM t1 WHERE c IS NOT NULL GROUP BY a HAVING MIN(b) < 2"},
+      // groups met in any order, each with its own sums, counts and DISTINCT sets; HAVING on
+      // aggregates not shown; a grouping run again for every outer row
+      {"SELECT a, SUM(b) + COUNT(*), a + 1, COUNT(DISTINCT c), MIN(c) FROM t1 GROUP BY a"},
+      {"SELECT c, a, MAX(b) FROM t1 GROUP BY c, a HAVING COUNT(*) > 1 OR MAX(b) IS NULL"},
+      {"SELECT a, (SELECT MAX(d) FROM t2 WHERE t2.b = t1.b GROUP BY t2.b) AS s FROM t1"},
+      {"SELECT b, COUNT(*) FROM t1 WHERE a IS NULL GROUP BY b"},
       // DISTINCT, ORDER BY, TOP
       {"SELECT DISTINCT b FROM t1"},
       {"SELECT DISTINCT t1.a, t2.d FROM t1 JOIN t2 ON t1.a = t2.a"},

@@ -597,4 +597,78 @@ TEST(NRDDiskPageManager, TruncateDatabaseAndByteLocks) {
   EXPECT_FALSE(b->IsPageRegionLocked(3, 1, 10));
 }
 
+// Pages taken one after the other walk forward through the file: the cache reads the pages ahead in
+// runs. What a run brings in must be what a read of each page alone would give: the committed
+// version (not another session's change), the same type check and, in an encrypted file, the same
+// decryption and checksum check.
+TEST(NRDDiskPageManager, ReadAheadGivesWhatSingleReadsGive) {
+  TempDir dir;
+  for (const bool encrypted : {false, true}) {
+    SCOPED_TRACE(encrypted);
+    const std::string path = dir.File(encrypted ? "ahead-enc.at4" : "ahead.at4");
+    const TNRDPassword password = encrypted ? TNRDPassword{"ahead", static_cast<TNRDCryptoAlgorithm>(1)} : TNRDPassword{};
+    std::vector<std::int32_t> pages;
+    {
+      auto pm = CreateDb(path, 512, 4, password);
+      for (int i = 0; i < 150; ++i) {
+        const std::uint16_t type = i == 40 ? ptTableIndex : ptTableRecord;
+        pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i + 1), type));
+      }
+      pm->ApplyChanges(0);
+    }
+    // The checksum of page 70 fails (encrypted file) or its data is changed (plain file).
+    std::vector<std::uint8_t> bytes = ReadAll(path);
+    bytes[380 + static_cast<std::size_t>(pages[70]) * 512 + 100] ^= 0x01;
+    WriteAll(path, bytes);
+
+    auto pm = OpenDb(path, password);
+    pm->SetCacheCapacity(1000);
+    // Session 1 changes page 60 and does not commit yet.
+    FillPage(*pm, 1, pages[60], 0xEE);
+    for (int i = 0; i < 150; ++i) {
+      const std::int32_t no = pages[static_cast<std::size_t>(i)];
+      if (i == 40) {
+        ExpectNRD([&] { pm->GetPage(0, no, ptTableRecord); }, 20153, "Expecting type 10, but found 12");
+        TNRDPage* page = pm->GetPage(0, no, ptTableIndex);
+        EXPECT_EQ(page->PageData()[0], i + 1);
+        pm->PutPage(page);
+      } else if (i == 70 && encrypted) {
+        ExpectNRD([&] { pm->GetPage(0, no, ptTableRecord); }, 30446, "Check CRC failed");
+      } else {
+        TNRDPage* page = pm->GetPage(0, no, ptTableRecord);
+        EXPECT_EQ(page->PageData()[0], i + 1) << i;
+        EXPECT_EQ(page->PageData()[60], i == 70 ? (i + 1) ^ 0x01 : i + 1) << i;
+        pm->PutPage(page);
+      }
+      // The run reads did happen: more pages are cached than were taken.
+      if (i == 20) EXPECT_GT(pm->SharedPages().Count(), i + 1);
+    }
+    EXPECT_EQ(FirstDataByte(*pm, 1, pages[60]), 0xEE);
+    pm->ApplyChanges(1);
+    EXPECT_EQ(FirstDataByte(*pm, 0, pages[60]), 0xEE);
+  }
+}
+
+// Reading ahead never serves a page of a change set that may still be undone: not inside one,
+// and not while a transaction has spilled its pages to the file.
+TEST(NRDDiskPageManager, ReadAheadKeepsOutOfSpilledTransactions) {
+  TempDir dir;
+  const std::string path = dir.File("ahead-spill.at4");
+  std::vector<std::int32_t> pages;
+  {
+    auto pm = CreateDb(path, 512, 4);
+    for (int i = 0; i < 80; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i + 1)));
+    pm->ApplyChanges(0);
+  }
+  auto pm = OpenDb(path);
+  pm->SetCacheCapacity(1000);
+  pm->SetSpillBudget(512 * 4);
+  for (int i = 0; i < 80; i += 2) FillPage(*pm, 1, pages[static_cast<std::size_t>(i)], 0xAA);
+  pm->SpillIfOverBudget(1);
+  ASSERT_TRUE(pm->SpillActive(1));
+  for (int i = 0; i < 80; ++i) EXPECT_EQ(FirstDataByte(*pm, 0, pages[static_cast<std::size_t>(i)]), i + 1) << i;
+  pm->CancelChanges(1);
+  for (int i = 0; i < 80; ++i) EXPECT_EQ(FirstDataByte(*pm, 2, pages[static_cast<std::size_t>(i)]), i + 1) << i;
+}
+
 }  // namespace

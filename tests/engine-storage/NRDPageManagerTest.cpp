@@ -246,6 +246,43 @@ TEST(NRDPageManager, EvictsLeastRecentlyUsedPagesNotInUse) {
   EXPECT_LE(pm.SharedPages().Count(), 3);
 }
 
+// A bigger cache evicts in batches: against a model of last uses, every page taken is served with
+// its own content, no held page is ever dropped, the cache stays within its capacity once nothing
+// is held, and the most recently used pages are the ones kept.
+TEST(NRDPageManager, BatchEvictionKeepsTheMostRecentPagesAndNoHeldOne) {
+  MapPageManager pm;
+  pm.SetCacheCapacity(48);
+  for (std::int32_t n = 0; n < 300; ++n) pm.Seed(n, 10, static_cast<std::uint8_t>(n));
+  std::mt19937 rng(11);
+  std::vector<TNRDPage*> held;
+  std::vector<std::int32_t> uses;  // page numbers in order of last use
+  for (int step = 0; step < 5000; ++step) {
+    // Mostly a forward walk with returns to a few hot pages, as a scan over an index does.
+    const std::int32_t n = rng() % 4 == 0 ? static_cast<std::int32_t>(rng() % 8) : static_cast<std::int32_t>(step % 300);
+    TNRDPage* page = pm.GetPage(0, n, 10);
+    ASSERT_EQ(page->PageNo(), n);
+    ASSERT_EQ(page->PageData()[0], static_cast<std::uint8_t>(n));
+    if (rng() % 50 == 0 && held.size() < 5) {
+      held.push_back(page);
+    } else {
+      pm.PutPage(page);
+    }
+    if (rng() % 40 == 0 && !held.empty()) {
+      pm.PutPage(held.front());
+      held.erase(held.begin());
+    }
+    uses.erase(std::remove(uses.begin(), uses.end(), n), uses.end());
+    uses.push_back(n);
+    for (TNRDPage* h : held) ASSERT_EQ(pm.SharedPages().Find(h->PageNo()), h);
+  }
+  for (TNRDPage* h : held) pm.PutPage(h);
+  pm.PutPage(pm.GetPage(0, uses.back(), 10));
+  EXPECT_LE(pm.SharedPages().Count(), 48);
+  EXPECT_GE(pm.SharedPages().Count(), 48 - 48 / 16);
+  // The pages used last are all still there.
+  for (std::size_t k = 0; k < 30; ++k) EXPECT_NE(pm.SharedPages().Find(uses[uses.size() - 1 - k]), nullptr) << k;
+}
+
 TEST(NRDPageManager, CancelReleasesAddedNumbersAndKeepsRemovedPages) {
   MapPageManager pm;
   pm.Seed(0, 10, 0x10);
