@@ -286,6 +286,11 @@ class TNRDAOJoin : public TNRDAO {
     std::vector<std::size_t> order;       // row numbers sorted by key
     std::vector<std::int32_t> keyLinks;   // child link numbers of the keys
     std::vector<bool> matched;            // full join: rows that found a partner
+    // One key column whose values are all integers or NULL: the keys in `order`'s order, the
+    // NULLs (first in that order) left out; `intKeysFrom` is the position of the first non-NULL.
+    bool intKeys = false;
+    std::vector<std::int64_t> keys;
+    std::size_t intKeysFrom = 0;
   };
   void BufferScanned();
   bool ConditionHolds();
@@ -294,6 +299,7 @@ class TNRDAOJoin : public TNRDAO {
   bool Step();
   bool FDrivingIsLeft = true;
   Buffered FScanned;
+  TNRDRow FDrivingKeys;             // the driving row's key values, kept between rows
   bool FEof = false;
   bool FInRightRest = false;        // full join: emitting unmatched scanned rows
   std::size_t FRangeBegin = 0, FRangeEnd = 0, FRangePos = 0;

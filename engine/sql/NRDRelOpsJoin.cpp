@@ -126,6 +126,26 @@ void TNRDAOJoin::BufferScanned() {
   if (FFieldsLink)
     for (std::int32_t k : FScanned.keyLinks) keys.push_back(static_cast<std::size_t>(k));
   FScanned.order = SortedRowOrder(FScanned.rows, keys, std::vector<bool>(keys.size(), false));
+  if (keys.size() == 1) {
+    // A driving row's partners are then found by a search over plain integers.
+    FScanned.intKeys = true;
+    FScanned.intKeysFrom = 0;
+    FScanned.keys.clear();
+    FScanned.keys.reserve(FScanned.order.size());
+    for (std::size_t r : FScanned.order) {
+      const TNRDVariant& v = FScanned.rows[r][keys[0]];
+      std::int64_t x = 0;
+      if (v.IsNull()) {
+        ++FScanned.intKeysFrom;  // NULLs sort first
+      } else if (ReadStoredInteger(v, x)) {
+        FScanned.keys.push_back(x);
+      } else {
+        FScanned.intKeys = false;
+        FScanned.keys.clear();
+        break;
+      }
+    }
+  }
   FScanned.matched.assign(FScanned.rows.size(), false);
 }
 
@@ -234,9 +254,15 @@ bool TNRDAOJoin::Step() {
         FRangeBegin = 0;
         FRangeEnd = FScanned.order.size();
       } else {
-        TNRDRow keys;
+        TNRDRow& keys = FDrivingKeys;
+        std::int64_t key = 0;
         if (!KeysOfDrivingRow(keys)) {
           FRangeBegin = FRangeEnd = 0;
+        } else if (FScanned.intKeys && ReadStoredInteger(keys[0], key)) {
+          // Integers compare by value whatever their widths, as the general comparison does.
+          const auto range = std::equal_range(FScanned.keys.begin(), FScanned.keys.end(), key);
+          FRangeBegin = FScanned.intKeysFrom + static_cast<std::size_t>(range.first - FScanned.keys.begin());
+          FRangeEnd = FScanned.intKeysFrom + static_cast<std::size_t>(range.second - FScanned.keys.begin());
         } else {
           const std::vector<std::int32_t>& kl = FScanned.keyLinks;
           auto rowVsKey = [&](std::size_t r) {

@@ -45,6 +45,10 @@ const std::vector<Query>& Queries() {
       {"SELECT t1.a, t2.d FROM t1 JOIN t2 USING (a)", "SELECT t1.a, t2.d FROM t1 JOIN t2 ON t1.a = t2.a"},
       {"SELECT x.a, y.b FROM t1 x JOIN t1 y ON x.a = y.b WHERE x.c = 'q'"},
       {"SELECT t1.c, t2.d, t3.b FROM t1 JOIN t2 ON t1.a = t2.a LEFT JOIN t1 t3 ON t2.b = t3.a"},
+      // partners found among integer keys (with NULLs, from either side) and among text keys
+      {"SELECT t1.a, t2.a, t2.d FROM t1 RIGHT JOIN t2 ON t1.b = t2.a"},
+      {"SELECT t1.a, t1.c, t2.b FROM t1 JOIN t2 ON t1.c = t2.d"},
+      {"SELECT t1.a, t2.b FROM t1 LEFT JOIN t2 ON t2.b = t1.a AND t2.a IS NOT NULL"},
       {"SELECT a FROM t1 UNION SELECT b FROM t2"},
       {"SELECT a, c FROM t1 UNION ALL SELECT a, d FROM t2"},
       {"SELECT a FROM t1 INTERSECT SELECT a FROM t2"},
