@@ -124,21 +124,47 @@ QString EAt4Read::DefaultText(Kind kind) {
 
 // ---------------------------------------------------------------- families
 
+namespace {
+// A person id as index bytes: its characters as single bytes when all are below 256 (ids are plain
+// ASCII texts), else its UTF-16 units; the second form is kept in an index of its own, so the two
+// forms of different ids never meet.
+bool IdBytes(const QString& id, std::string& out) {
+  const qsizetype n = id.size();
+  const QChar* c = id.constData();
+  out.resize(std::size_t(n));
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t u = c[i].unicode();
+    if (u > 0xFF) {
+      out.assign(reinterpret_cast<const char*>(c), std::size_t(n) * sizeof(char16_t));
+      return false;
+    }
+    out[std::size_t(i)] = char(u);
+  }
+  return true;
+}
+}  // namespace
+
 TAt4FamilyBuilder::TAt4FamilyBuilder(Model& model) : model_(model), next_(model.aIndi.size(), 0) {
   const std::size_t n = model.aIndi.size();
-  firstOf_.reserve(qsizetype(n));
+  narrowIds_.Reserve(n);
+  narrowFirst_.reserve(n);
   // Built from the last person back, so that each id's chain runs in index order.
   for (std::size_t i = n; i-- > 1;) {
-    std::int64_t& first = firstOf_[model.aIndi[i]._UID];
-    next_[i] = first;
-    first = std::int64_t(i);
+    const bool narrow = IdBytes(model.aIndi[i]._UID, bytes_);
+    std::vector<std::int64_t>& firstOf = narrow ? narrowFirst_ : wideFirst_;
+    const auto [number, added] = (narrow ? narrowIds_ : wideIds_).Add(bytes_);
+    if (added) firstOf.push_back(0);
+    next_[i] = firstOf[number];
+    firstOf[number] = std::int64_t(i);
   }
 }
 
-void TAt4FamilyBuilder::Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out) const {
-  const auto it = firstOf_.constFind(id);
-  if (it == firstOf_.constEnd()) return;
-  for (std::int64_t i = *it; i != 0 && limit > 0; i = next_[std::size_t(i)], --limit) out.push_back(i);
+void TAt4FamilyBuilder::Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out) {
+  const bool narrow = IdBytes(id, bytes_);
+  const std::uint32_t number = (narrow ? narrowIds_ : wideIds_).Find(bytes_);
+  if (number == TAt4IdIndex::kNone) return;
+  const std::int64_t first = (narrow ? narrowFirst_ : wideFirst_)[number];
+  for (std::int64_t i = first; i != 0 && limit > 0; i = next_[std::size_t(i)], --limit) out.push_back(i);
 }
 
 std::int64_t TAt4FamilyBuilder::FamilyOf(const QString& father, const QString& mother) {
@@ -885,8 +911,10 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
     ++pos;
     if (progress && pos % kProgressStep == 0) progress(pos, max);
     if (model_.AbortFlag) break;
-    TINDI p;
-    p.INDI = QString::number(model_.aIndi.size());
+    // Filled in place: a person is some forty texts, moved one by one when made beside the list. A
+    // failure in the middle leaves a part-filled last person, which the caller's reset drops with the rest.
+    TINDI& p = model_.aIndi.emplace_back();
+    p.INDI = QString::number(model_.aIndi.size() - 1);
     const std::string& id = row.id;
     p._UID = Wide(id);
     p.SEX = Wide(row.sex);
@@ -918,7 +946,6 @@ void TAt4Reader::PersonPass(const GedProgress& progress) {
     p.GIVN = p.FIRS1 + u' ' + p.PATR1;
     p.iPr = -1;
     p.iPot = -1;
-    model_.aIndi.push_back(std::move(p));
   }
   if (progress) progress(pos, max);
 }

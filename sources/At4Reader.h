@@ -21,9 +21,9 @@
 #include "app/core/GDate.h"
 #include "app/core/GedcomReader.h"
 #include "app/core/Model.h"
+#include "sources/At4IdIndex.h"
 #include "sources/Unit2.h"
 
-#include <QHash>
 #include <QString>
 
 #include <cstdint>
@@ -68,11 +68,14 @@ class TAt4FamilyBuilder {
  private:
   std::int64_t FamilyOf(const QString& father, const QString& mother);
   // The first persons (at most `limit`) whose _UID is id, in index order.
-  void Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out) const;
+  void Candidates(const QString& id, std::size_t limit, std::vector<std::int64_t>& out);
 
   Model& model_;
-  QHash<QString, std::int64_t> firstOf_;  // id -> the first person with it
-  std::vector<std::int64_t> next_;        // person -> the next one with the same id, 0 for none
+  // id -> its number -> the first person with it; ids of single-byte characters and others apart.
+  TAt4IdIndex narrowIds_, wideIds_;
+  std::vector<std::int64_t> narrowFirst_, wideFirst_;
+  std::vector<std::int64_t> next_;  // person -> the next one with the same id, 0 for none
+  std::string bytes_;               // an id's index bytes, reused
   std::vector<std::int64_t> who_;         // the persons a row looks at
   QString previousKey_, previousFather_, previousMother_;
   std::int64_t family_ = 0;

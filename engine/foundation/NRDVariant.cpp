@@ -150,6 +150,14 @@ void TNRDVariant::ReplaceBuffer(void* buffer, std::int32_t size, TNRDBaseFieldTy
 
 void TNRDVariant::Assign(const TNRDVariant& source, bool copyData) {
   if (&source == this) return;
+  // A copy of the same size goes into the buffer this value already owns.
+  if (copyData && !source.IsNull() && FPData != nullptr && !FIsDataLinked && source.FDataSize == FDataSize &&
+      FDataSize > 0 && source.FPData != FPData) {
+    std::memcpy(FPData, source.FPData, static_cast<std::size_t>(FDataSize));
+    FDataType = source.FDataType;
+    FIsNull = false;
+    return;
+  }
   Clear(source.FDataType);
   if (source.IsNull()) return;
   if (copyData) {
@@ -328,10 +336,16 @@ void TNRDVariant::SetTyped(TNRDBaseFieldType t, const void* v, std::int32_t size
     FIsNull = false;
     return;
   }
-  // An integer into a value of another integer type that already holds its buffer: converted in
-  // place (the conversion between integer types only cuts or widens), without a new buffer.
-  if (FPData != nullptr && !FIsDataLinked && IsIntegerBaseFieldType(t) && IsIntegerBaseFieldType(FDataType) &&
-      size >= GetDataTypeSize(t, 0) && FDataSize == GetDataTypeSize(FDataType, 0)) {
+  // An integer into a value of another integer type: converted in place (the conversion between
+  // integer types only cuts or widens), without the conversion's own buffer.
+  if (!FIsDataLinked && IsIntegerBaseFieldType(t) && IsIntegerBaseFieldType(FDataType) && size >= GetDataTypeSize(t, 0)) {
+    const std::int32_t width = GetDataTypeSize(FDataType, 0);
+    if (FPData == nullptr || FDataSize != width) {
+      const TNRDBaseFieldType own = FDataType;
+      Clear(own);
+      FPData = MM().GetMem(width);
+      FDataSize = width;
+    }
     PutStoredInt(static_cast<std::uint8_t*>(FPData), FDataType, GetStoredInt(static_cast<const std::uint8_t*>(v), t));
     FIsNull = false;
     return;

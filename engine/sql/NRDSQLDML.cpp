@@ -9,6 +9,7 @@
 #include "engine/foundation/NRDFinally.h"
 #include "engine/foundation/NRDTypes.h"
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "engine/foundation/NRDNamedList.h"
@@ -436,26 +437,35 @@ TTargetWhere WhereOf(const TNRDSQLUnion& select, const TNRDSQLContext& context, 
   return where;
 }
 
-// The bookmarks of the rows the WHERE lets through, in the cursor's order. The filter stays on
+// The record IDs of the rows the WHERE lets through, in the cursor's order. The filter stays on
 // the cursor only while they are gathered. All rows are gathered before any is changed, so a
-// subquery over the table being changed reads it as it was before the statement.
-std::vector<TBookmark> GatherRows(TNRDTable& table, TTargetWhere& where, TNRDSQLTargetRow& row) {
+// subquery over the table being changed reads it as it was before the statement. The rows are
+// read through the cursor into a buffer of this routine's own: the data set's current row and
+// calculated fields play no part in choosing them.
+std::vector<TNRDPageItemID> GatherRows(TNRDTable& table, TTargetWhere& where, TNRDSQLTargetRow& row) {
   TNRDCursor& cursor = *table.Cursor();
-  std::vector<TBookmark> rows;
-  struct ClearFilter {
+  std::vector<TNRDPageItemID> rows;
+  struct Scratch {
     TNRDCursor& c;
-    ~ClearFilter() {
+    void* buffer;
+    ~Scratch() {
       c.SetSQLFilter(nullptr, nullptr, nullptr);
       c.DisableRecordBitmap();
+      c.FreeRecordBuffer(buffer);
     }
-  } clear{cursor};
+  } scratch{cursor, cursor.AllocateRecordBuffer()};
   if (where.Filter != nullptr) {
     cursor.SetSQLFilter(where.Filter.get(), nullptr, nullptr);
     cursor.DisableRecordBitmap();
   }
-  for (table.First(); !table.Eof(); table.Next()) {
+  TNRDCursor::TLentBuffer current(cursor, scratch.buffer);
+  // Steps as the data set's First and Next take them: each from the record read last.
+  cursor.InternalFirst();
+  for (bool first = true;; first = false) {
+    if (!first) cursor.MoveToRecord(cursor.CurrentRecord());
+    if (cursor.GetRecordBuffer(grmNext) != grrOK) break;
     if (!where.RowTests.empty()) {
-      row.SetRecord(table.ActiveRecordBuffer());
+      row.SetRecord(scratch.buffer);
       bool accepted = true;
       for (auto& test : where.RowTests)
         if (!test->GetResult()) {
@@ -464,11 +474,18 @@ std::vector<TBookmark> GatherRows(TNRDTable& table, TTargetWhere& where, TNRDSQL
         }
       if (!accepted) continue;
     }
-    rows.push_back(table.GetBookmark());
+    rows.push_back(cursor.CurrentRecord());
   }
   return rows;
 }
 
+// Makes the data set's current row the record `id` (as its bookmark would).
+void GotoRecord(TNRDTable& table, const TNRDPageItemID& id, TBookmark& bookmark) {
+  bookmark.resize(6);
+  std::memcpy(bookmark.data(), &id.PageNo, 4);
+  std::memcpy(bookmark.data() + 4, &id.PageItemNo, 2);
+  table.GotoBookmark(bookmark);
+}
 
 // The table lock of UPDATE and DELETE: lock rounds of one try each, with the table data unlocked
 // between them so that other sessions can finish (then 20223), and an opportunistic exclusive
@@ -680,7 +697,9 @@ void TNRDSQLUpdate::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   }
 }
 
-void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows, TNRDSQLTargetRow& targetRow) {
+void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TNRDPageItemID>& rows,
+                               TNRDSQLTargetRow& targetRow) {
+  TBookmark bookmark;
   std::vector<TField*> fields;
   for (const std::string& name : FieldNames) fields.push_back(&table.FieldByName(name));
   TNRDExprNode* rowSubquery = FieldValuesSubqueryExpr ? FieldValuesSubqueryExpr->Root() : nullptr;
@@ -718,18 +737,18 @@ void TNRDSQLUpdate::ChangeRows(TNRDTable& table, const std::vector<TBookmark>& r
   if (readsFirst) {
     std::vector<std::vector<TNRDVariant>> values(rows.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      table.GotoBookmark(rows[r]);
+      GotoRecord(table, rows[r], bookmark);
       compute(values[r]);
     }
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      table.GotoBookmark(rows[r]);
+      GotoRecord(table, rows[r], bookmark);
       store(values[r]);
     }
     return;
   }
   std::vector<TNRDVariant> values;
-  for (const TBookmark& row : rows) {
-    table.GotoBookmark(row);
+  for (const TNRDPageItemID& row : rows) {
+    GotoRecord(table, row, bookmark);
     compute(values);
     store(values);
   }
@@ -773,8 +792,9 @@ void TNRDSQLDelete::ExecSQL(TNRDDataSet* query, bool, bool, bool&, TNRDAO*, TNRD
   TTargetWhere where = WhereOf(*InternalSelecter, context, targetRow);
 
   auto deleteRows = [&] {
-    for (const TBookmark& row : GatherRows(*table, where, targetRow)) {
-      table->GotoBookmark(row);
+    TBookmark bookmark;
+    for (const TNRDPageItemID& row : GatherRows(*table, where, targetRow)) {
+      GotoRecord(*table, row, bookmark);
       table->Delete();
       ++RowsAffected;
     }

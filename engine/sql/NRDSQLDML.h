@@ -108,7 +108,7 @@ class TNRDSQLUpdate : public TNRDSQLCommand {
   void ParseRowForm();
   // Changes the gathered rows; RowsAffected counts them. `targetRow` is the row the values with a
   // nested SELECT read.
-  void ChangeRows(TNRDTable& table, const std::vector<TBookmark>& rows, TNRDSQLTargetRow& targetRow);
+  void ChangeRows(TNRDTable& table, const std::vector<TNRDPageItemID>& rows, TNRDSQLTargetRow& targetRow);
 };
 
 // DELETE FROM [MEMORY] [file .] table [pseudonym] [PASSWORD pw] [WHERE condition].

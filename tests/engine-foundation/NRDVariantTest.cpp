@@ -529,3 +529,29 @@ TEST(NRDVariant, IntegerToIntegerAgreesWithTheConversion) {
       EXPECT_EQ(target.AsCardinal(), static_cast<std::uint32_t>(wide));
     }
 }
+
+// A copy into a value that owns a buffer of the same size reuses it; the copy stays a copy of its
+// own and takes the source's type.
+TEST(NRDVariant, CopyIntoAnOwnedBufferOfTheSameSize) {
+  TNRDVariant source, target;
+  source.SetAsInteger(7);
+  target.SetAsSingle(1.5f);  // four bytes as well
+  target.Assign(source, true);
+  EXPECT_EQ(target.DataType(), bftSignedInt32);
+  EXPECT_EQ(target.AsInteger(), 7);
+  EXPECT_NE(target.pData(), source.pData());
+  source.SetAsInteger(9);
+  EXPECT_EQ(target.AsInteger(), 7);
+  // A linked value is not written through: it is replaced by a copy of its own.
+  TNRDVariant linked;
+  linked.Assign(source, false);
+  linked.Assign(target, true);
+  EXPECT_EQ(linked.AsInteger(), 7);
+  EXPECT_EQ(source.AsInteger(), 9);
+  EXPECT_FALSE(linked.IsDataLinked());
+  // A NULL source leaves a NULL of its type.
+  TNRDVariant null(bftVarchar);
+  target.Assign(null, true);
+  EXPECT_TRUE(target.IsNull());
+  EXPECT_EQ(target.DataType(), bftVarchar);
+}
