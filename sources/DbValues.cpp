@@ -152,16 +152,24 @@ QString CrLfToBlank(const QString& text) {
 }
 
 void SetGedcomDateText(TDATES& d, int type, bool isJulian, bool isDateBC) {
+  // Literal texts: a date costs no allocation for its words.
   struct Form {
-    const char16_t* symbol;
-    const char16_t* word;
+    QString symbol, word, wordBlank;
   };
-  static const Form kForms[9] = {{u"", u""},       {u"~", u"ABT"},  {u"<", u"BEF"}, {u">", u"AFT"}, {u"..", u"BET"},
-                                 {u"(", u"OR"},    {u"~", u"CAL"},  {u"~", u"EST"}, {u"-", u"FROM"}};
+  static const Form kForms[9] = {
+      {QString(), QString(), QString()},
+      {QStringLiteral("~"), QStringLiteral("ABT"), QStringLiteral("ABT ")},
+      {QStringLiteral("<"), QStringLiteral("BEF"), QStringLiteral("BEF ")},
+      {QStringLiteral(">"), QStringLiteral("AFT"), QStringLiteral("AFT ")},
+      {QStringLiteral(".."), QStringLiteral("BET"), QStringLiteral("BET ")},
+      {QStringLiteral("("), QStringLiteral("OR"), QStringLiteral("OR ")},
+      {QStringLiteral("~"), QStringLiteral("CAL"), QStringLiteral("CAL ")},
+      {QStringLiteral("~"), QStringLiteral("EST"), QStringLiteral("EST ")},
+      {QStringLiteral("-"), QStringLiteral("FROM"), QStringLiteral("FROM ")}};
   static const char16_t* const kMonths[12] = {u"JAN", u"FEB", u"MAR", u"APR", u"MAY", u"JUN",
                                               u"JUL", u"AUG", u"SEP", u"OCT", u"NOV", u"DEC"};
   d.STYPE = isDateBC ? QStringLiteral("B.C.") : QString();
-  if (type >= 1 && type <= 8) d.STYPE = QString::fromUtf16(kForms[type].word);
+  if (type >= 1 && type <= 8) d.STYPE = kForms[type].word;
 
   QString g;
   switch (type) {
@@ -170,8 +178,7 @@ void SetGedcomDateText(TDATES& d, int type, bool isJulian, bool isDateBC) {
     case dtAfter:
     case dtCalculated:
     case dtEstimated:
-      g = QString(d.NORM).replace(QString::fromUtf16(kForms[type].symbol),
-                                  QString::fromUtf16(kForms[type].word) + u' ');
+      g = QString(d.NORM).replace(kForms[type].symbol, kForms[type].wordBlank);
       break;
     case dtBetween:
       g = QStringLiteral("BET ") + QString(d.NORM).replace(QStringLiteral(".."), QStringLiteral(" AND "));
@@ -255,9 +262,9 @@ TDATES At4Date(const QString& shortText, int day, int month, int year, int type,
   else if (a.size() == 4)
     r.SORT1 = a + QStringLiteral("0000");
   r.SORT2 = b.size() == 8 ? QString(b).replace(u'?', u'9') : b + QStringLiteral("9999");
-  if (a.left(4) != u"0000")
+  if (QStringView(a).left(4) != u"0000")
     r.YEARS = a.left(4);
-  else if (b.left(4) != today.year)
+  else if (QStringView(b).left(4) != today.year)
     r.YEARS = b.left(4);
   if (s.isEmpty()) {
     r.NORM = QStringLiteral("?");
