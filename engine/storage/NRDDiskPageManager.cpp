@@ -748,13 +748,17 @@ bool TNRDDiskPageManager::ReadAheadOnMiss(std::int32_t sessionID, std::int32_t p
   // the file holds uncommitted data: inside a change set or while a transaction has spilled.
   if (FMultiUser || FSpill || FDatabaseFile->InBatch() || !FDatabaseFreeSpaceManager) return false;
   // A miss a little ahead of the last one walks forward through the file (a scan, whose next
-  // record page may lie behind a few index pages); any other miss ends the walk.
+  // record page may lie behind a few index pages); any other miss ends the walk. The walk must go
+  // on for two such misses: a lookup misses an index leaf and then, often just behind it, the
+  // record page, and reading ahead there would only push useful pages out.
   const std::int32_t last = FLastMissPageNo;
   FLastMissPageNo = pageNo;
   if (pageNo <= last || pageNo - last > FReadAheadRun + kReadAheadGap) {
     FReadAheadRun = 0;
+    FForwardMisses = 0;
     return false;
   }
+  if (++FForwardMisses < 2) return false;
   // The run doubles while the walk goes on, up to a bound, and never takes more than a quarter of
   // the cache, so that the pages read ahead do not push out what the reader still uses.
   const std::int32_t run = std::min({FReadAheadRun == 0 ? kReadAheadFirstRun : FReadAheadRun * 2, kReadAheadMaxRun,

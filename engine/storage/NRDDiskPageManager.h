@@ -62,8 +62,9 @@
 // its changed pages. A rollback writes the originals back; a crash leaves the journal, which the
 // next holder of the header lock rolls back.
 //
-// Reading ahead: with one user, a page missing from the cache a little past the last missing page
-// (a scan walking forward through the file) brings a run of the pages from it on into the shared
+// Reading ahead: with one user, a page missing from the cache a little past the last missing page,
+// for the second time in a row (a scan walking forward through the file; a lookup's index leaf and
+// record page are one such step), brings a run of the pages from it on into the shared
 // cache in one read (8 pages, doubling while the walk goes on, at most 32 and a quarter of the
 // cache). Pages some session changed, bitmap pages and pages that fail decryption are left out; a
 // page read ahead has its type checked by the first GetPage that names one. Never inside a change
@@ -328,6 +329,7 @@ class TNRDDiskPageManager : public TNRDPageManager {
   static constexpr std::int32_t kReadAheadGap = 8;
   std::int32_t FLastMissPageNo = -1000;
   std::int32_t FReadAheadRun = 0;
+  std::int32_t FForwardMisses = 0;
   std::vector<std::uint8_t> FReadAheadBuffer;
 
   std::unique_ptr<TNRDDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;

@@ -677,6 +677,26 @@ TEST(NRDDiskPageManager, ReadAheadGivesWhatSingleReadsGive) {
   }
 }
 
+// Lookups miss an index leaf and then the record page just behind it: that is no walk through the
+// file, and reading ahead there would only push useful pages out of the cache.
+TEST(NRDDiskPageManager, LookupsDoNotReadAhead) {
+  TempDir dir;
+  const std::string path = dir.File("lookups.at4");
+  std::vector<std::int32_t> pages;
+  {
+    auto pm = CreateDb(path, 512, 4);
+    for (int i = 0; i < 200; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i)));
+    pm->ApplyChanges(0);
+  }
+  auto pm = OpenDb(path);
+  pm->SetCacheCapacity(1000);
+  const int pairs[][2] = {{100, 102}, {20, 21}, {150, 155}, {60, 61}, {170, 172}, {5, 9}};
+  for (const auto& pair : pairs) {
+    for (const int i : pair) EXPECT_EQ(FirstDataByte(*pm, 0, pages[static_cast<std::size_t>(i)]), i);
+  }
+  EXPECT_EQ(pm->SharedPages().Count(), 12);
+}
+
 // Reading ahead never serves a page of a change set that may still be undone: not inside one,
 // and not while a transaction has spilled its pages to the file.
 TEST(NRDDiskPageManager, ReadAheadKeepsOutOfSpilledTransactions) {
