@@ -114,6 +114,13 @@ platform::TSqliteRowSet ScanTable(platform::TSqliteConnection& c, const char* ta
   return rows;
 }
 
+// The text of a kept value as dbvalues::Text gives it; a TEXT value is read without a copy of its bytes.
+QString KeptString(const platform::TSqliteTable& t, std::size_t r, int col) {
+  std::string_view bytes;
+  if (t.KeptText(r, col, bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  return dbvalues::Text(t.KeptValue(r, col));
+}
+
 // A whole number equal to v, as SQL's "column = v" finds it.
 bool Is(const platform::TSqliteRowSet& rows, std::size_t r, int c, std::int64_t v) {
   std::int64_t x = 0;
@@ -589,7 +596,7 @@ void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const 
     p.DEAT_CAUS = KeptText(kEvent, kDeathCause, death);
   }
   const PersonNames& n = *s.names;
-  const auto text = [&](int slot) { return dbvalues::Text(values.KeptValue(n.last[slot], cols_.vstr)); };
+  const auto text = [&](int slot) { return KeptString(values, n.last[slot], cols_.vstr); };
   if (n.last[0] != kNone) p.SURN = p.SURN1 = text(0);
   if (n.last[1] != kNone) p.SURN0 = text(1);
   if (n.last[2] != kNone) p.FIRS1 = text(2);
@@ -597,7 +604,7 @@ void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const 
   if (n.last[4] != kNone) {
     const std::ptrdiff_t r = values.FindKeptRow({kPerson, kPersonNote, s.id});
     if (r >= 0) {
-      p.NOTE = dbvalues::Text(values.KeptValue(std::size_t(r), cols_.vstr));
+      p.NOTE = KeptString(values, std::size_t(r), cols_.vstr);
       if (p.NOTE.size() >= kShortTextLimit) {
         // The whole text is in vblob; an empty vblob leaves the short text rather than losing it.
         if (values.Kept(cols_.vblob)) {
@@ -619,7 +626,7 @@ void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const 
 QString TAt5Reader::KeptText(int iTable, int iField, std::int64_t iRec) const {
   const platform::TSqliteTable& t = dm_.FDTable_Values;
   const std::ptrdiff_t r = t.FindKeptRow({iTable, iField, iRec});
-  return r < 0 ? QString() : dbvalues::Text(t.KeptValue(std::size_t(r), cols_.vstr));
+  return r < 0 ? QString() : KeptString(t, std::size_t(r), cols_.vstr);
 }
 
 QString TAt5Reader::KeptPlace(int iTable, int iField, std::int64_t iRec, int iType) const {
@@ -877,8 +884,16 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
   std::vector<QString> idText(roles.Rows());
   std::vector<std::int64_t> person(roles.Rows());
   for (std::size_t r = 0; r < roles.Rows(); ++r) {
-    idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
-    person[r] = PersonByUid(idText[r]);
+    std::int64_t id = 0;
+    if (roles.Kind(r, rPerson) == platform::TSqliteValue::Kind::Integer && roles.WholeNumber(r, rPerson, id)) {
+      // An integer's text is canonical: its person is found by the number itself.
+      idText[r] = QString::number(id);
+      const auto it = byId_.find(id);
+      person[r] = it == byId_.end() ? 0 : it->second;
+    } else {
+      idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
+      person[r] = PersonByUid(idText[r]);
+    }
   }
   const QString none;
   const auto text = [&](std::size_t row, int col) -> const QString& {
