@@ -669,7 +669,9 @@ TEST(NRDDiskPageManager, ReadAheadGivesWhatSingleReadsGive) {
         pm->PutPage(page);
       }
       // The run reads did happen: more pages are cached than were taken.
-      if (i == 20) EXPECT_GT(pm->SharedPages().Count(), i + 1);
+      if (i == 20) {
+        EXPECT_GT(pm->SharedPages().Count(), i + 1);
+      }
     }
     EXPECT_EQ(FirstDataByte(*pm, 1, pages[60]), 0xEE);
     pm->ApplyChanges(1);
