@@ -197,6 +197,13 @@ class TSqliteRowSet {
   TSqliteValue::Kind Kind(std::size_t row, int col) const { return At(row, col).kind; }
   // The value when it is an INTEGER or a whole REAL; false otherwise (the key rule of FindKey).
   bool WholeNumber(std::size_t row, int col, std::int64_t& out) const;
+  // The bytes of a TEXT value, without a copy (valid until the set changes); false for other values.
+  bool TextBytes(std::size_t row, int col, std::string_view& out) const {
+    const Cell& c = At(row, col);
+    if (c.kind != TSqliteValue::Kind::Text) return false;
+    out = std::string_view(pool_.data() + c.n, c.len);
+    return true;
+  }
   void Set(std::size_t row, int col, const TSqliteValue& v);
   // Appends one value: the next cell of the last row, or the first of a new row when that one is full.
   void Append(const TSqliteValue& v);
@@ -319,6 +326,8 @@ class TSqliteTable {
   TSqliteValue KeptValue(std::size_t r, int i) const { return rows_.Value(r, colMap_[std::size_t(i)]); }
   // The value of column i of kept row r when it is an INTEGER or a whole REAL. REQUIRES: as KeptValue.
   bool KeptWhole(std::size_t r, int i, std::int64_t& out) const { return rows_.WholeNumber(r, colMap_[std::size_t(i)], out); }
+  // The bytes of column i of kept row r when it is TEXT, without a copy. REQUIRES: as KeptValue.
+  bool KeptText(std::size_t r, int i, std::string_view& out) const { return rows_.TextBytes(r, colMap_[std::size_t(i)], out); }
   // The kept row FindKey would make current for every key value, -1 when none; the current row stays.
   // Changes nothing, so threads may look up at once while no one edits or reopens the table. Raises
   // ESqliteError unless the rows are kept (KeptRows) and keys holds one value per key column.

@@ -19,9 +19,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <functional>
 #include <iterator>
+#include <limits>
 #include <exception>
 #include <initializer_list>
 #include <mutex>
@@ -112,6 +114,13 @@ platform::TSqliteRowSet ScanTable(platform::TSqliteConnection& c, const char* ta
   return rows;
 }
 
+// The text of a kept value as dbvalues::Text gives it; a TEXT value is read without a copy of its bytes.
+QString KeptString(const platform::TSqliteTable& t, std::size_t r, int col) {
+  std::string_view bytes;
+  if (t.KeptText(r, col, bytes)) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  return dbvalues::Text(t.KeptValue(r, col));
+}
+
 // A whole number equal to v, as SQL's "column = v" finds it.
 bool Is(const platform::TSqliteRowSet& rows, std::size_t r, int c, std::int64_t v) {
   std::int64_t x = 0;
@@ -125,6 +134,8 @@ enum { sRec, sTable, sDb, sCreated, sChanged };
 enum { rPerson, rEvent, rRole, rOrder, rEventDb, rRoleDb };
 
 constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+// NULL among the flat keys of role cells (see TAt5RoleRows::Make).
+constexpr std::int64_t kNullKey = std::numeric_limits<std::int64_t>::min();
 
 // An integer cell or NULL, ordered as SQL orders them: NULL first, then integers by value.
 struct Num {
@@ -417,7 +428,7 @@ void TAt5Reader::Read(const QString& path, const QString& nameTemplate, const Ge
   dm_.FDTable_ValuesLinks.Prepare();
   Tables t;
   ReadTables(t, stop, late, deadline);
-  // From here on the work is in memory (value texts kept too long for the tables are read by row id).
+  // From here on the work is in memory.
   c.SetProgressHandler([this, deadline] {
     if (std::chrono::steady_clock::now() >= deadline) return timedOut_ = true;
     return false;
@@ -538,7 +549,8 @@ void TAt5Reader::PersonPass(Tables& t, const QString& nameTemplate, const GedPro
         if (longNote) mine.push_back(k);
       }
     });
-    // Texts kept whole beside a short text that may be cut are read from the file, on this thread.
+    // Whole texts beside a short text that may be cut, when not kept in memory, are read from the
+    // file, on this thread.
     for (std::vector<std::size_t>& list : longNotes) {
       for (std::size_t k : list)
         model_.aIndi[first + k].NOTE = fDesc5(kPerson, kPersonNote, starts[done + k].id, 1, 1);
@@ -584,14 +596,25 @@ void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const 
     p.DEAT_CAUS = KeptText(kEvent, kDeathCause, death);
   }
   const PersonNames& n = *s.names;
-  const auto text = [&](int slot) { return dbvalues::Text(values.KeptValue(n.last[slot], cols_.vstr)); };
+  const auto text = [&](int slot) { return KeptString(values, n.last[slot], cols_.vstr); };
   if (n.last[0] != kNone) p.SURN = p.SURN1 = text(0);
   if (n.last[1] != kNone) p.SURN0 = text(1);
   if (n.last[2] != kNone) p.FIRS1 = text(2);
   if (n.last[3] != kNone) p.PATR1 = text(3);
   if (n.last[4] != kNone) {
-    p.NOTE = KeptText(kPerson, kPersonNote, s.id);
-    longNote = p.NOTE.size() >= kShortTextLimit;
+    const std::ptrdiff_t r = values.FindKeptRow({kPerson, kPersonNote, s.id});
+    if (r >= 0) {
+      p.NOTE = KeptString(values, std::size_t(r), cols_.vstr);
+      if (p.NOTE.size() >= kShortTextLimit) {
+        // The whole text is in vblob; an empty vblob leaves the short text rather than losing it.
+        if (values.Kept(cols_.vblob)) {
+          QString whole = dbvalues::Utf8Bytes(values.KeptValue(std::size_t(r), cols_.vblob).AsBytes());
+          if (!whole.isEmpty()) p.NOTE = std::move(whole);
+        } else {
+          longNote = true;
+        }
+      }
+    }
   }
   p.RESI_PLAC = KeptPlace(kPerson, kResidence, s.id, 2);
   if (p.GIVN.isEmpty()) p.GIVN = p.FIRS1 + u' ' + p.PATR1;
@@ -603,7 +626,7 @@ void TAt5Reader::FillPerson(TINDI& p, const Start& s, std::int64_t index, const 
 QString TAt5Reader::KeptText(int iTable, int iField, std::int64_t iRec) const {
   const platform::TSqliteTable& t = dm_.FDTable_Values;
   const std::ptrdiff_t r = t.FindKeptRow({iTable, iField, iRec});
-  return r < 0 ? QString() : dbvalues::Text(t.KeptValue(std::size_t(r), cols_.vstr));
+  return r < 0 ? QString() : KeptString(t, std::size_t(r), cols_.vstr);
 }
 
 QString TAt5Reader::KeptPlace(int iTable, int iField, std::int64_t iRec, int iType) const {
@@ -726,13 +749,31 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
     }
     return 0;
   };
-  std::sort(byEvent.begin(), byEvent.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const bool loneA = a & kLone, loneB = b & kLone;
-    if (loneA != loneB) return loneB;
-    if (loneA) return a < b;
-    const int d = compareEvent(a, b);
-    return d != 0 ? d < 0 : a < b;
-  });
+  // Integer cells and NULL as one integer each, in the same order, when no cell holds the least integer
+  // (which then stands for NULL): the sorts compare flat keys.
+  const bool flat = numeric && std::none_of(nums.begin(), nums.end(), [](const Num& n) { return !n.null && n.v == kNullKey; });
+  const auto key = [&num](std::uint32_t r, int c) {
+    const Num n = num(r, c);
+    return n.null ? kNullKey : n.v;
+  };
+  if (flat) {
+    // Joinable rows by event, then row; the rows that cannot be joined after them, in row order.
+    const auto lone = std::stable_partition(byEvent.begin(), byEvent.end(), [](std::uint32_t r) { return !(r & kLone); });
+    std::vector<std::pair<std::array<std::int64_t, 4>, std::uint32_t>> keyed;
+    keyed.reserve(std::size_t(lone - byEvent.begin()));
+    for (auto it = byEvent.begin(); it != lone; ++it)
+      keyed.push_back({{key(*it, rEvent), key(*it, rEventDb), key(*it, rRoleDb), std::int64_t(*it)}, *it});
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t k = 0; k < keyed.size(); ++k) byEvent[k] = keyed[k].second;
+  } else {
+    std::sort(byEvent.begin(), byEvent.end(), [&](std::uint32_t a, std::uint32_t b) {
+      const bool loneA = a & kLone, loneB = b & kLone;
+      if (loneA != loneB) return loneB;
+      if (loneA) return a < b;
+      const int d = compareEvent(a, b);
+      return d != 0 ? d < 0 : a < b;
+    });
+  }
 
   std::vector<std::uint32_t> child, father, mother, husband, wife, first, second;
   for (std::size_t i = 0; i < byEvent.size();) {
@@ -792,6 +833,25 @@ bool TAt5RoleRows::Make(std::uint64_t bound) {
         return Num{false, r.couple ? 0 : 1};
     }
   };
+  if (flat) {
+    // Each row with its columns as flat keys in sort order: the sort compares arrays of integers.
+    std::vector<std::pair<std::array<std::int64_t, 8>, Row>> keyed;
+    keyed.reserve(rows_.size());
+    for (const Row& r : rows_) {
+      std::array<std::int64_t, 8> k;
+      for (std::size_t i = 0; i < k.size(); ++i) {
+        const Num n = cell(r, kOrder[i]);
+        k[i] = n.null ? kNullKey : n.v;
+      }
+      keyed.emplace_back(k, r);
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    keyed.erase(std::unique(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+                keyed.end());
+    rows_.clear();
+    for (const auto& k : keyed) rows_.push_back(k.second);
+    return true;
+  }
   const auto compare = [&](const Row& x, const Row& y, int col) {
     return numeric ? Num::Compare(cell(x, col), cell(y, col)) : Compare(x, y, col);
   };
@@ -824,8 +884,16 @@ void TAt5Reader::FamilyPass(Tables& t, const GedProgress& progress) {
   std::vector<QString> idText(roles.Rows());
   std::vector<std::int64_t> person(roles.Rows());
   for (std::size_t r = 0; r < roles.Rows(); ++r) {
-    idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
-    person[r] = PersonByUid(idText[r]);
+    std::int64_t id = 0;
+    if (roles.Kind(r, rPerson) == platform::TSqliteValue::Kind::Integer && roles.WholeNumber(r, rPerson, id)) {
+      // An integer's text is canonical: its person is found by the number itself.
+      idText[r] = QString::number(id);
+      const auto it = byId_.find(id);
+      person[r] = it == byId_.end() ? 0 : it->second;
+    } else {
+      idText[r] = dbvalues::IdText(roles.Value(r, rPerson));
+      person[r] = PersonByUid(idText[r]);
+    }
   }
   const QString none;
   const auto text = [&](std::size_t row, int col) -> const QString& {

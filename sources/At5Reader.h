@@ -136,8 +136,9 @@ class TAt5Reader {
   };
   const Columns& Cols();
   // One person of the person pass, from the tables' kept rows alone: it changes nothing but p, so the
-  // persons of a round are filled on several threads at once. A note whose short text may be cut is
-  // left for the caller's thread, which reads its whole text from the file (longNote set).
+  // persons of a round are filled on several threads at once. A note whose short text may be cut takes
+  // its whole text from the kept rows; when those lack it, the note is left for the caller's thread,
+  // which reads the whole text from the file (longNote set).
   struct Start;
   void FillPerson(TINDI& p, const Start& s, std::int64_t index, const Tables& t, const QString& nameTemplate,
                   bool& longNote) const;

@@ -41,7 +41,9 @@ TDataModule3::TDataModule3(QObject* owner) : QObject(owner) {
   FDTable_Dates.Prefetch = true;
   FDTable_Dates.FieldNames = "d;m;y;d2;m2;y2;isjulian;isdateBC;type;sortdate;sortdate2";
   FDTable_Values.Prefetch = true;
-  FDTable_Values.FieldNames = "vstr;rec_db_id";  // rec_db_id: the person's own name values
+  // rec_db_id: the person's own name values; vblob: the whole text beside a short one that may be cut
+  // (only long texts have one), so reading a long note costs no statement.
+  FDTable_Values.FieldNames = "vstr;rec_db_id;vblob";
   FDTable_ValuesLinks.Prefetch = true;
   FDTable_ValuesLinks.FieldNames = "vlink_id";
   // The first module made is the program's; later ones (tests, tools) are private to their maker.

@@ -110,7 +110,10 @@ int main(int argc, char** argv) {
   auto chosen = [&only](const std::string& name) { return only.empty() || name.find(only) != std::string::npos; };
   const std::string ours = (folder / ("sqlselect-" + std::to_string(::getpid()) + ".at4")).string();
   const std::string theirs = (folder / ("sqlselect-" + std::to_string(::getpid()) + ".sqlite")).string();
+  // The engine keeps a register of page reserves beside a database file.
+  const std::string oursReserves = ours + "-reserves";
   std::filesystem::remove(ours);
+  std::filesystem::remove(oursReserves);
   std::filesystem::remove(theirs);
   EngineStartup();
   sql::InstallExpressionHooks();
@@ -204,6 +207,7 @@ int main(int argc, char** argv) {
   sql::RemoveExpressionHooks();
   EngineShutdown();
   std::filesystem::remove(ours);
+  std::filesystem::remove(oursReserves);
   std::filesystem::remove(theirs);
   return code;
 }

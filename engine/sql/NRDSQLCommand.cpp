@@ -230,7 +230,17 @@ void TNRDSQLCommand::AssignVariantToField(const TNRDVariant* value, TField& fiel
         field.SetAsBytes(std::string_view(static_cast<const char*>(value->pData()),
                                           static_cast<std::size_t>(value->DataSize())));
       break;
-    default: field.SetAsVariant(value->AsVariant()); break;
+    default: {
+      // An 8-bit text into a field that is no byte field: what SetAsVariant does with it, without
+      // making a variant copy of the text first.
+      const TNRDBaseFieldType t = FieldTypeToBaseType(field.DataType());
+      const bool bytes = t == bftBlob || t == bftBytes || t == bftVarBytes || t == bftClob;
+      if ((value->DataType() == bftVarchar || value->DataType() == bftChar) && !bytes)
+        field.SetAsString(value->AsAnsiString());
+      else
+        field.SetAsVariant(value->AsVariant());
+      break;
+    }
   }
 }
 

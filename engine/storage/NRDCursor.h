@@ -318,6 +318,11 @@ class TNRDCursor {
     FRecordSize = recordSize;
     FFieldValuesOffset = fieldValuesOffset;
   }
+  // The last search over this cursor's own view alone (no key, no extra expression, no range or
+  // DISTINCT bound) found no index worth using, so the next step of such a search scans on without
+  // planning again. Only a hint: a scan in the cursor's order finds the record any plan would.
+  bool FullScanHint() const { return FFullScanHint; }
+  void SetFullScanHint(bool value) { FFullScanHint = value; }
   // The disk table holds a table lock (ltIS, or ltX when exclusive) for this cursor's open.
   bool TableLockedByCursor() const { return FTableLockedByCursor; }
   void SetTableLockedByCursor(bool value) { FTableLockedByCursor = value; }
@@ -350,6 +355,7 @@ class TNRDCursor {
   TNRDRecordBitmap* FRecordBitmap = nullptr;  // the local cursor's
   TNRDIndexPositionCache* FIndexPositionCache = nullptr;  // the local cursor's
   bool FTableLockedByCursor = false;
+  bool FFullScanHint = false;
   bool FBatchUpdate = false;
   bool FDisableTempFiles = false;
   bool FIsRepairing = false;

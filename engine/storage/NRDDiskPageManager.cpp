@@ -655,11 +655,29 @@ void TNRDDiskPageManager::RegisterReserves() {
 
 void TNRDDiskPageManager::UnregisterReserves() {
   if (!FReserveRegister) return;
+  // The last opener to leave takes the register away, so that no file stays beside the database.
+  // Under the header lock nobody registers meanwhile, and every live opener's byte is set: a
+  // register of zero bytes only has no one left to record. One try: a busy file keeps its register.
+  const bool headerLocked = LockDBHeader();
   const std::uint8_t zero = 0;
-  if (FReserveRegister->Write(&zero, 1, FReserveSlot)) FReserveRegister->UnlockRegion(FReserveSlot, 1);
+  bool unused = false;
+  if (FReserveRegister->Write(&zero, 1, FReserveSlot)) {
+    FReserveRegister->UnlockRegion(FReserveSlot, 1);
+    std::int64_t size = 0;
+    if (headerLocked && FReserveRegister->GetSize(size) && size <= kReserveSlots) {
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+      unused = bytes.empty() || FReserveRegister->Read(bytes.data(), size, 0);
+      for (const std::uint8_t b : bytes) unused = unused && b == 0;
+    }
+  }
   FReserveRegister->Close();
   FReserveRegister.reset();
   FReserveSlot = -1;
+  if (unused) {
+    int error = 0;
+    FDatabaseFile->FileSystem().Remove(ReserveRegisterPath(), error);
+  }
+  if (headerLocked) UnlockDBHeader();
 }
 
 bool TNRDDiskPageManager::DeadReservesRecorded() {

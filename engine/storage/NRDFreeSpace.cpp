@@ -71,7 +71,16 @@ bool TNRDDatabaseFreeSpaceManager::IsSystemPage(std::int32_t pageNo) const {
   const std::int32_t p = FPFSPage_PagesAddressed;
   const std::int32_t e = FEAMPage_PagesAddressed;
   if (pageNo < 0) return false;
-  return pageNo % p == 0 || pageNo % e == 0 || (pageNo >= 1 && (pageNo - 1) % p == 0 && (pageNo - 1) % e == 0);
+  if (pageNo >= FDataRunFirst && pageNo <= FDataRunLast) return false;
+  if (pageNo % p == 0 || pageNo % e == 0 || (pageNo >= 1 && (pageNo - 1) % p == 0 && (pageNo - 1) % e == 0)) return true;
+  // The run reaches from just past the last multiple of p or e below the page (and past the EAM
+  // page that follows a page that is a multiple of both) to just before the next multiple.
+  const std::int64_t n = pageNo;
+  std::int64_t first = std::max(n - n % p, n - n % e) + 1;
+  if ((first - 1) % p == 0 && (first - 1) % e == 0) ++first;
+  FDataRunFirst = first;
+  FDataRunLast = std::min(n - n % p + p, n - n % e + e) - 1;
+  return false;
 }
 
 void TNRDDatabaseFreeSpaceManager::CheckPageNoForSystemPages(std::int32_t pageNo) const {

@@ -95,6 +95,10 @@ class TNRDDatabaseFreeSpaceManager {
   std::int32_t FLastUsedPageNo = -1;
   std::int32_t FTotalPageCount = 0;
   bool FSuppressDBHeaderErrors = false;
+  // The run of data pages (between two bitmap pages) the last page asked about lies in: the pages
+  // a session takes one after the other lie mostly in one run, and the run spares the divisions.
+  mutable std::int64_t FDataRunFirst = 1;
+  mutable std::int64_t FDataRunLast = 0;
 };
 
 }  // namespace nrd

@@ -27,8 +27,6 @@ TNRDPage::~TNRDPage() {
   }
 }
 
-std::int32_t TNRDPage::PageSize() const { return LPageManager->PageSize(); }
-std::int32_t TNRDPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
 
 void TNRDPage::AllocPageBuffer() {
   FreeAndNilPageBuffer();
@@ -141,12 +139,16 @@ TNRDPage* TNRDSortedPageList::Find(std::int32_t key) const {
   // A reader takes the same page many times in a row (one record after the other): the position of
   // the last page found is tried first. Positions shift with inserts and deletes, so the key at that
   // position is what decides.
-  const std::int32_t last = FLastFoundPos;
-  if (last < ItemCount && KeyItems[static_cast<std::size_t>(last)] == key) return ValueItems[static_cast<std::size_t>(last)].Page;
+  // A writer goes round a few pages (a record page, index leaves, the record page index): a small
+  // table by page number keeps one position for each.
+  std::int32_t& hint = FFoundPos[static_cast<std::uint32_t>(key) % kFoundPosSlots];
+  if (hint < ItemCount && KeyItems[static_cast<std::size_t>(hint)] == key) {
+    return ValueItems[static_cast<std::size_t>(hint)].Page;
+  }
   bool found = false;
   const std::int32_t i = Search(key, found);
   if (!found) return nullptr;
-  FLastFoundPos = i;
+  hint = i;
   return ValueItems[static_cast<std::size_t>(i)].Page;
 }
 
@@ -184,8 +186,9 @@ void TNRDSortedPageList::Delete(std::int32_t pageNo) {
 }
 
 void TNRDSortedPageList::UpdateLRU(TNRDPage* page) {
-  bool found = FLastFoundPos < ItemCount && KeyItems[static_cast<std::size_t>(FLastFoundPos)] == page->PageNo();
-  const std::int32_t pos = found ? FLastFoundPos : ItemCount > 0 ? Search(page->PageNo(), found) : 0;
+  const std::int32_t hint = FFoundPos[static_cast<std::uint32_t>(page->PageNo()) % kFoundPosSlots];
+  bool found = hint < ItemCount && KeyItems[static_cast<std::size_t>(hint)] == page->PageNo();
+  const std::int32_t pos = found ? hint : ItemCount > 0 ? Search(page->PageNo(), found) : 0;
   if (!found || ValueItems[static_cast<std::size_t>(pos)].Page != page) {
     throw ENRDException(20167, "Page not found");
   }

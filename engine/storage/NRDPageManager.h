@@ -112,7 +112,7 @@ class TNRDPage {
 
   std::int32_t PageNo() const { return FPageNo; }
   void SetPageNo(std::int32_t value) { FPageNo = value; }
-  std::int32_t PageSize() const;
+  inline std::int32_t PageSize() const;
   std::uint8_t* PageBuffer() const { return FPageBuffer; }
   // Takes a buffer the page does not own (OwnBuffer false) or owns (true); the old own one is freed.
   void SetPageBuffer(std::uint8_t* buffer, bool ownBuffer);
@@ -124,7 +124,7 @@ class TNRDPage {
   TNRDPageManager* PageManager() const { return LPageManager; }
   // The buffer seen as a page header; REQUIRES: a buffer of at least 40 bytes.
   TNRDDiskPageHeader* PageHeader() const { return reinterpret_cast<TNRDDiskPageHeader*>(FPageBuffer); }
-  std::int32_t PageHeaderSize() const;
+  inline std::int32_t PageHeaderSize() const;
   std::uint8_t* PageData() const { return FPageBuffer + PageHeaderSize(); }
   std::int32_t PageDataSize() const { return PageSize() - PageHeaderSize(); }
   TNRDSortedPageList* ParentList() const { return FParentList; }
@@ -240,7 +240,8 @@ class TNRDSortedPageList {
   // The pages by their use count, so that the least recently used page is found without a scan.
   // Use counts are unique within a list: every Insert and UpdateLRU takes a new one.
   TNRDLRUIndex FByLRU;
-  mutable std::int32_t FLastFoundPos = 0;
+  static constexpr std::uint32_t kFoundPosSlots = 16;
+  mutable std::int32_t FFoundPos[kFoundPosSlots] = {};
 };
 
 struct TNRDSessionPageInfo {
@@ -363,6 +364,9 @@ class TNRDPageManager {
   void KeepCommittedPage(TNRDPage* page);
   void FreeSessionPages(TNRDSessionPageInfo& info);
 };
+
+inline std::int32_t TNRDPage::PageSize() const { return LPageManager->PageSize(); }
+inline std::int32_t TNRDPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
 
 // ---------------------------------------------------------------------------------------------
 // Per-session table page-cache state. While a session holds an ltS or ltRW lock on a table nobody

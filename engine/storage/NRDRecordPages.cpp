@@ -59,8 +59,11 @@ bool TNRDSmallRecordPage::IsSlotUsed(std::int32_t slot) const {
 }
 
 void TNRDSmallRecordPage::AddRecord(const void* recordBuffer, TNRDPageItemID& recordID) {
+  // Whole bytes of used slots are passed over at once.
   std::int32_t slot = 0;
-  while (slot < FMaxRecordsOnPage && Bit(Data(), slot)) ++slot;
+  const std::uint8_t* bits = Data();
+  while (slot + 8 <= FMaxRecordsOnPage && bits[slot >> 3] == 0xFF) slot += 8;
+  while (slot < FMaxRecordsOnPage && Bit(bits, slot)) ++slot;
   if (slot >= FMaxRecordsOnPage) throw ENRDException(20141, "Cannot add record to page. Page is full");
   SetBit(Data(), slot, true);
   std::memcpy(Data() + FRecordDataOffset + static_cast<std::int64_t>(slot) * FRecordBufferSize, recordBuffer,

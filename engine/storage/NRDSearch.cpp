@@ -893,6 +893,20 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
   if (bitmap != nullptr && bitmap->FActive && !fillBitmap)
     return BitmapWalk(table, cursor, *bitmap, goForward, restart, foundRecordID);
 
+  // A step through the cursor's own view whose last search chose no index: the plan would only
+  // be made again (conditions built, merged and costed per record found), so the scan goes on
+  // with the view's expressions as the plan would leave them.
+  const bool viewOnly = keyCondition == nullptr && expression == nullptr && !fillBitmap &&
+                        !(cursor.IsRangeApplied() && cursor.IndexID() != -1) &&
+                        !(cursor.IsDistinctApplied() && cursor.IndexID() != -1);
+  if (viewOnly && !restart && cursor.FullScanHint()) {
+    TNRDScanSearchConditionArray plain;
+    if (cursor.FilterExpression() != nullptr) plain.AddExpression(cursor.FilterExpression());
+    if (cursor.SQLFilterExpression() != nullptr) plain.AddExpression(cursor.SQLFilterExpression());
+    TScan scan(table, cursor, plain, false, bitmap, goForward, false, -1, -1);
+    return scan.FullScan(foundRecordID);
+  }
+
   TNRDScanSearchConditionArray conditions;
   if (keyCondition != nullptr) conditions.AddCondition(*keyCondition);
   if (expression != nullptr) conditions.AddExpression(expression);
@@ -933,6 +947,7 @@ bool SearchRecords(TNRDTableData& table, TNRDCursor& cursor, TNRDExpression* exp
     endNo = -1;
   }
 
+  if (viewOnly) cursor.SetFullScanHint(scanNo == -1);
   merged->RemoveUnusedConditionsCreatedFromExpressions(scanNo, endNo);
   const std::int32_t extractScan = Extractable(table, *merged, scanNo);
   const std::int32_t extractEnd = Extractable(table, *merged, endNo);

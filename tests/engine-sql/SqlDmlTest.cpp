@@ -337,6 +337,67 @@ TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
   EXPECT_EQ(Exec("DROP TABLE t"), "rows 0");
 }
 
+// The table a prepared INSERT keeps open must not keep a stale view of the table: a row it wrote
+// in a transaction that was rolled back is gone (its key is free again), and rows and keys that
+// another session committed meanwhile are there (their keys are taken).
+TEST_F(SqlDml, APreparedInsertSeesRollbacksAndOtherSessionsCommits) {
+  RunCase({"setup", {{"CREATE TABLE t (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))", "rows 0"}}, "", {}});
+  TNRDQuery q(nullptr);
+  q.SetDatabaseName("Family");
+  q.SetSQL("INSERT INTO t VALUES (:a, :b)");
+  q.Prepare();
+  auto run = [&](int a, const std::string& b) {
+    q.ParamByName("a").Value = IntValue(a);
+    q.ParamByName("b").Value = TextValue(b);
+    try {
+      q.ExecSQL();
+      return "rows " + std::to_string(q.RowsAffected());
+    } catch (const std::exception& e) {
+      return CodeOf(e);
+    }
+  };
+  EXPECT_EQ(run(1, "x"), "rows 1");
+  EXPECT_EQ(Exec("START TRANSACTION"), "rows 0");
+  EXPECT_EQ(run(2, "gone"), "rows 1");
+  EXPECT_EQ(run(3, "gone"), "rows 1");
+  EXPECT_EQ(Exec("ROLLBACK"), "rows 0");
+  EXPECT_EQ(run(2, "y"), "rows 1");  // the rolled-back key is free again
+  EXPECT_EQ(Exec("START TRANSACTION"), "rows 0");
+  EXPECT_EQ(run(3, "z"), "rows 1");
+  EXPECT_EQ(Exec("COMMIT"), "rows 0");
+  EXPECT_EQ(run(3, "dup"), "E30319");
+
+  // Another session of this process, on the same file, commits rows of its own.
+  TNRDSession other(nullptr);
+  other.SetSessionName("OtherSession");
+  other.Open();
+  TNRDDatabase otherDb(nullptr);
+  otherDb.SetDatabaseName("OtherFamily");
+  otherDb.SetSessionName("OtherSession");
+  otherDb.SetDatabaseFileName(file_);
+  otherDb.SetSilentMode(true);
+  otherDb.Open();
+  {
+    TNRDQuery o(nullptr);
+    o.SetSessionName("OtherSession");
+    o.SetDatabaseName("OtherFamily");
+    otherDb.StartTransaction();
+    o.SetSQL("INSERT INTO t VALUES (10, 'other')");
+    o.ExecSQL();
+    o.SetSQL("DELETE FROM t WHERE a = 1");
+    o.ExecSQL();
+    otherDb.Commit(true);
+  }
+  EXPECT_EQ(run(10, "dup"), "E30319");  // the other session's key is taken
+  EXPECT_EQ(run(1, "again"), "rows 1");  // the key it deleted is free
+  otherDb.Close();
+  other.Close();
+  q.UnPrepare();
+  std::vector<std::string> rows = Rows("t");
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (std::vector<std::string>{"10|other", "1|again", "2|y", "3|z"}));
+}
+
 // A prepared INSERT whose values are parameters alone runs again as parsed with the new values;
 // one whose parameters sit in expressions is parsed again each run. Both get the same runs of
 // values (numbers, texts, NULLs, dates, a text that is no number, a value of another kind than

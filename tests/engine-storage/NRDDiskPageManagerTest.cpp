@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <set>
 
@@ -201,6 +202,33 @@ TEST(NRDFreeSpaceManager, ShrinksInStepsAndGrowsPastCutBitmapPagesAgain) {
   pm->ApplyChanges(0);
   EXPECT_GT(TotalPages(*pm), 300);
   EXPECT_TRUE(pm->FreeSpaceManager()->GetPageUsageFromPFS(288));
+}
+
+// Whether a page is a bitmap page does not depend on the pages asked about before it (the answer
+// for a run of data pages is remembered): every order of questions gives the plain rule's answers.
+TEST(NRDFreeSpaceManager, SystemPagesInAnyOrderOfQuestions) {
+  TempDir dir;
+  auto pm = CreateDb(dir.File("system.at4"), 256, 4);
+  const TNRDDatabaseFreeSpaceManager& fsm = *pm->FreeSpaceManager();
+  const std::int64_t p = fsm.PFSPagesAddressed(), e = fsm.EAMPagesAddressed();
+  auto rule = [&](std::int64_t n) { return n % p == 0 || n % e == 0 || (n >= 1 && (n - 1) % p == 0 && (n - 1) % e == 0); };
+  const std::int32_t last = static_cast<std::int32_t>(2 * std::lcm(p, e) + 5);
+  std::vector<std::int32_t> order(static_cast<std::size_t>(last));
+  std::iota(order.begin(), order.end(), 0);
+  std::vector<std::int32_t> walks = order;
+  std::shuffle(order.begin(), order.end(), std::mt19937(3));
+  for (const auto* asked : {&walks, &order}) {
+    for (std::int32_t n : *asked) ASSERT_EQ(fsm.IsSystemPage(n), rule(n)) << n;
+  }
+  // Around each bitmap page: a page asked about first, then its neighbours.
+  for (std::int64_t m : {p, e, std::lcm(p, e)}) {
+    for (std::int64_t d : {-2, -1, 1, 2, 3}) {
+      for (std::int64_t k = -2; k <= 3; ++k) {
+        EXPECT_EQ(fsm.IsSystemPage(static_cast<std::int32_t>(m + d)), rule(m + d)) << m + d;
+        EXPECT_EQ(fsm.IsSystemPage(static_cast<std::int32_t>(m + k)), rule(m + k)) << m + d << " then " << m + k;
+      }
+    }
+  }
 }
 
 TEST(NRDFreeSpaceManager, DoubleReleaseAndCancel) {
@@ -641,7 +669,9 @@ TEST(NRDDiskPageManager, ReadAheadGivesWhatSingleReadsGive) {
         pm->PutPage(page);
       }
       // The run reads did happen: more pages are cached than were taken.
-      if (i == 20) EXPECT_GT(pm->SharedPages().Count(), i + 1);
+      if (i == 20) {
+        EXPECT_GT(pm->SharedPages().Count(), i + 1);
+      }
     }
     EXPECT_EQ(FirstDataByte(*pm, 1, pages[60]), 0xEE);
     pm->ApplyChanges(1);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "engine/foundation/NRDExcept.h"
@@ -263,6 +264,8 @@ TEST(Recovery, PagesOfAnUnfinishedTransactionAreGivenBack) {
     std::string report;
     const std::size_t leaked = Leaked(file, sound, report).size();
     EXPECT_TRUE(sound) << report;
+    // The dead writer's record in the register stays for the next opener; a closed one leaves none.
+    EXPECT_EQ(std::filesystem::exists(file + "-reserves"), killed);
     if (!killed) {
       EXPECT_EQ(leaked, 0u) << report;
       continue;
@@ -275,11 +278,37 @@ TEST(Recovery, PagesOfAnUnfinishedTransactionAreGivenBack) {
       EXPECT_EQ(c.Table().ScanIds().size(), static_cast<std::size_t>(kInitialRecords));
     }
     EXPECT_EQ(Leaked(file, sound, report).size(), leaked) << "pages were given back beside another opener";
+    EXPECT_TRUE(std::filesystem::exists(file + "-reserves"));
     { Connection alone(file); }
+    EXPECT_FALSE(std::filesystem::exists(file + "-reserves"));
     EXPECT_TRUE(Leaked(file, sound, report).empty()) << report;
     EXPECT_TRUE(sound) << report;
     EXPECT_EQ(RecordCount(file), kInitialRecords);
   }
+}
+
+// The reserve register lives as long as its openers: it stays while one of them is left and goes
+// with the last, so closing a database leaves nothing beside it.
+TEST(Recovery, TheReserveRegisterGoesWithItsLastOpener) {
+  TempDir dir;
+  const std::string file = dir.File("t.at4");
+  const std::string reg = file + "-reserves";
+  MakeTableFile(file);
+  EXPECT_FALSE(std::filesystem::exists(reg));
+  {
+    Connection a(file);
+    {
+      Connection b(file);
+      a.InsertLocked(5000, 20, 3000);  // values longer than a page: new pages from a reserve
+      b.InsertLocked(6000, 20, 3000);
+      EXPECT_TRUE(std::filesystem::exists(reg));
+    }
+    EXPECT_TRUE(std::filesystem::exists(reg)) << "taken away from under an opener";
+    a.InsertLocked(7000, 20, 3000);
+  }
+  EXPECT_FALSE(std::filesystem::exists(reg));
+  EXPECT_EQ(RecordCount(file), kInitialRecords + 60);
+  EXPECT_EQ(Damage(file), "");
 }
 
 // A file whose header lies behind other data: every opener locks the header byte at the same

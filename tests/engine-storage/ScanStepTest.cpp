@@ -72,6 +72,62 @@ TEST(ScanStep, SteppingDoesNotReenumerateTheMatches) {
   }
 }
 
+// A view whose first search found no index worth using is stepped through without being planned
+// again per record (each plan asks the index for an estimate). The steps still answer the view as
+// it stands: a filter swapped in mid-walk, one an index would serve, gives exactly its own records
+// after the current one, forward and backward.
+TEST(ScanStep, SteppingAViewWithoutAnIndexPlansItOnce) {
+  for (bool withBitmap : {false, true}) {
+    SCOPED_TRACE(withBitmap ? "bitmap" : "no bitmap");
+    auto w = World(400);
+    if (withBitmap) w->UseBitmap();
+    // Every record in the cursor's order, as (B, C).
+    std::vector<std::pair<std::int32_t, std::int32_t>> all;
+    w->cursor.FirstPosition = true;
+    w->cursor.LastPosition = false;
+    while (GetRecordBuffer(*w->table, w->cursor, grmNext) == grrOK) all.emplace_back(w->Value(1), w->Value(2));
+    ASSERT_EQ(all.size(), 400u);
+
+    // C >= 0 holds everywhere: a scan through IC would cost more than the plain scan.
+    AndExpression wide(w->Fields(), {{1, Op::EQ, 2}, {2, Op::GE, 0}}, w->size);
+    w->cursor.FFilterExpression = &wide;
+    const int before = w->counters.estimates;
+    EXPECT_EQ(WalkForward(*w, 1), std::vector<std::int32_t>(80, 2));
+    EXPECT_EQ(WalkBackward(*w, 1), std::vector<std::int32_t>(80, 2));
+    EXPECT_LE(w->counters.estimates - before, 4);
+
+    for (bool forward : {true, false}) {
+      SCOPED_TRACE(forward ? "forward" : "backward");
+      const TNRDGetRecordMode mode = forward ? grmNext : grmPrior;
+      // A filter change clears the bitmap, as the cursor's own filter setting does.
+      w->cursor.FFilterExpression = &wide;
+      w->cursor.DisableRecordBitmap();
+      w->cursor.FirstPosition = forward;
+      w->cursor.LastPosition = !forward;
+      for (int i = 0; i < 5; ++i) ASSERT_EQ(GetRecordBuffer(*w->table, w->cursor, mode), grrOK);
+      // Where the fifth match of the wide view stands in the full order.
+      std::vector<std::size_t> order(all.size());
+      for (std::size_t i = 0; i < order.size(); ++i) order[i] = forward ? i : order.size() - 1 - i;
+      std::size_t at = 0;
+      for (int seen = 0; at < order.size(); ++at)
+        if (all[order[at]].first == 2 && ++seen == 5) break;
+      std::vector<std::int32_t> expected;
+      for (std::size_t k = at + 1; k < order.size(); ++k)
+        if (all[order[k]].second == 3) expected.push_back(all[order[k]].first);
+      AndExpression narrow(w->Fields(), {{2, Op::EQ, 3}}, w->size);
+      w->cursor.FFilterExpression = &narrow;
+      w->cursor.DisableRecordBitmap();
+      std::vector<std::int32_t> got;
+      while (GetRecordBuffer(*w->table, w->cursor, mode) == grrOK) {
+        EXPECT_EQ(w->Value(2), 3);
+        got.push_back(w->Value(1));
+      }
+      EXPECT_EQ(got, expected);
+    }
+    w->cursor.FFilterExpression = nullptr;
+  }
+}
+
 // x <= 5 AND x < 5: the range's inclusive end and the filter's strict bound merge into x < 5.
 TEST(ScanStep, InclusiveAndStrictBoundKeepTheStrictOne) {
   auto w = World(100);

@@ -234,6 +234,36 @@ TEST_P(SqliteTableKeys, FindKeyFindsTheFirstRowInKeyOrder) {
 
 INSTANTIATE_TEST_SUITE_P(IndexOrHash, SqliteTableKeys, ::testing::Values(0, 1, 2));
 
+// The hash over kept rows is built in batches of rows: the first row of a key stays, whether its
+// repeats come in its own batch or in later ones, and rows without a number key (skipped) shift nothing.
+TEST(SqliteTable, KeptHashKeepsTheFirstRowOfEachKeyAcrossBatches) {
+  QTemporaryDir dir;
+  std::string sql = "CREATE TABLE v (t INTEGER, f INTEGER, r INTEGER, s INTEGER);";
+  // Keys repeat within a batch (even rows, every 10 rows) and across batches (odd rows, every 74).
+  const auto keyOf = [](int i) { return i % 2 == 0 ? i % 5 : 5 + i % 37; };
+  const auto nullKey = [](int i) { return i % 7 == 3; };
+  for (int i = 0; i < 200; ++i)
+    sql += "INSERT INTO v VALUES (" + std::string(nullKey(i) ? "NULL" : "1") + "," + std::to_string(keyOf(i)) + ",0," +
+           std::to_string(i) + ");";
+  const std::string path = MakeDb(dir, "b.db", sql.c_str());
+  TSqliteConnection c;
+  c.Open(path, TSqliteConnection::Access::ReadOnly);
+  TSqliteTable t(c);
+  t.TableName = "v";
+  t.IndexFieldNames = "t;f;r";
+  t.Prefetch = true;
+  t.FieldNames = "s";
+  t.Open();
+  for (int k = 0; k < 42; ++k) {
+    int first = 0;
+    while (keyOf(first) != k || nullKey(first)) ++first;  // rows with a NULL key are never found
+    ASSERT_TRUE(t.FindKey({1, k, 0})) << k;
+    EXPECT_EQ(t.FieldByName("s").AsInteger(), first) << k;
+    EXPECT_EQ(t.FindKeptRow({1, k, 0}), first) << k;
+  }
+  EXPECT_FALSE(t.FindKey({1, 42, 0}));
+}
+
 TEST(SqliteTable, MissingTableOrKeyColumnIsAnError) {
   QTemporaryDir dir;
   const std::string path = MakeDb(dir, "m.db", "CREATE TABLE v (a INTEGER);");
