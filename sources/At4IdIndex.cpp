@@ -117,6 +117,11 @@ std::uint32_t TAt4IdIndex::Find(std::string_view id) const {
   return slots_[Probe(Pack(id))];
 }
 
+void TAt4IdIndex::Prefetch(std::string_view id) const {
+  if (id.size() > kPacked || slots_.empty()) return;
+  __builtin_prefetch(&slots_[Hash(Pack(id)) & (slots_.size() - 1)]);
+}
+
 void TAt4IdIndex::ForEach(const std::function<void(const std::string& id, std::uint32_t number)>& f) const {
   for (std::uint32_t n = 0; n < keys_.size(); ++n) {
     const Key& k = keys_[n];
