@@ -47,6 +47,27 @@ std::vector<Step> People(std::vector<Step> more) {
 
 class SqlDml : public SqlStatements {
  protected:
+  // "INSERT INTO t VALUES (:a, :b)" prepared once on the "Family" database; Run gives "rows N" or the
+  // engine's error code.
+  struct PreparedInsert {
+    TNRDQuery q{nullptr};
+    PreparedInsert() {
+      q.SetDatabaseName("Family");
+      q.SetSQL("INSERT INTO t VALUES (:a, :b)");
+      q.Prepare();
+    }
+    std::string Run(int a, const std::string& b) {
+      q.ParamByName("a").Value = IntValue(a);
+      q.ParamByName("b").Value = TextValue(b);
+      try {
+        q.ExecSQL();
+        return "rows " + std::to_string(q.RowsAffected());
+      } catch (const std::exception& e) {
+        return CodeOf(e);
+      }
+    }
+  };
+
   void RunCase(const ScriptCase& c) {
     for (const Step& s : c.steps) EXPECT_EQ(Exec(s.sql), s.outcome) << c.name << ": " << s.sql;
     if (!c.table.empty()) {
@@ -304,20 +325,9 @@ TEST_F(SqlDml, ParametersInSetAndWhere) {
 // unprepared.
 TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
   RunCase({"setup", {{"CREATE TABLE t (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))", "rows 0"}}, "", {}});
-  TNRDQuery q(nullptr);
-  q.SetDatabaseName("Family");
-  q.SetSQL("INSERT INTO t VALUES (:a, :b)");
-  q.Prepare();
-  auto run = [&](int a, const std::string& b) {
-    q.ParamByName("a").Value = IntValue(a);
-    q.ParamByName("b").Value = TextValue(b);
-    try {
-      q.ExecSQL();
-      return "rows " + std::to_string(q.RowsAffected());
-    } catch (const std::exception& e) {
-      return CodeOf(e);
-    }
-  };
+  PreparedInsert ins;
+  TNRDQuery& q = ins.q;
+  auto run = [&](int a, const std::string& b) { return ins.Run(a, b); };
   EXPECT_EQ(run(1, "x"), "rows 1");
   EXPECT_EQ(run(2, "y"), "rows 1");
   EXPECT_EQ(Exec("UPDATE t SET b = 'z' WHERE a = 1"), "rows 1");
@@ -342,20 +352,9 @@ TEST_F(SqlDml, APreparedInsertKeepsItsTableBetweenRuns) {
 // another session committed meanwhile are there (their keys are taken).
 TEST_F(SqlDml, APreparedInsertSeesRollbacksAndOtherSessionsCommits) {
   RunCase({"setup", {{"CREATE TABLE t (a INTEGER NOT NULL, b VARCHAR(10), PRIMARY KEY (a))", "rows 0"}}, "", {}});
-  TNRDQuery q(nullptr);
-  q.SetDatabaseName("Family");
-  q.SetSQL("INSERT INTO t VALUES (:a, :b)");
-  q.Prepare();
-  auto run = [&](int a, const std::string& b) {
-    q.ParamByName("a").Value = IntValue(a);
-    q.ParamByName("b").Value = TextValue(b);
-    try {
-      q.ExecSQL();
-      return "rows " + std::to_string(q.RowsAffected());
-    } catch (const std::exception& e) {
-      return CodeOf(e);
-    }
-  };
+  PreparedInsert ins;
+  TNRDQuery& q = ins.q;
+  auto run = [&](int a, const std::string& b) { return ins.Run(a, b); };
   EXPECT_EQ(run(1, "x"), "rows 1");
   EXPECT_EQ(Exec("START TRANSACTION"), "rows 0");
   EXPECT_EQ(run(2, "gone"), "rows 1");
