@@ -45,6 +45,14 @@ class FanTree {
     return id;
   }
 
+  // Gives `parent` a family of `count` children of the surname and sex; returns them in order.
+  std::vector<std::int64_t> Children(std::int64_t parent, int count, const QString& first, const QString& sex) {
+    std::vector<std::int64_t> kids;
+    for (int i = 0; i < count; ++i) kids.push_back(Person(QStringLiteral("Сидоров"), first, sex));
+    Family(parent, 0, kids);
+    return kids;
+  }
+
   // Gives `child` both parents and, up to `depth` further generations, theirs (a full pedigree).
   void Pedigree(std::int64_t child, int depth) {
     if (depth <= 0) return;

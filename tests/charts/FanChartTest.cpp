@@ -332,14 +332,8 @@ TEST(FanChartDraw, FillsNeverLeakIntoTheBackground) {
   // A wide family: 40 children, each with 3 children, so the grandchildren's sectors are narrow.
   FanTree t;
   const std::int64_t root = t.Person(QStringLiteral("Сидоров"), QStringLiteral("Иван"), QStringLiteral("M"));
-  std::vector<std::int64_t> kids;
-  for (int i = 0; i < 40; ++i) kids.push_back(t.Person(QStringLiteral("Сидоров"), QStringLiteral("С"), QStringLiteral("M")));
-  t.Family(root, 0, kids);
-  for (std::int64_t k : kids) {
-    std::vector<std::int64_t> gk;
-    for (int i = 0; i < 3; ++i) gk.push_back(t.Person(QStringLiteral("Сидоров"), QStringLiteral("В"), QStringLiteral("F")));
-    t.Family(k, 0, gk);
-  }
+  for (std::int64_t k : t.Children(root, 40, QStringLiteral("С"), QStringLiteral("M")))
+    t.Children(k, 3, QStringLiteral("В"), QStringLiteral("F"));
   t.Pedigree(root, 3);
   for (int dir : {0, 1})
     for (int type = 0; type <= 4; ++type) {
@@ -365,9 +359,7 @@ TEST(FanChartDraw, ProgressIsReportedAndStopLeavesNoHalfDrawnChart) {
   // 200 children (several progress steps) and a pedigree of 5 generations (a step per ring of the grid).
   FanTree t;
   const std::int64_t root = t.Person(QStringLiteral("Сидоров"), QStringLiteral("Иван"), QStringLiteral("M"));
-  std::vector<std::int64_t> kids;
-  for (int i = 0; i < 200; ++i) kids.push_back(t.Person(QStringLiteral("Сидоров"), QStringLiteral("С"), QStringLiteral("M")));
-  t.Family(root, 0, kids);
+  t.Children(root, 200, QStringLiteral("С"), QStringLiteral("M"));
   t.Pedigree(root, 5);
   for (int dir : {0, 1})
     for (int type : {0, 3}) {

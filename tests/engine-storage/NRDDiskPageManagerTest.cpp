@@ -77,12 +77,7 @@ TEST(NRDDiskPageManager, FirstAllocationBuildsTheBitmapPages) {
 TEST(NRDDiskPageManager, ReopenReadsCommittedPagesAndRefusesBitmapPages) {
   TempDir dir;
   const std::string path = dir.File("reopen.at4");
-  std::vector<std::int32_t> pages;
-  {
-    auto pm = CreateDb(path, 512, 4);
-    for (int i = 0; i < 20; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i + 1)));
-    pm->ApplyChanges(0);
-  }
+  const std::vector<std::int32_t> pages = CreateFilledDb(path, 20, 1);
   auto pm = OpenDb(path);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(FirstDataByte(*pm, 0, pages[static_cast<std::size_t>(i)]), i + 1);
   ExpectNRD([&] { pm->GetPage(0, 0, AnyPageType); }, 30434, "PageNo=0");
@@ -684,12 +679,7 @@ TEST(NRDDiskPageManager, ReadAheadGivesWhatSingleReadsGive) {
 TEST(NRDDiskPageManager, LookupsDoNotReadAhead) {
   TempDir dir;
   const std::string path = dir.File("lookups.at4");
-  std::vector<std::int32_t> pages;
-  {
-    auto pm = CreateDb(path, 512, 4);
-    for (int i = 0; i < 200; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i)));
-    pm->ApplyChanges(0);
-  }
+  const std::vector<std::int32_t> pages = CreateFilledDb(path, 200, 0);
   auto pm = OpenDb(path);
   pm->SetCacheCapacity(1000);
   const int pairs[][2] = {{100, 102}, {20, 21}, {150, 155}, {60, 61}, {170, 172}, {5, 9}};
@@ -704,12 +694,7 @@ TEST(NRDDiskPageManager, LookupsDoNotReadAhead) {
 TEST(NRDDiskPageManager, ReadAheadKeepsOutOfSpilledTransactions) {
   TempDir dir;
   const std::string path = dir.File("ahead-spill.at4");
-  std::vector<std::int32_t> pages;
-  {
-    auto pm = CreateDb(path, 512, 4);
-    for (int i = 0; i < 80; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i + 1)));
-    pm->ApplyChanges(0);
-  }
+  const std::vector<std::int32_t> pages = CreateFilledDb(path, 80, 1);
   auto pm = OpenDb(path);
   pm->SetCacheCapacity(1000);
   pm->SetSpillBudget(512 * 4);

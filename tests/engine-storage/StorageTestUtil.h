@@ -313,6 +313,16 @@ inline std::int32_t AddFilledPage(nrd::TNRDPageManager& pm, std::int32_t session
   return no;
 }
 
+// A new file of 512-byte pages (extent 4) holding `count` committed pages, page i filled with
+// i + firstFill (cut to a byte); returns their numbers in order.
+inline std::vector<std::int32_t> CreateFilledDb(const std::string& path, int count, int firstFill) {
+  auto pm = CreateDb(path, 512, 4);
+  std::vector<std::int32_t> pages;
+  for (int i = 0; i < count; ++i) pages.push_back(AddFilledPage(*pm, 0, static_cast<std::uint8_t>(i + firstFill)));
+  pm->ApplyChanges(0);
+  return pages;
+}
+
 inline void FillPage(nrd::TNRDPageManager& pm, std::int32_t session, std::int32_t pageNo, std::uint8_t fill) {
   nrd::TNRDPage* page = pm.GetPage(session, pageNo, nrd::AnyPageType);
   std::memset(page->PageData(), fill, static_cast<std::size_t>(page->PageDataSize()));
